@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Configures and builds one tree. Usage: scripts/build.sh [BUILD_DIR [CMAKE_ARGS...]]
+# The default tree is build/ (GCC, optimised with debug info, everything).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-$root/build}
+shift || true
+"$root/scripts/install-deps.sh"
+export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/zorvan-ccache}
+export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
+if [ ! -f "$dir/build.ninja" ]; then
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+else
+  cmake "$dir" "$@" >/dev/null
+fi
+cmake --build "$dir" -j"$(nproc)"

@@ -1,0 +1,28 @@
+#include "Common/fnocache.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdio>
+
+int fnocache(int fd) {
+    int err = posix_fadvise(fd, 0, 0, POSIX_FADV_NOREUSE);
+    if (err == 0) err = posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (err != 0) {
+        errno = err;
+        std::fprintf(stderr, "fcntl() failed with error: %d", errno);
+        return -1;
+    }
+    return 0;
+}
+
+void ZVCacheDropper::wrote(off_t endOffset) {
+    if (_fd < 0 || endOffset - _dropped < kStep) return;
+    // Keep the last step in flight; everything before it is on its way to the disk.
+    off_t upTo = endOffset - kStep;
+    if (upTo <= _dropped) return;
+    sync_file_range(_fd, _dropped, upTo - _dropped,
+                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    posix_fadvise(_fd, _dropped, upTo - _dropped, POSIX_FADV_DONTNEED);
+    _dropped = upTo;
+}

@@ -1,0 +1,20 @@
+#pragma once
+#include <sys/types.h>
+
+// Tells the kernel that `fd` is streamed once: read ahead, do not keep it cached.
+// 0 on success; -1 after "fcntl() failed with error: %d" on standard error. Any thread.
+int fnocache(int fd);
+
+// Streaming writers call this after each write: every few megabytes it flushes what was
+// written and drops it from the page cache, so an hour of capture does not push the
+// desktop's working set out of memory. Owned by the one writer thread of its file.
+class ZVCacheDropper {
+public:
+    explicit ZVCacheDropper(int fd) : _fd(fd) {}
+    void wrote(off_t endOffset);
+
+private:
+    static constexpr off_t kStep = 8 << 20;
+    int _fd;
+    off_t _dropped = 0;
+};

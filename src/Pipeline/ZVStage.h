@@ -1,0 +1,52 @@
+#pragma once
+// What every stage shares: its data source and destination (borrowed, never owned; an
+// unwired stage reads nothing and discards what it makes), posting its notifications,
+// and handing them to its delegate on the main thread.
+//
+// Stages are always held by std::shared_ptr (their factories make them so): a hand-off to
+// the main thread keeps the stage alive until the delegate has been called, so every
+// delegate call arrives, in posting order.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "Foundation/ZVNotificationCenter.h"
+#include "Pipeline/ZVDataFlow.h"
+
+class ZVStage : public std::enable_shared_from_this<ZVStage> {
+public:
+    virtual ~ZVStage();
+    ZVStage(const ZVStage&) = delete;
+    ZVStage& operator=(const ZVStage&) = delete;
+
+    // The wiring code keeps source and destination alive while the stage runs. Any thread.
+    void setDataSource(ZVDataSource* source) { _source.store(source); }
+    ZVDataSource* dataSource() const { return _source.load(); }
+    void setDataDestination(ZVDataDestination* destination) { _destination.store(destination); }
+    ZVDataDestination* dataDestination() const { return _destination.load(); }
+
+protected:
+    ZVStage() = default;
+
+    // The wired source or destination, or the do-nothing default of an unwired stage.
+    ZVDataSource& source() const;
+    ZVDataDestination& destination() const;
+
+    // Posts synchronously on this thread with the stage as object. Any thread.
+    void post(std::string_view name, ZVValue userInfo = {});
+
+    // The stage's handler for one of its own notifications: `deliver` calls the delegate.
+    // On the main thread it runs at once; elsewhere it is queued on the main run loop
+    // without waiting. Call from the stage's factory, once per forwarded name.
+    void forwardToDelegate(std::string_view name, std::function<void(const ZVNotification&)> deliver);
+
+    // A worker's owner reference: the stage as a shared_ptr (nullptr while it is being
+    // destroyed).
+    std::shared_ptr<void> owner() { return weak_from_this().lock(); }
+
+private:
+    std::atomic<ZVDataSource*> _source{nullptr};
+    std::atomic<ZVDataDestination*> _destination{nullptr};
+    bool _observing = false;  // set in the factory, before the stage is shared
+};

@@ -1,0 +1,28 @@
+#pragma once
+// The synchronised start of the two recorders. Both begin suspended; the host gives each
+// one common absolute start time and then lifts the suspension; at its first active moment
+// each recorder notes how late that moment came after the common time.
+#include <atomic>
+
+#include "Foundation/ZVTime.h"
+
+class ZVSyncStart {
+public:
+    // Any thread.
+    void setRealStartTime(double t) { _realStartTime.store(t, std::memory_order_relaxed); }
+    double realStartTime() const { return _realStartTime.load(std::memory_order_relaxed); }
+    double startOffsetTime() const { return _startOffsetTime.load(std::memory_order_relaxed); }
+    void setSuspended(bool s) { _suspend.store(s, std::memory_order_relaxed); }
+    bool isSuspended() const { return _suspend.load(std::memory_order_relaxed); }
+
+    // The recorder's thread, at its first active moment: offset = now - real start time.
+    void markFirstActiveMoment() {
+        _startOffsetTime.store(ZVAbsoluteTimeGetCurrent() - realStartTime(),
+                               std::memory_order_relaxed);
+    }
+
+private:
+    std::atomic<double> _realStartTime{0};
+    std::atomic<double> _startOffsetTime{0};
+    std::atomic<bool> _suspend{true};
+};

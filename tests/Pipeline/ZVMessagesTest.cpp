@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "Zorvan.h"
+TEST(ZVQueue, Smoke3) { ZVQueue q; EXPECT_TRUE(q.canAcceptObject()); }
