@@ -256,6 +256,17 @@ TEST(ZVFomixXManager, UnreadableInfoPlistIsReportedAndLeftAlone) {
         {"truncated binary", "bplist00\xd1\x01\x02", "not a property list"},
         {"array at the root", arrayRoot.toXMLPropertyList(), "not a dictionary"},
         {"tracks of the wrong type", badTracks.toXMLPropertyList(), "\"Tracks\" is not an array"},
+        // A binary list with the key "T\0": libplist itself would end the process on it.
+        {"a key with a NUL inside",
+         std::string("bplist00\xd2\x01\x02\x03\x04\x5e"
+                     "FomixX Version"
+                     "\x52T\x00\x53"
+                     "1.1"
+                     "\x10\x01\x08\x0d\x1c\x1f\x23\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00"
+                     "\x00\x00\x00\x00\x00\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+                     "\x00\x00\x00\x00\x25",
+                     74),
+         "not a property list"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -305,6 +316,25 @@ TEST(ZVFomixXManager, TrackPathsStayInsideThePackage) {
     EXPECT_EQ(m->pathForResource(ZVFomixXResourceAudio), std::nullopt);
     EXPECT_EQ(m->createPathForPackageResource(ZVFomixXResourceCursors), p + "/cursors.dat");
     EXPECT_EQ(m->tracks().size(), 4u);  // what it does not understand is kept
+}
+
+TEST(ZVFomixXManager, KeyGivenTwiceReadsAsItIsWrittenBack) {
+    TempDir dir;
+    const std::string p = dir.file("twice.fomixx");
+    fs::create_directory(p);
+    writeBytes(p + "/Info.plist",
+               "<plist><dict><key>FomixX Version</key><string>1.1</string>"
+               "<key>Tracks</key><array><dict>"
+               "<key>Type</key><string>audio</string><key>Name</key><string>a</string>"
+               "<key>Path</key><string>a.wav</string><key>Type</key><string>video</string>"
+               "</dict></array></dict></plist>");
+    auto m = ZVFomixXManager::initWithFile(p);
+    EXPECT_EQ(m->pathForResource(ZVFomixXResourceVideo), p + "/a.wav");
+    EXPECT_EQ(m->pathForResource(ZVFomixXResourceAudio), std::nullopt);
+    m->setStartOffsetTime(2.0, ZVFomixXResourceVideo);
+    auto reread = ZVFomixXManager::initWithFile(p);
+    EXPECT_EQ(reread->startOffsetTime(ZVFomixXResourceVideo), 2.0);
+    EXPECT_EQ(trackSummary(reread->infoDictionary()), std::vector<std::string>{"video:a:a.wav"});
 }
 
 TEST(ZVFomixXManager, PropertiesAndStartOffsetTimeRoundTrip) {
