@@ -12,48 +12,36 @@
 #include <limits>
 #include <memory>
 #include <sstream>
-#include <unordered_map>
 
 bool ZVValue::boolValue(bool fallback) const {
     switch (kind()) {
-        case Kind::Bool:
-            return std::get<bool>(_v);
-        case Kind::Integer:
-            return std::get<int64_t>(_v) != 0;
-        case Kind::Real:
-            return std::get<double>(_v) != 0;
-        default:
-            return fallback;
+        case Kind::Bool: return std::get<bool>(_v);
+        case Kind::Integer: return std::get<int64_t>(_v) != 0;
+        case Kind::Real: return std::get<double>(_v) != 0;
+        default: return fallback;
     }
 }
 
 int64_t ZVValue::intValue(int64_t fallback) const {
     switch (kind()) {
-        case Kind::Bool:
-            return std::get<bool>(_v) ? 1 : 0;
-        case Kind::Integer:
-            return std::get<int64_t>(_v);
+        case Kind::Bool: return std::get<bool>(_v) ? 1 : 0;
+        case Kind::Integer: return std::get<int64_t>(_v);
         case Kind::Real: {
             double d = std::get<double>(_v);
             // Out-of-range and NaN reals are no integer; never convert them (undefined).
             if (!(d >= -9.2e18 && d <= 9.2e18)) return fallback;
             return static_cast<int64_t>(d);
         }
-        default:
-            return fallback;
+        default: return fallback;
     }
 }
 
 double ZVValue::doubleValue(double fallback) const {
     switch (kind()) {
-        case Kind::Bool:
-            return std::get<bool>(_v) ? 1.0 : 0.0;
-        case Kind::Integer:
-            return static_cast<double>(std::get<int64_t>(_v));
-        case Kind::Real:
-            return std::get<double>(_v);
-        default:
-            return fallback;
+        case Kind::Bool: return std::get<bool>(_v) ? 1.0 : 0.0;
+        case Kind::Integer: return static_cast<double>(std::get<int64_t>(_v));
+        case Kind::Real: return std::get<double>(_v);
+        default: return fallback;
     }
 }
 
@@ -136,8 +124,7 @@ std::optional<ZVValue> fromNode(plist_t node, int depth) {
         case PLIST_UINT: {
             uint64_t u = 0;
             plist_get_uint_val(node, &u);
-            return ZVValue(
-                static_cast<int64_t>(u));  // negative integers are stored two's complement
+            return ZVValue(static_cast<int64_t>(u));  // negative integers are stored two's complement
         }
         case PLIST_REAL: {
             double d = 0;
@@ -184,24 +171,17 @@ std::optional<ZVValue> fromNode(plist_t node, int depth) {
         }
         case PLIST_DICT: {
             ZVValue::Dict items;
-            std::unordered_map<std::string, size_t> seen;
             plist_dict_iter it = nullptr;
             plist_dict_new_iter(node, &it);
             if (!it) return ZVValue(std::move(items));
             for (;;) {
-                // The key is fetched from the value's sibling, checked first: a binary
-                // property list may carry a non-string key, on which libplist's own key
-                // reader asserts.
-                plist_t child = nullptr;
-                plist_dict_next_item(node, it, nullptr, &child);
-                if (!child) break;
-                plist_t keyNode = plist_dict_item_get_key(child);
-                if (!keyNode || plist_get_node_type(keyNode) != PLIST_KEY) {
-                    free(it);
-                    return std::nullopt;
-                }
                 char* key = nullptr;
-                plist_get_key_val(keyNode, &key);
+                plist_t child = nullptr;
+                plist_dict_next_item(node, it, &key, &child);
+                if (!child) {
+                    free(key);
+                    break;
+                }
                 auto v = fromNode(child, depth + 1);
                 std::string k = key ? key : "";
                 free(key);
@@ -209,35 +189,22 @@ std::optional<ZVValue> fromNode(plist_t node, int depth) {
                     free(it);
                     return std::nullopt;
                 }
-                // A key given twice keeps its first place and its last value, as the
-                // writer would store it; otherwise a lookup would see the first value and
-                // the file written back the last one.
-                auto [slot, fresh] = seen.emplace(k, items.size());
-                if (fresh)
-                    items.emplace_back(std::move(k), std::move(*v));
-                else
-                    items[slot->second].second = std::move(*v);
+                items.emplace_back(std::move(k), std::move(*v));
             }
             free(it);
             return ZVValue(std::move(items));
         }
-        default:
-            return std::nullopt;
+        default: return std::nullopt;
     }
 }
 
 plist_t toNode(const ZVValue& v) {
     switch (v.kind()) {
-        case ZVValue::Kind::Null:
-            return plist_new_string("");
-        case ZVValue::Kind::Bool:
-            return plist_new_bool(v.boolValue());
-        case ZVValue::Kind::Integer:
-            return plist_new_uint(static_cast<uint64_t>(v.intValue()));
-        case ZVValue::Kind::Real:
-            return plist_new_real(v.doubleValue());
-        case ZVValue::Kind::String:
-            return plist_new_string(v.stringValue().c_str());
+        case ZVValue::Kind::Null: return plist_new_string("");
+        case ZVValue::Kind::Bool: return plist_new_bool(v.boolValue());
+        case ZVValue::Kind::Integer: return plist_new_uint(static_cast<uint64_t>(v.intValue()));
+        case ZVValue::Kind::Real: return plist_new_real(v.doubleValue());
+        case ZVValue::Kind::String: return plist_new_string(v.stringValue().c_str());
         case ZVValue::Kind::Data: {
             auto* d = v.data();
             return plist_new_data(reinterpret_cast<const char*>(d->data()), d->size());
@@ -262,49 +229,6 @@ plist_t toNode(const ZVValue& v) {
     return plist_new_string("");
 }
 
-// libplist keeps a key's length apart from its text and asserts (ends the process) when
-// the two disagree, which a binary property list with a NUL inside a string makes happen.
-// Such strings are never written here and cannot be said in XML at all, so a binary list
-// that holds one is refused before libplist parses it. Anything else that is malformed is
-// left to libplist's own checks.
-bool binaryStringsHaveNoNul(const uint8_t* p, size_t n) {
-    if (n < 8 + 32) return true;
-    const uint8_t* trailer = p + n - 32;
-    auto bigEndian = [](const uint8_t* b, unsigned width) {
-        uint64_t v = 0;
-        for (unsigned i = 0; i < width; ++i) v = (v << 8) | b[i];
-        return v;
-    };
-    unsigned offsetSize = trailer[6];
-    uint64_t count = bigEndian(trailer + 8, 8);
-    uint64_t table = bigEndian(trailer + 24, 8);
-    uint64_t end = n - 32;
-    if (offsetSize < 1 || offsetSize > 8 || table > end || count > (end - table) / offsetSize)
-        return true;
-    for (uint64_t i = 0; i < count; ++i) {
-        uint64_t at = bigEndian(p + table + i * offsetSize, offsetSize);
-        if (at >= end) continue;
-        unsigned kind = p[at] >> 4;
-        if (kind != 0x5 && kind != 0x6) continue;  // ASCII and UTF-16 strings
-        uint64_t chars = p[at] & 0xF;
-        uint64_t start = at + 1;
-        if (chars == 0xF) {
-            if (start >= end || (p[start] >> 4) != 0x1) return false;
-            unsigned width = 1u << (p[start] & 0x3);
-            if (start + 1 + width > end) return false;
-            chars = bigEndian(p + start + 1, width);
-            start += 1 + width;
-        }
-        uint64_t unit = kind == 0x5 ? 1 : 2;
-        if (chars > (end - start) / unit) return false;
-        for (uint64_t c = 0; c < chars; ++c) {
-            const uint8_t* ch = p + start + c * unit;
-            if (ch[0] == 0 && (unit == 1 || ch[1] == 0)) return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<ZVValue> ZVValue::fromPropertyList(const void* bytes, size_t length) {
@@ -312,8 +236,6 @@ std::optional<ZVValue> ZVValue::fromPropertyList(const void* bytes, size_t lengt
     const char* p = static_cast<const char*>(bytes);
     plist_t root = nullptr;
     if (plist_is_binary(p, static_cast<uint32_t>(length))) {
-        if (!binaryStringsHaveNoNul(static_cast<const uint8_t*>(bytes), length))
-            return std::nullopt;
         plist_from_bin(p, static_cast<uint32_t>(length), &root);
     } else {
         // The XML parser wants text; a NUL inside the bytes ends it early, which is fine.
