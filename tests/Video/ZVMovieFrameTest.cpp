@@ -146,6 +146,28 @@ TEST(ZVMovieFrame, KeyTextIsMadeOnceAndSetTextWins) {
     EXPECT_EQ(g->keyStrokesString(), "");
 }
 
+TEST(ZVMovieFrame, KeyTextOfModifiedAndPlainKeys) {
+    if (SRStringForKeyCode(122) != "F1") GTEST_SKIP() << "key names not available";
+    const uint32_t command = 0x100000, shift = 0x20000, control = 0x40000;
+    const uint32_t capsLock = 0x10000, function = 0x800000;
+    // Keys of the fixed name table, so the text does not depend on the keyboard layout.
+    const std::pair<std::vector<uint8_t>, std::string> cases[] = {
+        {strokes({{command, 122}, {0, 36}}), " \u2318F1 \u21A9"},
+        {strokes({{0, 122}, {0, 120}}), "F1F2"},
+        {strokes({{0, 122}, {command, -1}, {0, 120}}), "F1F2"},
+        {strokes({{capsLock, 122}, {0, 48}}), "F1\u21E5"},
+        {strokes({{function | capsLock, 99}}), "F3"},
+        {strokes({{shift | control, 49}, {command | shift, 53}}),
+         " \u2303\u21E7Space  \u21E7\u2318\u238B "},
+        {strokes({}), ""},
+    };
+    for (const auto& [bytes, text] : cases) {
+        auto f = ZVMovieFrame::movieFrameWithSize({8, 8});
+        f->setKeyStrokes(bytes);
+        EXPECT_EQ(f->keyStrokesString(), text);
+    }
+}
+
 TEST(ZVMovieFrame, CursorTopLeftLandsAtHotSpotOffsetInMemoryRows) {
     auto f = clearedFrame(640, 480);
     f->drawCursor(makeCursor(8, 8, {4, 6}), {100, 50});
