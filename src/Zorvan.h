@@ -22,6 +22,7 @@
 #include "Pipeline/ZVSyncStart.h"
 #include "Pipeline/ZVUtils.h"
 #include "Pipeline/ZVWorker.h"
+#include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixXDescription.h"
 #include "Storage/ZVFomixXManager.h"
 #include "Video/ZVColorSpace.h"
