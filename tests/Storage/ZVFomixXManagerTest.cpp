@@ -42,6 +42,23 @@ std::vector<std::string> trackSummary(const ZVValue& info) {
     return out;
 }
 
+// A package directory at `path` whose Info.plist has this version and these tracks.
+void makePackage(const std::string& path, const char* version, ZVValue::Array tracks) {
+    fs::create_directory(path);
+    ZVValue info = ZVValue::dict();
+    info.set("FomixX Version", version);
+    info.set("Tracks", ZVValue(std::move(tracks)));
+    ASSERT_TRUE(info.writeFile(path + "/Info.plist", false));
+}
+
+ZVValue trackDict(ZVValue name, ZVValue type, ZVValue path) {
+    ZVValue t = ZVValue::dict();
+    t.set("Name", std::move(name));
+    t.set("Type", std::move(type));
+    t.set("Path", std::move(path));
+    return t;
+}
+
 }  // namespace
 
 TEST(ZVFomixXManager, PlainRecordingPathsAndMovie) {
@@ -219,13 +236,10 @@ TEST(ZVFomixXManager, EarlierLayoutWithoutInfoPlist) {
 TEST(ZVFomixXManager, EarlierVersionKeepsItsOtherKeys) {
     TempDir dir;
     const std::string p = dir.file("old.fomixx");
-    fs::create_directory(p);
-    ZVValue old = ZVValue::dict();
-    old.set("FomixX Version", "1.0");
+    // Tracks of an earlier version are not read.
+    makePackage(p, "1.0", {trackDict("a", "audio", "a.wav")});
+    ZVValue old = *ZVValue::readFile(p + "/Info.plist");
     old.set("Creator", "an older host");
-    ZVValue audioTrack = ZVValue::dict();
-    audioTrack.set("Type", "audio");  // tracks of an earlier version are not read
-    old.set("Tracks", ZVValue::Array{audioTrack});
     ASSERT_TRUE(old.writeFile(p + "/Info.plist", false));
 
     auto m = ZVFomixXManager::initWithFile(p);
@@ -282,22 +296,9 @@ TEST(ZVFomixXManager, UnreadableInfoPlistIsReportedAndLeftAlone) {
 TEST(ZVFomixXManager, TrackPathsStayInsideThePackage) {
     TempDir dir;
     const std::string p = dir.file("odd.fomixx");
-    fs::create_directory(p);
-    ZVValue info = ZVValue::dict();
-    info.set("FomixX Version", "1.1");
-    ZVValue video = ZVValue::dict();
-    video.set("Name", "video");
-    video.set("Type", "video");
-    video.set("Path", "../../etc/passwd");
-    ZVValue::Array tracks{video};
-    ZVValue audio = ZVValue::dict();
-    audio.set("Name", "audio");
-    audio.set("Type", "audio");
-    audio.set("Path", int64_t(7));
-    tracks.push_back(audio);
-    tracks.push_back("not a dictionary");
-    info.set("Tracks", ZVValue(tracks));
-    ASSERT_TRUE(info.writeFile(p + "/Info.plist", false));
+    makePackage(p, "1.1",
+                {trackDict("video", "video", "../../etc/passwd"),
+                 trackDict("audio", "audio", int64_t(7)), ZVValue("not a dictionary")});
 
     auto m = ZVFomixXManager::initWithFile(p);
     EXPECT_EQ(m->infoError(), "");
