@@ -1,7 +1,6 @@
 // The recording package against a real file system: naming, the Info.plist in its two
 // layouts, movie extraction, sizes, the Trash and per-track properties.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -255,38 +254,26 @@ TEST(ZVFomixXManager, EarlierVersionKeepsItsOtherKeys) {
                                         "audio:audio:audio.wav"}));
 }
 
+// The exact messages are in ZVPackageMessagesTest; here, what the package does without a
+// track list.
 TEST(ZVFomixXManager, UnreadableInfoPlistIsReportedAndLeftAlone) {
-    struct Case {
-        const char* what;
-        std::string bytes;
-        const char* expected;  // what the error says after "<path>: "
-    };
-    ZVValue arrayRoot = ZVValue::array();
     ZVValue badTracks = ZVValue::dict();
     badTracks.set("FomixX Version", "1.1");
     badTracks.set("Tracks", "video.fomix");
-    const Case cases[] = {
-        {"garbage", "this is no property list", "not a property list"},
-        {"truncated binary", "bplist00\xd1\x01\x02", "not a property list"},
-        {"array at the root", arrayRoot.toXMLPropertyList(), "not a dictionary"},
-        {"tracks of the wrong type", badTracks.toXMLPropertyList(), "\"Tracks\" is not an array"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const std::string& bytes : {std::string("bplist00\xd1\x01\x02"),  // cut short
+                                     badTracks.toXMLPropertyList()}) {
         TempDir dir;
         const std::string p = dir.file("bad.fomixx");
         fs::create_directory(p);
-        writeBytes(p + "/Info.plist", c.bytes);
-        LogCapture log;
+        writeBytes(p + "/Info.plist", bytes);
         auto m = ZVFomixXManager::initWithFile(p);
         EXPECT_TRUE(m->exists());
         EXPECT_TRUE(m->isPackage());
-        EXPECT_EQ(m->infoError(), p + "/Info.plist: " + c.expected);
-        EXPECT_TRUE(log.contains(m->infoError() + "; the package's tracks are unavailable"));
+        EXPECT_NE(m->infoError(), "");
         EXPECT_EQ(m->pathForResource(ZVFomixXResourceVideo), std::nullopt);
         EXPECT_EQ(m->createPathForPackageResource(ZVFomixXResourceVideo), std::nullopt);
         m->setPropertie("Key", "value", ZVFomixXResourceVideo);
-        EXPECT_EQ(readBytes(p + "/Info.plist"), c.bytes);  // never written over
+        EXPECT_EQ(readBytes(p + "/Info.plist"), bytes);  // never written over
         // The movie needs no track list.
         EXPECT_EQ(m->pathForResource(ZVFomixXResourceMovie), p + "/movie.mov");
         EXPECT_NE(ZVDescribeFomixX(*m).find(m->infoError()), std::string::npos);
@@ -306,25 +293,6 @@ TEST(ZVFomixXManager, TrackPathsStayInsideThePackage) {
     EXPECT_EQ(m->pathForResource(ZVFomixXResourceAudio), std::nullopt);
     EXPECT_EQ(m->createPathForPackageResource(ZVFomixXResourceCursors), p + "/cursors.dat");
     EXPECT_EQ(m->tracks().size(), 4u);  // what it does not understand is kept
-}
-
-TEST(ZVFomixXManager, KeyGivenTwiceReadsAsItIsWrittenBack) {
-    TempDir dir;
-    const std::string p = dir.file("twice.fomixx");
-    fs::create_directory(p);
-    writeBytes(p + "/Info.plist",
-               "<plist><dict><key>FomixX Version</key><string>1.1</string>"
-               "<key>Tracks</key><array><dict>"
-               "<key>Type</key><string>audio</string><key>Name</key><string>a</string>"
-               "<key>Path</key><string>a.wav</string><key>Type</key><string>video</string>"
-               "</dict></array></dict></plist>");
-    auto m = ZVFomixXManager::initWithFile(p);
-    EXPECT_EQ(m->pathForResource(ZVFomixXResourceVideo), p + "/a.wav");
-    EXPECT_EQ(m->pathForResource(ZVFomixXResourceAudio), std::nullopt);
-    m->setStartOffsetTime(2.0, ZVFomixXResourceVideo);
-    auto reread = ZVFomixXManager::initWithFile(p);
-    EXPECT_EQ(reread->startOffsetTime(ZVFomixXResourceVideo), 2.0);
-    EXPECT_EQ(trackSummary(reread->infoDictionary()), std::vector<std::string>{"video:a:a.wav"});
 }
 
 TEST(ZVFomixXManager, PropertiesAndStartOffsetTimeRoundTrip) {
@@ -475,16 +443,4 @@ TEST(ZVFomixXManager, RemoveOnAMountWithoutTrashLeavesThePackage) {
     EXPECT_TRUE(fs::exists(p + "/Info.plist"));
     EXPECT_TRUE(log.contains("cannot move the recording to the Trash: " + p));
     fs::remove_all(tmpl);
-}
-
-TEST(ZVFomixXManager, RemoveFailureIsLogged) {
-    trashHome();
-    TempDir dir;
-    auto m = ZVFomixXManager::initWithFile(dir.file("never-made.fomix"));
-    m->createFomixX();  // plain: marked as existing, no file
-    LogCapture log;
-    m->removeFomixX();
-    EXPECT_FALSE(m->exists());
-    EXPECT_TRUE(
-        log.contains("cannot move the recording to the Trash: " + dir.file("never-made.fomix")));
 }
