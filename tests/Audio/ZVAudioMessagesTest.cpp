@@ -16,7 +16,9 @@ using namespace zvaudiotest;
 namespace {
 
 std::atomic<int> gAllocationsLeft{0};
-void* failAfterSome(size_t size) { return gAllocationsLeft-- > 0 ? std::malloc(size) : nullptr; }
+void* failAfterSome(size_t size) {
+    return gAllocationsLeft-- > 0 ? std::malloc(size) : nullptr;
+}
 
 // A reader over a file whose header fails the checks, with two packets' worth of data,
 // into a queue; the allocator lets two packets through and then fails.
@@ -50,11 +52,15 @@ TEST(ZVAudioMessages, ExactTexts) {
         std::string logLine;  // the whole line
     } cases[] = {
         {"ME-5, flags padded to two characters",
-         [] { ZVSoundPacket::soundPacketWithFormat({2, 16, 44100, 4}, 0x40000001); },
+         [] {
+             ZVSoundPacket::soundPacketWithFormat({2, 16, 44100, 4}, 0x40000001);
+         },
          "ME-5: initWithFormat:numberOfFrames: failed with malloc error. Requested frames: "
          "1073741825. Format: 16bpc 2ch 44100.000000Hz 0x 4."},
         {"ME-5, two-digit flags",
-         [] { ZVSoundPacket::soundPacketWithFormat({1, 24, 22050.5f, 0x14}, -3); },
+         [] {
+             ZVSoundPacket::soundPacketWithFormat({1, 24, 22050.5f, 0x14}, -3);
+         },
          "ME-5: initWithFormat:numberOfFrames: failed with malloc error. Requested frames: -3. "
          "Format: 24bpc 1ch 22050.500000Hz 0x14."},
         {"a header that fails the reader's checks", [] { readWithFailingAllocation(false); },
@@ -84,7 +90,8 @@ TEST(ZVAudioMessages, ExactTexts) {
         c.cause();
         auto lines = log.lines();
         EXPECT_NE(std::find(lines.begin(), lines.end(), c.logLine), lines.end())
-            << "logged:\n" << ::testing::PrintToString(lines);
+            << "logged:\n"
+            << ::testing::PrintToString(lines);
     }
 }
 
@@ -93,7 +100,8 @@ TEST(ZVAudioMessages, TheAllocationFailureReportOnStandardError) {
     zvtest::StderrCapture err;
     ZVSoundPacket::soundPacketWithFormat({2, 16, 44100, 4}, 0x7FFFFFFF);
     const std::string text = err.text();
-    const size_t mem = text.find("\n*** System Memory Information ( ME-5 ) ***\n\nmemory page size: ");
+    const size_t mem =
+        text.find("\n*** System Memory Information ( ME-5 ) ***\n\nmemory page size: ");
     const size_t disk = text.find("*** Disk info ***\n");
     ASSERT_NE(mem, std::string::npos) << text;
     ASSERT_NE(disk, std::string::npos) << text;

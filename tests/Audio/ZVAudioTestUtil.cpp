@@ -36,7 +36,9 @@ StopWatcher::StopWatcher(std::string_view name, const void* stage) {
     ZVNotificationCenter::defaultCenter().addObserver(
         this, name, stage, [this](const ZVNotification&) { _stopped.store(true); });
 }
-StopWatcher::~StopWatcher() { ZVNotificationCenter::defaultCenter().removeObserver(this); }
+StopWatcher::~StopWatcher() {
+    ZVNotificationCenter::defaultCenter().removeObserver(this);
+}
 
 bool StopWatcher::wait(double seconds) {
     return zvtest::runMainUntil([this] { return _stopped.load(); }, seconds);

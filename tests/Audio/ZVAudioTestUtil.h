@@ -22,13 +22,13 @@ std::shared_ptr<ZVSoundPacket> patternPacket(ZVSoundFormat format, int32_t frame
 
 // Sees a stage's did-stop on the posting thread.
 class StopWatcher {
-public:
+  public:
     StopWatcher(std::string_view name, const void* stage);
     ~StopWatcher();
     bool wait(double seconds = 10);  // true once stopped
     bool stopped() const { return _stopped.load(); }
 
-private:
+  private:
     std::atomic<bool> _stopped{false};
 };
 

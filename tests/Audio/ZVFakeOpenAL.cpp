@@ -32,7 +32,9 @@ ZVFakeOpenAL::ZVFakeOpenAL() {
     ZVOpenALSetProvider(&kProvider);
 }
 
-ZVFakeOpenAL::~ZVFakeOpenAL() { ZVOpenALSetProvider(ZVOpenALSoftProvider()); }
+ZVFakeOpenAL::~ZVFakeOpenAL() {
+    ZVOpenALSetProvider(ZVOpenALSoftProvider());
+}
 
 void ZVFakeOpenAL::note(std::string call) {
     std::lock_guard<std::mutex> g(_lock);

@@ -10,7 +10,7 @@
 #include "Zorvan.h"
 
 class ZVFakeOpenAL {
-public:
+  public:
     ZVFakeOpenAL();   // installs itself
     ~ZVFakeOpenAL();  // installs openal-soft again
 
@@ -22,7 +22,7 @@ public:
     std::vector<std::string> calls();  // "open NAME", "start", "stop", "close", "read N"
     std::string lastOpenedName();
 
-private:
+  private:
     static const ZVOpenALProvider kProvider;
     static ZVFakeOpenAL* current;
     void note(std::string call);

@@ -19,7 +19,9 @@ std::vector<std::shared_ptr<ZVSoundPacket>> drain(ZVQueue& q) {
     return packets;
 }
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 }  // namespace
 
 TEST(ZVSoundInputRecorderFake, OpensByNameWithTheDefaultsAndDerivesTheFormat) {
@@ -40,7 +42,8 @@ TEST(ZVSoundInputRecorderFake, OpensByNameWithTheDefaultsAndDerivesTheFormat) {
                  {0x1102, {2, 8, 8000, 0}},
                  {0x1103, {2, 16, 8000, kZVSoundFormatSignedInteger}},
                  {0x9999, {0, 0, 8000, 0}}};
-    for (auto& c : cases) EXPECT_EQ(ZVSoundInputRecorder::ZVSoundFormatForALFormat(c.al, 8000), c.f);
+    for (auto& c : cases)
+        EXPECT_EQ(ZVSoundInputRecorder::ZVSoundFormatForALFormat(c.al, 8000), c.f);
 }
 
 TEST(ZVSoundInputRecorderFake, SuspensionHoldsTheFirstReadAndStopWaitsForIt) {
@@ -123,14 +126,22 @@ TEST(ZVSoundInputRecorderFake, ReadsOnlyOnceASliceLessTheSafetyIsReady) {
 TEST(ZVSoundInputRecorderFake, PauseStopsTheDeviceAndTellsTheDelegate) {
     struct Delegate : ZVSoundInputRecorderDelegateInformalProtocol {
         std::vector<std::string> calls;
-        void ZVSoundInputRecorderShouldStart(ZVSoundInputRecorder*) override { calls.push_back("should"); }
-        void ZVSoundInputRecorderWillStart(ZVSoundInputRecorder*) override { calls.push_back("will"); }
-        void ZVSoundInputRecorderDidStart(ZVSoundInputRecorder*) override { calls.push_back("did"); }
+        void ZVSoundInputRecorderShouldStart(ZVSoundInputRecorder*) override {
+            calls.push_back("should");
+        }
+        void ZVSoundInputRecorderWillStart(ZVSoundInputRecorder*) override {
+            calls.push_back("will");
+        }
+        void ZVSoundInputRecorderDidStart(ZVSoundInputRecorder*) override {
+            calls.push_back("did");
+        }
         void ZVSoundInputRecorderDidChangePauseState(ZVSoundInputRecorder*, bool p) override {
             EXPECT_TRUE(ZVIsMainThread());
             calls.push_back(p ? "paused" : "resumed");
         }
-        void ZVSoundInputRecorderDidStop(ZVSoundInputRecorder*) override { calls.push_back("stopped"); }
+        void ZVSoundInputRecorderDidStop(ZVSoundInputRecorder*) override {
+            calls.push_back("stopped");
+        }
     } delegate;
     ZVFakeOpenAL al;
     auto r = ZVSoundInputRecorder::initWithDevice("mic");

@@ -15,7 +15,8 @@ constexpr ZVSoundFormat kStereo16{2, 16, 44100, kZVSoundFormatSignedInteger};
 
 std::vector<uint8_t> concat(const std::vector<std::shared_ptr<ZVSoundPacket>>& packets) {
     std::vector<uint8_t> all;
-    for (auto& p : packets) all.insert(all.end(), p->baseAddres(), p->baseAddres() + p->bufferSize());
+    for (auto& p : packets)
+        all.insert(all.end(), p->baseAddres(), p->baseAddres() + p->bufferSize());
     return all;
 }
 
@@ -227,7 +228,14 @@ TEST(ZVWavReader, OddHeadersNeverCrash) {
     struct Case {
         uint16_t channels, bits;
         size_t payload;
-    } cases[] = {{1, 4, 100, }, {3, 12, 1000}, {65535, 65535, 5000}, {7, 24, 4096 * 2 + 5}};
+    } cases[] = {{
+                     1,
+                     4,
+                     100,
+                 },
+                 {3, 12, 1000},
+                 {65535, 65535, 5000},
+                 {7, 24, 4096 * 2 + 5}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bits);
         writeBytes(dir.file("odd.wav"), readerFile(c.channels, c.bits, 1, c.payload, 7));
@@ -340,8 +348,8 @@ TEST(ZVWavHeader, DescribesTheFloatLayoutAndAnUnpatchedFile) {
     EXPECT_DOUBLE_EQ(d->duration, 0.5);
 
     // A writer that never patched its header: samples behind a header of 0 frames.
-    auto header = ZVWavHeader::bytes(ZVWavHeader::records(kStereo16, 0),
-                                     ZVWavHeader::layoutFor(kStereo16));
+    auto header =
+        ZVWavHeader::bytes(ZVWavHeader::records(kStereo16, 0), ZVWavHeader::layoutFor(kStereo16));
     header.resize(92 + 4000, 1);
     writeBytes(dir.file("cut.wav"), header);
     d = ZVWavHeader::describeFile(dir.file("cut.wav"));
