@@ -303,3 +303,17 @@ TEST(ZVSoundInputRecorderPulse, PauseLeavesAGapNotSilence) {
     }
     EXPECT_LT(double(longestQuiet) / kRate, 0.01);
 }
+
+TEST(ZorvanDevicesCommand, ListsWhatTheRecorderSees) {
+    const char* bin = getenv("ZORVAN_BIN");
+    if (!bin) GTEST_SKIP() << "ZORVAN_BIN is not set (run through ctest)";
+    int status = -1;
+    std::string inputs = ZVPulseFixture::run({std::string(bin) + "/zorvan", "devices"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(inputs.substr(0, inputs.find('\n')), "Virtual_Mic");
+    EXPECT_NE(inputs.find("\nMonitor of System_Output\n"), std::string::npos);
+    std::string outputs =
+        ZVPulseFixture::run({std::string(bin) + "/zorvan", "devices", "--output"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(outputs.substr(0, outputs.find('\n')), "System_Output");
+}
