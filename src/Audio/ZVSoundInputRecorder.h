@@ -72,6 +72,10 @@ class ZVSoundInputRecorder : public ZVStage {
     double startOffsetTime() const { return _sync.startOffsetTime(); }
     ZVSoundFormat format() const { return _zvFormat; }
     const std::string& deviceName() const { return _deviceName; }
+    // What the device was opened with. Any thread.
+    float sampleRate() const { return _sampleRate; }
+    int32_t alFormat() const { return _alFormat; }
+    int32_t framesInSlice() const { return _framesInSlice; }
     // Frames read since the worker started. Any thread.
     int32_t totalFramesRead() const { return _totalFramesRead.load(std::memory_order_relaxed); }
 
