@@ -130,3 +130,5 @@ void BM_WavWriterBacklog(benchmark::State& state) {
 BENCHMARK(BM_WavWriterBacklog)->Arg(64)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+
+BENCHMARK_MAIN();

@@ -68,24 +68,18 @@ uint32_t ZVSoundInputRecorder::deviceIdForDeviceName(const std::string& name, bo
 }
 
 ZVSoundFormat ZVSoundInputRecorder::ZVSoundFormatForALFormat(int32_t alFormat, float sampleRate) {
-    ZVSoundFormat f;
+    // The four OpenAL capture formats; 8-bit sound is unsigned, 16-bit signed.
+    static constexpr struct {
+        int32_t code, channels, bits;
+        uint32_t flags;
+    } kFormats[] = {{0x1100, 1, 8, 0},
+                    {0x1101, 1, 16, kZVSoundFormatSignedInteger},
+                    {0x1102, 2, 8, 0},
+                    {0x1103, 2, 16, kZVSoundFormatSignedInteger}};
+    ZVSoundFormat f;  // unsupported codes: flags 0, no channels, no bits
     f.sampleRate = sampleRate;
-    switch (alFormat) {
-        case 0x1100:
-            f.numberOfChannels = 1, f.bitsPerChannel = 8, f.flags = 0;
-            break;
-        case 0x1101:
-            f.numberOfChannels = 1, f.bitsPerChannel = 16, f.flags = kZVSoundFormatSignedInteger;
-            break;
-        case 0x1102:
-            f.numberOfChannels = 2, f.bitsPerChannel = 8, f.flags = 0;
-            break;
-        case 0x1103:
-            f.numberOfChannels = 2, f.bitsPerChannel = 16, f.flags = kZVSoundFormatSignedInteger;
-            break;
-        default:
-            break;  // unsupported: flags 0, no channels, no bits
-    }
+    for (const auto& known : kFormats)
+        if (known.code == alFormat) f = {known.channels, known.bits, sampleRate, known.flags};
     return f;
 }
 

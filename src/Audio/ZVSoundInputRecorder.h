@@ -52,6 +52,7 @@ class ZVSoundInputRecorder : public ZVStage {
     // Any thread.
     void setSafetySlice(int32_t frames) { _safetyFramesInSilce.store(frames); }
 
+    // Suspended after creation; lifting it lets a started worker read. Any thread.
     bool isSuspended() const { return _sync.isSuspended(); }
     void setSuspended(bool suspended) { _sync.setSuspended(suspended); }
 
@@ -70,6 +71,7 @@ class ZVSoundInputRecorder : public ZVStage {
     // When reading began minus the time given to startAtTime (0 when start was used).
     // Any thread; meaningful from DidStart on.
     double startOffsetTime() const { return _sync.startOffsetTime(); }
+    // The packets' format, and the name the device was opened by. Any thread.
     ZVSoundFormat format() const { return _zvFormat; }
     const std::string& deviceName() const { return _deviceName; }
     // What the device was opened with. Any thread.

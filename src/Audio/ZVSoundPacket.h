@@ -27,6 +27,7 @@ class ZVSoundPacket : public ZVQueueObject {
     ZVSoundFormat format() const { return _format; }
     // The first byte of the sample buffer; the packet owns it. Producer or consumer.
     uint8_t* baseAddres() const { return _packetBuffer; }
+    // The buffer's size in bytes and the frame count it was made for. Any thread.
     int32_t bufferSize() const { return _bufferSize; }
     int32_t numberOfFrames() const { return _numFrames; }
     // The weight a queue counts against its limit: the buffer size. Any thread.

@@ -67,6 +67,7 @@ class ZVWavIO : public ZVStage {
     // frames() / sampleRate in single precision; 0 while the rate is 0. Any thread.
     double duration() const;
 
+    // The file and the direction, fixed at creation. Any thread.
     const std::string& fullPath() const { return _fullPath; }
     int32_t mode() const { return _mode; }
 
