@@ -23,8 +23,7 @@ std::string waylandRefusal() {
     const char* wl = std::getenv("WAYLAND_DISPLAY");
     const char* type = std::getenv("XDG_SESSION_TYPE");
     if ((wl && *wl) || (type && std::strcmp(type, "wayland") == 0))
-        return "Zorvan cannot read the screen of a Wayland session (Xwayland shows only "
-               "black); log in to an X11 session to record";
+        return kZVX11WaylandRefusal;
     return {};
 }
 

@@ -10,6 +10,11 @@
 #include <memory>
 #include <string>
 
+// Why a Wayland session is refused.
+inline constexpr const char* kZVX11WaylandRefusal =
+    "Zorvan cannot read the screen of a Wayland session (Xwayland shows only black); log in "
+    "to an X11 session to record";
+
 class ZVX11Connection {
   public:
     // The thread's connection, opened on first use and opened again after the server
