@@ -56,6 +56,21 @@ class ZVX11Connection {
     };
     const Shm* shmFor(size_t bytes);
 
+    // What this connection knows of the cursor. Once cursor events are selected, the
+    // server tells the connection of every change, so the serial and visibility are
+    // fetched again only after one (see ZVX11CursorSerial). Owning thread only.
+    struct CursorState {
+        bool eventsSelected = false;
+        bool known = false;  // serial and hidden describe the cursor shown now
+        uint32_t serial = 0;
+        bool hidden = true;
+    };
+    CursorState cursor;
+
+    // Reads what the server sent unasked: cursor-change events (which make `cursor`
+    // unknown) and errors of requests nobody waits for. Owning thread only.
+    void drainEvents();
+
   private:
     explicit ZVX11Connection(xcb_connection_t* c, int screenNumber);
     void releaseShm();
@@ -69,6 +84,7 @@ class ZVX11Connection {
     bool _shmBroken = false;  // an attach failed once: never try again on this connection
     int _bitsPerPixel = 32;
     bool _msbFirst = false;
+    uint8_t _xfixesFirstEvent = 0;
     Shm _shm;
     struct Atoms;
     std::unique_ptr<Atoms> _atoms;

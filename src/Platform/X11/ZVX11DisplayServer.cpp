@@ -76,8 +76,8 @@ uint32_t ZVX11DisplayServer::cursorSeed() {
 }
 
 bool ZVX11DisplayServer::isCursorVisible() {
-    auto img = currentCursor();
-    return img && !img->isHidden();
+    ZVX11Connection* c = ZVX11Connection::forThisThread();
+    return c && ZVX11CursorVisible(*c);
 }
 
 ZVPoint ZVX11DisplayServer::mouseLocation() {
