@@ -25,18 +25,7 @@ bool onLayout(int x, int y) {
     return left || right;
 }
 
-class ZVSnapOffsetMonitors : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ZV_REQUIRE_XVFB();
-        ASSERT_TRUE(client.ok());
-        window = client.showPattern(0, 0, 3840, 1080);
-    }
-    void TearDown() override { client.destroyWindow(window); }
-
-    zvtest::X11TestClient client;
-    uint32_t window = 0;
-};
+using ZVSnapOffsetMonitors = zvtest::PatternScreenTest;
 
 // Runs the zorvan tool of this build (after `env`, variable assignments for the shell);
 // its exit status, standard error in `err`.

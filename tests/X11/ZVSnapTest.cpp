@@ -17,19 +17,7 @@ bool onEither(int x, int y) {
     return x >= 0 && x < 3840 && y >= 0 && y < 1080;
 }
 
-class ZVSnapTwoMonitors : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ZV_REQUIRE_XVFB();
-        ASSERT_TRUE(client.ok());
-        // The whole root shows the pattern, so every pixel read can be checked.
-        window = client.showPattern(0, 0, 3840, 1080);
-    }
-    void TearDown() override { client.destroyWindow(window); }
-
-    zvtest::X11TestClient client;
-    uint32_t window = 0;
-};
+using ZVSnapTwoMonitors = zvtest::PatternScreenTest;
 
 }  // namespace
 

@@ -6,10 +6,26 @@
 
 #include "Zorvan.h"
 #include "support/ZVX11TestClient.h"
+#include "support/ZVXvfbFixture.h"
 
 namespace zvtest {
 
 inline constexpr uint8_t kUntouched = 0xAB;
+
+// A test whose whole 3840x1080 root shows the pattern (a window over it), so every pixel
+// read can be checked.
+class PatternScreenTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ZV_REQUIRE_XVFB();
+        ASSERT_TRUE(client.ok());
+        window = client.showPattern(0, 0, 3840, 1080);
+    }
+    void TearDown() override { client.destroyWindow(window); }
+
+    X11TestClient client;
+    uint32_t window = 0;
+};
 
 // A buffer of rect's size filled with kUntouched, padding included.
 inline std::shared_ptr<ZVPixelBuffer> sentinelBuffer(ZVRect rect) {

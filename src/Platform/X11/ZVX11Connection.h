@@ -25,14 +25,18 @@ class ZVX11Connection {
     // The reason no connection can be made, or empty. Any thread.
     static std::string unavailableReason();
 
+    // Detaches the SHM segment and closes the connection. Owning thread (at its end).
     ~ZVX11Connection();
     ZVX11Connection(const ZVX11Connection&) = delete;
     ZVX11Connection& operator=(const ZVX11Connection&) = delete;
 
+    // The connection, its screen and root window. Owning thread only.
     xcb_connection_t* xcb() const { return _c; }
     xcb_screen_t* screen() const { return _screen; }
     xcb_window_t root() const { return _screen->root; }
 
+    // Which extensions the server offers (XFixes 4 and RandR 1.5 at least). Owning thread
+    // only.
     bool hasShm() const { return _hasShm; }
     bool hasXFixes() const { return _hasXFixes; }
     bool hasRandR15() const { return _hasRandR15; }
