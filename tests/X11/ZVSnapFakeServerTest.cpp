@@ -43,7 +43,6 @@ class ScriptedServer : public ZVDisplayServer {
     uint32_t cursorSeed() override { return 0; }
     bool isCursorVisible() override { return false; }
     ZVPoint mouseLocation() override { return {}; }
-    ZVRect desktopRectFromNative(const ZVRect& r) override { return r; }
     std::optional<ZVRawImage> windowImage(int32_t, bool) override { return std::nullopt; }
 };
 
