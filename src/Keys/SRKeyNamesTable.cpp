@@ -106,7 +106,11 @@ std::string SRKeyNamesTable::localizedString(std::string_view key) {
 }
 
 std::string SRKeyNamesTable::localizedFormat(std::string_view formatKey, std::string_view value) {
-    std::string format = localizedString(formatKey);
+    return applyFormat(localizedString(formatKey), value);
+}
+
+std::string SRKeyNamesTable::applyFormat(std::string_view formatText, std::string_view value) {
+    std::string format(formatText);
     if (size_t at = format.find(kFormatArgument); at != std::string::npos) {
         format.replace(at, kFormatArgument.size(), value);
     }

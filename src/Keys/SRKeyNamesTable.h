@@ -19,6 +19,10 @@ class SRKeyNamesTable {
     // (a format without "%@" is used as it is). Any thread.
     static std::string localizedFormat(std::string_view formatKey, std::string_view value);
 
+    // `format` with its first "%@" replaced by `value`; `format` itself without one.
+    // Any thread.
+    static std::string applyFormat(std::string_view format, std::string_view value);
+
     // Uses the table of `language` ("de", "de_DE", "en"; empty: the environment's) from
     // now on. Returns false when there is no readable table for it (the keys are then
     // their own words). Any thread.
