@@ -10,6 +10,7 @@
 #include "Foundation/ZVNotificationCenter.h"
 #include "Keys/ZVKeyCodeTable.h"
 #include "Platform/X11/ZVX11KeymapMonitor.h"
+#include "Platform/X11/ZVXkbContext.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ LayoutRegistry& registry() {
 std::shared_ptr<const SRKeyboardLayout> environmentLayout() {
     // No XKB_CONTEXT_NO_ENVIRONMENT_NAMES: empty names are filled from XKB_DEFAULT_RULES,
     // _MODEL, _LAYOUT, _VARIANT, _OPTIONS, then from xkbcommon's defaults ("us").
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    xkb_context* context = ZVNewXkbContext(XKB_CONTEXT_NO_FLAGS);
     if (!context) return SRKeyboardLayout::adoptKeymap(nullptr, 0, "none");
     xkb_keymap* keymap = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
     xkb_context_unref(context);  // the keymap keeps its own reference
@@ -154,9 +155,7 @@ std::shared_ptr<const SRKeyboardLayout> SRKeyboardLayout::adoptKeymap(xkb_keymap
 std::shared_ptr<const SRKeyboardLayout> SRKeyboardLayout::fromNames(std::string_view layout,
                                                                     std::string_view variant,
                                                                     uint32_t group) {
-    // Each snapshot gets a context of its own: xkbcommon counts references without atomics,
-    // so two keymaps sharing a context could not be released on two threads at once.
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+    xkb_context* context = ZVNewXkbContext(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
     if (!context) return nullptr;
     std::string layoutName(layout), variantName(variant);
     xkb_rule_names names{};

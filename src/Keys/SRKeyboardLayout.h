@@ -56,6 +56,8 @@ class SRKeyboardLayout {
 
     // Says where the snapshot came from ("de", "X server", ...), for logs. Any thread.
     const std::string& description() const { return _description; }
+    // Whether a keymap stands behind the snapshot; the group of it that is in effect.
+    // Any thread.
     bool hasKeymap() const { return _keymap != nullptr; }
     uint32_t group() const { return _group; }
 

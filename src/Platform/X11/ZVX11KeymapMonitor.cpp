@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "Foundation/ZVLog.h"
+#include "Platform/X11/ZVXkbContext.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ XkbConnection openXkbConnection() {
 // The server's keymap (in a context of its own) and its effective group; nullptr when
 // the server does not answer.
 xkb_keymap* readKeymap(const XkbConnection& x, uint32_t* group) {
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+    xkb_context* context = ZVNewXkbContext(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
     if (!context) return nullptr;
     xkb_keymap* keymap = xkb_x11_keymap_new_from_device(context, x.connection, x.device,
                                                         XKB_KEYMAP_COMPILE_NO_FLAGS);
