@@ -16,6 +16,18 @@ constexpr const char* kOptionGlyph = "\u2325";
 constexpr const char* kShiftGlyph = "\u21E7";
 constexpr const char* kCommandGlyph = "\u2318";
 
+// The four modifiers in both encodings; the function bit is the same in both.
+struct ModifierBits {
+    uint32_t cocoa;
+    uint32_t carbon;
+};
+constexpr ModifierBits kModifierBits[] = {
+    {kSRCocoaCommandKeyMask, kSRCarbonCommandKeyMask},
+    {kSRCocoaOptionKeyMask, kSRCarbonOptionKeyMask},
+    {kSRCocoaControlKeyMask, kSRCarbonControlKeyMask},
+    {kSRCocoaShiftKeyMask, kSRCarbonShiftKeyMask},
+};
+
 // The key name as the combined strings print it.
 std::string printedKeyName(short keyCode) {
     return SRStringForKeyCode(keyCode).value_or(std::string(kSRMissingKeyName));
@@ -83,21 +95,19 @@ std::optional<std::string> SRCharacterForKeyCodeAndCarbonFlags(short keyCode, ui
 }
 
 uint32_t SRCarbonToCocoaFlags(uint32_t carbonFlags) {
-    uint32_t cocoa = 0;
-    if (carbonFlags & kSRCarbonCommandKeyMask) cocoa |= kSRCocoaCommandKeyMask;
-    if (carbonFlags & kSRCarbonOptionKeyMask) cocoa |= kSRCocoaOptionKeyMask;
-    if (carbonFlags & kSRCarbonControlKeyMask) cocoa |= kSRCocoaControlKeyMask;
-    if (carbonFlags & kSRCarbonShiftKeyMask) cocoa |= kSRCocoaShiftKeyMask;
-    return cocoa | (carbonFlags & kSRFunctionKeyMask);
+    uint32_t cocoa = carbonFlags & kSRFunctionKeyMask;
+    for (const ModifierBits& m : kModifierBits) {
+        if (carbonFlags & m.carbon) cocoa |= m.cocoa;
+    }
+    return cocoa;
 }
 
 uint32_t SRCocoaToCarbonFlags(uint32_t cocoaFlags) {
-    uint32_t carbon = 0;
-    if (cocoaFlags & kSRCocoaCommandKeyMask) carbon |= kSRCarbonCommandKeyMask;
-    if (cocoaFlags & kSRCocoaOptionKeyMask) carbon |= kSRCarbonOptionKeyMask;
-    if (cocoaFlags & kSRCocoaControlKeyMask) carbon |= kSRCarbonControlKeyMask;
-    if (cocoaFlags & kSRCocoaShiftKeyMask) carbon |= kSRCarbonShiftKeyMask;
-    return carbon | (cocoaFlags & kSRFunctionKeyMask);
+    uint32_t carbon = cocoaFlags & kSRFunctionKeyMask;
+    for (const ModifierBits& m : kModifierBits) {
+        if (cocoaFlags & m.cocoa) carbon |= m.carbon;
+    }
+    return carbon;
 }
 
 float SRAnimationEaseInOut(float t) {
