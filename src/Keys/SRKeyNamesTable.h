@@ -1,7 +1,8 @@
 #pragma once
 // The localised words of key naming ("Space", "Command + ", "Pad %@"...): the strings table
 // "KeyNames" among the framework's resources, one per language, as
-// <resources>/<language>.lproj/KeyNames.plist (a dictionary of strings, key -> word).
+// <resources>/<language>.lproj/KeyNames.plist (an XML property-list dictionary of strings,
+// key -> word).
 // Without a table for the language, or without the key in it, the key itself is the word.
 #include <map>
 #include <memory>
@@ -28,7 +29,8 @@ class SRKeyNamesTable {
     // their own words). Any thread.
     static bool selectLanguage(std::string_view language);
 
-    // A table from the bytes of a property list; nullopt when they are no dictionary.
+    // A table from the bytes of an XML property list; nullopt when they are no dictionary
+    // (or a binary property list).
     // Entries whose value is not a string are left out. Any thread.
     static std::optional<std::map<std::string, std::string, std::less<>>> parse(const void* bytes,
                                                                                 size_t length);

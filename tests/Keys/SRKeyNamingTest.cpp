@@ -269,6 +269,10 @@ TEST_F(SRKeyNaming, DamagedKeyNamesTableFallsBackToTheKeys) {
         unsetenv("ZORVAN_RESOURCES");
     }
     EXPECT_FALSE(SRKeyNamesTable::parse("", 0));
+    ZVValue binary = ZVValue::dict();
+    binary.set("Space", "Leer");
+    ZVValue::Data bytes = binary.toBinaryPropertyList();
+    EXPECT_FALSE(SRKeyNamesTable::parse(bytes.data(), bytes.size())) << "XML tables only";
     EXPECT_FALSE(SRKeyNamesTable::parse("<plist><array/></plist>", 23));
 }
 
