@@ -4,7 +4,7 @@
 
 #include "Keys/SRKeyNaming.h"
 #include "Keys/SRKeyboardLayout.h"
-#include "SRKeyTestEnvironment.h"
+#include "SRKeyTestSupport.h"
 
 namespace {
 

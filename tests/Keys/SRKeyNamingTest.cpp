@@ -12,7 +12,7 @@
 #include "Keys/SRKeyCodeTransformer.h"
 #include "Keys/SRKeyNaming.h"
 #include "Keys/ZVKeyCodeTable.h"
-#include "SRKeyTestEnvironment.h"
+#include "SRKeyTestSupport.h"
 #include "support/ZVTestSupport.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include "Keys/SRKeyCodeTransformer.h"
 #include "Keys/SRKeyNaming.h"
 #include "Keys/ZVKeyCodeTable.h"
-#include "SRKeyTestEnvironment.h"
+#include "SRKeyTestSupport.h"
 
 extern char** environ;
 
