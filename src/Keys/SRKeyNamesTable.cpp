@@ -88,13 +88,6 @@ std::shared_ptr<const Table> currentTable() {
 }  // namespace
 
 std::optional<Table> SRKeyNamesTable::parse(const void* bytes, size_t length) {
-    // XML only: the strings tables are written by hand, and libplist 2.2 aborts (an
-    // assertion) on a binary dictionary key with a NUL byte in it.
-    constexpr std::string_view kBinaryMagic = "bplist";
-    if (length >= kBinaryMagic.size() &&
-        std::string_view(static_cast<const char*>(bytes), kBinaryMagic.size()) == kBinaryMagic) {
-        return std::nullopt;
-    }
     std::optional<ZVValue> plist = ZVValue::fromPropertyList(bytes, length);
     if (!plist || !plist->isDict()) return std::nullopt;
     Table table;

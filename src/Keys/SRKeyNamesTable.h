@@ -1,9 +1,9 @@
 #pragma once
 // The localised words of key naming ("Space", "Command + ", "Pad %@"...): the strings table
 // "KeyNames" among the framework's resources, one per language, as
-// <resources>/<language>.lproj/KeyNames.plist (an XML property-list dictionary of strings,
-// key -> word).
-// Without a table for the language, or without the key in it, the key itself is the word.
+// <resources>/<language>.lproj/KeyNames.plist, a property-list dictionary of strings
+// (key -> word). Without a table for the language, or without the key in it, the key itself is the
+// word.
 #include <map>
 #include <memory>
 #include <optional>
@@ -29,8 +29,8 @@ class SRKeyNamesTable {
     // their own words). Any thread.
     static bool selectLanguage(std::string_view language);
 
-    // A table from the bytes of an XML property list; nullopt when they are no dictionary
-    // (or a binary property list).
+    // A table from the bytes of a property list (XML or binary); nullopt when they are no
+    // dictionary.
     // Entries whose value is not a string are left out. Any thread.
     static std::optional<std::map<std::string, std::string, std::less<>>> parse(const void* bytes,
                                                                                 size_t length);
