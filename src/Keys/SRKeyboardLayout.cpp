@@ -119,8 +119,10 @@ std::shared_ptr<const SRKeyboardLayout> environmentLayout() {
     if (!context) return SRKeyboardLayout::adoptKeymap(nullptr, 0, "none");
     xkb_keymap* keymap = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
     xkb_context_unref(context);  // the keymap keeps its own reference
-    if (!keymap) ZVLog("Could not build the keyboard layout of the XKB_DEFAULT_* environment");
-    return SRKeyboardLayout::adoptKeymap(keymap, 0, "environment");
+    if (keymap) return SRKeyboardLayout::adoptKeymap(keymap, 0, "environment");
+    ZVLog("Could not build the keyboard layout of the XKB_DEFAULT_* environment; using \"us\"");
+    std::shared_ptr<const SRKeyboardLayout> us = SRKeyboardLayout::fromNames("us");
+    return us ? us : SRKeyboardLayout::adoptKeymap(nullptr, 0, "none");
 }
 
 void postChange() {

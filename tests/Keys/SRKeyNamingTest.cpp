@@ -295,7 +295,17 @@ TEST_F(SRKeyNaming, TheEnvironmentChoosesTheLayoutWithoutADisplay) {
     unsetenv("XKB_DEFAULT_LAYOUT");
     SRKeyboardLayout::followSystem();
     EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");  // xkbcommon's default is "us"
-    EXPECT_EQ(changes.load(), 2);
+    {
+        SRKeyLayoutScope german("de");
+        setenv("XKB_DEFAULT_LAYOUT", "no-such-layout", 1);
+        zvtest::LogCapture log;
+        SRKeyboardLayout::followSystem();
+        EXPECT_TRUE(log.contains("using \"us\""));
+        EXPECT_EQ(SRKeyboardLayout::current()->description(), "us");
+        EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
+        unsetenv("XKB_DEFAULT_LAYOUT");
+    }
+    EXPECT_EQ(changes.load(), 5);
     ZVNotificationCenter::defaultCenter().removeObserver(&observer);
     if (display) setenv("DISPLAY", savedDisplay.c_str(), 1);
 }
