@@ -147,7 +147,6 @@ TEST(ZVMovieFrame, KeyTextIsMadeOnceAndSetTextWins) {
 }
 
 TEST(ZVMovieFrame, KeyTextOfModifiedAndPlainKeys) {
-    if (SRStringForKeyCode(122) != "F1") GTEST_SKIP() << "key names not available";
     const uint32_t command = 0x100000, shift = 0x20000, control = 0x40000;
     const uint32_t capsLock = 0x10000, function = 0x800000;
     // Keys of the fixed name table, so the text does not depend on the keyboard layout.
