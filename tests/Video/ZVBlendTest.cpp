@@ -5,15 +5,13 @@
 #include <cstring>
 #include <vector>
 
+#include "Video/ZVPixelTestSupport.h"
 #include "Zorvan.h"
 
 namespace {
-using Pixel = std::array<uint8_t, 4>;
-
-Pixel at(const ZVPixelBuffer& b, int x, int row) {
-    const uint8_t* p = b.baseAddress() + row * b.bytesPerRow() + 4 * x;
-    return {p[0], p[1], p[2], p[3]};
-}
+using zvtest::bytesOf;
+using zvtest::Pixel;
+constexpr auto at = zvtest::pixelAt;
 
 void fill(ZVPixelBuffer& b, Pixel value) {
     uint8_t* base = b.baseAddress();

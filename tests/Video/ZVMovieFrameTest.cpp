@@ -3,21 +3,15 @@
 
 #include <cstring>
 
+#include "Video/ZVPixelTestSupport.h"
 #include "Video/ZVVideoAllocation.h"
 #include "Zorvan.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
-using Pixel = std::array<uint8_t, 4>;
-
-Pixel at(const ZVPixelBuffer& b, int x, int row) {
-    const uint8_t* p = b.baseAddress() + row * b.bytesPerRow() + 4 * x;
-    return {p[0], p[1], p[2], p[3]};
-}
-
-std::vector<uint8_t> bytesOf(const ZVPixelBuffer& b) {
-    return std::vector<uint8_t>(b.baseAddress(), b.baseAddress() + b.bufferSize());
-}
+using zvtest::bytesOf;
+using zvtest::Pixel;
+constexpr auto at = zvtest::pixelAt;
 
 std::vector<uint8_t> strokes(std::initializer_list<ZVKeyStroke> entries) {
     std::vector<uint8_t> bytes(entries.size() * sizeof(ZVKeyStroke));

@@ -6,19 +6,19 @@
 #include <thread>
 #include <vector>
 
+#include "Video/ZVPixelTestSupport.h"
 #include "Zorvan.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
+using zvtest::bytesOf;
+
 // Every byte of the buffer, padding included, gets a value from its offset.
 void fillPattern(ZVPixelBuffer& b) {
     uint8_t* p = b.baseAddress();
     for (int32_t i = 0; i < b.bufferSize(); ++i) p[i] = static_cast<uint8_t>(i * 7 + i / 251);
 }
 
-std::vector<uint8_t> bytesOf(const ZVPixelBuffer& b) {
-    return std::vector<uint8_t>(b.baseAddress(), b.baseAddress() + b.bufferSize());
-}
 }  // namespace
 
 TEST(ZVPixelBuffer, StrideIsPaddedTo64BytesAndSizesFollowIt) {
