@@ -15,7 +15,7 @@ constexpr auto at = zvtest::pixelAt;
 
 std::vector<uint8_t> strokes(std::initializer_list<ZVKeyStroke> entries) {
     std::vector<uint8_t> bytes(entries.size() * sizeof(ZVKeyStroke));
-    std::memcpy(bytes.data(), std::data(entries), bytes.size());
+    if (!bytes.empty()) std::memcpy(bytes.data(), std::data(entries), bytes.size());
     return bytes;
 }
 
