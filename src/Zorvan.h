@@ -1,5 +1,13 @@
 #pragma once
 // The public interface of libzorvan: a host includes this one header.
+#include "Audio/ZVAudioDevice.h"
+#include "Audio/ZVOpenALProvider.h"
+#include "Audio/ZVSoundFormat.h"
+#include "Audio/ZVSoundInputRecorder.h"
+#include "Audio/ZVSoundPacket.h"
+#include "Audio/ZVWavHeader.h"
+#include "Audio/ZVWavIO.h"
+#include "Audio/ZVWavRecords.h"
 #include "Common/bsdprocess.h"
 #include "Common/fnocache.h"
 #include "Common/vmstat.h"
