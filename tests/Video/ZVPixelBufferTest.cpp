@@ -1,7 +1,6 @@
 // The pooled pixel buffer: pool per size, recycling, stride, flips, copies.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -180,16 +179,6 @@ TEST(ZVPixelBuffer, ClearCopyAndBufferReplacement) {
     b->clearBuffer();
 }
 
-TEST(ZVPixelBuffer, LockAndBaseAddressBalance) {
-    auto b = ZVPixelBuffer::pixelBufferWithSize({8, 8});
-    b->lock();
-    EXPECT_EQ(b->coreVideoPixelBuffer()->lockCount(), 1);
-    EXPECT_NE(b->baseAddress(), nullptr);
-    EXPECT_EQ(b->coreVideoPixelBuffer()->lockCount(), 1);
-    b->unlock();
-    EXPECT_EQ(b->coreVideoPixelBuffer()->lockCount(), 0);
-}
-
 TEST(ZVPixelBuffer, ImageConversionFlipsTheReceiver) {
     auto b = ZVPixelBuffer::pixelBufferWithSize({4, 3});
     b->clearBuffer();
@@ -209,13 +198,4 @@ TEST(ZVPixelBuffer, ImageConversionFlipsTheReceiver) {
     auto second = b->createRGBImageFromBufferData();
     EXPECT_EQ(second->rgbaAt(0, 0), (std::array<uint8_t, 4>{0, 0, 10, 255}));
     EXPECT_EQ(second->rgbaAt(0, 2), (std::array<uint8_t, 4>{200, 0, 0, 255}));
-}
-
-TEST(ZVPixelBuffer, Fclampf) {
-    EXPECT_EQ(fclampf(0.5f, 0, 1), 0.5f);
-    EXPECT_EQ(fclampf(2.5f, 0, 1), 1.0f);
-    EXPECT_EQ(fclampf(-1.0f, 0, 1), 0.0f);
-    EXPECT_EQ(fclampf(NAN, 0, 1), 0.0f);
-    EXPECT_EQ(fclampf(NAN, 3, 7), 3.0f);
-    EXPECT_EQ(fclampf(INFINITY, 0, 1), 1.0f);
 }
