@@ -47,3 +47,5 @@ static void BM_X11KeyCodeToMac(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_X11KeyCodeToMac);
+
+BENCHMARK_MAIN();
