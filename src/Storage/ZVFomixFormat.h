@@ -39,9 +39,6 @@ inline constexpr uint32_t kZVFomixKeyTextTag = 0x6B737473;      // 'ksts'
 inline constexpr uint32_t kZVFomixCompressionTag = 0x636F6D69;  // 'comi'
 inline constexpr uint32_t kZVFomixEndTag = 0x656E6478;          // 'endx'
 
-inline constexpr int16_t kZVFomixKeyDataFlag = 0x20;
-inline constexpr int16_t kZVFomixCompressFlag = 0x80;
-
 // How a reader must take a file, decided by its signature.
 struct ZVFomixLayout {
     bool swapped = false;  // numbers are in the other byte order
