@@ -35,7 +35,17 @@ bool ZVFomixFileWriter::open(const std::string& path) {
     if (_fd < 0) return false;
     fnocache(_fd);
     _dropper = std::make_unique<ZVCacheDropper>(_fd);
-    // The header's 28 bytes stay zero until finish().
+    // The header's 28 bytes stay zero until finish(): a file whose writer never finished
+    // is refused by readers, and the repair knows it by them.
+    const ZVFomixFileInfo unfinished{};
+    struct iovec part = {const_cast<ZVFomixFileInfo*>(&unfinished), kZVFomixHeaderSize};
+    _end = 0;
+    try {
+        writeAll(&part, 1, 0);
+    } catch (const ZVException&) {
+        close();
+        return false;
+    }
     _end = static_cast<off_t>(kZVFomixHeaderSize);
     return true;
 }
