@@ -24,7 +24,8 @@ const Sample& sample() {
         TempDir dir;
         std::vector<std::shared_ptr<ZVMovieFrame>> frames;
         for (int i = 0; i < 6; ++i) {
-            int16_t flags = i % 2 ? kZVFrameHasKeyStrokes | kZVFrameCompress : kZVFrameHasKeyStrokes;
+            int16_t flags =
+                i % 2 ? kZVFrameHasKeyStrokes | kZVFrameCompress : kZVFrameHasKeyStrokes;
             auto f = patternFrame(13, 5, uint32_t(i + 1), 0.02 * (i + 1), flags);
             Bytes keys(8, uint8_t(i));
             f->setKeyStrokes(keys);
@@ -123,7 +124,8 @@ TEST(ZVFomixRepair, ChangedBytesNeverMakeTheReaderOrTheRepairStray) {
         size_t firstChanged = 0;
         while (b[firstChanged] == s.file[firstChanged]) ++firstChanged;
         size_t whole = 0;
-        while (whole + 1 < s.recordStart.size() && s.recordStart[whole + 1] <= firstChanged) ++whole;
+        while (whole + 1 < s.recordStart.size() && s.recordStart[whole + 1] <= firstChanged)
+            ++whole;
         ASSERT_GE(fix.header.frames, firstChanged >= s.file.size() ? 6u : whole);
     }
 }

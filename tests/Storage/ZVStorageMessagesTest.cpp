@@ -46,7 +46,8 @@ TEST(ZVStorageMessages, Exceptions) {
          [](const std::string& p) { ZVFomixIO::imageAtIndex(1, p); }},
     };
     TempDir dir;
-    const std::string path = sampleFile(dir, [](Bytes& b) { std::fill(b.begin(), b.begin() + 4, 0); });
+    const std::string path =
+        sampleFile(dir, [](Bytes& b) { std::fill(b.begin(), b.begin() + 4, 0); });
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         try {
@@ -98,7 +99,8 @@ TEST(ZVStorageMessages, LogLines) {
          }},
         {"-[ZVFomixIO fomixReader]: Unsupported FOMIX format",
          [](const TempDir& dir) {
-             readThrough(sampleFile(dir, [](Bytes& b) { std::fill(b.begin(), b.begin() + 28, 0); }));
+             readThrough(
+                 sampleFile(dir, [](Bytes& b) { std::fill(b.begin(), b.begin() + 28, 0); }));
          }},
     };
     for (const auto& row : rows) {
