@@ -53,7 +53,8 @@ void textLines(Frame& f, int firstLine, int top) {
         int y = top + line * 16;
         if (y < 140 || y + 16 > 940) continue;
         for (int col = 0; col < 140; ++col)
-            if ((firstLine + line + col) % 13) glyph(f, 220 + col * 9, y, uint32_t((firstLine + line) * 140 + col));
+            if ((firstLine + line + col) % 13)
+                glyph(f, 220 + col * 9, y, uint32_t((firstLine + line) * 140 + col));
     }
 }
 
@@ -62,40 +63,40 @@ std::vector<Frame> sequence(int kind) {
     Frame base = desktop();
     std::mt19937 rng(5);
     switch (kind) {
-    case 0:  // static desktop
-        for (int i = 0; i < kFrames; ++i) frames.push_back(base);
-        break;
-    case 1: {  // typing: one glyph more per frame, and the caret moves
-        textLines(base, 0, 140);
-        Frame f = base;
-        for (int i = 0; i < kFrames; ++i) {
-            glyph(f, 220 + (20 + i) * 9, 140 + 30 * 16, uint32_t(i));
-            Frame shown = f;
-            fillRect(shown, 220 + (21 + i) * 9, 140 + 30 * 16, 2, 16, 0xFF000000);
-            frames.push_back(shown);
-        }
-        break;
-    }
-    case 2:  // scrolling text: three lines further each frame
-        for (int i = 0; i < kFrames; ++i) {
+        case 0:  // static desktop
+            for (int i = 0; i < kFrames; ++i) frames.push_back(base);
+            break;
+        case 1: {  // typing: one glyph more per frame, and the caret moves
+            textLines(base, 0, 140);
             Frame f = base;
-            textLines(f, i * 3, 140);
-            frames.push_back(f);
+            for (int i = 0; i < kFrames; ++i) {
+                glyph(f, 220 + (20 + i) * 9, 140 + 30 * 16, uint32_t(i));
+                Frame shown = f;
+                fillRect(shown, 220 + (21 + i) * 9, 140 + 30 * 16, 2, 16, 0xFF000000);
+                frames.push_back(shown);
+            }
+            break;
         }
-        break;
-    case 3:  // a 480 x 270 video playing in a corner of a still desktop
-        textLines(base, 0, 140);
-        for (int i = 0; i < kFrames; ++i) {
-            Frame f = base;
-            for (int y = 0; y < 270; ++y)
-                for (int x = 0; x < 480; ++x) {
-                    uint32_t w = 0xFF000000u | uint32_t(((x + i * 7) ^ (y * 3)) & 0xFF) << 8 |
-                                 uint32_t(rng() & 0x0F);
-                    std::memcpy(&f[(700 + y) * kStride + (1300 + x) * 4], &w, 4);
-                }
-            frames.push_back(f);
-        }
-        break;
+        case 2:  // scrolling text: three lines further each frame
+            for (int i = 0; i < kFrames; ++i) {
+                Frame f = base;
+                textLines(f, i * 3, 140);
+                frames.push_back(f);
+            }
+            break;
+        case 3:  // a 480 x 270 video playing in a corner of a still desktop
+            textLines(base, 0, 140);
+            for (int i = 0; i < kFrames; ++i) {
+                Frame f = base;
+                for (int y = 0; y < 270; ++y)
+                    for (int x = 0; x < 480; ++x) {
+                        uint32_t w = 0xFF000000u | uint32_t(((x + i * 7) ^ (y * 3)) & 0xFF) << 8 |
+                                     uint32_t(rng() & 0x0F);
+                        std::memcpy(&f[(700 + y) * kStride + (1300 + x) * 4], &w, 4);
+                    }
+                frames.push_back(f);
+            }
+            break;
     }
     return frames;
 }
@@ -113,7 +114,8 @@ Encoded encodeAll(const std::vector<Frame>& frames) {
     std::vector<uint8_t> out(ZVFomixMaxBlockDataSize(kSize));
     for (int i = 0; i < kFrames; ++i) {
         const Frame& prev = frames[(i + kFrames - 1) % kFrames];
-        ZVFomixEncoded r = ZVFomixEncodeBlocks(frames[i].data(), prev.data(), kStride, kSize, out.data());
+        ZVFomixEncoded r =
+            ZVFomixEncodeBlocks(frames[i].data(), prev.data(), kStride, kSize, out.data());
         e.blocks.emplace_back(out.begin(), out.begin() + r.dataSize);
         e.counts.push_back(r.blocks);
     }
@@ -138,13 +140,15 @@ BENCHMARK(BM_memcmp1080p)->Unit(benchmark::kMillisecond);
 void BM_Writer(benchmark::State& state) {
     const int kind = int(state.range(0)), mode = int(state.range(1));
     std::vector<Frame> frames = sequence(kind);
-    std::vector<uint8_t> out(ZVFomixMaxBlockDataSize(kSize)), packed(ZVFomixMaxBlockDataSize(kSize));
+    std::vector<uint8_t> out(ZVFomixMaxBlockDataSize(kSize)),
+        packed(ZVFomixMaxBlockDataSize(kSize));
     ZVFomixDeflate deflate;
     size_t stored = 0, n = 0;
     int i = 0;
     for (auto _ : state) {
         const Frame& prev = frames[(i + kFrames - 1) % kFrames];
-        ZVFomixEncoded r = ZVFomixEncodeBlocks(frames[i].data(), prev.data(), kStride, kSize, out.data());
+        ZVFomixEncoded r =
+            ZVFomixEncodeBlocks(frames[i].data(), prev.data(), kStride, kSize, out.data());
         size_t bytes = r.dataSize;
         if (mode && r.dataSize > 13) {
             size_t p = 0;
@@ -152,7 +156,8 @@ void BM_Writer(benchmark::State& state) {
                 p = deflate.compress(out.data(), r.dataSize, packed.data(), r.dataSize - 13);
             } else {
                 uLongf len = uLongf(packed.size());
-                if (compress2(packed.data(), &len, out.data(), r.dataSize, 1) == Z_OK && len + 12 < r.dataSize)
+                if (compress2(packed.data(), &len, out.data(), r.dataSize, 1) == Z_OK &&
+                    len + 12 < r.dataSize)
                     p = len;
             }
             if (p) bytes = p + 12;
@@ -163,11 +168,11 @@ void BM_Writer(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
     state.counters["bytes/frame"] = double(stored) / double(n);
-    state.SetLabel(std::string(kNames[kind]) + (mode == 0 ? "" : mode == 1 ? " libdeflate" : " zlib"));
+    state.SetLabel(std::string(kNames[kind]) + (mode == 0   ? ""
+                                                : mode == 1 ? " libdeflate"
+                                                            : " zlib"));
 }
-BENCHMARK(BM_Writer)
-    ->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Writer)->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 // mode 0: uncompressed file; 1: libdeflate inflate; 2: zlib uncompress.
 void BM_Reader(benchmark::State& state) {
@@ -182,7 +187,8 @@ void BM_Reader(benchmark::State& state) {
     if (mode) {
         for (auto& p : payloads) {
             std::vector<uint8_t> packed(p.size() + 64);
-            size_t n = p.empty() ? 0 : deflate.compress(p.data(), p.size(), packed.data(), packed.size());
+            size_t n =
+                p.empty() ? 0 : deflate.compress(p.data(), p.size(), packed.data(), packed.size());
             packed.resize(n);
             p = packed;
         }
@@ -207,7 +213,9 @@ void BM_Reader(benchmark::State& state) {
         i = (i + 1) % kFrames;
     }
     state.SetItemsProcessed(state.iterations());
-    state.SetLabel(std::string(kNames[kind]) + (mode == 0 ? "" : mode == 1 ? " libdeflate" : " zlib"));
+    state.SetLabel(std::string(kNames[kind]) + (mode == 0   ? ""
+                                                : mode == 1 ? " libdeflate"
+                                                            : " zlib"));
 }
 BENCHMARK(BM_Reader)->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 

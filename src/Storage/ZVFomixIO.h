@@ -35,14 +35,16 @@ class ZVFomixIO : public ZVStage {
     // Asks the worker to end at its next check; frames still queued are not written.
     // Any thread.
     void stop();
-    // Any thread.
+    // Sets or clears the pause flag of a running worker (no notification). Any thread.
     void pause(bool paused);
+    // The pause flag. Any thread.
     bool isPaused() const { return _worker.isPaused(); }
     // Write mode: write every queued frame, then stop. Any thread.
     void finalize();
+    // The worker has done its preparations and not yet ended. Any thread.
     bool isRunning() const { return _worker.isRunning(); }
 
-    // Not owned; nullptr for none. Any thread (called on the main thread).
+    // Not owned; nullptr for none. Its calls come on the main thread. Any thread.
     void setDelegate(ZVFomixIODelegateInformalProtocol* delegate) { _delegate.store(delegate); }
     ZVFomixIODelegateInformalProtocol* delegate() const { return _delegate.load(); }
 
@@ -58,6 +60,7 @@ class ZVFomixIO : public ZVStage {
     // after did-stop. Any thread.
     std::string failureReason() const;
 
+    // The path and mode given at construction. Any thread.
     const std::string& fullPath() const { return _fullPath; }
     int32_t mode() const { return _mode; }
 

@@ -264,3 +264,24 @@ TEST(ZVFomixIO, OutOfMemoryDropsTheFrameAndGoesOn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ZVFomixIO, FramesOfAnotherSizeAreDroppedNotCompared) {
+    TempDir dir;
+    LogCapture log;
+    const std::string path = dir.file("c.fomix");
+    auto writer =
+        recordFrames(path, {patternFrame(kW, kH, 1, 0.1), patternFrame(kW + 20, kH, 2, 0.2),
+                            patternFrame(kW, kH + 30, 3, 0.3), patternFrame(kW, kH, 4, 0.4)});
+    EXPECT_EQ(writer->fileInfo().frames, 2u);
+    EXPECT_DOUBLE_EQ(writer->fileInfo().duration, 0.4);
+    int lines = 0;
+    for (auto& l : log.lines()) lines += l.find("dropped frames of size") != std::string::npos;
+    EXPECT_EQ(lines, 1);
+    ReadResult r = readFile(path);
+    ASSERT_EQ(r.frames.size(), 2u);
+    EXPECT_EQ(r.frames[1].pixels, pixelsOf(*patternFrame(kW, kH, 4, 0.4)));
+}
+
+}  // namespace
