@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "Storage/ZVFomixFileReader.h"
-#include "Video/ZVPixelBufferPool.h"
 
 namespace {
 // The fuzzer's memory limit is below the reader's own bound for a canvas.
@@ -14,13 +13,8 @@ constexpr size_t kMaxCanvas = size_t(16) << 20;
 void readRecords(ZVFomixFileReader& reader) {
     uint32_t width = 0, height = 0;
     if (!reader.canvasSize(width, height, kMaxCanvas)) return;
-    ZVFomixCanvas canvas;
-    canvas.pixelsWidth = width;
-    canvas.pixelsHeight = height;
-    canvas.bytesPerRow = static_cast<size_t>(ZVPixelBytesPerRow(width));
-    canvas.bufferSize = canvas.bytesPerRow * height;
-    std::vector<uint8_t> pixels(canvas.bufferSize);
-    canvas.base = pixels.data();
+    std::vector<uint8_t> pixels;
+    const ZVFomixCanvas canvas = ZVFomixMakeCanvas(width, height, pixels);
     ZVFomixRecord record;
     while (reader.readFrame(record, canvas, true) == ZVFomixStep::Frame) {
         if (record.hasKeyText && record.keyText.find('\0') != std::string::npos) __builtin_trap();

@@ -55,6 +55,17 @@ bool validUTF8(const std::string& s) {
 }
 }  // namespace
 
+ZVFomixCanvas ZVFomixMakeCanvas(uint32_t width, uint32_t height, std::vector<uint8_t>& pixels) {
+    ZVFomixCanvas canvas;
+    canvas.pixelsWidth = width;
+    canvas.pixelsHeight = height;
+    canvas.bytesPerRow = static_cast<size_t>(ZVPixelBytesPerRow(width));
+    canvas.bufferSize = canvas.bytesPerRow * height;
+    pixels.assign(canvas.bufferSize, 0);
+    canvas.base = pixels.data();
+    return canvas;
+}
+
 ZVFomixFileReader::ZVFomixFileReader() = default;
 
 ZVFomixFileReader::~ZVFomixFileReader() {

@@ -25,6 +25,10 @@ struct ZVFomixCanvas {
     size_t bufferSize = 0;
 };
 
+// A zeroed canvas of width x height in `pixels`, rows as far apart as in pool buffers (the
+// stride the writer's block offsets count with). Any thread.
+ZVFomixCanvas ZVFomixMakeCanvas(uint32_t width, uint32_t height, std::vector<uint8_t>& pixels);
+
 // One record as read, numbers in host byte order.
 struct ZVFomixRecord {
     ZVFrameInfo info{};          // as stored; in the earlier layout `timestamp` is the sum

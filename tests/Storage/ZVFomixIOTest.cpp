@@ -245,22 +245,10 @@ TEST(ZVFomixIO, ImageAtIndex) {
 TEST(ZVFomixIO, OutOfMemoryDropsTheFrameAndGoesOn) {
     TempDir dir;
     LogCapture log;
-    ZVQueue queue;
-    queue.setLimit(kZVQueueNoLimit);
-    queue.addObject(patternFrame(kW, kH, 1, 0.1));
-    auto writer = ZVFomixIO::initWithFile(dir.file("c.fomix"), ZVFomixIO::kWriteMode);
-    writer->setBlockBufferLimit(100);
-    FomixDelegate d;
-    writer->setDelegate(&d);
-    writer->setDataSource(&queue);
-    writer->start();
-    writer->finalize();
-    ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
+    auto writer = recordFrames(dir.file("c.fomix"), {patternFrame(kW, kH, 1, 0.1)}, 100);
     EXPECT_TRUE(log.contains("ME-6: fomixWriter failed with malloc error"));
     EXPECT_EQ(writer->fileInfo().frames, 0u);
     EXPECT_DOUBLE_EQ(writer->fileInfo().duration, 0.1);
-    writer->setDelegate(nullptr);
-    writer->setDataSource(nullptr);
 }
 
 }  // namespace

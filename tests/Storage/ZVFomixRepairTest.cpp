@@ -41,8 +41,8 @@ const Sample& sample() {
         reader.readHeader();
         uint32_t w, h;
         reader.canvasSize(w, h);
-        Bytes pixels(size_t(ZVPixelBytesPerRow(w)) * h);
-        ZVFomixCanvas canvas{pixels.data(), size_t(ZVPixelBytesPerRow(w)), w, h, pixels.size()};
+        Bytes pixels;
+        const ZVFomixCanvas canvas = ZVFomixMakeCanvas(w, h, pixels);
         ZVFomixRecord record;
         while (reader.readFrame(record, canvas, false) == ZVFomixStep::Frame)
             s.recordStart.push_back(record.startOffset);
