@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "Foundation/ZVException.h"
 #include "Storage/ZVFomixFileReader.h"
 #include "Storage/ZVFomixIO.h"
 

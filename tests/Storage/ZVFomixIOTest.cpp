@@ -71,7 +71,7 @@ TEST(ZVFomixIO, WrittenFramesComeBackFrameByFrame) {
     ZVFomixFileInfo written = writer->fileInfo();
     EXPECT_EQ(written.signature, kZVFomixSignature);
     EXPECT_EQ(written.frames, 7u);
-    EXPECT_DOUBLE_EQ(written.duration, 0.32);
+    EXPECT_DOUBLE_EQ(double(written.duration), 0.32);
     EXPECT_EQ(written.initialDimensions, (ZVSize{kW, kH}));
     ZVFomixFileInfo info = ZVFomixIO::infoForFile(path);
     EXPECT_EQ(0, std::memcmp(&info, &written, sizeof info));
@@ -130,7 +130,7 @@ TEST(ZVFomixIO, StopBeforeAnyFrameLeavesAHeaderOnly) {
     ZVFomixFileInfo h;
     std::memcpy(&h, bytes.data(), 28);
     EXPECT_EQ(h.signature, kZVFomixSignature);
-    EXPECT_EQ(h.duration, 0);
+    EXPECT_EQ(double(h.duration), 0);
     EXPECT_EQ(h.frames, 0u);
     EXPECT_EQ(h.initialDimensions, (ZVSize{0, 0}));
     // A reader of it starts, hands on nothing and stops.
@@ -248,7 +248,7 @@ TEST(ZVFomixIO, OutOfMemoryDropsTheFrameAndGoesOn) {
     auto writer = recordFrames(dir.file("c.fomix"), {patternFrame(kW, kH, 1, 0.1)}, 100);
     EXPECT_TRUE(log.contains("ME-6: fomixWriter failed with malloc error"));
     EXPECT_EQ(writer->fileInfo().frames, 0u);
-    EXPECT_DOUBLE_EQ(writer->fileInfo().duration, 0.1);
+    EXPECT_DOUBLE_EQ(double(writer->fileInfo().duration), 0.1);
 }
 
 }  // namespace
@@ -263,7 +263,7 @@ TEST(ZVFomixIO, FramesOfAnotherSizeAreDroppedNotCompared) {
         recordFrames(path, {patternFrame(kW, kH, 1, 0.1), patternFrame(kW + 20, kH, 2, 0.2),
                             patternFrame(kW, kH + 30, 3, 0.3), patternFrame(kW, kH, 4, 0.4)});
     EXPECT_EQ(writer->fileInfo().frames, 2u);
-    EXPECT_DOUBLE_EQ(writer->fileInfo().duration, 0.4);
+    EXPECT_DOUBLE_EQ(double(writer->fileInfo().duration), 0.4);
     int lines = 0;
     for (auto& l : log.lines()) lines += l.find("dropped frames of size") != std::string::npos;
     EXPECT_EQ(lines, 1);

@@ -84,7 +84,7 @@ TEST(ZVFomixRepair, FileCutInsideItsLastRecord) {
         ZVFomixRepairResult fix = ZVFomixRepair(path);
         ASSERT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::Repaired) << fix.message;
         EXPECT_EQ(fix.header.frames, 5u);
-        EXPECT_DOUBLE_EQ(fix.header.duration, s.read.frames[4].info.timestamp);
+        EXPECT_DOUBLE_EQ(double(fix.header.duration), double(s.read.frames[4].info.timestamp));
         EXPECT_EQ(fix.header.initialDimensions, (ZVSize{13, 5}));
         EXPECT_EQ(fix.keptSize, lastStart);
         ReadResult repaired = readFile(path);
