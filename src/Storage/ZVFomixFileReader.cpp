@@ -250,6 +250,10 @@ ZVFomixStep ZVFomixFileReader::readFrame(ZVFomixRecord& record, const ZVFomixCan
         if (chunks != ZVFomixStep::Frame) return chunks;
     }
     if (compressed && !haveCompressedSize) return bad("compressed frame without its length");
+    // No zlib stream of dataSize bytes is longer than this (compressBound is smaller).
+    if (compressed && compressedSize > info.dataSize + info.dataSize / 8 + 64ull)
+        return bad(ZVFormat("compressed length %u for %u bytes of block data", compressedSize,
+                            info.dataSize));
 
     const uint64_t payloadSize = compressed ? compressedSize : info.dataSize;
     if (payloadSize > remaining()) return ZVFomixStep::ShortPayload;

@@ -343,6 +343,14 @@ TEST(ZVFomixFile, BadRecordsEndTheReadInOrder) {
         readAll(withRecord(infoOf(4, 2, 1, 12, kZVFrameHasKeyStrokes | kZVFrameCompress), packed))
             .last,
         ZVFomixStep::FailedFrame);
+    Bytes tooLong;  // a "stream" far longer than any zlib stream of 12 bytes
+    chunk(tooLong, kZVFomixCompressionTag, {0xE8, 3, 0, 0});
+    chunk(tooLong, kZVFomixEndTag, {});
+    for (int k = 0; k < 1000; ++k) tooLong.push_back(0);
+    EXPECT_EQ(
+        readAll(withRecord(infoOf(4, 2, 1, 12, kZVFrameHasKeyStrokes | kZVFrameCompress), tooLong))
+            .last,
+        ZVFomixStep::BadRecord);
     Bytes noLength;
     chunk(noLength, kZVFomixEndTag, {});
     EXPECT_EQ(
