@@ -1,0 +1,107 @@
+#include "Platform/X11/ZVX11ScreenReader.h"
+
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+
+#include "Foundation/ZVLog.h"
+#include "Platform/X11/ZVX11Connection.h"
+
+void ZVX11CopyOpaqueRows(const uint8_t* src, uint32_t srcStride, uint8_t* dstTop, int64_t dstStride,
+                         uint32_t rows, uint32_t pixels, bool swap) {
+    constexpr bool bigHost = std::endian::native == std::endian::big;
+    for (uint32_t r = 0; r < rows; ++r) {
+        const uint8_t* s = src + static_cast<size_t>(r) * srcStride;
+        uint8_t* d = dstTop + static_cast<int64_t>(r) * dstStride;
+        // Word by word through memcpy (no alignment assumed); the common case, a
+        // little-endian host and server, compiles to a vectorised OR.
+        for (uint32_t i = 0; i < pixels; ++i) {
+            uint32_t v;
+            std::memcpy(&v, s + 4 * i, 4);
+            if (swap) v = __builtin_bswap32(v);
+            // v now holds blue in its low byte; memory order B, G, R, then 0xFF where the
+            // server leaves 0.
+            uint32_t w = (v & 0x00FFFFFFu) | 0xFF000000u;
+            if constexpr (bigHost) w = __builtin_bswap32(w);
+            std::memcpy(d + 4 * i, &w, 4);
+        }
+    }
+}
+
+bool ZVX11ReadRootRect(ZVX11Connection& c, int32_t x, int32_t y, int32_t w, int32_t h,
+                       uint8_t* bottomLeft, uint32_t stride, uint32_t maxRows,
+                       uint32_t maxBytesPerRow) {
+    if (w <= 0 || h <= 0 || !bottomLeft) return false;
+    if (c.bitsPerPixel() != 32) {
+        static std::atomic<bool> told{false};
+        if (!told.exchange(true))
+            ZVLog("Screen reads need 32 bits per pixel; this X server uses %d", c.bitsPerPixel());
+        return false;
+    }
+    // A request that reaches past the root is a BadMatch: read only the part inside it.
+    const int32_t rootW = c.screen()->width_in_pixels;
+    const int32_t rootH = c.screen()->height_in_pixels;
+    const int32_t x0 = std::max(x, 0), y0 = std::max(y, 0);
+    const int32_t x1 = std::min(x + w, rootW), y1 = std::min(y + h, rootH);
+    if (x1 <= x0 || y1 <= y0) return false;
+    const uint16_t cw = static_cast<uint16_t>(x1 - x0), ch = static_cast<uint16_t>(y1 - y0);
+
+    // Where the clipped part lands: column (x0 - x); its top line (y0) is rectangle line
+    // (y0 - y) from the top, which is destination row h - 1 - (y0 - y).
+    const int64_t colBytes = int64_t{x0 - x} * 4;
+    if (colBytes >= maxBytesPerRow) return false;
+    const uint32_t pixels =
+        static_cast<uint32_t>(std::min<int64_t>(cw, (int64_t{maxBytesPerRow} - colBytes) / 4));
+    int64_t topRow = int64_t{h} - 1 - (y0 - y);
+    // Rows at or above maxRows are skipped: start lower down in the source.
+    uint32_t skip = 0;
+    if (topRow >= int64_t{maxRows}) {
+        skip = static_cast<uint32_t>(topRow - (int64_t{maxRows} - 1));
+        topRow = int64_t{maxRows} - 1;
+    }
+    if (skip >= ch || topRow < 0) return false;
+    const uint32_t rows = std::min<uint32_t>(ch - skip, static_cast<uint32_t>(topRow + 1));
+    uint8_t* dstTop = bottomLeft + topRow * int64_t{stride} + colBytes;
+    const bool swap = c.msbFirst() != (std::endian::native == std::endian::big);
+    const uint32_t srcStride = uint32_t{cw} * 4;
+
+    xcb_connection_t* xc = c.xcb();
+    if (const auto* shm = c.shmFor(size_t{srcStride} * ch)) {
+        xcb_generic_error_t* err = nullptr;
+        auto* r = xcb_shm_get_image_reply(
+            xc,
+            xcb_shm_get_image(xc, c.root(), static_cast<int16_t>(x0), static_cast<int16_t>(y0), cw,
+                              ch, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, shm->seg, 0),
+            &err);
+        if (r) {
+            free(r);
+            ZVX11CopyOpaqueRows(shm->addr + size_t{skip} * srcStride, srcStride, dstTop,
+                                -int64_t{stride}, rows, pixels, swap);
+            return true;
+        }
+        free(err);
+    }
+    xcb_generic_error_t* err = nullptr;
+    auto* r = xcb_get_image_reply(
+        xc,
+        xcb_get_image(xc, XCB_IMAGE_FORMAT_Z_PIXMAP, c.root(), static_cast<int16_t>(x0),
+                      static_cast<int16_t>(y0), cw, ch, ~0u),
+        &err);
+    if (!r) {
+        free(err);
+        return false;
+    }
+    bool ok = false;
+    if (xcb_get_image_data_length(r) >= static_cast<int>(srcStride * ch)) {
+        ZVX11CopyOpaqueRows(xcb_get_image_data(r) + size_t{skip} * srcStride, srcStride, dstTop,
+                            -int64_t{stride}, rows, pixels, swap);
+        ok = true;
+    }
+    free(r);
+    return ok;
+}

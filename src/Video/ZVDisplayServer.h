@@ -1,0 +1,101 @@
+#pragma once
+// The narrow interface through which the screen classes reach the display server: the
+// display list, reads of a display rectangle, the cursor, the pointer and window pictures.
+// The X11 implementation lives in Platform/X11; tests may install a fake with
+// ZVDisplayServer::setShared.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Foundation/ZVGeometry.h"
+
+// One display (a RandR monitor on X11) as the screen list shows it.
+struct ZVDisplayDescription {
+    uint32_t displayID = 0;  // stable for the display's life (the monitor's name atom)
+    std::string name;        // the server's own name for it ("LEFT", "HDMI-1")
+    ZVRect frame;            // desktop space: bottom-left of the primary display, y up
+    bool primary = false;
+    bool online = false;                     // connected
+    bool active = false;                     // drawable: has a CRTC (or no outputs at all)
+    bool asleep = false;                     // DPMS enabled and not On
+    std::optional<std::string> productName;  // EDID monitor name; nullopt without one
+    double refreshRate = 0;                  // Hz from the mode; 0 when unknown (Xvfb)
+};
+
+// The current cursor image, unpacked: 32-bit words in memory order B, G, R, A with
+// straight (not premultiplied) alpha, rows top-down, `width * 4` bytes apart.
+struct ZVCursorImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t hotX = 0;  // from the image's top-left corner
+    int32_t hotY = 0;
+    uint32_t serial = 0;  // changes with the image (an earlier image brings its serial back)
+    std::vector<uint8_t> pixels;
+    // Hidden: no pixel has any coverage (an invisible cursor, or none at all).
+    bool isHidden() const;
+};
+
+// A picture as the server gave it: rows top-down, 4 bytes per pixel (B, G, R, X).
+struct ZVRawImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t bytesPerRow = 0;
+    std::vector<uint8_t> pixels;
+};
+
+class ZVDisplayServer {
+  public:
+    virtual ~ZVDisplayServer() = default;
+
+    // Empty when the server can be used from this thread; otherwise one clear line that
+    // says why not (a Wayland session, no X display). Any thread.
+    virtual std::string unavailableReason() = 0;
+
+    // The displays, primary first, frames in desktop space. Empty when unavailable.
+    // Any thread.
+    virtual std::vector<ZVDisplayDescription> displays() = 0;
+
+    // The same list from a cache that is renewed when the layout changes or after a short
+    // while; meant for the capture tick, which asks for it on every frame. Any thread.
+    virtual std::vector<ZVDisplayDescription> cachedDisplays() = 0;
+
+    // Copies `rect` of display `displayID` (display space: origin at the display's
+    // top-left, y down, whole pixels) bottom-up: the rectangle's top line goes to
+    // `bottomLeft + (rows - 1) * stride`, its bottom line to `bottomLeft`. At most
+    // `maxRows` rows of `maxBytesPerRow` bytes are written; each pixel's fourth byte is
+    // set to 0xFF. False (nothing written) when the image cannot be made. Any thread.
+    virtual bool readDisplayRect(uint32_t displayID, const ZVRect& rect, uint8_t* bottomLeft,
+                                 uint32_t stride, uint32_t maxRows, uint32_t maxBytesPerRow) = 0;
+
+    // The cursor shown now; nullopt when the server cannot say. Any thread.
+    virtual std::optional<ZVCursorImage> currentCursor() = 0;
+
+    // The cursor-change counter (cheap: no pixels travel). 0 when unknown. Any thread.
+    virtual uint32_t cursorSeed() = 0;
+
+    // Whether a cursor with visible pixels is shown. Any thread.
+    virtual bool isCursorVisible() = 0;
+
+    // The pointer position in desktop space. Any thread.
+    virtual ZVPoint mouseLocation() = 0;
+
+    // A rectangle in the server's own coordinates (the X11 root window: origin top-left,
+    // y down), as users type it, in desktop space. A server whose own space is the desktop
+    // space keeps the default. Any thread.
+    virtual ZVRect desktopRectFromNative(const ZVRect& native) { return native; }
+
+    // A picture of one window: the client window itself, or with shadow its frame (the
+    // top-level window the window manager put around it), clipped to the screen; nullopt
+    // for an unmapped or unknown window. Any thread.
+    virtual std::optional<ZVRawImage> windowImage(int32_t window, bool withShadow) = 0;
+
+    // Screen magnification: never on X11. Any thread.
+    virtual bool isZoomed() { return false; }
+
+    // The server in use: the X11 one unless a test installed another. Any thread.
+    static std::shared_ptr<ZVDisplayServer> shared();
+    // Installs `server` (nullptr restores the X11 one). Any thread.
+    static void setShared(std::shared_ptr<ZVDisplayServer> server);
+};
