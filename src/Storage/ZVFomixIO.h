@@ -55,9 +55,9 @@ class ZVFomixIO : public ZVStage {
     // Frame records written / frames handed on so far. Any thread.
     int32_t writenFrames() const { return _writenFrames.load(std::memory_order_relaxed); }
     int32_t readFrames() const { return _readFrames.load(std::memory_order_relaxed); }
-    // Why the last run could not do its work (the capture file could not be opened for
-    // writing, the file was refused, ...); empty when nothing failed. Meant to be read
-    // after did-stop. Any thread.
+    // Why the last run could not do all its work (the capture file could not be opened for
+    // writing; the file was refused, ends early or holds a damaged record); empty when
+    // nothing failed. Meant to be read after did-stop. Any thread.
     std::string failureReason() const;
 
     // The path and mode given at construction. Any thread.
@@ -83,7 +83,9 @@ class ZVFomixIO : public ZVStage {
     void fomixWriter();
     void fomixReader();
     void setFileInfo(const ZVFomixFileInfo& info);
-    void fail(std::string reason);
+    // Keeps the reason for failureReason(), and logs it unless the caller logged its own
+    // line. Worker only.
+    void fail(std::string reason, bool log = true);
 
     const std::string _fullPath;
     const int32_t _mode;

@@ -87,6 +87,7 @@ TEST(ZVFomixIO, WrittenFramesComeBackFrameByFrame) {
     ASSERT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }));
     EXPECT_EQ(delegate.started, 1);
     EXPECT_EQ(reader->readFrames(), 7);
+    EXPECT_EQ(reader->failureReason(), "");
     ASSERT_EQ(out.count(), 7);
 
     for (size_t i = 0; i < rec.stored.size(); ++i) {

@@ -20,6 +20,8 @@ void readThrough(const std::string& path) {
     reader->start();
     ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
     reader->setDelegate(nullptr);
+    // The host can also ask the stage why it stopped early.
+    EXPECT_NE(reader->failureReason(), "");
 }
 
 // A finished file of two frames; `mangle` changes its bytes.
