@@ -10,18 +10,11 @@
 #include "Foundation/ZVException.h"
 #include "Storage/ZVFomixFileReader.h"
 #include "Storage/ZVFomixIO.h"
+#include "ZVFuzzScratch.h"
 
 namespace {
-// One file for the whole run, on a memory file system where one exists.
 const std::string& capturePath() {
-    static const std::string path = [] {
-        char shm[] = "/dev/shm/zvfuzz-XXXXXX";
-        char tmp[] = "/tmp/zvfuzz-XXXXXX";
-        const char* dir = mkdtemp(shm);
-        if (!dir) dir = mkdtemp(tmp);
-        if (!dir) abort();
-        return std::string(dir) + "/fuzz.fomix";
-    }();
+    static const std::string path = zvFuzzScratchDir() + "/fuzz.fomix";
     return path;
 }
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "Storage/ZVFomixXDescription.h"
 #include "Storage/ZVFomixXManager.h"
+#include "ZVFuzzScratch.h"
 
 namespace {
 
@@ -19,12 +20,7 @@ namespace {
 // rewrites its Info.plist, and the atomic write syncs to disk.
 const std::string& packagePath() {
     static const std::string path = [] {
-        char shm[] = "/dev/shm/zvfuzz-XXXXXX";
-        char tmp[] = "/tmp/zvfuzz-XXXXXX";
-        const char* dir = mkdtemp(shm);
-        if (!dir) dir = mkdtemp(tmp);
-        if (!dir) abort();
-        std::string p = std::string(dir) + "/fuzz.fomixx";
+        std::string p = zvFuzzScratchDir() + "/fuzz.fomixx";
         mkdir(p.c_str(), 0755);
         return p;
     }();
