@@ -20,3 +20,4 @@
 #include "Pipeline/ZVSyncStart.h"
 #include "Pipeline/ZVUtils.h"
 #include "Pipeline/ZVWorker.h"
+#include "Storage/ZVFomixXManager.h"
