@@ -1,3 +1,169 @@
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
 #include "Zorvan.h"
-TEST(ZVQueue, Smoke) { ZVQueue q; EXPECT_TRUE(q.canAcceptObject()); }
+#include "support/ZVStageHarness.h"
+
+using zvtest::Token;
+
+namespace {
+ZVObjectRef token(int seq, int64_t size = 1) { return std::make_shared<Token>(seq, size); }
+int seqOf(const ZVObjectRef& o) { return std::static_pointer_cast<Token>(o)->seq; }
+
+// Every test starts from the same known budget.
+class ZVQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override { ZVQueue::setSharedLimit(0x6400000); }
+};
+}  // namespace
+
+TEST_F(ZVQueueTest, SharesOfTheBudgetFollowQueuesComingAndGoing) {
+    auto a = std::make_unique<ZVQueue>();
+    EXPECT_EQ(a->limit(), 0x6400000);
+    auto b = std::make_unique<ZVQueue>();
+    // The worked example: two queues share 100 MiB equally...
+    EXPECT_EQ(a->limit(), 52428800);
+    EXPECT_EQ(b->limit(), 52428800);
+    // ...three would get 34,952,533 each, below the floor, so each gets the floor.
+    auto c = std::make_unique<ZVQueue>();
+    for (auto* q : {a.get(), b.get(), c.get()}) EXPECT_EQ(q->limit(), 41943040);
+    c.reset();
+    b.reset();
+    EXPECT_EQ(a->limit(), 0x6400000);  // destroying the others gives the share back
+}
+
+TEST_F(ZVQueueTest, FloorsOfLimitsAndSharedLimit) {
+    ZVQueue q;
+    struct {
+        int64_t given, stored;
+    } cases[] = {{0, 41943040},        {-5, 41943040},        {41943040, 41943040},
+                 {41943041, 41943041}, {kZVQueueNoLimit, -1}, {1LL << 40, 1LL << 40}};
+    for (auto& c : cases) {
+        q.setLimit(c.given);
+        EXPECT_EQ(q.limit(), c.stored) << c.given;
+    }
+
+    ZVQueue::setSharedLimit(0);
+    EXPECT_EQ(ZVQueue::sharedLimit(), 104857600);
+    ZVQueue::setSharedLimit(kZVQueueNoLimit);
+    EXPECT_EQ(q.limit(), kZVQueueNoLimit);  // the recount reaches every queue
+    q.addObject(token(1, 1LL << 40));
+    EXPECT_TRUE(q.canAcceptObject());
+}
+
+TEST_F(ZVQueueTest, AcceptsStrictlyBelowItsLimit) {
+    ZVQueue q;
+    q.setLimit(41943041);
+    EXPECT_TRUE(q.canAcceptObject());  // empty accepts at any limit
+    q.addObject(token(1, 41943040));
+    EXPECT_TRUE(q.canAcceptObject());  // one byte below
+    q.addObject(token(2, 1));
+    EXPECT_FALSE(q.canAcceptObject());  // exactly the limit refuses
+    q.nextObject();
+    q.nextObject();
+    EXPECT_TRUE(q.canAcceptObject());
+    EXPECT_EQ(q.byteCount(), 0);
+
+    // The running total stays exact through flush as well.
+    q.addObject(token(3, 41943041));
+    EXPECT_FALSE(q.canAcceptObject());
+    q.flush();
+    EXPECT_TRUE(q.canAcceptObject());
+    EXPECT_EQ(q.limit(), 41943041);  // flush leaves the limit alone
+}
+
+TEST_F(ZVQueueTest, KeepsOrderAndHandsObjectsOver) {
+    std::weak_ptr<ZVQueueObject> watch;
+    ZVObjectRef kept;
+    {
+        ZVQueue q;
+        for (int i = 0; i < 5; ++i) q.addObject(token(i));
+        EXPECT_EQ(q.count(), 5);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(seqOf(q.nextObject()), i);
+        kept = q.nextObject();
+        watch = kept;
+        EXPECT_TRUE(q.hasObjects());
+        q.flush();
+        EXPECT_FALSE(q.hasObjects());
+        EXPECT_EQ(q.nextObject(), nullptr);  // never waits
+    }
+    // The caller's reference outlives the queue.
+    ASSERT_FALSE(watch.expired());
+    EXPECT_EQ(seqOf(kept), 3);
+}
+
+TEST_F(ZVQueueTest, FlushAndDestructionReleaseHeldObjects) {
+    auto o = token(1);
+    std::weak_ptr<ZVQueueObject> watch = o;
+    {
+        ZVQueue q;
+        q.addObject(std::move(o));
+    }
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST_F(ZVQueueTest, NilIsRefusedAndTheQueueUnchanged) {
+    ZVQueue q;
+    q.addObject(token(1, 10));
+    try {
+        q.addObject(nullptr);
+        FAIL() << "no exception";
+    } catch (const ZVException& e) {
+        EXPECT_EQ(e.name(), "-[ZVQueue addObject:]");
+        EXPECT_EQ(e.reason(), "Can't add nil object to que");
+    }
+    EXPECT_EQ(q.count(), 1);
+    EXPECT_EQ(q.byteCount(), 10);
+}
+
+// One producer and one consumer on two threads, the consumer ten times slower, joined by a
+// queue whose limit is tiny next to what passes through it.
+TEST_F(ZVQueueTest, SlowConsumerHoldsTheProducerBackWithoutLoss) {
+    ZVQueue q;
+    q.setLimit(41943041);
+    const int64_t size = 4 << 20;  // ten objects fill the queue
+    const int total = 300;
+    std::atomic<int64_t> peak{0};
+    std::thread producer([&] {
+        for (int i = 0; i < total; ++i) {
+            while (!q.canAcceptObject()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+            q.addObject(token(i, size));
+            int64_t held = q.byteCount();
+            int64_t p = peak.load();
+            while (held > p && !peak.compare_exchange_weak(p, held)) {
+            }
+        }
+    });
+    std::vector<int> seen;
+    while (static_cast<int>(seen.size()) < total) {
+        if (auto o = q.nextObject()) {
+            seen.push_back(seqOf(o));
+            std::this_thread::sleep_for(std::chrono::microseconds(1000));
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    }
+    producer.join();
+    for (int i = 0; i < total; ++i) ASSERT_EQ(seen[i], i);
+    // The queue may overshoot its limit by the one object accepted last.
+    EXPECT_LE(peak.load(), q.limit() + size);
+    EXPECT_EQ(q.byteCount(), 0);
+}
+
+TEST_F(ZVQueueTest, RegistrationFromManyThreadsKeepsTheRegistryWhole) {
+    ZVQueue::setSharedLimit(int64_t{1} << 36);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 200; ++i) {
+                ZVQueue q;
+                q.addObject(token(i));
+                ASSERT_GE(q.limit(), 41943040);
+            }
+        });
+    for (auto& t : threads) t.join();
+    ZVQueue alone;
+    EXPECT_EQ(alone.limit(), int64_t{1} << 36);  // every temporary queue unregistered
+}

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "Zorvan.h"
+#include "support/ZVTestSupport.h"
+
+TEST(ZVSystemDiagnostics, ProcessLookupMatchesWholeShortNamesOnly) {
+    std::string own;
+    std::getline(std::ifstream("/proc/self/comm"), own);
+    ASSERT_FALSE(own.empty());
+    EXPECT_TRUE(isBSDProcessExists(own));
+    EXPECT_FALSE(isBSDProcessExists(own.substr(0, own.size() - 1)));  // no prefix matches
+    EXPECT_FALSE(isBSDProcessExists(""));
+
+    // The kernel keeps 15 bytes of a name: a 16-character name never matches, even for a
+    // process that was given exactly that name.
+    char saved[17] = {};
+    prctl(PR_GET_NAME, saved);
+    prctl(PR_SET_NAME, "zvsixteenchars16");
+    EXPECT_TRUE(isBSDProcessExists("zvsixteenchars1"));
+    EXPECT_FALSE(isBSDProcessExists("zvsixteenchars16"));
+    prctl(PR_SET_NAME, saved);
+}
+
+TEST(ZVSystemDiagnostics, StatisticsFromTheKernelAreConsistent) {
+    ZVVMStatistics s = get_vm_stat();
+    EXPECT_GT(s.free_count, 0u);
+    EXPECT_GT(get_vm_page_size(), 0u);
+    EXPECT_GE(get_vm_total_memory(), get_vm_free_memory());
+    // 1,000 free 4 KiB pages are 4,096,000 bytes: 3 whole MiB in the report.
+    ZVVMStatistics known{};
+    known.free_count = 1000;
+    ZVSetVMStatisticsSource([known] { return std::optional<ZVVMStatistics>(known); }, 4096);
+    zvtest::StderrCapture err;
+    showMemInfo("x");
+    ZVSetVMStatisticsSource(nullptr);
+    EXPECT_NE(err.text().find("     free memory: 3 Mb\n"), std::string::npos);
+}
+
+TEST(ZVSystemDiagnostics, NoCacheHintOnARegularFile) {
+    zvtest::TempDir dir;
+    int fd = open(dir.file("f").c_str(), O_CREAT | O_RDWR, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(fnocache(fd), 0);
+    // The dropper never fails the writer, whatever it is given.
+    ZVCacheDropper dropper(fd);
+    std::vector<char> block(1 << 20, 'x');
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(write(fd, block.data(), block.size()), static_cast<ssize_t>(block.size()));
+        dropper.wrote(lseek(fd, 0, SEEK_CUR));
+    }
+    close(fd);
+}

@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+
+#include "Zorvan.h"
+#include "support/ZVTestSupport.h"
+
+TEST(ZVFoundation, LogLinesReachTheSinkAndAlertsTheHandler) {
+    {
+        zvtest::LogCapture log;
+        ZVLog("Could not initialize input device: %d", 40964);
+        EXPECT_EQ(log.lines(), std::vector<std::string>{"Could not initialize input device: 40964"});
+    }
+    {
+        zvtest::StderrCapture err;
+        ZVRunAlertPanel("Title", "Message");  // default handler: standard error
+        EXPECT_EQ(err.text(), "Title: Message\n");
+    }
+    zvtest::AlertCapture alerts;
+    std::thread([] { ZVRunAlertPanel("From", "a worker"); }).join();
+    ASSERT_EQ(alerts.alerts().size(), 1u);
+    EXPECT_EQ(alerts.alerts()[0].second, "a worker");
+}
+
+TEST(ZVFoundation, GeometryPrintsAsHostsExpect) {
+    EXPECT_EQ(ZVStringFromSize({640, 480}), "{640, 480}");
+    EXPECT_EQ(ZVStringFromSize({0.5f, 2}), "{0.5, 2}");
+    EXPECT_EQ(ZVStringFromRect(ZVMakeRect(1, 2, 3, 4)), "{{1, 2}, {3, 4}}");
+    EXPECT_EQ(ZVIntersectionRect(ZVMakeRect(0, 0, 10, 10), ZVMakeRect(5, 5, 10, 10)),
+              ZVMakeRect(5, 5, 5, 5));
+    EXPECT_TRUE(ZVIntersectionRect(ZVMakeRect(0, 0, 1, 1), ZVMakeRect(2, 2, 1, 1)).isEmpty());
+}
+
+TEST(ZVFoundation, AbsoluteTimeIsSince2001AndNeverGoesBack) {
+    double now = ZVAbsoluteTimeGetCurrent();
+    double expected = static_cast<double>(std::time(nullptr)) - kZVAbsoluteTimeIntervalSince1970;
+    EXPECT_NEAR(now, expected, 2.0);
+    double last = now;
+    for (int i = 0; i < 1000; ++i) {
+        double t = ZVAbsoluteTimeGetCurrent();
+        ASSERT_GE(t, last);
+        last = t;
+    }
+}
+
+TEST(ZVFoundation, ResourcesAreFoundThroughTheOverride) {
+    zvtest::TempDir dir;
+    std::string saved = std::getenv("ZORVAN_RESOURCES") ? std::getenv("ZORVAN_RESOURCES") : "";
+    setenv("ZORVAN_RESOURCES", dir.path().c_str(), 1);
+    FILE* f = std::fopen(dir.file("mark.png").c_str(), "w");
+    std::fclose(f);
+    EXPECT_EQ(ZVBundle::resourcePath("mark.png"), dir.file("mark.png"));
+    EXPECT_EQ(ZVBundle::resourcePath("absent.png"), "");
+    if (saved.empty())
+        unsetenv("ZORVAN_RESOURCES");
+    else
+        setenv("ZORVAN_RESOURCES", saved.c_str(), 1);
+}
+
+TEST(ZVFoundation, MainThreadIsTheLoadingThread) {
+    EXPECT_TRUE(ZVIsMainThread());
+    EXPECT_EQ(gMainThread, std::this_thread::get_id());
+    bool other = true;
+    std::thread([&] { other = ZVIsMainThread(); }).join();
+    EXPECT_FALSE(other);
+}
