@@ -12,6 +12,8 @@
 #include "Foundation/ZVRunLoop.h"
 #include "Foundation/ZVTime.h"
 #include "Foundation/ZVValue.h"
+#include "Keys/SRKeyNaming.h"
+#include "Keys/ZVKeyCodeTable.h"
 #include "Pipeline/ZVDataFlow.h"
 #include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVNotificationNames.h"

@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include <set>
+
+#include "Keys/ZVKeyCodeTable.h"
+
+TEST(ZVKeyCodeTable, EveryMappedKeyRoundTripsThroughEvdevAndX11) {
+    std::set<int> macSeen, evdevSeen;
+    for (const auto& e : ZVKeyCodeTable::entries()) {
+        SCOPED_TRACE(e.macKeyCode);
+        EXPECT_TRUE(macSeen.insert(e.macKeyCode).second) << "Mac key listed twice";
+        EXPECT_TRUE(evdevSeen.insert(e.evdevKeyCode).second) << "evdev key listed twice";
+        EXPECT_EQ(ZVKeyCodeTable::evdevKeyCodeForMacKeyCode(e.macKeyCode), e.evdevKeyCode);
+        EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForEvdevKeyCode(e.evdevKeyCode), e.macKeyCode);
+        int x11 = ZVKeyCodeTable::x11KeyCodeForMacKeyCode(e.macKeyCode);
+        if (e.evdevKeyCode + 8 <= 255) {
+            EXPECT_EQ(x11, e.evdevKeyCode + 8);
+            EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForX11KeyCode(x11), e.macKeyCode);
+        } else {
+            EXPECT_EQ(x11, -1) << "X11 key codes stop at 255";
+        }
+    }
+    // Every Macintosh key a keyboard of any of the three standards (ANSI, ISO, JIS) has.
+    EXPECT_GE(ZVKeyCodeTable::entries().size(), 120u);
+}
+
+TEST(ZVKeyCodeTable, KeysMapByPositionNotByCharacter) {
+    EXPECT_EQ(ZVKeyCodeTable::evdevKeyCodeForMacKeyCode(kVK_ANSI_A), KEY_A);
+    EXPECT_EQ(ZVKeyCodeTable::evdevKeyCodeForMacKeyCode(kVK_ANSI_Z), KEY_Z);
+    EXPECT_EQ(ZVKeyCodeTable::evdevKeyCodeForMacKeyCode(kVK_ANSI_Y), KEY_Y);
+    EXPECT_EQ(ZVKeyCodeTable::evdevKeyCodeForMacKeyCode(kVK_ISO_Section), KEY_102ND);
+    EXPECT_EQ(ZVKeyCodeTable::evdevKeyCodeForMacKeyCode(kVK_ANSI_Keypad0), KEY_KP0);
+    EXPECT_EQ(ZVKeyCodeTable::evdevKeyCodeForMacKeyCode(kVK_Command), KEY_LEFTMETA);
+    EXPECT_EQ(ZVKeyCodeTable::evdevKeyCodeForMacKeyCode(kVK_Option), KEY_LEFTALT);
+    // X11 key code 38 is "a" on every evdev-based X server, 9 is Escape, 133 the left Super.
+    EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForX11KeyCode(38), kVK_ANSI_A);
+    EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForX11KeyCode(9), kVK_Escape);
+    EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForX11KeyCode(133), kVK_Command);
+    EXPECT_EQ(ZVKeyCodeTable::x11KeyCodeForMacKeyCode(kVK_Return), 36);
+}
+
+TEST(ZVKeyCodeTable, PcOnlyKeysReadAsTheMacintoshKeyInTheirPlace) {
+    EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForEvdevKeyCode(KEY_INSERT), kVK_Help);
+    EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForEvdevKeyCode(KEY_SYSRQ), kVK_F13);
+    EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForEvdevKeyCode(KEY_SCROLLLOCK), kVK_F14);
+    EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForEvdevKeyCode(KEY_PAUSE), kVK_F15);
+    EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForEvdevKeyCode(KEY_NUMLOCK), kVK_ANSI_KeypadClear);
+    EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForEvdevKeyCode(KEY_MENU), kVK_ContextualMenu);
+    // ... while the Macintosh key still names its own counterpart.
+    EXPECT_EQ(ZVKeyCodeTable::evdevKeyCodeForMacKeyCode(kVK_Help), KEY_INSERT);
+}
+
+TEST(ZVKeyCodeTable, CodesOutsideTheTablesGiveMinusOne) {
+    for (int code : {-1, -32768, 0x34, 0x7F, 128, 1000}) {
+        EXPECT_EQ(ZVKeyCodeTable::evdevKeyCodeForMacKeyCode(code), -1) << code;
+        EXPECT_EQ(ZVKeyCodeTable::x11KeyCodeForMacKeyCode(code), -1) << code;
+    }
+    for (int code : {-1, 0, KEY_RESERVED, KEY_MAX + 1, 100000}) {
+        EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForEvdevKeyCode(code), -1) << code;
+    }
+    for (int code : {-1, 0, 7, 8, 256, 1 << 20}) {
+        EXPECT_EQ(ZVKeyCodeTable::macKeyCodeForX11KeyCode(code), -1) << code;
+    }
+}
