@@ -79,26 +79,38 @@ ZVX11Connection::ZVX11Connection(xcb_connection_t* c, int screenNumber)
     for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f))
         if (f.data->depth == _screen->root_depth) _bitsPerPixel = f.data->bits_per_pixel;
 
-    // Ask every extension's version at once, then collect the answers.
-    auto shmC = xcb_shm_query_version(c);
-    auto fixC = xcb_xfixes_query_version(c, 4, 0);
-    auto rrC = xcb_randr_query_version(c, 1, 5);
-    auto dpmsC = xcb_dpms_get_version(c, 1, 1);
-    if (auto* r = xcb_shm_query_version_reply(c, shmC, nullptr)) {
-        _hasShm = true;
-        free(r);
+    // A request of an extension the server lacks closes the connection: ask whether each
+    // one is there first (all at once), then ask the versions of those present.
+    xcb_extension_t* exts[] = {&xcb_shm_id, &xcb_xfixes_id, &xcb_randr_id, &xcb_dpms_id};
+    for (auto* e : exts) xcb_prefetch_extension_data(c, e);
+    auto present = [c](xcb_extension_t* e) {
+        const xcb_query_extension_reply_t* r = xcb_get_extension_data(c, e);
+        return r && r->present;
+    };
+    if (present(&xcb_shm_id)) {
+        if (auto* r = xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr)) {
+            _hasShm = true;
+            free(r);
+        }
     }
-    if (auto* r = xcb_xfixes_query_version_reply(c, fixC, nullptr)) {
-        _hasXFixes = r->major_version >= 4;
-        free(r);
+    if (present(&xcb_xfixes_id)) {
+        if (auto* r =
+                xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr)) {
+            _hasXFixes = r->major_version >= 4;
+            free(r);
+        }
     }
-    if (auto* r = xcb_randr_query_version_reply(c, rrC, nullptr)) {
-        _hasRandR15 = r->major_version > 1 || (r->major_version == 1 && r->minor_version >= 5);
-        free(r);
+    if (present(&xcb_randr_id)) {
+        if (auto* r = xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr)) {
+            _hasRandR15 = r->major_version > 1 || (r->major_version == 1 && r->minor_version >= 5);
+            free(r);
+        }
     }
-    if (auto* r = xcb_dpms_get_version_reply(c, dpmsC, nullptr)) {
-        _hasDPMS = true;
-        free(r);
+    if (present(&xcb_dpms_id)) {
+        if (auto* r = xcb_dpms_get_version_reply(c, xcb_dpms_get_version(c, 1, 1), nullptr)) {
+            _hasDPMS = true;
+            free(r);
+        }
     }
 }
 

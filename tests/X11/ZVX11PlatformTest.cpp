@@ -1,0 +1,202 @@
+// The X11 layer against a real Xvfb with two monitors side by side.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "Platform/X11/ZVDisplayLink.h"
+#include "Video/ZVDisplayServer.h"
+#include "support/ZVX11TestClient.h"
+#include "support/ZVXvfbFixture.h"
+
+ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::TwoMonitors);
+
+namespace {
+
+std::shared_ptr<ZVDisplayServer> server() {
+    return ZVDisplayServer::shared();
+}
+
+uint32_t displayID(const std::string& name) {
+    for (auto& d : server()->displays())
+        if (d.name == name) return d.displayID;
+    return 0;
+}
+
+}  // namespace
+
+TEST(ZVX11Screens, PrimaryFirstWithDesktopFrames) {
+    ZV_REQUIRE_XVFB();
+    ASSERT_EQ(server()->unavailableReason(), "");
+    auto list = server()->displays();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].name, "LEFT");
+    EXPECT_TRUE(list[0].primary);
+    EXPECT_EQ(list[0].frame, ZVMakeRect(0, 0, 1920, 1080));
+    EXPECT_EQ(list[1].name, "RIGHT");
+    EXPECT_FALSE(list[1].primary);
+    EXPECT_EQ(list[1].frame, ZVMakeRect(1920, 0, 1920, 1080));
+    for (auto& d : list) {
+        EXPECT_TRUE(d.online) << d.name;
+        EXPECT_TRUE(d.active) << d.name;
+        EXPECT_FALSE(d.asleep) << d.name;
+        EXPECT_FALSE(d.productName.has_value()) << "Xvfb has no EDID";
+        EXPECT_NE(d.displayID, 0u);
+    }
+    EXPECT_NE(list[0].displayID, list[1].displayID);
+    EXPECT_EQ(server()->cachedDisplays().size(), 2u);
+}
+
+TEST(ZVX11Screens, DisplayRectReadsBottomUpWithOpaqueAlpha) {
+    ZV_REQUIRE_XVFB();
+    zvtest::X11TestClient client;
+    ASSERT_TRUE(client.ok());
+    uint32_t win = client.showPattern(1900, 100, 60, 40);  // across both monitors
+    // 20x10 of RIGHT at display (10, 105): root (1930, 105).
+    const int w = 20, h = 10, stride = 128;
+    std::vector<uint8_t> buf(size_t(stride) * h, 0xAB);
+    ASSERT_TRUE(server()->readDisplayRect(displayID("RIGHT"), ZVMakeRect(10, 105, w, h), buf.data(),
+                                          stride, h, stride));
+    for (int r = 0; r < h; ++r) {
+        for (int c = 0; c < w; ++c) {
+            // Buffer row r is the line h - 1 - r from the top of the rectangle.
+            uint32_t want = zvtest::X11TestClient::patternPixel(1930 + c, 105 + (h - 1 - r));
+            const uint8_t* p = &buf[size_t(r) * stride + 4 * c];
+            ASSERT_EQ(p[0], want & 0xFF) << r << "," << c;
+            ASSERT_EQ(p[1], (want >> 8) & 0xFF) << r << "," << c;
+            ASSERT_EQ(p[2], (want >> 16) & 0xFF) << r << "," << c;
+            ASSERT_EQ(p[3], 0xFF);
+        }
+        for (int c = w * 4; c < stride; ++c) ASSERT_EQ(buf[size_t(r) * stride + c], 0xAB);
+    }
+    client.destroyWindow(win);
+}
+
+TEST(ZVX11Screens, ReadStopsAtTheRootAndAtTheLimits) {
+    ZV_REQUIRE_XVFB();
+    zvtest::X11TestClient client;
+    uint32_t win = client.showColor(3830, 1070, 10, 10, 0x123456);
+    // 20x20 reaching 10 pixels past the root's right and bottom edges.
+    const int stride = 20 * 4;
+    std::vector<uint8_t> buf(size_t(stride) * 20, 0xAB);
+    ASSERT_TRUE(server()->readDisplayRect(displayID("RIGHT"), ZVMakeRect(1910, 1070, 20, 20),
+                                          buf.data(), stride, 20, stride));
+    // Rectangle lines 0..9 (top) lie on the root: buffer rows 19..10; columns 0..9.
+    for (int r = 0; r < 20; ++r)
+        for (int c = 0; c < 20; ++c) {
+            const uint8_t* p = &buf[size_t(r) * stride + 4 * c];
+            bool onRoot = r >= 10 && c < 10;
+            if (onRoot) {
+                ASSERT_EQ(p[0], 0x56);
+                ASSERT_EQ(p[2], 0x12);
+                ASSERT_EQ(p[3], 0xFF);
+            } else {
+                ASSERT_EQ(p[0], 0xAB) << r << "," << c;
+            }
+        }
+    // maxRows and maxBytesPerRow bound what is written.
+    std::vector<uint8_t> small(64 * 4, 0xAB);
+    ASSERT_TRUE(server()->readDisplayRect(displayID("RIGHT"), ZVMakeRect(1910, 1070, 10, 10),
+                                          small.data(), 64, 3, 8));
+    for (size_t i = 0; i < small.size(); ++i) {
+        bool written = i < 3 * 64 && (i % 64) < 8;
+        ASSERT_EQ(small[i] == 0xAB, !written) << i;
+    }
+    EXPECT_FALSE(
+        server()->readDisplayRect(12345, ZVMakeRect(0, 0, 4, 4), buf.data(), stride, 20, stride));
+    client.destroyWindow(win);
+}
+
+TEST(ZVX11Cursor, TwoCursorsDifferAndHiddenReadsHidden) {
+    ZV_REQUIRE_XVFB();
+    zvtest::X11TestClient client;
+    client.movePointer(500, 500);
+    client.setRootCursor(zvtest::kCursorWatch);
+    auto watch = server()->currentCursor();
+    uint32_t watchSeed = server()->cursorSeed();
+    client.setRootCursor(zvtest::kCursorXterm);
+    auto xterm = server()->currentCursor();
+    uint32_t xtermSeed = server()->cursorSeed();
+    ASSERT_TRUE(watch && xterm);
+    EXPECT_NE(watchSeed, xtermSeed);
+    EXPECT_EQ(watch->serial, watchSeed);
+    EXPECT_NE(watch->pixels, xterm->pixels);
+    EXPECT_FALSE(watch->isHidden());
+    EXPECT_TRUE(server()->isCursorVisible());
+    EXPECT_EQ(watch->pixels.size(), size_t(watch->width) * watch->height * 4);
+    EXPECT_LT(watch->hotX, watch->width);
+    EXPECT_LT(watch->hotY, watch->height);
+    // Straight alpha: a colour byte never exceeds what full coverage would show, and an
+    // uncovered pixel is all zero.
+    for (size_t i = 0; i < watch->pixels.size(); i += 4) {
+        if (watch->pixels[i + 3] == 0) {
+            ASSERT_EQ(watch->pixels[i] | watch->pixels[i + 1] | watch->pixels[i + 2], 0);
+        }
+    }
+
+    client.setInvisibleRootCursor();
+    auto hidden = server()->currentCursor();
+    ASSERT_TRUE(hidden);
+    EXPECT_TRUE(hidden->isHidden());
+    EXPECT_FALSE(server()->isCursorVisible());
+    client.setRootCursor(zvtest::kCursorLeftPtr);
+}
+
+TEST(ZVX11Cursor, PointerPositionInDesktopSpace) {
+    ZV_REQUIRE_XVFB();
+    zvtest::X11TestClient client;
+    client.movePointer(100, 80);
+    EXPECT_EQ(server()->mouseLocation(), (ZVPoint{100, 1000}));
+    client.movePointer(2500, 1079);
+    EXPECT_EQ(server()->mouseLocation(), (ZVPoint{2500, 1}));
+}
+
+TEST(ZVX11Window, PictureOfOneWindow) {
+    ZV_REQUIRE_XVFB();
+    zvtest::X11TestClient client;
+    uint32_t win = client.showColor(300, 200, 30, 20, 0xFF8000);
+    for (bool shadow : {false, true}) {
+        auto img = server()->windowImage(static_cast<int32_t>(win), shadow);
+        ASSERT_TRUE(img);
+        EXPECT_EQ(img->width, 30);
+        EXPECT_EQ(img->height, 20);
+        EXPECT_EQ(img->pixels[0], 0x00);
+        EXPECT_EQ(img->pixels[1], 0x80);
+        EXPECT_EQ(img->pixels[2], 0xFF);
+        EXPECT_EQ(img->pixels[3], 0xFF);
+    }
+    client.destroyWindow(win);
+    EXPECT_FALSE(server()->windowImage(static_cast<int32_t>(win), false));
+}
+
+TEST(ZVDisplayLink, TicksNearSixtyHertzAndStopsFromInsideATick) {
+    ZV_REQUIRE_XVFB();
+    int32_t error = 1;
+    auto link = ZVDisplayLink::createWithActiveDisplays(&error);
+    ASSERT_TRUE(link);
+    EXPECT_EQ(error, ZVDisplayLink::kSuccess);
+    EXPECT_DOUBLE_EQ(link->nominalRefreshRate(), 60.0);  // Xvfb's rate is 0
+    std::atomic<int> ticks{0};
+    std::atomic<bool> sawTickThread{false};
+    ZVDisplayLink* raw = link.get();
+    link->setOutputCallback([&](const ZVDisplayLinkTime&) {
+        sawTickThread = raw->isTickThread();
+        if (++ticks == 30) raw->stop();  // the last tick; must not wait for itself
+        return ZVDisplayLink::kSuccess;
+    });
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(link->start(), ZVDisplayLink::kSuccess);
+    EXPECT_TRUE(link->isRunning());
+    while (link->isRunning() && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_FALSE(link->isRunning());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(ticks.load(), 30);
+    EXPECT_TRUE(sawTickThread.load());
+    EXPECT_FALSE(link->isTickThread());
+    // 30 ticks at 60 Hz take half a second; generous bounds only.
+    EXPECT_GT(seconds, 0.3);
+    EXPECT_LT(seconds, 5.0);
+}
