@@ -1,0 +1,87 @@
+#pragma once
+// One captured picture of a recording with everything that was true when it was taken:
+// the per-frame record (mouse, cursor, buttons, key, modifiers, time), the keys typed since
+// the previous frame and their text, and the drawing of the cursor into the pixels.
+//
+// A frame has no lock: it belongs to one stage at a time and passes between stages through
+// queues; the cursor cache is changed only by the thread that draws.
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Video/ZVCursorEntry.h"
+#include "Video/ZVFrameInfo.h"
+#include "Video/ZVPixelBuffer.h"
+
+class ZVMovieFrame : public ZVPixelBuffer {
+  public:
+    // A frame whose pixel buffer has info.dimensions and whose record is `info`; no key
+    // strokes, no cursor. nullptr for empty dimensions (after the log line of
+    // ZVPixelBuffer::initWithSize); throws ZVException when no buffer can be had. Any thread.
+    static std::shared_ptr<ZVMovieFrame> initWithInfo(const ZVFrameInfo& info);
+    // The same as initWithInfo. Any thread.
+    static std::shared_ptr<ZVMovieFrame> movieFrameWithInfo(const ZVFrameInfo& info);
+    // A frame whose record is all zero except dimensions = size. Any thread.
+    static std::shared_ptr<ZVMovieFrame> movieFrameWithSize(ZVSize size);
+
+    ~ZVMovieFrame() override;
+
+    // The whole record by value; setInfo replaces it (the pixel buffer is not resized).
+    // Owner's thread.
+    ZVFrameInfo info() const { return _info; }
+    void setInfo(const ZVFrameInfo& info) { _info = info; }
+    double timestamp() const { return _info.timestamp; }
+    void setTimestamp(double timestamp) { _info.timestamp = timestamp; }
+
+    // Key-stroke data: 8-byte entries (ZVKeyStroke) as the host supplied them. Setting it
+    // does not renew a key text already made. Owner's thread.
+    const std::vector<uint8_t>& keyStrokes() const { return _keyStrokes; }
+    void setKeyStrokes(std::vector<uint8_t> keyStrokes) { _keyStrokes = std::move(keyStrokes); }
+    // The printable text of the key strokes: the text set from outside, or else made once
+    // from the key strokes and kept. A key typed with Shift, Control, Option or Command is
+    // written as " " + modifier glyphs + key name + " "; a key typed alone as its bare name.
+    // Owner's thread.
+    const std::string& keyStrokesString();
+    void setKeyStrokesString(std::string text) { _keyStrokesString = std::move(text); }
+
+    // Blends the cursor into the pixels with its hot spot at `point` (from the bottom-left,
+    // y up, the record's mousePointerLocation); asRGBA tells the byte order of the cursor's
+    // pixels (else BGRA). A cursor recorded in the other byte order is repaired once per
+    // frame and cursor. Only 32-bit cursors of four 8-bit samples are drawn; others log
+    // "Unsupported cursor format". Owner's thread.
+    void drawCursor(const ZVCursorEntry& cursor, ZVPoint point, bool asRGBA = false);
+
+    // The cursor last prepared for drawing, in host byte order; no data when none is.
+    // Owner's thread.
+    const ZVCursorInfo& currentCursorInfo() const { return _currentCursorInfo; }
+    const uint8_t* currentCursorData() const { return _currentCursorData.get(); }
+    size_t currentCursorDataSize() const { return _currentCursorDataSize; }
+
+    // A ZVMovieFrame of the same size with the same pixels, record, key strokes, key text
+    // and prepared cursor; the copy prepares its cursor again on its first draw. Owner's
+    // thread.
+    std::shared_ptr<ZVPixelBuffer> copy() const override;
+
+  private:
+    ZVMovieFrame() = default;
+
+    struct FreeDeleter {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+
+    // Copies and repairs the cursor's bytes; false (nothing cached) when that fails.
+    bool prepareCursor(const ZVCursorEntry& cursor);
+
+    ZVFrameInfo _info{};
+    std::vector<uint8_t> _keyStrokes;
+    std::optional<std::string> _keyStrokesString;
+    ZVCursorInfo _currentCursorInfo{};
+    std::unique_ptr<uint8_t, FreeDeleter> _currentCursorData;
+    size_t _currentCursorDataSize = 0;
+    // The bytes the prepared cursor was made from: compared by address and kept alive, so
+    // a new cursor can never be mistaken for it at a reused address.
+    std::shared_ptr<const std::vector<uint8_t>> _prevCursorData;
+};

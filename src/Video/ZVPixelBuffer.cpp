@@ -1,0 +1,285 @@
+#include "Video/ZVPixelBuffer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "Foundation/ZVException.h"
+#include "Foundation/ZVLog.h"
+#include "Foundation/ZVMutex.h"
+#include "Video/ZVColorSpace.h"
+#include "Video/ZVVideoAllocation.h"
+
+namespace {
+// The class-wide monitor and the one pool it guards. Recursive because releasing the pool
+// is also a public operation that re-enters it from buffer creation. Never destroyed:
+// buffers may go back to the pool from static destructors at exit.
+struct SharedPool {
+    ZVRecursiveMutex monitor;  // guards pool
+    std::shared_ptr<ZVPixelBufferPool> pool ZV_GUARDED_BY(monitor);
+};
+
+SharedPool& sharedPool() {
+    static SharedPool* shared = new SharedPool;
+    return *shared;
+}
+
+// A side of a requested size as the pool takes it: truncated toward zero; nothing below 0.
+uint32_t truncatedSide(float side) {
+    if (!(side > 0)) return 0;
+    if (side >= 4294967295.0f) return std::numeric_limits<uint32_t>::max();
+    return static_cast<uint32_t>(side);
+}
+
+// What an internal-consistency check does when it fails: the method, the object and the
+// source are logged, and the exception goes to the caller (it never returns an image).
+[[noreturn]] void assertionFailure(const ZVPixelBuffer* self, const char* description) {
+    ZVLog(
+        "*** Assertion failure in -[ZVPixelBuffer createRGBImageFromBufferData] (%p), "
+        "Video/ZVPixelBuffer: %s",
+        static_cast<const void*>(self), description);
+    throw ZVException("ZVInternalInconsistencyException", description);
+}
+
+// Blend result of one channel: the 32-bit float rounding and clamping, then the byte.
+inline uint8_t blendedByte(double v) {
+    const float clamped = fclampf(static_cast<float>(v), 0.0f, 1.0f);
+    return static_cast<uint8_t>(static_cast<int>(static_cast<double>(clamped) * 255.0));
+}
+
+// Spare row of flipBufferContents on the stack, in pieces when rows are longer.
+constexpr size_t kFlipChunk = 16384;
+}  // namespace
+
+float fclampf(float value, float min, float max) {
+    return fminf(fmaxf(min, value), max);
+}
+
+ZVPixelStorageRef ZVPixelBuffer::createPixelBufferWithSize(ZVSize size) {
+    const uint32_t width = truncatedSide(size.width);
+    const uint32_t height = truncatedSide(size.height);
+    SharedPool& shared = sharedPool();
+    ZVLockGuard<ZVRecursiveMutex> guard(shared.monitor);
+    if (shared.pool && (shared.pool->width() != width || shared.pool->height() != height))
+        releaseSharedPixelBufferPool();
+    int32_t status = kZVPixelBufferSuccess;
+    if (!shared.pool) {
+        shared.pool = ZVPixelBufferPool::create(width, height, &status);
+        if (!shared.pool) {
+            ZVLog("CVPixelBufferPoolCreate() failed with error %i", status);
+            return nullptr;
+        }
+    }
+    ZVPixelStorageRef buffer = shared.pool->createPixelBuffer(&status);
+    if (!buffer) {
+        ZVLog("CVPixelBufferPoolCreatePixelBuffer() failed with error %i", status);
+        return nullptr;
+    }
+    return buffer;
+}
+
+void ZVPixelBuffer::releaseSharedPixelBufferPool() {
+    SharedPool& shared = sharedPool();
+    ZVLockGuard<ZVRecursiveMutex> guard(shared.monitor);
+    shared.pool.reset();
+}
+
+std::shared_ptr<ZVPixelBufferPool> ZVPixelBuffer::sharedPixelBufferPool() {
+    SharedPool& shared = sharedPool();
+    ZVLockGuard<ZVRecursiveMutex> guard(shared.monitor);
+    return shared.pool;
+}
+
+std::shared_ptr<ZVPixelBuffer> ZVPixelBuffer::initWithSize(ZVSize size) {
+    std::shared_ptr<ZVPixelBuffer> buffer(new ZVPixelBuffer());
+    if (!buffer->initializeWithSize(size)) return nullptr;
+    return buffer;
+}
+
+std::shared_ptr<ZVPixelBuffer> ZVPixelBuffer::pixelBufferWithSize(ZVSize size) {
+    return initWithSize(size);
+}
+
+bool ZVPixelBuffer::initializeWithSize(ZVSize size) {
+    if (ZVMakeRect(0, 0, size.width, size.height).isEmpty()) {
+        ZVLog("Wrong size for pixel buffer: %s", ZVStringFromSize(size).c_str());
+        return false;
+    }
+    ZVPixelStorageRef buffer = createPixelBufferWithSize(size);
+    if (!buffer)
+        throw ZVException("Could not create pixel storage",
+                          ZVFormat("Failed to allocate pixel buffer of size: %s",
+                                   ZVStringFromSize(size).c_str()));
+    _pixelBuffer = std::move(buffer);
+    return true;
+}
+
+ZVPixelBuffer::~ZVPixelBuffer() = default;
+
+void ZVPixelBuffer::setPixelBuffer(ZVPixelStorageRef buffer) {
+    _pixelBuffer = std::move(buffer);
+}
+
+int32_t ZVPixelBuffer::pixelsWidth() const {
+    return _pixelBuffer ? static_cast<int32_t>(_pixelBuffer->width()) : 0;
+}
+
+int32_t ZVPixelBuffer::pixelsHeight() const {
+    return _pixelBuffer ? static_cast<int32_t>(_pixelBuffer->height()) : 0;
+}
+
+int32_t ZVPixelBuffer::bytesPerRow() const {
+    return _pixelBuffer ? static_cast<int32_t>(_pixelBuffer->bytesPerRow()) : 0;
+}
+
+int32_t ZVPixelBuffer::bufferSize() const {
+    return _pixelBuffer ? static_cast<int32_t>(_pixelBuffer->dataSize()) : 0;
+}
+
+int64_t ZVPixelBuffer::dataSize() const {
+    return bufferSize();
+}
+
+uint8_t* ZVPixelBuffer::baseAddress() const {
+    if (!_pixelBuffer) return nullptr;
+    _pixelBuffer->lockBaseAddress();
+    uint8_t* address = _pixelBuffer->baseAddress();
+    _pixelBuffer->unlockBaseAddress();
+    return address;
+}
+
+void ZVPixelBuffer::lock() {
+    if (_pixelBuffer) _pixelBuffer->lockBaseAddress();
+}
+
+void ZVPixelBuffer::unlock() {
+    if (_pixelBuffer) _pixelBuffer->unlockBaseAddress();
+}
+
+void ZVPixelBuffer::clearBuffer() {
+    if (uint8_t* base = baseAddress()) std::memset(base, 0, static_cast<size_t>(dataSize()));
+}
+
+void ZVPixelBuffer::flipImageData() {
+    const int32_t height = pixelsHeight();
+    if (height < 2) return;
+    const size_t stride = static_cast<size_t>(bytesPerRow());
+    auto* spare = static_cast<uint8_t*>(ZVVideoMalloc(stride));
+    if (!spare) {
+        ZVLog("ME-8: flipImageData failed with malloc error");
+        return;
+    }
+    uint8_t* base = baseAddress();
+    for (int32_t i = 0; i < height / 2; ++i) {
+        uint8_t* top = base + stride * i;
+        uint8_t* bottom = base + stride * (height - 1 - i);
+        std::memcpy(spare, top, stride);
+        std::memcpy(top, bottom, stride);
+        std::memcpy(bottom, spare, stride);
+    }
+    std::free(spare);
+}
+
+void ZVPixelBuffer::flipBufferContents() {
+    const int32_t height = pixelsHeight();
+    if (height < 2) return;
+    const size_t stride = static_cast<size_t>(bytesPerRow());
+    const size_t pixelBytes = 4 * static_cast<size_t>(pixelsWidth());
+    uint8_t spare[kFlipChunk];
+    uint8_t* base = baseAddress();
+    for (int32_t i = 0; i < height / 2; ++i) {
+        uint8_t* top = base + stride * i;
+        uint8_t* bottom = base + stride * (height - 1 - i);
+        for (size_t done = 0; done < pixelBytes; done += kFlipChunk) {
+            const size_t n = std::min(kFlipChunk, pixelBytes - done);
+            std::memcpy(spare, top + done, n);
+            std::memcpy(top + done, bottom + done, n);
+            std::memcpy(bottom + done, spare, n);
+        }
+    }
+}
+
+std::shared_ptr<ZVImage> ZVPixelBuffer::createRGBImageFromBufferData() {
+    flipImageData();
+    std::shared_ptr<const ZVColorSpace> colorSpace = CreateSystemColorSpace();
+    if (!colorSpace) assertionFailure(this, "CGColorSpace creation failure");
+    std::shared_ptr<ZVImage> image =
+        ZVImage::create(pixelsWidth(), pixelsHeight(), ZVImage::Format::BGRX, baseAddress(),
+                        static_cast<size_t>(bytesPerRow()), std::move(colorSpace));
+    if (!image) assertionFailure(this, "CGBitmapContextCreate failure");
+    return image;
+}
+
+void ZVPixelBuffer::drawImage(const uint8_t* bytes, int32_t rowBytes, int32_t width, int32_t height,
+                              int32_t format, float opacity, ZVPoint point) {
+    if (static_cast<int64_t>(height) * width * 4 <= 0 || !bytes) return;
+    uint8_t* const dst = baseAddress();
+    if (!dst) return;
+    const int64_t stride = bytesPerRow();
+    const int64_t total = bufferSize();
+    const int64_t bufferWidth = pixelsWidth();
+    const int64_t bufferHeight = pixelsHeight();
+    // Truncated toward zero. A point so far out that no pixel can land is dropped here,
+    // which also keeps the offset arithmetic below far from overflow.
+    auto truncated = [](float v) -> int64_t {
+        constexpr float kFar = 1099511627776.0f;  // 2^40
+        if (std::isnan(v)) return 0;
+        return static_cast<int64_t>(std::clamp(v, -kFar, kFar));
+    };
+    const int64_t px = truncated(point.x);
+    const int64_t py = truncated(point.y);
+    if (px >= bufferWidth || px + width <= 0 || py >= bufferHeight || py + height <= 0) return;
+    const int64_t origin = stride * py + 4 * px;
+    const bool bgra = format == 1;
+    const float weight = fclampf(opacity, 0.0f, 1.0f);
+
+    for (int64_t r = 0; r < height; ++r) {
+        if (r + py < 0 || r + py >= bufferHeight) continue;
+        for (int64_t c = 0; c < width; ++c) {
+            if (c + px < 0 || c + px >= bufferWidth) continue;
+            const int64_t d = origin + r * stride + 4 * c;
+            if (d < 0 || d >= total) continue;
+            const uint8_t* s = bytes + r * rowBytes + 4 * c;
+            const uint8_t blue = bgra ? s[0] : s[2];
+            const uint8_t green = s[1];
+            const uint8_t red = bgra ? s[2] : s[0];
+            const uint8_t alpha = s[3];
+
+            const float t = static_cast<float>(alpha) * weight;
+            const uint8_t tByte = static_cast<uint8_t>(static_cast<int>(t) & 0xFF);
+            const double a = tByte / 255.0;
+
+            uint8_t* p = dst + d;
+            p[0] = blendedByte(p[0] / 255.0 * (1 - a) + blue / 255.0 * a);
+            p[1] = blendedByte(p[1] / 255.0 * (1 - a) + green / 255.0 * a);
+            p[2] = blendedByte(p[2] / 255.0 * (1 - a) + red / 255.0 * a);
+            p[3] = blendedByte(a * a + p[3] / 255.0 * (1 - a));
+        }
+    }
+}
+
+void ZVPixelBuffer::drawBGRAImage(const uint8_t* bytes, int32_t rowBytes, int32_t width,
+                                  int32_t height, float opacity, ZVPoint point) {
+    drawImage(bytes, rowBytes, width, height, 1, opacity, point);
+}
+
+void ZVPixelBuffer::drawRGBAImage(const uint8_t* bytes, int32_t rowBytes, int32_t width,
+                                  int32_t height, float opacity, ZVPoint point) {
+    drawImage(bytes, rowBytes, width, height, 0, opacity, point);
+}
+
+std::shared_ptr<ZVPixelBuffer> ZVPixelBuffer::copy() const {
+    std::shared_ptr<ZVPixelBuffer> copy =
+        initWithSize({static_cast<float>(pixelsWidth()), static_cast<float>(pixelsHeight())});
+    if (copy) copy->copyPixelsFrom(*this);
+    return copy;
+}
+
+void ZVPixelBuffer::copyPixelsFrom(const ZVPixelBuffer& source) {
+    uint8_t* to = baseAddress();
+    const uint8_t* from = source.baseAddress();
+    if (!to || !from) return;
+    std::memcpy(to, from, static_cast<size_t>(std::min(bufferSize(), source.bufferSize())));
+}

@@ -1,0 +1,106 @@
+#pragma once
+// The framework's in-memory picture: one pooled buffer of 32-bit BGRA pixels (bytes blue,
+// green, red, alpha). Rows lie bytesPerRow() apart, which may be more than 4 × width; row
+// 0 is the first row in memory, and which screen edge it shows is up to the producer and
+// the consumer of the pixels. All buffers come from one process-wide pool that makes one
+// size at a time (see ZVPixelBufferPool.h for the stride rule).
+//
+// A buffer has no lock of its own: it belongs to one stage at a time and is handed on
+// through queues.
+#include <cstdint>
+#include <memory>
+
+#include "Foundation/ZVGeometry.h"
+#include "Pipeline/ZVDataFlow.h"
+#include "Video/ZVImage.h"
+#include "Video/ZVPixelBufferPool.h"
+
+// fminf(fmaxf(min, value), max): value clamped to [min, max]; NaN gives min. Any thread.
+float fclampf(float value, float min, float max);
+
+class ZVPixelBuffer : public ZVQueueObject {
+  public:
+    // A new buffer of `size` (each side truncated toward zero) from the shared pool, which
+    // is remade first when it has another size. nullptr after a log line when the pool or
+    // the buffer cannot be made. The caller owns the buffer. Any thread.
+    static ZVPixelStorageRef createPixelBufferWithSize(ZVSize size);
+    // Lets go of the shared pool; buffers already handed out stay valid. Any thread.
+    static void releaseSharedPixelBufferPool();
+    // The shared pool now (nullptr when none), for diagnostics and tests. Any thread.
+    static std::shared_ptr<ZVPixelBufferPool> sharedPixelBufferPool();
+
+    // A buffer of `size`. nullptr after the log line "Wrong size for pixel buffer: {w, h}"
+    // when the size is empty; throws ZVException ("Could not create pixel storage") when no
+    // buffer can be had. Always a plain ZVPixelBuffer. Any thread.
+    static std::shared_ptr<ZVPixelBuffer> initWithSize(ZVSize size);
+    // The same as initWithSize. Any thread.
+    static std::shared_ptr<ZVPixelBuffer> pixelBufferWithSize(ZVSize size);
+
+    ~ZVPixelBuffer() override;
+    ZVPixelBuffer(const ZVPixelBuffer&) = delete;
+    ZVPixelBuffer& operator=(const ZVPixelBuffer&) = delete;
+
+    // Replaces the buffer (the old one goes back to its pool); the object takes ownership.
+    // Owner's thread.
+    void setPixelBuffer(ZVPixelStorageRef buffer);
+    // The buffer itself, still owned by the object; nullptr when it has none. Owner's thread.
+    ZVPixelStorage* coreVideoPixelBuffer() const { return _pixelBuffer.get(); }
+
+    // Geometry of the buffer; 0 when the object has no buffer. Owner's thread.
+    int32_t pixelsWidth() const;
+    int32_t pixelsHeight() const;
+    int32_t bytesPerRow() const;
+    // All bytes of the buffer, row padding included. Owner's thread.
+    int32_t bufferSize() const;
+    // bufferSize(), what a queue weighs the object by. Any thread (never changes while
+    // queued).
+    int64_t dataSize() const override;
+    // The first byte of row 0; nullptr without a buffer. The memory never moves while the
+    // object keeps its buffer. Owner's thread.
+    uint8_t* baseAddress() const;
+    // Pin the base address around a longer access (balanced). Owner's thread.
+    void lock();
+    void unlock();
+
+    // Sets every byte (padding included) to zero. Owner's thread.
+    void clearBuffer();
+    // Exchanges row i and row H-1-i for i < H/2, whole rows with their padding, through a
+    // heap row; logs "ME-8: flipImageData failed with malloc error" and changes nothing when
+    // that row cannot be had. Owner's thread.
+    void flipImageData();
+    // The same exchange of the pixel part of each row only (padding stays); allocates
+    // nothing. Runs once per exported frame. Owner's thread.
+    void flipBufferContents();
+    // Flips the receiver (flipImageData; the pixels stay flipped) and returns its pixels as
+    // a BGRX image whose top row is the buffer's new row 0, alpha ignored. Owner's thread.
+    std::shared_ptr<ZVImage> createRGBImageFromBufferData();
+
+    // Blends a w × h image (rows `rowBytes` apart) into the buffer with its top-left at
+    // `point` (truncated toward zero) in memory-row order, pixel by pixel: pixels that fall
+    // outside the buffer are skipped. format 1 reads BGRA bytes, any other value RGBA.
+    // Colours are weighted a on the source side and 1-a on the destination side, the alpha
+    // byte gets a×a + dst×(1-a), where a = source alpha × opacity (opacity clamped to 0..1).
+    // Owner's thread.
+    void drawImage(const uint8_t* bytes, int32_t rowBytes, int32_t width, int32_t height,
+                   int32_t format, float opacity, ZVPoint point);
+    void drawBGRAImage(const uint8_t* bytes, int32_t rowBytes, int32_t width, int32_t height,
+                       float opacity, ZVPoint point);
+    void drawRGBAImage(const uint8_t* bytes, int32_t rowBytes, int32_t width, int32_t height,
+                       float opacity, ZVPoint point);
+
+    // A new object of the receiver's own class and size with the same bytes (its own
+    // buffer, from the shared pool). Subclasses add their fields. The caller owns it; it
+    // may throw as initWithSize does. Owner's thread.
+    virtual std::shared_ptr<ZVPixelBuffer> copy() const;
+
+  protected:
+    ZVPixelBuffer() = default;
+    // The initialiser that the factories of this class and its subclasses share: false
+    // after the log line for an empty size; throws when no buffer can be had.
+    bool initializeWithSize(ZVSize size);
+    // Copies bufferSize() bytes from `source` (same size and stride) into this buffer.
+    void copyPixelsFrom(const ZVPixelBuffer& source);
+
+  private:
+    ZVPixelStorageRef _pixelBuffer;
+};

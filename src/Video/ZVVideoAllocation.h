@@ -1,0 +1,14 @@
+#pragma once
+// Heap blocks of the pixel and frame objects. They go through here so that a test can make
+// the next allocations of its own thread fail and see the failure paths that a real
+// shortage would take (a log line, nothing drawn, nothing flipped).
+#include <cstddef>
+
+// malloc, or nullptr when a failure was asked for. Free with free(). Any thread.
+void* ZVVideoMalloc(size_t size);
+// aligned_alloc (size must be a multiple of alignment), or nullptr when a failure was asked
+// for. Free with free(). Any thread.
+void* ZVVideoAlignedAlloc(size_t alignment, size_t size);
+// Makes the next `count` allocations above fail on the calling thread only; 0 ends it.
+// Tests only. Any thread.
+void ZVVideoFailNextAllocations(int count);
