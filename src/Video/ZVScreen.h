@@ -1,0 +1,48 @@
+#pragma once
+// A screen as the host sees it: one display with its frame in desktop space and its
+// display identifier. It plays the part of the toolkit screen class together with the
+// operations that tie a screen to its display number, state and product name.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Video/ZVDisplayServer.h"
+
+class ZVScreen {
+  public:
+    // The screens now, primary first (the screen-list order of every reader). Empty when
+    // there is no usable display. Any thread.
+    static std::vector<std::shared_ptr<ZVScreen>> screens();
+    // The same list from the display server's short-lived cache; for the capture tick.
+    // Any thread.
+    static std::vector<std::shared_ptr<ZVScreen>> cachedScreens();
+
+    // The first screen whose number equals `number`; nullptr for none. Any thread.
+    static std::shared_ptr<ZVScreen> screenByNumber(int64_t number);
+
+    explicit ZVScreen(ZVDisplayDescription description) : _description(std::move(description)) {}
+
+    // The frame in desktop space, when the list was made. Any thread.
+    ZVRect frame() const { return _description.frame; }
+    // The display identifier ("NSScreenNumber" of the screen's description). Any thread.
+    uint32_t number() const { return _description.displayID; }
+    // The display's product name (screenNameForDisplay of number()). Any thread.
+    std::optional<std::string> localizedName() const;
+    // Connected / drawable / asleep, asked of the display server for number(); false for a
+    // display that is gone. Any thread.
+    bool isOnline() const;
+    bool isActive() const;
+    bool isAsleep() const;
+
+    // Everything the list knew of the display when it was made. Any thread.
+    const ZVDisplayDescription& description() const { return _description; }
+
+  private:
+    ZVDisplayDescription _description;
+};
+
+// The product name of a display (the monitor-name descriptor of its EDID); nullopt when the
+// display has none or is unknown. Any thread.
+std::optional<std::string> screenNameForDisplay(uint32_t displayID);
