@@ -15,12 +15,9 @@ inline constexpr int64_t kZVMouseRightButton = 0x2;
 inline constexpr int64_t kZVMouseOtherButton = 0x4;
 inline constexpr int64_t kZVMouseDoubleClick = 0x8;
 
-// Modifier bits in the toolkit's (Cocoa) layout, as frames store them.
+// Caps Lock in the Cocoa modifier layout that frames store; the other modifier bits are
+// the kSRCocoa...KeyMask constants of the key naming.
 inline constexpr uint32_t kZVAlphaShiftKeyMask = 0x10000;
-inline constexpr uint32_t kZVShiftKeyMask = 0x20000;
-inline constexpr uint32_t kZVControlKeyMask = 0x40000;
-inline constexpr uint32_t kZVAlternateKeyMask = 0x80000;
-inline constexpr uint32_t kZVCommandKeyMask = 0x100000;
 
 class ZVHostApplication {
   public:

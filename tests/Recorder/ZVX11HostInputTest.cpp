@@ -9,6 +9,7 @@
 
 #include <sstream>
 
+#include "Keys/SRKeyNaming.h"
 #include "Platform/X11/ZVX11HostInput.h"
 #include "support/ZVXvfbFixture.h"
 
@@ -82,9 +83,10 @@ TEST_F(HostInputTest, TypedKeysLandOnTheStackWithTheirModifiersAndTheStackEmptie
     auto strokes = collectStrokes(3);
     ASSERT_EQ(strokes.size(), 3u);
     EXPECT_EQ(strokes[0], (Stroke{0, kMacA}));
-    EXPECT_EQ(strokes[1], (Stroke{kZVShiftKeyMask, kMacB}));
+    EXPECT_EQ(strokes[1], (Stroke{kSRCocoaShiftKeyMask, kMacB}));
     EXPECT_EQ(strokes[2],
-              (Stroke{kZVControlKeyMask | kZVAlternateKeyMask | kZVCommandKeyMask, kMacReturn}));
+              (Stroke{kSRCocoaControlKeyMask | kSRCocoaOptionKeyMask | kSRCocoaCommandKeyMask,
+                      kMacReturn}));
     // Handed over: the next call starts empty. Modifier presses alone type nothing.
     xdo("key shift");
     std::this_thread::sleep_for(100ms);
@@ -96,7 +98,7 @@ TEST_F(HostInputTest, HeldKeyAndModifiersAreReportedAndRepeatStartsAfterTheDelay
     EXPECT_EQ(input->getFlags(), 0u);
     xdo("keydown shift keydown a");
     EXPECT_TRUE(eventually([&] { return input->getKeyCode() == kMacA; }));
-    EXPECT_EQ(input->getFlags(), kZVShiftKeyMask);
+    EXPECT_EQ(input->getFlags(), kSRCocoaShiftKeyMask);
     EXPECT_EQ(input->isKeyRepeating(), false);
     std::this_thread::sleep_for(input->repeatDelay() + 50ms);
     EXPECT_EQ(input->isKeyRepeating(), true);
@@ -144,11 +146,11 @@ TEST_F(HostInputTest, DoubleClickNeedsTwoLeftPressesCloseInTimeAndPlace) {
 }
 
 TEST(HostInputFlags, EachXModifierBitHasItsCocoaBit) {
-    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x1), kZVShiftKeyMask);
+    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x1), kSRCocoaShiftKeyMask);
     EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x2), kZVAlphaShiftKeyMask);
-    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x4), kZVControlKeyMask);
-    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x8), kZVAlternateKeyMask);
-    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x40), kZVCommandKeyMask);
+    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x4), kSRCocoaControlKeyMask);
+    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x8), kSRCocoaOptionKeyMask);
+    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x40), kSRCocoaCommandKeyMask);
     // Mod2 (Num Lock), Mod3, Mod5 and the button bits have no Cocoa modifier.
     EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x10 | 0x20 | 0x80 | 0x100), 0u);
 }

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "Foundation/ZVLog.h"
+#include "Keys/SRKeyNaming.h"
 #include "Keys/ZVKeyCodeTable.h"
 
 namespace {
@@ -30,11 +31,11 @@ constexpr uint16_t kAllMasterDevices = 1;  // XIAllMasterDevices
 
 uint32_t ZVX11HostInput::cocoaFlagsFromXMask(uint16_t mask) {
     uint32_t flags = 0;
-    if (mask & XCB_MOD_MASK_SHIFT) flags |= kZVShiftKeyMask;
+    if (mask & XCB_MOD_MASK_SHIFT) flags |= kSRCocoaShiftKeyMask;
     if (mask & XCB_MOD_MASK_LOCK) flags |= kZVAlphaShiftKeyMask;
-    if (mask & XCB_MOD_MASK_CONTROL) flags |= kZVControlKeyMask;
-    if (mask & XCB_MOD_MASK_1) flags |= kZVAlternateKeyMask;
-    if (mask & XCB_MOD_MASK_4) flags |= kZVCommandKeyMask;
+    if (mask & XCB_MOD_MASK_CONTROL) flags |= kSRCocoaControlKeyMask;
+    if (mask & XCB_MOD_MASK_1) flags |= kSRCocoaOptionKeyMask;
+    if (mask & XCB_MOD_MASK_4) flags |= kSRCocoaCommandKeyMask;
     return flags;
 }
 
