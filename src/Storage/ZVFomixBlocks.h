@@ -1,0 +1,52 @@
+#pragma once
+// The block codec of the capture file, as plain functions over raw pixel memory (base
+// address, row stride, byte size), so that frames from the pool (padded rows) and plain
+// byte arrays (the examples the tests hold to) go through the same code.
+//
+// Block data is `blocks` blocks back to back: a 32-bit byte offset into the buffer, a
+// 32-bit byte length, then that many bytes of the frame. A block covers a run of changed
+// 32-bit words and the one word after it; it never goes past the end of the row in which
+// it starts (the word that cuts it is inside it already), and never past the end of the
+// buffer (a run opened on the buffer's last word makes a 4-byte block).
+#include <cstddef>
+#include <cstdint>
+
+struct ZVFomixEncoded {
+    uint32_t blocks = 0;
+    uint32_t dataSize = 0;  // bytes of block data written
+    bool allZero = true;    // every 32-bit word of the frame is zero
+};
+
+// The most block data one frame of `bufferSize` bytes can make. Any thread.
+constexpr size_t ZVFomixMaxBlockDataSize(size_t bufferSize) {
+    return 2 * bufferSize + 8;
+}
+
+// Encodes `frame` against `reference`: both are `bufferSize` bytes with rows `bytesPerRow`
+// apart (bytesPerRow > 0). `out` must hold ZVFomixMaxBlockDataSize(bufferSize) bytes.
+// Numbers are written in host byte order. Any thread (the buffers are the caller's).
+ZVFomixEncoded ZVFomixEncodeBlocks(const uint8_t* frame, const uint8_t* reference,
+                                   size_t bytesPerRow, size_t bufferSize, uint8_t* out);
+
+// How block data from a file maps onto a canvas.
+struct ZVFomixBlockLayout {
+    bool swapped = false;  // offsets, lengths and pixel words are in the other byte order
+    // Earlier layout: offsets count rows of 4 x this width with no padding (0: offsets
+    // are already counted with the canvas stride).
+    int64_t unpaddedWidth = 0;
+};
+
+enum class ZVFomixApplyResult {
+    Applied,
+    BadOffset,  // a block's offset is at or beyond the canvas's byte size
+    ShortData,  // the block data ends inside a block's offset, length or bytes
+};
+
+// Copies `blocks` blocks from `data` (`dataSize` bytes) onto the canvas (`bufferSize`
+// bytes, rows `bytesPerRow` apart, `pixelsWidth` pixels of each row in use). A block
+// that starts inside the canvas but runs past its end is cut at the end. On a result
+// other than Applied the blocks before the bad one stay applied and nothing after it is
+// read. Never reads or writes outside the given ranges. Any thread.
+ZVFomixApplyResult ZVFomixApplyBlocks(const uint8_t* data, size_t dataSize, uint32_t blocks,
+                                      uint8_t* canvas, size_t bytesPerRow, size_t pixelsWidth,
+                                      size_t bufferSize, const ZVFomixBlockLayout& layout);

@@ -1,0 +1,155 @@
+#include "Storage/ZVFomixFileWriter.h"
+
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "Foundation/ZVException.h"
+#include "Foundation/ZVLog.h"
+
+namespace {
+constexpr const char* kWriterName = "-[ZVFomixIO fomixWriter]";
+
+void appendChunk(std::vector<uint8_t>& out, uint32_t tag, const void* data, uint32_t length) {
+    const size_t at = out.size();
+    out.resize(at + kZVFomixChunkHeaderSize + length);
+    std::memcpy(out.data() + at, &tag, 4);
+    std::memcpy(out.data() + at + 4, &length, 4);
+    if (length) std::memcpy(out.data() + at + 8, data, length);
+}
+}  // namespace
+
+ZVFomixFileWriter::~ZVFomixFileWriter() {
+    close();
+    std::free(_blocks);
+}
+
+bool ZVFomixFileWriter::open(const std::string& path) {
+    close();
+    _path = path;
+    _fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (_fd < 0) return false;
+    fnocache(_fd);
+    _dropper = std::make_unique<ZVCacheDropper>(_fd);
+    // The header's 28 bytes stay zero until finish(): a file whose writer never finished
+    // is refused by readers, and the repair knows it by them.
+    const ZVFomixFileInfo unfinished{};
+    struct iovec part = {const_cast<ZVFomixFileInfo*>(&unfinished), kZVFomixHeaderSize};
+    _end = 0;
+    try {
+        writeAll(&part, 1, 0);
+    } catch (const ZVException&) {
+        close();
+        return false;
+    }
+    _end = static_cast<off_t>(kZVFomixHeaderSize);
+    return true;
+}
+
+void ZVFomixFileWriter::close() {
+    if (_fd >= 0) ::close(_fd);
+    _fd = -1;
+    _dropper.reset();
+}
+
+void ZVFomixFileWriter::writeAll(const struct iovec* parts, int count, off_t at) {
+    struct iovec rest[4];
+    std::memcpy(rest, parts, sizeof(struct iovec) * count);
+    struct iovec* v = rest;
+    while (count > 0) {
+        ssize_t n = pwritev(_fd, v, count, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            throw ZVException(kWriterName, ZVFormat("Could not write %s: %s", _path.c_str(),
+                                                    std::strerror(n < 0 ? errno : ENOSPC)));
+        at += n;
+        size_t done = static_cast<size_t>(n);
+        while (count > 0 && done >= v->iov_len) {
+            done -= v->iov_len;
+            ++v;
+            --count;
+        }
+        if (count > 0) {
+            v->iov_base = static_cast<uint8_t*>(v->iov_base) + done;
+            v->iov_len -= done;
+        }
+    }
+}
+
+ZVFomixAppend ZVFomixFileWriter::append(const ZVFomixFrameInput& frame, ZVFomixEncoded& encoded) {
+    encoded = ZVFomixEncoded{};
+    if (!frame.pixels || frame.bufferSize == 0) return ZVFomixAppend::Skipped;
+
+    // One block buffer for the whole recording, big enough for the worst frame.
+    const size_t need = ZVFomixMaxBlockDataSize(frame.bufferSize);
+    if (_blocksCapacity < need) {
+        std::free(_blocks);
+        _blocks = need <= _blockBufferLimit ? static_cast<uint8_t*>(std::malloc(need)) : nullptr;
+        _blocksCapacity = _blocks ? need : 0;
+        if (!_blocks) return ZVFomixAppend::NoMemory;
+    }
+
+    encoded = ZVFomixEncodeBlocks(frame.pixels, frame.reference, frame.bytesPerRow,
+                                  frame.bufferSize, _blocks);
+    // A failed screen read arrives all zero; storing it would blank the picture.
+    if (encoded.allZero) return ZVFomixAppend::Skipped;
+
+    ZVFrameInfo info = frame.info;
+    info.blocks = encoded.blocks;
+    info.dataSize = encoded.dataSize;
+    const uint8_t* payload = _blocks;
+    size_t payloadSize = encoded.dataSize;
+    _chunks.clear();
+    if (info.frameFlags & kZVFrameHasKeyStrokes) {
+        if (frame.keyStrokes && !frame.keyStrokes->empty())
+            appendChunk(_chunks, kZVFomixKeyStrokesTag, frame.keyStrokes->data(),
+                        static_cast<uint32_t>(frame.keyStrokes->size()));
+        if (frame.keyText && !frame.keyText->empty())
+            appendChunk(_chunks, kZVFomixKeyTextTag, frame.keyText->c_str(),
+                        static_cast<uint32_t>(frame.keyText->size() + 1));
+        if (info.frameFlags & kZVFrameCompress) {
+            // Kept only when it saves more than the 12 bytes of its chunk: a stream that
+            // does not fit into dataSize - 13 bytes is given up on by the compressor.
+            size_t packed = 0;
+            if (encoded.dataSize > 13) {
+                if (_compressed.size() < encoded.dataSize - 13)
+                    _compressed.resize(encoded.dataSize - 13);
+                packed = _deflate.compress(_blocks, encoded.dataSize, _compressed.data(),
+                                           encoded.dataSize - 13);
+            }
+            if (packed) {
+                const uint32_t length = static_cast<uint32_t>(packed);
+                appendChunk(_chunks, kZVFomixCompressionTag, &length, 4);
+                payload = _compressed.data();
+                payloadSize = packed;
+            } else {
+                info.frameFlags = static_cast<int16_t>(info.frameFlags & ~kZVFrameCompress);
+            }
+        }
+        appendChunk(_chunks, kZVFomixEndTag, nullptr, 0);
+    } else {
+        // Without a chunk list there is nowhere to say how long a compressed payload is.
+        info.frameFlags = static_cast<int16_t>(info.frameFlags & ~kZVFrameCompress);
+    }
+
+    if (_fd >= 0) {
+        struct iovec parts[3] = {{&info, kZVFomixInfoSize},
+                                 {_chunks.data(), _chunks.size()},
+                                 {const_cast<uint8_t*>(payload), payloadSize}};
+        writeAll(parts, 3, _end);
+        _end += static_cast<off_t>(kZVFomixInfoSize + _chunks.size() + payloadSize);
+        _dropper->wrote(_end);
+    }
+    return ZVFomixAppend::Written;
+}
+
+void ZVFomixFileWriter::finish(const ZVFomixFileInfo& header) {
+    if (_fd < 0) return;
+    struct iovec part = {const_cast<ZVFomixFileInfo*>(&header), kZVFomixHeaderSize};
+    writeAll(&part, 1, 0);
+    close();
+}

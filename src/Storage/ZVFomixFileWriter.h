@@ -1,0 +1,78 @@
+#pragma once
+// Appends frame records to a capture file and writes its header last. The header stays 28
+// zero bytes until finish(), so a file whose writer never finished is refused by every
+// reader (and can be mended with `zorvan repair`). Used by the writing stage's worker and
+// by tests; one thread at a time.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Common/fnocache.h"
+#include "Storage/ZVFomixBlocks.h"
+#include "Storage/ZVFomixDeflate.h"
+#include "Storage/ZVFomixFormat.h"
+#include "Video/ZVFrameInfo.h"
+
+// One frame to append: its pixels, the previous stored frame's (same size and stride),
+// its record and key strokes. Borrowed for the call.
+struct ZVFomixFrameInput {
+    const uint8_t* pixels = nullptr;
+    const uint8_t* reference = nullptr;
+    size_t bytesPerRow = 0;
+    size_t bufferSize = 0;
+    ZVFrameInfo info{};
+    const std::vector<uint8_t>* keyStrokes = nullptr;  // may be null
+    const std::string* keyText = nullptr;              // may be null
+};
+
+enum class ZVFomixAppend {
+    Written,   // a record was appended
+    Skipped,   // all-zero or empty frame: nothing stored
+    NoMemory,  // the block buffer could not be allocated: nothing stored
+};
+
+class ZVFomixFileWriter {
+  public:
+    ZVFomixFileWriter() = default;
+    ~ZVFomixFileWriter();
+    ZVFomixFileWriter(const ZVFomixFileWriter&) = delete;
+    ZVFomixFileWriter& operator=(const ZVFomixFileWriter&) = delete;
+
+    // Creates the file if need be, opens it for writing with the no-cache hint, truncates
+    // it and leaves room for the header. False (errno kept) when it cannot be opened.
+    // Owning thread.
+    bool open(const std::string& path);
+    bool isOpen() const { return _fd >= 0; }
+
+    // Encodes `frame` against its reference and appends the record (nothing is written
+    // while no file is open, but the outcome is the same). `encoded` tells what the
+    // encoder found. Throws ZVException when the file cannot be written. Owning thread.
+    ZVFomixAppend append(const ZVFomixFrameInput& frame, ZVFomixEncoded& encoded);
+
+    // Writes the header at offset 0 and closes the file. Throws ZVException when the file
+    // cannot be written. Owning thread.
+    void finish(const ZVFomixFileInfo& header);
+    // Closes the file without a header. Owning thread.
+    void close();
+
+    // The largest block buffer this writer will allocate; a smaller limit lets a test meet
+    // the out-of-memory path. Owning thread.
+    void setBlockBufferLimit(size_t bytes) { _blockBufferLimit = bytes; }
+
+  private:
+    void writeAll(const struct iovec* parts, int count, off_t at);
+
+    std::string _path;
+    int _fd = -1;
+    off_t _end = 0;  // where the next record goes
+    std::unique_ptr<ZVCacheDropper> _dropper;
+    uint8_t* _blocks = nullptr;  // block buffer, allocated for the first frame (malloc)
+    size_t _blocksCapacity = 0;
+    size_t _blockBufferLimit = SIZE_MAX;
+    std::vector<uint8_t> _compressed;
+    std::vector<uint8_t> _chunks;
+    ZVFomixDeflate _deflate;
+};

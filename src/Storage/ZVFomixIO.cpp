@@ -1,0 +1,294 @@
+#include "Storage/ZVFomixIO.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "Foundation/ZVAlert.h"
+#include "Foundation/ZVException.h"
+#include "Foundation/ZVLog.h"
+#include "Pipeline/ZVNotificationNames.h"
+#include "Storage/ZVFomixFileReader.h"
+#include "Storage/ZVFomixFileWriter.h"
+#include "Video/ZVMovieFrame.h"
+
+namespace {
+constexpr const char* kUnsupported = "Unsupported FOMIX format";
+
+bool fileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+ZVFomixCanvas canvasOf(ZVPixelBuffer& buffer) {
+    ZVFomixCanvas c;
+    c.base = buffer.baseAddress();
+    c.bytesPerRow = static_cast<size_t>(buffer.bytesPerRow());
+    c.pixelsWidth = static_cast<size_t>(buffer.pixelsWidth());
+    c.pixelsHeight = static_cast<size_t>(buffer.pixelsHeight());
+    c.bufferSize = static_cast<size_t>(buffer.bufferSize());
+    return c;
+}
+
+// A canvas of the header's size, all zero; nullptr when the header's size is not one a
+// reader takes.
+std::shared_ptr<ZVMovieFrame> makeCanvas(const ZVFomixFileReader& reader) {
+    uint32_t width = 0, height = 0;
+    if (!reader.canvasSize(width, height)) return nullptr;
+    auto canvas = ZVMovieFrame::movieFrameWithSize(
+        ZVSize{static_cast<float>(width), static_cast<float>(height)});
+    if (canvas) canvas->clearBuffer();
+    return canvas;
+}
+}  // namespace
+
+std::shared_ptr<ZVFomixIO> ZVFomixIO::initWithFile(const std::string& path, int32_t mode) {
+    if (mode == kReadMode && !fileExists(path)) return nullptr;
+    auto stage = std::shared_ptr<ZVFomixIO>(new ZVFomixIO(path, mode));
+    ZVFomixIO* raw = stage.get();
+    stage->forwardToDelegate(ZVFomixIODidStartNotification, [raw](const ZVNotification&) {
+        if (auto* d = raw->delegate()) d->ZVFomixIODidStart(raw);
+    });
+    stage->forwardToDelegate(ZVFomixIODidStopNotification, [raw](const ZVNotification&) {
+        if (auto* d = raw->delegate()) d->ZVFomixIODidStop(raw);
+    });
+    return stage;
+}
+
+ZVFomixIO::~ZVFomixIO() = default;
+
+void ZVFomixIO::start() {
+    if (_mode != kWriteMode && _mode != kReadMode) return;
+    if (!_worker.claimLaunch()) return;
+    {
+        ZVLockGuard guard(_stateLock);
+        _failure.clear();
+    }
+    _worker.launch(
+        owner(), [this] { _mode == kWriteMode ? fomixWriter() : fomixReader(); },
+        [this] { post(ZVFomixIODidStopNotification); }, [this] { stop(); });
+}
+
+void ZVFomixIO::stop() {
+    _worker.stop();
+}
+
+void ZVFomixIO::pause(bool paused) {
+    _worker.pause(paused);
+}
+
+void ZVFomixIO::finalize() {
+    _worker.finalize();
+}
+
+ZVFomixFileInfo ZVFomixIO::fileInfo() const {
+    ZVLockGuard guard(_stateLock);
+    return _fileInfo;
+}
+
+std::string ZVFomixIO::failureReason() const {
+    ZVLockGuard guard(_stateLock);
+    return _failure;
+}
+
+void ZVFomixIO::setFileInfo(const ZVFomixFileInfo& info) {
+    ZVLockGuard guard(_stateLock);
+    _fileInfo = info;
+}
+
+void ZVFomixIO::fail(std::string reason) {
+    ZVLog("%s", reason.c_str());
+    ZVLockGuard guard(_stateLock);
+    _failure = std::move(reason);
+}
+
+// The writer worker. It owns the file, the reference frame and the block buffer; frames
+// come from the source already handed over.
+void ZVFomixIO::fomixWriter() {
+    ZVFomixFileWriter file;
+    file.setBlockBufferLimit(_blockBufferLimit.load());
+    if (!file.open(_fullPath)) {
+        // The recording goes on (frames are taken and counted) so that the other tracks
+        // are not held up, but the host must hear that this one is lost.
+        fail(ZVFormat("Could not open capture file %s for writing: %s", _fullPath.c_str(),
+                      std::strerror(errno)));
+    }
+    _writenFrames.store(0, std::memory_order_relaxed);
+    ZVFomixFileInfo header;  // what the worker knows so far; duration moves with each frame
+    setFileInfo(header);
+    _worker.running();
+    post(ZVFomixIODidStartNotification);
+
+    std::shared_ptr<ZVMovieFrame> reference;  // the previous stored frame itself
+    bool reportedOtherSize = false;
+    _worker.loop([&] {
+        return _worker.consume(source(), [&](ZVObjectRef object) {
+            auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(object);
+            if (!frame) return;
+            const ZVFrameInfo info = frame->info();
+            header.duration = info.timestamp;
+            setFileInfo(ZVFomixFileInfo{0, header.duration, 0, {0, 0}, 0});
+            if (frame->bufferSize() <= 0) return;
+            if (!reference) {
+                header.initialDimensions = info.dimensions;
+                reference = ZVMovieFrame::movieFrameWithSize(info.dimensions);
+                if (!reference) return;
+                reference->clearBuffer();
+            }
+            // Only frames of the recording's size are compared with the reference; others
+            // are dropped rather than read past either buffer.
+            if (frame->bufferSize() != reference->bufferSize() ||
+                frame->bytesPerRow() != reference->bytesPerRow() ||
+                frame->pixelsWidth() != reference->pixelsWidth()) {
+                if (!reportedOtherSize)
+                    ZVLog("Capture file %s: dropped frames of size %dx%d in a recording of %dx%d",
+                          _fullPath.c_str(), frame->pixelsWidth(), frame->pixelsHeight(),
+                          reference->pixelsWidth(), reference->pixelsHeight());
+                reportedOtherSize = true;
+                return;
+            }
+            ZVFomixFrameInput input;
+            input.pixels = frame->baseAddress();
+            input.reference = reference->baseAddress();
+            input.bytesPerRow = static_cast<size_t>(frame->bytesPerRow());
+            input.bufferSize = static_cast<size_t>(frame->bufferSize());
+            input.info = info;
+            if (info.frameFlags & kZVFrameHasKeyStrokes) {
+                input.keyStrokes = &frame->keyStrokes();
+                input.keyText = &frame->keyStrokesString();
+            }
+            ZVFomixEncoded encoded;
+            switch (file.append(input, encoded)) {
+                case ZVFomixAppend::NoMemory:
+                    ZVLog("ME-6: fomixWriter failed with malloc error");
+                    return;
+                case ZVFomixAppend::Skipped:
+                    return;
+                case ZVFomixAppend::Written:
+                    _writenFrames.fetch_add(1, std::memory_order_relaxed);
+                    reference = std::move(frame);
+                    return;
+            }
+        });
+    });
+
+    header.signature = kZVFomixSignature;
+    header.frames = static_cast<uint32_t>(_writenFrames.load(std::memory_order_relaxed));
+    file.finish(header);
+    setFileInfo(header);
+}
+
+// The reader worker. It owns the file and the canvas; each frame it makes is handed over
+// to the destination.
+void ZVFomixIO::fomixReader() {
+    ZVFomixFileReader reader;
+    if (!reader.openFile(_fullPath)) {
+        fail(ZVFormat("Could not open capture file %s: %s", _fullPath.c_str(),
+                      std::strerror(errno)));
+        return;
+    }
+    if (!reader.readHeader()) {
+        // Nothing on this thread would catch the exception of the header check: the
+        // reason is logged and kept, and did-stop tells the host that the run is over.
+        ZVException refused("-[ZVFomixIO fomixReader]", kUnsupported);
+        fail(ZVFormat("%s: %s (%s)", refused.name().c_str(), refused.reason().c_str(),
+                      _fullPath.c_str()));
+        return;
+    }
+    const ZVFomixFileInfo header = reader.header();
+    setFileInfo(header);
+    std::shared_ptr<ZVMovieFrame> canvas = makeCanvas(reader);
+    if (!canvas && header.frames > 0) {
+        fail(ZVFormat("Capture file %s: a picture of size %s cannot be read", _fullPath.c_str(),
+                      ZVStringFromSize(header.initialDimensions).c_str()));
+        return;
+    }
+    _readFrames.store(0, std::memory_order_relaxed);
+    _worker.running();
+    post(ZVFomixIODidStartNotification);
+
+    ZVFomixRecord record;
+    _worker.loop([&] {
+        if (!canvas) {  // a file of no frames and no size: nothing to read
+            stop();
+            return ZVStep::Worked;
+        }
+        return _worker.produce(destination(), [&] {
+            const ZVFomixStep step = reader.readFrame(record, canvasOf(*canvas), true);
+            const int32_t index = _readFrames.load(std::memory_order_relaxed);
+            switch (step) {
+                case ZVFomixStep::End:
+                    if (static_cast<uint32_t>(index) < header.frames)
+                        ZVLog("Capture file %s ends after %d of %u frames", _fullPath.c_str(),
+                              index, header.frames);
+                    stop();
+                    return ZVStep::Worked;
+                case ZVFomixStep::ShortPayload:
+                    ZVLog("Frame checksum incorrect.");
+                    stop();
+                    return ZVStep::Worked;
+                case ZVFomixStep::BadRecord:
+                    ZVLog("Capture file %s: frame record %d is damaged (%s); reading stops there",
+                          _fullPath.c_str(), index + 1, reader.problem().c_str());
+                    stop();
+                    return ZVStep::Worked;
+                case ZVFomixStep::FailedFrame:
+                    // The frame is still handed on as far as it was applied.
+                    ZVLog("Decompression error. Stoping read process.");
+                    stop();
+                    break;
+                case ZVFomixStep::Frame:
+                    break;
+            }
+            try {
+                auto frame = ZVMovieFrame::movieFrameWithInfo(record.info);
+                if (!frame) {
+                    stop();
+                    return ZVStep::Worked;
+                }
+                std::memcpy(
+                    frame->baseAddress(), canvas->baseAddress(),
+                    static_cast<size_t>(std::min(frame->bufferSize(), canvas->bufferSize())));
+                if (record.hasKeyStrokes) frame->setKeyStrokes(std::move(record.keyStrokes));
+                if (record.hasKeyText) frame->setKeyStrokesString(std::move(record.keyText));
+                destination().addObject(std::move(frame));
+                const int32_t read = _readFrames.fetch_add(1, std::memory_order_relaxed) + 1;
+                if (static_cast<uint32_t>(read) == header.frames) stop();
+            } catch (const ZVException& e) {
+                ZVRunAlertPanel(e.name(), e.reason());
+                stop();
+            }
+            return ZVStep::Worked;
+        });
+    });
+}
+
+ZVFomixFileInfo ZVFomixIO::infoForFile(const std::string& path) {
+    if (!fileExists(path)) return ZVFomixFileInfo{};
+    ZVFomixFileReader reader;
+    // A file that cannot be opened reads as empty, which no signature matches.
+    if (!reader.openFile(path)) reader.openMemory(nullptr, 0);
+    if (!reader.readHeader()) throw ZVException("+[ZVFomixIO infoForFile:]", kUnsupported);
+    return reader.header();
+}
+
+std::shared_ptr<ZVImage> ZVFomixIO::imageAtIndex(uint32_t index, const std::string& path) {
+    ZVFomixFileReader reader;
+    if (!reader.openFile(path)) reader.openMemory(nullptr, 0);
+    if (!reader.readHeader()) throw ZVException("+[ZVFomixIO imageAtIndex:ofFile:]", kUnsupported);
+    std::shared_ptr<ZVMovieFrame> canvas = makeCanvas(reader);
+    if (!canvas) return nullptr;
+    ZVFomixRecord record;
+    for (uint32_t i = 0; i < index; ++i) {
+        const ZVFomixStep step = reader.readFrame(record, canvasOf(*canvas), false);
+        if (step == ZVFomixStep::End) break;
+        if (step == ZVFomixStep::ShortPayload) {
+            ZVLog("Frame checksum incorrect.");
+            break;
+        }
+        if (step != ZVFomixStep::Frame) return nullptr;
+    }
+    return canvas->createRGBImageFromBufferData();
+}

@@ -1,0 +1,95 @@
+#pragma once
+// The capture-file stage. In write mode (0) it takes movie frames from its data source and
+// appends each to the capture file as the blocks of 32-bit words that changed since the
+// previous stored frame; the header is written when it stops. In read mode (1) it plays
+// the file back as movie frames into its data destination, rebuilding each picture on a
+// canvas it keeps for the whole file. Any other mode starts nothing.
+//
+// Notifications (object: the stage): ZVFomixIODidStartNotification when the worker is
+// ready, ZVFomixIODidStopNotification as its last act, also after a failure. Both reach
+// the delegate on the main thread.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Foundation/ZVMutex.h"
+#include "Pipeline/ZVDelegates.h"
+#include "Pipeline/ZVStage.h"
+#include "Pipeline/ZVWorker.h"
+#include "Storage/ZVFomixFormat.h"
+#include "Video/ZVImage.h"
+
+class ZVFomixIO : public ZVStage {
+  public:
+    static constexpr int32_t kWriteMode = 0;
+    static constexpr int32_t kReadMode = 1;
+
+    // A stage for the file at `path`. nullptr when reading (mode 1) a file that does not
+    // exist. Any thread.
+    static std::shared_ptr<ZVFomixIO> initWithFile(const std::string& path, int32_t mode);
+    ~ZVFomixIO() override;
+
+    // Launches the worker (fomixWriter or fomixReader by mode) unless one runs. Any thread.
+    void start();
+    // Asks the worker to end at its next check; frames still queued are not written.
+    // Any thread.
+    void stop();
+    // Any thread.
+    void pause(bool paused);
+    bool isPaused() const { return _worker.isPaused(); }
+    // Write mode: write every queued frame, then stop. Any thread.
+    void finalize();
+    bool isRunning() const { return _worker.isRunning(); }
+
+    // Not owned; nullptr for none. Any thread (called on the main thread).
+    void setDelegate(ZVFomixIODelegateInformalProtocol* delegate) { _delegate.store(delegate); }
+    ZVFomixIODelegateInformalProtocol* delegate() const { return _delegate.load(); }
+
+    // Writing: all zero except duration while the worker runs; after did-stop, the header
+    // it wrote. Reading: the file's header in host byte order once the worker started.
+    // Any thread.
+    ZVFomixFileInfo fileInfo() const;
+    // Frame records written / frames handed on so far. Any thread.
+    int32_t writenFrames() const { return _writenFrames.load(std::memory_order_relaxed); }
+    int32_t readFrames() const { return _readFrames.load(std::memory_order_relaxed); }
+    // Why the last run could not do its work (the capture file could not be opened for
+    // writing, the file was refused, ...); empty when nothing failed. Meant to be read
+    // after did-stop. Any thread.
+    std::string failureReason() const;
+
+    const std::string& fullPath() const { return _fullPath; }
+    int32_t mode() const { return _mode; }
+
+    // The header of the file at `path` in host byte order; all zero when no file is there.
+    // Throws ZVException "+[ZVFomixIO infoForFile:]" / "Unsupported FOMIX format" for a
+    // file that is not a capture file. Any thread.
+    static ZVFomixFileInfo infoForFile(const std::string& path);
+    // The picture after the first `index` records (0: the all-zero canvas), flipped as
+    // ZVPixelBuffer::createRGBImageFromBufferData flips, or nullptr when a record cannot be
+    // applied. Throws ZVException "+[ZVFomixIO imageAtIndex:ofFile:]" / "Unsupported FOMIX
+    // format" for a file that is not a capture file. Any thread.
+    static std::shared_ptr<ZVImage> imageAtIndex(uint32_t index, const std::string& path);
+
+    // The largest block buffer the writer allocates (tests use it to meet the out-of-memory
+    // path). Call before start. Any thread.
+    void setBlockBufferLimit(size_t bytes) { _blockBufferLimit.store(bytes); }
+
+  private:
+    ZVFomixIO(std::string path, int32_t mode) : _fullPath(std::move(path)), _mode(mode) {}
+    void fomixWriter();
+    void fomixReader();
+    void setFileInfo(const ZVFomixFileInfo& info);
+    void fail(std::string reason);
+
+    const std::string _fullPath;
+    const int32_t _mode;
+    ZVWorker _worker;
+    std::atomic<ZVFomixIODelegateInformalProtocol*> _delegate{nullptr};
+    std::atomic<int32_t> _writenFrames{0};
+    std::atomic<int32_t> _readFrames{0};
+    std::atomic<size_t> _blockBufferLimit{SIZE_MAX};
+    mutable ZVMutex _stateLock;  // guards _fileInfo and _failure
+    ZVFomixFileInfo _fileInfo ZV_GUARDED_BY(_stateLock);
+    std::string _failure ZV_GUARDED_BY(_stateLock);
+};

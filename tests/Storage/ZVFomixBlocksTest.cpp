@@ -1,0 +1,242 @@
+// The block codec on plain byte arrays: the exact blocks of the small examples (stride 16,
+// no padding), and the fast encoder against a word-by-word model of the rule on padded
+// pictures of every shape of change.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "Storage/ZVFomixBlocks.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Block {
+    uint32_t offset, length;
+    bool operator==(const Block&) const = default;
+};
+
+std::vector<Block> blocksOf(const Bytes& data, uint32_t count) {
+    std::vector<Block> out;
+    size_t pos = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        Block b;
+        std::memcpy(&b.offset, data.data() + pos, 4);
+        std::memcpy(&b.length, data.data() + pos + 4, 4);
+        out.push_back(b);
+        pos += 8 + b.length;
+    }
+    EXPECT_EQ(pos, data.size());
+    return out;
+}
+
+struct Encoded {
+    ZVFomixEncoded result;
+    Bytes data;
+};
+
+Encoded encode(const Bytes& frame, const Bytes& reference, size_t stride) {
+    Encoded e;
+    e.data.resize(ZVFomixMaxBlockDataSize(frame.size()));
+    e.result =
+        ZVFomixEncodeBlocks(frame.data(), reference.data(), stride, frame.size(), e.data.data());
+    e.data.resize(e.result.dataSize);
+    return e;
+}
+
+void setWord(Bytes& b, size_t at, uint32_t w) {
+    std::memcpy(b.data() + at, &w, 4);
+}
+
+// The rule word by word, as the file format states it, with the end-of-buffer cut.
+Bytes modelEncode(const Bytes& f, const Bytes& r, size_t stride, uint32_t& blocks) {
+    Bytes out;
+    blocks = 0;
+    size_t n = f.size() & ~size_t(3), s = 0, len = 0;
+    auto emit = [&] {
+        size_t l = std::min(len, n - s);
+        uint32_t o32 = uint32_t(s), l32 = uint32_t(l);
+        out.insert(out.end(), (uint8_t*)&o32, (uint8_t*)&o32 + 4);
+        out.insert(out.end(), (uint8_t*)&l32, (uint8_t*)&l32 + 4);
+        out.insert(out.end(), f.begin() + s, f.begin() + s + l);
+        ++blocks;
+        len = 0;
+    };
+    for (size_t o = 0; o < n; o += 4) {
+        uint32_t c, p;
+        std::memcpy(&c, f.data() + o, 4);
+        std::memcpy(&p, r.data() + o, 4);
+        size_t e = (s / stride + 1) * stride;
+        if (c != p && len < e - s) {
+            if (len == 0) {
+                s = o;
+                len = 8;
+            } else {
+                len += 4;
+            }
+        } else if (len > 0) {
+            emit();
+        }
+    }
+    if (len > 0) emit();
+    return out;
+}
+
+constexpr size_t kStride = 16;  // 4 pixels, no padding
+
+TEST(ZVFomixBlocks, AllSetFirstFrameMakesOneBlockPerRow) {
+    Bytes zero(32, 0), frame(32);
+    for (size_t o = 0; o < 32; o += 4) setWord(frame, o, 0xFF0000FF);
+    Encoded e = encode(frame, zero, kStride);
+    EXPECT_EQ(e.result.blocks, 2u);
+    EXPECT_EQ(e.result.dataSize, 48u);
+    EXPECT_FALSE(e.result.allZero);
+    EXPECT_EQ(blocksOf(e.data, 2), (std::vector<Block>{{0, 16}, {16, 16}}));
+    EXPECT_EQ(0, std::memcmp(e.data.data() + 8, frame.data(), 16));
+}
+
+TEST(ZVFomixBlocks, ChangedPixelsMakeBlocksThatTakeTheNextWord) {
+    Bytes ref(32, 0x11);
+    Bytes mid = ref;
+    setWord(mid, 4, 0xDEADBEEF);  // middle of row 0
+    Encoded e = encode(mid, ref, kStride);
+    EXPECT_EQ(blocksOf(e.data, e.result.blocks), (std::vector<Block>{{4, 8}}));
+    EXPECT_EQ(e.result.dataSize, 16u);
+
+    Bytes last = ref;
+    setWord(last, 12, 0xDEADBEEF);  // last column of row 0: covers row 1's first pixel
+    e = encode(last, ref, kStride);
+    EXPECT_EQ(blocksOf(e.data, e.result.blocks), (std::vector<Block>{{12, 8}}));
+
+    Bytes cut = ref;
+    setWord(cut, 12, 1);
+    setWord(cut, 16, 2);  // inside the first block already: opens no run
+    setWord(cut, 20, 3);
+    e = encode(cut, ref, kStride);
+    EXPECT_EQ(blocksOf(e.data, e.result.blocks), (std::vector<Block>{{12, 8}, {20, 8}}));
+
+    Bytes end = ref;
+    setWord(end, 28, 7);  // the buffer's last word: the block may not pass the end
+    e = encode(end, ref, kStride);
+    EXPECT_EQ(blocksOf(e.data, e.result.blocks), (std::vector<Block>{{28, 4}}));
+}
+
+TEST(ZVFomixBlocks, IdenticalAndAllZeroFrames) {
+    Bytes a(64, 0x42);
+    Encoded e = encode(a, a, kStride);
+    EXPECT_EQ(e.result.blocks, 0u);
+    EXPECT_EQ(e.result.dataSize, 0u);
+    EXPECT_FALSE(e.result.allZero);
+
+    Bytes zero(64, 0);
+    e = encode(zero, a, kStride);
+    EXPECT_TRUE(e.result.allZero);
+    EXPECT_EQ(e.result.blocks, 4u);  // it differs all the same; the writer drops it
+}
+
+TEST(ZVFomixBlocks, FastEncoderMatchesTheWordRuleOnPaddedPictures) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 300; ++round) {
+        const size_t width = 1 + rng() % 70, height = 1 + rng() % 9;
+        const size_t stride = (width * 4 + 63) / 64 * 64;
+        Bytes ref(stride * height), frame;
+        for (auto& b : ref) b = uint8_t(rng());
+        frame = ref;
+        // Runs of every length, at row ends, in padding, at the buffer's end.
+        const int runs = rng() % 12;
+        for (int i = 0; i < runs; ++i) {
+            size_t at = (rng() % (ref.size() / 4)) * 4;
+            size_t len = (rng() % 4 == 0) ? (rng() % (stride / 4 * 2) + 1) : (rng() % 5 + 1);
+            for (size_t k = 0; k < len && at + 4 * k < frame.size(); ++k)
+                setWord(frame, at + 4 * k, uint32_t(rng()) | 1);
+        }
+        if (rng() % 5 == 0) setWord(frame, frame.size() - 4, 0xABCDEF01);
+        uint32_t modelBlocks = 0;
+        Bytes model = modelEncode(frame, ref, stride, modelBlocks);
+        Encoded e = encode(frame, ref, stride);
+        ASSERT_EQ(e.result.blocks, modelBlocks) << "round " << round;
+        ASSERT_EQ(e.data, model) << "round " << round;
+        ASSERT_LE(e.data.size(), ZVFomixMaxBlockDataSize(frame.size()));
+
+        // Applying the blocks to the reference gives the frame back.
+        Bytes canvas = ref;
+        ASSERT_EQ(ZVFomixApplyBlocks(e.data.data(), e.data.size(), e.result.blocks, canvas.data(),
+                                     stride, width, canvas.size(), {}),
+                  ZVFomixApplyResult::Applied);
+        ASSERT_EQ(canvas, frame) << "round " << round;
+    }
+}
+
+TEST(ZVFomixBlocks, WorstCaseStaysWithinTheBound) {
+    const size_t stride = 64, height = 5;
+    Bytes ref(stride * height, 0), frame(stride * height, 0);
+    for (size_t o = 0; o < frame.size(); o += 8) setWord(frame, o, 1);  // every other word
+    Encoded e = encode(frame, ref, stride);
+    EXPECT_LE(e.data.size(), ZVFomixMaxBlockDataSize(frame.size()));
+    EXPECT_EQ(e.result.blocks, frame.size() / 8);
+}
+
+TEST(ZVFomixBlocks, ApplyStaysInsideTheCanvas) {
+    Bytes canvas(32, 0);
+    auto block = [](uint32_t offset, uint32_t length, uint8_t fill) {
+        Bytes b(8 + length, fill);
+        std::memcpy(b.data(), &offset, 4);
+        std::memcpy(b.data() + 4, &length, 4);
+        return b;
+    };
+    // Starts inside, runs past the end: cut at the end.
+    Bytes d = block(24, 16, 0xAB);
+    EXPECT_EQ(ZVFomixApplyBlocks(d.data(), d.size(), 1, canvas.data(), 16, 4, 32, {}),
+              ZVFomixApplyResult::Applied);
+    EXPECT_EQ(canvas[31], 0xAB);
+    EXPECT_EQ(canvas[23], 0);
+    // Offset at the end.
+    d = block(32, 4, 1);
+    EXPECT_EQ(ZVFomixApplyBlocks(d.data(), d.size(), 1, canvas.data(), 16, 4, 32, {}),
+              ZVFomixApplyResult::BadOffset);
+    // More blocks than data; a length beyond the data.
+    d = block(0, 4, 2);
+    EXPECT_EQ(ZVFomixApplyBlocks(d.data(), d.size(), 2, canvas.data(), 16, 4, 32, {}),
+              ZVFomixApplyResult::ShortData);
+    EXPECT_EQ(ZVFomixApplyBlocks(d.data(), d.size() - 1, 1, canvas.data(), 16, 4, 32, {}),
+              ZVFomixApplyResult::ShortData);
+}
+
+TEST(ZVFomixBlocks, EarlierLayoutAndOtherByteOrder) {
+    // Width 100, canvas stride 416: offset 800 (row 2 of unpadded 400-byte rows) lands
+    // at 832.
+    const size_t stride = 416, width = 100;
+    Bytes canvas(stride * 3, 0);
+    uint32_t offset = 800, length = 4;
+    Bytes d(12);
+    std::memcpy(d.data(), &offset, 4);
+    std::memcpy(d.data() + 4, &length, 4);
+    setWord(d, 8, 0x11223344);
+    ZVFomixBlockLayout earlier;
+    earlier.unpaddedWidth = 100;
+    ASSERT_EQ(ZVFomixApplyBlocks(d.data(), d.size(), 1, canvas.data(), stride, width, canvas.size(),
+                                 earlier),
+              ZVFomixApplyResult::Applied);
+    uint32_t w;
+    std::memcpy(&w, canvas.data() + 832, 4);
+    EXPECT_EQ(w, 0x11223344u);
+
+    // The same block written by a machine of the other order.
+    Bytes swapped(12);
+    uint32_t so = __builtin_bswap32(8), sl = __builtin_bswap32(4),
+             sw = __builtin_bswap32(0x11223344);
+    std::memcpy(swapped.data(), &so, 4);
+    std::memcpy(swapped.data() + 4, &sl, 4);
+    std::memcpy(swapped.data() + 8, &sw, 4);
+    ZVFomixBlockLayout other;
+    other.swapped = true;
+    ASSERT_EQ(ZVFomixApplyBlocks(swapped.data(), swapped.size(), 1, canvas.data(), stride, width,
+                                 canvas.size(), other),
+              ZVFomixApplyResult::Applied);
+    std::memcpy(&w, canvas.data() + 8, 4);
+    EXPECT_EQ(w, 0x11223344u);
+}
+
+}  // namespace

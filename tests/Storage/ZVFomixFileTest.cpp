@@ -1,0 +1,367 @@
+// The capture file byte by byte: what the writer stores for the small examples, how the
+// reader takes the other byte order, the earlier layout and unknown chunks, and how it
+// ends on every kind of bad record without reading or writing outside a buffer.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <random>
+
+#include "Storage/ZVFomixFileWriter.h"
+#include "ZVFomixTestFiles.h"
+#include "support/ZVTestSupport.h"
+
+using namespace zvtest;
+
+namespace {
+
+template <typename T>
+void put(Bytes& b, T v) {
+    const size_t at = b.size();
+    b.resize(at + sizeof v);
+    std::memcpy(b.data() + at, &v, sizeof v);
+}
+template <typename T>
+T get(const Bytes& b, size_t at) {
+    T v;
+    std::memcpy(&v, b.data() + at, sizeof v);
+    return v;
+}
+
+Bytes header(int32_t signature, uint32_t frames, float w, float h, double duration = 1) {
+    Bytes b;
+    ZVFomixFileInfo info{signature, duration, frames, {w, h}, 0};
+    put(b, info);
+    return b;
+}
+
+ZVFrameInfo infoOf(float w, float h, uint32_t blocks, uint32_t dataSize, int16_t flags = 0,
+                   double timestamp = 0.5) {
+    ZVFrameInfo i{};
+    i.blocks = blocks;
+    i.dataSize = dataSize;
+    i.dimensions = {w, h};
+    i.timestamp = timestamp;
+    i.frameFlags = flags;
+    i.keyCode = -1;
+    return i;
+}
+
+void chunk(Bytes& b, uint32_t tag, const Bytes& content) {
+    put(b, tag);
+    put(b, uint32_t(content.size()));
+    for (uint8_t c : content) b.push_back(c);
+}
+
+Bytes block(uint32_t offset, std::initializer_list<uint32_t> words) {
+    Bytes b;
+    put(b, offset);
+    put(b, uint32_t(words.size() * 4));
+    for (uint32_t w : words) put(b, w);
+    return b;
+}
+
+// One record through the file writer, with a plain 4 x 2 picture of stride 16.
+struct Written {
+    Bytes file;
+    ZVFomixAppend outcome;
+    ZVFomixEncoded encoded;
+};
+Written writeOne(const Bytes& pixels, const Bytes& reference, int16_t flags,
+                 const Bytes* keys = nullptr, const std::string* text = nullptr) {
+    TempDir dir;
+    ZVFomixFileWriter writer;
+    EXPECT_TRUE(writer.open(dir.file("f")));
+    ZVFomixFrameInput in;
+    in.pixels = pixels.data();
+    in.reference = reference.data();
+    in.bytesPerRow = 16;
+    in.bufferSize = pixels.size();
+    in.info = infoOf(4, float(pixels.size() / 16), 0, 0, flags);
+    in.keyStrokes = keys;
+    in.keyText = text;
+    Written w;
+    w.outcome = writer.append(in, w.encoded);
+    writer.close();
+    w.file = fileBytes(dir.file("f"));
+    return w;
+}
+
+TEST(ZVFomixFile, RecordLayoutAndChunks) {
+    Bytes zero(32, 0), set(32);
+    for (size_t o = 0; o < 32; o += 4) std::memcpy(set.data() + o, "\xFF\x00\x00\xFF", 4);
+
+    // Header bytes stay zero until the writer finishes; the record follows them.
+    Written w = writeOne(set, zero, 0);
+    ASSERT_EQ(w.outcome, ZVFomixAppend::Written);
+    ASSERT_EQ(w.file.size(), 28u + 44 + 48);
+    EXPECT_EQ(Bytes(w.file.begin(), w.file.begin() + 28), Bytes(28, 0));
+    EXPECT_EQ(get<uint32_t>(w.file, 28), 2u);   // blocks
+    EXPECT_EQ(get<uint32_t>(w.file, 32), 48u);  // dataSize
+    EXPECT_EQ(get<uint32_t>(w.file, 72), 0u);   // first block (0, 16)
+    EXPECT_EQ(get<uint32_t>(w.file, 76), 16u);
+    EXPECT_EQ(get<uint32_t>(w.file, 96), 16u);  // second block (16, 16)
+
+    // Key strokes, a 5-byte text (chunk of 6 ending in zero) and the end chunk, in order.
+    Bytes keys(16, 7);
+    std::string text = "hello";
+    w = writeOne(set, zero, kZVFrameHasKeyStrokes, &keys, &text);
+    size_t at = 28 + 44;
+    EXPECT_EQ(Bytes(w.file.begin() + at, w.file.begin() + at + 4), (Bytes{0x72, 0x74, 0x73, 0x6B}));
+    EXPECT_EQ(get<uint32_t>(w.file, at + 4), 16u);
+    at += 8 + 16;
+    EXPECT_EQ(Bytes(w.file.begin() + at, w.file.begin() + at + 4), (Bytes{0x73, 0x74, 0x73, 0x6B}));
+    EXPECT_EQ(get<uint32_t>(w.file, at + 4), 6u);
+    EXPECT_EQ(w.file[at + 8 + 5], 0);
+    at += 8 + 6;
+    EXPECT_EQ(Bytes(w.file.begin() + at, w.file.begin() + at + 8),
+              (Bytes{0x78, 0x64, 0x6E, 0x65, 0, 0, 0, 0}));
+    EXPECT_EQ(w.file.size(), at + 8 + 48);
+
+    // An identical frame: no blocks, an empty payload, the end chunk only, 0x80 cleared.
+    w = writeOne(set, set, kZVFrameHasKeyStrokes | kZVFrameCompress);
+    ASSERT_EQ(w.file.size(), 28u + 44 + 8);
+    EXPECT_EQ(get<uint32_t>(w.file, 28), 0u);
+    EXPECT_EQ(get<int16_t>(w.file, 28 + 38), kZVFrameHasKeyStrokes);
+    EXPECT_EQ(get<uint32_t>(w.file, 72), kZVFomixEndTag);
+
+    // All black: nothing stored.
+    w = writeOne(zero, set, 0);
+    EXPECT_EQ(w.outcome, ZVFomixAppend::Skipped);
+    EXPECT_EQ(w.file.size(), 28u);
+
+    // 0x80 without 0x20: stored uncompressed, bit cleared.
+    w = writeOne(set, zero, kZVFrameCompress);
+    EXPECT_EQ(get<int16_t>(w.file, 28 + 38), 0);
+    EXPECT_EQ(w.file.size(), 28u + 44 + 48);
+}
+
+TEST(ZVFomixFile, CompressedPayloadIsAZlibStreamThatZlibInflates) {
+    Bytes ref(16 * 64, 0), pic(16 * 64);
+    for (size_t o = 0; o < pic.size(); o += 4) std::memcpy(pic.data() + o, "\x10\x20\x30\xFF", 4);
+    Written w = writeOne(pic, ref, kZVFrameHasKeyStrokes | kZVFrameCompress);
+    ASSERT_EQ(w.outcome, ZVFomixAppend::Written);
+    const uint32_t dataSize = get<uint32_t>(w.file, 32);
+    EXPECT_EQ(dataSize, w.encoded.dataSize);
+    ASSERT_EQ(get<int16_t>(w.file, 28 + 38), kZVFrameHasKeyStrokes | kZVFrameCompress);
+    size_t at = 28 + 44;
+    ASSERT_EQ(get<uint32_t>(w.file, at), kZVFomixCompressionTag);
+    ASSERT_EQ(get<uint32_t>(w.file, at + 4), 4u);
+    const uint32_t packed = get<uint32_t>(w.file, at + 8);
+    EXPECT_LT(packed + 12, dataSize);
+    at += 12;
+    ASSERT_EQ(get<uint32_t>(w.file, at), kZVFomixEndTag);
+    at += 8;
+    ASSERT_EQ(w.file.size(), at + packed);
+    Bytes inflated(dataSize);
+    uLongf length = dataSize;
+    ASSERT_EQ(uncompress(inflated.data(), &length, w.file.data() + at, packed), Z_OK);
+    EXPECT_EQ(length, dataSize);
+    // The inflated blocks rebuild the picture.
+    Bytes canvas(pic.size(), 0);
+    ASSERT_EQ(ZVFomixApplyBlocks(inflated.data(), dataSize, get<uint32_t>(w.file, 28),
+                                 canvas.data(), 16, 4, canvas.size(), {}),
+              ZVFomixApplyResult::Applied);
+    EXPECT_EQ(canvas, pic);
+
+    // A picture that does not compress keeps its block data.
+    std::mt19937 rng(3);
+    Bytes row(16), none(16, 0);
+    for (auto& b : row) b = uint8_t(rng());
+    w = writeOne(row, none, kZVFrameHasKeyStrokes | kZVFrameCompress);
+    EXPECT_EQ(get<int16_t>(w.file, 28 + 38), kZVFrameHasKeyStrokes);
+    EXPECT_EQ(get<uint32_t>(w.file, 28 + 44), kZVFomixEndTag);
+}
+
+// The same file as a machine of the other byte order would have written it.
+Bytes otherByteOrder(const Bytes& native) {
+    Bytes out;
+    size_t at = 0;
+    auto swapped = [&](auto v) {
+        ZVFomixSwap(v);
+        put(out, v);
+    };
+    ZVFomixFileInfo h = get<ZVFomixFileInfo>(native, 0);
+    put(out, __builtin_bswap32(uint32_t(h.signature)));
+    swapped(h.duration);
+    swapped(h.frames);
+    swapped(h.initialDimensions.width);
+    swapped(h.initialDimensions.height);
+    put(out, h.reserverd1);
+    at = 28;
+    while (at < native.size()) {
+        ZVFrameInfo i = get<ZVFrameInfo>(native, at);
+        at += 44;
+        swapped(i.blocks);
+        swapped(i.dataSize);
+        swapped(i.mousePointerLocation.x);
+        swapped(i.mousePointerLocation.y);
+        swapped(i.dimensions.width);
+        swapped(i.dimensions.height);
+        swapped(i.mousePointerIndex);
+        swapped(i.timestamp);
+        swapped(i.keyCode);
+        swapped(i.frameFlags);
+        swapped(i.flags);
+        EXPECT_FALSE(i.frameFlags & kZVFrameCompress) << "the twin is made of uncompressed files";
+        if (i.frameFlags & kZVFrameHasKeyStrokes) {
+            for (;;) {
+                uint32_t tag = get<uint32_t>(native, at), len = get<uint32_t>(native, at + 4);
+                swapped(tag);
+                swapped(len);
+                for (uint32_t k = 0; k < len; ++k) {
+                    // Key-stroke entries are two words; the text is bytes.
+                    size_t src = at + 8 + k;
+                    if (tag == kZVFomixKeyStrokesTag) src = at + 8 + (k & ~3u) + (3 - (k & 3));
+                    out.push_back(native[src]);
+                }
+                at += 8 + len;
+                if (tag == kZVFomixEndTag) break;
+            }
+        }
+        size_t end = at + i.dataSize;
+        while (at < end) {
+            uint32_t offset = get<uint32_t>(native, at), len = get<uint32_t>(native, at + 4);
+            swapped(offset);
+            swapped(len);
+            for (uint32_t k = 0; k < len; k += 4) swapped(get<uint32_t>(native, at + 8 + k));
+            at += 8 + len;
+        }
+    }
+    return out;
+}
+
+TEST(ZVFomixFile, OtherByteOrderReadsToTheSamePictures) {
+    TempDir dir;
+    std::vector<std::shared_ptr<ZVMovieFrame>> frames;
+    for (int i = 0; i < 4; ++i) {
+        auto f = patternFrame(37, 9, uint32_t(i + 1), 0.1 * i, i % 2 ? kZVFrameHasKeyStrokes : 0);
+        Bytes keys;
+        put(keys, ZVKeyStroke{0x100000, 12});
+        put(keys, ZVKeyStroke{0, int32_t(i)});
+        f->setKeyStrokes(keys);
+        f->setKeyStrokesString("ab" + std::to_string(i));
+        frames.push_back(f);
+    }
+    recordFrames(dir.file("native"), frames);
+    Bytes native = fileBytes(dir.file("native"));
+    Bytes other = otherByteOrder(native);
+    EXPECT_EQ(Bytes(other.begin(), other.begin() + 4), (Bytes{0x2C, 0x1A, 0x7F, 0x5F}));
+
+    ReadResult a = readAll(native), b = readAll(other);
+    ASSERT_TRUE(b.accepted);
+    EXPECT_EQ(0, std::memcmp(&a.header.duration, &b.header.duration, 24));
+    ASSERT_EQ(a.frames.size(), 4u);
+    ASSERT_EQ(b.frames.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(a.frames[i].pixels, b.frames[i].pixels);
+        EXPECT_EQ(0, std::memcmp(&a.frames[i].info, &b.frames[i].info, 44));
+        EXPECT_EQ(a.frames[i].keyText, b.frames[i].keyText);
+        EXPECT_EQ(a.frames[i].keyStrokes, b.frames[i].keyStrokes);
+    }
+    EXPECT_EQ(a.frames[1].keyText, "ab1");
+}
+
+TEST(ZVFomixFile, EarlierLayoutOffsetsAndTimes) {
+    // Width 100: unpadded rows of 400 bytes; our canvas pads them to 448.
+    const size_t stride = size_t(ZVPixelBytesPerRow(100));
+    ASSERT_EQ(stride, 448u);
+    Bytes f = header(kZVFomixEarlierSignature, 3, 100, 3);
+    const double deltas[] = {0.04, 0.04, 0.05};
+    for (int i = 0; i < 3; ++i) {
+        Bytes data = block(800, {0xFF000000u + uint32_t(i)});
+        put(f, infoOf(100, 3, 1, uint32_t(data.size()), 0, deltas[i]));
+        f.insert(f.end(), data.begin(), data.end());
+    }
+    ReadResult r = readAll(f);
+    ASSERT_EQ(r.frames.size(), 3u);
+    EXPECT_DOUBLE_EQ(r.frames[0].info.timestamp, 0.04);
+    EXPECT_DOUBLE_EQ(r.frames[1].info.timestamp, 0.08);
+    EXPECT_DOUBLE_EQ(r.frames[2].info.timestamp, 0.13);
+    // Offset 800 is row 2, column 0: 2 x 448 on the canvas.
+    EXPECT_EQ(get<uint32_t>(r.frames[2].pixels, 2 * stride), 0xFF000002u);
+
+    // Its width may not be 0 or less.
+    Bytes bad = header(kZVFomixEarlierSignature, 1, 100, 3);
+    put(bad, infoOf(0, 3, 0, 0));
+    EXPECT_EQ(readAll(bad).last, ZVFomixStep::BadRecord);
+}
+
+TEST(ZVFomixFile, ReaderStepsOverUnknownChunksAndTakesAnyOrder) {
+    Bytes f = header(kZVFomixSignature, 1, 4, 2);
+    Bytes data = block(4, {0xFF112233, 0xFF445566});
+    put(f, infoOf(4, 2, 1, uint32_t(data.size()), kZVFrameHasKeyStrokes));
+    chunk(f, kZVFomixKeyTextTag, {'x', 'y', 0});
+    chunk(f, 0x41424344, Bytes(12, 0xEE));
+    chunk(f, kZVFomixKeyStrokesTag, Bytes(8, 1));
+    chunk(f, kZVFomixEndTag, {});
+    f.insert(f.end(), data.begin(), data.end());
+    ReadResult r = readAll(f);
+    ASSERT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(r.last, ZVFomixStep::End);
+    EXPECT_EQ(r.frames[0].keyText, "xy");
+    EXPECT_EQ(r.frames[0].keyStrokes, Bytes(8, 1));
+    EXPECT_EQ(get<uint32_t>(r.frames[0].pixels, 8), 0xFF445566u);
+}
+
+TEST(ZVFomixFile, BadRecordsEndTheReadInOrder) {
+    auto withRecord = [](ZVFrameInfo info, const Bytes& rest, uint32_t frames = 1) {
+        Bytes f = header(kZVFomixSignature, frames, 4, 2);
+        put(f, info);
+        f.insert(f.end(), rest.begin(), rest.end());
+        return f;
+    };
+    const size_t canvas = size_t(ZVPixelBytesPerRow(4)) * 2;
+    // Block data larger than a frame can make: refused before anything is allocated.
+    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 1, uint32_t(2 * canvas + 9)), {})).last,
+              ZVFomixStep::BadRecord);
+    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 1, 0xFFFFFFFF), {})).last, ZVFomixStep::BadRecord);
+    // A chunk longer than the rest of the file.
+    Bytes longChunk;
+    put(longChunk, kZVFomixKeyStrokesTag);
+    put(longChunk, uint32_t(0x7FFFFFFF));
+    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 0, 0, kZVFrameHasKeyStrokes), longChunk)).last,
+              ZVFomixStep::BadRecord);
+    // A record of another size.
+    EXPECT_EQ(readAll(withRecord(infoOf(8, 2, 0, 0), {})).last, ZVFomixStep::BadRecord);
+    // A payload that comes short.
+    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 1, 16), Bytes(10, 0))).last,
+              ZVFomixStep::ShortPayload);
+    // A block offset beyond the canvas; blocks running past their data.
+    Bytes far = block(uint32_t(canvas), {1});
+    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 1, uint32_t(far.size())), far)).last,
+              ZVFomixStep::FailedFrame);
+    Bytes one = block(0, {1});
+    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 2, uint32_t(one.size())), one)).last,
+              ZVFomixStep::FailedFrame);
+    // A compressed payload that does not inflate, and one without its length.
+    Bytes packed;
+    chunk(packed, kZVFomixCompressionTag, {4, 0, 0, 0});
+    chunk(packed, kZVFomixEndTag, {});
+    put(packed, uint32_t(0xDEADBEEF));
+    EXPECT_EQ(
+        readAll(withRecord(infoOf(4, 2, 1, 12, kZVFrameHasKeyStrokes | kZVFrameCompress), packed))
+            .last,
+        ZVFomixStep::FailedFrame);
+    Bytes noLength;
+    chunk(noLength, kZVFomixEndTag, {});
+    EXPECT_EQ(
+        readAll(withRecord(infoOf(4, 2, 1, 12, kZVFrameHasKeyStrokes | kZVFrameCompress), noLength))
+            .last,
+        ZVFomixStep::BadRecord);
+    // A header that counts more frames than the file holds: the read ends at the file's end.
+    ReadResult r = readAll(withRecord(infoOf(4, 2, 0, 0), {}, 5));
+    EXPECT_EQ(r.frames.size(), 1u);
+    EXPECT_EQ(r.last, ZVFomixStep::End);
+    // Header sizes nobody can make a canvas of.
+    for (float side : {0.f, -1.f, 1e9f, std::nanf("")}) {
+        Bytes f = header(kZVFomixSignature, 1, side, 2);
+        ZVFomixFileReader reader;
+        reader.openMemory(f.data(), f.size());
+        ASSERT_TRUE(reader.readHeader());
+        uint32_t w, h;
+        EXPECT_FALSE(reader.canvasSize(w, h));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+// The capture-file stage end to end: frames written through the writing stage come back,
+// frame by frame, from the reading stage; the stage's own edge cases (nothing written,
+// stop against finalize, a file that cannot be opened, a refused file) end in order and
+// the host hears of them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "ZVFomixTestFiles.h"
+#include "support/ZVTestSupport.h"
+
+using namespace zvtest;
+
+namespace {
+
+constexpr int kW = 37, kH = 9;  // rows of 148 bytes padded to 192
+
+Bytes pixelsOf(ZVMovieFrame& f) {
+    return Bytes(f.baseAddress(), f.baseAddress() + f.bufferSize());
+}
+
+Bytes keyEntries(std::initializer_list<std::pair<uint32_t, int32_t>> keys) {
+    Bytes out;
+    for (auto [mods, code] : keys) {
+        ZVKeyStroke k{mods, code};
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(&k);
+        out.insert(out.end(), p, p + sizeof k);
+    }
+    return out;
+}
+
+struct Recording {
+    std::vector<std::shared_ptr<ZVMovieFrame>> frames;  // what went in
+    std::vector<std::shared_ptr<ZVMovieFrame>> stored;  // what should come back
+};
+
+// Eight frames: key strokes, compression, an all-black frame (not stored), a frame
+// identical to its predecessor, and a last frame that compresses badly.
+Recording sampleRecording() {
+    Recording r;
+    const int16_t keys = kZVFrameHasKeyStrokes, both = kZVFrameHasKeyStrokes | kZVFrameCompress;
+    int16_t flags[] = {0, keys, both, 0, kZVFrameCompress, both, keys, both};
+    for (int i = 0; i < 8; ++i) {
+        auto f = patternFrame(kW, kH, i == 5 ? 5 : uint32_t(i + 1), 0.04 * (i + 1), flags[i]);
+        if (i == 3) f->clearBuffer();  // a failed screen read
+        if (flags[i] & kZVFrameHasKeyStrokes) {
+            f->setKeyStrokes(keyEntries({{0x100000, 0}, {0, int32_t(i)}}));
+            f->setKeyStrokesString(i == 1 ? "hello" : "⌘A" + std::to_string(i));
+        }
+        if (i == 7) {
+            std::mt19937 noise(11);
+            for (int k = 0; k < f->bufferSize(); k += 4) {
+                uint32_t w = uint32_t(noise()) | 1;
+                std::memcpy(f->baseAddress() + k, &w, 4);
+            }
+        }
+        r.frames.push_back(f);
+        if (i != 3) r.stored.push_back(f);
+    }
+    return r;
+}
+
+TEST(ZVFomixIO, WrittenFramesComeBackFrameByFrame) {
+    TempDir dir;
+    const std::string path = dir.file("capture.fomix");
+    Recording rec = sampleRecording();
+    auto writer = recordFrames(path, rec.frames);
+    EXPECT_EQ(writer->failureReason(), "");
+    EXPECT_EQ(writer->writenFrames(), 7);
+    ZVFomixFileInfo written = writer->fileInfo();
+    EXPECT_EQ(written.signature, kZVFomixSignature);
+    EXPECT_EQ(written.frames, 7u);
+    EXPECT_DOUBLE_EQ(written.duration, 0.32);
+    EXPECT_EQ(written.initialDimensions, (ZVSize{kW, kH}));
+    ZVFomixFileInfo info = ZVFomixIO::infoForFile(path);
+    EXPECT_EQ(0, std::memcmp(&info, &written, sizeof info));
+
+    auto reader = ZVFomixIO::initWithFile(path, ZVFomixIO::kReadMode);
+    ASSERT_TRUE(reader);
+    ZVQueue out;
+    out.setLimit(kZVQueueNoLimit);
+    FomixDelegate delegate;
+    reader->setDelegate(&delegate);
+    reader->setDataDestination(&out);
+    reader->start();
+    ASSERT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }));
+    EXPECT_EQ(delegate.started, 1);
+    EXPECT_EQ(reader->readFrames(), 7);
+    ASSERT_EQ(out.count(), 7);
+
+    for (size_t i = 0; i < rec.stored.size(); ++i) {
+        SCOPED_TRACE(i);
+        auto got = std::dynamic_pointer_cast<ZVMovieFrame>(out.nextObject());
+        ASSERT_TRUE(got);
+        ZVMovieFrame& want = *rec.stored[i];
+        EXPECT_EQ(pixelsOf(*got), pixelsOf(want));
+        ZVFrameInfo a = got->info(), b = want.info();
+        b.blocks = a.blocks;
+        b.dataSize = a.dataSize;
+        // The writer clears the compress bit of records it stores uncompressed.
+        EXPECT_EQ(a.frameFlags & ~kZVFrameCompress, b.frameFlags & ~kZVFrameCompress);
+        b.frameFlags = a.frameFlags;
+        EXPECT_EQ(0, std::memcmp(&a, &b, sizeof a));
+        if (want.info().frameFlags & kZVFrameHasKeyStrokes) {
+            EXPECT_EQ(got->keyStrokes(), want.keyStrokes());
+            EXPECT_EQ(got->keyStrokesString(), want.keyStrokesString());
+        } else {
+            EXPECT_TRUE(got->keyStrokes().empty());
+        }
+    }
+    // The identical frame (the sixth taken, fifth stored) has no blocks.
+    ReadResult file = readFile(path);
+    ASSERT_EQ(file.frames.size(), 7u);
+    EXPECT_EQ(file.frames[4].info.blocks, 0u);
+    EXPECT_EQ(file.frames[4].info.dataSize, 0u);
+    // Compression kept for the compressible frames, dropped for the noisy one and for the
+    // frame without a chunk list.
+    EXPECT_TRUE(file.frames[2].info.frameFlags & kZVFrameCompress);
+    EXPECT_FALSE(file.frames[3].info.frameFlags & kZVFrameCompress);
+    EXPECT_FALSE(file.frames[6].info.frameFlags & kZVFrameCompress);
+    reader->setDelegate(nullptr);
+}
+
+TEST(ZVFomixIO, StopBeforeAnyFrameLeavesAHeaderOnly) {
+    TempDir dir;
+    auto writer = recordFrames(dir.file("empty.fomix"), {});
+    Bytes bytes = fileBytes(dir.file("empty.fomix"));
+    ASSERT_EQ(bytes.size(), 28u);
+    ZVFomixFileInfo h;
+    std::memcpy(&h, bytes.data(), 28);
+    EXPECT_EQ(h.signature, kZVFomixSignature);
+    EXPECT_EQ(h.duration, 0);
+    EXPECT_EQ(h.frames, 0u);
+    EXPECT_EQ(h.initialDimensions, (ZVSize{0, 0}));
+    // A reader of it starts, hands on nothing and stops.
+    auto reader = ZVFomixIO::initWithFile(dir.file("empty.fomix"), ZVFomixIO::kReadMode);
+    FomixDelegate d;
+    reader->setDelegate(&d);
+    reader->start();
+    ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
+    EXPECT_EQ(d.started, 1);
+    EXPECT_EQ(reader->readFrames(), 0);
+    reader->setDelegate(nullptr);
+}
+
+TEST(ZVFomixIO, FinalizeWritesWhatIsQueuedAndStopDoesNot) {
+    TempDir dir;
+    std::vector<std::shared_ptr<ZVMovieFrame>> ten;
+    for (int i = 0; i < 10; ++i) ten.push_back(patternFrame(kW, kH, uint32_t(i + 1), i));
+    EXPECT_EQ(recordFrames(dir.file("all.fomix"), ten)->fileInfo().frames, 10u);
+
+    ZVQueue queue;
+    queue.setLimit(kZVQueueNoLimit);
+    auto writer = ZVFomixIO::initWithFile(dir.file("none.fomix"), ZVFomixIO::kWriteMode);
+    FomixDelegate d;
+    writer->setDelegate(&d);
+    writer->setDataSource(&queue);
+    writer->start();
+    ASSERT_TRUE(runMainUntil([&] { return d.started == 1; }));
+    writer->pause(true);  // the worker now only sleeps
+    for (auto& f : ten) queue.addObject(f);
+    writer->stop();
+    ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
+    EXPECT_EQ(queue.count(), 10);
+    EXPECT_EQ(ZVFomixIO::infoForFile(dir.file("none.fomix")).frames, 0u);
+    EXPECT_EQ(ZVFomixIO::infoForFile(dir.file("none.fomix")).signature, kZVFomixSignature);
+    writer->setDelegate(nullptr);
+    writer->setDataSource(nullptr);
+}
+
+TEST(ZVFomixIO, AFileThatCannotBeOpenedForWritingIsReported) {
+    TempDir dir;
+    LogCapture log;
+    const std::string path = dir.file("no/such/dir/capture.fomix");
+    std::vector<std::shared_ptr<ZVMovieFrame>> frames = {patternFrame(kW, kH, 1, 0.1),
+                                                         patternFrame(kW, kH, 2, 0.2)};
+    auto writer = recordFrames(path, frames);
+    EXPECT_NE(writer->failureReason().find(path), std::string::npos);
+    EXPECT_NE(writer->failureReason().find("No such file or directory"), std::string::npos);
+    EXPECT_EQ(writer->writenFrames(), 2);  // it ran and counted all the same
+    int lines = 0;
+    for (auto& l : log.lines()) lines += l.find(path) != std::string::npos;
+    EXPECT_EQ(lines, 1);
+}
+
+TEST(ZVFomixIO, RefusedAndMissingFiles) {
+    TempDir dir;
+    EXPECT_EQ(ZVFomixIO::initWithFile(dir.file("missing"), ZVFomixIO::kReadMode), nullptr);
+    EXPECT_NE(ZVFomixIO::initWithFile(dir.file("missing"), ZVFomixIO::kWriteMode), nullptr);
+    ZVFomixFileInfo zero = ZVFomixIO::infoForFile(dir.file("missing"));
+    EXPECT_EQ(zero.signature, 0);
+    EXPECT_EQ(zero.frames, 0u);
+
+    // A writer that never finished: 28 zero bytes, then records.
+    recordFrames(dir.file("c.fomix"), {patternFrame(kW, kH, 1, 0.1)});
+    Bytes bytes = fileBytes(dir.file("c.fomix"));
+    std::fill(bytes.begin(), bytes.begin() + 28, 0);
+    writeBytes(dir.file("unfinished.fomix"), bytes);
+
+    LogCapture log;
+    auto reader = ZVFomixIO::initWithFile(dir.file("unfinished.fomix"), ZVFomixIO::kReadMode);
+    FomixDelegate d;
+    reader->setDelegate(&d);
+    reader->start();
+    ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
+    EXPECT_EQ(d.started, 0);
+    EXPECT_FALSE(reader->isRunning());
+    EXPECT_NE(reader->failureReason().find("Unsupported FOMIX format"), std::string::npos);
+    EXPECT_TRUE(log.contains("Unsupported FOMIX format"));
+    reader->setDelegate(nullptr);
+    // It can be started again and ends the same way.
+    reader->setDelegate(&d);
+    reader->start();
+    ASSERT_TRUE(runMainUntil([&] { return d.stopped == 2; }));
+    reader->setDelegate(nullptr);
+}
+
+TEST(ZVFomixIO, ImageAtIndex) {
+    TempDir dir;
+    const std::string path = dir.file("c.fomix");
+    auto first = patternFrame(kW, kH, 1, 0.1), second = patternFrame(kW, kH, 2, 0.2);
+    recordFrames(path, {first, second});
+
+    auto zero = ZVFomixIO::imageAtIndex(0, path);
+    ASSERT_TRUE(zero);
+    EXPECT_EQ(zero->width(), kW);
+    EXPECT_EQ(zero->rgbaAt(3, 3), (std::array<uint8_t, 4>{0, 0, 0, 255}));
+
+    // n = 1: the first frame, rows in reverse memory order.
+    auto one = ZVFomixIO::imageAtIndex(1, path);
+    ASSERT_TRUE(one);
+    auto pixel = [](ZVMovieFrame& f, int x, int memoryRow) {
+        const uint8_t* p = f.baseAddress() + size_t(memoryRow) * f.bytesPerRow() + x * 4;
+        return std::array<uint8_t, 4>{p[2], p[1], p[0], 255};
+    };
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; x += 5) ASSERT_EQ(one->rgbaAt(x, y), pixel(*first, x, kH - 1 - y));
+
+    auto many = ZVFomixIO::imageAtIndex(99, path);
+    ASSERT_TRUE(many);
+    EXPECT_EQ(many->rgbaAt(7, 0), pixel(*second, 7, kH - 1));
+}
+
+TEST(ZVFomixIO, OutOfMemoryDropsTheFrameAndGoesOn) {
+    TempDir dir;
+    LogCapture log;
+    ZVQueue queue;
+    queue.setLimit(kZVQueueNoLimit);
+    queue.addObject(patternFrame(kW, kH, 1, 0.1));
+    auto writer = ZVFomixIO::initWithFile(dir.file("c.fomix"), ZVFomixIO::kWriteMode);
+    writer->setBlockBufferLimit(100);
+    FomixDelegate d;
+    writer->setDelegate(&d);
+    writer->setDataSource(&queue);
+    writer->start();
+    writer->finalize();
+    ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
+    EXPECT_TRUE(log.contains("ME-6: fomixWriter failed with malloc error"));
+    EXPECT_EQ(writer->fileInfo().frames, 0u);
+    EXPECT_DOUBLE_EQ(writer->fileInfo().duration, 0.1);
+    writer->setDelegate(nullptr);
+    writer->setDataSource(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+#pragma once
+// Helpers of the capture-file tests: frames with recognisable pixels, a recording made
+// through the real writing stage, and a file read back with the synchronous reader.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Storage/ZVFomixFileReader.h"
+#include "Storage/ZVFomixIO.h"
+#include "Zorvan.h"
+
+namespace zvtest {
+
+using Bytes = std::vector<uint8_t>;
+
+// A frame of width x height whose words are `seed`-dependent and never zero; `changed`
+// words (spread over the picture) differ from the frame of seed - 1.
+std::shared_ptr<ZVMovieFrame> patternFrame(int width, int height, uint32_t seed, double timestamp,
+                                           int16_t frameFlags = 0);
+
+// What the reader made of one record.
+struct ReadFrame {
+    ZVFrameInfo info;
+    Bytes pixels;  // the canvas after the record
+    bool hasKeyStrokes = false;
+    Bytes keyStrokes;
+    bool hasKeyText = false;
+    std::string keyText;
+};
+
+struct ReadResult {
+    bool accepted = false;
+    ZVFomixFileInfo header;
+    std::vector<ReadFrame> frames;
+    ZVFomixStep last = ZVFomixStep::End;  // the step that ended the read
+};
+
+// Reads every record of `bytes` with the synchronous reader (as the fuzzers do).
+ReadResult readAll(const Bytes& bytes);
+ReadResult readFile(const std::string& path);
+
+Bytes fileBytes(const std::string& path);
+void writeBytes(const std::string& path, const Bytes& bytes);
+
+// Delegate that counts the stage's calls (main thread).
+struct FomixDelegate : ZVFomixIODelegateInformalProtocol {
+    int started = 0, stopped = 0;
+    void ZVFomixIODidStart(ZVFomixIO*) override { ++started; }
+    void ZVFomixIODidStop(ZVFomixIO*) override { ++stopped; }
+};
+
+// Writes `frames` through a writing stage (queued first, then finalize) and waits for its
+// did-stop. Main thread.
+std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
+                                        const std::vector<std::shared_ptr<ZVMovieFrame>>& frames);
+
+}  // namespace zvtest
