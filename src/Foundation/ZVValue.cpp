@@ -1,5 +1,7 @@
 #include "Foundation/ZVValue.h"
 
+#include "Foundation/ZVBinaryPlistReader.h"
+
 #include <fcntl.h>
 #include <plist/plist.h>
 #include <sys/stat.h>
@@ -175,13 +177,18 @@ std::optional<ZVValue> fromNode(plist_t node, int depth) {
             plist_dict_new_iter(node, &it);
             if (!it) return ZVValue(std::move(items));
             for (;;) {
-                char* key = nullptr;
+                // The key is fetched separately and checked: a damaged binary list can
+                // hold a dictionary whose "key" is no key, which libplist asserts on.
                 plist_t child = nullptr;
-                plist_dict_next_item(node, it, &key, &child);
-                if (!child) {
-                    free(key);
-                    break;
+                plist_dict_next_item(node, it, nullptr, &child);
+                if (!child) break;
+                plist_t keyNode = plist_dict_item_get_key(child);
+                if (!keyNode || plist_get_node_type(keyNode) != PLIST_KEY) {
+                    free(it);
+                    return std::nullopt;
                 }
+                char* key = nullptr;
+                plist_get_key_val(keyNode, &key);
                 auto v = fromNode(child, depth + 1);
                 std::string k = key ? key : "";
                 free(key);
@@ -211,6 +218,9 @@ plist_t toNode(const ZVValue& v) {
         }
         case ZVValue::Kind::Date: {
             double s = v.date()->secondsSince2001;
+            // libplist keeps dates as 32-bit seconds: clamp what does not fit.
+            if (!(s >= -2147483648.0)) s = -2147483648.0;
+            if (!(s <= 2147483647.0)) s = 2147483647.0;
             double whole = std::floor(s);
             return plist_new_date(static_cast<int32_t>(whole),
                                   static_cast<int32_t>(std::lround((s - whole) * 1e6)));
@@ -235,8 +245,8 @@ std::optional<ZVValue> ZVValue::fromPropertyList(const void* bytes, size_t lengt
     if (!bytes || length == 0 || length > std::numeric_limits<uint32_t>::max()) return std::nullopt;
     const char* p = static_cast<const char*>(bytes);
     plist_t root = nullptr;
-    if (plist_is_binary(p, static_cast<uint32_t>(length))) {
-        plist_from_bin(p, static_cast<uint32_t>(length), &root);
+    if (length >= 8 && std::memcmp(p, "bplist00", 8) == 0) {
+        return ZVReadBinaryPropertyList(static_cast<const uint8_t*>(bytes), length);
     } else {
         // The XML parser wants text; a NUL inside the bytes ends it early, which is fine.
         std::string text(p, length);

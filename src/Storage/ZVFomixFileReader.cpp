@@ -146,7 +146,8 @@ void ZVFomixFileReader::assumeHeader(const ZVFomixFileInfo& header) {
     _header = header;
     _layout = ZVFomixLayout{};
     _timeSum = 0;
-    skip(std::min<uint64_t>(kZVFomixHeaderSize, remaining()));
+    if (_position < kZVFomixHeaderSize)
+        skip(std::min<uint64_t>(kZVFomixHeaderSize - _position, remaining()));
 }
 
 bool ZVFomixFileReader::canvasSize(uint32_t& width, uint32_t& height, size_t maxBytes) const {

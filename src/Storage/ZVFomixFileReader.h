@@ -67,7 +67,7 @@ class ZVFomixFileReader {
     // order and layout() says how to read the records. Owning thread.
     bool readHeader();
     const ZVFomixFileInfo& header() const { return _header; }
-    // Instead of readHeader: steps over the 28 header bytes and takes `header` (in this
+    // After a refused readHeader (or instead of it): steps past the 28 header bytes and takes `header` (in this
     // machine's byte order) for them, as for a file whose writer never finished.
     // Owning thread.
     void assumeHeader(const ZVFomixFileInfo& header);

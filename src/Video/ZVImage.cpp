@@ -3,7 +3,10 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
 
 #include "Foundation/ZVLog.h"
@@ -69,6 +72,42 @@ cairo_status_t readBytes(void* closure, unsigned char* data, unsigned int length
     reader->offset += length;
     return CAIRO_STATUS_SUCCESS;
 }
+
+// Pictures read from PNG are artwork and screen shots; a header claiming more pixels than
+// this is refused before any pixel memory is taken (a damaged file must not exhaust memory).
+constexpr uint64_t kMaxPNGPixels = 1u << 25;
+
+// The size from the header chunk, which PNG requires to come first; false when the bytes
+// do not start like a PNG file.
+bool pngHeaderSize(const uint8_t* bytes, size_t length, uint64_t* width, uint64_t* height) {
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (length < 24 || std::memcmp(bytes, kSignature, 8) != 0 ||
+        std::memcmp(bytes + 12, "IHDR", 4) != 0)
+        return false;
+    auto be32 = [](const uint8_t* p) {
+        return (uint64_t(p[0]) << 24) | (uint64_t(p[1]) << 16) | (uint64_t(p[2]) << 8) | p[3];
+    };
+    *width = be32(bytes + 16);
+    *height = be32(bytes + 20);
+    return true;
+}
+
+std::shared_ptr<ZVImage> readPNGBytes(const uint8_t* bytes, size_t length,
+                                      const std::string& what) {
+    uint64_t width = 0, height = 0;
+    if (!pngHeaderSize(bytes, length, &width, &height)) {
+        ZVLog("Could not read PNG image %s: not a PNG file", what.c_str());
+        return nullptr;
+    }
+    if (width * height > kMaxPNGPixels) {
+        ZVLog("Could not read PNG image %s: %llu x %llu pixels is too large", what.c_str(),
+              static_cast<unsigned long long>(width), static_cast<unsigned long long>(height));
+        return nullptr;
+    }
+    ByteReader reader{bytes, length, 0};
+    Surface surface(cairo_image_surface_create_from_png_stream(readBytes, &reader));
+    return imageFromSurface(surface.get(), what);
+}
 }  // namespace
 
 ZVImage::ZVImage(int32_t width, int32_t height, Format format, std::vector<uint8_t> pixels,
@@ -101,14 +140,18 @@ std::array<uint8_t, 4> ZVImage::rgbaAt(int32_t x, int32_t y) const {
 }
 
 std::shared_ptr<ZVImage> ZVImage::readPNG(const std::string& path) {
-    Surface surface(cairo_image_surface_create_from_png(path.c_str()));
-    return imageFromSurface(surface.get(), path);
+    std::ifstream file(path, std::ios::binary);
+    std::vector<uint8_t> bytes;
+    if (file) bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    if (!file && !file.eof()) {
+        ZVLog("Could not read PNG image %s: %s", path.c_str(), std::strerror(errno));
+        return nullptr;
+    }
+    return readPNGBytes(bytes.data(), bytes.size(), path);
 }
 
 std::shared_ptr<ZVImage> ZVImage::readPNGData(const uint8_t* bytes, size_t length) {
-    ByteReader reader{bytes, bytes ? length : 0, 0};
-    Surface surface(cairo_image_surface_create_from_png_stream(readBytes, &reader));
-    return imageFromSurface(surface.get(), "(in memory)");
+    return readPNGBytes(bytes, bytes ? length : 0, "(in memory)");
 }
 
 bool ZVImage::writePNG(const std::string& path) const {

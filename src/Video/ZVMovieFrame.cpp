@@ -5,19 +5,15 @@
 #include <cstring>
 
 #include "Foundation/ZVLog.h"
+#include "Keys/SRKeyNaming.h"
 #include "Video/ZVVideoAllocation.h"
 
 namespace {
-// ---------------------------------------------------------------------------------------
-// Key names for the key text. STUB until the key-naming functions (src/Keys) are merged:
-// these two are the only places that call them.
-std::string modifierGlyphs(uint32_t /*cocoaFlags*/) {
-    return {};
+// The key's name as the key text shows it; a key without a name shows as the naming
+// functions print a missing name.
+std::string keyName(int16_t keyCode) {
+    return SRStringForKeyCode(keyCode).value_or(std::string(kSRMissingKeyName));
 }
-std::string keyName(int16_t /*keyCode*/) {
-    return {};
-}
-// ---------------------------------------------------------------------------------------
 
 // Reverses the four bytes of one 4-byte field (integer or float) in place.
 template <typename T>
@@ -66,7 +62,7 @@ const std::string& ZVMovieFrame::keyStrokesString() {
         if (stroke.keyCode == -1) continue;
         std::string separator;
         if (stroke.modifierFlags != 0 && (stroke.modifierFlags & kZVKeyStrokeModifierMask)) {
-            text += " " + modifierGlyphs(stroke.modifierFlags);
+            text += " " + SRStringForCocoaModifierFlags(stroke.modifierFlags);
             separator = " ";
         }
         text += keyName(static_cast<int16_t>(stroke.keyCode)) + separator;

@@ -307,6 +307,25 @@ TEST(ZVFomixXManager, TrackPathsStayInsideThePackage) {
     EXPECT_EQ(m->tracks().size(), 4u);  // what it does not understand is kept
 }
 
+TEST(ZVFomixXManager, KeyGivenTwiceReadsAsItIsWrittenBack) {
+    TempDir dir;
+    const std::string p = dir.file("twice.fomixx");
+    fs::create_directory(p);
+    writeBytes(p + "/Info.plist",
+               "<plist><dict><key>FomixX Version</key><string>1.1</string>"
+               "<key>Tracks</key><array><dict>"
+               "<key>Type</key><string>audio</string><key>Name</key><string>a</string>"
+               "<key>Path</key><string>a.wav</string><key>Type</key><string>video</string>"
+               "</dict></array></dict></plist>");
+    auto m = ZVFomixXManager::initWithFile(p);
+    EXPECT_EQ(m->pathForResource(ZVFomixXResourceVideo), p + "/a.wav");
+    EXPECT_EQ(m->pathForResource(ZVFomixXResourceAudio), std::nullopt);
+    m->setStartOffsetTime(2.0, ZVFomixXResourceVideo);
+    auto reread = ZVFomixXManager::initWithFile(p);
+    EXPECT_EQ(reread->startOffsetTime(ZVFomixXResourceVideo), 2.0);
+    EXPECT_EQ(trackSummary(reread->infoDictionary()), std::vector<std::string>{"video:a:a.wav"});
+}
+
 TEST(ZVFomixXManager, PropertiesAndStartOffsetTimeRoundTrip) {
     TempDir dir;
     auto m = ZVFomixXManager::initWithFile(dir.file("rec.fomixx"));

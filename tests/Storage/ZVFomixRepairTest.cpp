@@ -1,0 +1,164 @@
+// A capture file cut at every byte of its last record, and the same file with random bytes
+// changed: the reader ends in order every time, and the repair of the unfinished file
+// recovers every whole record and leaves a file that reads to exactly what it counts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "ZVFomixTestFiles.h"
+#include "support/ZVTestSupport.h"
+
+using namespace zvtest;
+
+namespace {
+
+struct Sample {
+    Bytes file;                       // finished
+    std::vector<size_t> recordStart;  // offset of each record
+    ReadResult read;
+};
+
+const Sample& sample() {
+    static Sample s = [] {
+        TempDir dir;
+        std::vector<std::shared_ptr<ZVMovieFrame>> frames;
+        for (int i = 0; i < 6; ++i) {
+            int16_t flags =
+                i % 2 ? kZVFrameHasKeyStrokes | kZVFrameCompress : kZVFrameHasKeyStrokes;
+            auto f = patternFrame(13, 5, uint32_t(i + 1), 0.02 * (i + 1), flags);
+            Bytes keys(8, uint8_t(i));
+            f->setKeyStrokes(keys);
+            f->setKeyStrokesString("k" + std::to_string(i));
+            frames.push_back(f);
+        }
+        recordFrames(dir.file("c.fomix"), frames);
+        Sample s;
+        s.file = fileBytes(dir.file("c.fomix"));
+        s.read = readAll(s.file);
+        ZVFomixFileReader reader;
+        reader.openMemory(s.file.data(), s.file.size());
+        reader.readHeader();
+        uint32_t w, h;
+        reader.canvasSize(w, h);
+        Bytes pixels(size_t(ZVPixelBytesPerRow(w)) * h);
+        ZVFomixCanvas canvas{pixels.data(), size_t(ZVPixelBytesPerRow(w)), w, h, pixels.size()};
+        ZVFomixRecord record;
+        while (reader.readFrame(record, canvas, false) == ZVFomixStep::Frame)
+            s.recordStart.push_back(record.startOffset);
+        return s;
+    }();
+    return s;
+}
+
+Bytes unfinished(Bytes b) {
+    std::fill(b.begin(), b.begin() + 28, 0);
+    return b;
+}
+
+void expectSameFrames(const ReadResult& got, const ReadResult& want, size_t count) {
+    ASSERT_EQ(got.frames.size(), count);
+    for (size_t i = 0; i < count; ++i) {
+        ASSERT_EQ(got.frames[i].pixels, want.frames[i].pixels) << "frame " << i;
+        ASSERT_EQ(0, std::memcmp(&got.frames[i].info, &want.frames[i].info, 44)) << "frame " << i;
+    }
+}
+
+TEST(ZVFomixRepair, FileCutInsideItsLastRecord) {
+    const Sample& s = sample();
+    ASSERT_EQ(s.read.frames.size(), 6u);
+    ASSERT_EQ(s.recordStart.size(), 6u);
+    TempDir dir;
+    const std::string path = dir.file("cut.fomix");
+    const size_t lastStart = s.recordStart.back();
+    for (size_t cut = lastStart; cut < s.file.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        Bytes finished(s.file.begin(), s.file.begin() + cut);
+        ReadResult r = readAll(finished);
+        expectSameFrames(r, s.read, 5);
+        // Torn inside a chunk, the chunk is longer than the rest of the file.
+        ASSERT_NE(r.last, ZVFomixStep::FailedFrame);
+        ASSERT_NE(r.last, ZVFomixStep::Frame);
+
+        writeBytes(path, unfinished(finished));
+        ZVFomixRepairResult fix = ZVFomixRepair(path);
+        ASSERT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::Repaired) << fix.message;
+        EXPECT_EQ(fix.header.frames, 5u);
+        EXPECT_DOUBLE_EQ(fix.header.duration, s.read.frames[4].info.timestamp);
+        EXPECT_EQ(fix.header.initialDimensions, (ZVSize{13, 5}));
+        EXPECT_EQ(fix.keptSize, lastStart);
+        ReadResult repaired = readFile(path);
+        expectSameFrames(repaired, s.read, 5);
+        ASSERT_EQ(repaired.last, ZVFomixStep::End);
+    }
+    // Whole: every record is kept, and the header is the one the writer wrote.
+    writeBytes(path, unfinished(s.file));
+    ZVFomixRepairResult fix = ZVFomixRepair(path);
+    EXPECT_EQ(fix.header.frames, 6u);
+    EXPECT_EQ(fileBytes(path), s.file);
+}
+
+TEST(ZVFomixRepair, ChangedBytesNeverMakeTheReaderOrTheRepairStray) {
+    const Sample& s = sample();
+    TempDir dir;
+    const std::string path = dir.file("flipped.fomix");
+    std::mt19937 rng(1234);
+    for (int round = 0; round < 250; ++round) {
+        SCOPED_TRACE(round);
+        Bytes b = s.file;
+        const int flips = 1 + int(rng() % 6);
+        for (int k = 0; k < flips; ++k) b[28 + rng() % (b.size() - 28)] ^= uint8_t(1 + rng() % 255);
+        ReadResult r = readAll(b);  // under the sanitizers: no stray access
+        ASSERT_TRUE(r.accepted);
+        ASSERT_LE(r.frames.size(), 6u);
+
+        writeBytes(path, unfinished(b));
+        ZVFomixRepairResult fix = ZVFomixRepair(path);
+        ASSERT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::Repaired) << fix.message;
+        // The repaired file reads to exactly the records it counts.
+        ReadResult repaired = readFile(path);
+        ASSERT_TRUE(repaired.accepted);
+        ASSERT_EQ(repaired.frames.size(), fix.header.frames);
+        ASSERT_EQ(repaired.last, ZVFomixStep::End);
+        // The records before the first changed one all survive.
+        size_t firstChanged = 0;
+        while (b[firstChanged] == s.file[firstChanged]) ++firstChanged;
+        size_t whole = 0;
+        while (whole + 1 < s.recordStart.size() && s.recordStart[whole + 1] <= firstChanged)
+            ++whole;
+        ASSERT_GE(fix.header.frames, firstChanged >= s.file.size() ? 6u : whole);
+    }
+}
+
+TEST(ZVFomixRepair, LeavesReadableAndForeignFilesAlone) {
+    const Sample& s = sample();
+    TempDir dir;
+    writeBytes(dir.file("ok.fomix"), s.file);
+    ZVFomixRepairResult fix = ZVFomixRepair(dir.file("ok.fomix"));
+    EXPECT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::AlreadyReadable);
+    EXPECT_EQ(fileBytes(dir.file("ok.fomix")), s.file);
+
+    Bytes text = {'h', 'e', 'l', 'l', 'o'};
+    writeBytes(dir.file("text"), text);
+    EXPECT_EQ(ZVFomixRepair(dir.file("text")).outcome,
+              ZVFomixRepairResult::Outcome::NotACaptureFile);
+    EXPECT_EQ(fileBytes(dir.file("text")), text);
+
+    EXPECT_EQ(ZVFomixRepair(dir.file("missing")).outcome, ZVFomixRepairResult::Outcome::Failed);
+
+    // A dry run says what it would do and changes nothing.
+    Bytes cut(s.file.begin(), s.file.end() - 3);
+    writeBytes(dir.file("cut"), unfinished(cut));
+    fix = ZVFomixRepair(dir.file("cut"), true);
+    EXPECT_EQ(fix.header.frames, 5u);
+    EXPECT_EQ(fileBytes(dir.file("cut")), unfinished(cut));
+
+    // Only the zero header: a file of no frames.
+    writeBytes(dir.file("zero"), Bytes(28, 0));
+    fix = ZVFomixRepair(dir.file("zero"));
+    EXPECT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::Repaired);
+    EXPECT_EQ(ZVFomixIO::infoForFile(dir.file("zero")).signature, kZVFomixSignature);
+    EXPECT_EQ(ZVFomixIO::infoForFile(dir.file("zero")).frames, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// Blending small images into a pixel buffer: the arithmetic, the opacity, the clipping.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "Zorvan.h"
+
+namespace {
+using Pixel = std::array<uint8_t, 4>;
+
+Pixel at(const ZVPixelBuffer& b, int x, int row) {
+    const uint8_t* p = b.baseAddress() + row * b.bytesPerRow() + 4 * x;
+    return {p[0], p[1], p[2], p[3]};
+}
+
+void fill(ZVPixelBuffer& b, Pixel value) {
+    uint8_t* base = b.baseAddress();
+    for (int r = 0; r < b.pixelsHeight(); ++r)
+        for (int x = 0; x < b.pixelsWidth(); ++x)
+            std::memcpy(base + r * b.bytesPerRow() + 4 * x, value.data(), 4);
+}
+
+// A w × h source of one pixel value, rows tightly packed.
+std::vector<uint8_t> solid(int w, int h, Pixel value) {
+    std::vector<uint8_t> s(size_t(w) * h * 4);
+    for (size_t i = 0; i < s.size(); i += 4) std::memcpy(&s[i], value.data(), 4);
+    return s;
+}
+
+// Blends one source pixel over one destination pixel and returns the result.
+Pixel blendOne(Pixel dst, Pixel src, float opacity, int format = 1) {
+    auto b = ZVPixelBuffer::pixelBufferWithSize({1, 1});
+    fill(*b, dst);
+    b->drawImage(src.data(), 4, 1, 1, format, opacity, {0, 0});
+    return at(*b, 0, 0);
+}
+}  // namespace
+
+TEST(ZVBlend, AlphaByteUsesTheSquaredWeight) {
+    // Alpha 128 at full opacity over opaque: 128/255 squared plus half of 255 gives 191.
+    EXPECT_EQ(blendOne({0, 0, 0, 255}, {0, 0, 0, 128}, 1.0f)[3], 191);
+    EXPECT_EQ(blendOne({0, 0, 0, 0}, {0, 0, 0, 128}, 1.0f)[3], 64);
+    // Colours: 100 and 200 half and half, the float steps truncate.
+    Pixel mixed = blendOne({100, 100, 100, 255}, {200, 0, 255, 128}, 1.0f);
+    EXPECT_EQ(mixed[0], 150);  // 100·(1-a) + 200·a = 150.19…
+    EXPECT_EQ(mixed[1], 49);   // 100·(1-a) = 49.8…
+    EXPECT_EQ(mixed[2], 177);  // 100·(1-a) + 255·a = 177.8…
+}
+
+TEST(ZVBlend, OpacityIsClampedAndNaNCountsAsZero) {
+    const Pixel dst{10, 20, 30, 40};
+    const Pixel src{200, 150, 100, 255};
+    EXPECT_EQ(blendOne(dst, src, 2.5f), blendOne(dst, src, 1.0f));
+    EXPECT_EQ(blendOne(dst, src, 1.0f), (Pixel{200, 150, 100, 255}));
+    for (float o : {0.0f, -1.0f, NAN}) EXPECT_EQ(blendOne(dst, src, o), dst) << o;
+    // Opacity scales the alpha before it is cut to a byte: 255 × 0.5 = 127.
+    EXPECT_EQ(blendOne({0, 0, 0, 0}, {0, 0, 0, 255}, 0.5f),
+              blendOne({0, 0, 0, 0}, {0, 0, 0, 127}, 1));
+}
+
+TEST(ZVBlend, WeightsZeroAndOneAreExactForEveryByteValue) {
+    // Destination pixel (x, y) holds x in every channel, the source holds y: every pair of
+    // byte values meets once.
+    auto b = ZVPixelBuffer::pixelBufferWithSize({256, 256});
+    auto reset = [&] {
+        for (int r = 0; r < 256; ++r)
+            for (int x = 0; x < 256; ++x)
+                std::memset(b->baseAddress() + r * b->bytesPerRow() + 4 * x, x, 4);
+    };
+    for (uint8_t alpha : {uint8_t(0), uint8_t(255)}) {
+        std::vector<uint8_t> src(256 * 256 * 4);
+        for (int r = 0; r < 256; ++r)
+            for (int x = 0; x < 256; ++x) {
+                uint8_t* p = &src[(r * 256 + x) * 4];
+                p[0] = p[1] = p[2] = uint8_t(r);
+                p[3] = alpha;
+            }
+        reset();
+        b->drawBGRAImage(src.data(), 256 * 4, 256, 256, 1.0f, {0, 0});
+        int wrong = 0;
+        for (int r = 0; r < 256; ++r)
+            for (int x = 0; x < 256; ++x) {
+                Pixel p = at(*b, x, r);
+                Pixel want = alpha ? Pixel{uint8_t(r), uint8_t(r), uint8_t(r), 255}
+                                   : Pixel{uint8_t(x), uint8_t(x), uint8_t(x), uint8_t(x)};
+                wrong += p != want;
+            }
+        EXPECT_EQ(wrong, 0) << "alpha " << int(alpha);
+    }
+}
+
+TEST(ZVBlend, ChannelOrderByFormat) {
+    const Pixel dst{0, 0, 0, 0};
+    const Pixel src{1, 2, 3, 255};
+    EXPECT_EQ(blendOne(dst, src, 1, 1), (Pixel{1, 2, 3, 255}));  // BGRA as it is
+    EXPECT_EQ(blendOne(dst, src, 1, 0), (Pixel{3, 2, 1, 255}));  // RGBA: red and blue swap
+    EXPECT_EQ(blendOne(dst, src, 1, 7), (Pixel{3, 2, 1, 255}));  // anything else is RGBA
+    auto b = ZVPixelBuffer::pixelBufferWithSize({1, 1});
+    fill(*b, dst);
+    b->drawRGBAImage(src.data(), 4, 1, 1, 1, {0, 0});
+    EXPECT_EQ(at(*b, 0, 0), (Pixel{3, 2, 1, 255}));
+}
+
+namespace {
+// Draws a 32 × 32 opaque image at `point` into a 17 × 20 buffer (stride 128, so every row
+// has 60 bytes of padding) and counts the changed pixels; padding must never change.
+struct ClipCase {
+    ZVPoint point;
+    int expectedPixels;
+    int firstColumn, firstRow;  // top-left changed pixel, when any
+};
+
+void checkClip(const ClipCase& c) {
+    auto b = ZVPixelBuffer::pixelBufferWithSize({17, 20});
+    std::memset(b->baseAddress(), 0x5A, b->bufferSize());
+    auto src = solid(32, 32, {1, 2, 3, 255});
+    b->drawBGRAImage(src.data(), 32 * 4, 32, 32, 1.0f, c.point);
+    int changed = 0, minX = 1000, minY = 1000, maxX = -1, maxY = -1;
+    for (int r = 0; r < 20; ++r) {
+        const uint8_t* row = b->baseAddress() + r * b->bytesPerRow();
+        for (int i = 17 * 4; i < b->bytesPerRow(); ++i)
+            ASSERT_EQ(row[i], 0x5A) << "padding of row " << r << " at " << c.point.x;
+        for (int x = 0; x < 17; ++x)
+            if (at(*b, x, r) != Pixel{0x5A, 0x5A, 0x5A, 0x5A}) {
+                ASSERT_EQ(at(*b, x, r), (Pixel{1, 2, 3, 255}));
+                ++changed;
+                minX = std::min(minX, x), minY = std::min(minY, r);
+                maxX = std::max(maxX, x), maxY = std::max(maxY, r);
+            }
+    }
+    EXPECT_EQ(changed, c.expectedPixels) << "at " << ZVStringFromPoint(c.point);
+    if (changed) {
+        EXPECT_EQ(minX, c.firstColumn);
+        EXPECT_EQ(minY, c.firstRow);
+        // What changed is one rectangle.
+        EXPECT_EQ((maxX - minX + 1) * (maxY - minY + 1), changed);
+    }
+}
+}  // namespace
+
+TEST(ZVBlend, ClipsPixelByPixelAtEveryEdge) {
+    const ClipCase cases[] = {
+        {{-25, -28}, 7 * 4, 0, 0},        // top-left corner: the image's last 7 columns, 4 rows
+        {{12, 0}, 5 * 20, 12, 0},         // right edge: a 5-pixel strip (17 - 12)
+        {{0, 15}, 17 * 5, 0, 15},         // last rows
+        {{-31, -31}, 1, 0, 0},            // only the image's bottom-right pixel
+        {{16, 19}, 1, 16, 19},            // only its top-left pixel, in the buffer's last pixel
+        {{17, 0}, 0, 0, 0},               // just right of the buffer
+        {{-32, 0}, 0, 0, 0},              // just left
+        {{0, 20}, 0, 0, 0},               // just below the last row
+        {{0, -32}, 0, 0, 0},              // just above row 0
+        {{-10.9f, 3.9f}, 17 * 17, 0, 3},  // truncated toward zero: (-10, 3)
+        {{1e30f, 0}, 0, 0, 0},            // far away draws nothing and does not overflow
+        {{NAN, -1e30f}, 0, 0, 0},
+    };
+    for (const auto& c : cases) checkClip(c);
+}
+
+TEST(ZVBlend, A32PixelImageAtMinusTenChangesOnly22By22) {
+    auto b = ZVPixelBuffer::pixelBufferWithSize({640, 480});
+    b->clearBuffer();
+    auto src = solid(32, 32, {9, 9, 9, 255});
+    b->drawBGRAImage(src.data(), 128, 32, 32, 1, {-10, -10});
+    int changed = 0;
+    for (int r = 0; r < 480; ++r)
+        for (int x = 0; x < 640; ++x) changed += at(*b, x, r)[3] != 0;
+    EXPECT_EQ(changed, 22 * 22);
+    EXPECT_EQ(at(*b, 21, 21)[3], 255);
+    EXPECT_EQ(at(*b, 22, 21)[3], 0);
+    // At (W - 5, 0): a 5-pixel-wide strip of 32 rows.
+    b->clearBuffer();
+    b->drawBGRAImage(src.data(), 128, 32, 32, 1, {635, 0});
+    changed = 0;
+    for (int r = 0; r < 480; ++r)
+        for (int x = 0; x < 640; ++x) changed += at(*b, x, r)[3] != 0;
+    EXPECT_EQ(changed, 5 * 32);
+}
+
+TEST(ZVBlend, SourceRowsFollowTheirOwnStrideAndEmptyImagesDrawNothing) {
+    auto b = ZVPixelBuffer::pixelBufferWithSize({4, 2});
+    b->clearBuffer();
+    // 2 × 2 pixels in rows of 12 bytes; the third pixel of each row must not be read.
+    std::vector<uint8_t> src(24, 0);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c) {
+            uint8_t* p = &src[r * 12 + c * 4];
+            p[0] = uint8_t(10 * r + c + 1);
+            p[3] = c < 2 ? 255 : 0;
+        }
+    b->drawBGRAImage(src.data(), 12, 2, 2, 1, {1, 0});
+    EXPECT_EQ(at(*b, 1, 0)[0], 1);
+    EXPECT_EQ(at(*b, 2, 0)[0], 2);
+    EXPECT_EQ(at(*b, 1, 1)[0], 11);
+    EXPECT_EQ(at(*b, 2, 1)[0], 12);
+    EXPECT_EQ(at(*b, 3, 0)[3], 0);
+    const auto before = std::vector<uint8_t>(b->baseAddress(), b->baseAddress() + b->bufferSize());
+    b->drawBGRAImage(src.data(), 12, 0, 2, 1, {0, 0});
+    b->drawBGRAImage(src.data(), 12, 2, -2, 1, {0, 0});
+    b->drawBGRAImage(nullptr, 12, 2, 2, 1, {0, 0});
+    EXPECT_EQ(before, std::vector<uint8_t>(b->baseAddress(), b->baseAddress() + b->bufferSize()));
+}

@@ -1,0 +1,221 @@
+// The pooled pixel buffer: pool per size, recycling, stride, flips, copies.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "Zorvan.h"
+#include "support/ZVTestSupport.h"
+
+namespace {
+// Every byte of the buffer, padding included, gets a value from its offset.
+void fillPattern(ZVPixelBuffer& b) {
+    uint8_t* p = b.baseAddress();
+    for (int32_t i = 0; i < b.bufferSize(); ++i) p[i] = static_cast<uint8_t>(i * 7 + i / 251);
+}
+
+std::vector<uint8_t> bytesOf(const ZVPixelBuffer& b) {
+    return std::vector<uint8_t>(b.baseAddress(), b.baseAddress() + b.bufferSize());
+}
+}  // namespace
+
+TEST(ZVPixelBuffer, StrideIsPaddedTo64BytesAndSizesFollowIt) {
+    for (float width : {1.f, 15.f, 16.f, 17.f, 640.f, 1366.f, 1920.f}) {
+        auto b = ZVPixelBuffer::pixelBufferWithSize({width, 3});
+        ASSERT_TRUE(b);
+        EXPECT_EQ(b->pixelsWidth(), static_cast<int32_t>(width));
+        EXPECT_EQ(b->pixelsHeight(), 3);
+        EXPECT_EQ(b->bytesPerRow() % 64, 0);
+        EXPECT_GE(b->bytesPerRow(), 4 * b->pixelsWidth());
+        EXPECT_LT(b->bytesPerRow(), 4 * b->pixelsWidth() + 64);
+        EXPECT_EQ(b->bytesPerRow(), ZVPixelBytesPerRow(b->pixelsWidth()));
+        EXPECT_EQ(b->bufferSize(), b->bytesPerRow() * 3);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(b->baseAddress()) % 64, 0u);
+    }
+    auto b = ZVPixelBuffer::pixelBufferWithSize({640, 480});
+    EXPECT_EQ(b->dataSize(), b->bufferSize());
+    EXPECT_GE(b->dataSize(), 1228800);
+    EXPECT_EQ(b->coreVideoPixelBuffer()->pixelFormatType(), 0x42475241u);
+}
+
+TEST(ZVPixelBuffer, PoolIsRemadeOnEachSizeChangeAndEarlierBuffersStayValid) {
+    ZVPixelBuffer::releaseSharedPixelBufferPool();
+    auto a = ZVPixelBuffer::pixelBufferWithSize({640, 480});
+    std::weak_ptr<ZVPixelBufferPool> first = ZVPixelBuffer::sharedPixelBufferPool();
+    auto b = ZVPixelBuffer::pixelBufferWithSize({800, 600});
+    std::weak_ptr<ZVPixelBufferPool> second = ZVPixelBuffer::sharedPixelBufferPool();
+    EXPECT_TRUE(first.expired());
+    auto c = ZVPixelBuffer::pixelBufferWithSize({640, 480});
+    EXPECT_TRUE(second.expired());
+    auto pool = ZVPixelBuffer::sharedPixelBufferPool();
+    EXPECT_EQ(pool->width(), 640u);
+    EXPECT_EQ(pool->height(), 480u);
+
+    // All three still hold their own memory of their own size.
+    for (auto* buf : {a.get(), b.get(), c.get()}) fillPattern(*buf);
+    EXPECT_EQ(b->pixelsWidth(), 800);
+    EXPECT_EQ(b->bufferSize(), ZVPixelBytesPerRow(800) * 600);
+    for (auto* buf : {a.get(), b.get(), c.get()}) {
+        auto expect = ZVPixelBuffer::pixelBufferWithSize(
+            {float(buf->pixelsWidth()), float(buf->pixelsHeight())});
+        fillPattern(*expect);
+        EXPECT_EQ(bytesOf(*buf), bytesOf(*expect));
+    }
+    // A buffer of a released pool goes away cleanly (its memory is freed, not pooled).
+    b.reset();
+}
+
+TEST(ZVPixelBuffer, FractionalSizesTruncateAndReuseThePool) {
+    auto a = ZVPixelBuffer::pixelBufferWithSize({640.9f, 480.2f});
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->pixelsWidth(), 640);
+    EXPECT_EQ(a->pixelsHeight(), 480);
+    auto pool = ZVPixelBuffer::sharedPixelBufferPool();
+    auto b = ZVPixelBuffer::pixelBufferWithSize({640, 480});
+    EXPECT_EQ(ZVPixelBuffer::sharedPixelBufferPool(), pool);
+    EXPECT_EQ(a->bytesPerRow(), b->bytesPerRow());
+}
+
+TEST(ZVPixelBuffer, BuffersAreRecycledAndTheFreeListIsBounded) {
+    ZVPixelBuffer::releaseSharedPixelBufferPool();
+    auto a = ZVPixelBuffer::pixelBufferWithSize({320, 200});
+    EXPECT_FALSE(a->coreVideoPixelBuffer()->wasRecycled());
+    uint8_t* memory = a->baseAddress();
+    a.reset();
+    auto b = ZVPixelBuffer::pixelBufferWithSize({320, 200});
+    EXPECT_TRUE(b->coreVideoPixelBuffer()->wasRecycled());
+    EXPECT_EQ(b->baseAddress(), memory);
+
+    // A burst: far more buffers out than the free list keeps.
+    std::vector<std::shared_ptr<ZVPixelBuffer>> burst;
+    for (size_t i = 0; i < 3 * kZVPixelBufferPoolFreeLimit; ++i)
+        burst.push_back(ZVPixelBuffer::pixelBufferWithSize({320, 200}));
+    burst.clear();
+    EXPECT_EQ(ZVPixelBuffer::sharedPixelBufferPool()->freeCount(), kZVPixelBufferPoolFreeLimit);
+}
+
+TEST(ZVPixelBuffer, BuffersMayBeTakenAndReturnedOnManyThreadsAtOnce) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 50; ++i) {
+                // Two sizes, so the pool is replaced under the others' feet.
+                ZVSize size = (i + t) % 2 ? ZVSize{64, 32} : ZVSize{32, 64};
+                auto b = ZVPixelBuffer::pixelBufferWithSize(size);
+                ASSERT_TRUE(b);
+                b->clearBuffer();
+                EXPECT_EQ(b->pixelsWidth(), int32_t(size.width));
+            }
+        });
+    for (auto& t : threads) t.join();
+}
+
+TEST(ZVPixelBuffer, FlipsAgreeOnPixelsAndDifferOnlyInPadding) {
+    for (int height : {1, 2, 5, 6}) {
+        SCOPED_TRACE(height);
+        // Width 17: 68 pixel bytes in a 128-byte row.
+        auto whole = ZVPixelBuffer::pixelBufferWithSize({17, float(height)});
+        auto contents = ZVPixelBuffer::pixelBufferWithSize({17, float(height)});
+        fillPattern(*whole);
+        fillPattern(*contents);
+        const auto before = bytesOf(*whole);
+        whole->flipImageData();
+        contents->flipBufferContents();
+        const int stride = whole->bytesPerRow();
+        const int pixelBytes = 4 * 17;
+        ASSERT_EQ(stride, 128);
+        for (int r = 0; r < height; ++r) {
+            const uint8_t* w = whole->baseAddress() + r * stride;
+            const uint8_t* c = contents->baseAddress() + r * stride;
+            const uint8_t* src = before.data() + (height - 1 - r) * stride;
+            const uint8_t* same = before.data() + r * stride;
+            EXPECT_EQ(0, std::memcmp(w, src, stride)) << "whole row " << r;
+            EXPECT_EQ(0, std::memcmp(c, src, pixelBytes)) << "pixels of row " << r;
+            EXPECT_EQ(0, std::memcmp(c + pixelBytes, same + pixelBytes, stride - pixelBytes))
+                << "padding of row " << r << " stays";
+        }
+        whole->flipImageData();
+        contents->flipBufferContents();
+        EXPECT_EQ(bytesOf(*whole), before);
+        EXPECT_EQ(bytesOf(*contents), before);
+    }
+}
+
+TEST(ZVPixelBuffer, FlipOfRowsWiderThanOneStackChunk) {
+    auto b = ZVPixelBuffer::pixelBufferWithSize({5000, 3});  // 20,000 pixel bytes a row
+    fillPattern(*b);
+    const auto before = bytesOf(*b);
+    b->flipBufferContents();
+    const int stride = b->bytesPerRow();
+    EXPECT_EQ(0, std::memcmp(b->baseAddress(), before.data() + 2 * stride, 20000));
+    EXPECT_EQ(0, std::memcmp(b->baseAddress() + stride, before.data() + stride, stride));
+    EXPECT_EQ(0, std::memcmp(b->baseAddress() + 2 * stride, before.data(), 20000));
+}
+
+TEST(ZVPixelBuffer, ClearCopyAndBufferReplacement) {
+    auto b = ZVPixelBuffer::pixelBufferWithSize({33, 7});
+    fillPattern(*b);
+    auto copy = b->copy();
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(typeid(*copy), typeid(ZVPixelBuffer));
+    EXPECT_NE(copy->baseAddress(), b->baseAddress());
+    EXPECT_EQ(bytesOf(*copy), bytesOf(*b));
+    b->clearBuffer();
+    EXPECT_EQ(bytesOf(*b), std::vector<uint8_t>(b->bufferSize(), 0));
+    EXPECT_NE(bytesOf(*copy), bytesOf(*b));
+
+    // The object owns what it is given and gives back what it had.
+    auto storage = ZVPixelBuffer::createPixelBufferWithSize({10, 10});
+    ZVPixelStorage* raw = storage.get();
+    b->setPixelBuffer(std::move(storage));
+    EXPECT_EQ(b->coreVideoPixelBuffer(), raw);
+    EXPECT_EQ(b->pixelsWidth(), 10);
+    b->setPixelBuffer(nullptr);
+    EXPECT_EQ(b->bufferSize(), 0);
+    EXPECT_EQ(b->baseAddress(), nullptr);
+    b->flipImageData();  // without a buffer every operation does nothing
+    b->flipBufferContents();
+    b->clearBuffer();
+}
+
+TEST(ZVPixelBuffer, LockAndBaseAddressBalance) {
+    auto b = ZVPixelBuffer::pixelBufferWithSize({8, 8});
+    b->lock();
+    EXPECT_EQ(b->coreVideoPixelBuffer()->lockCount(), 1);
+    EXPECT_NE(b->baseAddress(), nullptr);
+    EXPECT_EQ(b->coreVideoPixelBuffer()->lockCount(), 1);
+    b->unlock();
+    EXPECT_EQ(b->coreVideoPixelBuffer()->lockCount(), 0);
+}
+
+TEST(ZVPixelBuffer, ImageConversionFlipsTheReceiver) {
+    auto b = ZVPixelBuffer::pixelBufferWithSize({4, 3});
+    b->clearBuffer();
+    uint8_t* p = b->baseAddress();
+    p[0] = 10;                          // row 0: blue 10
+    p[2 * b->bytesPerRow() + 2] = 200;  // row 2: red 200
+    auto first = b->createRGBImageFromBufferData();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->format(), ZVImage::Format::BGRX);
+    EXPECT_EQ(first->width(), 4);
+    EXPECT_EQ(first->height(), 3);
+    EXPECT_EQ(first->colorSpace()->name(), "sRGB");
+    // After the flip the old last row is row 0, the image's top.
+    EXPECT_EQ(first->rgbaAt(0, 0), (std::array<uint8_t, 4>{200, 0, 0, 255}));
+    EXPECT_EQ(first->rgbaAt(0, 2), (std::array<uint8_t, 4>{0, 0, 10, 255}));
+    EXPECT_EQ(p[2], 200);
+    auto second = b->createRGBImageFromBufferData();
+    EXPECT_EQ(second->rgbaAt(0, 0), (std::array<uint8_t, 4>{0, 0, 10, 255}));
+    EXPECT_EQ(second->rgbaAt(0, 2), (std::array<uint8_t, 4>{200, 0, 0, 255}));
+}
+
+TEST(ZVPixelBuffer, Fclampf) {
+    EXPECT_EQ(fclampf(0.5f, 0, 1), 0.5f);
+    EXPECT_EQ(fclampf(2.5f, 0, 1), 1.0f);
+    EXPECT_EQ(fclampf(-1.0f, 0, 1), 0.0f);
+    EXPECT_EQ(fclampf(NAN, 0, 1), 0.0f);
+    EXPECT_EQ(fclampf(NAN, 3, 7), 3.0f);
+    EXPECT_EQ(fclampf(INFINITY, 0, 1), 1.0f);
+}

@@ -1,0 +1,126 @@
+// zorvan info: what a capture file or a recording package holds.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "Storage/ZVFomixFileReader.h"
+#include "ZVCommand.h"
+#include "Zorvan.h"
+
+namespace {
+const char* kName = "info";
+
+const char* signatureName(int32_t signature) {
+    switch (signature) {
+        case kZVFomixSignature:
+            return "current layout, this machine's byte order";
+        case kZVFomixEarlierSignature:
+            return "earlier layout, this machine's byte order";
+        case kZVFomixSwappedSignature:
+            return "current layout, other byte order";
+        case kZVFomixSwappedEarlierSignature:
+            return "earlier layout, other byte order";
+        default:
+            return "not accepted";
+    }
+}
+
+// Reads every record and prints what they hold; 0 when the file reads to its end.
+int describeCapture(const std::string& path) {
+    ZVFomixFileReader reader;
+    if (!reader.openFile(path)) return ZVCommandFail(kName, path + ": " + std::strerror(errno));
+    std::printf("capture file: %s (%llu bytes)\n", path.c_str(),
+                static_cast<unsigned long long>(reader.size()));
+    if (!reader.readHeader()) {
+        const bool unfinished = reader.header().signature == 0 && reader.size() >= 28;
+        return ZVCommandFail(kName, path + ": Unsupported FOMIX format" +
+                                        (unfinished ? " (its writer never finished; "
+                                                      "'zorvan repair' can mend it)"
+                                                    : ""));
+    }
+    const ZVFomixFileInfo& h = reader.header();
+    std::printf("signature: 0x%08X (%s)\n", static_cast<uint32_t>(h.signature),
+                signatureName(h.signature));
+    std::printf("duration: %.3f s\nframes: %u\nsize: %s\n", h.duration, h.frames,
+                ZVStringFromSize(h.initialDimensions).c_str());
+    uint32_t width = 0, height = 0;
+    if (!reader.canvasSize(width, height)) {
+        if (h.frames == 0) return 0;
+        return ZVCommandFail(kName, path + ": a picture of size " +
+                                        ZVStringFromSize(h.initialDimensions) + " cannot be read");
+    }
+    ZVFomixCanvas canvas;
+    canvas.pixelsWidth = width;
+    canvas.pixelsHeight = height;
+    canvas.bytesPerRow = static_cast<size_t>(ZVPixelBytesPerRow(width));
+    canvas.bufferSize = canvas.bytesPerRow * height;
+    std::vector<uint8_t> pixels(canvas.bufferSize);
+    canvas.base = pixels.data();
+
+    uint32_t records = 0, compressed = 0, withKeys = 0, unchanged = 0;
+    uint64_t blocks = 0, blockBytes = 0, stored = 0;
+    double first = 0, last = 0;
+    ZVFomixRecord record;
+    ZVFomixStep step;
+    while ((step = reader.readFrame(record, canvas, false)) == ZVFomixStep::Frame) {
+        const ZVFrameInfo& i = record.info;
+        if (records == 0) first = i.timestamp;
+        last = i.timestamp;
+        ++records;
+        compressed += (i.frameFlags & kZVFrameCompress) != 0;
+        withKeys += (i.frameFlags & kZVFrameHasKeyStrokes) != 0;
+        unchanged += i.blocks == 0;
+        blocks += i.blocks;
+        blockBytes += i.dataSize;
+        stored += record.endOffset - record.startOffset;
+    }
+    std::printf("records: %u (%u compressed, %u with key strokes, %u unchanged)\n", records,
+                compressed, withKeys, unchanged);
+    if (records) {
+        std::printf("timestamps: %.3f s to %.3f s\n", first, last);
+        std::printf("per record: %.1f blocks, %.0f bytes of block data, %.0f bytes stored\n",
+                    double(blocks) / records, double(blockBytes) / records,
+                    double(stored) / records);
+    }
+    if (step != ZVFomixStep::End || reader.position() != reader.size()) {
+        const char* why = step == ZVFomixStep::ShortPayload ? "the file ends inside it"
+                          : step == ZVFomixStep::End        ? "the file ends inside it"
+                                                            : reader.problem().c_str();
+        return ZVCommandFail(
+            kName, ZVFormat("%s: record %u cannot be read: %s", path.c_str(), records + 1, why));
+    }
+    if (records != h.frames)
+        return ZVCommandFail(kName, ZVFormat("%s: the header counts %u frames, the file holds %u",
+                                             path.c_str(), h.frames, records));
+    return 0;
+}
+
+int run(const std::vector<std::string>& args) {
+    if (args.size() != 1) return ZVCommandFail(kName, "expects one PATH (see --help)");
+    const std::string& path = args[0];
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return ZVCommandFail(kName, path + ": " + std::strerror(errno));
+    auto recording = ZVFomixXManager::initWithFile(path);
+    if (!recording->isPackage()) return describeCapture(path);
+    std::fputs(ZVDescribeFomixX(*recording).c_str(), stdout);
+    if (auto video = recording->pathForResource(ZVFomixXResourceVideo)) {
+        std::printf("\n");
+        if (stat(video->c_str(), &st) == 0) return describeCapture(*video);
+    }
+    return 0;
+}
+
+const ZVCommand::Registration reg(
+    {kName, "describe a capture file or a recording package",
+     "usage: zorvan info PATH\n\n"
+     "PATH is a capture file (.fomix) or a recording package (.fomixx).\n"
+     "For a capture file: its header (signature and byte order, duration, frames, picture\n"
+     "size) and a summary of its frame records, read to the end. For a package: its\n"
+     "tracks, files and properties, then its capture file as above.\n"
+     "Exits with 1 when something cannot be read.\n",
+     run});
+}  // namespace
