@@ -24,6 +24,7 @@
 #include "Pipeline/ZVWorker.h"
 #include "Platform/X11/ZVDisplayLink.h"
 #include "Platform/X11/ZVX11HostInput.h"
+#include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixFormat.h"
 #include "Storage/ZVFomixIO.h"
 #include "Storage/ZVFomixRepair.h"

@@ -9,6 +9,7 @@
 
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVValue.h"
+#include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixXManager.h"
 
 namespace {
@@ -113,7 +114,17 @@ std::string ZVDescribeFomixX(const ZVFomixXManager& recording) {
             out += "no file\n";
         } else {
             listed.insert(file);
-            out += file + ", " + sizeOf(path + "/" + file) + "\n";
+            std::string size = sizeOf(path + "/" + file);
+            out += file + ", " + size;
+            // The cursor list is ours to read; how many images it holds is worth a glance.
+            if (type == ZVFomixXManager::typeForResource(ZVFomixXResourceCursors) &&
+                size != "missing") {
+                std::string error;
+                auto cursors = ZVCursorListFile::read(path + "/" + file, &error);
+                out += cursors ? ZVFormat(", %zu cursor images", cursors->size())
+                               : ", unreadable: " + error;
+            }
+            out += "\n";
         }
         for (const auto& [key, value] : *track.dictItems())
             if (!isTrackKey(key)) out += "    " + key + " = " + ZVDescribeValue(value) + "\n";

@@ -1,0 +1,204 @@
+// The cursor list file: what the recorder's list becomes on disk in a package, how it comes
+// back, and that a damaged file is refused with a reason instead of reaching the frames.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "Storage/ZVCursorListFile.h"
+#include "Storage/ZVFomixXManager.h"
+#include "Video/ZVMovieFrame.h"
+#include "support/ZVTestSupport.h"
+
+using zvtest::TempDir;
+
+namespace {
+
+// A square cursor of one opaque BGRA colour, as the recorder keeps it.
+ZVCursorEntry solidCursor(int32_t id, int side, uint8_t b, uint8_t g, uint8_t r) {
+    auto pixels = std::make_shared<std::vector<uint8_t>>();
+    for (int i = 0; i < side * side; ++i) pixels->insert(pixels->end(), {b, g, r, 0xFF});
+    ZVCursorEntry e;
+    e.id = id;
+    e.info.size = static_cast<int32_t>(pixels->size());
+    e.info.bytesPerRow = side * 4;
+    e.info.bounds = ZVRect{{0, 0}, {static_cast<float>(side), static_cast<float>(side)}};
+    e.info.hotSpot = ZVPoint{0, 0};
+    e.info.depth = 32;
+    e.info.components = 4;
+    e.info.bitsPerComponent = 8;
+    e.data = std::move(pixels);
+    return e;
+}
+
+template <typename T>
+void swapField(T& field) {
+    auto* b = reinterpret_cast<uint8_t*>(&field);
+    std::reverse(b, b + sizeof(T));
+}
+
+// The record as a machine of the other byte order would have written it.
+ZVCursorInfo otherByteOrder(ZVCursorInfo info) {
+    swapField(info.size);
+    swapField(info.bytesPerRow);
+    swapField(info.bounds.origin.x);
+    swapField(info.bounds.origin.y);
+    swapField(info.bounds.size.width);
+    swapField(info.bounds.size.height);
+    swapField(info.hotSpot.x);
+    swapField(info.hotSpot.y);
+    swapField(info.depth);
+    swapField(info.components);
+    swapField(info.bitsPerComponent);
+    return info;
+}
+
+void expectSameList(const std::vector<ZVCursorEntry>& a, const std::vector<ZVCursorEntry>& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].id, b[i].id) << i;
+        EXPECT_EQ(std::memcmp(&a[i].info, &b[i].info, sizeof(ZVCursorInfo)), 0) << i;
+        ASSERT_TRUE(a[i].data && b[i].data) << i;
+        EXPECT_EQ(*a[i].data, *b[i].data) << i;
+    }
+}
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(ZVCursorListFile, RoundTripThroughThePackage) {
+    TempDir dir;
+    auto package = ZVFomixXManager::initWithFile(dir.file("rec.fomixx"));
+    package->createFomixX();
+    auto path = package->createPathForPackageResource(ZVFomixXResourceCursors);
+    ASSERT_TRUE(path);
+    EXPECT_EQ(*path, package->path() + "/cursors.dat");
+
+    std::vector<ZVCursorEntry> cursors = {
+        solidCursor(0, 2, 0, 0, 255), solidCursor(1, 16, 255, 0, 0), solidCursor(2, 1, 0, 255, 0)};
+    cursors[1].info.hotSpot = ZVPoint{7.5f, 3.25f};
+    std::string error;
+    ASSERT_TRUE(ZVCursorListFile::write(*path, cursors, &error)) << error;
+
+    // On disk: a binary property list of {"Id", "Info", "Data"} dictionaries, in order.
+    std::string bytes = readBytes(*path);
+    EXPECT_EQ(bytes.substr(0, 8), "bplist00");
+    auto plist = ZVValue::fromPropertyList(bytes.data(), bytes.size());
+    ASSERT_TRUE(plist && plist->isArray());
+    ASSERT_EQ(plist->size(), 3u);
+    const ZVValue& second = (*plist->arrayItems())[1];
+    EXPECT_EQ(second.get("Id")->intValue(), 1);
+    EXPECT_EQ(second.get("Id")->kind(), ZVValue::Kind::Integer);
+    EXPECT_EQ(second.get("Info")->data()->size(), 44u);
+    EXPECT_EQ(second.get("Data")->data()->size(), 16u * 16u * 4u);
+
+    auto back = ZVCursorListFile::read(*package->pathForResource(ZVFomixXResourceCursors), &error);
+    ASSERT_TRUE(back) << error;
+    expectSameList(cursors, *back);
+
+    // An empty list is a list too.
+    ASSERT_TRUE(ZVCursorListFile::write(*path, {}));
+    auto none = ZVCursorListFile::read(*path);
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->empty());
+}
+
+TEST(ZVCursorListFile, ReadCursorsDrawIntoFrames) {
+    TempDir dir;
+    ZVCursorEntry native = solidCursor(0, 2, 0, 0, 255);   // red
+    ZVCursorEntry foreign = solidCursor(1, 2, 255, 0, 0);  // blue, from the other byte order
+    foreign.info = otherByteOrder(foreign.info);
+    ASSERT_TRUE(ZVCursorListFile::write(dir.file("cursors.dat"), {native, foreign}));
+    std::string error;
+    auto cursors = ZVCursorListFile::read(dir.file("cursors.dat"), &error);
+    ASSERT_TRUE(cursors) << error;
+    ASSERT_EQ(cursors->size(), 2u);
+
+    auto frame = ZVMovieFrame::movieFrameWithSize(ZVSize{8, 8});
+    ASSERT_TRUE(frame);
+    for (int y = 0; y < 8; ++y)
+        std::memset(frame->baseAddress() + y * frame->bytesPerRow(), 0, 8 * 4);
+    // Hot spot at the top-left corner; y counts from the bottom, memory rows from the top.
+    frame->drawCursor((*cursors)[0], ZVPoint{1, 7});
+    frame->drawCursor((*cursors)[1], ZVPoint{5, 3});
+    auto pixel = [&](int x, int row) {
+        const uint8_t* p = frame->baseAddress() + row * frame->bytesPerRow() + x * 4;
+        return std::vector<uint8_t>(p, p + 4);
+    };
+    EXPECT_EQ(pixel(1, 1), (std::vector<uint8_t>{0, 0, 255, 255}));
+    EXPECT_EQ(pixel(2, 2), (std::vector<uint8_t>{0, 0, 255, 255}));
+    EXPECT_EQ(pixel(5, 5), (std::vector<uint8_t>{255, 0, 0, 255}));
+    EXPECT_EQ(pixel(0, 0), (std::vector<uint8_t>{0, 0, 0, 0}));
+}
+
+TEST(ZVCursorListFile, DamagedFilesAreRefusedWithTheirName) {
+    TempDir dir;
+    std::vector<ZVCursorEntry> good = {solidCursor(0, 4, 1, 2, 3), solidCursor(1, 4, 4, 5, 6)};
+    const std::string whole = [&] {
+        auto v = ZVCursorListFile::toPropertyList(good).toBinaryPropertyList();
+        return std::string(v.begin(), v.end());
+    }();
+
+    // Every prefix and every single-byte change of a good file: refused or read, never a
+    // crash, and a refusal always says which file.
+    const std::string path = dir.file("cursors.dat");
+    size_t refused = 0;
+    for (size_t cut = 0; cut < whole.size(); ++cut) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << whole.substr(0, cut);
+        std::string error;
+        auto r = ZVCursorListFile::read(path, &error);
+        EXPECT_FALSE(r) << cut;
+        EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+        refused += !r;
+    }
+    EXPECT_EQ(refused, whole.size());
+    for (size_t at = 0; at < whole.size(); ++at) {
+        std::string changed = whole;
+        changed[at] = static_cast<char>(changed[at] ^ 0x5A);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << changed;
+        std::string error;
+        auto r = ZVCursorListFile::read(path, &error);
+        if (!r) {
+            EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+            continue;
+        }
+        // What is read back is consistent enough to draw safely.
+        for (const auto& c : *r) {
+            ASSERT_TRUE(c.data);
+            uint32_t size = static_cast<uint32_t>(c.info.size);
+            EXPECT_TRUE(size == c.data->size() || __builtin_bswap32(size) == c.data->size());
+        }
+    }
+
+    // Not a file at all.
+    std::string error;
+    EXPECT_FALSE(ZVCursorListFile::read(dir.file("missing.dat"), &error));
+    EXPECT_EQ(error, dir.file("missing.dat") + ": No such file or directory");
+    EXPECT_FALSE(ZVCursorListFile::read(dir.path(), &error));
+    EXPECT_EQ(error, dir.path() + ": not a regular file");
+}
+
+TEST(ZVCursorListFile, EntriesMustMatchTheirRecord) {
+    ZVCursorEntry e = solidCursor(5, 2, 1, 1, 1);
+    // A null data pointer is written as no pixels; a record that still claims 16 bytes
+    // is refused when read back.
+    ZVCursorEntry empty = e;
+    empty.data.reset();
+    auto list = ZVCursorListFile::toPropertyList({empty});
+    EXPECT_EQ((*list.arrayItems())[0].get("Data")->data()->size(), 0u);
+    std::string error;
+    EXPECT_FALSE(ZVCursorListFile::fromPropertyList(list, &error));
+    EXPECT_NE(error.find("holds 0"), std::string::npos) << error;
+
+    // Identifiers are kept as they are, in the order given, negative ones included.
+    e.id = -3;
+    auto back = ZVCursorListFile::fromPropertyList(ZVCursorListFile::toPropertyList({e, e}));
+    ASSERT_TRUE(back);
+    EXPECT_EQ((*back)[0].id, -3);
+    EXPECT_EQ(back->size(), 2u);
+}
