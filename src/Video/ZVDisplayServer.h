@@ -81,6 +81,11 @@ class ZVDisplayServer {
     // The pointer position in desktop space. Any thread.
     virtual ZVPoint mouseLocation() = 0;
 
+    // A rectangle in the server's own coordinates (the X11 root window: origin top-left,
+    // y down), as users type it, in desktop space. A server whose own space is the desktop
+    // space keeps the default. Any thread.
+    virtual ZVRect desktopRectFromNative(const ZVRect& native) { return native; }
+
     // A picture of one window: the client window itself, or with shadow its frame (the
     // top-level window the window manager put around it), clipped to the screen; nullopt
     // for an unmapped or unknown window. Any thread.

@@ -22,6 +22,7 @@ class ZVScreen {
     // The first screen whose number equals `number`; nullptr for none. Any thread.
     static std::shared_ptr<ZVScreen> screenByNumber(int64_t number);
 
+    // A screen for one entry of the display list. Any thread.
     explicit ZVScreen(ZVDisplayDescription description) : _description(std::move(description)) {}
 
     // The frame in desktop space, when the list was made. Any thread.

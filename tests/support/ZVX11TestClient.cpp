@@ -95,11 +95,15 @@ void X11TestClient::destroyWindow(uint32_t window) {
 
 void X11TestClient::setRootCursor(int glyph) {
     if (!_c) return;
-    uint32_t cursor = xcb_generate_id(_c);
-    xcb_create_glyph_cursor(_c, cursor, _cursorFont, _cursorFont, static_cast<uint16_t>(glyph),
-                            static_cast<uint16_t>(glyph + 1), 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF);
+    // One cursor per glyph, kept: showing a glyph again shows the same cursor (and the
+    // server gives it its old serial), as a program that keeps its cursors does.
+    uint32_t& cursor = _glyphCursors[glyph];
+    if (!cursor) {
+        cursor = xcb_generate_id(_c);
+        xcb_create_glyph_cursor(_c, cursor, _cursorFont, _cursorFont, static_cast<uint16_t>(glyph),
+                                static_cast<uint16_t>(glyph + 1), 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF);
+    }
     xcb_change_window_attributes(_c, _root, XCB_CW_CURSOR, &cursor);
-    xcb_free_cursor(_c, cursor);
     sync();
 }
 

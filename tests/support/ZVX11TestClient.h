@@ -3,6 +3,7 @@
 // a connection of its own (DISPLAY from the fixture). All of it is synchronous: each call
 // returns after the server has done it.
 #include <cstdint>
+#include <map>
 #include <vector>
 
 typedef struct xcb_connection_t xcb_connection_t;
@@ -57,6 +58,7 @@ class X11TestClient {
     uint32_t _visual = 0;
     uint32_t _gc = 0;
     uint32_t _cursorFont = 0;
+    std::map<int, uint32_t> _glyphCursors;  // glyph -> cursor id
 };
 
 }  // namespace zvtest

@@ -22,9 +22,7 @@ namespace {
 std::string waylandRefusal() {
     const char* wl = std::getenv("WAYLAND_DISPLAY");
     const char* type = std::getenv("XDG_SESSION_TYPE");
-    if ((wl && *wl) || (type && std::strcmp(type, "wayland") == 0))
-        return "Zorvan cannot read the screen of a Wayland session (Xwayland shows only "
-               "black); log in to an X11 session to record";
+    if ((wl && *wl) || (type && std::strcmp(type, "wayland") == 0)) return kZVX11WaylandRefusal;
     return {};
 }
 
@@ -65,6 +63,7 @@ ZVX11Connection* ZVX11Connection::forThisThread(std::string* whyNot) {
         }
     }
     if (whyNot) whyNot->clear();
+    tConnection->drainEvents();
     return tConnection.get();
 }
 
@@ -97,6 +96,7 @@ ZVX11Connection::ZVX11Connection(xcb_connection_t* c, int screenNumber)
         if (auto* r =
                 xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr)) {
             _hasXFixes = r->major_version >= 4;
+            _xfixesFirstEvent = xcb_get_extension_data(c, &xcb_xfixes_id)->first_event;
             free(r);
         }
     }
@@ -117,6 +117,16 @@ ZVX11Connection::ZVX11Connection(xcb_connection_t* c, int screenNumber)
 ZVX11Connection::~ZVX11Connection() {
     releaseShm();
     if (_c) xcb_disconnect(_c);
+}
+
+void ZVX11Connection::drainEvents() {
+    if (!cursor.eventsSelected) return;  // nothing is sent unasked otherwise
+    while (xcb_generic_event_t* ev = xcb_poll_for_event(_c)) {
+        if (_hasXFixes &&
+            (ev->response_type & 0x7f) == _xfixesFirstEvent + XCB_XFIXES_CURSOR_NOTIFY)
+            cursor.known = false;
+        free(ev);
+    }
 }
 
 xcb_atom_t ZVX11Connection::atom(const char* name) {

@@ -10,6 +10,11 @@
 #include <memory>
 #include <string>
 
+// Why a Wayland session is refused.
+inline constexpr const char* kZVX11WaylandRefusal =
+    "Zorvan cannot read the screen of a Wayland session (Xwayland shows only black); log in "
+    "to an X11 session to record";
+
 class ZVX11Connection {
   public:
     // The thread's connection, opened on first use and opened again after the server
@@ -20,14 +25,18 @@ class ZVX11Connection {
     // The reason no connection can be made, or empty. Any thread.
     static std::string unavailableReason();
 
+    // Detaches the SHM segment and closes the connection. Owning thread (at its end).
     ~ZVX11Connection();
     ZVX11Connection(const ZVX11Connection&) = delete;
     ZVX11Connection& operator=(const ZVX11Connection&) = delete;
 
+    // The connection, its screen and root window. Owning thread only.
     xcb_connection_t* xcb() const { return _c; }
     xcb_screen_t* screen() const { return _screen; }
     xcb_window_t root() const { return _screen->root; }
 
+    // Which extensions the server offers (XFixes 4 and RandR 1.5 at least). Owning thread
+    // only.
     bool hasShm() const { return _hasShm; }
     bool hasXFixes() const { return _hasXFixes; }
     bool hasRandR15() const { return _hasRandR15; }
@@ -51,6 +60,21 @@ class ZVX11Connection {
     };
     const Shm* shmFor(size_t bytes);
 
+    // What this connection knows of the cursor. Once cursor events are selected, the
+    // server tells the connection of every change, so the serial and visibility are
+    // fetched again only after one (see ZVX11CursorSerial). Owning thread only.
+    struct CursorState {
+        bool eventsSelected = false;
+        bool known = false;  // serial and hidden describe the cursor shown now
+        uint32_t serial = 0;
+        bool hidden = true;
+    };
+    CursorState cursor;
+
+    // Reads what the server sent unasked: cursor-change events (which make `cursor`
+    // unknown) and errors of requests nobody waits for. Owning thread only.
+    void drainEvents();
+
   private:
     explicit ZVX11Connection(xcb_connection_t* c, int screenNumber);
     void releaseShm();
@@ -64,6 +88,7 @@ class ZVX11Connection {
     bool _shmBroken = false;  // an attach failed once: never try again on this connection
     int _bitsPerPixel = 32;
     bool _msbFirst = false;
+    uint8_t _xfixesFirstEvent = 0;
     Shm _shm;
     struct Atoms;
     std::unique_ptr<Atoms> _atoms;

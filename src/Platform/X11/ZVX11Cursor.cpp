@@ -44,16 +44,42 @@ std::optional<ZVCursorImage> ZVX11GetCursorImage(ZVX11Connection& c) {
         ZVX11UnpremultiplyCursor(xcb_xfixes_get_cursor_image_cursor_image(r), n, img.pixels.data());
     } else {
         img.width = img.height = 0;
+        img.pixels.clear();
     }
     free(r);
+    // The image is the cursor shown now, unless a change was announced meanwhile (the
+    // next drain forgets it again).
+    c.cursor.serial = img.serial;
+    c.cursor.hidden = img.isHidden();
+    c.cursor.known = c.cursor.eventsSelected;
     return img;
 }
 
+namespace {
+// The serial and visibility of the cursor shown now: from the connection's knowledge while
+// no change was announced, else from a fresh image. False when no image can be had.
+bool refreshCursorState(ZVX11Connection& c) {
+    if (!c.hasXFixes()) return false;
+    if (!c.cursor.eventsSelected) {
+        // Selected before the image is fetched, so no change can fall between the two.
+        xcb_xfixes_select_cursor_input(c.xcb(), c.root(),
+                                       XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+        c.cursor.eventsSelected = true;
+        c.cursor.known = false;
+    }
+    c.drainEvents();
+    if (c.cursor.known) return true;
+    auto img = ZVX11GetCursorImage(c);  // updates the state
+    return img.has_value();
+}
+}  // namespace
+
 uint32_t ZVX11CursorSerial(ZVX11Connection& c) {
-    // The serial travels with the image; the image of a cursor is small (a few KB), so
-    // one request per call is cheaper than keeping an event queue in step.
-    auto img = ZVX11GetCursorImage(c);
-    return img ? img->serial : 0;
+    return refreshCursorState(c) ? c.cursor.serial : 0;
+}
+
+bool ZVX11CursorVisible(ZVX11Connection& c) {
+    return refreshCursorState(c) && !c.cursor.hidden;
 }
 
 std::optional<std::pair<int32_t, int32_t>> ZVX11PointerPosition(ZVX11Connection& c) {

@@ -11,10 +11,12 @@ class ZVX11Connection;
 // is missing or the server refuses. Owning thread of `c`.
 std::optional<ZVCursorImage> ZVX11GetCursorImage(ZVX11Connection& c);
 
-// The cursor serial without fetching pixels when the server has told this connection of
-// a change since the last call; otherwise the remembered one. 0 when unknown. Owning
-// thread of `c`.
+// The cursor serial, and whether the cursor has visible pixels. The first call asks the
+// server to announce cursor changes to `c`; after that the pixels are fetched only when a
+// change was announced, so a call per tick costs no round trip while the cursor stays.
+// 0 / false when XFixes is missing. Owning thread of `c`.
 uint32_t ZVX11CursorSerial(ZVX11Connection& c);
+bool ZVX11CursorVisible(ZVX11Connection& c);
 
 // The pointer position in root space; nullopt when the pointer is on another screen or
 // the request failed. Owning thread of `c`.

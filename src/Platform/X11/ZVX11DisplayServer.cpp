@@ -76,8 +76,8 @@ uint32_t ZVX11DisplayServer::cursorSeed() {
 }
 
 bool ZVX11DisplayServer::isCursorVisible() {
-    auto img = currentCursor();
-    return img && !img->isHidden();
+    ZVX11Connection* c = ZVX11Connection::forThisThread();
+    return c && ZVX11CursorVisible(*c);
 }
 
 ZVPoint ZVX11DisplayServer::mouseLocation() {
@@ -87,6 +87,15 @@ ZVPoint ZVX11DisplayServer::mouseLocation() {
     auto list = monitors(false);
     if (!pos || list.empty()) return {};
     return ZVX11DesktopPointFromRoot(list.front(), pos->first, pos->second);
+}
+
+ZVRect ZVX11DisplayServer::desktopRectFromNative(const ZVRect& native) {
+    auto list = monitors(false);
+    if (list.empty()) return native;
+    const ZVX11Monitor& p = list.front();
+    return ZVMakeRect(native.origin.x - static_cast<float>(p.rootX),
+                      static_cast<float>(p.rootY + p.height) - native.origin.y - native.size.height,
+                      native.size.width, native.size.height);
 }
 
 std::optional<ZVRawImage> ZVX11DisplayServer::windowImage(int32_t window, bool withShadow) {

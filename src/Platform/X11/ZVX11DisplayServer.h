@@ -17,6 +17,7 @@ class ZVX11DisplayServer : public ZVDisplayServer {
     uint32_t cursorSeed() override;
     bool isCursorVisible() override;
     ZVPoint mouseLocation() override;
+    ZVRect desktopRectFromNative(const ZVRect& native) override;
     std::optional<ZVRawImage> windowImage(int32_t window, bool withShadow) override;
 
     // Forgets the cached monitor list, so the next read asks the server. Any thread.

@@ -1,0 +1,137 @@
+// ZVSnap's own rules against a scripted display server: the order of pieces, the skipped
+// inactive display, the alert for a display that cannot be read. The same reads run against
+// Xvfb in test_x11; this fake only makes the failure paths deterministic.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Zorvan.h"
+#include "support/ZVTestSupport.h"
+
+namespace {
+
+// Two displays side by side; each read fills its piece with the display's own byte.
+class ScriptedServer : public ZVDisplayServer {
+  public:
+    std::string reason;  // non-empty: reads throw
+    bool rightActive = true;
+    std::vector<std::pair<uint32_t, ZVRect>> reads;  // display, display-space rect
+
+    std::string unavailableReason() override { return reason; }
+    std::vector<ZVDisplayDescription> displays() override {
+        ZVDisplayDescription left, right;
+        left.displayID = 7;
+        left.frame = ZVMakeRect(0, 0, 100, 50);
+        left.primary = left.online = left.active = true;
+        right.displayID = 9;
+        right.frame = ZVMakeRect(100, 10, 60, 30);
+        right.online = true;
+        right.active = rightActive;
+        right.productName = "Panel";
+        return {left, right};
+    }
+    std::vector<ZVDisplayDescription> cachedDisplays() override { return displays(); }
+    bool readDisplayRect(uint32_t id, const ZVRect& rect, uint8_t* bottomLeft, uint32_t stride,
+                         uint32_t maxRows, uint32_t maxBytesPerRow) override {
+        reads.emplace_back(id, rect);
+        for (uint32_t r = 0; r < maxRows && r < uint32_t(rect.size.height); ++r)
+            std::memset(bottomLeft + size_t(r) * stride, int(id),
+                        std::min<uint32_t>(maxBytesPerRow, uint32_t(rect.size.width) * 4));
+        return true;
+    }
+    std::optional<ZVCursorImage> currentCursor() override { return std::nullopt; }
+    uint32_t cursorSeed() override { return 0; }
+    bool isCursorVisible() override { return false; }
+    ZVPoint mouseLocation() override { return {}; }
+    std::optional<ZVRawImage> windowImage(int32_t, bool) override { return std::nullopt; }
+};
+
+class ZVSnapScripted : public ::testing::Test {
+  protected:
+    void SetUp() override { ZVDisplayServer::setShared(server); }
+    void TearDown() override { ZVDisplayServer::setShared(nullptr); }
+    std::shared_ptr<ScriptedServer> server = std::make_shared<ScriptedServer>();
+};
+
+uint8_t byteAt(const ZVPixelBuffer& b, int c, int r) {
+    return b.baseAddress()[size_t(r) * b.bytesPerRow() + 4 * size_t(c)];
+}
+
+}  // namespace
+
+TEST_F(ZVSnapScripted, PiecesGoToDisplaySpaceAndTheirOffsets) {
+    // Desktop (90, 20, 20, 25): LEFT x 90..100 y 20..45, RIGHT x 100..110 y 20..40.
+    const ZVRect rect = ZVMakeRect(90, 20, 20, 25);
+    auto buf = ZVPixelBuffer::initWithSize(rect.size);
+    std::memset(buf->baseAddress(), 0xAB, size_t(buf->bufferSize()));
+    auto snap = ZVSnap::initWithCaptureRect(rect);
+    snap->lockFocus();
+    snap->readRectToBuffer(*buf);
+    EXPECT_FALSE(snap->captureRectLiesOnActiveDisplays());
+    snap->unlockFocus();
+    ASSERT_EQ(server->reads.size(), 2u);
+    EXPECT_EQ(server->reads[0].first, 7u);
+    EXPECT_EQ(server->reads[0].second, ZVMakeRect(90, 5, 10, 25));  // 50 - 20 - 25 = 5
+    EXPECT_EQ(server->reads[1].first, 9u);
+    EXPECT_EQ(server->reads[1].second, ZVMakeRect(0, 0, 10, 20));  // 30 - (20 - 10) - 20 = 0
+    EXPECT_EQ(byteAt(*buf, 0, 0), 7);
+    EXPECT_EQ(byteAt(*buf, 9, 24), 7);
+    EXPECT_EQ(byteAt(*buf, 10, 0), 9);
+    EXPECT_EQ(byteAt(*buf, 19, 19), 9);
+    EXPECT_EQ(byteAt(*buf, 19, 20), 0xAB);  // above RIGHT: on no display
+}
+
+TEST_F(ZVSnapScripted, InactiveDisplayIsNotRead) {
+    server->rightActive = false;
+    auto buf = ZVPixelBuffer::initWithSize({20, 10});
+    std::memset(buf->baseAddress(), 0xAB, size_t(buf->bufferSize()));
+    auto snap = ZVSnap::initWithCaptureRect(ZVMakeRect(95, 15, 20, 10));
+    snap->lockFocus();
+    snap->readRectToBuffer(*buf);
+    EXPECT_FALSE(snap->captureRectLiesOnActiveDisplays());
+    snap->unlockFocus();
+    ASSERT_EQ(server->reads.size(), 1u);
+    EXPECT_EQ(byteAt(*buf, 4, 0), 7);
+    EXPECT_EQ(byteAt(*buf, 5, 0), 0xAB);
+    auto right = ZVScreen::screenByNumber(9);
+    ASSERT_TRUE(right);
+    EXPECT_TRUE(right->isOnline());
+    EXPECT_FALSE(right->isActive());
+    EXPECT_EQ(right->localizedName(), std::optional<std::string>("Panel"));
+    EXPECT_EQ(screenNameForDisplay(7), std::nullopt);
+}
+
+TEST_F(ZVSnapScripted, UnreadableDisplaysAlertAndTheStillPictureGoesOn) {
+    server->reason = "the display went away";
+    zvtest::AlertCapture alerts;
+    zvtest::LogCapture log;
+    auto img = ZVSnap::snapFromRect(ZVMakeRect(90, 20, 20, 25), false);
+    ASSERT_TRUE(img);  // the picture is still made, black where nothing was read
+    EXPECT_EQ(img->rgbaAt(0, 0), (std::array<uint8_t, 4>{0, 0, 0, 255}));
+    auto a = alerts.alerts();
+    ASSERT_EQ(a.size(), 2u);
+    EXPECT_EQ(a[0].first, "the display went away");
+    EXPECT_EQ(a[0].second,
+              "Orvell was unable to read pixel data from screen #7 due to OpenGL "
+              "initialization error");
+    EXPECT_NE(a[1].second.find("#9 "), std::string::npos);
+    // The tick's read logs instead of raising an alert.
+    auto buf = ZVPixelBuffer::initWithSize({20, 25});
+    auto snap = ZVSnap::initWithCaptureRect(ZVMakeRect(90, 20, 20, 25));
+    snap->lockFocus();
+    snap->readRectToBuffer(*buf);
+    snap->unlockFocus();
+    EXPECT_EQ(alerts.alerts().size(), 2u);
+    EXPECT_TRUE(log.contains("the display went away"));
+}
+
+TEST_F(ZVSnapScripted, NoCursorImageMeansNoCursorRecord) {
+    ZVCursorInfo info = ORVGetCurrentCursorDataSize();
+    EXPECT_EQ(info.size, 0);
+    uint8_t byte = 0;
+    EXPECT_EQ(ORVGetCurrentCursor(&info, &byte), kORVCursorFailure);
+    EXPECT_EQ(ORVGetCurrentCursor(nullptr, &byte), kORVCursorFailure);
+    EXPECT_TRUE(ZVSnap::snapFromRect(ZVMakeRect(0, 0, 8, 8), true));
+    EXPECT_EQ(ZVSnap::snapFromRect(ZVMakeRect(0, 0, 0, 8), false), nullptr);
+    EXPECT_EQ(ZVSnap::GrabWindow(5, false), nullptr);
+}

@@ -1,0 +1,126 @@
+// The pure parts of the X11 layer: EDID names, geometry strings, cursor unpacking, the row
+// copy, and the refusal of a Wayland session.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "Platform/X11/ZVEDID.h"
+#include "Platform/X11/ZVX11Connection.h"
+#include "Platform/X11/ZVX11Cursor.h"
+#include "Platform/X11/ZVX11Geometry.h"
+#include "Platform/X11/ZVX11ScreenReader.h"
+
+namespace {
+
+std::vector<uint8_t> edid(const char* descriptorText, uint8_t tag = 0xFC, size_t slot = 1) {
+    std::vector<uint8_t> b(128, 0);
+    const uint8_t header[8] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+    std::memcpy(b.data(), header, 8);
+    b[54] = 0x01;  // a detailed timing in the first slot
+    b[55] = 0x1d;
+    uint8_t* d = b.data() + 54 + 18 * slot;
+    d[3] = tag;
+    std::memset(d + 5, ' ', 13);
+    std::memcpy(d + 5, descriptorText, std::min<size_t>(13, std::strlen(descriptorText)));
+    return b;
+}
+
+}  // namespace
+
+TEST(ZVEDID, ProductNameFromTheMonitorNameDescriptor) {
+    struct Case {
+        std::vector<uint8_t> bytes;
+        std::optional<std::string> name;
+    } cases[] = {
+        {edid("ZV Panel 27\n"), "ZV Panel 27"},
+        {edid("ABCDEFGHIJKLMNOP"), "ABCDEFGHIJKLM"},  // 13 bytes at most
+        {edid("Wide   \n"), "Wide"},
+        {edid("Serial 123\n", 0xFF), std::nullopt},  // a serial-number descriptor
+        {edid("Last slot\n", 0xFC, 3), "Last slot"},
+        {edid("\n"), std::nullopt},
+        {std::vector<uint8_t>(127, 0), std::nullopt},  // short
+        {std::vector<uint8_t>(128, 0), std::nullopt},  // no header
+    };
+    for (auto& c : cases) EXPECT_EQ(ZVEDIDProductName(c.bytes.data(), c.bytes.size()), c.name);
+    EXPECT_EQ(ZVEDIDProductName(nullptr, 128), std::nullopt);
+}
+
+TEST(ZVX11Geometry, ParsesWidthHeightAndOffsets) {
+    auto g = ZVParseX11Geometry("640x480+100+50");
+    ASSERT_TRUE(g);
+    EXPECT_EQ(g->width, 640);
+    EXPECT_EQ(g->height, 480);
+    EXPECT_EQ(g->x, 100);
+    EXPECT_EQ(g->y, 50);
+    g = ZVParseX11Geometry("1x1+-20+-0");
+    ASSERT_TRUE(g);
+    EXPECT_EQ(g->x, -20);
+    for (const char* bad :
+         {"", "640x480", "640x480+1", "0x10+0+0", "10x0+0+0", "-5x10+0+0", "640X480+0+0",
+          "640x480+0+0 ", "99999x1+0+0", "32768x1+0+0", "1x1+0+40000", "1x1+0+0+0", "axb+0+0"})
+        EXPECT_FALSE(ZVParseX11Geometry(bad)) << bad;
+    EXPECT_TRUE(ZVParseX11Geometry("32767x32767+32767+-32767"));
+}
+
+TEST(ZVX11Cursor, UnpremultipliesAndMasksSignExtension) {
+    // Xlib hands the words out sign-extended in longs; only the low 32 bits count.
+    const int64_t fromXlib[] = {int64_t(0xFFFFFFFF80402010), 0x00000000, 0x7F7F7F7F,
+                                int64_t(0xFFFFFFFFFF102030)};
+    uint32_t words[4];
+    for (int i = 0; i < 4; ++i) words[i] = uint32_t(fromXlib[i] & 0xffffffff);
+    uint8_t out[16];
+    ZVX11UnpremultiplyCursor(words, 4, out);
+    // Alpha 0x80 with premultiplied 0x40, 0x20, 0x10: straight 0x7F/0x80 of each doubled.
+    EXPECT_EQ(out[3], 0x80);
+    EXPECT_EQ(out[2], 0x80);  // red 0x40 * 255 / 128, rounded
+    EXPECT_EQ(out[1], 0x40);
+    EXPECT_EQ(out[0], 0x20);
+    for (int i = 4; i < 8; ++i) EXPECT_EQ(out[i], 0);  // transparent stays all zero
+    EXPECT_EQ(out[8], 0xFF);                           // alpha 0x7F, colour 0x7F: full intensity
+    EXPECT_EQ(out[11], 0x7F);
+    EXPECT_EQ((std::vector<uint8_t>(out + 12, out + 16)),
+              (std::vector<uint8_t>{0x30, 0x20, 0x10, 0xFF}));
+}
+
+TEST(ZVX11Cursor, HiddenMeansNoCoverage) {
+    ZVCursorImage img;
+    img.width = img.height = 2;
+    img.pixels.assign(16, 0);
+    EXPECT_TRUE(img.isHidden());
+    img.pixels[7] = 1;
+    EXPECT_FALSE(img.isHidden());
+    EXPECT_TRUE(ZVCursorImage{}.isHidden());
+}
+
+TEST(ZVX11ScreenReader, CopyReversesRowsAndSetsTheFourthByte) {
+    // Two rows of two pixels, B G R X with X = 0 as the server sends them.
+    const uint8_t src[16] = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, 0};
+    uint8_t dst[2 * 12];
+    std::memset(dst, 0xAB, sizeof dst);
+    // Bottom-up: the top source row goes to the highest destination row.
+    ZVX11CopyOpaqueRows(src, 8, dst + 12, -12, 2, 2, false);
+    const uint8_t want[24] = {7, 8, 9, 255, 10, 11, 12, 255, 0xAB, 0xAB, 0xAB, 0xAB,
+                              1, 2, 3, 255, 4,  5,  6,  255, 0xAB, 0xAB, 0xAB, 0xAB};
+    EXPECT_EQ(std::memcmp(dst, want, sizeof want), 0);
+    // A server that sends the most significant byte first: X R G B.
+    const uint8_t msb[4] = {0, 3, 2, 1};
+    uint8_t one[4];
+    ZVX11CopyOpaqueRows(msb, 4, one, 4, 1, 1, true);
+    EXPECT_EQ((std::vector<uint8_t>(one, one + 4)), (std::vector<uint8_t>{1, 2, 3, 255}));
+}
+
+TEST(ZVX11Connection, RefusesAWaylandSession) {
+    const char* saved = std::getenv("WAYLAND_DISPLAY");
+    std::string keep = saved ? saved : "";
+    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    std::string why;
+    EXPECT_EQ(ZVX11Connection::forThisThread(&why), nullptr);
+    EXPECT_EQ(why, kZVX11WaylandRefusal);
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("XDG_SESSION_TYPE", "wayland", 1);
+    EXPECT_EQ(ZVX11Connection::unavailableReason(), kZVX11WaylandRefusal);
+    unsetenv("XDG_SESSION_TYPE");
+    if (saved) setenv("WAYLAND_DISPLAY", keep.c_str(), 1);
+}

@@ -1,0 +1,73 @@
+// zorvan snapshot: a still picture of the screen, or of a rectangle of it, as a PNG file.
+#include <cstring>
+
+#include "Platform/X11/ZVX11Geometry.h"
+#include "ZVCommand.h"
+#include "Zorvan.h"
+
+namespace {
+
+constexpr const char* kName = "snapshot";
+
+// The bounding box of every display: what a snapshot without --rect shows.
+ZVRect wholeDesktop() {
+    ZVRect box;
+    bool first = true;
+    for (auto& s : ZVScreen::screens()) {
+        const ZVRect f = s->frame();
+        if (first) {
+            box = f;
+            first = false;
+            continue;
+        }
+        const float x0 = std::min(box.minX(), f.minX()), y0 = std::min(box.minY(), f.minY());
+        const float x1 = std::max(box.maxX(), f.maxX()), y1 = std::max(box.maxY(), f.maxY());
+        box = ZVMakeRect(x0, y0, x1 - x0, y1 - y0);
+    }
+    return box;
+}
+
+int run(const std::vector<std::string>& args) {
+    std::string out, geometry;
+    bool cursor = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--cursor") {
+            cursor = true;
+        } else if ((a == "--rect" || a == "-o") && i + 1 < args.size()) {
+            (a == "-o" ? out : geometry) = args[++i];
+        } else {
+            return ZVCommandFail(kName, "unexpected argument '" + a + "' (see --help)");
+        }
+    }
+    if (out.empty()) return ZVCommandFail(kName, "no output file given (-o OUT.png)");
+    auto server = ZVDisplayServer::shared();
+    if (std::string why = server->unavailableReason(); !why.empty())
+        return ZVCommandFail(kName, why);
+    ZVRect rect;
+    if (!geometry.empty()) {
+        auto g = ZVParseX11Geometry(geometry);
+        if (!g) return ZVCommandFail(kName, "'" + geometry + "' is not a rectangle WxH+X+Y");
+        rect = server->desktopRectFromNative(
+            ZVMakeRect(float(g->x), float(g->y), float(g->width), float(g->height)));
+    } else {
+        rect = wholeDesktop();
+        if (rect.isEmpty()) return ZVCommandFail(kName, "the X server shows no display");
+    }
+    auto image = ZVSnap::snapFromRect(rect, cursor);
+    if (!image) return ZVCommandFail(kName, "the screen could not be read");
+    if (!image->writePNG(out)) return ZVCommandFail(kName, "cannot write '" + out + "'");
+    return 0;
+}
+
+const ZVCommand::Registration reg(
+    {kName, "save a picture of the screen as a PNG file",
+     "usage: zorvan snapshot [--rect WxH+X+Y] [--cursor] -o OUT.png\n\n"
+     "Saves a picture of the whole desktop, or of the rectangle given in X11 geometry\n"
+     "(width x height + left + top, in root-window pixels), as a PNG file.\n\n"
+     "  --rect WxH+X+Y  the rectangle; parts on no monitor come out black\n"
+     "  --cursor        draw the mouse cursor into the picture\n"
+     "  -o OUT.png      the file to write\n",
+     run});
+
+}  // namespace
