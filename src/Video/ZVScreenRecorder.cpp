@@ -109,10 +109,15 @@ void ZVScreenRecorder::pause(bool paused) {
         _displayLink->stop();
         _prevPauseTime.store(ZVAbsoluteTimeGetCurrent(), std::memory_order_relaxed);
     } else {
+        // The span is taken out before the link runs again, so no tick stamps a frame with
+        // it. Resuming a recorder that was stopped rather than paused adds nothing.
+        double pausedAt = _prevPauseTime.exchange(0, std::memory_order_relaxed);
+        if (pausedAt > 0) {
+            _pauseTime.store(_pauseTime.load(std::memory_order_relaxed) +
+                                 (ZVAbsoluteTimeGetCurrent() - pausedAt),
+                             std::memory_order_relaxed);
+        }
         _displayLink->start();
-        double span = ZVAbsoluteTimeGetCurrent() - _prevPauseTime.load(std::memory_order_relaxed);
-        _pauseTime.store(_pauseTime.load(std::memory_order_relaxed) + span,
-                         std::memory_order_relaxed);
     }
     waitForLink(!paused);
 }

@@ -74,11 +74,11 @@ double ZVRecordingSession::elapsed() const {
     return _started ? ZVAbsoluteTimeGetCurrent() - _startedAt : 0;
 }
 
-bool ZVRecordingSession::writerFailed() const {
+std::string ZVRecordingSession::writerFailure() const {
     for (auto& track : _tracks) {
-        if (track->writerStopped()) return true;
+        if (track->writerStopped()) return track->writerFailure();
     }
-    return false;
+    return {};
 }
 
 std::string ZVRecordingSession::stop() {

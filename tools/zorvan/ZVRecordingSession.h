@@ -24,9 +24,9 @@ class ZVRecordingSession {
     void start();
     // Seconds since start. Any thread.
     double elapsed() const;
-    // True when a writer stopped on its own (a failed write): the recording must end.
-    // Main thread.
-    bool writerFailed() const;
+    // Why a writer stopped on its own (a failed write), or empty; the recording must end
+    // when it is not. Main thread.
+    std::string writerFailure() const;
     // Stops the recorders, waits for each writer's did-start, finalizes the writers,
     // waits until they stopped (draining the main run loop meanwhile) and stores what the
     // package keeps. One clear line when something could not be stored. Main thread.

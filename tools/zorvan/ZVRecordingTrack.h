@@ -33,6 +33,9 @@ class ZVRecordingTrack {
     virtual void finalizeWriter() = 0;
     // Whether the writer has posted did-stop. Any thread.
     virtual bool writerStopped() const = 0;
+    // Why the writer stopped before it was asked to (its file could not be written), or
+    // empty. Main thread, after writerStopped.
+    virtual std::string writerFailure() const = 0;
     // Writes what the package keeps about the track (start offset, side files). One clear
     // line when it cannot. Main thread, after the writer stopped.
     virtual std::string store(ZVFomixXManager& package) = 0;

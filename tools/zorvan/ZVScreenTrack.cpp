@@ -82,6 +82,11 @@ std::string ZVScreenTrack::store(ZVFomixXManager& package) {
     return {};
 }
 
+std::string ZVScreenTrack::writerFailure() const {
+    std::string why = _writer ? _writer->failureReason() : std::string();
+    return why.empty() ? "the capture file could not be written" : why;
+}
+
 int32_t ZVScreenTrack::capturedFrames() const {
     return _recorder ? _recorder->capturedFrames() : 0;
 }

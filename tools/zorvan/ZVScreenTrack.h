@@ -26,6 +26,7 @@ class ZVScreenTrack : public ZVRecordingTrack {
     bool writerStarted() const override { return _writerStarted.load(); }
     void finalizeWriter() override;
     bool writerStopped() const override { return _writerStopped.load(); }
+    std::string writerFailure() const override;
     std::string store(ZVFomixXManager& package) override;
     std::string status(double elapsedSeconds) const override;
 

@@ -130,15 +130,12 @@ int run(const std::vector<std::string>& args) {
     const bool live = isatty(STDERR_FILENO);
     auto& loop = ZVRunLoop::main();
     double nextStatus = 0;
-    bool failed = false;
+    std::string failure;
     while (gStopSignal.load() == 0) {
         loop.runUntil([] { return gStopSignal.load() != 0; }, 0.05);
         double t = session->elapsed();
         if (o.duration > 0 && t >= o.duration) break;
-        if (session->writerFailed()) {
-            failed = true;
-            break;
-        }
+        if (failure = session->writerFailure(); !failure.empty()) break;
         if (live && t >= nextStatus) {
             std::fprintf(stderr, "\r%s\033[K", session->status().c_str());
             nextStatus = t + 0.25;
@@ -148,7 +145,7 @@ int run(const std::vector<std::string>& args) {
     error = session->stop();
     ZVSetSharedApplication(nullptr);
     if (live) std::fprintf(stderr, "\r%s\033[K\n", finalStatus.c_str());
-    if (failed) return ZVCommandFail(kName, "the capture file could not be written");
+    if (!failure.empty()) return ZVCommandFail(kName, failure);
     if (!error.empty()) return ZVCommandFail(kName, error);
     std::printf("%s\n", session->path().c_str());
     return 0;
