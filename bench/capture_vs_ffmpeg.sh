@@ -13,22 +13,10 @@ zorvan="$root/build/zorvan"
 command -v ffmpeg >/dev/null || { echo "capture_vs_ffmpeg: ffmpeg is missing" >&2; exit 1; }
 
 run=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-  rm -rf "$run"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1920x1080x24 +extension RANDR -extension SECURITY -nolisten tcp \
-  -noreset 3>"$run/display" >"$run/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 500); do [ -s "$run/display" ] && break; sleep 0.01; done
-[ -s "$run/display" ] || { echo "capture_vs_ffmpeg: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(cat "$run/display")"
-unset WAYLAND_DISPLAY XDG_SESSION_TYPE
-"$zorvan" scene >/dev/null 2>&1 &
-pids+=($!)
+. "$root/scripts/private-display.sh"
+trap 'zv_stop_all; rm -rf "$run"' EXIT
+zv_private_display "$run"
+zv_background "$zorvan" scene >/dev/null 2>&1
 sleep 1
 
 # CPU seconds (user + system) of one command and everything it started.

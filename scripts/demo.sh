@@ -16,28 +16,13 @@ out=${ZORVAN_DEMO_DIR:-$root/build/demo}
 mkdir -p "$out"
 rm -rf "$out/demo.fomixx" "$out/last-frame.png"
 run=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-  rm -rf "$run"
-}
-trap cleanup EXIT
+. "$root/scripts/private-display.sh"
+trap 'zv_stop_all; rm -rf "$run"' EXIT
 
 if [ -z "${DISPLAY:-}" ]; then
   echo "No desktop here: starting a private X server with an animated scene."
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 +extension RANDR -extension SECURITY -nolisten tcp \
-    -noreset 3>"$run/display" >"$run/xvfb.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 1000); do [ -s "$run/display" ] && break; sleep 0.01; done
-  if [ ! -s "$run/display" ]; then
-    echo "demo: Xvfb did not start:" >&2
-    cat "$run/xvfb.log" >&2
-    exit 1
-  fi
-  export DISPLAY=":$(cat "$run/display")"
-  unset WAYLAND_DISPLAY XDG_SESSION_TYPE
-  "$zorvan" scene >"$run/scene.log" 2>&1 &
-  pids+=($!)
+  zv_private_display "$run"
+  zv_background "$zorvan" scene >"$run/scene.log" 2>&1
   sleep 0.5
 fi
 
