@@ -70,8 +70,9 @@ class ZVFomixXManager {
     const std::string& path() const { return _filePath; }
 
     // Registers a new track of that kind in Info.plist and returns its full path (the file
-    // is not created); for the movie, "<package>/movie.mov". nullopt unless the package
-    // exists and has a track list. Any thread, one at a time.
+    // is not created); for the movie, "<package>/movie.mov", registering nothing. nullopt
+    // unless the package exists and (for a track) its track list could be read. Any
+    // thread, one at a time.
     std::optional<std::string> createPathForPackageResource(ZVFomixXResource kind);
     // Full path of the first listed track of that kind ("<package>/movie.mov" for the
     // movie); nullopt unless the package exists and lists one. Any thread, one at a time.

@@ -2,8 +2,10 @@
 // The per-frame record and the key-stroke entries that travel with every movie frame. The
 // record is stored byte for byte in the capture file, so its layout is fixed: 44 bytes, no
 // gaps, the double on a 4-byte boundary.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "Foundation/ZVGeometry.h"
 
@@ -23,6 +25,30 @@ inline constexpr int16_t kZVFrameCompress = 0x80;
 // mousePointerIndex when the cursor was hidden.
 inline constexpr uint32_t kZVNoCursorIndex = 0x7FFFFFFF;
 
+// A 64-bit float kept on a 4-byte boundary, as the record's layout wants it. It is read
+// and written by value only: a reference to a double at such an address would be
+// undefined behaviour (and is what test macros and std::min/max would otherwise bind).
+class ZVPackedDouble {
+  public:
+    ZVPackedDouble() = default;
+    constexpr ZVPackedDouble(double value) : _words(std::bit_cast<Words>(value)) {}
+    constexpr operator double() const { return std::bit_cast<double>(_words); }
+    constexpr ZVPackedDouble& operator=(double value) {
+        _words = std::bit_cast<Words>(value);
+        return *this;
+    }
+    constexpr ZVPackedDouble& operator+=(double d) { return *this = double(*this) + d; }
+    constexpr ZVPackedDouble& operator-=(double d) { return *this = double(*this) - d; }
+
+  private:
+    struct Words {
+        uint32_t w[2];
+    };
+    Words _words;
+};
+static_assert(sizeof(ZVPackedDouble) == 8 && alignof(ZVPackedDouble) == 4);
+static_assert(std::is_trivially_copyable_v<ZVPackedDouble>);
+
 #pragma pack(push, 4)
 struct ZVFrameInfo {
     uint32_t blocks;               // changed-pixel blocks in the stored record
@@ -30,7 +56,7 @@ struct ZVFrameInfo {
     ZVPoint mousePointerLocation;  // from the capture rectangle's bottom-left, y up
     ZVSize dimensions;             // the picture's size in pixels
     uint32_t mousePointerIndex;    // "Id" of the cursor shown; kZVNoCursorIndex when hidden
-    double timestamp;              // seconds since the recording started, pauses left out
+    ZVPackedDouble timestamp;      // seconds since the recording started, pauses left out
     int16_t keyCode;               // virtual key code of the key down, -1 for none
     int16_t frameFlags;            // kZVFrame... bits
     uint32_t flags;                // modifier flags, Cocoa layout
@@ -44,6 +70,7 @@ struct ZVKeyStroke {
 #pragma pack(pop)
 
 static_assert(sizeof(ZVFrameInfo) == 44);
+static_assert(std::is_trivially_copyable_v<ZVFrameInfo>);
 static_assert(offsetof(ZVFrameInfo, blocks) == 0);
 static_assert(offsetof(ZVFrameInfo, dataSize) == 4);
 static_assert(offsetof(ZVFrameInfo, mousePointerLocation) == 8);

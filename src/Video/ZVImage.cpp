@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <string_view>
 
 #include "Foundation/ZVLog.h"
 
@@ -92,10 +93,33 @@ bool pngHeaderSize(const uint8_t* bytes, size_t length, uint64_t* width, uint64_
     return true;
 }
 
+// The chunks that make the picture: header, palette, transparency, data, end. Every other
+// chunk (text, profiles, times) is dropped before decoding, so a damaged or hostile one
+// can never make the decoder allocate what it claims. False when a chunk claims more
+// bytes than the file holds.
+bool pictureChunks(const uint8_t* bytes, size_t length, std::vector<uint8_t>* out) {
+    out->assign(bytes, bytes + 8);
+    size_t offset = 8;
+    while (offset < length) {
+        if (length - offset < 12) return false;
+        const uint8_t* chunk = bytes + offset;
+        const size_t size = (size_t(chunk[0]) << 24) | (size_t(chunk[1]) << 16) |
+                            (size_t(chunk[2]) << 8) | chunk[3];
+        if (size > length - offset - 12) return false;
+        const std::string_view type(reinterpret_cast<const char*>(chunk + 4), 4);
+        if (type == "IHDR" || type == "PLTE" || type == "tRNS" || type == "IDAT" || type == "IEND")
+            out->insert(out->end(), chunk, chunk + 12 + size);
+        offset += 12 + size;
+        if (type == "IEND") break;
+    }
+    return true;
+}
+
 std::shared_ptr<ZVImage> readPNGBytes(const uint8_t* bytes, size_t length,
                                       const std::string& what) {
     uint64_t width = 0, height = 0;
-    if (!pngHeaderSize(bytes, length, &width, &height)) {
+    std::vector<uint8_t> picture;
+    if (!pngHeaderSize(bytes, length, &width, &height) || !pictureChunks(bytes, length, &picture)) {
         ZVLog("Could not read PNG image %s: not a PNG file", what.c_str());
         return nullptr;
     }
@@ -104,7 +128,7 @@ std::shared_ptr<ZVImage> readPNGBytes(const uint8_t* bytes, size_t length,
               static_cast<unsigned long long>(width), static_cast<unsigned long long>(height));
         return nullptr;
     }
-    ByteReader reader{bytes, length, 0};
+    ByteReader reader{picture.data(), picture.size(), 0};
     Surface surface(cairo_image_surface_create_from_png_stream(readBytes, &reader));
     return imageFromSurface(surface.get(), what);
 }

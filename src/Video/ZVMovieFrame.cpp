@@ -9,12 +9,6 @@
 #include "Video/ZVVideoAllocation.h"
 
 namespace {
-// The key's name as the key text shows it; a key without a name shows as the naming
-// functions print a missing name.
-std::string keyName(int16_t keyCode) {
-    return SRStringForKeyCode(keyCode).value_or(std::string(kSRMissingKeyName));
-}
-
 // Reverses the four bytes of one 4-byte field (integer or float) in place.
 template <typename T>
 void reverseField(T& field) {
@@ -60,12 +54,13 @@ const std::string& ZVMovieFrame::keyStrokesString() {
         ZVKeyStroke stroke;
         std::memcpy(&stroke, _keyStrokes.data() + offset, sizeof stroke);
         if (stroke.keyCode == -1) continue;
-        std::string separator;
-        if (stroke.modifierFlags != 0 && (stroke.modifierFlags & kZVKeyStrokeModifierMask)) {
-            text += " " + SRStringForCocoaModifierFlags(stroke.modifierFlags);
-            separator = " ";
-        }
-        text += keyName(static_cast<int16_t>(stroke.keyCode)) + separator;
+        // Glyphs of the modifiers (none for Caps Lock or Function alone), then the name.
+        const std::string key = SRStringForCocoaModifierFlagsAndKeyCode(
+            stroke.modifierFlags, static_cast<short>(stroke.keyCode));
+        if (stroke.modifierFlags & kZVKeyStrokeModifierMask)
+            text += " " + key + " ";
+        else
+            text += key;
     }
     _keyStrokesString = std::move(text);
     return *_keyStrokesString;

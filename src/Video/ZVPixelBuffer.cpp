@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
@@ -205,10 +206,16 @@ std::shared_ptr<ZVImage> ZVPixelBuffer::createRGBImageFromBufferData() {
     flipImageData();
     std::shared_ptr<const ZVColorSpace> colorSpace = CreateSystemColorSpace();
     if (!colorSpace) assertionFailure(this, "CGColorSpace creation failure");
-    std::shared_ptr<ZVImage> image =
-        ZVImage::create(pixelsWidth(), pixelsHeight(), ZVImage::Format::BGRX, baseAddress(),
-                        static_cast<size_t>(bytesPerRow()), std::move(colorSpace));
-    if (!image) assertionFailure(this, "CGBitmapContextCreate failure");
+    // The picture is read straight from the buffer's rows: there must be some.
+    if (!baseAddress() || pixelsWidth() <= 0 || pixelsHeight() <= 0)
+        assertionFailure(this, "CGBitmapContextCreate failure");
+    std::shared_ptr<ZVImage> image;
+    try {
+        image = ZVImage::create(pixelsWidth(), pixelsHeight(), ZVImage::Format::BGRX, baseAddress(),
+                                static_cast<size_t>(bytesPerRow()), std::move(colorSpace));
+    } catch (const std::bad_alloc&) {
+    }
+    if (!image) assertionFailure(this, "CGBitmapContextCreateImage failure");
     return image;
 }
 

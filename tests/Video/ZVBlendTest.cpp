@@ -5,15 +5,13 @@
 #include <cstring>
 #include <vector>
 
+#include "Video/ZVPixelTestSupport.h"
 #include "Zorvan.h"
 
 namespace {
-using Pixel = std::array<uint8_t, 4>;
-
-Pixel at(const ZVPixelBuffer& b, int x, int row) {
-    const uint8_t* p = b.baseAddress() + row * b.bytesPerRow() + 4 * x;
-    return {p[0], p[1], p[2], p[3]};
-}
+using zvtest::bytesOf;
+using zvtest::Pixel;
+constexpr auto at = zvtest::pixelAt;
 
 void fill(ZVPixelBuffer& b, Pixel value) {
     uint8_t* base = b.baseAddress();
@@ -55,6 +53,7 @@ TEST(ZVBlend, OpacityIsClampedAndNaNCountsAsZero) {
     EXPECT_EQ(blendOne(dst, src, 2.5f), blendOne(dst, src, 1.0f));
     EXPECT_EQ(blendOne(dst, src, 1.0f), (Pixel{200, 150, 100, 255}));
     for (float o : {0.0f, -1.0f, NAN}) EXPECT_EQ(blendOne(dst, src, o), dst) << o;
+    EXPECT_EQ(fclampf(NAN, 3, 7), 3.0f);  // NaN takes the lower bound
     // Opacity scales the alpha before it is cut to a byte: 255 × 0.5 = 127.
     EXPECT_EQ(blendOne({0, 0, 0, 0}, {0, 0, 0, 255}, 0.5f),
               blendOne({0, 0, 0, 0}, {0, 0, 0, 127}, 1));

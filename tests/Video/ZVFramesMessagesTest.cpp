@@ -98,3 +98,20 @@ TEST(FramesMessages, FailedBufferRaises) {
                   std::vector<std::string>{"CVPixelBufferPoolCreate() failed with error -6681"});
     }
 }
+
+TEST(FramesMessages, ImageOfABufferWithoutPixelsFailsItsAssertion) {
+    auto b = ZVPixelBuffer::pixelBufferWithSize({4, 4});
+    b->setPixelBuffer(nullptr);
+    zvtest::LogCapture log;
+    try {
+        b->createRGBImageFromBufferData();
+        ADD_FAILURE() << "no exception";
+    } catch (const ZVException& e) {
+        EXPECT_EQ(e.name(), "ZVInternalInconsistencyException");
+        EXPECT_EQ(e.reason(), "CGBitmapContextCreate failure");
+    }
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("-[ZVPixelBuffer createRGBImageFromBufferData]"),
+              std::string::npos);
+    EXPECT_NE(log.lines()[0].find("Video/ZVPixelBuffer"), std::string::npos);
+}

@@ -97,7 +97,21 @@ TEST(ZVImage, BadFilesAndSizesGiveNothing) {
     const uint8_t truncated[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0};
     EXPECT_EQ(ZVImage::readPNGData(truncated, sizeof truncated), nullptr);
     EXPECT_EQ(ZVImage::readPNGData(nullptr, 0), nullptr);
-    EXPECT_EQ(log.lines().size(), 4u);
+    // A text chunk that claims 2 GB: refused before the decoder would allocate it.
+    std::vector<uint8_t> claim(truncated, truncated + 8);
+    const uint8_t header[] = {0, 0, 0, 13, 'I', 'H', 'D', 'R', 0,    0,    0,    4,   0,
+                              0, 0, 3, 8,  2,   0,   0,   0,   0x3B, 0x96, 0x39, 0x91};
+    const uint8_t text[] = {0x7F, 0xFF, 0xFF, 0xF0, 't', 'E', 'X', 't', 'a', 'b'};
+    claim.insert(claim.end(), std::begin(header), std::end(header));
+    claim.insert(claim.end(), std::begin(text), std::end(text));
+    EXPECT_EQ(ZVImage::readPNGData(claim.data(), claim.size()), nullptr);
+    // A header claiming a huge picture.
+    std::vector<uint8_t> huge = claim;
+    huge.resize(8 + 25);
+    huge[16] = huge[20] = 0x40;
+    EXPECT_EQ(ZVImage::readPNGData(huge.data(), huge.size()), nullptr);
+    EXPECT_EQ(log.lines().size(), 6u);
+    EXPECT_TRUE(log.contains("is too large"));
     EXPECT_TRUE(log.contains(dir.file("not.png")));
 
     const uint8_t px[4] = {};

@@ -3,25 +3,19 @@
 
 #include <cstring>
 
+#include "Video/ZVPixelTestSupport.h"
 #include "Video/ZVVideoAllocation.h"
 #include "Zorvan.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
-using Pixel = std::array<uint8_t, 4>;
-
-Pixel at(const ZVPixelBuffer& b, int x, int row) {
-    const uint8_t* p = b.baseAddress() + row * b.bytesPerRow() + 4 * x;
-    return {p[0], p[1], p[2], p[3]};
-}
-
-std::vector<uint8_t> bytesOf(const ZVPixelBuffer& b) {
-    return std::vector<uint8_t>(b.baseAddress(), b.baseAddress() + b.bufferSize());
-}
+using zvtest::bytesOf;
+using zvtest::Pixel;
+constexpr auto at = zvtest::pixelAt;
 
 std::vector<uint8_t> strokes(std::initializer_list<ZVKeyStroke> entries) {
     std::vector<uint8_t> bytes(entries.size() * sizeof(ZVKeyStroke));
-    std::memcpy(bytes.data(), std::data(entries), bytes.size());
+    if (!bytes.empty()) std::memcpy(bytes.data(), std::data(entries), bytes.size());
     return bytes;
 }
 
@@ -147,7 +141,6 @@ TEST(ZVMovieFrame, KeyTextIsMadeOnceAndSetTextWins) {
 }
 
 TEST(ZVMovieFrame, KeyTextOfModifiedAndPlainKeys) {
-    if (SRStringForKeyCode(122) != "F1") GTEST_SKIP() << "key names not available";
     const uint32_t command = 0x100000, shift = 0x20000, control = 0x40000;
     const uint32_t capsLock = 0x10000, function = 0x800000;
     // Keys of the fixed name table, so the text does not depend on the keyboard layout.

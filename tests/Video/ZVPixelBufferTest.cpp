@@ -1,24 +1,23 @@
 // The pooled pixel buffer: pool per size, recycling, stride, flips, copies.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <thread>
 #include <vector>
 
+#include "Video/ZVPixelTestSupport.h"
 #include "Zorvan.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
+using zvtest::bytesOf;
+
 // Every byte of the buffer, padding included, gets a value from its offset.
 void fillPattern(ZVPixelBuffer& b) {
     uint8_t* p = b.baseAddress();
     for (int32_t i = 0; i < b.bufferSize(); ++i) p[i] = static_cast<uint8_t>(i * 7 + i / 251);
 }
 
-std::vector<uint8_t> bytesOf(const ZVPixelBuffer& b) {
-    return std::vector<uint8_t>(b.baseAddress(), b.baseAddress() + b.bufferSize());
-}
 }  // namespace
 
 TEST(ZVPixelBuffer, StrideIsPaddedTo64BytesAndSizesFollowIt) {
@@ -159,7 +158,7 @@ TEST(ZVPixelBuffer, ClearCopyAndBufferReplacement) {
     fillPattern(*b);
     auto copy = b->copy();
     ASSERT_TRUE(copy);
-    EXPECT_EQ(typeid(*copy), typeid(ZVPixelBuffer));
+    EXPECT_EQ(std::dynamic_pointer_cast<ZVMovieFrame>(copy), nullptr);
     EXPECT_NE(copy->baseAddress(), b->baseAddress());
     EXPECT_EQ(bytesOf(*copy), bytesOf(*b));
     b->clearBuffer();
@@ -178,16 +177,6 @@ TEST(ZVPixelBuffer, ClearCopyAndBufferReplacement) {
     b->flipImageData();  // without a buffer every operation does nothing
     b->flipBufferContents();
     b->clearBuffer();
-}
-
-TEST(ZVPixelBuffer, LockAndBaseAddressBalance) {
-    auto b = ZVPixelBuffer::pixelBufferWithSize({8, 8});
-    b->lock();
-    EXPECT_EQ(b->coreVideoPixelBuffer()->lockCount(), 1);
-    EXPECT_NE(b->baseAddress(), nullptr);
-    EXPECT_EQ(b->coreVideoPixelBuffer()->lockCount(), 1);
-    b->unlock();
-    EXPECT_EQ(b->coreVideoPixelBuffer()->lockCount(), 0);
 }
 
 TEST(ZVPixelBuffer, ImageConversionFlipsTheReceiver) {
@@ -209,13 +198,4 @@ TEST(ZVPixelBuffer, ImageConversionFlipsTheReceiver) {
     auto second = b->createRGBImageFromBufferData();
     EXPECT_EQ(second->rgbaAt(0, 0), (std::array<uint8_t, 4>{0, 0, 10, 255}));
     EXPECT_EQ(second->rgbaAt(0, 2), (std::array<uint8_t, 4>{200, 0, 0, 255}));
-}
-
-TEST(ZVPixelBuffer, Fclampf) {
-    EXPECT_EQ(fclampf(0.5f, 0, 1), 0.5f);
-    EXPECT_EQ(fclampf(2.5f, 0, 1), 1.0f);
-    EXPECT_EQ(fclampf(-1.0f, 0, 1), 0.0f);
-    EXPECT_EQ(fclampf(NAN, 0, 1), 0.0f);
-    EXPECT_EQ(fclampf(NAN, 3, 7), 3.0f);
-    EXPECT_EQ(fclampf(INFINITY, 0, 1), 1.0f);
 }

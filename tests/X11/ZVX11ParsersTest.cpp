@@ -6,11 +6,13 @@
 #include <cstring>
 #include <vector>
 
+#include "Platform/X11/ZVDisplayLink.h"
 #include "Platform/X11/ZVEDID.h"
 #include "Platform/X11/ZVX11Connection.h"
 #include "Platform/X11/ZVX11Cursor.h"
 #include "Platform/X11/ZVX11Geometry.h"
 #include "Platform/X11/ZVX11ScreenReader.h"
+#include "support/ZVTestSupport.h"
 
 namespace {
 
@@ -123,4 +125,14 @@ TEST(ZVX11Connection, RefusesAWaylandSession) {
     EXPECT_EQ(ZVX11Connection::unavailableReason(), kZVX11WaylandRefusal);
     unsetenv("XDG_SESSION_TYPE");
     if (saved) setenv("WAYLAND_DISPLAY", keep.c_str(), 1);
+}
+
+TEST(ZVX11Connection, NoDisplayLinkInAWaylandSession) {
+    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    zvtest::LogCapture log;
+    int32_t error = 0;
+    EXPECT_EQ(ZVDisplayLink::createWithActiveDisplays(&error), nullptr);
+    EXPECT_EQ(error, ZVDisplayLink::kInvalidDisplay);
+    EXPECT_TRUE(log.contains(kZVX11WaylandRefusal));
+    unsetenv("WAYLAND_DISPLAY");
 }

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "Foundation/ZVLog.h"
 #include "Video/ZVDisplayServer.h"
 
 // One start-to-stop of the link. The tick thread holds it, so it outlives a link that is
@@ -26,9 +27,12 @@ int64_t nanos(std::chrono::steady_clock::time_point t) {
 
 std::shared_ptr<ZVDisplayLink> ZVDisplayLink::createWithActiveDisplays(int32_t* error) {
     auto server = ZVDisplayServer::shared();
-    auto displays = server->unavailableReason().empty() ? server->displays()
-                                                        : std::vector<ZVDisplayDescription>{};
+    const std::string why = server->unavailableReason();
+    auto displays = why.empty() ? server->displays() : std::vector<ZVDisplayDescription>{};
     if (displays.empty()) {
+        // The caller logs the code; the reason is what a user can act on.
+        ZVLog("No display to follow: %s",
+              why.empty() ? "the X server shows no monitor" : why.c_str());
         if (error) *error = kInvalidDisplay;
         return nullptr;
     }

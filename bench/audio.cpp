@@ -1,0 +1,134 @@
+// Audio capture costs: the CPU that one second of 44.1 kHz stereo capture plus WAV
+// writing takes (from a synthetic device that produces frames in real time), and how fast
+// the WAV writer drains a backlog.
+#include <benchmark/benchmark.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "Zorvan.h"
+
+namespace {
+
+double processCpuSeconds() {
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double monotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// A capture device that produces 44.1 kHz stereo frames as the clock advances, up to its
+// buffer size, the way a sound card fills OpenAL's capture buffer.
+struct SyntheticDevice {
+    std::atomic<double> started{0};
+    std::atomic<int64_t> consumed{0};
+    int64_t available() const {
+        double s = started.load();
+        return s == 0 ? 0 : int64_t((monotonicSeconds() - s) * 44100) - consumed.load();
+    }
+} gDevice;
+
+const ZVOpenALProvider kSynthetic = {
+    [](const char*, uint32_t, int32_t, int32_t) -> void* { return &gDevice; },
+    [](void*) -> int32_t { return 0; },
+    [](void*) {
+        if (gDevice.started.load() == 0) gDevice.started.store(monotonicSeconds());
+    },
+    [](void*) {},
+    [](void*, int32_t, int32_t, int32_t* v) {
+        *v = int32_t(std::min<int64_t>(gDevice.available(), kSoundInputRecorderDefultSliceSize));
+    },
+    [](void*, void* buffer, int32_t frames) {
+        // A ramp, so the samples are not all zero pages.
+        auto* s = static_cast<int16_t*>(buffer);
+        for (int32_t i = 0; i < frames * 2; ++i) s[i] = int16_t(i * 13);
+        gDevice.consumed += frames;
+    },
+    [](void*) -> bool { return true; },
+};
+
+std::string scratchPath(const char* name) {
+    return std::string("/tmp/zorvan-bench-") + name;
+}
+
+// Waits for a stage's worker to end, then runs the delegate hand-offs it queued.
+void waitUntilEnded(const std::function<bool()>& launched) {
+    while (launched()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ZVRunLoop::main().runOnce();
+}
+
+void BM_CaptureAndWavWritingCpuPerSecond(benchmark::State& state) {
+    ZVOpenALSetProvider(&kSynthetic);
+    const double seconds = 3;
+    double cpu = 0, audio = 0;
+    for (auto _ : state) {
+        gDevice.started = 0;
+        gDevice.consumed = 0;
+        ZVQueue queue;
+        auto recorder = ZVSoundInputRecorder::initWithDevice("synthetic");
+        auto writer = ZVWavIO::wavIOForWriting(scratchPath("capture.wav"), recorder->format());
+        recorder->setDataDestination(&queue);
+        writer->setDataSource(&queue);
+        const double cpu0 = processCpuSeconds();
+        writer->start();
+        while (!writer->isRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        recorder->setSuspended(false);
+        recorder->start();
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        recorder->stop();
+        waitUntilEnded([&] { return recorder->isLaunched(); });
+        writer->finalize();
+        waitUntilEnded([&] { return writer->isLaunched(); });
+        cpu += processCpuSeconds() - cpu0;
+        audio += recorder->totalFramesRead() / 44100.0;
+    }
+    ZVOpenALSetProvider(ZVOpenALSoftProvider());
+    unlink(scratchPath("capture.wav").c_str());
+    state.counters["cpu_ms_per_audio_s"] = audio > 0 ? 1000 * cpu / audio : 0;
+    state.counters["cpu_percent"] = audio > 0 ? 100 * cpu / audio : 0;
+}
+BENCHMARK(BM_CaptureAndWavWritingCpuPerSecond)
+    ->Iterations(2)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+void BM_WavWriterBacklog(benchmark::State& state) {
+    const int64_t backlogBytes = state.range(0) << 20;
+    const ZVSoundFormat format{2, 16, 44100, kZVSoundFormatSignedInteger};
+    const int32_t frames = 4096;
+    for (auto _ : state) {
+        state.PauseTiming();
+        ZVQueue queue;
+        queue.setLimit(kZVQueueNoLimit);
+        for (int64_t made = 0; made < backlogBytes; made += frames * 4) {
+            auto p = ZVSoundPacket::soundPacketWithFormat(format, frames);
+            std::memset(p->baseAddres(), 0x33, size_t(p->bufferSize()));
+            queue.addObject(p);
+        }
+        auto writer = ZVWavIO::wavIOForWriting(scratchPath("backlog.wav"), format);
+        writer->setDataSource(&queue);
+        state.ResumeTiming();
+        writer->start();
+        while (!writer->isRunning() && writer->isLaunched())
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        writer->finalize();
+        waitUntilEnded([&] { return writer->isLaunched(); });
+    }
+    unlink(scratchPath("backlog.wav").c_str());
+    state.SetBytesProcessed(int64_t(state.iterations()) * backlogBytes);
+}
+BENCHMARK(BM_WavWriterBacklog)->Arg(64)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

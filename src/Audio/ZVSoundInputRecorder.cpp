@@ -1,0 +1,246 @@
+#include "Audio/ZVSoundInputRecorder.h"
+
+#include <cmath>
+#include <thread>
+
+#include "Audio/ZVAudioDevice.h"
+#include "Audio/ZVOpenALProvider.h"
+#include "Audio/ZVSoundPacket.h"
+#include "Foundation/ZVLog.h"
+#include "Pipeline/ZVNotificationNames.h"
+#include "Platform/Pulse/ZVPulseDevices.h"
+
+namespace {
+
+// The OpenAL calls through the provider of the moment; with none, each yields zero or
+// nothing, so opening fails with error 0.
+const ZVOpenALProvider* al() {
+    return ZVOpenALGetProvider();
+}
+
+void* alOpen(const char* name, uint32_t frequency, int32_t format, int32_t bufferSize) {
+    auto* p = al();
+    return p ? p->alcCaptureOpenDevice(name, frequency, format, bufferSize) : nullptr;
+}
+int32_t alError(void* device) {
+    auto* p = al();
+    return p ? p->alcGetError(device) : 0;
+}
+void alStart(void* device) {
+    if (auto* p = al()) p->alcCaptureStart(device);
+}
+void alStop(void* device) {
+    if (auto* p = al()) p->alcCaptureStop(device);
+}
+int32_t alFramesReady(void* device) {
+    int32_t frames = 0;
+    if (auto* p = al()) p->alcGetIntegerv(device, kZVALCCaptureSamples, 1, &frames);
+    return frames;
+}
+void alRead(void* device, void* buffer, int32_t frames) {
+    if (auto* p = al()) p->alcCaptureSamples(device, buffer, frames);
+}
+void alClose(void* device) {
+    if (auto* p = al()) p->alcCaptureCloseDevice(device);
+}
+
+// The rate as OpenAL takes it: truncated toward zero.
+uint32_t alFrequency(float rate) {
+    return rate >= 1 && rate < 4294967296.0f ? static_cast<uint32_t>(rate) : 0;
+}
+
+ZVSoundInputRecorderDelegateInformalProtocol gNoDelegate;
+
+}  // namespace
+
+std::vector<std::string> ZVSoundInputRecorder::availableDevices() {
+    return availableDevicesIsInput(true);
+}
+
+std::vector<std::string> ZVSoundInputRecorder::availableDevicesIsInput(bool input) {
+    auto devices = ZVPulseDevices::read(input);
+    return devices ? ZVAudioDeviceList::names(*devices) : std::vector<std::string>{};
+}
+
+uint32_t ZVSoundInputRecorder::deviceIdForDeviceName(const std::string& name, bool input) {
+    auto devices = ZVPulseDevices::read(input);
+    return devices ? ZVAudioDeviceList::idForName(*devices, name) : 0;
+}
+
+ZVSoundFormat ZVSoundInputRecorder::ZVSoundFormatForALFormat(int32_t alFormat, float sampleRate) {
+    // The four OpenAL capture formats; 8-bit sound is unsigned, 16-bit signed.
+    static constexpr struct {
+        int32_t code, channels, bits;
+        uint32_t flags;
+    } kFormats[] = {{0x1100, 1, 8, 0},
+                    {0x1101, 1, 16, kZVSoundFormatSignedInteger},
+                    {0x1102, 2, 8, 0},
+                    {0x1103, 2, 16, kZVSoundFormatSignedInteger}};
+    ZVSoundFormat f;  // unsupported codes: flags 0, no channels, no bits
+    f.sampleRate = sampleRate;
+    for (const auto& known : kFormats)
+        if (known.code == alFormat) f = {known.channels, known.bits, sampleRate, known.flags};
+    return f;
+}
+
+ZVSoundInputRecorder::ZVSoundInputRecorder(std::string deviceName, int32_t alFormat,
+                                           float frequency, int32_t sliceSize)
+    : _deviceName(std::move(deviceName)),
+      _sampleRate(frequency),
+      _framesInSlice(sliceSize),
+      _alFormat(alFormat),
+      _zvFormat(ZVSoundFormatForALFormat(alFormat, frequency)) {}
+
+std::shared_ptr<ZVSoundInputRecorder> ZVSoundInputRecorder::initWithDevice(
+    const std::string& deviceName, int32_t alFormat, float frequency, int32_t sliceSize) {
+    void* device = alOpen(deviceName.empty() ? nullptr : deviceName.c_str(), alFrequency(frequency),
+                          alFormat, sliceSize);
+    if (!device) {
+        ZVLog("Could not initialize input device: %d", alError(nullptr));
+        return nullptr;
+    }
+    std::shared_ptr<ZVSoundInputRecorder> r(
+        new ZVSoundInputRecorder(deviceName, alFormat, frequency, sliceSize));
+    {
+        ZVLockGuard g(r->_deviceLock);
+        r->_inputDevice = device;
+    }
+    ZVSoundInputRecorder* self = r.get();
+    auto delegate = [self] {
+        auto* d = self->delegate();
+        return d ? d : &gNoDelegate;
+    };
+    r->forwardToDelegate(ZVSoundInputRecorderShouldStartNotification, [=](const ZVNotification&) {
+        delegate()->ZVSoundInputRecorderShouldStart(self);
+    });
+    r->forwardToDelegate(ZVSoundInputRecorderWillStartNotification, [=](const ZVNotification&) {
+        delegate()->ZVSoundInputRecorderWillStart(self);
+    });
+    r->forwardToDelegate(ZVSoundInputRecorderDidStartNotification, [=](const ZVNotification&) {
+        delegate()->ZVSoundInputRecorderDidStart(self);
+    });
+    r->forwardToDelegate(ZVSoundInputRecorderDidStopNotification, [=](const ZVNotification&) {
+        delegate()->ZVSoundInputRecorderDidStop(self);
+    });
+    r->forwardToDelegate(
+        ZVSoundInputRecorderDidChangePauseStateNotification, [=](const ZVNotification& n) {
+            const ZVValue* state = n.userInfo.get(kZVPauseStateKey);
+            delegate()->ZVSoundInputRecorderDidChangePauseState(self, state && state->boolValue());
+        });
+    return r;
+}
+
+std::shared_ptr<ZVSoundInputRecorder> ZVSoundInputRecorder::initWithDevice(
+    const std::string& deviceName) {
+    return initWithDevice(deviceName, kSoundInputRecorderDefultFormat,
+                          kSoundInputRecorderDefultSampleRate, kSoundInputRecorderDefultSliceSize);
+}
+
+ZVSoundInputRecorder::~ZVSoundInputRecorder() {
+    // Only a recorder whose worker never ran still has its device; the worker holds the
+    // recorder until it has closed its own.
+    closeDevice();
+}
+
+void ZVSoundInputRecorder::closeDevice() {
+    ZVLockGuard g(_deviceLock);
+    if (!_inputDevice) return;
+    alStop(_inputDevice);
+    alClose(_inputDevice);
+    _inputDevice = nullptr;
+}
+
+void ZVSoundInputRecorder::start() {
+    {
+        ZVLockGuard g(_deviceLock);
+        if (!_inputDevice) return;  // recorded once already
+    }
+    if (!_worker.claimLaunch()) return;
+    post(ZVSoundInputRecorderShouldStartNotification);
+    _worker.launch(
+        owner(), [this] { soundInputReader(); },
+        [this] { post(ZVSoundInputRecorderDidStopNotification); }, [this] { stop(); });
+}
+
+void ZVSoundInputRecorder::startAtTime(double absoluteTime) {
+    _sync.setRealStartTime(absoluteTime);
+    start();
+}
+
+void ZVSoundInputRecorder::stop() {
+    if (_worker.stop()) post(ZVSoundInputRecorderShouldStopNotification);
+}
+
+void ZVSoundInputRecorder::pause(bool paused) {
+    {
+        // The worker checks the pause flag under this lock, so it never reads from a
+        // device that pause has just stopped.
+        ZVLockGuard g(_deviceLock);
+        if (!_inputDevice || !_worker.pause(paused)) return;
+        if (paused)
+            alStop(_inputDevice);
+        else
+            alStart(_inputDevice);
+    }
+    ZVValue info = ZVValue::dict();
+    info.set(kZVPauseStateKey, paused);
+    post(ZVSoundInputRecorderDidChangePauseStateNotification, std::move(info));
+}
+
+void ZVSoundInputRecorder::soundInputReader() {
+    // The device is closed however the worker leaves.
+    struct Closer {
+        ZVSoundInputRecorder* r;
+        ~Closer() { r->closeDevice(); }
+    } closer{this};
+
+    post(ZVSoundInputRecorderWillStartNotification);
+    _totalFramesRead.store(0, std::memory_order_relaxed);
+    {
+        ZVLockGuard g(_deviceLock);
+        alStart(_inputDevice);
+    }
+    // Capture already runs (the device keeps at most one slice); reading waits for the
+    // host to lift the suspension, so that recorders started together begin together.
+    while (_sync.isSuspended()) std::this_thread::sleep_for(ZVWorker::kSuspendSleep);
+
+    _worker.running();
+    _sync.markFirstActiveMoment();
+    post(ZVSoundInputRecorderDidStartNotification);
+    readLoop();
+    post(ZVSoundInputRecorderWillStopNotification);
+}
+
+void ZVSoundInputRecorder::readLoop() {
+    while (_worker.shouldContinue()) {
+        bool idle = true;
+        {
+            // Lock order: the device lock, then the destination's own lock.
+            ZVLockGuard g(_deviceLock);
+            const int32_t threshold = _framesInSlice - _safetyFramesInSilce.load();
+            if (!_worker.isPaused() && destination().canAcceptObject()) {
+                const int32_t ready = alFramesReady(_inputDevice);
+                if (ready > 0 && ready >= threshold) {
+                    // Everything ready at once, so each packet holds at least a slice less
+                    // the safety margin.
+                    auto packet = ZVSoundPacket::soundPacketWithFormat(_zvFormat, ready);
+                    if (!packet) {
+                        // The packet reported the failure; never read into a missing buffer.
+                        ZVLog(
+                            "ZVSoundInputRecorder: recording of \"%s\" ended: no packet "
+                            "for %d frames",
+                            _deviceName.c_str(), ready);
+                        break;
+                    }
+                    alRead(_inputDevice, packet->baseAddres(), ready);
+                    _totalFramesRead.fetch_add(ready, std::memory_order_relaxed);
+                    destination().addObject(std::move(packet));
+                    idle = false;
+                }
+            }
+        }
+        // Sleeping outside the lock: a mutex is not fair, and a worker that slept while
+        // holding it would take it straight back and keep pause waiting indefinitely.
+        if (idle) std::this_thread::sleep_for(ZVWorker::kIdleSleep);
+    }
+}

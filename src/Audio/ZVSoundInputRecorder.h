@@ -1,0 +1,108 @@
+#pragma once
+// Records one audio input device into sound packets through the OpenAL capture calls.
+// The device is opened at creation and started by the worker, which then holds back its
+// first read while the recorder is suspended, so that several recorders start in step;
+// startOffsetTime tells how late reading began after the time given to startAtTime.
+//
+// Threads: the caller configures, starts, stops, pauses and lifts the suspension; the
+// worker reads. Every call on the capture device after opening is made under _deviceLock.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Audio/ZVSoundFormat.h"
+#include "Foundation/ZVMutex.h"
+#include "Pipeline/ZVDelegates.h"
+#include "Pipeline/ZVStage.h"
+#include "Pipeline/ZVSyncStart.h"
+#include "Pipeline/ZVWorker.h"
+
+inline constexpr int32_t kSoundInputRecorderDefultFormat = 0x1103;  // 16-bit stereo
+inline constexpr float kSoundInputRecorderDefultSampleRate = 44100.0f;
+inline constexpr int32_t kSoundInputRecorderDefultSliceSize = 4096;
+
+class ZVSoundInputRecorder : public ZVStage {
+  public:
+    // The input devices' names, the default first. Any thread; asks the audio server.
+    static std::vector<std::string> availableDevices();
+    // The names of the input (true) or output (false) devices, the default first; empty
+    // when the list cannot be read. A device with two or more data sources appears once
+    // per source as "device: source". Any thread; asks the audio server.
+    static std::vector<std::string> availableDevicesIsInput(bool input);
+    // The id of the device of that direction named exactly `name` (a plain device name of
+    // the list); 0 when there is none or the list cannot be read. Any thread.
+    static uint32_t deviceIdForDeviceName(const std::string& name, bool input);
+    // The packet format of an OpenAL capture format code (0x1100 to 0x1103); other codes
+    // give flags 0 and no channels or bits. Any thread.
+    static ZVSoundFormat ZVSoundFormatForALFormat(int32_t alFormat, float sampleRate);
+
+    // The recorder with its capture device open, suspended; nullptr after "Could not
+    // initialize input device: %d" when the device does not open. An empty name opens the
+    // default input device. Main thread (any thread works).
+    static std::shared_ptr<ZVSoundInputRecorder> initWithDevice(const std::string& deviceName,
+                                                                int32_t alFormat, float frequency,
+                                                                int32_t sliceSize);
+    // The above with 16-bit stereo, 44100 Hz and slices of 4096 frames. Main thread.
+    static std::shared_ptr<ZVSoundInputRecorder> initWithDevice(const std::string& deviceName);
+    ~ZVSoundInputRecorder() override;
+
+    // The worker reads once at least slice - safety frames are ready (1024 by default).
+    // Any thread.
+    void setSafetySlice(int32_t frames) { _safetyFramesInSilce.store(frames); }
+
+    // Suspended after creation; lifting it lets a started worker read. Any thread.
+    bool isSuspended() const { return _sync.isSuspended(); }
+    void setSuspended(bool suspended) { _sync.setSuspended(suspended); }
+
+    // Lifecycle. start launches the worker once (a recorder records once: after its worker
+    // ended, its device is closed and start does nothing); startAtTime notes the common
+    // start time first. stop and pause act only while the worker is reading, so not
+    // while it is held back by the suspension. Any thread.
+    void start();
+    void startAtTime(double absoluteTime);
+    void stop();
+    void pause(bool paused);
+    bool isPaused() const { return _worker.isPaused(); }
+    bool isRunning() const { return _worker.isRunning(); }
+    bool isLaunched() const { return _worker.isLaunched(); }
+
+    // When reading began minus the time given to startAtTime (0 when start was used).
+    // Any thread; meaningful from DidStart on.
+    double startOffsetTime() const { return _sync.startOffsetTime(); }
+    // The packets' format, and the name the device was opened by. Any thread.
+    ZVSoundFormat format() const { return _zvFormat; }
+    const std::string& deviceName() const { return _deviceName; }
+    // What the device was opened with. Any thread.
+    float sampleRate() const { return _sampleRate; }
+    int32_t alFormat() const { return _alFormat; }
+    int32_t framesInSlice() const { return _framesInSlice; }
+    // Frames read since the worker started. Any thread.
+    int32_t totalFramesRead() const { return _totalFramesRead.load(std::memory_order_relaxed); }
+
+    // Borrowed; nullptr means the do-nothing delegate. Any thread.
+    void setDelegate(ZVSoundInputRecorderDelegateInformalProtocol* d) { _delegate.store(d); }
+    ZVSoundInputRecorderDelegateInformalProtocol* delegate() const { return _delegate.load(); }
+
+  private:
+    ZVSoundInputRecorder(std::string deviceName, int32_t alFormat, float frequency,
+                         int32_t sliceSize);
+
+    void soundInputReader();  // worker only
+    void readLoop();          // worker only
+    void closeDevice() ZV_EXCLUDES(_deviceLock);
+
+    const std::string _deviceName;
+    const float _sampleRate;
+    const int32_t _framesInSlice;
+    std::atomic<int32_t> _safetyFramesInSilce{1024};
+    const int32_t _alFormat;
+    std::atomic<int32_t> _totalFramesRead{0};
+    const ZVSoundFormat _zvFormat;
+    ZVMutex _deviceLock;  // serialises every call on the capture device, and guards the handle
+    void* _inputDevice ZV_GUARDED_BY(_deviceLock) = nullptr;
+    ZVSyncStart _sync;
+    std::atomic<ZVSoundInputRecorderDelegateInformalProtocol*> _delegate{nullptr};
+    ZVWorker _worker;
+};

@@ -1,0 +1,95 @@
+#pragma once
+// The WAV stage. A writer (mode 1) takes sound packets from its data source and appends
+// their samples to a WAV file, writing the header again with the final sizes when it
+// stops; a reader (mode 0) takes the file's fixed 68-byte header and cuts everything
+// behind it into packets of at most 4096 bytes for its data destination.
+//
+// Threads: the caller configures, starts, stops, pauses and finalizes; one worker thread
+// owns the file while it runs. The header records and the format are shared with callers
+// of fileInfo/format/frames/duration under _headerLock.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <sys/types.h>
+
+#include "Audio/ZVSoundFormat.h"
+#include "Audio/ZVWavRecords.h"
+#include "Foundation/ZVMutex.h"
+#include "Pipeline/ZVDelegates.h"
+#include "Pipeline/ZVStage.h"
+#include "Pipeline/ZVWorker.h"
+
+// Bytes a reader takes from the file per packet.
+inline constexpr int32_t kZVWavIODefaultChunkSize = 4096;
+
+class ZVWavIO : public ZVStage {
+  public:
+    static constexpr int32_t kModeRead = 0;
+    static constexpr int32_t kModeWrite = 1;
+
+    // The stage for `path`; nullptr when reading (mode 0) and nothing exists at the path.
+    // Main thread (any thread works; the delegate is then still called on the main one).
+    static std::shared_ptr<ZVWavIO> initWithFile(const std::string& path, int32_t mode);
+    // A writer with its format set. Main thread.
+    static std::shared_ptr<ZVWavIO> wavIOForWriting(const std::string& path, ZVSoundFormat format);
+    // A reader, or nullptr when the file does not exist. Main thread.
+    static std::shared_ptr<ZVWavIO> wavIOForReading(const std::string& path);
+    ~ZVWavIO() override;
+
+    // Sets the format and the frame size, (channels x bits) / 8. A writer needs one with a
+    // non-zero frame size before it starts. Caller's thread, before start.
+    void setFormat(ZVSoundFormat format);
+    // The writer's format, or a reader's once its worker has read the header. Any thread.
+    ZVSoundFormat format() const;
+
+    // Borrowed; nullptr means the do-nothing delegate. Any thread.
+    void setDelegate(ZVWavIODelegateInformalProtocol* delegate) { _delegate.store(delegate); }
+    ZVWavIODelegateInformalProtocol* delegate() const { return _delegate.load(); }
+
+    // Lifecycle (see ZVWorker). start launches the writer or the reader, once; stop asks a
+    // running worker to end; finalize lets a writer drain its source and stop; pause posts
+    // only when the state changes. Any thread.
+    void start();
+    void stop();
+    void finalize();
+    void pause(bool paused);
+    bool isPaused() const { return _worker.isPaused(); }
+    bool isRunning() const { return _worker.isRunning(); }
+    // True from start until the worker's did-stop. Any thread.
+    bool isLaunched() const { return _worker.isLaunched(); }
+
+    // A copy of the three header records as they are now. Any thread.
+    ZVWavFileInfo fileInfo() const;
+    // chData's Subchunk2Size over the frame size of format(); 0 while that is 0. Any thread.
+    int32_t frames() const;
+    // frames() / sampleRate in single precision; 0 while the rate is 0. Any thread.
+    double duration() const;
+
+    // The file and the direction, fixed at creation. Any thread.
+    const std::string& fullPath() const { return _fullPath; }
+    int32_t mode() const { return _mode; }
+
+  private:
+    ZVWavIO(std::string path, int32_t mode) : _fullPath(std::move(path)), _mode(mode) {}
+
+    void wavWriter();                                                             // worker only
+    void wavReader();                                                             // worker only
+    void writerLoop(int fd, int32_t bytesPerFrame, bool swap, off_t dataOffset);  // worker only
+    void readerLoop(int fd, ZVSoundFormat format);                                // worker only
+
+    const std::string _fullPath;
+    const int32_t _mode;
+    mutable ZVMutex _headerLock;  // guards the records, _format and _bytesPerFrame
+    ZVWavRiffHeader head ZV_GUARDED_BY(_headerLock){};
+    ZVWavFormatChunk chFormat ZV_GUARDED_BY(_headerLock){};
+    ZVWavDataChunkHeader chData ZV_GUARDED_BY(_headerLock){};
+    ZVWavFactChunk chFact ZV_GUARDED_BY(_headerLock){};
+    ZVSoundFormat _format ZV_GUARDED_BY(_headerLock){};
+    int32_t _bytesPerFrame ZV_GUARDED_BY(_headerLock) = 0;
+    uint32_t _framesCount = 0;  // the writer's worker only
+    const int32_t _chunkSize = kZVWavIODefaultChunkSize;
+    std::atomic<ZVWavIODelegateInformalProtocol*> _delegate{nullptr};
+    ZVWorker _worker;
+};

@@ -1,0 +1,112 @@
+// Every message of the audio subsystem, exactly as it is written: one table, so a
+// spelling is never "corrected" by accident.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+
+#include "ZVAudioTestUtil.h"
+#include "ZVFakeOpenAL.h"
+#include "Zorvan.h"
+#include "support/ZVTestSupport.h"
+
+using namespace zvaudiotest;
+
+namespace {
+
+std::atomic<int> gAllocationsLeft{0};
+void* failAfterSome(size_t size) {
+    return gAllocationsLeft-- > 0 ? std::malloc(size) : nullptr;
+}
+
+// A reader over a file whose header fails the checks, with two packets' worth of data,
+// into a queue; the allocator lets two packets through and then fails.
+void readWithFailingAllocation(bool goodHeader) {
+    zvtest::TempDir dir;
+    std::vector<uint8_t> bytes(68 + 3 * 4096, 0);
+    ZVWavFileInfo info{};
+    info.head.ChunkID = kZVWavRIFF;
+    info.chFormat.Subchunk1ID = kZVWavFmt;
+    info.chFormat.Subchunk1Size = goodHeader ? 16 : 18;
+    info.chFormat.AudioFormat = 1;
+    std::memcpy(bytes.data(), &info, sizeof info);
+    writeBytes(dir.file("m.wav"), bytes);
+    ZVQueue queue;
+    auto reader = ZVWavIO::wavIOForReading(dir.file("m.wav"));
+    reader->setDataDestination(&queue);
+    StopWatcher stop(ZVWavIODidStopNotification, reader.get());
+    gAllocationsLeft = goodHeader ? 2 : 1000;
+    ZVSoundPacket::setAllocator(failAfterSome);
+    reader->start();
+    stop.wait();
+    ZVSoundPacket::setAllocator(nullptr);
+}
+
+}  // namespace
+
+TEST(ZVAudioMessages, ExactTexts) {
+    struct Case {
+        const char* what;
+        std::function<void()> cause;
+        std::string logLine;  // the whole line
+    } cases[] = {
+        {"ME-5, flags padded to two characters",
+         [] {
+             ZVSoundPacket::soundPacketWithFormat({2, 16, 44100, 4}, 0x40000001);
+         },
+         "ME-5: initWithFormat:numberOfFrames: failed with malloc error. Requested frames: "
+         "1073741825. Format: 16bpc 2ch 44100.000000Hz 0x 4."},
+        {"ME-5, two-digit flags",
+         [] {
+             ZVSoundPacket::soundPacketWithFormat({1, 24, 22050.5f, 0x14}, -3);
+         },
+         "ME-5: initWithFormat:numberOfFrames: failed with malloc error. Requested frames: -3. "
+         "Format: 24bpc 1ch 22050.500000Hz 0x14."},
+        {"a header that fails the reader's checks", [] { readWithFailingAllocation(false); },
+         "Unsupported WAVE format."},
+        {"no OpenAL provider at all",
+         [] {
+             ZVOpenALSetProvider(nullptr);
+             EXPECT_FALSE(ZVSoundInputRecorder::initWithDevice("Virtual_Mic"));
+             ZVOpenALSetProvider(ZVOpenALSoftProvider());
+         },
+         "Could not initialize input device: 0"},
+        {"a device OpenAL refuses",
+         [] {
+             ZVFakeOpenAL al;
+             al.opens = false;
+             al.error = 0xA004;
+             EXPECT_FALSE(ZVSoundInputRecorder::initWithDevice("Nothing Here"));
+         },
+         "Could not initialize input device: 40964"},
+        {"a packet the reader cannot make", [] { readWithFailingAllocation(true); },
+         "Failed to create packet. Objects in queue: 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        zvtest::LogCapture log;
+        zvtest::StderrCapture err;
+        c.cause();
+        auto lines = log.lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.logLine), lines.end())
+            << "logged:\n"
+            << ::testing::PrintToString(lines);
+    }
+}
+
+TEST(ZVAudioMessages, TheAllocationFailureReportOnStandardError) {
+    zvtest::LogCapture log;
+    zvtest::StderrCapture err;
+    ZVSoundPacket::soundPacketWithFormat({2, 16, 44100, 4}, 0x7FFFFFFF);
+    const std::string text = err.text();
+    const size_t mem =
+        text.find("\n*** System Memory Information ( ME-5 ) ***\n\nmemory page size: ");
+    const size_t disk = text.find("*** Disk info ***\n");
+    ASSERT_NE(mem, std::string::npos) << text;
+    ASSERT_NE(disk, std::string::npos) << text;
+    EXPECT_LT(mem, disk);  // the memory report first, then the disks
+    EXPECT_NE(text.find("Filesystem", disk), std::string::npos) << text;  // df's own header
+    EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+    EXPECT_EQ(log.lines().size(), 1u);
+}

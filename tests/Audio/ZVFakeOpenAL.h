@@ -1,0 +1,31 @@
+#pragma once
+// An OpenAL provider whose device is a script: the test says how many frames are ready
+// and sees every call. It makes the recorder's thresholds and call order deterministic,
+// beside the tests on a real PulseAudio server.
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Zorvan.h"
+
+class ZVFakeOpenAL {
+  public:
+    ZVFakeOpenAL();   // installs itself
+    ~ZVFakeOpenAL();  // installs openal-soft again
+
+    std::atomic<bool> opens{true};
+    std::atomic<int32_t> error{0};
+    std::atomic<int32_t> ready{0};  // frames reported ready
+    std::atomic<int32_t> reads{0};
+
+    std::vector<std::string> calls();  // "open NAME", "start", "stop", "close", "read N"
+    std::string lastOpenedName();
+
+  private:
+    static const ZVOpenALProvider kProvider;
+    static ZVFakeOpenAL* current;
+    void note(std::string call);
+    std::mutex _lock;  // guards _calls
+    std::vector<std::string> _calls;
+};

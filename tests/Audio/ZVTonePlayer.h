@@ -1,0 +1,34 @@
+#pragma once
+// Plays into a PulseAudio sink through a low-latency stream of its own: silence, and a
+// 1 kHz sine of half amplitude between two absolute times. Each block is computed for the
+// moment it will be heard (now + the stream's latency), so a tone starts within a few
+// milliseconds of the time asked for. The stream also keeps the sink awake, which an idle
+// null sink is not (it renders seconds ahead and drops leading silence).
+#include <atomic>
+#include <string>
+#include <thread>
+
+class ZVTonePlayer {
+  public:
+    // Starts playing silence into `sink` at once. Main thread.
+    explicit ZVTonePlayer(const std::string& sink);
+    ~ZVTonePlayer();
+
+    // The tone sounds from `start` to `end` (absolute times). Any thread.
+    void setTone(double start, double end) {
+        _toneStart.store(start);
+        _toneEnd.store(end);
+    }
+    bool ok() const { return _ok.load(); }
+
+    static constexpr double kFrequency = 1000;
+    static constexpr double kAmplitude = 0.5;
+
+  private:
+    void play(std::string sink);
+    std::atomic<double> _toneStart{1e300};
+    std::atomic<double> _toneEnd{1e300};
+    std::atomic<bool> _stop{false};
+    std::atomic<bool> _ok{true};
+    std::thread _thread;
+};

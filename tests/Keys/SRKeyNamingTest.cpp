@@ -1,0 +1,338 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+#include "Keys/SRKeyCodeTransformer.h"
+#include "Keys/SRKeyNaming.h"
+#include "Keys/ZVKeyCodeTable.h"
+#include "SRKeyTestSupport.h"
+#include "support/ZVTestSupport.h"
+
+namespace {
+
+class SRKeyNaming : public ::testing::Test {
+  protected:
+    void SetUp() override { SRResetKeyNamingForTest(); }
+};
+
+std::string nameOf(short code) {
+    return SRStringForKeyCode(code).value_or("<nil>");
+}
+
+TEST_F(SRKeyNaming, LettersFollowTheLayoutAndAreUpperCase) {
+    EXPECT_EQ(nameOf(kVK_ANSI_A), "A");
+    EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
+    EXPECT_EQ(nameOf(kVK_ANSI_Z), "Z");
+    EXPECT_EQ(nameOf(kVK_ANSI_1), "1");
+    EXPECT_EQ(nameOf(kVK_ANSI_Semicolon), ";");
+    {
+        SRKeyLayoutScope german("de");
+        EXPECT_EQ(nameOf(kVK_ANSI_Y), "Z");  // the German keyboard swaps Y and Z
+        EXPECT_EQ(nameOf(kVK_ANSI_Z), "Y");
+        EXPECT_EQ(nameOf(kVK_ANSI_Semicolon), "\u00D6");  // "ö" upper-cased by Unicode
+        EXPECT_EQ(nameOf(kVK_ANSI_Quote), "\u00C4");
+        EXPECT_EQ(nameOf(kVK_ANSI_Minus), "\u00DF");  // "ß" has no one-letter capital
+    }
+    EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
+}
+
+TEST_F(SRKeyNaming, DeadKeysShowTheirSpacingCharacter) {
+    EXPECT_EQ(nameOf(kVK_ANSI_Grave), "`");
+    SRKeyLayoutScope german("de");
+    EXPECT_EQ(nameOf(kVK_ANSI_Grave), "^");
+    EXPECT_EQ(nameOf(kVK_ANSI_Equal), "\u00B4");
+}
+
+TEST_F(SRKeyNaming, GroupAndVariantChooseTheLayout) {
+    {
+        SRKeyLayoutScope second("us,de", "", 1);
+        EXPECT_EQ(nameOf(kVK_ANSI_Y), "Z");
+    }
+    {
+        SRKeyLayoutScope first("us,de", "", 0);
+        EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
+    }
+    {
+        SRKeyLayoutScope plain("de", "nodeadkeys");
+        EXPECT_EQ(nameOf(kVK_ANSI_Grave), "^");
+    }
+    // A layout xkbcommon does not know, or a group it lacks, leaves the current one alone.
+    zvtest::LogCapture log;
+    EXPECT_FALSE(SRKeyboardLayout::select("no-such-layout"));
+    EXPECT_TRUE(log.contains("xkbcommon: ")) << "xkbcommon's reason goes to the log";
+    EXPECT_FALSE(SRKeyboardLayout::select("us", "", 3));
+    EXPECT_EQ(SRKeyboardLayout::current()->description(), "us");
+    EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
+}
+
+TEST_F(SRKeyNaming, KeypadKeysArePadAndTheirCharacter) {
+    EXPECT_EQ(nameOf(kVK_ANSI_Keypad0), "Pad 0");
+    EXPECT_EQ(nameOf(kVK_ANSI_Keypad9), "Pad 9");
+    EXPECT_EQ(nameOf(kVK_ANSI_KeypadDecimal), "Pad .");
+    EXPECT_EQ(nameOf(kVK_ANSI_KeypadMultiply), "Pad *");
+    EXPECT_EQ(nameOf(kVK_ANSI_KeypadDivide), "Pad /");
+    EXPECT_EQ(nameOf(kVK_ANSI_KeypadEquals), "Pad =");
+    // Clear and Enter are fixed names, not keypad characters.
+    EXPECT_EQ(nameOf(kVK_ANSI_KeypadClear), "\u2327");
+    EXPECT_EQ(nameOf(kVK_ANSI_KeypadEnter), "\u2305");
+    SRKeyLayoutScope german("de");
+    EXPECT_EQ(nameOf(kVK_ANSI_KeypadDecimal), "Pad ,");
+    for (short code : {65, 67, 69, 75, 78, 81, 82, 83, 84, 85, 86, 87, 88, 89, 91, 92}) {
+        EXPECT_TRUE(SRKeyCodeTransformer::isKeypadKey(code)) << code;
+        EXPECT_EQ(nameOf(code).rfind("Pad ", 0), 0u) << code;
+    }
+    EXPECT_FALSE(SRKeyCodeTransformer::isKeypadKey(kVK_ANSI_KeypadEnter));
+}
+
+TEST_F(SRKeyNaming, NoKeyAndKeysWithoutCharacterHaveNoName) {
+    EXPECT_FALSE(SRStringForKeyCode(-1));
+    EXPECT_FALSE(SRStringForKeyCode(-32768));
+    EXPECT_FALSE(SRStringForKeyCode(kVK_Shift));
+    EXPECT_FALSE(SRStringForKeyCode(kVK_Command));
+    EXPECT_FALSE(SRStringForKeyCode(kVK_F20));  // not in the fixed table, no character
+    EXPECT_FALSE(SRStringForKeyCode(0x34));     // no such key
+    EXPECT_FALSE(SRStringForKeyCode(200));
+    // The combined strings print a missing name the way their format always did.
+    EXPECT_EQ(SRStringForCocoaModifierFlagsAndKeyCode(kSRCocoaCommandKeyMask, -1), "\u2318(null)");
+}
+
+TEST_F(SRKeyNaming, FixedNamesComeBeforeAnyLayout) {
+    SRKeyLayoutScope german("de");  // fixed names do not change with the layout
+    EXPECT_EQ(nameOf(kVK_Space), "Space");
+    EXPECT_EQ(nameOf(kVK_Return), "\u21A9");
+    EXPECT_EQ(nameOf(kVK_F1), "F1");
+    EXPECT_EQ(nameOf(kVK_F19), "F19");
+    EXPECT_EQ(nameOf(kVK_Help), "?");
+}
+
+TEST_F(SRKeyNaming, GlyphsAlwaysInControlOptionShiftCommandOrder) {
+    EXPECT_EQ(SRStringForCocoaModifierFlags(0), "");
+    EXPECT_EQ(SRStringForCocoaModifierFlags(kSRCocoaCommandKeyMask | kSRCocoaControlKeyMask |
+                                            kSRCocoaShiftKeyMask),
+              "\u2303\u21E7\u2318");
+    EXPECT_EQ(SRStringForCocoaModifierFlags(0x1E0000), "\u2303\u2325\u21E7\u2318");
+    EXPECT_EQ(SRStringForCarbonModifierFlags(0x1B00), "\u2303\u2325\u21E7\u2318");
+    // The function bit, Caps Lock and other bits draw nothing.
+    EXPECT_EQ(SRStringForCocoaModifierFlags(kSRFunctionKeyMask | 0x10000 | 0xFF), "");
+    EXPECT_EQ(SRStringForCarbonModifierFlags(kSRFunctionKeyMask | 0x400), "");
+    EXPECT_EQ(SRStringForCocoaModifierFlagsAndKeyCode(kSRCocoaOptionKeyMask, kVK_ANSI_A),
+              "\u2325A");
+    EXPECT_EQ(SRStringForCarbonModifierFlagsAndKeyCode(kSRCarbonShiftKeyMask, kVK_Tab),
+              "\u21E7\u21E5");
+}
+
+TEST_F(SRKeyNaming, ReadableWordsInCommandOptionControlShiftOrder) {
+    EXPECT_EQ(SRReadableStringForCocoaModifierFlagsAndKeyCode(
+                  kSRCocoaCommandKeyMask | kSRCocoaShiftKeyMask, kVK_ANSI_A),
+              "Command + Shift + A");
+    EXPECT_EQ(SRReadableStringForCocoaModifierFlagsAndKeyCode(0x1E0000, kVK_Space),
+              "Command + Option + Control + Shift + Space");
+    EXPECT_EQ(SRReadableStringForCarbonModifierFlagsAndKeyCode(0x1B00, kVK_F5),
+              "Command + Option + Control + Shift + F5");
+    EXPECT_EQ(SRReadableStringForCarbonModifierFlagsAndKeyCode(0, kVK_ANSI_Keypad0), "Pad 0");
+}
+
+TEST_F(SRKeyNaming, FlagsConvertBothWays) {
+    EXPECT_EQ(SRCarbonToCocoaFlags(0x1000 + 0x200 + 0x100), 0x40000u + 0x20000u + 0x100000u);
+    EXPECT_EQ(SRCocoaToCarbonFlags(0x40000 + 0x20000 + 0x100000), 0x1000u + 0x200u + 0x100u);
+    const std::pair<uint32_t, uint32_t> pairs[] = {
+        {kSRCarbonCommandKeyMask, kSRCocoaCommandKeyMask},
+        {kSRCarbonOptionKeyMask, kSRCocoaOptionKeyMask},
+        {kSRCarbonControlKeyMask, kSRCocoaControlKeyMask},
+        {kSRCarbonShiftKeyMask, kSRCocoaShiftKeyMask},
+        {kSRFunctionKeyMask, kSRFunctionKeyMask},
+    };
+    for (auto [carbon, cocoa] : pairs) {
+        EXPECT_EQ(SRCarbonToCocoaFlags(carbon), cocoa) << std::hex << carbon;
+        EXPECT_EQ(SRCocoaToCarbonFlags(cocoa), carbon) << std::hex << cocoa;
+    }
+    // Every subset survives the round trip; other bits are dropped.
+    for (uint32_t subset = 0; subset < 32; ++subset) {
+        uint32_t carbon = 0;
+        for (int bit = 0; bit < 5; ++bit) {
+            if (subset & (1u << bit)) carbon |= pairs[bit].first;
+        }
+        EXPECT_EQ(SRCocoaToCarbonFlags(SRCarbonToCocoaFlags(carbon)), carbon);
+    }
+    EXPECT_EQ(SRCarbonToCocoaFlags(0x400 | 0x80 | 0x1), 0u);  // Caps Lock, button, active
+    EXPECT_EQ(SRCocoaToCarbonFlags(0x10000 | 0x200000 | 0x1000000), 0u);
+}
+
+TEST_F(SRKeyNaming, CharacterUsesShiftAndOptionOnly) {
+    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_A, 0), "A");
+    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_2, kSRCocoaShiftKeyMask), "@");
+    EXPECT_EQ(SRCharacterForKeyCodeAndCarbonFlags(kVK_ANSI_2, kSRCarbonShiftKeyMask), "@");
+    // Control and Command do not change the character.
+    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_2, 0x140000), "2");
+    // Keys without a character fall back to their name, or to nothing.
+    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_Space, 0), " ");
+    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_F1, kSRCocoaShiftKeyMask), "F1");
+    EXPECT_FALSE(SRCharacterForKeyCodeAndCocoaFlags(kVK_Shift, 0));
+    EXPECT_FALSE(SRCharacterForKeyCodeAndCocoaFlags(-1, 0));
+    SRKeyLayoutScope german("de");
+    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_2, kSRCocoaShiftKeyMask), "\"");
+    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_Q, kSRCocoaOptionKeyMask), "@");
+    EXPECT_EQ(SRCharacterForKeyCodeAndCarbonFlags(kVK_ANSI_E, kSRCarbonOptionKeyMask), "\u20AC");
+    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_Quote, 0), "\u00C4");
+    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_Equal, kSRCocoaShiftKeyMask), "`");
+    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_Keypad5, 0), "5");
+}
+
+TEST_F(SRKeyNaming, TransformerWorksBothWaysAndFollowsTheLayout) {
+    auto transformer = SRKeyCodeTransformer::transformer();
+    EXPECT_EQ(SRKeyCodeTransformer::transformedValueClass(), ZVValue::Kind::String);
+    EXPECT_TRUE(SRKeyCodeTransformer::allowsReverseTransformation());
+    EXPECT_EQ(transformer->transformedValue(ZVValue(49)), ZVValue("Space"));
+    EXPECT_EQ(transformer->transformedValue(ZVValue(int64_t{0x10000 + kVK_ANSI_Z})),
+              ZVValue("Z"));  // taken as a 16-bit key code
+    EXPECT_TRUE(transformer->transformedValue(ZVValue(-1)).isNull());
+    EXPECT_TRUE(transformer->transformedValue(ZVValue("6")).isNull());
+    EXPECT_TRUE(transformer->transformedValue(ZVValue()).isNull());
+
+    EXPECT_EQ(transformer->reverseTransformedValue(ZVValue("Z")), ZVValue(int{kVK_ANSI_Z}));
+    EXPECT_EQ(transformer->reverseTransformedValue(ZVValue("Space")), ZVValue(49));
+    EXPECT_EQ(transformer->reverseTransformedValue(ZVValue("Pad 0")), ZVValue(82));
+    EXPECT_EQ(transformer->reverseTransformedValue(ZVValue("F1")), ZVValue(122));
+    EXPECT_TRUE(transformer->reverseTransformedValue(ZVValue(6)).isNull());
+    EXPECT_TRUE(transformer->reverseTransformedValue(ZVValue("no key")).isNull());
+    // The layout switch rebuilds the reverse table.
+    SRKeyLayoutScope german("de");
+    EXPECT_EQ(transformer->reverseTransformedValue(ZVValue("Z")), ZVValue(int{kVK_ANSI_Y}));
+    EXPECT_EQ(transformer->keyCodeForName("\u00D6"), kVK_ANSI_Semicolon);
+    EXPECT_EQ(transformer->keyCodeForName("Pad ,"), kVK_ANSI_KeypadDecimal);
+    // Every name of the layout leads back to its key, except where two keys share one
+    // and the later code wins.
+    for (short code = 0; code < 128; ++code) {
+        std::optional<std::string> name = transformer->nameForKeyCode(code);
+        if (!name) continue;
+        std::optional<short> back = transformer->keyCodeForName(*name);
+        ASSERT_TRUE(back) << code;
+        EXPECT_GE(*back, code) << *name;
+        EXPECT_EQ(transformer->nameForKeyCode(*back), name);
+    }
+}
+
+TEST_F(SRKeyNaming, EaseInOutRunsFromZeroToOne) {
+    EXPECT_NEAR(SRAnimationEaseInOut(0), 0, 1e-6);
+    EXPECT_NEAR(SRAnimationEaseInOut(0.5f), 0.5, 1e-6);
+    EXPECT_NEAR(SRAnimationEaseInOut(1), 1, 1e-6);
+    EXPECT_NEAR(SRAnimationEaseInOut(0.25f),
+                (std::sin(0.25 * std::numbers::pi - std::numbers::pi / 2) + 1) / 2, 1e-6);
+    for (float t = 0; t < 1; t += 0.05f) {
+        EXPECT_LE(SRAnimationEaseInOut(t), SRAnimationEaseInOut(t + 0.05f));
+    }
+}
+
+TEST_F(SRKeyNaming, LocalisedWordsComeFromTheKeyNamesTable) {
+    ASSERT_TRUE(SRKeyNamesTable::selectLanguage("de_DE"));  // falls back to de.lproj
+    EXPECT_EQ(nameOf(kVK_Space), "Leertaste");
+    EXPECT_EQ(nameOf(kVK_ANSI_Keypad0), "Ziffernblock 0");
+    EXPECT_EQ(SRReadableStringForCocoaModifierFlagsAndKeyCode(0x1E0000, kVK_ANSI_A),
+              "Befehl + Wahl + Control + Umschalt + A");
+    // No table for the language: the keys are their own words.
+    EXPECT_FALSE(SRKeyNamesTable::selectLanguage("fr"));
+    EXPECT_EQ(nameOf(kVK_Space), "Space");
+    EXPECT_EQ(SRKeyNamesTable::localizedFormat("Pad %@", "7"), "Pad 7");
+}
+
+TEST_F(SRKeyNaming, DamagedKeyNamesTableFallsBackToTheKeys) {
+    zvtest::TempDir dir;
+    std::filesystem::create_directories(dir.file("xx.lproj"));
+    std::filesystem::create_directories(dir.file("yy.lproj"));
+    std::ofstream(dir.file("xx.lproj/KeyNames.plist")) << "<plist><dict><key>Space";
+    std::ofstream(dir.file("yy.lproj/KeyNames.plist"))
+        << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+           "<key>Space</key><integer>5</integer><key>Pad %@</key><string>Block</string>"
+           "</dict></plist>";
+    const char* saved = std::getenv("ZORVAN_RESOURCES");
+    std::string previous = saved ? saved : "";
+    setenv("ZORVAN_RESOURCES", dir.path().c_str(), 1);
+    zvtest::LogCapture log;
+    EXPECT_FALSE(SRKeyNamesTable::selectLanguage("xx"));
+    EXPECT_TRUE(log.contains("xx.lproj/KeyNames.plist: not a strings table"));
+    EXPECT_EQ(nameOf(kVK_Space), "Space");
+    // Entries that are not strings are left out; a format without "%@" is used as it is.
+    EXPECT_TRUE(SRKeyNamesTable::selectLanguage("yy"));
+    EXPECT_EQ(nameOf(kVK_Space), "Space");
+    EXPECT_EQ(nameOf(kVK_ANSI_Keypad1), "Block");
+    EXPECT_FALSE(SRKeyNamesTable::selectLanguage("../xx"));
+    if (saved) {
+        setenv("ZORVAN_RESOURCES", previous.c_str(), 1);
+    } else {
+        unsetenv("ZORVAN_RESOURCES");
+    }
+    EXPECT_FALSE(SRKeyNamesTable::parse("", 0));
+    ZVValue binary = ZVValue::dict();
+    binary.set("Space", "Leer");
+    ZVValue::Data bytes = binary.toBinaryPropertyList();
+    auto table = SRKeyNamesTable::parse(bytes.data(), bytes.size());
+    ASSERT_TRUE(table);
+    EXPECT_EQ(table->at("Space"), "Leer");
+    EXPECT_FALSE(SRKeyNamesTable::parse("<plist><array/></plist>", 23));
+}
+
+TEST_F(SRKeyNaming, TheEnvironmentChoosesTheLayoutWithoutADisplay) {
+    // Only this process's environment is touched: no display is asked.
+    const char* display = std::getenv("DISPLAY");
+    std::string savedDisplay = display ? display : "";
+    unsetenv("DISPLAY");
+    setenv("XKB_DEFAULT_LAYOUT", "de", 1);
+    std::atomic<int> changes{0};
+    int observer;
+    ZVNotificationCenter::defaultCenter().addObserver(
+        &observer, SRKeyboardLayoutDidChangeNotification, nullptr,
+        [&](const ZVNotification&) { changes++; });
+    SRKeyboardLayout::followSystem();
+    EXPECT_EQ(SRKeyboardLayout::current()->description(), "environment");
+    EXPECT_EQ(nameOf(kVK_ANSI_Y), "Z");
+    unsetenv("XKB_DEFAULT_LAYOUT");
+    SRKeyboardLayout::followSystem();
+    EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");  // xkbcommon's default is "us"
+    {
+        SRKeyLayoutScope german("de");
+        setenv("XKB_DEFAULT_LAYOUT", "no-such-layout", 1);
+        zvtest::LogCapture log;
+        SRKeyboardLayout::followSystem();
+        EXPECT_TRUE(log.contains("using \"us\""));
+        EXPECT_EQ(SRKeyboardLayout::current()->description(), "us");
+        EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
+        unsetenv("XKB_DEFAULT_LAYOUT");
+    }
+    EXPECT_EQ(changes.load(), 5);
+    ZVNotificationCenter::defaultCenter().removeObserver(&observer);
+    if (display) setenv("DISPLAY", savedDisplay.c_str(), 1);
+}
+
+TEST_F(SRKeyNaming, ReadersKeepTheirSnapshotWhileTheLayoutSwitches) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::vector<std::thread> readers;
+    auto transformer = SRKeyCodeTransformer::transformer();
+    for (int i = 0; i < 3; ++i) {
+        readers.emplace_back([&] {
+            while (!stop.load(std::memory_order_relaxed)) {
+                std::string y = nameOf(kVK_ANSI_Y);
+                if (y != "Y" && y != "Z") bad++;
+                std::optional<short> z = transformer->keyCodeForName("Z");
+                if (z != kVK_ANSI_Y && z != kVK_ANSI_Z) bad++;
+                if (SRStringForCocoaModifierFlagsAndKeyCode(0x100000, kVK_ANSI_Keypad0) !=
+                    "\u2318Pad 0") {
+                    bad++;
+                }
+            }
+        });
+    }
+    for (int i = 0; i < 40; ++i) ASSERT_TRUE(SRKeyboardLayout::select(i % 2 ? "de" : "us"));
+    stop = true;
+    for (auto& t : readers) t.join();
+    EXPECT_EQ(bad.load(), 0);
+}
+
+}  // namespace

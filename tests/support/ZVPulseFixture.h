@@ -1,0 +1,41 @@
+#pragma once
+// A PulseAudio server of the test binary's own, as a GoogleTest global environment: one
+// server per binary, in a fresh HOME and XDG_RUNTIME_DIR (two root servers would share
+// ~/.config/pulse and race), with two null sinks and a virtual microphone:
+//   sink sys_out  "System_Output"  (the default sink)
+//   sink mic_feed "Mic_Feed"       (what is played here is what the microphone hears)
+//   source vmic   "Virtual_Mic"    (remaps mic_feed.monitor; the default source)
+// Register it in the binary: ::testing::AddGlobalTestEnvironment(new zvtest::ZVPulseFixture).
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace zvtest {
+
+class ZVPulseFixture : public ::testing::Environment {
+  public:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The running fixture, or nullptr. Main thread.
+    static ZVPulseFixture* instance();
+
+    // Runs a program (found on PATH) with the server's environment; its standard output,
+    // and its exit status in *status. Main thread.
+    static std::string run(const std::vector<std::string>& argv, int* status = nullptr);
+    // pactl with these arguments; its output. Main thread.
+    std::string pactl(const std::vector<std::string>& args, int* status = nullptr);
+    // The index of a source (input) or sink by its server name, -1 when absent.
+    int indexOf(const std::string& name, bool input);
+
+    const std::string& runtimeDir() const { return _run; }
+
+  private:
+    std::string _root;  // HOME and the runtime directory live under it
+    std::string _run;
+    pid_t _server = -1;
+};
+
+}  // namespace zvtest
