@@ -18,17 +18,17 @@ constexpr size_t kReadAhead = 256 << 10;
 constexpr uint32_t kMaxSide = 32768;
 
 void swapInfo(ZVFrameInfo& info) {
-    ZVFomixSwap(info.blocks);
-    ZVFomixSwap(info.dataSize);
-    ZVFomixSwap(info.mousePointerLocation.x);
-    ZVFomixSwap(info.mousePointerLocation.y);
-    ZVFomixSwap(info.dimensions.width);
-    ZVFomixSwap(info.dimensions.height);
-    ZVFomixSwap(info.mousePointerIndex);
-    ZVFomixSwap(info.timestamp);
-    ZVFomixSwap(info.keyCode);
-    ZVFomixSwap(info.frameFlags);
-    ZVFomixSwap(info.flags);
+    ZV_FOMIX_SWAP(info.blocks);
+    ZV_FOMIX_SWAP(info.dataSize);
+    ZV_FOMIX_SWAP(info.mousePointerLocation.x);
+    ZV_FOMIX_SWAP(info.mousePointerLocation.y);
+    ZV_FOMIX_SWAP(info.dimensions.width);
+    ZV_FOMIX_SWAP(info.dimensions.height);
+    ZV_FOMIX_SWAP(info.mousePointerIndex);
+    ZV_FOMIX_SWAP(info.timestamp);
+    ZV_FOMIX_SWAP(info.keyCode);
+    ZV_FOMIX_SWAP(info.frameFlags);
+    ZV_FOMIX_SWAP(info.flags);
 }
 
 // Side of a picture in whole pixels as the pool makes it (truncated), or 0 when the value
@@ -54,6 +54,17 @@ bool validUTF8(const std::string& s) {
     return true;
 }
 }  // namespace
+
+ZVFomixCanvas ZVFomixMakeCanvas(uint32_t width, uint32_t height, std::vector<uint8_t>& pixels) {
+    ZVFomixCanvas canvas;
+    canvas.pixelsWidth = width;
+    canvas.pixelsHeight = height;
+    canvas.bytesPerRow = static_cast<size_t>(ZVPixelBytesPerRow(width));
+    canvas.bufferSize = canvas.bytesPerRow * height;
+    pixels.assign(canvas.bufferSize, 0);
+    canvas.base = pixels.data();
+    return canvas;
+}
 
 ZVFomixFileReader::ZVFomixFileReader() = default;
 
@@ -170,8 +181,8 @@ ZVFomixStep ZVFomixFileReader::readChunks(ZVFomixRecord& record, bool wantKeys,
         if (read(head, sizeof head) < sizeof head) return ZVFomixStep::ShortPayload;
         uint32_t tag = head[0], length = head[1];
         if (_layout.swapped) {
-            ZVFomixSwap(tag);
-            ZVFomixSwap(length);
+            ZV_FOMIX_SWAP(tag);
+            ZV_FOMIX_SWAP(length);
         }
         if (tag == kZVFomixEndTag) return ZVFomixStep::Frame;
         if (length > remaining())
@@ -179,7 +190,7 @@ ZVFomixStep ZVFomixFileReader::readChunks(ZVFomixRecord& record, bool wantKeys,
         if (tag == kZVFomixCompressionTag) {
             if (length < 4) return bad("compression chunk shorter than 4 bytes");
             read(&compressedSize, 4);
-            if (_layout.swapped) ZVFomixSwap(compressedSize);
+            if (_layout.swapped) ZV_FOMIX_SWAP(compressedSize);
             haveCompressedSize = true;
             skip(length - 4);
         } else if (wantKeys && tag == kZVFomixKeyStrokesTag) {
@@ -239,6 +250,10 @@ ZVFomixStep ZVFomixFileReader::readFrame(ZVFomixRecord& record, const ZVFomixCan
         if (chunks != ZVFomixStep::Frame) return chunks;
     }
     if (compressed && !haveCompressedSize) return bad("compressed frame without its length");
+    // No zlib stream of dataSize bytes is longer than this (compressBound is smaller).
+    if (compressed && compressedSize > info.dataSize + info.dataSize / 8 + 64ull)
+        return bad(ZVFormat("compressed length %u for %u bytes of block data", compressedSize,
+                            info.dataSize));
 
     const uint64_t payloadSize = compressed ? compressedSize : info.dataSize;
     if (payloadSize > remaining()) return ZVFomixStep::ShortPayload;

@@ -25,6 +25,10 @@ struct ZVFomixCanvas {
     size_t bufferSize = 0;
 };
 
+// A zeroed canvas of width x height in `pixels`, rows as far apart as in pool buffers (the
+// stride the writer's block offsets count with). Any thread.
+ZVFomixCanvas ZVFomixMakeCanvas(uint32_t width, uint32_t height, std::vector<uint8_t>& pixels);
+
 // One record as read, numbers in host byte order.
 struct ZVFomixRecord {
     ZVFrameInfo info{};          // as stored; in the earlier layout `timestamp` is the sum
@@ -66,9 +70,10 @@ class ZVFomixFileReader {
     // the signature is none of the four accepted ones; otherwise header() is in host byte
     // order and layout() says how to read the records. Owning thread.
     bool readHeader();
+    // The header as read (host byte order), and how to take the records. Owning thread.
     const ZVFomixFileInfo& header() const { return _header; }
-    // After a refused readHeader (or instead of it): steps past the 28 header bytes and takes `header` (in this
-    // machine's byte order) for them, as for a file whose writer never finished.
+    // After a refused readHeader (or instead of it): steps past the 28 header bytes and takes
+    // `header` (in this machine's byte order) for them, as for a file whose writer never finished.
     // Owning thread.
     void assumeHeader(const ZVFomixFileInfo& header);
     const ZVFomixLayout& layout() const { return _layout; }
@@ -82,7 +87,7 @@ class ZVFomixFileReader {
     // `record` when `wantKeys`, else stepped over like unknown chunks. Owning thread.
     ZVFomixStep readFrame(ZVFomixRecord& record, const ZVFomixCanvas& canvas, bool wantKeys);
 
-    // What made the last step BadRecord or FailedFrame, for a log line.
+    // What made the last step BadRecord or FailedFrame, for a log line. Owning thread.
     const std::string& problem() const { return _problem; }
     // The file offset after the last byte read; the file's size. Owning thread.
     uint64_t position() const { return _position; }

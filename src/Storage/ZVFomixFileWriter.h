@@ -45,6 +45,7 @@ class ZVFomixFileWriter {
     // it and leaves room for the header. False (errno kept) when it cannot be opened.
     // Owning thread.
     bool open(const std::string& path);
+    // A file is open for writing. Owning thread.
     bool isOpen() const { return _fd >= 0; }
 
     // Encodes `frame` against its reference and appends the record (nothing is written

@@ -65,9 +65,10 @@ inline bool ZVFomixLayoutForSignature(int32_t signature, ZVFomixLayout& layout) 
     }
 }
 
-// Reverses the bytes of one field in place. Any thread.
+// The value with its bytes in the other order. By value, because the fields of the packed
+// records may lie off their natural alignment. Any thread.
 template <typename T>
-inline void ZVFomixSwap(T& value) {
+inline T ZVFomixSwapped(T value) {
     static_assert(sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8);
     unsigned char* p = reinterpret_cast<unsigned char*>(&value);
     for (size_t i = 0; i < sizeof(T) / 2; ++i) {
@@ -75,13 +76,15 @@ inline void ZVFomixSwap(T& value) {
         p[i] = p[sizeof(T) - 1 - i];
         p[sizeof(T) - 1 - i] = t;
     }
+    return value;
 }
+#define ZV_FOMIX_SWAP(field) ((field) = ZVFomixSwapped(field))
 
 // Puts a header read from a file of the other byte order into host order (signature and
 // reserverd1 stay as read). Any thread.
 inline void ZVFomixSwapHeader(ZVFomixFileInfo& info) {
-    ZVFomixSwap(info.duration);
-    ZVFomixSwap(info.frames);
-    ZVFomixSwap(info.initialDimensions.width);
-    ZVFomixSwap(info.initialDimensions.height);
+    ZV_FOMIX_SWAP(info.duration);
+    ZV_FOMIX_SWAP(info.frames);
+    ZV_FOMIX_SWAP(info.initialDimensions.width);
+    ZV_FOMIX_SWAP(info.initialDimensions.height);
 }

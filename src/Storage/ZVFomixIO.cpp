@@ -98,8 +98,8 @@ void ZVFomixIO::setFileInfo(const ZVFomixFileInfo& info) {
     _fileInfo = info;
 }
 
-void ZVFomixIO::fail(std::string reason) {
-    ZVLog("%s", reason.c_str());
+void ZVFomixIO::fail(std::string reason, bool log) {
+    if (log) ZVLog("%s", reason.c_str());
     ZVLockGuard guard(_stateLock);
     _failure = std::move(reason);
 }
@@ -221,22 +221,30 @@ void ZVFomixIO::fomixReader() {
             switch (step) {
                 case ZVFomixStep::End:
                     if (static_cast<uint32_t>(index) < header.frames)
-                        ZVLog("Capture file %s ends after %d of %u frames", _fullPath.c_str(),
-                              index, header.frames);
+                        fail(ZVFormat("Capture file %s ends after %d of %u frames",
+                                      _fullPath.c_str(), index, header.frames));
                     stop();
                     return ZVStep::Worked;
                 case ZVFomixStep::ShortPayload:
                     ZVLog("Frame checksum incorrect.");
+                    fail(ZVFormat("Capture file %s ends inside frame record %d", _fullPath.c_str(),
+                                  index + 1),
+                         false);
                     stop();
                     return ZVStep::Worked;
                 case ZVFomixStep::BadRecord:
-                    ZVLog("Capture file %s: frame record %d is damaged (%s); reading stops there",
-                          _fullPath.c_str(), index + 1, reader.problem().c_str());
+                    fail(
+                        ZVFormat("Capture file %s: frame record %d is damaged (%s); reading "
+                                 "stops there",
+                                 _fullPath.c_str(), index + 1, reader.problem().c_str()));
                     stop();
                     return ZVStep::Worked;
                 case ZVFomixStep::FailedFrame:
                     // The frame is still handed on as far as it was applied.
                     ZVLog("Decompression error. Stoping read process.");
+                    fail(ZVFormat("Capture file %s: frame record %d: %s", _fullPath.c_str(),
+                                  index + 1, reader.problem().c_str()),
+                         false);
                     stop();
                     break;
                 case ZVFomixStep::Frame:

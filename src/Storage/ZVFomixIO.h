@@ -35,14 +35,16 @@ class ZVFomixIO : public ZVStage {
     // Asks the worker to end at its next check; frames still queued are not written.
     // Any thread.
     void stop();
-    // Any thread.
+    // Sets or clears the pause flag of a running worker (no notification). Any thread.
     void pause(bool paused);
+    // The pause flag. Any thread.
     bool isPaused() const { return _worker.isPaused(); }
     // Write mode: write every queued frame, then stop. Any thread.
     void finalize();
+    // The worker has done its preparations and not yet ended. Any thread.
     bool isRunning() const { return _worker.isRunning(); }
 
-    // Not owned; nullptr for none. Any thread (called on the main thread).
+    // Not owned; nullptr for none. Its calls come on the main thread. Any thread.
     void setDelegate(ZVFomixIODelegateInformalProtocol* delegate) { _delegate.store(delegate); }
     ZVFomixIODelegateInformalProtocol* delegate() const { return _delegate.load(); }
 
@@ -53,11 +55,12 @@ class ZVFomixIO : public ZVStage {
     // Frame records written / frames handed on so far. Any thread.
     int32_t writenFrames() const { return _writenFrames.load(std::memory_order_relaxed); }
     int32_t readFrames() const { return _readFrames.load(std::memory_order_relaxed); }
-    // Why the last run could not do its work (the capture file could not be opened for
-    // writing, the file was refused, ...); empty when nothing failed. Meant to be read
-    // after did-stop. Any thread.
+    // Why the last run could not do all its work (the capture file could not be opened for
+    // writing; the file was refused, ends early or holds a damaged record); empty when
+    // nothing failed. Meant to be read after did-stop. Any thread.
     std::string failureReason() const;
 
+    // The path and mode given at construction. Any thread.
     const std::string& fullPath() const { return _fullPath; }
     int32_t mode() const { return _mode; }
 
@@ -80,7 +83,9 @@ class ZVFomixIO : public ZVStage {
     void fomixWriter();
     void fomixReader();
     void setFileInfo(const ZVFomixFileInfo& info);
-    void fail(std::string reason);
+    // Keeps the reason for failureReason(), and logs it unless the caller logged its own
+    // line. Worker only.
+    void fail(std::string reason, bool log = true);
 
     const std::string _fullPath;
     const int32_t _mode;

@@ -10,7 +10,6 @@
 
 #include "Foundation/ZVLog.h"
 #include "Storage/ZVFomixFileReader.h"
-#include "Video/ZVPixelBufferPool.h"
 
 namespace {
 using Outcome = ZVFomixRepairResult::Outcome;
@@ -75,13 +74,8 @@ ZVFomixRepairResult ZVFomixRepair(const std::string& path, bool dryRun) {
     uint64_t kept = kZVFomixHeaderSize;
     uint32_t width = 0, height = 0;
     if (reader.canvasSize(width, height)) {
-        ZVFomixCanvas canvas;
-        canvas.pixelsWidth = width;
-        canvas.pixelsHeight = height;
-        canvas.bytesPerRow = static_cast<size_t>(ZVPixelBytesPerRow(width));
-        canvas.bufferSize = canvas.bytesPerRow * height;
-        std::vector<uint8_t> pixels(canvas.bufferSize);
-        canvas.base = pixels.data();
+        std::vector<uint8_t> pixels;
+        const ZVFomixCanvas canvas = ZVFomixMakeCanvas(width, height, pixels);
         ZVFomixRecord record;
         for (;;) {
             const ZVFomixStep step = reader.readFrame(record, canvas, false);

@@ -123,19 +123,6 @@ TEST(ZVFomixBlocks, ChangedPixelsMakeBlocksThatTakeTheNextWord) {
     EXPECT_EQ(blocksOf(e.data, e.result.blocks), (std::vector<Block>{{28, 4}}));
 }
 
-TEST(ZVFomixBlocks, IdenticalAndAllZeroFrames) {
-    Bytes a(64, 0x42);
-    Encoded e = encode(a, a, kStride);
-    EXPECT_EQ(e.result.blocks, 0u);
-    EXPECT_EQ(e.result.dataSize, 0u);
-    EXPECT_FALSE(e.result.allZero);
-
-    Bytes zero(64, 0);
-    e = encode(zero, a, kStride);
-    EXPECT_TRUE(e.result.allZero);
-    EXPECT_EQ(e.result.blocks, 4u);  // it differs all the same; the writer drops it
-}
-
 TEST(ZVFomixBlocks, FastEncoderMatchesTheWordRuleOnPaddedPictures) {
     std::mt19937 rng(7);
     for (int round = 0; round < 300; ++round) {

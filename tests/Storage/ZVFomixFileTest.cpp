@@ -178,7 +178,7 @@ Bytes otherByteOrder(const Bytes& native) {
     Bytes out;
     size_t at = 0;
     auto swapped = [&](auto v) {
-        ZVFomixSwap(v);
+        ZV_FOMIX_SWAP(v);
         put(out, v);
     };
     ZVFomixFileInfo h = get<ZVFomixFileInfo>(native, 0);
@@ -275,9 +275,9 @@ TEST(ZVFomixFile, EarlierLayoutOffsetsAndTimes) {
     }
     ReadResult r = readAll(f);
     ASSERT_EQ(r.frames.size(), 3u);
-    EXPECT_DOUBLE_EQ(r.frames[0].info.timestamp, 0.04);
-    EXPECT_DOUBLE_EQ(r.frames[1].info.timestamp, 0.08);
-    EXPECT_DOUBLE_EQ(r.frames[2].info.timestamp, 0.13);
+    EXPECT_DOUBLE_EQ(double(r.frames[0].info.timestamp), 0.04);
+    EXPECT_DOUBLE_EQ(double(r.frames[1].info.timestamp), 0.08);
+    EXPECT_DOUBLE_EQ(double(r.frames[2].info.timestamp), 0.13);
     // Offset 800 is row 2, column 0: 2 x 448 on the canvas.
     EXPECT_EQ(get<uint32_t>(r.frames[2].pixels, 2 * stride), 0xFF000002u);
 
@@ -343,6 +343,14 @@ TEST(ZVFomixFile, BadRecordsEndTheReadInOrder) {
         readAll(withRecord(infoOf(4, 2, 1, 12, kZVFrameHasKeyStrokes | kZVFrameCompress), packed))
             .last,
         ZVFomixStep::FailedFrame);
+    Bytes tooLong;  // a "stream" far longer than any zlib stream of 12 bytes
+    chunk(tooLong, kZVFomixCompressionTag, {0xE8, 3, 0, 0});
+    chunk(tooLong, kZVFomixEndTag, {});
+    for (int k = 0; k < 1000; ++k) tooLong.push_back(0);
+    EXPECT_EQ(
+        readAll(withRecord(infoOf(4, 2, 1, 12, kZVFrameHasKeyStrokes | kZVFrameCompress), tooLong))
+            .last,
+        ZVFomixStep::BadRecord);
     Bytes noLength;
     chunk(noLength, kZVFomixEndTag, {});
     EXPECT_EQ(

@@ -71,7 +71,7 @@ TEST(ZVFomixIO, WrittenFramesComeBackFrameByFrame) {
     ZVFomixFileInfo written = writer->fileInfo();
     EXPECT_EQ(written.signature, kZVFomixSignature);
     EXPECT_EQ(written.frames, 7u);
-    EXPECT_DOUBLE_EQ(written.duration, 0.32);
+    EXPECT_DOUBLE_EQ(double(written.duration), 0.32);
     EXPECT_EQ(written.initialDimensions, (ZVSize{kW, kH}));
     ZVFomixFileInfo info = ZVFomixIO::infoForFile(path);
     EXPECT_EQ(0, std::memcmp(&info, &written, sizeof info));
@@ -87,6 +87,7 @@ TEST(ZVFomixIO, WrittenFramesComeBackFrameByFrame) {
     ASSERT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }));
     EXPECT_EQ(delegate.started, 1);
     EXPECT_EQ(reader->readFrames(), 7);
+    EXPECT_EQ(reader->failureReason(), "");
     ASSERT_EQ(out.count(), 7);
 
     for (size_t i = 0; i < rec.stored.size(); ++i) {
@@ -130,7 +131,7 @@ TEST(ZVFomixIO, StopBeforeAnyFrameLeavesAHeaderOnly) {
     ZVFomixFileInfo h;
     std::memcpy(&h, bytes.data(), 28);
     EXPECT_EQ(h.signature, kZVFomixSignature);
-    EXPECT_EQ(h.duration, 0);
+    EXPECT_EQ(double(h.duration), 0);
     EXPECT_EQ(h.frames, 0u);
     EXPECT_EQ(h.initialDimensions, (ZVSize{0, 0}));
     // A reader of it starts, hands on nothing and stops.
@@ -245,22 +246,31 @@ TEST(ZVFomixIO, ImageAtIndex) {
 TEST(ZVFomixIO, OutOfMemoryDropsTheFrameAndGoesOn) {
     TempDir dir;
     LogCapture log;
-    ZVQueue queue;
-    queue.setLimit(kZVQueueNoLimit);
-    queue.addObject(patternFrame(kW, kH, 1, 0.1));
-    auto writer = ZVFomixIO::initWithFile(dir.file("c.fomix"), ZVFomixIO::kWriteMode);
-    writer->setBlockBufferLimit(100);
-    FomixDelegate d;
-    writer->setDelegate(&d);
-    writer->setDataSource(&queue);
-    writer->start();
-    writer->finalize();
-    ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
+    auto writer = recordFrames(dir.file("c.fomix"), {patternFrame(kW, kH, 1, 0.1)}, 100);
     EXPECT_TRUE(log.contains("ME-6: fomixWriter failed with malloc error"));
     EXPECT_EQ(writer->fileInfo().frames, 0u);
-    EXPECT_DOUBLE_EQ(writer->fileInfo().duration, 0.1);
-    writer->setDelegate(nullptr);
-    writer->setDataSource(nullptr);
+    EXPECT_DOUBLE_EQ(double(writer->fileInfo().duration), 0.1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ZVFomixIO, FramesOfAnotherSizeAreDroppedNotCompared) {
+    TempDir dir;
+    LogCapture log;
+    const std::string path = dir.file("c.fomix");
+    auto writer =
+        recordFrames(path, {patternFrame(kW, kH, 1, 0.1), patternFrame(kW + 20, kH, 2, 0.2),
+                            patternFrame(kW, kH + 30, 3, 0.3), patternFrame(kW, kH, 4, 0.4)});
+    EXPECT_EQ(writer->fileInfo().frames, 2u);
+    EXPECT_DOUBLE_EQ(double(writer->fileInfo().duration), 0.4);
+    int lines = 0;
+    for (auto& l : log.lines()) lines += l.find("dropped frames of size") != std::string::npos;
+    EXPECT_EQ(lines, 1);
+    ReadResult r = readFile(path);
+    ASSERT_EQ(r.frames.size(), 2u);
+    EXPECT_EQ(r.frames[1].pixels, pixelsOf(*patternFrame(kW, kH, 4, 0.4)));
 }
 
 }  // namespace

@@ -41,8 +41,8 @@ const Sample& sample() {
         reader.readHeader();
         uint32_t w, h;
         reader.canvasSize(w, h);
-        Bytes pixels(size_t(ZVPixelBytesPerRow(w)) * h);
-        ZVFomixCanvas canvas{pixels.data(), size_t(ZVPixelBytesPerRow(w)), w, h, pixels.size()};
+        Bytes pixels;
+        const ZVFomixCanvas canvas = ZVFomixMakeCanvas(w, h, pixels);
         ZVFomixRecord record;
         while (reader.readFrame(record, canvas, false) == ZVFomixStep::Frame)
             s.recordStart.push_back(record.startOffset);
@@ -84,7 +84,7 @@ TEST(ZVFomixRepair, FileCutInsideItsLastRecord) {
         ZVFomixRepairResult fix = ZVFomixRepair(path);
         ASSERT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::Repaired) << fix.message;
         EXPECT_EQ(fix.header.frames, 5u);
-        EXPECT_DOUBLE_EQ(fix.header.duration, s.read.frames[4].info.timestamp);
+        EXPECT_DOUBLE_EQ(double(fix.header.duration), double(s.read.frames[4].info.timestamp));
         EXPECT_EQ(fix.header.initialDimensions, (ZVSize{13, 5}));
         EXPECT_EQ(fix.keptSize, lastStart);
         ReadResult repaired = readFile(path);

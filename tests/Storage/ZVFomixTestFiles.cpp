@@ -43,13 +43,8 @@ ReadResult readAll(const Bytes& bytes) {
     r.header = reader.header();
     uint32_t w = 0, h = 0;
     if (!reader.canvasSize(w, h)) return r;
-    ZVFomixCanvas canvas;
-    canvas.pixelsWidth = w;
-    canvas.pixelsHeight = h;
-    canvas.bytesPerRow = size_t(ZVPixelBytesPerRow(w));
-    canvas.bufferSize = canvas.bytesPerRow * h;
-    Bytes pixels(canvas.bufferSize, 0);
-    canvas.base = pixels.data();
+    Bytes pixels;
+    const ZVFomixCanvas canvas = ZVFomixMakeCanvas(w, h, pixels);
     ZVFomixRecord record;
     for (;;) {
         r.last = reader.readFrame(record, canvas, true);
@@ -76,7 +71,8 @@ void writeBytes(const std::string& path, const Bytes& bytes) {
 }
 
 std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
-                                        const std::vector<std::shared_ptr<ZVMovieFrame>>& frames) {
+                                        const std::vector<std::shared_ptr<ZVMovieFrame>>& frames,
+                                        size_t blockBufferLimit) {
     auto queue = std::make_shared<ZVQueue>();
     queue->setLimit(kZVQueueNoLimit);
     for (auto& f : frames) queue->addObject(f);
@@ -84,6 +80,7 @@ std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
     FomixDelegate delegate;
     writer->setDelegate(&delegate);
     writer->setDataSource(queue.get());
+    writer->setBlockBufferLimit(blockBufferLimit);
     writer->start();
     writer->finalize();
     EXPECT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }));

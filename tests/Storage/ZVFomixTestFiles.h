@@ -53,6 +53,7 @@ struct FomixDelegate : ZVFomixIODelegateInformalProtocol {
 // Writes `frames` through a writing stage (queued first, then finalize) and waits for its
 // did-stop. Main thread.
 std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
-                                        const std::vector<std::shared_ptr<ZVMovieFrame>>& frames);
+                                        const std::vector<std::shared_ptr<ZVMovieFrame>>& frames,
+                                        size_t blockBufferLimit = SIZE_MAX);
 
 }  // namespace zvtest

@@ -20,6 +20,8 @@ void readThrough(const std::string& path) {
     reader->start();
     ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
     reader->setDelegate(nullptr);
+    // The host can also ask the stage why it stopped early.
+    EXPECT_NE(reader->failureReason(), "");
 }
 
 // A finished file of two frames; `mangle` changes its bytes.
@@ -84,18 +86,7 @@ TEST(ZVStorageMessages, LogLines) {
          }},
         {"ME-6: fomixWriter failed with malloc error",
          [](const TempDir& dir) {
-             ZVQueue queue;
-             queue.addObject(patternFrame(8, 4, 1, 0.1));
-             auto writer = ZVFomixIO::initWithFile(dir.file("w.fomix"), ZVFomixIO::kWriteMode);
-             writer->setBlockBufferLimit(0);
-             FomixDelegate d;
-             writer->setDelegate(&d);
-             writer->setDataSource(&queue);
-             writer->start();
-             writer->finalize();
-             ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
-             writer->setDelegate(nullptr);
-             writer->setDataSource(nullptr);
+             recordFrames(dir.file("w.fomix"), {patternFrame(8, 4, 1, 0.1)}, 0);
          }},
         {"-[ZVFomixIO fomixReader]: Unsupported FOMIX format",
          [](const TempDir& dir) {

@@ -52,13 +52,8 @@ int describeCapture(const std::string& path) {
         return ZVCommandFail(kName, path + ": a picture of size " +
                                         ZVStringFromSize(h.initialDimensions) + " cannot be read");
     }
-    ZVFomixCanvas canvas;
-    canvas.pixelsWidth = width;
-    canvas.pixelsHeight = height;
-    canvas.bytesPerRow = static_cast<size_t>(ZVPixelBytesPerRow(width));
-    canvas.bufferSize = canvas.bytesPerRow * height;
-    std::vector<uint8_t> pixels(canvas.bufferSize);
-    canvas.base = pixels.data();
+    std::vector<uint8_t> pixels;
+    const ZVFomixCanvas canvas = ZVFomixMakeCanvas(width, height, pixels);
 
     uint32_t records = 0, compressed = 0, withKeys = 0, unchanged = 0;
     uint64_t blocks = 0, blockBytes = 0, stored = 0;
