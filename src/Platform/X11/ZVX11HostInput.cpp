@@ -22,6 +22,25 @@ namespace {
 // Macintosh virtual key codes 0x36 to 0x3F are the modifier keys (Command, Shift, Caps
 // Lock, Option, Control, their right-hand twins, Function): they show in the flags, not
 // as keys of their own.
+uint32_t cocoaBitOfModifierKey(int32_t macKeyCode) {
+    switch (macKeyCode) {
+        case kVK_Shift:
+        case kVK_RightShift:
+            return kSRCocoaShiftKeyMask;
+        case kVK_Control:
+        case kVK_RightControl:
+            return kSRCocoaControlKeyMask;
+        case kVK_Option:
+        case kVK_RightOption:
+            return kSRCocoaOptionKeyMask;
+        case kVK_Command:
+        case kVK_RightCommand:
+            return kSRCocoaCommandKeyMask;
+        default:
+            return 0;  // Function has no bit of its own here
+    }
+}
+
 bool isModifierKey(int32_t macKeyCode) {
     return macKeyCode >= kVK_RightCommand && macKeyCode <= kVK_Function;
 }
@@ -103,6 +122,11 @@ bool ZVX11HostInput::connect(const std::string& display) {
     }
     std::free(use);
 
+    // Caps Lock as it stands now; the listener follows its toggles from here on.
+    int x = 0, y = 0;
+    uint16_t mask = 0;
+    if (queryPointer(x, y, mask)) _capsLock = (mask & XCB_MOD_MASK_LOCK) != 0;
+
     _wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     return _wakeFd >= 0;
 }
@@ -163,19 +187,34 @@ bool ZVX11HostInput::queryPointer(int& x, int& y, uint16_t& mask) {
     return true;
 }
 
+uint32_t ZVX11HostInput::modifiersAtThisEvent() const {
+    uint32_t flags = _capsLock ? kZVAlphaShiftKeyMask : 0;
+    for (auto& [key, bit] : _modifierKeysDown) flags |= bit;
+    return flags;
+}
+
 void ZVX11HostInput::onKey(uint32_t xKeycode, bool pressed) {
     int32_t mac = ZVKeyCodeTable::macKeyCodeForX11KeyCode(int(xKeycode));
-    if (mac < 0 || isModifierKey(mac)) return;
+    if (mac < 0) return;
+    if (isModifierKey(mac)) {
+        // The modifiers of a key stroke are those held when its event happened; asking the
+        // server later would see keys pressed since. Caps Lock toggles on each press.
+        if (mac == kVK_CapsLock) {
+            if (pressed) _capsLock = !_capsLock;
+        } else if (pressed) {
+            _modifierKeysDown[xKeycode] = cocoaBitOfModifierKey(mac);
+        } else {
+            _modifierKeysDown.erase(xKeycode);
+        }
+        return;
+    }
     if (!pressed) {
         ZVLockGuard guard(_lock);
         _heldKeys.erase(xKeycode);
         if (_lastKey == xKeycode) _lastKey = 0;
         return;
     }
-    int x = 0, y = 0;
-    uint16_t mask = 0;
-    queryPointer(x, y, mask);
-    uint32_t flags = cocoaFlagsFromXMask(mask);
+    uint32_t flags = modifiersAtThisEvent();
     uint8_t entry[8];
     std::memcpy(entry, &flags, 4);
     std::memcpy(entry + 4, &mac, 4);

@@ -41,8 +41,9 @@ class ZVX11HostInput : public ZVHostApplication {
     // True when the held key has been down longer than the keyboard's repeat delay.
     // Any thread.
     std::optional<bool> isKeyRepeating() override;
-    // The non-modifier keys pressed since the previous call, with the modifiers held at
-    // each press; the stack is empty afterwards. Any thread.
+    // The non-modifier keys pressed since the previous call, each with the modifiers held
+    // when it was pressed (followed from the same events, so no later key is mixed in);
+    // the stack is empty afterwards. Any thread.
     std::optional<std::vector<uint8_t>> getKeyStrokesStack() override;
     // Buttons held now or pressed since the previous call (so a click shorter than a
     // frame is still seen), and the double-click bit while its second press is held or
@@ -64,6 +65,9 @@ class ZVX11HostInput : public ZVHostApplication {
     // Asks the server for the pointer (root coordinates) and the modifier mask. Listener
     // only (uses the event connection).
     bool queryPointer(int& x, int& y, uint16_t& mask);
+    // The Cocoa modifier flags of the modifier keys down at the event being handled.
+    // Listener only.
+    uint32_t modifiersAtThisEvent() const;
 
     using Clock = std::chrono::steady_clock;
 
@@ -77,6 +81,10 @@ class ZVX11HostInput : public ZVHostApplication {
     int _wakeFd = -1;  // an eventfd; written by the destructor to end the listener
     std::chrono::milliseconds _repeatDelay{660};
     std::thread _listener;
+    // Listener only (set up before it starts): modifier keys down by X key code, with
+    // their Cocoa bits, and the Caps Lock state, followed from the raw events.
+    std::map<uint32_t, uint32_t> _modifierKeysDown;
+    bool _capsLock = false;
 
     ZVMutex _lock;  // guards the input state below; written by the listener, read by ticks
     struct HeldKey {
