@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "Foundation/ZVLog.h"
 #include "Platform/X11/ZVX11Connection.h"
@@ -15,21 +16,39 @@
 void ZVX11CopyOpaqueRows(const uint8_t* src, uint32_t srcStride, uint8_t* dstTop, int64_t dstStride,
                          uint32_t rows, uint32_t pixels, bool swap) {
     constexpr bool bigHost = std::endian::native == std::endian::big;
-    for (uint32_t r = 0; r < rows; ++r) {
-        const uint8_t* s = src + static_cast<size_t>(r) * srcStride;
-        uint8_t* d = dstTop + static_cast<int64_t>(r) * dstStride;
-        // Word by word through memcpy (no alignment assumed); the common case, a
-        // little-endian host and server, compiles to a vectorised OR.
-        for (uint32_t i = 0; i < pixels; ++i) {
-            uint32_t v;
-            std::memcpy(&v, s + 4 * i, 4);
-            if (swap) v = __builtin_bswap32(v);
-            // v now holds blue in its low byte; memory order B, G, R, then 0xFF where the
-            // server leaves 0.
-            uint32_t w = (v & 0x00FFFFFFu) | 0xFF000000u;
-            if constexpr (bigHost) w = __builtin_bswap32(w);
-            std::memcpy(d + 4 * i, &w, 4);
+    // One loop per byte order, so the common one (a little-endian host and server) has no
+    // test per pixel and compiles to a vectorised OR: this copy is most of a frame's cost.
+    auto copy = [&](auto swapWords) {
+        for (uint32_t r = 0; r < rows; ++r) {
+            const uint8_t* s = src + static_cast<size_t>(r) * srcStride;
+            uint8_t* d = dstTop + static_cast<int64_t>(r) * dstStride;
+            uint32_t i = 0;
+            if constexpr (!decltype(swapWords)::value && !bigHost) {
+                // Eight pixels at a time in a vector the compiler maps to SIMD registers.
+                typedef uint32_t Pixels8 __attribute__((vector_size(32)));
+                for (; i + 8 <= pixels; i += 8) {
+                    Pixels8 v;
+                    std::memcpy(&v, s + 4 * i, sizeof v);
+                    v = (v & 0x00FFFFFFu) | 0xFF000000u;
+                    std::memcpy(d + 4 * i, &v, sizeof v);
+                }
+            }
+            for (; i < pixels; ++i) {
+                uint32_t v;
+                std::memcpy(&v, s + 4 * i, 4);
+                if constexpr (decltype(swapWords)::value) v = __builtin_bswap32(v);
+                // v now holds blue in its low byte; memory order B, G, R, then 0xFF where
+                // the server leaves 0.
+                uint32_t w = (v & 0x00FFFFFFu) | 0xFF000000u;
+                if constexpr (bigHost) w = __builtin_bswap32(w);
+                std::memcpy(d + 4 * i, &w, 4);
+            }
         }
+    };
+    if (swap) {
+        copy(std::true_type{});
+    } else {
+        copy(std::false_type{});
     }
 }
 

@@ -1,0 +1,157 @@
+// ZVX11HostInput against a real Xvfb: real key presses and clicks made through XTest
+// (xdotool) must come out as the frame flags, modifiers and key strokes that frames store.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include <sstream>
+
+#include "Keys/SRKeyNaming.h"
+#include "Platform/X11/ZVX11HostInput.h"
+#include "support/ZVXvfbFixture.h"
+
+ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OneMonitor);
+
+namespace {
+using namespace std::chrono_literals;
+
+// Runs xdotool with the words of `args` (XTest input, as another client would make it).
+bool xdo(const std::string& args) {
+    std::vector<std::string> argv{"xdotool"};
+    std::istringstream words(args);
+    for (std::string w; words >> w;) argv.push_back(w);
+    return zvtest::runProgram(argv) == 0;
+}
+
+struct Stroke {
+    uint32_t flags;
+    int32_t keyCode;
+    bool operator==(const Stroke&) const = default;
+};
+
+std::vector<Stroke> decode(const std::vector<uint8_t>& bytes) {
+    std::vector<Stroke> out(bytes.size() / 8);
+    for (size_t i = 0; i < out.size(); ++i) {
+        std::memcpy(&out[i].flags, &bytes[i * 8], 4);
+        std::memcpy(&out[i].keyCode, &bytes[i * 8 + 4], 4);
+    }
+    return out;
+}
+
+// Polls `probe` every 5 ms for up to two seconds: the raw events of another client reach
+// the listener a little after xdotool returns.
+template <typename F>
+bool eventually(F probe) {
+    for (auto end = std::chrono::steady_clock::now() + 2s;
+         std::chrono::steady_clock::now() < end;) {
+        if (probe()) return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return probe();
+}
+
+class HostInputTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ZV_REQUIRE_XVFB();
+        xdo("keyup shift ctrl alt super a b");
+        xdo("mouseup 1");
+        input = ZVX11HostInput::create();
+        ASSERT_NE(input, nullptr);
+    }
+    std::vector<Stroke> collectStrokes(size_t want) {
+        std::vector<Stroke> all;
+        eventually([&] {
+            auto more = decode(*input->getKeyStrokesStack());
+            all.insert(all.end(), more.begin(), more.end());
+            return all.size() >= want;
+        });
+        return all;
+    }
+    std::shared_ptr<ZVX11HostInput> input;
+};
+
+constexpr int32_t kMacA = 0x00, kMacB = 0x0B, kMacReturn = 0x24;
+
+TEST_F(HostInputTest, TypedKeysLandOnTheStackWithTheirModifiersAndTheStackEmpties) {
+    xdo("key a");
+    xdo("key shift+b");
+    xdo("key ctrl+alt+super+Return");
+    auto strokes = collectStrokes(3);
+    ASSERT_EQ(strokes.size(), 3u);
+    EXPECT_EQ(strokes[0], (Stroke{0, kMacA}));
+    EXPECT_EQ(strokes[1], (Stroke{kSRCocoaShiftKeyMask, kMacB}));
+    EXPECT_EQ(strokes[2],
+              (Stroke{kSRCocoaControlKeyMask | kSRCocoaOptionKeyMask | kSRCocoaCommandKeyMask,
+                      kMacReturn}));
+    // Handed over: the next call starts empty. Modifier presses alone type nothing.
+    xdo("key shift");
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(input->getKeyStrokesStack()->empty());
+}
+
+TEST_F(HostInputTest, HeldKeyAndModifiersAreReportedAndRepeatStartsAfterTheDelay) {
+    EXPECT_EQ(input->getKeyCode(), -1);
+    EXPECT_EQ(input->getFlags(), 0u);
+    xdo("keydown shift keydown a");
+    EXPECT_TRUE(eventually([&] { return input->getKeyCode() == kMacA; }));
+    EXPECT_EQ(input->getFlags(), kSRCocoaShiftKeyMask);
+    EXPECT_EQ(input->isKeyRepeating(), false);
+    std::this_thread::sleep_for(input->repeatDelay() + 50ms);
+    EXPECT_EQ(input->isKeyRepeating(), true);
+    xdo("keyup a keyup shift");
+    EXPECT_TRUE(eventually([&] { return input->getKeyCode() == -1; }));
+    EXPECT_EQ(input->isKeyRepeating(), false);
+    EXPECT_EQ(input->getFlags(), 0u);
+}
+
+TEST_F(HostInputTest, CapsLockMapsToAlphaShift) {
+    xdo("key Caps_Lock");
+    EXPECT_TRUE(eventually([&] { return input->getFlags() == kZVAlphaShiftKeyMask; }));
+    xdo("key Caps_Lock");
+    EXPECT_TRUE(eventually([&] { return input->getFlags() == 0u; }));
+}
+
+TEST_F(HostInputTest, AClickShorterThanAFrameIsStillSeenOnce) {
+    xdo("mousemove 100 100 click 1");
+    EXPECT_TRUE(eventually([&] { return *input->getMouseButtonsState() != 0; }));
+    // Reported once: the button is up again, so the next answer is clear.
+    EXPECT_EQ(input->getMouseButtonsState(), 0);
+    xdo("mousedown 3");
+    EXPECT_TRUE(eventually([&] { return *input->getMouseButtonsState() == kZVMouseRightButton; }));
+    EXPECT_EQ(input->getMouseButtonsState(), kZVMouseRightButton);  // still held
+    xdo("mouseup 3 mousedown 2");
+    EXPECT_TRUE(eventually([&] { return *input->getMouseButtonsState() == kZVMouseOtherButton; }));
+    xdo("mouseup 2");
+}
+
+TEST_F(HostInputTest, DoubleClickNeedsTwoLeftPressesCloseInTimeAndPlace) {
+    xdo("mousemove 200 200 click --repeat 2 --delay 80 1");
+    EXPECT_TRUE(
+        eventually([&] { return (*input->getMouseButtonsState() & kZVMouseDoubleClick) != 0; }));
+    EXPECT_EQ(input->getMouseButtonsState(), 0);
+
+    std::this_thread::sleep_for(500ms);  // forget the last press
+    xdo("click 1 sleep 0.5 click 1");    // too slow
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(*input->getMouseButtonsState() & kZVMouseDoubleClick, 0);
+
+    std::this_thread::sleep_for(500ms);
+    xdo("mousemove 300 300 click 1 mousemove 310 300 click 1");  // too far
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(*input->getMouseButtonsState() & kZVMouseDoubleClick, 0);
+}
+
+TEST(HostInputFlags, EachXModifierBitHasItsCocoaBit) {
+    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x1), kSRCocoaShiftKeyMask);
+    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x2), kZVAlphaShiftKeyMask);
+    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x4), kSRCocoaControlKeyMask);
+    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x8), kSRCocoaOptionKeyMask);
+    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x40), kSRCocoaCommandKeyMask);
+    // Mod2 (Num Lock), Mod3, Mod5 and the button bits have no Cocoa modifier.
+    EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x10 | 0x20 | 0x80 | 0x100), 0u);
+}
+}  // namespace

@@ -1,0 +1,44 @@
+#pragma once
+// One track of a recording session: a recorder, the queue behind it and the writer that
+// stores it in the package. The session drives every track through the same steps, so a
+// new kind of track (a microphone, the system's sound) is one more class of this shape.
+//
+// Steps, all on the main thread: prepare (files, stages; the writer is started and the
+// recorder made but suspended) -> startAtTime (the common start time) -> resume (lift the
+// suspension) -> stopRecorder -> finalizeWriter (once writerStarted) -> writerStopped ->
+// store (what the package keeps about the track).
+#include <string>
+
+class ZVFomixXManager;
+
+class ZVRecordingTrack {
+  public:
+    virtual ~ZVRecordingTrack() = default;
+
+    // Registers the track's files in `package` and makes its stages; the writer is
+    // started, the recorder waits suspended. One clear line when it cannot. Main thread.
+    virtual std::string prepare(ZVFomixXManager& package) = 0;
+    // Starts the recorder (still suspended) with the session's common start time.
+    // Main thread.
+    virtual void startAtTime(double absoluteTime) = 0;
+    // Lifts the suspension: recording begins. Main thread.
+    virtual void resume() = 0;
+    // Stops the recorder; a recorder still suspended would ignore that, so the
+    // suspension is lifted first. Main thread.
+    virtual void stopRecorder() = 0;
+    // Whether the writer has posted did-start (finalizing before that could be lost).
+    // Any thread.
+    virtual bool writerStarted() const = 0;
+    // Lets the writer drain its queue and stop. Main thread.
+    virtual void finalizeWriter() = 0;
+    // Whether the writer has posted did-stop. Any thread.
+    virtual bool writerStopped() const = 0;
+    // Why the writer stopped before it was asked to (its file could not be written), or
+    // empty. Main thread, after writerStopped.
+    virtual std::string writerFailure() const = 0;
+    // Writes what the package keeps about the track (start offset, side files). One clear
+    // line when it cannot. Main thread, after the writer stopped.
+    virtual std::string store(ZVFomixXManager& package) = 0;
+    // A short part of the live status line ("1234 frames 59.9 fps queue 3%"). Main thread.
+    virtual std::string status(double elapsedSeconds) const = 0;
+};

@@ -1,0 +1,103 @@
+#include "ZVScreenTrack.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "Foundation/ZVNotificationCenter.h"
+#include "Pipeline/ZVNotificationNames.h"
+#include "Pipeline/ZVQueue.h"
+#include "Storage/ZVCursorListFile.h"
+#include "Storage/ZVFomixIO.h"
+#include "Storage/ZVFomixXManager.h"
+#include "Video/ZVScreenRecorder.h"
+
+ZVScreenTrack::ZVScreenTrack(ZVRect rect, bool zlib) : _rect(rect), _zlib(zlib) {}
+
+ZVScreenTrack::~ZVScreenTrack() {
+    // The recorder goes first (its destructor stops the link). A writer that never
+    // stopped (the session gave up waiting) is told to stop now and given a moment, since
+    // its worker reads the queue that goes last.
+    _recorder.reset();
+    if (_writer && !_writerStopped) {
+        _writer->stop();
+        for (int i = 0; i < 200 && !_writerStopped; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ZVNotificationCenter::defaultCenter().removeObserver(this);
+    _writer.reset();
+}
+
+std::string ZVScreenTrack::prepare(ZVFomixXManager& package) {
+    auto videoPath = package.createPathForPackageResource(ZVFomixXResourceVideo);
+    auto cursorsPath = package.createPathForPackageResource(ZVFomixXResourceCursors);
+    if (!videoPath || !cursorsPath) return "cannot add tracks to the package " + package.path();
+    _cursorsPath = *cursorsPath;
+
+    _recorder = ZVScreenRecorder::initWithRect(_rect);
+    if (!_recorder) return "cannot record the screen rectangle " + ZVStringFromRect(_rect);
+    _recorder->setZlibCompression(_zlib);
+
+    _queue = std::make_unique<ZVQueue>();
+    _writer = ZVFomixIO::initWithFile(*videoPath, ZVFomixIO::kWriteMode);
+    if (!_writer) return "cannot write " + *videoPath;
+
+    auto& center = ZVNotificationCenter::defaultCenter();
+    const void* writerObject = static_cast<const ZVStage*>(_writer.get());
+    center.addObserver(this, ZVFomixIODidStartNotification, writerObject,
+                       [this](const ZVNotification&) { _writerStarted = true; });
+    center.addObserver(this, ZVFomixIODidStopNotification, writerObject,
+                       [this](const ZVNotification&) { _writerStopped = true; });
+
+    _recorder->setDataDestination(_queue.get());
+    _writer->setDataSource(_queue.get());
+    _writer->start();
+    return {};
+}
+
+void ZVScreenTrack::startAtTime(double absoluteTime) {
+    _recorder->startAtTime(absoluteTime);
+}
+
+void ZVScreenTrack::resume() {
+    _recorder->setSuspended(false);
+}
+
+void ZVScreenTrack::stopRecorder() {
+    if (!_recorder) return;
+    _recorder->setSuspended(false);
+    _recorder->stop();
+}
+
+void ZVScreenTrack::finalizeWriter() {
+    if (_writer) _writer->finalize();
+}
+
+std::string ZVScreenTrack::store(ZVFomixXManager& package) {
+    if (!_recorder) return {};
+    package.setStartOffsetTime(_recorder->startOffsetTime(), ZVFomixXResourceVideo);
+    std::string error;
+    if (!ZVCursorListFile::write(_cursorsPath, _recorder->capturedCursors(), &error)) return error;
+    return {};
+}
+
+std::string ZVScreenTrack::writerFailure() const {
+    std::string why = _writer ? _writer->failureReason() : std::string();
+    return why.empty() ? "the capture file could not be written" : why;
+}
+
+int32_t ZVScreenTrack::capturedFrames() const {
+    return _recorder ? _recorder->capturedFrames() : 0;
+}
+
+std::string ZVScreenTrack::status(double elapsedSeconds) const {
+    int32_t frames = capturedFrames();
+    double fps = elapsedSeconds > 0 ? frames / elapsedSeconds : 0;
+    double fill = 0;
+    if (_queue && _queue->limit() > 0)
+        fill = 100.0 * double(_queue->byteCount()) / double(_queue->limit());
+    char line[96];
+    std::snprintf(line, sizeof line, "%d frames  %.1f fps  queue %.0f%%", frames, fps, fill);
+    return line;
+}

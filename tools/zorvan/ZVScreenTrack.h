@@ -1,0 +1,46 @@
+#pragma once
+// The screen track of a recording: ZVScreenRecorder -> ZVQueue -> ZVFomixIO writing the
+// package's capture file; at the end the recording's cursor list goes into the cursors
+// track and the recorder's start offset into the video track's properties.
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "Foundation/ZVGeometry.h"
+#include "ZVRecordingTrack.h"
+
+class ZVScreenRecorder;
+class ZVFomixIO;
+class ZVQueue;
+
+class ZVScreenTrack : public ZVRecordingTrack {
+  public:
+    // `rect` in desktop space; `zlib`: frames are stored zlib-compressed. Main thread.
+    ZVScreenTrack(ZVRect rect, bool zlib);
+    ~ZVScreenTrack() override;
+
+    std::string prepare(ZVFomixXManager& package) override;
+    void startAtTime(double absoluteTime) override;
+    void resume() override;
+    void stopRecorder() override;
+    bool writerStarted() const override { return _writerStarted.load(); }
+    void finalizeWriter() override;
+    bool writerStopped() const override { return _writerStopped.load(); }
+    std::string writerFailure() const override;
+    std::string store(ZVFomixXManager& package) override;
+    std::string status(double elapsedSeconds) const override;
+
+    // Frames the recorder delivered. Main thread.
+    int32_t capturedFrames() const;
+
+  private:
+    ZVRect _rect;
+    bool _zlib;
+    std::string _cursorsPath;
+    std::unique_ptr<ZVQueue> _queue;  // outlives both stages (declared before them)
+    std::shared_ptr<ZVFomixIO> _writer;
+    std::shared_ptr<ZVScreenRecorder> _recorder;
+    // Set by the writer's notifications on its worker thread, read on the main thread.
+    std::atomic<bool> _writerStarted{false};
+    std::atomic<bool> _writerStopped{false};
+};

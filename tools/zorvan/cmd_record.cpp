@@ -1,0 +1,180 @@
+// zorvan record: records the screen into a recording package until a duration has passed,
+// Ctrl-C or SIGTERM; everything queued is written before it exits.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Foundation/ZVRunLoop.h"
+#include "Platform/X11/ZVX11Geometry.h"
+#include "Platform/X11/ZVX11HostInput.h"
+#include "Video/ZVDisplayServer.h"
+#include "Video/ZVHostApplication.h"
+#include "ZVCommand.h"
+#include "ZVRecordingSession.h"
+#include "ZVScreenTrack.h"
+
+namespace {
+constexpr const char* kName = "record";
+
+// Set by SIGINT and SIGTERM; the main loop polls it and stops in order.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void onStopSignal(int signal) {
+    gStopSignal.store(signal);
+}
+
+void catchStopSignals() {
+    // Even a signal inherited as ignored (a script's background job has SIGINT so) is
+    // caught: the recording must end in order however it is asked to.
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// A Ctrl-C in the first moments, while the libraries are still starting up, must end in
+// order too: for `zorvan record` the handlers go in as soon as the program's own static
+// initialisation runs (glibc hands constructors the arguments), long before main.
+__attribute__((constructor)) void catchEarly(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == kName) catchStopSignals();
+}
+
+struct Options {
+    std::optional<std::string> rect;  // X11 geometry WxH+X+Y
+    double duration = 0;              // 0: until a signal
+    bool zlib = false;
+    std::string output;
+};
+
+std::optional<std::string> parse(const std::vector<std::string>& args, Options& o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) return std::nullopt;
+            return args[++i];
+        };
+        if (a == "--rect") {
+            o.rect = value();
+            if (!o.rect) return "--rect needs WxH+X+Y";
+        } else if (a == "--duration") {
+            auto v = value();
+            char* end = nullptr;
+            o.duration = v ? std::strtod(v->c_str(), &end) : 0;
+            if (!v || *end || !(o.duration > 0))
+                return "--duration needs a number of seconds above 0";
+        } else if (a == "--zlib") {
+            o.zlib = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return "unknown option " + a + " (see 'zorvan record --help')";
+        } else if (o.output.empty()) {
+            o.output = a;
+        } else {
+            return "more than one output path given";
+        }
+    }
+    if (o.output.empty()) return "no output path given (see 'zorvan record --help')";
+    return std::nullopt;
+}
+
+// The capture rectangle in desktop space: the primary monitor, or --rect (root-window
+// geometry, as X11 users type it).
+std::optional<ZVRect> captureRect(const Options& o, std::string& error) {
+    auto server = ZVDisplayServer::shared();
+    if (error = server->unavailableReason(); !error.empty()) return std::nullopt;
+    if (o.rect) {
+        auto g = ZVParseX11Geometry(*o.rect);
+        if (!g) {
+            error = "--rect '" + *o.rect + "' is not a rectangle WxH+X+Y";
+            return std::nullopt;
+        }
+        return server->desktopRectFromNative(
+            ZVMakeRect(float(g->x), float(g->y), float(g->width), float(g->height)));
+    }
+    auto displays = server->displays();  // primary first
+    if (displays.empty()) {
+        error = "the X server shows no display";
+        return std::nullopt;
+    }
+    return displays.front().frame;
+}
+
+int run(const std::vector<std::string>& args) {
+    catchStopSignals();
+
+    Options o;
+    if (auto error = parse(args, o)) return ZVCommandFail(kName, *error);
+    std::string error;
+    auto rect = captureRect(o, error);
+    if (!rect) return ZVCommandFail(kName, error);
+
+    auto session = ZVRecordingSession::create(o.output, &error);
+    if (!session) return ZVCommandFail(kName, error);
+    session->addTrack(std::make_unique<ZVScreenTrack>(*rect, o.zlib));
+    error = session->prepare();
+    if (!error.empty()) {
+        session->stop();
+        return ZVCommandFail(kName, error);
+    }
+    // Buttons and keys come from the X server's input events, on a thread of their own.
+    ZVSetSharedApplication(ZVX11HostInput::create());
+    session->start();
+
+    const bool live = isatty(STDERR_FILENO);
+    auto& loop = ZVRunLoop::main();
+    double nextStatus = 0;
+    std::string failure;
+    while (gStopSignal.load() == 0) {
+        loop.runUntil([] { return gStopSignal.load() != 0; }, 0.05);
+        double t = session->elapsed();
+        if (o.duration > 0 && t >= o.duration) break;
+        if (failure = session->writerFailure(); !failure.empty()) break;
+        if (live && t >= nextStatus) {
+            std::fprintf(stderr, "\r%s\033[K", session->status().c_str());
+            nextStatus = t + 0.25;
+        }
+    }
+    std::string finalStatus = session->status();
+    error = session->stop();
+    ZVSetSharedApplication(nullptr);
+    if (live) std::fprintf(stderr, "\r%s\033[K\n", finalStatus.c_str());
+    if (!failure.empty()) return ZVCommandFail(kName, failure);
+    if (!error.empty()) return ZVCommandFail(kName, error);
+    std::printf("%s\n", session->path().c_str());
+    return 0;
+}
+
+const ZVCommand::Registration reg(
+    {kName, "record the screen into a recording package",
+     "usage: zorvan record [--rect WxH+X+Y] [--duration S] [--zlib] OUT.fomixx\n"
+     "\n"
+     "Records the screen, once per display refresh (at most 60 frames per second), into\n"
+     "the recording package OUT.fomixx (the first free OUT-1.fomixx, ... when it exists)\n"
+     "and prints the package's path. It stops after S seconds, on Ctrl-C or on SIGTERM,\n"
+     "and always writes every frame it captured before it exits.\n"
+     "\n"
+     "  --rect WxH+X+Y  record this rectangle, in X11 root-window pixels (X, Y from the\n"
+     "                  top-left corner); the whole primary monitor by default\n"
+     "  --duration S    stop after S seconds\n"
+     "  --zlib          store the frames' changed pixels zlib-compressed\n"
+     "\n"
+     "The package holds:\n"
+     "  Info.plist   the track list; the video track's \"StartOffsetTime\" (seconds) is\n"
+     "               how late the first frame came after the common start time\n"
+     "  video.fomix  the capture file: every frame with its pointer, buttons and keys\n"
+     "  cursors.dat  the cursor list: a binary property list, an array of dictionaries\n"
+     "               {\"Id\" integer, \"Info\" data (the 44-byte cursor record), \"Data\"\n"
+     "               data (the cursor's BGRA pixels)}; a frame names its cursor by \"Id\",\n"
+     "               0x7FFFFFFF when no cursor showed\n"
+     "\n"
+     "A live status line (time, frames, frames per second, queue fill) is shown on a\n"
+     "terminal. Keys and buttons are recorded when the X server has XInput 2.2.\n",
+     run});
+}  // namespace

@@ -1,0 +1,180 @@
+// zorvan scene: a small animated desktop on the X display, for demonstrations and for
+// measuring the recorder under typical activity: coloured windows that move, a pointer
+// that wanders across them (each window has its own cursor), clicks, and text typed
+// through XTest into a panel that shows it.
+#include <signal.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ZVCommand.h"
+
+namespace {
+const char* const kName = "scene";
+std::atomic<int> gStop{0};
+void onSignal(int) {
+    gStop.store(1);
+}
+
+// Glyphs of the X cursor font.
+constexpr uint16_t kGlyphs[] = {68 /*left_ptr*/, 150 /*watch*/, 152 /*xterm*/, 60 /*hand2*/,
+                                34 /*crosshair*/};
+constexpr char kMessage[] = "recording the screen with zorvan ";
+
+struct Scene {
+    xcb_connection_t* c = nullptr;
+    xcb_screen_t* screen = nullptr;
+    std::vector<xcb_window_t> windows;
+    std::vector<xcb_cursor_t> cursors;
+    xcb_window_t panel = 0;
+    xcb_gcontext_t textGC = 0;
+    std::vector<uint8_t> keycodeOf = std::vector<uint8_t>(128, 0);  // ASCII -> key code
+    std::string typed;
+
+    xcb_window_t makeWindow(int x, int y, int w, int h, uint32_t rgb, xcb_cursor_t cursor) {
+        xcb_window_t win = xcb_generate_id(c);
+        uint32_t values[] = {rgb, 1, cursor};
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, win, screen->root, int16_t(x), int16_t(y),
+                          uint16_t(w), uint16_t(h), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_CURSOR, values);
+        xcb_map_window(c, win);
+        return win;
+    }
+
+    bool open() {
+        c = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(c)) return false;
+        screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        xcb_font_t cursorFont = xcb_generate_id(c);
+        xcb_open_font(c, cursorFont, 6, "cursor");
+        for (uint16_t glyph : kGlyphs) {
+            xcb_cursor_t cur = xcb_generate_id(c);
+            xcb_create_glyph_cursor(c, cur, cursorFont, cursorFont, glyph, uint16_t(glyph + 1), 0,
+                                    0, 0, 0xFFFF, 0xFFFF, 0xFFFF);
+            cursors.push_back(cur);
+        }
+        uint32_t background = 0x2B3A4A;
+        xcb_change_window_attributes(c, screen->root, XCB_CW_BACK_PIXEL, &background);
+        xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
+        const uint32_t colours[] = {0xD9534F, 0x5CB85C, 0xF0AD4E, 0x5BC0DE};
+        for (size_t i = 0; i < 4; ++i) {
+            windows.push_back(makeWindow(100 + 150 * int(i), 100 + 80 * int(i), 420 - 40 * int(i),
+                                         300 - 30 * int(i), colours[i], cursors[1 + i]));
+        }
+        int w = std::min<int>(screen->width_in_pixels - 80, 1000);
+        panel = makeWindow(40, screen->height_in_pixels - 120, w, 60, 0xFFFFFF, cursors[2]);
+        xcb_font_t font = xcb_generate_id(c);
+        xcb_open_font(c, font, 5, "fixed");
+        textGC = xcb_generate_id(c);
+        uint32_t gcValues[] = {0x000000, 0xFFFFFF, font};
+        xcb_create_gc(c, textGC, panel, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND | XCB_GC_FONT,
+                      gcValues);
+
+        // Key codes that type each ASCII character without modifiers.
+        const xcb_setup_t* setup = xcb_get_setup(c);
+        auto cookie = xcb_get_keyboard_mapping(
+            c, setup->min_keycode, uint8_t(setup->max_keycode - setup->min_keycode + 1));
+        if (auto* map = xcb_get_keyboard_mapping_reply(c, cookie, nullptr)) {
+            const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
+            int per = map->keysyms_per_keycode;
+            for (int k = setup->min_keycode; k <= setup->max_keycode; ++k) {
+                xcb_keysym_t sym = syms[(k - setup->min_keycode) * per];
+                if (sym < 128 && !keycodeOf[sym]) keycodeOf[sym] = uint8_t(k);
+            }
+            std::free(map);
+        }
+        xcb_flush(c);
+        return true;
+    }
+
+    void drawText() {
+        xcb_clear_area(c, 0, panel, 0, 0, 0, 0);
+        std::string line = "> " + typed;
+        if (line.size() > 120) line = line.substr(line.size() - 120);
+        xcb_image_text_8(c, uint8_t(line.size()), panel, textGC, 12, 36, line.c_str());
+    }
+
+    void key(char ch) {
+        uint8_t code = keycodeOf[uint8_t(ch)];
+        if (!code) return;
+        xcb_test_fake_input(c, XCB_KEY_PRESS, code, 0, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(c, XCB_KEY_RELEASE, code, 0, XCB_NONE, 0, 0, 0);
+        typed += ch;
+        drawText();
+    }
+
+    void step(double t, int n) {
+        // Windows drift on slow Lissajous paths; the pointer wanders over them.
+        int sw = screen->width_in_pixels, sh = screen->height_in_pixels;
+        for (size_t i = 0; i < windows.size(); ++i) {
+            double p = t * (0.3 + 0.1 * double(i)) + double(i);
+            int32_t xy[] = {int32_t((0.5 + 0.35 * std::sin(p)) * (sw - 420)),
+                            int32_t((0.4 + 0.3 * std::cos(1.3 * p)) * (sh - 400))};
+            xcb_configure_window(c, windows[i], XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, xy);
+        }
+        int px = int((0.5 + 0.45 * std::sin(0.7 * t)) * sw);
+        int py = int((0.5 + 0.45 * std::sin(1.1 * t + 1)) * sh);
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, 0, screen->root, int16_t(px), int16_t(py), 0);
+        if (n % 20 == 0) key(kMessage[(n / 20) % (sizeof kMessage - 1)]);
+        if (n % 90 == 45) {
+            xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, 0, XCB_NONE, 0, 0, 0);
+            xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, 0, XCB_NONE, 0, 0, 0);
+        }
+        if (n % 120 == 0) {
+            uint32_t cursor = cursors[size_t(n / 120) % cursors.size()];
+            xcb_change_window_attributes(c, screen->root, XCB_CW_CURSOR, &cursor);
+        }
+        if (n % 5 == 0) drawText();
+        xcb_flush(c);
+    }
+};
+
+int run(const std::vector<std::string>& args) {
+    double duration = 0;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--duration" && i + 1 < args.size()) {
+            duration = std::atof(args[++i].c_str());
+        } else {
+            return ZVCommandFail(kName,
+                                 "unknown argument " + args[i] + " (see 'zorvan scene --help')");
+        }
+    }
+    Scene scene;
+    if (!scene.open()) return ZVCommandFail(kName, "cannot connect to the X display");
+    signal(SIGINT, onSignal);
+    signal(SIGTERM, onSignal);
+    auto start = std::chrono::steady_clock::now();
+    auto next = start;
+    for (int n = 0; !gStop.load(); ++n) {
+        double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (duration > 0 && t >= duration) break;
+        scene.step(t, n);
+        if (xcb_connection_has_error(scene.c))
+            return ZVCommandFail(kName, "the X display went away");
+        next += std::chrono::milliseconds(33);
+        std::this_thread::sleep_until(next);
+    }
+    xcb_disconnect(scene.c);
+    return 0;
+}
+
+const ZVCommand::Registration reg(
+    {kName, "play a small animated desktop scene on the X display",
+     "usage: zorvan scene [--duration S]\n"
+     "\n"
+     "Plays a small animated desktop on $DISPLAY until S seconds have passed (or Ctrl-C):\n"
+     "coloured windows drift across the screen, the pointer wanders over them (each window\n"
+     "has its own cursor, and the root cursor changes every few seconds), the left button\n"
+     "clicks now and then, and text is typed through XTest into a panel that shows it.\n"
+     "Meant for trying 'zorvan record' on a private X server and for benchmarks.\n",
+     run});
+}  // namespace
