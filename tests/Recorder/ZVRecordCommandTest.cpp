@@ -17,6 +17,7 @@
 
 #include "Video/ZVImage.h"
 #include "support/ZVTestSupport.h"
+#include "support/ZVZorvanProcess.h"
 #include "support/ZVX11TestClient.h"
 #include "support/ZVXvfbFixture.h"
 
@@ -25,77 +26,10 @@ ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OneMonitor);
 namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-std::string zorvan() {
-    const char* dir = std::getenv("ZORVAN_BIN");
-    return std::string(dir ? dir : ".") + "/zorvan";
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// One run of the zorvan tool with its output in files.
-class Zorvan {
-  public:
-    Zorvan(const zvtest::TempDir& dir, std::vector<std::string> args)
-        : _out(dir.file("out.txt")), _err(dir.file("err.txt")) {
-        args.insert(args.begin(), zorvan());
-        _pid = fork();
-        if (_pid == 0) {
-            int out = open(_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = open(_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, STDOUT_FILENO);
-            dup2(err, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~Zorvan() {
-        if (_pid > 0 && _status < 0) {
-            kill(_pid, SIGKILL);
-            waitpid(_pid, nullptr, 0);
-        }
-    }
-    void signal(int sig) { kill(_pid, sig); }
-    // The exit status, or -1 when it did not end within `seconds` (it is then killed).
-    int wait(double seconds = 60) {
-        auto end = Clock::now() + std::chrono::duration<double>(seconds);
-        int status = 0;
-        while (waitpid(_pid, &status, WNOHANG) == 0) {
-            if (Clock::now() > end) return -1;
-            std::this_thread::sleep_for(10ms);
-        }
-        _status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return _status;
-    }
-    std::string out() const { return readFile(_out); }
-    std::string err() const { return readFile(_err); }
-
-  private:
-    std::string _out, _err;
-    pid_t _pid = -1;
-    int _status = -1;
-};
-
-// Runs zorvan to the end and gives its exit status and standard output.
-int runZorvan(const zvtest::TempDir& dir, std::vector<std::string> args, std::string* out) {
-    Zorvan z(dir, std::move(args));
-    int status = z.wait();
-    if (out) *out = z.out();
-    return status;
-}
-
-std::string trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
-}
+using zvtest::Zorvan;
+using zvtest::runZorvan;
+using zvtest::trimmed;
+using zvtest::readFile;
 
 long framesOf(const std::string& info) {
     std::smatch m;

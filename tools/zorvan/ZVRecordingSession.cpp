@@ -54,9 +54,14 @@ void ZVRecordingSession::addTrack(std::unique_ptr<ZVRecordingTrack> track) {
 }
 
 std::string ZVRecordingSession::prepare() {
-    for (auto& track : _tracks) {
-        std::string error = track->prepare(*_package);
-        if (!error.empty()) return error;
+    for (size_t i = 0; i < _tracks.size(); ++i) {
+        std::string error = _tracks[i]->prepare(*_package);
+        if (!error.empty()) {
+            // A track that could not be prepared started no writer; only those before it
+            // have something to stop and drain.
+            _tracks.resize(i);
+            return error;
+        }
     }
     return {};
 }

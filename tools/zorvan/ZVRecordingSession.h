@@ -18,7 +18,8 @@ class ZVRecordingSession {
 
     // Adds a track; tracks record in the order added. Main thread, before prepare.
     void addTrack(std::unique_ptr<ZVRecordingTrack> track);
-    // Prepares every track; one clear line when any cannot be prepared. Main thread.
+    // Prepares every track; one clear line when any cannot be prepared, and then only the
+    // tracks prepared before it remain for stop. Main thread.
     std::string prepare();
     // Starts every recorder at one common time and lifts their suspensions. Main thread.
     void start();

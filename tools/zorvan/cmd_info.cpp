@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Audio/ZVWavHeader.h"
 #include "Storage/ZVFomixFileReader.h"
 #include "ZVCommand.h"
 #include "Zorvan.h"
@@ -93,6 +94,21 @@ int describeCapture(const std::string& path) {
     return 0;
 }
 
+// A WAV track's format and duration, from the sizes its writer patched into the header.
+void describeWav(const char* label, const std::string& path) {
+    std::string error;
+    auto d = ZVWavHeader::describeFile(path, &error);
+    if (!d) {
+        std::printf("\n%s: %s\n", label, error.c_str());
+        return;
+    }
+    const char* kind = d->format.flags & kZVSoundFormatFloat ? "float" : "integer";
+    std::printf("\n%s: %s\n  %d channels, %d-bit %s, %g Hz\n  %u frames, %.3f s%s\n", label,
+                path.c_str(), d->format.numberOfChannels, d->format.bitsPerChannel, kind,
+                double(d->format.sampleRate), d->frames, d->duration,
+                d->sizesPatched ? "" : " (the header was never finished: 'frames' counts none)");
+}
+
 int run(const std::vector<std::string>& args) {
     if (args.size() != 1) return ZVCommandFail(kName, "expects one PATH (see --help)");
     const std::string& path = args[0];
@@ -102,6 +118,11 @@ int run(const std::vector<std::string>& args) {
     auto recording = ZVFomixXManager::initWithFile(path);
     if (!recording->isPackage()) return describeCapture(path);
     std::fputs(ZVDescribeFomixX(*recording).c_str(), stdout);
+    for (auto [resource, label] : {std::pair{ZVFomixXResourceAudio, "Audio"},
+                                   std::pair{ZVFomixXResourceSystemAudio, "System audio"}}) {
+        if (auto wav = recording->pathForResource(resource); wav && stat(wav->c_str(), &st) == 0)
+            describeWav(label, *wav);
+    }
     if (auto video = recording->pathForResource(ZVFomixXResourceVideo)) {
         std::printf("\n");
         if (stat(video->c_str(), &st) == 0) return describeCapture(*video);
@@ -115,7 +136,8 @@ const ZVCommand::Registration reg(
      "PATH is a capture file (.fomix) or a recording package (.fomixx).\n"
      "For a capture file: its header (signature and byte order, duration, frames, picture\n"
      "size) and a summary of its frame records, read to the end. For a package: its\n"
-     "tracks, files and properties, then its capture file as above.\n"
+     "tracks, files and properties, each WAV track's format and duration, then its\n"
+     "capture file as above.\n"
      "Exits with 1 when something cannot be read.\n",
      run});
 }  // namespace

@@ -16,6 +16,7 @@
 #include "Video/ZVDisplayServer.h"
 #include "Video/ZVHostApplication.h"
 #include "ZVCommand.h"
+#include "ZVMicrophoneTrack.h"
 #include "ZVRecordingSession.h"
 #include "ZVScreenTrack.h"
 
@@ -51,6 +52,7 @@ struct Options {
     std::optional<std::string> rect;  // X11 geometry WxH+X+Y
     double duration = 0;              // 0: until a signal
     bool zlib = false;
+    std::optional<std::string> mic;  // input device; "default" is the default one
     std::string output;
 };
 
@@ -70,6 +72,9 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
             o.duration = v ? std::strtod(v->c_str(), &end) : 0;
             if (!v || *end || !(o.duration > 0))
                 return "--duration needs a number of seconds above 0";
+        } else if (a == "--mic") {
+            o.mic = value();
+            if (!o.mic || o.mic->empty()) return "--mic needs a device name or 'default'";
         } else if (a == "--zlib") {
             o.zlib = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -118,6 +123,7 @@ int run(const std::vector<std::string>& args) {
     auto session = ZVRecordingSession::create(o.output, &error);
     if (!session) return ZVCommandFail(kName, error);
     session->addTrack(std::make_unique<ZVScreenTrack>(*rect, o.zlib));
+    if (o.mic) session->addTrack(std::make_unique<ZVMicrophoneTrack>(*o.mic));
     error = session->prepare();
     if (!error.empty()) {
         session->stop();
@@ -153,7 +159,7 @@ int run(const std::vector<std::string>& args) {
 
 const ZVCommand::Registration reg(
     {kName, "record the screen into a recording package",
-     "usage: zorvan record [--rect WxH+X+Y] [--duration S] [--zlib] OUT.fomixx\n"
+     "usage: zorvan record [--rect WxH+X+Y] [--duration S] [--zlib] [--mic DEVICE] OUT.fomixx\n"
      "\n"
      "Records the screen, once per display refresh (at most 60 frames per second), into\n"
      "the recording package OUT.fomixx (the first free OUT-1.fomixx, ... when it exists)\n"
@@ -164,11 +170,16 @@ const ZVCommand::Registration reg(
      "                  top-left corner); the whole primary monitor by default\n"
      "  --duration S    stop after S seconds\n"
      "  --zlib          store the frames' changed pixels zlib-compressed\n"
+     "  --mic DEVICE    also record this input device (as 'zorvan devices' lists it;\n"
+     "                  'default' is the default one) into the audio track, started in\n"
+     "                  step with the screen\n"
      "\n"
      "The package holds:\n"
      "  Info.plist   the track list; the video track's \"StartOffsetTime\" (seconds) is\n"
      "               how late the first frame came after the common start time\n"
      "  video.fomix  the capture file: every frame with its pointer, buttons and keys\n"
+     "  audio.wav    with --mic: the microphone, 16-bit stereo at 44100 Hz; its track's\n"
+     "               \"StartOffsetTime\" is how late its first sound came\n"
      "  cursors.dat  the cursor list: a binary property list, an array of dictionaries\n"
      "               {\"Id\" integer, \"Info\" data (the 44-byte cursor record), \"Data\"\n"
      "               data (the cursor's BGRA pixels)}; a frame names its cursor by \"Id\",\n"

@@ -1,0 +1,102 @@
+#include "ZVMicrophoneTrack.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "Audio/ZVSoundInputRecorder.h"
+#include "Audio/ZVWavIO.h"
+#include "Foundation/ZVNotificationCenter.h"
+#include "Pipeline/ZVNotificationNames.h"
+#include "Pipeline/ZVQueue.h"
+#include "Storage/ZVFomixXManager.h"
+
+namespace {
+// Waits up to `seconds` for `done`, in the 10 ms steps stages poll in.
+template <typename Done>
+void waitFor(Done done, double seconds) {
+    for (int i = 0; i < int(seconds * 100) && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+}  // namespace
+
+ZVMicrophoneTrack::ZVMicrophoneTrack(std::string device)
+    : _device(device == "default" ? std::string() : std::move(device)) {}
+
+ZVMicrophoneTrack::~ZVMicrophoneTrack() {
+    // As for the screen: the recorder stops first; a writer the session gave up on is
+    // told to stop and given a moment, since its worker reads the queue that goes last.
+    if (_recorder) stopRecorder();
+    if (_writer && !_writerStopped) {
+        _writer->stop();
+        waitFor([this] { return _writerStopped.load(); }, 2);
+    }
+    ZVNotificationCenter::defaultCenter().removeObserver(this);
+    _recorder.reset();
+    _writer.reset();
+}
+
+std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package) {
+    const std::string shown = _device.empty() ? "the default input device" : "'" + _device + "'";
+    _recorder = ZVSoundInputRecorder::initWithDevice(_device);
+    if (!_recorder) return "cannot open " + shown + " for recording (see 'zorvan devices')";
+
+    auto wavPath = package.createPathForPackageResource(ZVFomixXResourceAudio);
+    if (!wavPath) return "cannot add an audio track to the package " + package.path();
+    _wavPath = *wavPath;
+
+    _queue = std::make_unique<ZVQueue>();
+    _writer = ZVWavIO::wavIOForWriting(_wavPath, _recorder->format());
+    if (!_writer) return "cannot write " + _wavPath;
+
+    auto& center = ZVNotificationCenter::defaultCenter();
+    const void* writerObject = static_cast<const ZVStage*>(_writer.get());
+    center.addObserver(this, ZVWavIODidStartNotification, writerObject,
+                       [this](const ZVNotification&) { _writerStarted = true; });
+    center.addObserver(this, ZVWavIODidStopNotification, writerObject,
+                       [this](const ZVNotification&) { _writerStopped = true; });
+
+    _recorder->setDataDestination(_queue.get());
+    _writer->setDataSource(_queue.get());
+    _writer->start();
+    return {};
+}
+
+void ZVMicrophoneTrack::startAtTime(double absoluteTime) { _recorder->startAtTime(absoluteTime); }
+
+void ZVMicrophoneTrack::resume() { _recorder->setSuspended(false); }
+
+void ZVMicrophoneTrack::stopRecorder() {
+    if (!_recorder) return;
+    // A recorder ignores stop while it is suspended or still opening its capture: lift
+    // the suspension and let its worker reach the read loop first.
+    _recorder->setSuspended(false);
+    waitFor([this] { return !_recorder->isLaunched() || _recorder->isRunning(); }, 3);
+    _recorder->stop();
+}
+
+void ZVMicrophoneTrack::finalizeWriter() {
+    if (_writer) _writer->finalize();
+}
+
+std::string ZVMicrophoneTrack::writerFailure() const {
+    return "the audio file " + _wavPath + " could not be written";
+}
+
+std::string ZVMicrophoneTrack::store(ZVFomixXManager& package) {
+    if (!_recorder) return {};
+    package.setStartOffsetTime(_recorder->startOffsetTime(), ZVFomixXResourceAudio);
+    return {};
+}
+
+std::string ZVMicrophoneTrack::status(double) const {
+    double seconds = 0;
+    if (_recorder && _recorder->sampleRate() > 0)
+        seconds = _recorder->totalFramesRead() / double(_recorder->sampleRate());
+    double fill = 0;
+    if (_queue && _queue->limit() > 0)
+        fill = 100.0 * double(_queue->byteCount()) / double(_queue->limit());
+    char line[64];
+    std::snprintf(line, sizeof line, "mic %.1f s  queue %.0f%%", seconds, fill);
+    return line;
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The microphone track of a recording: ZVSoundInputRecorder -> ZVQueue -> ZVWavIO writing
+// the package's audio file; at the end the recorder's start offset goes into the audio
+// track's properties, so export can line the sound up with the picture.
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "ZVRecordingTrack.h"
+
+class ZVSoundInputRecorder;
+class ZVWavIO;
+class ZVQueue;
+
+class ZVMicrophoneTrack : public ZVRecordingTrack {
+  public:
+    // `device` as `zorvan devices` lists it; empty or "default" is the default input.
+    // Main thread.
+    explicit ZVMicrophoneTrack(std::string device);
+    ~ZVMicrophoneTrack() override;
+
+    std::string prepare(ZVFomixXManager& package) override;
+    void startAtTime(double absoluteTime) override;
+    void resume() override;
+    void stopRecorder() override;
+    bool writerStarted() const override { return _writerStarted.load(); }
+    void finalizeWriter() override;
+    bool writerStopped() const override { return _writerStopped.load(); }
+    std::string writerFailure() const override;
+    std::string store(ZVFomixXManager& package) override;
+    std::string status(double elapsedSeconds) const override;
+
+  private:
+    std::string _device;
+    std::string _wavPath;
+    std::unique_ptr<ZVQueue> _queue;  // outlives both stages (declared before them)
+    std::shared_ptr<ZVWavIO> _writer;
+    std::shared_ptr<ZVSoundInputRecorder> _recorder;
+    // Set by the writer's notifications on its worker thread, read on the main thread.
+    std::atomic<bool> _writerStarted{false};
+    std::atomic<bool> _writerStopped{false};
+};
