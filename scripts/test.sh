@@ -6,10 +6,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" "$root/build"
 cd "$root/build"
 ctest --output-on-failure -j"$(nproc)" --timeout 600
-if [ -x bench/zorvan_bench ]; then
-  echo "Benchmarks (smoke run):"
-  for b in bench/zorvan_bench*; do
-    [ -x "$b" ] && "$b" --benchmark_min_time=0.01 >/dev/null
-  done
-  echo "benchmarks ran"
-fi
+echo "Benchmarks (smoke run):"
+for b in bench/zorvan_bench_*; do
+  [ -x "$b" ] || continue
+  "$b" --benchmark_min_time=0.01 >/dev/null || { echo "benchmark $b failed" >&2; exit 1; }
+  echo "  $(basename "$b") ran"
+done

@@ -50,9 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool readable = m->infoError().empty();
     bool earlier = m->isEarlierLayout();
     auto added = m->createPathForPackageResource(ZVFomixXResourceCursors);
-    if (readable != added.has_value()) abort();
+    // Nothing is ever written over an unreadable Info.plist. (A readable one may still
+    // refuse a track, for instance when its listed paths are not plain file names.)
+    if (!readable && added) abort();
     m->setStartOffsetTime(0.5, ZVFomixXResourceCursors);
-    if (readable) {
+    if (readable && added) {
         auto again = ZVFomixXManager::initWithFile(package);
         if (!again->infoError().empty() || again->isEarlierLayout() != earlier) abort();
         if (!earlier && again->startOffsetTime(ZVFomixXResourceCursors) != 0.5) abort();

@@ -1,6 +1,8 @@
 #include "Foundation/ZVBinaryPlistReader.h"
 
 #include <cstring>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -145,13 +147,18 @@ private:
                 } else {
                     ZVValue::Dict items;
                     items.reserve(n);
-                    for (uint64_t i = 0; i < n; ++i) {
+                    // A key given twice keeps its first value, the one lookups find, so
+                    // what is read is what will be written back.
+                    std::unordered_set<std::string> seen;
+                    uint64_t i = 0;
+                    for (; i < n; ++i) {
                         auto k = object(be(_p + at + i * _refSize, _refSize), depth + 1);
                         auto v = object(be(_p + at + (n + i) * _refSize, _refSize), depth + 1);
                         if (!k || !v || k->kind() != ZVValue::Kind::String) break;
-                        items.emplace_back(k->stringValue(), std::move(*v));
+                        if (seen.insert(k->stringValue()).second)
+                            items.emplace_back(k->stringValue(), std::move(*v));
                     }
-                    if (items.size() == n) result = ZVValue(std::move(items));
+                    if (i == n) result = ZVValue(std::move(items));
                 }
                 _active[ref] = false;
                 return result;
