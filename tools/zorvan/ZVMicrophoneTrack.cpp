@@ -27,11 +27,7 @@ ZVMicrophoneTrack::~ZVMicrophoneTrack() {
     // As for the screen: the recorder stops first; a writer the session gave up on is
     // told to stop and given a moment, since its worker reads the queue that goes last.
     if (_recorder) stopRecorder();
-    if (_writer && !_writerStopped) {
-        _writer->stop();
-        waitFor([this] { return _writerStopped.load(); }, 2);
-    }
-    ZVNotificationCenter::defaultCenter().removeObserver(this);
+    if (_writer) _watch.stopAndWait([this] { _writer->stop(); });
     _recorder.reset();
     _writer.reset();
 }
@@ -49,12 +45,7 @@ std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package) {
     _writer = ZVWavIO::wavIOForWriting(_wavPath, _recorder->format());
     if (!_writer) return "cannot write " + _wavPath;
 
-    auto& center = ZVNotificationCenter::defaultCenter();
-    const void* writerObject = static_cast<const ZVStage*>(_writer.get());
-    center.addObserver(this, ZVWavIODidStartNotification, writerObject,
-                       [this](const ZVNotification&) { _writerStarted = true; });
-    center.addObserver(this, ZVWavIODidStopNotification, writerObject,
-                       [this](const ZVNotification&) { _writerStopped = true; });
+    _watch.watch(_writer.get(), ZVWavIODidStartNotification, ZVWavIODidStopNotification);
 
     _recorder->setDataDestination(_queue.get());
     _writer->setDataSource(_queue.get());

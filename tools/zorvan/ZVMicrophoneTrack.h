@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ZVRecordingTrack.h"
+#include "ZVWriterWatch.h"
 
 class ZVSoundInputRecorder;
 class ZVWavIO;
@@ -23,9 +24,9 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     void startAtTime(double absoluteTime) override;
     void resume() override;
     void stopRecorder() override;
-    bool writerStarted() const override { return _writerStarted.load(); }
+    bool writerStarted() const override { return _watch.started(); }
     void finalizeWriter() override;
-    bool writerStopped() const override { return _writerStopped.load(); }
+    bool writerStopped() const override { return _watch.stopped(); }
     std::string writerFailure() const override;
     std::string store(ZVFomixXManager& package) override;
     std::string status(double elapsedSeconds) const override;
@@ -36,7 +37,5 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     std::unique_ptr<ZVQueue> _queue;  // outlives both stages (declared before them)
     std::shared_ptr<ZVWavIO> _writer;
     std::shared_ptr<ZVSoundInputRecorder> _recorder;
-    // Set by the writer's notifications on its worker thread, read on the main thread.
-    std::atomic<bool> _writerStarted{false};
-    std::atomic<bool> _writerStopped{false};
+    ZVWriterWatch _watch;
 };

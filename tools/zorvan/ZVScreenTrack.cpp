@@ -19,13 +19,7 @@ ZVScreenTrack::~ZVScreenTrack() {
     // stopped (the session gave up waiting) is told to stop now and given a moment, since
     // its worker reads the queue that goes last.
     _recorder.reset();
-    if (_writer && !_writerStopped) {
-        _writer->stop();
-        for (int i = 0; i < 200 && !_writerStopped; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-    ZVNotificationCenter::defaultCenter().removeObserver(this);
+    if (_writer) _watch.stopAndWait([this] { _writer->stop(); });
     _writer.reset();
 }
 
@@ -43,12 +37,7 @@ std::string ZVScreenTrack::prepare(ZVFomixXManager& package) {
     _writer = ZVFomixIO::initWithFile(*videoPath, ZVFomixIO::kWriteMode);
     if (!_writer) return "cannot write " + *videoPath;
 
-    auto& center = ZVNotificationCenter::defaultCenter();
-    const void* writerObject = static_cast<const ZVStage*>(_writer.get());
-    center.addObserver(this, ZVFomixIODidStartNotification, writerObject,
-                       [this](const ZVNotification&) { _writerStarted = true; });
-    center.addObserver(this, ZVFomixIODidStopNotification, writerObject,
-                       [this](const ZVNotification&) { _writerStopped = true; });
+    _watch.watch(_writer.get(), ZVFomixIODidStartNotification, ZVFomixIODidStopNotification);
 
     _recorder->setDataDestination(_queue.get());
     _writer->setDataSource(_queue.get());

@@ -8,6 +8,7 @@
 
 #include "Foundation/ZVGeometry.h"
 #include "ZVRecordingTrack.h"
+#include "ZVWriterWatch.h"
 
 class ZVScreenRecorder;
 class ZVFomixIO;
@@ -23,9 +24,9 @@ class ZVScreenTrack : public ZVRecordingTrack {
     void startAtTime(double absoluteTime) override;
     void resume() override;
     void stopRecorder() override;
-    bool writerStarted() const override { return _writerStarted.load(); }
+    bool writerStarted() const override { return _watch.started(); }
     void finalizeWriter() override;
-    bool writerStopped() const override { return _writerStopped.load(); }
+    bool writerStopped() const override { return _watch.stopped(); }
     std::string writerFailure() const override;
     std::string store(ZVFomixXManager& package) override;
     std::string status(double elapsedSeconds) const override;
@@ -40,7 +41,5 @@ class ZVScreenTrack : public ZVRecordingTrack {
     std::unique_ptr<ZVQueue> _queue;  // outlives both stages (declared before them)
     std::shared_ptr<ZVFomixIO> _writer;
     std::shared_ptr<ZVScreenRecorder> _recorder;
-    // Set by the writer's notifications on its worker thread, read on the main thread.
-    std::atomic<bool> _writerStarted{false};
-    std::atomic<bool> _writerStopped{false};
+    ZVWriterWatch _watch;
 };
