@@ -115,12 +115,17 @@ private:
             case 0x5: {
                 uint64_t n;
                 if (!length(&at, info, &n) || !has(at, n)) return std::nullopt;
+                // A NUL cannot be written back (property-list strings are C strings
+                // to the writer), so a string holding one marks a damaged list.
+                if (std::memchr(_p + at, 0, n)) return std::nullopt;
                 return ZVValue(std::string(reinterpret_cast<const char*>(_p + at), n));
             }
             case 0x6: {
                 uint64_t n;
                 if (!length(&at, info, &n) || n > _n / 2 || !has(at, n * 2)) return std::nullopt;
-                return ZVValue(utf16(_p + at, n));
+                std::string text = utf16(_p + at, n);
+                if (text.find('\0') != std::string::npos) return std::nullopt;
+                return ZVValue(std::move(text));
             }
             case 0x8: {
                 size_t n = size_t{info} + 1;
