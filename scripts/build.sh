@@ -9,6 +9,9 @@ shift || true
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/zorvan-ccache}
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
+# Clean clones and worktrees sit in other folders: leave the folder out of the hash so
+# they share the cache (debug info then names the first folder that built an object).
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
 else
