@@ -141,10 +141,11 @@ void ZVWavIO::start() {
         return;
     }
     if (!_worker.claimLaunch()) return;
+    clearFailure();
     post(ZVWavIOShouldStartNotification);
     _worker.launch(
         owner(), [this] { _mode == kModeWrite ? wavWriter() : wavReader(); },
-        [this] { post(ZVWavIODidStopNotification); }, [this] { stop(); });
+        [this] { postDidStop(ZVWavIODidStopNotification); }, [this] { stop(); });
 }
 
 void ZVWavIO::stop() {
@@ -173,10 +174,12 @@ void ZVWavIO::wavWriter() {
     }
     if (bytesPerFrame <= 0) {
         // Without a frame size the sizes could not be counted; no file is touched.
-        ZVLog(
+        std::string why = ZVFormat(
             "ZVWavIO: \"%s\" not written: the sound format (%d channels, %d bits) has no "
             "frame size",
             _fullPath.c_str(), format.numberOfChannels, format.bitsPerChannel);
+        ZVLog("%s", why.c_str());
+        fail(std::move(why));
         post(ZVWavIOWillStopNotification);
         return;
     }
@@ -217,6 +220,7 @@ void ZVWavIO::wavWriter() {
         writeHeader(file.fd(), _framesCount);
     } catch (const ZVException& e) {
         // The header keeps its 0 frames: a half-written size would be worse.
+        fail(e.reason());
         ZVRunAlertPanel(e.name(), e.reason());
     } catch (...) {
         post(ZVWavIOWillStopNotification);
@@ -298,6 +302,7 @@ void ZVWavIO::wavReader() {
         else
             readerLoop(file.fd(), format);
     } catch (const ZVException& e) {
+        fail(e.reason());
         ZVRunAlertPanel(e.name(), e.reason());
     }
     post(ZVWavIOWillStopNotification);

@@ -7,6 +7,8 @@
 // Threads: the caller configures, starts, stops, pauses and finalizes; one worker thread
 // owns the file while it runs. The header records and the format are shared with callers
 // of fileInfo/format/frames/duration under _headerLock.
+//
+// Its did-stop carries {"Error": reason} when the file could not be written or read.
 #include <atomic>
 #include <cstdint>
 #include <memory>

@@ -62,13 +62,10 @@ ZVFomixIO::~ZVFomixIO() = default;
 void ZVFomixIO::start() {
     if (_mode != kWriteMode && _mode != kReadMode) return;
     if (!_worker.claimLaunch()) return;
-    {
-        ZVLockGuard guard(_stateLock);
-        _failure.clear();
-    }
+    clearFailure();
     _worker.launch(
         owner(), [this] { _mode == kWriteMode ? fomixWriter() : fomixReader(); },
-        [this] { post(ZVFomixIODidStopNotification); }, [this] { stop(); });
+        [this] { postDidStop(ZVFomixIODidStopNotification); }, [this] { stop(); });
 }
 
 void ZVFomixIO::stop() {
@@ -88,11 +85,6 @@ ZVFomixFileInfo ZVFomixIO::fileInfo() const {
     return _fileInfo;
 }
 
-std::string ZVFomixIO::failureReason() const {
-    ZVLockGuard guard(_stateLock);
-    return _failure;
-}
-
 void ZVFomixIO::setFileInfo(const ZVFomixFileInfo& info) {
     ZVLockGuard guard(_stateLock);
     _fileInfo = info;
@@ -100,8 +92,7 @@ void ZVFomixIO::setFileInfo(const ZVFomixFileInfo& info) {
 
 void ZVFomixIO::fail(std::string reason, bool log) {
     if (log) ZVLog("%s", reason.c_str());
-    ZVLockGuard guard(_stateLock);
-    _failure = std::move(reason);
+    ZVStage::fail(std::move(reason));
 }
 
 // The writer worker. It owns the file, the reference frame and the block buffer; frames

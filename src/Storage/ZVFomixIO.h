@@ -6,7 +6,8 @@
 // canvas it keeps for the whole file. Any other mode starts nothing.
 //
 // Notifications (object: the stage): ZVFomixIODidStartNotification when the worker is
-// ready, ZVFomixIODidStopNotification as its last act, also after a failure. Both reach
+// ready, ZVFomixIODidStopNotification as its last act, also after a failure (then with
+// {"Error": reason}). Both reach
 // the delegate on the main thread.
 #include <atomic>
 #include <cstdint>
@@ -55,10 +56,9 @@ class ZVFomixIO : public ZVStage {
     // Frame records written / frames handed on so far. Any thread.
     int32_t writenFrames() const { return _writenFrames.load(std::memory_order_relaxed); }
     int32_t readFrames() const { return _readFrames.load(std::memory_order_relaxed); }
-    // Why the last run could not do all its work (the capture file could not be opened for
-    // writing; the file was refused, ends early or holds a damaged record); empty when
-    // nothing failed. Meant to be read after did-stop. Any thread.
-    std::string failureReason() const;
+    // failureReason() (the stage's) says why the last run could not do all its work: the
+    // capture file could not be opened for writing; the file was refused, ends early or
+    // holds a damaged record. Its did-stop carries the same as {"Error": reason}.
 
     // The path and mode given at construction. Any thread.
     const std::string& fullPath() const { return _fullPath; }
@@ -83,8 +83,8 @@ class ZVFomixIO : public ZVStage {
     void fomixWriter();
     void fomixReader();
     void setFileInfo(const ZVFomixFileInfo& info);
-    // Keeps the reason for failureReason(), and logs it unless the caller logged its own
-    // line. Worker only.
+    // The stage's fail(), logging the reason unless the caller logged its own line.
+    // Worker only.
     void fail(std::string reason, bool log = true);
 
     const std::string _fullPath;
@@ -94,7 +94,6 @@ class ZVFomixIO : public ZVStage {
     std::atomic<int32_t> _writenFrames{0};
     std::atomic<int32_t> _readFrames{0};
     std::atomic<size_t> _blockBufferLimit{SIZE_MAX};
-    mutable ZVMutex _stateLock;  // guards _fileInfo and _failure
+    mutable ZVMutex _stateLock;  // guards _fileInfo
     ZVFomixFileInfo _fileInfo ZV_GUARDED_BY(_stateLock);
-    std::string _failure ZV_GUARDED_BY(_stateLock);
 };
