@@ -1,5 +1,6 @@
 #include "Foundation/ZVRunLoop.h"
 
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -11,8 +12,15 @@ ZVRunLoop& ZVRunLoop::main() {
     return *loop;
 }
 
+ZVRunLoop::ZVRunLoop() : _wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
 void ZVRunLoop::post(Event event) {
     ZVLockGuard g(_lock);
+    // Only the first event of a batch wakes a watcher; runOnce takes them all.
+    if (_events.empty() && _wakeFd >= 0) {
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(_wakeFd, &one, sizeof one);
+    }
     _events.push_back(std::move(event));
     _posted.notifyAll();
 }
@@ -22,6 +30,11 @@ size_t ZVRunLoop::runOnce() {
     {
         ZVLockGuard g(_lock);
         batch.swap(_events);
+        // Reset under the lock, so a post after the swap leaves the descriptor readable.
+        if (_wakeFd >= 0) {
+            uint64_t count;
+            [[maybe_unused]] ssize_t n = read(_wakeFd, &count, sizeof count);
+        }
     }
     for (auto& e : batch) e();
     return batch.size();
@@ -36,7 +49,8 @@ bool ZVRunLoop::runUntil(const std::function<bool()>& done, double timeoutSecond
         if (done()) return true;
         auto now = clock::now();
         if (now >= deadline) return false;
-        clock::duration slice = std::min<clock::duration>(deadline - now, std::chrono::milliseconds(10));
+        clock::duration slice =
+            std::min<clock::duration>(deadline - now, std::chrono::milliseconds(10));
         ZVLockGuard g(_lock);
         _posted.waitFor(_lock, slice, [&]() ZV_REQUIRES(_lock) { return !_events.empty(); });
     }
@@ -47,4 +61,6 @@ size_t ZVRunLoop::pending() {
     return _events.size();
 }
 
-bool ZVIsMainThread() { return static_cast<pid_t>(syscall(SYS_gettid)) == getpid(); }
+bool ZVIsMainThread() {
+    return static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
+}

@@ -1,13 +1,15 @@
 #pragma once
 // The main thread's event queue. Stages hand delegate calls to it without waiting; the
-// host drains it on its main thread (runOnce from its own loop, or runUntil).
+// host drains it on its main thread (runOnce from its own loop, or runUntil). A GUI host
+// watches wakeFileDescriptor() in its own main loop (a GLib source, a QSocketNotifier)
+// and calls runOnce when it becomes readable.
 #include <deque>
 #include <functional>
 
 #include "Foundation/ZVMutex.h"
 
 class ZVRunLoop {
-public:
+  public:
     using Event = std::function<void()>;
 
     // The main thread's loop. Any thread.
@@ -27,7 +29,13 @@ public:
 
     size_t pending() ZV_EXCLUDES(_lock);
 
-private:
+    // An eventfd that is readable while events wait; runOnce resets it. The loop owns it
+    // for the life of the process: watch it, never read or close it. Any thread.
+    int wakeFileDescriptor() const { return _wakeFd; }
+
+  private:
+    ZVRunLoop();
+    const int _wakeFd;
     ZVMutex _lock;  // guards _events
     ZVCondition _posted;
     std::deque<Event> _events ZV_GUARDED_BY(_lock);

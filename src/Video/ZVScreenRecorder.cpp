@@ -12,8 +12,8 @@
 #include "Foundation/ZVTime.h"
 #include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVWorker.h"
-#include "Platform/X11/ZVDisplayLink.h"
 #include "Video/ZVCursorGrab.h"
+#include "Video/ZVDisplayLink.h"
 #include "Video/ZVDisplayServer.h"
 #include "Video/ZVHostApplication.h"
 #include "Video/ZVMovieFrame.h"
@@ -56,7 +56,13 @@ std::shared_ptr<ZVScreenRecorder> ZVScreenRecorder::initWithRect(ZVRect rect) {
     };
     forward(ZVScreenRecorderWillStartNotification, &D::ZVScreenRecorderWillStart);
     forward(ZVScreenRecorderDidStartNotification, &D::ZVScreenRecorderDidStart);
-    forward(ZVScreenRecorderCapturedFrameNotification, &D::ZVScreenRecorderCapturedFrame);
+    // Once per frame: handed over only to a delegate, and folded while one waits.
+    recorder->forwardCoalescedToDelegate(
+        ZVScreenRecorderCapturedFrameNotification,
+        [raw = recorder.get()] { return raw->delegate() != nullptr; },
+        [raw = recorder.get()](const ZVNotification&) {
+            if (D* d = raw->delegate()) d->ZVScreenRecorderCapturedFrame(raw);
+        });
     forward(ZVScreenRecorderDidStopNotification, &D::ZVScreenRecorderDidStop);
     return recorder;
 }
@@ -81,6 +87,7 @@ bool ZVScreenRecorder::waitForLink(bool running) {
 void ZVScreenRecorder::start() {
     if (isRunning()) return;
     post(ZVScreenRecorderWillStartNotification);
+    clearFailure();
     // The link is stopped, so no tick touches these now.
     _isPrevCursorSeedInitialized = false;
     _captureDuration.store(0, std::memory_order_relaxed);
@@ -100,7 +107,7 @@ void ZVScreenRecorder::stop() {
     // From inside a tick (the frame-failure path) the link stops without waiting for
     // that same tick, and this must not wait either.
     if (!_displayLink->isTickThread()) waitForLink(false);
-    post(ZVScreenRecorderDidStopNotification);
+    postDidStop(ZVScreenRecorderDidStopNotification);
 }
 
 void ZVScreenRecorder::pause(bool paused) {
@@ -245,6 +252,7 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
     }
     if (!frame) {
         _snapper->unlockFocus();
+        fail("Failed to create frame buffer");
         ZVRunAlertPanel("Failed to create frame buffer", "");
         stop();
         return ZVDisplayLink::kError;

@@ -7,6 +7,10 @@
 // and hands the frame to the data destination, waiting while the destination is full so
 // that no frame is ever dropped. Along the way it builds the recording's cursor list.
 //
+// Notifications (object: the recorder): will-start, did-start (first active tick),
+// captured-frame (per frame; reaches the delegate only when one is set, coalesced) and
+// did-stop, with {"Error": reason} when a frame could not be made.
+//
 // Ownership: the display link's tick holds only a weak_ptr to the recorder and locks it
 // for the length of one tick; the destructor stops the link first, so no tick runs on a
 // recorder being destroyed.
