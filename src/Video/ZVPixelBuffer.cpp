@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
@@ -14,12 +15,15 @@
 #include "Video/ZVVideoAllocation.h"
 
 namespace {
-// The class-wide monitor and the one pool it guards. Recursive because releasing the pool
-// is also a public operation that re-enters it from buffer creation. Never destroyed:
-// buffers may go back to the pool from static destructors at exit.
+// How many sizes keep a pool: a recording, an export of another size and a snapshot run
+// side by side without rebuilding each other's pool; the least recently used goes first.
+constexpr size_t kPoolSizes = 4;
+
+// The class-wide monitor and the pools it guards, one per size, the most recently used
+// first. Never destroyed: buffers may go back to a pool from static destructors at exit.
 struct SharedPool {
-    ZVRecursiveMutex monitor;  // guards pool
-    std::shared_ptr<ZVPixelBufferPool> pool ZV_GUARDED_BY(monitor);
+    ZVRecursiveMutex monitor;  // guards pools
+    std::vector<std::shared_ptr<ZVPixelBufferPool>> pools ZV_GUARDED_BY(monitor);
 };
 
 SharedPool& sharedPool() {
@@ -63,17 +67,23 @@ ZVPixelStorageRef ZVPixelBuffer::createPixelBufferWithSize(ZVSize size) {
     const uint32_t height = truncatedSide(size.height);
     SharedPool& shared = sharedPool();
     ZVLockGuard<ZVRecursiveMutex> guard(shared.monitor);
-    if (shared.pool && (shared.pool->width() != width || shared.pool->height() != height))
-        releaseSharedPixelBufferPool();
+    auto& pools = shared.pools;
+    auto found = std::find_if(pools.begin(), pools.end(), [&](const auto& p) {
+        return p->width() == width && p->height() == height;
+    });
     int32_t status = kZVPixelBufferSuccess;
-    if (!shared.pool) {
-        shared.pool = ZVPixelBufferPool::create(width, height, &status);
-        if (!shared.pool) {
+    if (found != pools.end()) {
+        std::rotate(pools.begin(), found, found + 1);
+    } else {
+        auto pool = ZVPixelBufferPool::create(width, height, &status);
+        if (!pool) {
             ZVLog("CVPixelBufferPoolCreate() failed with error %i", status);
             return nullptr;
         }
+        pools.insert(pools.begin(), std::move(pool));
+        if (pools.size() > kPoolSizes) pools.pop_back();
     }
-    ZVPixelStorageRef buffer = shared.pool->createPixelBuffer(&status);
+    ZVPixelStorageRef buffer = pools.front()->createPixelBuffer(&status);
     if (!buffer) {
         ZVLog("CVPixelBufferPoolCreatePixelBuffer() failed with error %i", status);
         return nullptr;
@@ -84,13 +94,13 @@ ZVPixelStorageRef ZVPixelBuffer::createPixelBufferWithSize(ZVSize size) {
 void ZVPixelBuffer::releaseSharedPixelBufferPool() {
     SharedPool& shared = sharedPool();
     ZVLockGuard<ZVRecursiveMutex> guard(shared.monitor);
-    shared.pool.reset();
+    shared.pools.clear();
 }
 
 std::shared_ptr<ZVPixelBufferPool> ZVPixelBuffer::sharedPixelBufferPool() {
     SharedPool& shared = sharedPool();
     ZVLockGuard<ZVRecursiveMutex> guard(shared.monitor);
-    return shared.pool;
+    return shared.pools.empty() ? nullptr : shared.pools.front();
 }
 
 std::shared_ptr<ZVPixelBuffer> ZVPixelBuffer::initWithSize(ZVSize size) {

@@ -2,8 +2,8 @@
 // The framework's in-memory picture: one pooled buffer of 32-bit BGRA pixels (bytes blue,
 // green, red, alpha). Rows lie bytesPerRow() apart, which may be more than 4 × width; row
 // 0 is the first row in memory, and which screen edge it shows is up to the producer and
-// the consumer of the pixels. All buffers come from one process-wide pool that makes one
-// size at a time (see ZVPixelBufferPool.h for the stride rule).
+// the consumer of the pixels. All buffers come from process-wide pools, one per size (see
+// ZVPixelBufferPool.h for the stride rule).
 //
 // A buffer has no lock of its own: it belongs to one stage at a time and is handed on
 // through queues.
@@ -20,13 +20,14 @@ float fclampf(float value, float min, float max);
 
 class ZVPixelBuffer : public ZVQueueObject {
   public:
-    // A new buffer of `size` (each side truncated toward zero) from the shared pool, which
-    // is remade first when it has another size. nullptr after a log line when the pool or
-    // the buffer cannot be made. The caller owns the buffer. Any thread.
+    // A new buffer of `size` (each side truncated toward zero) from the shared pool of
+    // that size, made on first use; the pools of the four sizes used last are kept.
+    // nullptr after a log line when the pool or the buffer cannot be made. The caller owns
+    // the buffer. Any thread.
     static ZVPixelStorageRef createPixelBufferWithSize(ZVSize size);
-    // Lets go of the shared pool; buffers already handed out stay valid. Any thread.
+    // Lets go of the shared pools; buffers already handed out stay valid. Any thread.
     static void releaseSharedPixelBufferPool();
-    // The shared pool now (nullptr when none), for diagnostics and tests. Any thread.
+    // The pool used last (nullptr when none), for diagnostics and tests. Any thread.
     static std::shared_ptr<ZVPixelBufferPool> sharedPixelBufferPool();
 
     // A buffer of `size`. nullptr after the log line "Wrong size for pixel buffer: {w, h}"

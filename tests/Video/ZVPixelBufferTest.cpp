@@ -39,18 +39,23 @@ TEST(ZVPixelBuffer, StrideIsPaddedTo64BytesAndSizesFollowIt) {
     EXPECT_EQ(b->coreVideoPixelBuffer()->pixelFormatType(), 0x42475241u);
 }
 
-TEST(ZVPixelBuffer, PoolIsRemadeOnEachSizeChangeAndEarlierBuffersStayValid) {
+TEST(ZVPixelBuffer, EachSizeKeepsItsPoolAndEarlierBuffersStayValid) {
     ZVPixelBuffer::releaseSharedPixelBufferPool();
     auto a = ZVPixelBuffer::pixelBufferWithSize({640, 480});
     std::weak_ptr<ZVPixelBufferPool> first = ZVPixelBuffer::sharedPixelBufferPool();
     auto b = ZVPixelBuffer::pixelBufferWithSize({800, 600});
     std::weak_ptr<ZVPixelBufferPool> second = ZVPixelBuffer::sharedPixelBufferPool();
-    EXPECT_TRUE(first.expired());
+    EXPECT_FALSE(first.expired());
     auto c = ZVPixelBuffer::pixelBufferWithSize({640, 480});
-    EXPECT_TRUE(second.expired());
+    EXPECT_FALSE(second.expired());
     auto pool = ZVPixelBuffer::sharedPixelBufferPool();
+    EXPECT_EQ(pool, first.lock());  // taken up again, not rebuilt
     EXPECT_EQ(pool->width(), 640u);
     EXPECT_EQ(pool->height(), 480u);
+    // Beyond four sizes the least recently used pool goes.
+    for (float w : {10.f, 11.f, 12.f}) ZVPixelBuffer::pixelBufferWithSize({w, 10});
+    EXPECT_TRUE(second.expired());
+    EXPECT_FALSE(first.expired());
 
     // All three still hold their own memory of their own size.
     for (auto* buf : {a.get(), b.get(), c.get()}) fillPattern(*buf);
@@ -63,7 +68,8 @@ TEST(ZVPixelBuffer, PoolIsRemadeOnEachSizeChangeAndEarlierBuffersStayValid) {
         EXPECT_EQ(bytesOf(*buf), bytesOf(*expect));
     }
     // A buffer of a released pool goes away cleanly (its memory is freed, not pooled).
-    b.reset();
+    ZVPixelBuffer::releaseSharedPixelBufferPool();
+    a.reset();
 }
 
 TEST(ZVPixelBuffer, FractionalSizesTruncateAndReuseThePool) {
