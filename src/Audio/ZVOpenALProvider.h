@@ -18,10 +18,12 @@ struct ZVOpenALProvider {
     bool (*alcCaptureCloseDevice)(void* device);
 };
 
-// The provider in use: openal-soft unless another was installed. Any thread.
+// The provider in use: the platform's (openal-soft) unless another was installed.
+// Any thread.
 const ZVOpenALProvider* ZVOpenALGetProvider();
 // Installs `provider` (borrowed; it must outlive its use); nullptr installs none.
 // Not while a recorder is between opening and closing its device.
 void ZVOpenALSetProvider(const ZVOpenALProvider* provider);
-// The one that calls libopenal (openal-soft). Any thread.
+// The platform's provider, the one that calls libopenal (openal-soft); defined in the
+// platform layer. Any thread.
 const ZVOpenALProvider* ZVOpenALSoftProvider();

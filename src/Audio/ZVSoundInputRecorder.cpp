@@ -4,11 +4,11 @@
 #include <thread>
 
 #include "Audio/ZVAudioDevice.h"
+#include "Audio/ZVAudioHardware.h"
 #include "Audio/ZVOpenALProvider.h"
 #include "Audio/ZVSoundPacket.h"
 #include "Foundation/ZVLog.h"
 #include "Pipeline/ZVNotificationNames.h"
-#include "Platform/Pulse/ZVPulseDevices.h"
 
 namespace {
 
@@ -58,12 +58,14 @@ std::vector<std::string> ZVSoundInputRecorder::availableDevices() {
 }
 
 std::vector<std::string> ZVSoundInputRecorder::availableDevicesIsInput(bool input) {
-    auto devices = ZVPulseDevices::read(input);
+    auto hardware = ZVAudioHardware::shared();
+    auto devices = hardware ? hardware->devices(input) : std::nullopt;
     return devices ? ZVAudioDeviceList::names(*devices) : std::vector<std::string>{};
 }
 
 uint32_t ZVSoundInputRecorder::deviceIdForDeviceName(const std::string& name, bool input) {
-    auto devices = ZVPulseDevices::read(input);
+    auto hardware = ZVAudioHardware::shared();
+    auto devices = hardware ? hardware->devices(input) : std::nullopt;
     return devices ? ZVAudioDeviceList::idForName(*devices, name) : 0;
 }
 

@@ -2,15 +2,16 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVMutex.h"
 #include "Foundation/ZVNotificationCenter.h"
+#include "Keys/SRKeymapSource.h"
 #include "Keys/ZVKeyCodeTable.h"
-#include "Platform/X11/ZVX11KeymapMonitor.h"
-#include "Platform/X11/ZVXkbContext.h"
+#include "Keys/ZVXkbContext.h"
 
 namespace {
 
@@ -105,6 +106,10 @@ struct LayoutRegistry {
     std::once_flag systemRead;
 };
 
+// The platform's keymap source; a plain pointer, so a platform may set it from its own
+// static initialiser.
+std::atomic<const SRKeymapSource*> gKeymapSource{nullptr};
+
 LayoutRegistry& registry() {
     // Never destroyed: the X server's watcher may still deliver a keymap while the process
     // exits.
@@ -193,14 +198,15 @@ bool SRKeyboardLayout::installSystemLayout(bool firstRead) {
         ZVLockGuard<ZVMutex> guard(r.lock);
         monitorRunning = r.monitorRunning;
     }
-    // The X server's keymap arrives through installSystemKeymap, on this thread, when a
-    // display answers; otherwise the environment decides.
+    // The display server's keymap arrives through installSystemKeymap, on this thread,
+    // when the platform's source answers; otherwise the environment decides.
+    const SRKeymapSource* source = gKeymapSource.load();
     if (firstRead) {
-        monitorRunning = ZVX11KeymapMonitor::start(&SRKeyboardLayout::installSystemKeymap);
+        monitorRunning = source && source->start(&SRKeyboardLayout::installSystemKeymap);
         ZVLockGuard<ZVMutex> guard(r.lock);
         r.monitorRunning = monitorRunning;
     }
-    if (monitorRunning && (firstRead || ZVX11KeymapMonitor::refresh())) return false;
+    if (monitorRunning && (firstRead || (source && source->refresh()))) return false;
     std::shared_ptr<const SRKeyboardLayout> env = environmentLayout();
     {
         ZVLockGuard<ZVMutex> guard(r.lock);
@@ -208,6 +214,10 @@ bool SRKeyboardLayout::installSystemLayout(bool firstRead) {
         r.current = std::move(env);
     }
     return true;
+}
+
+void SRKeyboardLayout::setKeymapSource(const SRKeymapSource* source) {
+    gKeymapSource.store(source);
 }
 
 std::shared_ptr<const SRKeyboardLayout> SRKeyboardLayout::current() {

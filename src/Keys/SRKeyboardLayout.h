@@ -35,6 +35,11 @@ class SRKeyboardLayout {
     // Any thread.
     static void followSystem();
 
+    // Where the system's keymap comes from (the platform installs the display server's;
+    // nullptr: the environment alone). Not owned; it must outlive the process's use of
+    // it. Set before the first read. Any thread.
+    static void setKeymapSource(const struct SRKeymapSource* source);
+
     // A snapshot of the given XKB names (nullptr when they do not compile); not made
     // current. Any thread.
     static std::shared_ptr<const SRKeyboardLayout> fromNames(std::string_view layout,

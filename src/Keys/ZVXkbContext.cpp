@@ -1,4 +1,4 @@
-#include "Platform/X11/ZVXkbContext.h"
+#include "Keys/ZVXkbContext.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "Foundation/ZVLog.h"
-#include "Platform/GIO/ZVTrash.h"
+#include "Foundation/ZVTrash.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "Platform/X11/ZVDisplayLink.h"
+#include "Video/ZVDisplayLink.h"
 
 #include <chrono>
 #include <condition_variable>

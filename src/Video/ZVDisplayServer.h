@@ -1,8 +1,8 @@
 #pragma once
 // The narrow interface through which the screen classes reach the display server: the
 // display list, reads of a display rectangle, the cursor, the pointer and window pictures.
-// The X11 implementation lives in Platform/X11; tests may install a fake with
-// ZVDisplayServer::setShared.
+// The X11 implementation lives in Platform/X11 (installed by Platform/ZVPlatformDefaults);
+// tests may install a fake with ZVDisplayServer::setShared.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -94,8 +94,13 @@ class ZVDisplayServer {
     // Screen magnification: never on X11. Any thread.
     virtual bool isZoomed() { return false; }
 
-    // The server in use: the X11 one unless a test installed another. Any thread.
+    // The server in use: the platform's unless another was installed; one without
+    // displays (and saying so) when no platform is. Any thread.
     static std::shared_ptr<ZVDisplayServer> shared();
-    // Installs `server` (nullptr restores the X11 one). Any thread.
+    // Installs `server` (nullptr: the platform's again, made on next use). Any thread.
     static void setShared(std::shared_ptr<ZVDisplayServer> server);
+    // How the platform's server is made (Platform/ZVPlatformDefaults installs it); the
+    // next shared() makes a new one. Any thread.
+    using Factory = std::shared_ptr<ZVDisplayServer> (*)();
+    static void setFactory(Factory factory);
 };

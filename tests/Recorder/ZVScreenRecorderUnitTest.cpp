@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "Platform/X11/ZVDisplayLink.h"
+#include "Video/ZVDisplayLink.h"
 #include "Video/ZVScreenRecorder.h"
 #include "ZVRecorderTestSupport.h"
 #include "support/ZVTestSupport.h"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "Platform/X11/ZVDisplayLink.h"
+#include "Video/ZVDisplayLink.h"
 
 namespace {
 

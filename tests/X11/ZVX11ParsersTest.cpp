@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "Platform/X11/ZVDisplayLink.h"
+#include "Video/ZVDisplayLink.h"
 #include "Platform/X11/ZVEDID.h"
 #include "Platform/X11/ZVX11Connection.h"
 #include "Platform/X11/ZVX11Cursor.h"

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "Platform/X11/ZVDisplayLink.h"
+#include "Video/ZVDisplayLink.h"
 #include "Video/ZVDisplayServer.h"
 #include "support/ZVX11TestClient.h"
 #include "support/ZVXvfbFixture.h"

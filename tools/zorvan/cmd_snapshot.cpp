@@ -1,7 +1,7 @@
 // zorvan snapshot: a still picture of the screen, or of a rectangle of it, as a PNG file.
 #include <cstring>
 
-#include "Platform/X11/ZVX11Geometry.h"
+#include "Platform/ZVPlatformDefaults.h"
 #include "ZVCommand.h"
 #include "Zorvan.h"
 
@@ -46,10 +46,9 @@ int run(const std::vector<std::string>& args) {
         return ZVCommandFail(kName, why);
     ZVRect rect;
     if (!geometry.empty()) {
-        auto g = ZVParseX11Geometry(geometry);
-        if (!g) return ZVCommandFail(kName, "'" + geometry + "' is not a rectangle WxH+X+Y");
-        rect = server->desktopRectFromNative(
-            ZVMakeRect(float(g->x), float(g->y), float(g->width), float(g->height)));
+        auto native = ZVParseNativeRect(geometry);
+        if (!native) return ZVCommandFail(kName, "'" + geometry + "' is not a rectangle WxH+X+Y");
+        rect = server->desktopRectFromNative(*native);
     } else {
         rect = wholeDesktop();
         if (rect.isEmpty()) return ZVCommandFail(kName, "the X server shows no display");

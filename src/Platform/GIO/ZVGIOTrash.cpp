@@ -1,8 +1,8 @@
-#include "Platform/GIO/ZVTrash.h"
+#include "Platform/GIO/ZVGIOTrash.h"
 
 #include <gio/gio.h>
 
-bool ZVMoveToTrash(const std::string& path, std::string* error) {
+bool ZVGIOMoveToTrash(const std::string& path, std::string* error) {
     GFile* file = g_file_new_for_path(path.c_str());
     GError* failure = nullptr;
     bool ok = g_file_trash(file, nullptr, &failure);

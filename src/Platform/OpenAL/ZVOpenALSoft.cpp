@@ -1,8 +1,6 @@
 // The OpenAL provider backed by openal-soft: each entry passes its arguments through.
 #include <AL/alc.h>
 
-#include <atomic>
-
 #include "Audio/ZVOpenALProvider.h"
 
 namespace {
@@ -23,16 +21,8 @@ const ZVOpenALProvider gOpenALSoft = {
     [](void* d, void* buffer, int32_t frames) { alcCaptureSamples(dev(d), buffer, frames); },
     [](void* d) -> bool { return alcCaptureCloseDevice(dev(d)) == ALC_TRUE; },
 };
-
-std::atomic<const ZVOpenALProvider*> gProvider{&gOpenALSoft};
 }  // namespace
 
 const ZVOpenALProvider* ZVOpenALSoftProvider() {
     return &gOpenALSoft;
-}
-const ZVOpenALProvider* ZVOpenALGetProvider() {
-    return gProvider.load();
-}
-void ZVOpenALSetProvider(const ZVOpenALProvider* provider) {
-    gProvider.store(provider);
 }

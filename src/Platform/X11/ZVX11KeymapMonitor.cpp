@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "Foundation/ZVLog.h"
-#include "Platform/X11/ZVXkbContext.h"
+#include "Keys/ZVXkbContext.h"
 
 namespace {
 
