@@ -26,6 +26,8 @@ ZV_NOTIFICATION(ZVWavIOShouldStopNotification);
 ZV_NOTIFICATION(ZVWavIOWillStopNotification);
 ZV_NOTIFICATION(ZVWavIODidStopNotification);
 
+ZV_NOTIFICATION(ZVRecordingSessionDidFinishNotification);
+
 ZV_NOTIFICATION(ZVFomixIODidStartNotification);
 ZV_NOTIFICATION(ZVFomixIODidStopNotification);
 

@@ -1,4 +1,4 @@
-#include "ZVMicrophoneTrack.h"
+#include "Session/ZVMicrophoneTrack.h"
 
 #include <chrono>
 #include <cstdio>
@@ -53,9 +53,17 @@ std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package) {
     return {};
 }
 
-void ZVMicrophoneTrack::startAtTime(double absoluteTime) { _recorder->startAtTime(absoluteTime); }
+void ZVMicrophoneTrack::startAtTime(double absoluteTime) {
+    _recorder->startAtTime(absoluteTime);
+}
 
-void ZVMicrophoneTrack::resume() { _recorder->setSuspended(false); }
+void ZVMicrophoneTrack::resume() {
+    _recorder->setSuspended(false);
+}
+
+void ZVMicrophoneTrack::pause(bool paused) {
+    _recorder->pause(paused);
+}
 
 void ZVMicrophoneTrack::stopRecorder() {
     if (!_recorder) return;
@@ -68,10 +76,6 @@ void ZVMicrophoneTrack::stopRecorder() {
 
 void ZVMicrophoneTrack::finalizeWriter() {
     if (_writer) _writer->finalize();
-}
-
-std::string ZVMicrophoneTrack::writerFailure() const {
-    return "the audio file " + _wavPath + " could not be written";
 }
 
 std::string ZVMicrophoneTrack::store(ZVFomixXManager& package) {

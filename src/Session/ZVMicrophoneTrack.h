@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "ZVRecordingTrack.h"
-#include "ZVWriterWatch.h"
+#include "Session/ZVRecordingTrack.h"
+#include "Session/ZVWriterWatch.h"
 
 class ZVSoundInputRecorder;
 class ZVWavIO;
@@ -20,14 +20,16 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     explicit ZVMicrophoneTrack(std::string device);
     ~ZVMicrophoneTrack() override;
 
+    std::string name() const override { return "microphone"; }
     std::string prepare(ZVFomixXManager& package) override;
     void startAtTime(double absoluteTime) override;
     void resume() override;
+    void pause(bool paused) override;
     void stopRecorder() override;
     bool writerStarted() const override { return _watch.started(); }
     void finalizeWriter() override;
     bool writerStopped() const override { return _watch.stopped(); }
-    std::string writerFailure() const override;
+    std::string writerFailure() const override { return _watch.error(); }
     std::string store(ZVFomixXManager& package) override;
     std::string status(double elapsedSeconds) const override;
 

@@ -1,25 +1,36 @@
-#include "ZVRecordingSession.h"
+#include "Session/ZVRecordingSession.h"
 
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
+#include "Foundation/ZVLog.h"
+#include "Foundation/ZVNotificationCenter.h"
 #include "Foundation/ZVRunLoop.h"
 #include "Foundation/ZVTime.h"
+#include "Pipeline/ZVNotificationNames.h"
 #include "Storage/ZVFomixXManager.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-// How long a writer may take to start, and to drain its queue, before the session says
-// so instead of hanging.
-constexpr double kWriterStartTimeout = 10;
-constexpr double kWriterDrainTimeout = 600;
+// Waits until `done` or `seconds` pass, in the 10 ms steps stages poll in.
+template <typename Done>
+bool waitFor(Done done, double seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 }  // namespace
 
-std::unique_ptr<ZVRecordingSession> ZVRecordingSession::create(const std::string& path,
+std::shared_ptr<ZVRecordingSession> ZVRecordingSession::create(const std::string& path,
                                                                std::string* error) {
     fs::path target(path);
     fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
@@ -32,7 +43,7 @@ std::unique_ptr<ZVRecordingSession> ZVRecordingSession::create(const std::string
         *error = "cannot write " + path + ": " + std::strerror(errno);
         return nullptr;
     }
-    std::unique_ptr<ZVRecordingSession> session(new ZVRecordingSession());
+    std::shared_ptr<ZVRecordingSession> session(new ZVRecordingSession());
     session->_package = ZVFomixXManager::initWithFile(path);
     if (!session->_package->isPackage()) {
         *error = "cannot write " + path + ": it is no recording package (.fomixx)";
@@ -75,46 +86,91 @@ void ZVRecordingSession::start() {
     _started = true;
 }
 
+void ZVRecordingSession::pause(bool paused) {
+    if (!_started || _stopRequested || paused == _paused) return;
+    for (auto& track : _tracks) track->pause(paused);
+    _paused = paused;
+}
+
 double ZVRecordingSession::elapsed() const {
     return _started ? ZVAbsoluteTimeGetCurrent() - _startedAt : 0;
 }
 
 std::string ZVRecordingSession::writerFailure() const {
     for (auto& track : _tracks) {
-        if (track->writerStopped()) return track->writerFailure();
+        if (!track->writerStopped()) continue;
+        std::string why = track->writerFailure();
+        return why.empty() ? track->name() + ": the writer stopped before the recording ended"
+                           : why;
     }
     return {};
 }
 
-std::string ZVRecordingSession::stop() {
+void ZVRecordingSession::setWriterTimeouts(double startSeconds, double drainSeconds) {
+    _startTimeout = startSeconds;
+    _drainTimeout = drainSeconds;
+}
+
+void ZVRecordingSession::requestStop() {
+    if (_stopRequested) return;
+    _stopRequested = true;
     for (auto& track : _tracks) track->stopRecorder();
-    auto& loop = ZVRunLoop::main();
+    // The stop thread holds the session until its hand-off to the main thread has run.
+    std::thread([self = shared_from_this()] {
+        std::string failure = self->finishWriters();
+        ZVRunLoop::main().post([self, failure] { self->finish(failure); });
+    }).detach();
+}
+
+std::string ZVRecordingSession::finishWriters() {
     // A writer finalized before its worker is under way could miss the request; wait for
     // each one's did-start (or its early stop) first.
-    auto started = [&] {
-        for (auto& track : _tracks) {
-            if (!track->writerStarted() && !track->writerStopped()) return false;
-        }
-        return true;
-    };
     std::string failure;
-    if (!loop.runUntil(started, kWriterStartTimeout)) failure = "a writer did not start";
-    for (auto& track : _tracks) track->finalizeWriter();
-    auto stopped = [&] {
-        for (auto& track : _tracks) {
-            if (!track->writerStopped()) return false;
+    for (auto& track : _tracks) {
+        if (!waitFor([&] { return track->writerStarted() || track->writerStopped(); },
+                     _startTimeout)) {
+            failure = track->name() + ": the writer did not start";
         }
-        return true;
-    };
-    if (!loop.runUntil(stopped, kWriterDrainTimeout) && failure.empty()) {
-        failure = "a writer did not finish its queue";
     }
-    loop.runOnce();
+    for (auto& track : _tracks) track->finalizeWriter();
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(_drainTimeout);
+    for (auto& track : _tracks) {
+        double left = std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count();
+        if (!waitFor([&] { return track->writerStopped(); }, std::max(left, 0.0)) &&
+            failure.empty()) {
+            failure = track->name() + ": the writer did not finish its queue";
+        }
+    }
+    return failure;
+}
+
+void ZVRecordingSession::finish(std::string failure) {
+    // A writer that stopped for a failure of its own outranks the waiting's verdict.
+    for (auto& track : _tracks) {
+        if (!track->writerStopped()) continue;
+        std::string why = track->writerFailure();
+        if (!why.empty()) {
+            failure = why;
+            break;
+        }
+    }
     for (auto& track : _tracks) {
         std::string error = track->store(*_package);
         if (failure.empty()) failure = error;
     }
-    return failure;
+    _finished = true;
+    _finishError = failure;
+    ZVValue info;
+    if (!failure.empty()) info.set("Error", failure);
+    ZVNotificationCenter::defaultCenter().post(ZVRecordingSessionDidFinishNotification, this,
+                                               std::move(info));
+}
+
+std::string ZVRecordingSession::stopAndWait(double timeoutSeconds) {
+    requestStop();
+    if (!ZVRunLoop::main().runUntil([this] { return _finished; }, timeoutSeconds))
+        return ZVFormat("the writers did not finish within %g s", timeoutSeconds);
+    return _finishError;
 }
 
 std::string ZVRecordingSession::status() const {

@@ -1,19 +1,36 @@
 #pragma once
 // A recording in progress: the package and its tracks, started together at one common
-// time and stopped in order (recorders first, then every writer drains its queue).
+// time and stopped in order (recorders first, then every writer drains its queue). This
+// is the wiring every host needs; a GUI host calls requestStop() and waits for the
+// did-finish notification, a command-line host may block in stopAndWait().
+//
+// Notifications (object: the session), posted on the main thread:
+// ZVRecordingSessionDidFinishNotification once everything is stored, with userInfo
+// {"Error": reason} when something failed (the first failing track's reason).
+//
+// Ownership: the session is held by std::shared_ptr; while a stop is under way its
+// waiting thread and the main-thread hand-off keep it (and so every track's queue) alive
+// until the writers are gone.
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "ZVRecordingTrack.h"
+#include "Foundation/ZVMutex.h"
+#include "Session/ZVRecordingTrack.h"
 
 class ZVFomixXManager;
 
-class ZVRecordingSession {
+class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSession> {
   public:
+    // How long a writer may take to start, and to drain its queue, before the session
+    // reports it instead of waiting on.
+    static constexpr double kWriterStartTimeout = 10;
+    static constexpr double kWriterDrainTimeout = 600;
+
     // Makes the package at `path` (the first free name when it exists). One clear line in
     // *error when the place cannot be written. Main thread.
-    static std::unique_ptr<ZVRecordingSession> create(const std::string& path, std::string* error);
+    static std::shared_ptr<ZVRecordingSession> create(const std::string& path, std::string* error);
     ~ZVRecordingSession();
 
     // Adds a track; tracks record in the order added. Main thread, before prepare.
@@ -23,15 +40,31 @@ class ZVRecordingSession {
     std::string prepare();
     // Starts every recorder at one common time and lifts their suspensions. Main thread.
     void start();
-    // Seconds since start. Any thread.
+    // Pauses or resumes every recorder; paused time is left out of the recording.
+    // Main thread.
+    void pause(bool paused);
+    bool isPaused() const { return _paused; }
+    // Seconds since start, pauses included. Any thread.
     double elapsed() const;
     // Why a writer stopped on its own (a failed write), or empty; the recording must end
     // when it is not. Main thread.
     std::string writerFailure() const;
-    // Stops the recorders, waits for each writer's did-start, finalizes the writers,
-    // waits until they stopped (draining the main run loop meanwhile) and stores what the
-    // package keeps. One clear line when something could not be stored. Main thread.
-    std::string stop();
+
+    // Stops the recorders and returns at once; the writers are finalized once each has
+    // started, drained on a thread of the session's, and the package is stored on the
+    // main thread, which then posts did-finish. A second call does nothing. Main thread.
+    void requestStop();
+    // requestStop(), then drains the main run loop until did-finish or `timeoutSeconds`;
+    // the failure (empty when none), or a line saying the writers did not finish in time.
+    // Main thread.
+    std::string stopAndWait(double timeoutSeconds = kWriterStartTimeout + kWriterDrainTimeout);
+    // Whether did-finish was posted, and the failure it carried. Main thread.
+    bool isFinished() const { return _finished; }
+    const std::string& finishError() const { return _finishError; }
+
+    // The writers' time limits (tests shorten them). Main thread, before requestStop.
+    void setWriterTimeouts(double startSeconds, double drainSeconds);
+
     // The live status line of all tracks. Main thread.
     std::string status() const;
     // The package's path. Main thread.
@@ -39,8 +72,21 @@ class ZVRecordingSession {
 
   private:
     ZVRecordingSession() = default;
+    // The stop thread's work: waits for the writers, finalizes them, waits for them to
+    // drain; the failure or empty. Stop thread only.
+    std::string finishWriters();
+    // Stores every track and posts did-finish. Main thread.
+    void finish(std::string failure);
+
     std::shared_ptr<ZVFomixXManager> _package;
+    // Fixed once the stop thread starts; it only calls the tracks' any-thread operations.
     std::vector<std::unique_ptr<ZVRecordingTrack>> _tracks;
     double _startedAt = 0;
+    double _startTimeout = kWriterStartTimeout;
+    double _drainTimeout = kWriterDrainTimeout;
     bool _started = false;
+    bool _paused = false;
+    bool _stopRequested = false;
+    bool _finished = false;
+    std::string _finishError;
 };

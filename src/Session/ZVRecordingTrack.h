@@ -3,10 +3,11 @@
 // stores it in the package. The session drives every track through the same steps, so a
 // new kind of track (a microphone, the system's sound) is one more class of this shape.
 //
-// Steps, all on the main thread: prepare (files, stages; the writer is started and the
-// recorder made but suspended) -> startAtTime (the common start time) -> resume (lift the
-// suspension) -> stopRecorder -> finalizeWriter (once writerStarted) -> writerStopped ->
-// store (what the package keeps about the track).
+// Steps: prepare (files, stages; the writer is started and the recorder made but
+// suspended) -> startAtTime (the common start time) -> resume (lift the suspension) ->
+// [pause] -> stopRecorder -> finalizeWriter (once writerStarted) -> writerStopped ->
+// store (what the package keeps about the track). The session's stop thread calls only
+// writerStarted, finalizeWriter and writerStopped, and never two tracks' at once.
 #include <string>
 
 class ZVFomixXManager;
@@ -15,6 +16,8 @@ class ZVRecordingTrack {
   public:
     virtual ~ZVRecordingTrack() = default;
 
+    // What the track records ("screen", "microphone"), for messages. Any thread.
+    virtual std::string name() const = 0;
     // Registers the track's files in `package` and makes its stages; the writer is
     // started, the recorder waits suspended. One clear line when it cannot. Main thread.
     virtual std::string prepare(ZVFomixXManager& package) = 0;
@@ -23,18 +26,20 @@ class ZVRecordingTrack {
     virtual void startAtTime(double absoluteTime) = 0;
     // Lifts the suspension: recording begins. Main thread.
     virtual void resume() = 0;
+    // Pauses or resumes the recorder. Main thread.
+    virtual void pause(bool paused) = 0;
     // Stops the recorder; a recorder still suspended would ignore that, so the
     // suspension is lifted first. Main thread.
     virtual void stopRecorder() = 0;
     // Whether the writer has posted did-start (finalizing before that could be lost).
     // Any thread.
     virtual bool writerStarted() const = 0;
-    // Lets the writer drain its queue and stop. Main thread.
+    // Lets the writer drain its queue and stop. Any thread.
     virtual void finalizeWriter() = 0;
     // Whether the writer has posted did-stop. Any thread.
     virtual bool writerStopped() const = 0;
-    // Why the writer stopped before it was asked to (its file could not be written), or
-    // empty. Main thread, after writerStopped.
+    // The reason the writer's did-stop carried (its file could not be written), or empty
+    // when it ended normally. Any thread, after writerStopped.
     virtual std::string writerFailure() const = 0;
     // Writes what the package keeps about the track (start offset, side files). One clear
     // line when it cannot. Main thread, after the writer stopped.

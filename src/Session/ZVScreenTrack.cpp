@@ -1,4 +1,4 @@
-#include "ZVScreenTrack.h"
+#include "Session/ZVScreenTrack.h"
 
 #include <chrono>
 #include <cstdio>
@@ -53,8 +53,13 @@ void ZVScreenTrack::resume() {
     _recorder->setSuspended(false);
 }
 
+void ZVScreenTrack::pause(bool paused) {
+    _recorder->pause(paused);
+}
+
 void ZVScreenTrack::stopRecorder() {
     if (!_recorder) return;
+    // A paused recorder's link is stopped already; stop() then has nothing to do.
     _recorder->setSuspended(false);
     _recorder->stop();
 }
@@ -69,11 +74,6 @@ std::string ZVScreenTrack::store(ZVFomixXManager& package) {
     std::string error;
     if (!ZVCursorListFile::write(_cursorsPath, _recorder->capturedCursors(), &error)) return error;
     return {};
-}
-
-std::string ZVScreenTrack::writerFailure() const {
-    std::string why = _writer ? _writer->failureReason() : std::string();
-    return why.empty() ? "the capture file could not be written" : why;
 }
 
 int32_t ZVScreenTrack::capturedFrames() const {

@@ -11,14 +11,13 @@
 #include <string_view>
 
 #include "Foundation/ZVRunLoop.h"
-#include "Platform/X11/ZVX11Geometry.h"
-#include "Platform/X11/ZVX11HostInput.h"
+#include "Platform/ZVPlatformDefaults.h"
+#include "Session/ZVMicrophoneTrack.h"
+#include "Session/ZVRecordingSession.h"
+#include "Session/ZVScreenTrack.h"
 #include "Video/ZVDisplayServer.h"
 #include "Video/ZVHostApplication.h"
 #include "ZVCommand.h"
-#include "ZVMicrophoneTrack.h"
-#include "ZVRecordingSession.h"
-#include "ZVScreenTrack.h"
 
 namespace {
 constexpr const char* kName = "record";
@@ -95,13 +94,12 @@ std::optional<ZVRect> captureRect(const Options& o, std::string& error) {
     auto server = ZVDisplayServer::shared();
     if (error = server->unavailableReason(); !error.empty()) return std::nullopt;
     if (o.rect) {
-        auto g = ZVParseX11Geometry(*o.rect);
-        if (!g) {
+        auto native = ZVParseNativeRect(*o.rect);
+        if (!native) {
             error = "--rect '" + *o.rect + "' is not a rectangle WxH+X+Y";
             return std::nullopt;
         }
-        return server->desktopRectFromNative(
-            ZVMakeRect(float(g->x), float(g->y), float(g->width), float(g->height)));
+        return server->desktopRectFromNative(*native);
     }
     auto displays = server->displays();  // primary first
     if (displays.empty()) {
@@ -126,11 +124,12 @@ int run(const std::vector<std::string>& args) {
     if (o.mic) session->addTrack(std::make_unique<ZVMicrophoneTrack>(*o.mic));
     error = session->prepare();
     if (!error.empty()) {
-        session->stop();
+        session->stopAndWait();
         return ZVCommandFail(kName, error);
     }
-    // Buttons and keys come from the X server's input events, on a thread of their own.
-    ZVSetSharedApplication(ZVX11HostInput::create());
+    // Buttons and keys come from the display server's input events, on a thread of their
+    // own.
+    ZVSetSharedApplication(ZVCreatePlatformHostInput());
     session->start();
 
     const bool live = isatty(STDERR_FILENO);
@@ -148,7 +147,7 @@ int run(const std::vector<std::string>& args) {
         }
     }
     std::string finalStatus = session->status();
-    error = session->stop();
+    error = session->stopAndWait();
     ZVSetSharedApplication(nullptr);
     if (live) std::fprintf(stderr, "\r%s\033[K\n", finalStatus.c_str());
     if (!failure.empty()) return ZVCommandFail(kName, failure);

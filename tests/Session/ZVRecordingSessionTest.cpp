@@ -1,0 +1,153 @@
+// The recording session's rules on fake tracks: the order of the steps, pause, a stop
+// that never blocks its caller, a writer that never answers, a writer that fails, and
+// tracks (with their queues) kept until the writers are gone.
+#include <gtest/gtest.h>
+
+#include "Session/ZVRecordingSession.h"
+#include "support/ZVTestSupport.h"
+
+namespace {
+
+// A track whose writer does what the test scripts; every step goes into a shared log.
+class FakeTrack : public ZVRecordingTrack {
+  public:
+    FakeTrack(std::string name, std::vector<std::string>& log)
+        : _name(std::move(name)), _log(log) {}
+    ~FakeTrack() override { destroyed->store(true); }
+
+    std::string name() const override { return _name; }
+    std::string prepare(ZVFomixXManager&) override { return step("prepare"), prepareError; }
+    void startAtTime(double) override { step("start"); }
+    void resume() override { step("resume"); }
+    void pause(bool paused) override { step(paused ? "pause" : "unpause"); }
+    void stopRecorder() override { step("stopRecorder"); }
+    bool writerStarted() const override { return started.load(); }
+    void finalizeWriter() override {
+        // Finalizing before did-start would be lost: the session must not.
+        finalizedEarly = !started.load();
+        finalized = true;
+        if (drainsOnFinalize) stopped = true;
+    }
+    bool writerStopped() const override { return stopped.load(); }
+    std::string writerFailure() const override { return failure; }
+    std::string store(ZVFomixXManager&) override { return step("store"), std::string(); }
+    std::string status(double) const override { return _name; }
+
+    std::atomic<bool> started{true};
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> finalized{false};
+    std::atomic<bool> finalizedEarly{false};
+    bool drainsOnFinalize = true;
+    std::string prepareError;
+    std::string failure;  // set before stopped
+    std::shared_ptr<std::atomic<bool>> destroyed = std::make_shared<std::atomic<bool>>(false);
+
+  private:
+    // Main thread steps only; the stop thread touches the atomics.
+    void step(const std::string& what) { _log.push_back(_name + " " + what); }
+    std::string _name;
+    std::vector<std::string>& _log;
+};
+
+class RecordingSessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        session = ZVRecordingSession::create(dir.file("take.fomixx"), &error);
+        ASSERT_NE(session, nullptr) << error;
+        session->setWriterTimeouts(0.3, 0.3);
+        auto s = std::make_unique<FakeTrack>("screen", log);
+        auto m = std::make_unique<FakeTrack>("microphone", log);
+        screen = s.get();
+        mic = m.get();
+        session->addTrack(std::move(s));
+        session->addTrack(std::move(m));
+        ZVNotificationCenter::defaultCenter().addObserver(
+            this, ZVRecordingSessionDidFinishNotification, session.get(),
+            [this](const ZVNotification& n) { finishInfo.push_back(n.userInfo); });
+    }
+    void TearDown() override { ZVNotificationCenter::defaultCenter().removeObserver(this); }
+
+    zvtest::TempDir dir;
+    std::vector<std::string> log;
+    std::vector<ZVValue> finishInfo;
+    std::shared_ptr<ZVRecordingSession> session;
+    FakeTrack* screen = nullptr;
+    FakeTrack* mic = nullptr;
+};
+
+TEST_F(RecordingSessionTest, RunsTheStepsInOrderAndStopsWithoutBlocking) {
+    screen->started = false;  // the writer's did-start comes late
+    mic->drainsOnFinalize = false;
+    ASSERT_EQ(session->prepare(), "");
+    session->start();
+    session->pause(true);
+    session->pause(true);  // already paused: nothing
+    session->pause(false);
+    session->requestStop();  // returns although no writer can finish yet
+    session->requestStop();
+    EXPECT_FALSE(session->isFinished());
+    screen->started = true;
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return mic->finalized.load(); }));
+    EXPECT_FALSE(screen->finalizedEarly.load());
+    EXPECT_FALSE(session->isFinished());
+    mic->stopped = true;
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return session->isFinished(); }));
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "screen prepare", "microphone prepare", "screen start", "microphone start",
+                       "screen resume", "microphone resume", "screen pause", "microphone pause",
+                       "screen unpause", "microphone unpause", "screen stopRecorder",
+                       "microphone stopRecorder", "screen store", "microphone store"}));
+    ASSERT_EQ(finishInfo.size(), 1u);
+    EXPECT_EQ(finishInfo[0].get("Error"), nullptr);
+    EXPECT_EQ(session->stopAndWait(1), "");
+}
+
+TEST_F(RecordingSessionTest, ReportsWritersThatNeverAnswerOrFail) {
+    ASSERT_EQ(session->prepare(), "");
+    session->start();
+    // A writer that never starts is finalized anyway after its time and named.
+    screen->started = false;
+    EXPECT_EQ(session->stopAndWait(5), "screen: the writer did not start");
+    EXPECT_TRUE(screen->finalized.load());
+    ASSERT_EQ(finishInfo.size(), 1u);
+    EXPECT_EQ(finishInfo[0].get("Error")->stringValue(), "screen: the writer did not start");
+}
+
+TEST_F(RecordingSessionTest, CarriesTheFailingTracksReason) {
+    ASSERT_EQ(session->prepare(), "");
+    session->start();
+    mic->failure = "the audio file audio.wav could not be written";
+    mic->stopped = true;  // failed on its own while recording
+    EXPECT_EQ(session->writerFailure(), mic->failure);
+    EXPECT_EQ(session->stopAndWait(5), mic->failure);
+    EXPECT_EQ(finishInfo.at(0).get("Error")->stringValue(), mic->failure);
+}
+
+TEST_F(RecordingSessionTest, StopAndWaitGivesUpAfterItsTimeout) {
+    session->setWriterTimeouts(0.3, 30);
+    mic->drainsOnFinalize = false;
+    ASSERT_EQ(session->prepare(), "");
+    session->start();
+    EXPECT_EQ(session->stopAndWait(0.2), "the writers did not finish within 0.2 s");
+    // The host lets go; the stop thread keeps the tracks (and their queues) until the
+    // writer is gone and did-finish has run.
+    auto destroyed = mic->destroyed;
+    session.reset();
+    EXPECT_FALSE(destroyed->load());
+    mic->stopped = true;
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return destroyed->load(); }));
+    EXPECT_EQ(finishInfo.size(), 1u);
+}
+
+TEST_F(RecordingSessionTest, KeepsOnlyThePreparedTracksWhenOneCannotBePrepared) {
+    const std::string why = "cannot open the default input device for recording";
+    mic->prepareError = why;
+    auto destroyed = mic->destroyed;
+    EXPECT_EQ(session->prepare(), why);
+    EXPECT_TRUE(destroyed->load());  // it started no writer: nothing to stop or drain
+    EXPECT_EQ(session->stopAndWait(5), "");
+    EXPECT_EQ(log.back(), "screen store");
+}
+
+}  // namespace
