@@ -36,8 +36,6 @@
 #include "Pipeline/ZVSyncStart.h"
 #include "Pipeline/ZVUtils.h"
 #include "Pipeline/ZVWorker.h"
-#include "Video/ZVDisplayLink.h"
-#include "Platform/X11/ZVX11HostInput.h"
 #include "Session/ZVMicrophoneTrack.h"
 #include "Session/ZVRecordingSession.h"
 #include "Session/ZVRecordingTrack.h"
