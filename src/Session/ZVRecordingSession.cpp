@@ -115,10 +115,12 @@ void ZVRecordingSession::requestStop() {
     if (_stopRequested) return;
     _stopRequested = true;
     for (auto& track : _tracks) track->stopRecorder();
-    // The stop thread holds the session until its hand-off to the main thread has run.
-    std::thread([self = shared_from_this()] {
+    // The stop thread holds the session until it hands it to the main thread, whose
+    // delivery then holds it; so the last reference (and the tracks' teardown) always
+    // goes on the main thread.
+    std::thread([self = shared_from_this()]() mutable {
         std::string failure = self->finishWriters();
-        ZVRunLoop::main().post([self, failure] { self->finish(failure); });
+        ZVRunLoop::main().post([session = std::move(self), failure] { session->finish(failure); });
     }).detach();
 }
 

@@ -166,7 +166,7 @@ TEST_F(RecorderUnitTest, EachStartRestartsTheCountersButNotTheTimeLine) {
     EXPECT_GT(resumed, lastTime + 0.15);  // stopped time counts: only pauses are left out
 }
 
-TEST_F(RecorderUnitTest, NotificationsComeOnceEachAndReachTheDelegateOnTheMainThread) {
+TEST_F(RecorderUnitTest, NotificationsReachTheDelegateOnTheMainThread) {
     struct Delegate : ZVScreenRecorderDelegateInformalProtocol {
         int willStart = 0, didStart = 0, captured = 0, didStop = 0;
         bool allOnMain = true;
@@ -189,8 +189,11 @@ TEST_F(RecorderUnitTest, NotificationsComeOnceEachAndReachTheDelegateOnTheMainTh
     ASSERT_TRUE(log.waitForMore(2));
     recorder->stop();
     size_t frames = log.count();
-    ASSERT_TRUE(zvtest::runMainUntil(
-        [&] { return delegate.didStop == 2 && size_t(delegate.captured) == frames; }));
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return delegate.didStop == 2; }));
+    // Captured-frame deliveries are folded while one waits: at least one, never more than
+    // the frames.
+    EXPECT_GE(delegate.captured, 1);
+    EXPECT_LE(size_t(delegate.captured), frames);
     EXPECT_EQ(delegate.willStart, 2);
     EXPECT_EQ(delegate.didStart, 1);  // a later run continues the first one's time line
     EXPECT_TRUE(delegate.allOnMain);

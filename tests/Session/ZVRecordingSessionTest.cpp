@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "Session/ZVRecordingSession.h"
+#include "Session/ZVWriterWatch.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -148,6 +149,26 @@ TEST_F(RecordingSessionTest, KeepsOnlyThePreparedTracksWhenOneCannotBePrepared) 
     EXPECT_TRUE(destroyed->load());  // it started no writer: nothing to stop or drain
     EXPECT_EQ(session->stopAndWait(5), "");
     EXPECT_EQ(log.back(), "screen store");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WriterWatch, TakesTheReasonFromARealWritersDidStop) {
+    zvtest::TempDir dir;
+    ZVQueue queue;
+    auto writer = ZVFomixIO::initWithFile(dir.file("missing/video.fomix"), ZVFomixIO::kWriteMode);
+    writer->setDataSource(&queue);
+    ZVWriterWatch watch;
+    watch.watch(writer.get(), ZVFomixIODidStartNotification, ZVFomixIODidStopNotification);
+    zvtest::LogCapture log;  // the writer logs its reason too
+    writer->start();
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return watch.started(); }));
+    writer->finalize();
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return watch.stopped(); }));
+    EXPECT_EQ(watch.error(), writer->failureReason());
+    EXPECT_NE(watch.error().find("Could not open capture file"), std::string::npos);
 }
 
 }  // namespace
