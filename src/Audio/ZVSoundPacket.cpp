@@ -1,5 +1,7 @@
 #include "Audio/ZVSoundPacket.h"
 
+#include "ZorvanTesting.h"
+
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,7 +20,7 @@ extern char** environ;
 
 namespace {
 
-std::atomic<ZVSoundPacket::Allocator> gAllocator{nullptr};
+std::atomic<ZVSoundPacketAllocator> gAllocator{nullptr};
 
 // "df -h" with its output sent to standard error; a system without df says so there.
 void writeDiskReport() {
@@ -72,7 +74,7 @@ std::shared_ptr<ZVSoundPacket> ZVSoundPacket::initWithFormat(ZVSoundFormat forma
                                                              int32_t numberOfFrames) {
     int64_t size = bufferSizeFor(format, numberOfFrames);
     // A zero-byte packet is valid; malloc(0) may answer nullptr, so ask for one byte.
-    Allocator allocate = gAllocator.load(std::memory_order_relaxed);
+    ZVSoundPacketAllocator allocate = gAllocator.load(std::memory_order_relaxed);
     if (!allocate) allocate = std::malloc;
     auto* buffer =
         size < 0 ? nullptr : static_cast<uint8_t*>(allocate(size > 0 ? size_t(size) : 1));
@@ -90,7 +92,7 @@ std::shared_ptr<ZVSoundPacket> ZVSoundPacket::initWithFormat(ZVSoundFormat forma
     return std::shared_ptr<ZVSoundPacket>(packet);
 }
 
-void ZVSoundPacket::setAllocator(Allocator allocator) {
+void ZVSetSoundPacketAllocator(ZVSoundPacketAllocator allocator) {
     gAllocator.store(allocator, std::memory_order_relaxed);
 }
 

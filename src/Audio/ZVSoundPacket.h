@@ -41,12 +41,6 @@ class ZVSoundPacket : public ZVQueueObject {
     // -1 when it is negative or beyond the signed 32-bit range. Any thread.
     static int64_t bufferSizeFor(ZVSoundFormat format, int32_t numberOfFrames);
 
-    // Where buffers come from: malloc, unless a test installs one that fails on purpose to
-    // reach the failure paths. It must answer memory that free() releases, or nullptr;
-    // nullptr installs malloc again. Not while packets are being made on other threads.
-    using Allocator = void* (*)(size_t);
-    static void setAllocator(Allocator allocator);
-
   private:
     ZVSoundPacket(ZVSoundFormat format, int32_t numberOfFrames, uint8_t* buffer, int32_t size)
         : _packetBuffer(buffer), _bufferSize(size), _numFrames(numberOfFrames), _format(format) {}

@@ -1,5 +1,7 @@
 #include "Common/vmstat.h"
 
+#include "ZorvanTesting.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,7 +21,9 @@ Source& source() {
     return *s;
 }
 
-uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }
+uint32_t clamp32(uint64_t v) {
+    return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v);
+}
 
 std::optional<ZVVMStatistics> readProc() {
     std::ifstream meminfo("/proc/meminfo");
@@ -34,20 +38,28 @@ std::optional<ZVVMStatistics> readProc() {
         std::istringstream ls(line);
         if (!(ls >> key >> kb)) continue;
         uint32_t pages = clamp32(kb * 1024 / page);
-        if (key == "MemFree:") s.free_count = pages, any = true;
-        else if (key == "Active:") s.active_count = pages;
-        else if (key == "Inactive:") s.inactive_count = pages;
-        else if (key == "Unevictable:") s.wire_count = pages;
+        if (key == "MemFree:")
+            s.free_count = pages, any = true;
+        else if (key == "Active:")
+            s.active_count = pages;
+        else if (key == "Inactive:")
+            s.inactive_count = pages;
+        else if (key == "Unevictable:")
+            s.wire_count = pages;
     }
     if (!any) return std::nullopt;
     // Event counters exist only partly on Linux; those without a counterpart stay 0.
     std::ifstream vmstat("/proc/vmstat");
     uint64_t v = 0;
     while (vmstat >> key >> v) {
-        if (key == "pgactivate") s.reactivations = clamp32(v);
-        else if (key == "pgpgin") s.pageins = clamp32(v);
-        else if (key == "pgpgout") s.pageouts = clamp32(v);
-        else if (key == "pgfault") s.faults = clamp32(v);
+        if (key == "pgactivate")
+            s.reactivations = clamp32(v);
+        else if (key == "pgpgin")
+            s.pageins = clamp32(v);
+        else if (key == "pgpgout")
+            s.pageouts = clamp32(v);
+        else if (key == "pgfault")
+            s.faults = clamp32(v);
     }
     return s;
 }
@@ -73,10 +85,18 @@ uint32_t get_vm_page_size() {
     return static_cast<uint32_t>(sysconf(_SC_PAGESIZE));
 }
 
-uint32_t get_vm_free_memory() { return get_vm_stat().free_count; }
-uint32_t get_vm_active_memory() { return get_vm_stat().active_count; }
-uint32_t get_vm_inactive_memory() { return get_vm_stat().inactive_count; }
-uint32_t get_vm_wired_memory() { return get_vm_stat().wire_count; }
+uint32_t get_vm_free_memory() {
+    return get_vm_stat().free_count;
+}
+uint32_t get_vm_active_memory() {
+    return get_vm_stat().active_count;
+}
+uint32_t get_vm_inactive_memory() {
+    return get_vm_stat().inactive_count;
+}
+uint32_t get_vm_wired_memory() {
+    return get_vm_stat().wire_count;
+}
 
 uint32_t get_vm_total_memory() {
     ZVVMStatistics s = get_vm_stat();

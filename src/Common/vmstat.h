@@ -37,9 +37,3 @@ uint32_t get_vm_total_memory();
 
 // Writes the memory report to standard error; returns what the write returned.
 int showMemInfo(const char* tag);
-
-// Where the statistics come from. The default reads /proc/meminfo and /proc/vmstat; tests
-// install a source of known numbers (nullopt: the statistics cannot be read). An empty
-// function restores the default. Not for use while other threads read statistics.
-using ZVVMStatisticsSource = std::function<std::optional<ZVVMStatistics>()>;
-void ZVSetVMStatisticsSource(ZVVMStatisticsSource source, uint32_t pageSize = 0);

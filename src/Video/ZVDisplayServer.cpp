@@ -1,6 +1,7 @@
 #include "Video/ZVDisplayServer.h"
 
 #include "Foundation/ZVMutex.h"
+#include "ZorvanTesting.h"
 
 namespace {
 // What a process without a display platform sees: no displays, nothing to read.
@@ -38,7 +39,7 @@ std::shared_ptr<ZVDisplayServer> ZVDisplayServer::shared() {
     return gServer;
 }
 
-void ZVDisplayServer::setShared(std::shared_ptr<ZVDisplayServer> server) {
+void ZVSetSharedDisplayServer(std::shared_ptr<ZVDisplayServer> server) {
     ZVLockGuard<ZVMutex> g(gServerLock);
     gServer = std::move(server);
 }

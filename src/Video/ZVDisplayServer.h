@@ -2,7 +2,7 @@
 // The narrow interface through which the screen classes reach the display server: the
 // display list, reads of a display rectangle, the cursor, the pointer and window pictures.
 // The X11 implementation lives in Platform/X11 (installed by Platform/ZVPlatformDefaults);
-// tests may install a fake with ZVDisplayServer::setShared.
+// tests install a fake with ZVSetSharedDisplayServer (ZorvanTesting.h).
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -97,8 +97,6 @@ class ZVDisplayServer {
     // The server in use: the platform's unless another was installed; one without
     // displays (and saying so) when no platform is. Any thread.
     static std::shared_ptr<ZVDisplayServer> shared();
-    // Installs `server` (nullptr: the platform's again, made on next use). Any thread.
-    static void setShared(std::shared_ptr<ZVDisplayServer> server);
     // How the platform's server is made (Platform/ZVPlatformDefaults installs it); the
     // next shared() makes a new one. Any thread.
     using Factory = std::shared_ptr<ZVDisplayServer> (*)();

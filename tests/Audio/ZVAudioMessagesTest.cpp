@@ -9,6 +9,7 @@
 #include "ZVAudioTestUtil.h"
 #include "ZVFakeOpenAL.h"
 #include "Zorvan.h"
+#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 using namespace zvaudiotest;
@@ -37,10 +38,10 @@ void readWithFailingAllocation(bool goodHeader) {
     reader->setDataDestination(&queue);
     StopWatcher stop(ZVWavIODidStopNotification, reader.get());
     gAllocationsLeft = goodHeader ? 2 : 1000;
-    ZVSoundPacket::setAllocator(failAfterSome);
+    ZVSetSoundPacketAllocator(failAfterSome);
     reader->start();
     stop.wait();
-    ZVSoundPacket::setAllocator(nullptr);
+    ZVSetSoundPacketAllocator(nullptr);
 }
 
 }  // namespace

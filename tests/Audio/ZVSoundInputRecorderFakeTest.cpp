@@ -8,6 +8,7 @@
 #include "ZVAudioTestUtil.h"
 #include "ZVFakeOpenAL.h"
 #include "Zorvan.h"
+#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 using namespace zvaudiotest;
@@ -182,12 +183,12 @@ TEST(ZVSoundInputRecorderFake, APacketThatCannotBeMadeEndsTheRecordingWithoutRea
     zvtest::StderrCapture err;
     auto r = ZVSoundInputRecorder::initWithDevice("mic");
     StopWatcher stopped(ZVSoundInputRecorderDidStopNotification, r.get());
-    ZVSoundPacket::setAllocator([](size_t) -> void* { return nullptr; });
+    ZVSetSoundPacketAllocator([](size_t) -> void* { return nullptr; });
     r->setSuspended(false);
     al.ready = 4096;
     r->start();
     bool ok = stopped.wait();
-    ZVSoundPacket::setAllocator(nullptr);
+    ZVSetSoundPacketAllocator(nullptr);
     ASSERT_TRUE(ok);
     EXPECT_EQ(al.reads.load(), 0);
     EXPECT_TRUE(log.contains("ME-5: initWithFormat:numberOfFrames: failed"));

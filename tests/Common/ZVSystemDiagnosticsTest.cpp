@@ -1,11 +1,12 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
 #include <fstream>
 
 #include "Zorvan.h"
+#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 TEST(ZVSystemDiagnostics, ProcessLookupMatchesWholeShortNamesOnly) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "Zorvan.h"
+#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 TEST(PipelineMessages, NotificationNamesAreTheirOwnValues) {
@@ -14,7 +15,8 @@ TEST(PipelineMessages, NotificationNamesAreTheirOwnValues) {
         {ZVScreenRecorderDidStartNotification, "ZVScreenRecorderDidStartNotification"},
         {ZVScreenRecorderCapturedFrameNotification, "ZVScreenRecorderCapturedFrameNotification"},
         {ZVScreenRecorderDidStopNotification, "ZVScreenRecorderDidStopNotification"},
-        {ZVSoundInputRecorderShouldStartNotification, "ZVSoundInputRecorderShouldStartNotification"},
+        {ZVSoundInputRecorderShouldStartNotification,
+         "ZVSoundInputRecorderShouldStartNotification"},
         {ZVSoundInputRecorderWillStartNotification, "ZVSoundInputRecorderWillStartNotification"},
         {ZVSoundInputRecorderDidStartNotification, "ZVSoundInputRecorderDidStartNotification"},
         {ZVSoundInputRecorderDidChangePauseStateNotification,

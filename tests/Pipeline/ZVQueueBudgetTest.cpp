@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Zorvan.h"
+#include "ZorvanTesting.h"
 
 TEST(ZVQueueBudget, UnreadableMemoryLeavesTheBudgetUnsetUntilANumberAppears) {
     ZVVMStatistics stats{};

@@ -7,6 +7,7 @@
 #include "Video/ZVScreenRecorder.h"
 #include "Video/ZVVideoAllocation.h"
 #include "ZVRecorderTestSupport.h"
+#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -37,7 +38,7 @@ TEST(RecorderMessages, EachFailureLeavesItsExactLine) {
         {"no display link", "Failed to create display link (Error: -6670)", nullptr, nullptr,
          [](std::shared_ptr<FakeDisplayServer>& server) {
              server = std::make_shared<NoDisplayServer>();
-             ZVDisplayServer::setShared(server);
+             ZVSetSharedDisplayServer(server);
              EXPECT_EQ(ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, 64, 48)), nullptr);
          }},
         {"no frame buffer", nullptr, "Failed to create frame buffer", "",
@@ -71,7 +72,7 @@ TEST(RecorderMessages, EachFailureLeavesItsExactLine) {
     for (const MessageCase& c : cases) {
         SCOPED_TRACE(c.what);
         auto server = std::make_shared<FakeDisplayServer>();
-        ZVDisplayServer::setShared(server);
+        ZVSetSharedDisplayServer(server);
         zvtest::LogCapture logs;
         zvtest::AlertCapture alerts;
         c.provoke(server);
@@ -86,7 +87,7 @@ TEST(RecorderMessages, EachFailureLeavesItsExactLine) {
         } else {
             EXPECT_TRUE(shown.empty());
         }
-        ZVDisplayServer::setShared(nullptr);
+        ZVSetSharedDisplayServer(nullptr);
     }
 }
 

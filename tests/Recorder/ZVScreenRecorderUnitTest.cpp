@@ -9,6 +9,7 @@
 #include "Video/ZVDisplayLink.h"
 #include "Video/ZVScreenRecorder.h"
 #include "ZVRecorderTestSupport.h"
+#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -21,7 +22,7 @@ class RecorderUnitTest : public ::testing::Test {
   protected:
     void SetUp() override {
         server = std::make_shared<FakeDisplayServer>();
-        ZVDisplayServer::setShared(server);
+        ZVSetSharedDisplayServer(server);
         ZVSetSharedApplication(nullptr);
         recorder = ZVScreenRecorder::initWithRect(ZVMakeRect(10, 20, 320, 240));
         ASSERT_NE(recorder, nullptr);
@@ -31,7 +32,7 @@ class RecorderUnitTest : public ::testing::Test {
     void TearDown() override {
         recorder.reset();
         ZVSetSharedApplication(nullptr);
-        ZVDisplayServer::setShared(nullptr);
+        ZVSetSharedDisplayServer(nullptr);
     }
     ZVFrameInfo tick() {
         EXPECT_EQ(recorder->displayLinkCallback(), 0);
@@ -45,7 +46,7 @@ class RecorderUnitTest : public ::testing::Test {
 
 TEST(RecorderInit, FloorsTheRectangleAndRefusesAnEmptyOne) {
     auto server = std::make_shared<FakeDisplayServer>();
-    ZVDisplayServer::setShared(server);
+    ZVSetSharedDisplayServer(server);
     auto r = ZVScreenRecorder::initWithRect(ZVMakeRect(10.7f, 20.2f, 640.9f, 480.5f));
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->captureRect(), ZVMakeRect(10, 20, 640, 480));
@@ -58,7 +59,7 @@ TEST(RecorderInit, FloorsTheRectangleAndRefusesAnEmptyOne) {
     r->setRect(ZVMakeRect(5, 5, 0.9f, 100));
     r->endSetRect();
     EXPECT_EQ(r->captureRect(), ZVMakeRect(10, 20, 640, 480));
-    ZVDisplayServer::setShared(nullptr);
+    ZVSetSharedDisplayServer(nullptr);
 }
 
 TEST_F(RecorderUnitTest, AHostWithoutInputOperationsGivesTheDefaults) {

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "Recorder/ZVRecorderTestSupport.h"
+#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -67,7 +68,7 @@ uint64_t fnv1a(const std::string& path) {
 TEST(CaptureScene, WritesTheSameBytesAsEver) {
     zvtest::TempDir dir;
     auto server = std::make_shared<SceneServer>();
-    ZVDisplayServer::setShared(server);
+    ZVSetSharedDisplayServer(server);
     auto host = std::make_shared<ScriptedHost>();
     ZVSetSharedApplication(host);
 
@@ -117,7 +118,7 @@ TEST(CaptureScene, WritesTheSameBytesAsEver) {
         << error;
     recorder.reset();
     ZVSetSharedApplication(nullptr);
-    ZVDisplayServer::setShared(nullptr);
+    ZVSetSharedDisplayServer(nullptr);
 
     EXPECT_EQ(writer->writenFrames(), kFrames);
     EXPECT_EQ(fnv1a(dir.file("video.fomix")), 0x09e0f737184d8093ull);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "Recorder/ZVRecorderTestSupport.h"
+#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -20,12 +21,12 @@ bool readable(int fd) {
 class HandOffTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ZVDisplayServer::setShared(std::make_shared<zvtest::FakeDisplayServer>());
+        ZVSetSharedDisplayServer(std::make_shared<zvtest::FakeDisplayServer>());
         recorder = ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, 64, 48));
         ASSERT_NE(recorder, nullptr);
         ZVRunLoop::main().runOnce();
     }
-    void TearDown() override { ZVDisplayServer::setShared(nullptr); }
+    void TearDown() override { ZVSetSharedDisplayServer(nullptr); }
 
     // Posts kFrames captured-frame events from a worker thread, `seq` counting them.
     std::thread postFrames() {

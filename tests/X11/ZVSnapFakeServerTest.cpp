@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Zorvan.h"
+#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -48,8 +49,8 @@ class ScriptedServer : public ZVDisplayServer {
 
 class ZVSnapScripted : public ::testing::Test {
   protected:
-    void SetUp() override { ZVDisplayServer::setShared(server); }
-    void TearDown() override { ZVDisplayServer::setShared(nullptr); }
+    void SetUp() override { ZVSetSharedDisplayServer(server); }
+    void TearDown() override { ZVSetSharedDisplayServer(nullptr); }
     std::shared_ptr<ScriptedServer> server = std::make_shared<ScriptedServer>();
 };
 
