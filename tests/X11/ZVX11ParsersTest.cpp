@@ -6,12 +6,12 @@
 #include <cstring>
 #include <vector>
 
-#include "Video/ZVDisplayLink.h"
 #include "Platform/X11/ZVEDID.h"
 #include "Platform/X11/ZVX11Connection.h"
 #include "Platform/X11/ZVX11Cursor.h"
 #include "Platform/X11/ZVX11Geometry.h"
 #include "Platform/X11/ZVX11ScreenReader.h"
+#include "Video/ZVDisplayLink.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
