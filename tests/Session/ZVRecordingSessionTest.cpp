@@ -3,6 +3,8 @@
 // tracks (with their queues) kept until the writers are gone.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "Session/ZVRecordingSession.h"
 #include "Session/ZVWriterWatch.h"
 #include "support/ZVTestSupport.h"
@@ -104,15 +106,57 @@ TEST_F(RecordingSessionTest, RunsTheStepsInOrderAndStopsWithoutBlocking) {
     EXPECT_EQ(session->stopAndWait(1), "");
 }
 
-TEST_F(RecordingSessionTest, ReportsWritersThatNeverAnswerOrFail) {
+// Each message the session makes, met through what a host does; did-finish carries it.
+TEST_F(RecordingSessionTest, Messages) {
+    struct Row {
+        std::function<std::string()> run;
+        std::string message;
+    };
+    const Row rows[] = {
+        {[this] {
+             screen->started = false;  // never answers; finalized anyway after its time
+             return session->stopAndWait(5);
+         },
+         "screen: the writer did not start"},
+        {[this] {
+             mic->drainsOnFinalize = false;
+             return session->stopAndWait(5);
+         },
+         "microphone: the writer did not finish its queue"},
+        {[this] {
+             mic->stopped = true;  // on its own, saying nothing
+             std::string line = session->writerFailure();
+             session->stopAndWait(5);
+             return line;
+         },
+         "microphone: the writer stopped before the recording ended"},
+    };
+    auto fresh = [this] {  // a new session with new tracks
+        TearDown();
+        finishInfo.clear();
+        log.clear();
+        SetUp();
+    };
+    for (const Row& row : rows) {
+        fresh();
+        ASSERT_EQ(session->prepare(), "");
+        session->start();
+        EXPECT_EQ(row.run(), row.message);
+        EXPECT_TRUE(screen->finalized.load());
+        if (row.message.find("stopped before") == std::string::npos) {
+            ASSERT_EQ(finishInfo.size(), 1u);
+            EXPECT_EQ(finishInfo[0].get("Error")->stringValue(), row.message);
+        }
+    }
+    // stopAndWait gives up after its own timeout, whatever the writers' limits.
+    fresh();
+    session->setWriterTimeouts(0.3, 30);
+    mic->drainsOnFinalize = false;
     ASSERT_EQ(session->prepare(), "");
     session->start();
-    // A writer that never starts is finalized anyway after its time and named.
-    screen->started = false;
-    EXPECT_EQ(session->stopAndWait(5), "screen: the writer did not start");
-    EXPECT_TRUE(screen->finalized.load());
-    ASSERT_EQ(finishInfo.size(), 1u);
-    EXPECT_EQ(finishInfo[0].get("Error")->stringValue(), "screen: the writer did not start");
+    EXPECT_EQ(session->stopAndWait(0.2), "the writers did not finish within 0.2 s");
+    mic->stopped = true;
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return session->isFinished(); }));
 }
 
 TEST_F(RecordingSessionTest, CarriesTheFailingTracksReason) {
@@ -125,12 +169,12 @@ TEST_F(RecordingSessionTest, CarriesTheFailingTracksReason) {
     EXPECT_EQ(finishInfo.at(0).get("Error")->stringValue(), mic->failure);
 }
 
-TEST_F(RecordingSessionTest, StopAndWaitGivesUpAfterItsTimeout) {
+TEST_F(RecordingSessionTest, KeepsTheTracksUntilTheWritersAreGone) {
     session->setWriterTimeouts(0.3, 30);
     mic->drainsOnFinalize = false;
     ASSERT_EQ(session->prepare(), "");
     session->start();
-    EXPECT_EQ(session->stopAndWait(0.2), "the writers did not finish within 0.2 s");
+    EXPECT_NE(session->stopAndWait(0.2), "");
     // The host lets go; the stop thread keeps the tracks (and their queues) until the
     // writer is gone and did-finish has run.
     auto destroyed = mic->destroyed;
