@@ -119,51 +119,57 @@ void ZVRecordingSession::requestStop() {
     // delivery then holds it; so the last reference (and the tracks' teardown) always
     // goes on the main thread.
     std::thread([self = shared_from_this()]() mutable {
-        std::string failure = self->finishWriters();
-        ZVRunLoop::main().post([session = std::move(self), failure] { session->finish(failure); });
+        auto failures = self->finishWriters();
+        ZVRunLoop::main().post([session = std::move(self), failures = std::move(failures)] {
+            session->finish(failures);
+        });
     }).detach();
 }
 
-std::string ZVRecordingSession::finishWriters() {
+std::vector<std::string> ZVRecordingSession::finishWriters() {
     // A writer finalized before its worker is under way could miss the request; wait for
     // each one's did-start (or its early stop) first.
-    std::string failure;
-    for (auto& track : _tracks) {
+    std::vector<std::string> failures(_tracks.size());
+    for (size_t i = 0; i < _tracks.size(); ++i) {
+        auto& track = _tracks[i];
         if (!waitFor([&] { return track->writerStarted() || track->writerStopped(); },
-                     _startTimeout)) {
-            failure = track->name() + ": the writer did not start";
-        }
+                     _startTimeout))
+            failures[i] = track->name() + ": the writer did not start";
     }
     for (auto& track : _tracks) track->finalizeWriter();
     auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(_drainTimeout);
-    for (auto& track : _tracks) {
+    for (size_t i = 0; i < _tracks.size(); ++i) {
+        auto& track = _tracks[i];
         double left = std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count();
         if (!waitFor([&] { return track->writerStopped(); }, std::max(left, 0.0)) &&
-            failure.empty()) {
-            failure = track->name() + ": the writer did not finish its queue";
-        }
+            failures[i].empty())
+            failures[i] = track->name() + ": the writer did not finish its queue";
     }
-    return failure;
+    return failures;
 }
 
-void ZVRecordingSession::finish(std::string failure) {
-    // A writer that stopped for a failure of its own outranks the waiting's verdict.
-    for (auto& track : _tracks) {
-        if (!track->writerStopped()) continue;
-        std::string why = track->writerFailure();
-        if (!why.empty()) {
-            failure = why;
-            break;
-        }
-    }
-    for (auto& track : _tracks) {
-        std::string error = track->store(*_package);
-        if (failure.empty()) failure = error;
+void ZVRecordingSession::finish(std::vector<std::string> failures) {
+    ZVValue tracks;
+    std::string first;
+    for (size_t i = 0; i < _tracks.size(); ++i) {
+        auto& track = _tracks[i];
+        // A writer that stopped for a failure of its own outranks the waiting's verdict;
+        // what could not be stored comes last.
+        std::string why = track->writerStopped() ? track->writerFailure() : std::string();
+        if (why.empty()) why = failures[i];
+        std::string stored = track->store(*_package);
+        if (why.empty()) why = stored;
+        if (why.empty()) continue;
+        if (first.empty()) first = why;
+        tracks.set(track->name(), why);
     }
     _finished = true;
-    _finishError = failure;
+    _finishError = first;
     ZVValue info;
-    if (!failure.empty()) info.set("Error", failure);
+    if (!first.empty()) {
+        info.set("Error", first);
+        info.set("Tracks", std::move(tracks));
+    }
     ZVNotificationCenter::defaultCenter().post(ZVRecordingSessionDidFinishNotification, this,
                                                std::move(info));
 }

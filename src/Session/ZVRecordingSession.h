@@ -5,8 +5,9 @@
 // did-finish notification, a command-line host may block in stopAndWait().
 //
 // Notifications (object: the session), posted on the main thread:
-// ZVRecordingSessionDidFinishNotification once everything is stored, with userInfo
-// {"Error": reason} when something failed (the first failing track's reason).
+// ZVRecordingSessionDidFinishNotification once everything is stored; when something
+// failed, with userInfo {"Error": the first failing track's reason, "Tracks": {track name:
+// reason} for every failing track}.
 //
 // Ownership: the session is held by std::shared_ptr; while a stop is under way its
 // waiting thread and the main-thread hand-off keep it (and so every track's queue) alive
@@ -73,10 +74,10 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
   private:
     ZVRecordingSession() = default;
     // The stop thread's work: waits for the writers, finalizes them, waits for them to
-    // drain; the failure or empty. Stop thread only.
-    std::string finishWriters();
+    // drain; per track, why its writer could not be waited for, or empty. Stop thread only.
+    std::vector<std::string> finishWriters();
     // Stores every track and posts did-finish. Main thread.
-    void finish(std::string failure);
+    void finish(std::vector<std::string> failures);
 
     std::shared_ptr<ZVFomixXManager> _package;
     // Fixed once the stop thread starts; it only calls the tracks' any-thread operations.

@@ -167,6 +167,10 @@ TEST_F(RecordingSessionTest, CarriesTheFailingTracksReason) {
     EXPECT_EQ(session->writerFailure(), mic->failure);
     EXPECT_EQ(session->stopAndWait(5), mic->failure);
     EXPECT_EQ(finishInfo.at(0).get("Error")->stringValue(), mic->failure);
+    const ZVValue* tracks = finishInfo[0].get("Tracks");
+    ASSERT_NE(tracks, nullptr);
+    EXPECT_EQ(tracks->size(), 1u);  // the screen track ended well
+    EXPECT_EQ(tracks->get("microphone")->stringValue(), mic->failure);
 }
 
 TEST_F(RecordingSessionTest, KeepsTheTracksUntilTheWritersAreGone) {
