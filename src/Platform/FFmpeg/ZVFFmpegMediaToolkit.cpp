@@ -1,0 +1,19 @@
+#include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
+
+#include "Platform/FFmpeg/ZVFFmpegCompressionSession.h"
+
+void ZVRegisterFFmpegMediaToolkit() {
+    if (std::dynamic_pointer_cast<ZVFFmpegMediaToolkit>(ZVMediaToolkit::shared())) return;
+    ZVMediaToolkit::setShared(std::make_shared<ZVFFmpegMediaToolkit>());
+}
+
+std::shared_ptr<ZVCompressionSession> ZVFFmpegMediaToolkit::createCompressionSession(
+    int32_t width, int32_t height, uint32_t codecType, int32_t timeScale,
+    const ZVCompressionSessionOptions& options, ZVCompressionOutputCallback output, long* error) {
+    return ZVFFmpegCompressionSession::create(width, height, codecType, timeScale, options,
+                                              std::move(output), error);
+}
+
+bool ZVFFmpegMediaToolkit::supportsVideoCodec(uint32_t codecType) {
+    return ZVFFmpegCompressionSession::supportsCodec(codecType);
+}
