@@ -70,3 +70,6 @@ static_assert(sizeof(ZVAudioStreamDescription) == 40);
 // Channel layout tags: the channel count in the low 16 bits.
 inline constexpr uint32_t kZVChannelLayoutTag_Mono = (100u << 16) | 1;
 inline constexpr uint32_t kZVChannelLayoutTag_Stereo = (101u << 16) | 2;
+
+// A dialog whose input ended before the user accepted or left.
+inline constexpr long kZVDialogErrInputEnded = -39;

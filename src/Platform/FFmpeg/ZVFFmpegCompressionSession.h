@@ -1,10 +1,27 @@
 #pragma once
-// The compression session over libavcodec: pictures are converted and fitted with
-// libswscale on the caller's thread (so the source goes back at once), then encoded on the
-// session's own thread, which also calls the output callback.
+// The compression session over libavcodec. Pictures are converted and fitted with
+// libswscale on the caller's thread inside encodeFrame, so the source goes back to its
+// owner before encodeFrame returns; the encoder itself runs on the session's own thread,
+// which also calls the output callback.
+//
+// Frames wait one step on the caller's side until the next frame gives their duration;
+// encoded frames wait one step on the encoder's side until the next one gives their
+// decode duration. completeFrames flushes both, drains the encoder, and opens a fresh
+// encoder for any later frames.
+#include <deque>
+#include <map>
 #include <memory>
+#include <thread>
 
+#include "Foundation/ZVMutex.h"
 #include "Media/ZVCompressionSession.h"
+#include "Platform/FFmpeg/ZVFFmpegCodecTable.h"
+#include "Platform/FFmpeg/ZVFFmpegScaler.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+class ZVFFmpegStreamParameters;
 
 class ZVFFmpegCompressionSession : public ZVCompressionSession {
   public:
@@ -15,4 +32,60 @@ class ZVFFmpegCompressionSession : public ZVCompressionSession {
                                                         long* error);
     // Whether the codec library has an encoder for the codec. Any thread.
     static bool supportsCodec(uint32_t codecType);
+
+    ~ZVFFmpegCompressionSession() override;
+
+    int32_t timeScale() const override { return _timeScale; }
+    int32_t width() const override { return _width; }
+    int32_t height() const override { return _height; }
+    uint32_t codecType() const override { return _codec.codecType; }
+    long encodeFrame(const ZVSourcePixels& pixels, int64_t displayTimeStamp,
+                     int64_t displayDuration, uint32_t validTimeFlags,
+                     ZVSourceTrackingCallback tracking, ZVSourceReference source) override;
+    long completeFrames() override;
+
+    ZVFFmpegCompressionSession(const ZVFFmpegVideoCodec& codec, int32_t width, int32_t height,
+                               int32_t timeScale, const ZVCompressionSessionOptions& options,
+                               ZVCompressionOutputCallback output);
+
+  private:
+    // A converted picture on its way to the encoder; frame == nullptr asks for a drain.
+    struct Job {
+        AVFrame* frame = nullptr;
+        int64_t duration = 0;
+    };
+
+    long openEncoder(AVCodecContext** out);
+    void hand(Job job);
+    void encoderLoop();
+    long encode(const Job& job);
+    long receivePackets();
+    void emit(AVPacket* packet, int64_t decodeDuration);
+
+    const ZVFFmpegVideoCodec _codec;
+    const int32_t _width, _height, _timeScale;
+    const ZVCompressionSessionOptions _options;
+    const ZVCompressionOutputCallback _output;
+    size_t _maxPending;
+
+    // Caller's side (the thread of encodeFrame / completeFrames).
+    ZVFFmpegScaler _scaler;
+    AVFrame* _held = nullptr;  // waits for the next time stamp to know its duration
+    int64_t _lastPts = 0;
+    int64_t _lastDuration = 0;
+    bool _anyFrame = false;
+
+    // Encoder thread's side.
+    AVCodecContext* _context = nullptr;
+    std::shared_ptr<const ZVFFmpegStreamParameters> _stream;
+    std::map<int64_t, int64_t> _durations;  // display duration by display time stamp
+    AVPacket* _heldPacket = nullptr;        // waits for the next decode time stamp
+
+    ZVMutex _lock;  // guards the hand-off fields below
+    ZVCondition _changed;
+    std::deque<Job> _jobs ZV_GUARDED_BY(_lock);
+    bool _busy ZV_GUARDED_BY(_lock) = false;
+    bool _quit ZV_GUARDED_BY(_lock) = false;
+    long _status ZV_GUARDED_BY(_lock) = 0;  // first encoder failure since the last drain
+    std::thread _thread;
 };

@@ -2,8 +2,15 @@
 
 #include "Platform/FFmpeg/ZVFFmpegCompressionSession.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 void ZVRegisterFFmpegMediaToolkit() {
     if (std::dynamic_pointer_cast<ZVFFmpegMediaToolkit>(ZVMediaToolkit::shared())) return;
+    // The encoders' own progress and statistics lines would go to the host's standard
+    // error; keep only their errors.
+    av_log_set_level(AV_LOG_ERROR);
     ZVMediaToolkit::setShared(std::make_shared<ZVFFmpegMediaToolkit>());
 }
 
