@@ -1,0 +1,128 @@
+// The compressor as an export stage: frames from its source are flipped, handed to a real
+// compression session and come out wrapped, with their time stamps, into a destination
+// that holds the session back; finalize delivers every frame before did-stop.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "Media/ZVCodecSettings.h"
+#include "Media/ZVEncodedMovieFrame.h"
+#include "Media/ZVEncodingPreset.h"
+#include "Video/ZVICM.h"
+#include "Video/ZVPixelTestSupport.h"
+#include "Zorvan.h"
+#include "support/ZVStageHarness.h"
+#include "support/ZVTestSupport.h"
+
+namespace {
+using zvtest::Pixel;
+constexpr Pixel kRed{0, 0, 255, 255}, kGrey{128, 128, 128, 255};
+
+std::shared_ptr<ZVEncodingPreset> pngPreset(double framesPerSecond) {
+    ZVCodecSettings settings(ZVCodecSettingsKind::video);
+    settings.setCodecType(kZVVideoCodecType_PNG);
+    settings.setFrameRate(ZVDoubleToFixed(framesPerSecond));
+    auto preset = ZVEncodingPreset::initWithName("test");
+    preset->setVideoSettings(settings.save());
+    return preset;
+}
+
+// A grey frame whose first memory row (the picture's bottom, as the reader gives it) is red.
+std::shared_ptr<ZVMovieFrame> bottomUpFrame(double t) {
+    ZVFrameInfo info{};
+    info.dimensions = {64, 48};
+    info.mousePointerIndex = kZVNoCursorIndex;
+    info.keyCode = -1;
+    info.timestamp = t;
+    auto f = ZVMovieFrame::movieFrameWithInfo(info);
+    for (int row = 0; row < 48; ++row)
+        for (int x = 0; x < 64; ++x)
+            std::memcpy(f->baseAddress() + row * f->bytesPerRow() + 4 * x,
+                        (row == 0 ? kRed : kGrey).data(), 4);
+    return f;
+}
+
+struct Watcher : ZVICMDelegateInformalProtocol {
+    std::atomic<int> flipped{0};
+    std::atomic<bool> stopped{false};
+    void ZVICMWillEncodeFrame(ZVICM*, ZVMovieFrame* f) override {
+        if (zvtest::pixelAt(*f, 5, 47) == kRed && zvtest::pixelAt(*f, 5, 0) == kGrey) ++flipped;
+    }
+    void ZVICMDidStop(ZVICM*) override { stopped = true; }
+};
+}  // namespace
+
+TEST(ZVICM, FinalizeDeliversEveryFrameBeforeDidStop) {
+    auto icm = ZVICM::initWithPreset(*pngPreset(25), {64, 48});
+    ASSERT_TRUE(icm);
+    EXPECT_EQ(icm->timeScale(), 2500);
+    EXPECT_EQ(icm->outputWidth(), 64);
+
+    zvtest::ScriptedSource source;
+    zvtest::RecordingDestination destination;
+    Watcher watcher;
+    constexpr int kFrames = 20;
+    for (int i = 0; i < kFrames; ++i) source.push(bottomUpFrame(i * 0.04));
+    icm->setDataSource(&source);
+    icm->setDataDestination(&destination);
+    icm->setDelegate(&watcher);
+    std::atomic<int> deliveredAtStop{-1};
+    auto& center = ZVNotificationCenter::defaultCenter();
+    center.addObserver(&deliveredAtStop, ZVICMDidStopNotification, icm.get(),
+                       [&](const ZVNotification&) { deliveredAtStop = int(destination.count()); });
+
+    // The destination refuses at first: the session's output waits for it.
+    destination.setAccepting(false);
+    icm->start();
+    icm->finalize();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(destination.count(), 0u);
+    EXPECT_EQ(deliveredAtStop, -1) << "did-stop waits for the held-back frames";
+    destination.setAccepting(true);
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return watcher.stopped.load(); }));
+    center.removeObserver(&deliveredAtStop);
+
+    EXPECT_EQ(deliveredAtStop, kFrames);
+    EXPECT_EQ(watcher.flipped, kFrames) << "rows reversed before drawing and encoding";
+    auto objects = destination.objects();
+    ASSERT_EQ(objects.size(), size_t(kFrames));
+    for (int i = 0; i < kFrames; ++i) {
+        auto encoded = std::dynamic_pointer_cast<ZVEncodedMovieFrame>(objects[i]);
+        ASSERT_TRUE(encoded);
+        EXPECT_GT(encoded->dataSize(), 0);
+        EXPECT_EQ(encoded->encodedFrame()->displayTimeStamp(), i * 100) << "frame " << i;
+    }
+    EXPECT_FALSE(icm->isRunning());
+}
+
+TEST(ZVICMMessages, LogLines) {
+    struct Case {
+        const char* what;
+        std::function<std::shared_ptr<ZVEncodingPreset>()> preset;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"damaged video settings",
+         [] {
+             auto p = ZVEncodingPreset::initWithName("damaged");
+             p->setVideoSettings(ZVSettingsHandle{'b', 'p', 'l', 'i', 's', 't'});
+             return p;
+         },
+         {"SCCopyCompressionSessionOptions() failed with error -8962",
+          "Codec settings are damaged: not a binary property list"}},
+        {"an empty output size",
+         [] {
+             auto p = pngPreset(25);
+             p->setVideoScale(0);
+             return p;
+         },
+         {"Cannot encode 0x0 pictures at time scale 2500",
+          "ICMCompressionSessionCreate() failed with error -50"}},
+    };
+    for (const auto& c : cases) {
+        zvtest::LogCapture log;
+        EXPECT_EQ(ZVICM::initWithPreset(*c.preset(), {64, 48}), nullptr) << c.what;
+        EXPECT_EQ(log.lines(), c.lines) << c.what;
+    }
+}
