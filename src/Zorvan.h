@@ -47,6 +47,7 @@
 #include "Video/ZVDisplayServer.h"
 #include "Video/ZVFrameInfo.h"
 #include "Video/ZVHostApplication.h"
+#include "Video/ZVICM.h"
 #include "Video/ZVImage.h"
 #include "Video/ZVMovieFrame.h"
 #include "Video/ZVPixelBuffer.h"

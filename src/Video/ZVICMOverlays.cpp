@@ -1,5 +1,7 @@
 #include "Video/ZVICMOverlays.h"
 
+#include <algorithm>
+
 #include "Foundation/ZVBundle.h"
 #include "Keys/SRKeyNaming.h"
 #include "Video/ZVMovieFrame.h"
@@ -9,10 +11,11 @@ constexpr float kNone = -1.0f;
 constexpr float kMarkStart = 3.0f;
 constexpr float kStripStart = 6.0f;
 constexpr double kFadePerSecond = -4.0;
-// The strip shows the latest keys and cuts the rest at its head: text beyond what the
-// widest strip can show is dropped from the front, so keys typed without pause for a
-// long time cost no more to lay out.
-constexpr size_t kMaxDisplayedKeys = 4096;
+// The strip shows the latest keys and cuts the rest at its head. A glyph of its font is
+// more than 4 pixels wide and at most 4 bytes long, so a picture's width in bytes holds
+// more than the strip can show: text beyond it is dropped from the front, and keys typed
+// without pause for a long time cost no more to lay out.
+constexpr size_t kMinKeptKeys = 256;
 // The strip's lower edge lies this far above the picture's bottom.
 constexpr int32_t kStripBottomMargin = 30;
 
@@ -85,25 +88,25 @@ void ZVICMOverlays::gatherKeys(ZVMovieFrame& frame) {
     if (info.frameFlags & kZVFrameHasKeyStrokes) {
         const std::string& typed = frame.keyStrokesString();
         if (!typed.empty()) {
-            appendKeys(typed);
+            appendKeys(typed, frame.pixelsWidth());
             _curKeyStringOpacity = kStripStart;
         }
     } else if (info.keyCode != -1) {
         if (auto name = SRStringForKeyCode(info.keyCode)) {
             _curKeyStringOpacity = kStripStart;
             const std::string modifiers = SRStringForCocoaModifierFlags(info.flags);
-            if (!modifiers.empty()) appendKeys(" " + modifiers);
-            appendKeys(*name);
+            appendKeys((modifiers.empty() ? "" : " " + modifiers) + *name, frame.pixelsWidth());
         }
     }
     // The strip stays while a modifier is held.
     if (info.flags & kZVKeyStrokeModifierMask) _curKeyStringOpacity = kStripStart;
 }
 
-void ZVICMOverlays::appendKeys(const std::string& text) {
+void ZVICMOverlays::appendKeys(const std::string& text, int32_t pictureWidth) {
     _displayedKeys += text;
-    if (_displayedKeys.size() <= kMaxDisplayedKeys) return;
-    size_t cut = _displayedKeys.size() - kMaxDisplayedKeys;
+    const size_t kept = std::max(kMinKeptKeys, static_cast<size_t>(std::max(pictureWidth, 0)));
+    if (_displayedKeys.size() <= kept) return;
+    size_t cut = _displayedKeys.size() - kept;
     // Never cut inside a character: skip UTF-8 continuation bytes.
     while (cut < _displayedKeys.size() &&
            (static_cast<uint8_t>(_displayedKeys[cut]) & 0xC0) == 0x80)

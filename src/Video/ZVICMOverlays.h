@@ -60,7 +60,7 @@ class ZVICMOverlays {
                          const CursorLookup& cursors, bool cursorAsRGBA);
     void gatherKeys(ZVMovieFrame& frame);
     void drawKeyStrip(ZVMovieFrame& frame, double delta);
-    void appendKeys(const std::string& text);
+    void appendKeys(const std::string& text, int32_t pictureWidth);
 
     std::array<std::shared_ptr<ZVImage>, kMarkCount> _marks;
     const ZVImage* _curMouseStateImage = nullptr;  // one of _marks

@@ -85,20 +85,26 @@ Layout makeLayout(cairo_t* cr, const std::string& text, double width) {
 // White text in `box` (laid out from its top) over a blurred black shadow of itself.
 void drawText(cairo_t* cr, const std::string& text, const Box& box, int stripWidth) {
     if (text.empty() || box.w < 1) return;
-    // The shadow is drawn into an alpha mask covering the box and the blur's reach.
-    const int left = std::max(0, static_cast<int>(box.x) - kShadowMargin);
-    const int right = std::min(stripWidth, static_cast<int>(box.x + box.w) + kShadowMargin);
-    Surface mask(
-        cairo_image_surface_create(CAIRO_FORMAT_A8, right - left, ZVKeyStripRenderer::kHeight));
-    Context mcr(cairo_create(mask.get()));
-    Layout shadow = makeLayout(mcr.get(), text, box.w);
-    cairo_move_to(mcr.get(), box.x - left, box.y);
-    pango_cairo_show_layout(mcr.get(), shadow.get());
-    blur(mask.get());
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_mask_surface(cr, mask.get(), left, 0);
-
     Layout layout = makeLayout(cr, text, box.w);
+    // The shadow is drawn into an alpha mask covering the ink and the blur's reach only:
+    // keys are short, the strip is as wide as the picture.
+    PangoRectangle ink;
+    pango_layout_get_pixel_extents(layout.get(), &ink, nullptr);
+    const int left = std::clamp(static_cast<int>(box.x) + ink.x - kShadowMargin, 0, stripWidth);
+    const int right =
+        std::clamp(static_cast<int>(box.x) + ink.x + ink.width + kShadowMargin + 1, 0, stripWidth);
+    if (ink.width > 0 && right > left) {
+        Surface mask(
+            cairo_image_surface_create(CAIRO_FORMAT_A8, right - left, ZVKeyStripRenderer::kHeight));
+        Context mcr(cairo_create(mask.get()));
+        pango_cairo_update_layout(mcr.get(), layout.get());
+        cairo_move_to(mcr.get(), box.x - left, box.y);
+        pango_cairo_show_layout(mcr.get(), layout.get());
+        blur(mask.get());
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_mask_surface(cr, mask.get(), left, 0);
+    }
+    pango_cairo_update_layout(cr, layout.get());
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_move_to(cr, box.x, box.y);
     pango_cairo_show_layout(cr, layout.get());
@@ -124,16 +130,23 @@ std::shared_ptr<ZVImage> toImage(cairo_surface_t* surface) {
     for (int y = 0; y < h; ++y) {
         const uint32_t* in = reinterpret_cast<const uint32_t*>(src + y * stride);
         uint8_t* out = rgba.data() + static_cast<size_t>(w) * 4 * y;
+        // Most of a strip is its plain fill: a pixel like the one before is copied.
+        uint32_t last = 0;
+        uint8_t lastRGBA[4] = {0, 0, 0, 0};
         for (int x = 0; x < w; ++x, out += 4) {
             const uint32_t argb = in[x];
-            const unsigned a = argb >> 24;
-            auto straight = [a](unsigned c) -> uint8_t {
-                return a == 0 ? 0 : static_cast<uint8_t>(std::min(255u, (c * 255 + a / 2) / a));
-            };
-            out[0] = straight((argb >> 16) & 0xFF);
-            out[1] = straight((argb >> 8) & 0xFF);
-            out[2] = straight(argb & 0xFF);
-            out[3] = static_cast<uint8_t>(a);
+            if (argb != last) {
+                last = argb;
+                const unsigned a = argb >> 24;
+                auto straight = [a](unsigned c) -> uint8_t {
+                    return a == 0 ? 0 : static_cast<uint8_t>(std::min(255u, (c * 255 + a / 2) / a));
+                };
+                lastRGBA[0] = straight((argb >> 16) & 0xFF);
+                lastRGBA[1] = straight((argb >> 8) & 0xFF);
+                lastRGBA[2] = straight(argb & 0xFF);
+                lastRGBA[3] = static_cast<uint8_t>(a);
+            }
+            std::memcpy(out, lastRGBA, 4);
         }
     }
     return ZVImage::create(w, h, ZVImage::Format::RGBA, rgba.data(), static_cast<size_t>(w) * 4);
