@@ -81,7 +81,8 @@ TEST(ZVICM, FinalizeDeliversEveryFrameBeforeDidStop) {
     EXPECT_EQ(destination.count(), 0u);
     EXPECT_EQ(deliveredAtStop, -1) << "did-stop waits for the held-back frames";
     destination.setAccepting(true);
-    ASSERT_TRUE(zvtest::runMainUntil([&] { return watcher.stopped.load(); }));
+    // The observer runs on the worker, the delegate later on the main thread: wait for both.
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return watcher.stopped && deliveredAtStop != -1; }));
     center.removeObserver(&deliveredAtStop);
 
     EXPECT_EQ(deliveredAtStop, kFrames);
