@@ -95,6 +95,12 @@ TEST(ZVICM, FinalizeDeliversEveryFrameBeforeDidStop) {
         EXPECT_GT(encoded->dataSize(), 0);
         EXPECT_EQ(encoded->encodedFrame()->displayTimeStamp(), i * 100) << "frame " << i;
     }
+    // What was compressed is the picture upright: its red row at the bottom.
+    const auto& first = std::dynamic_pointer_cast<ZVEncodedMovieFrame>(objects[0])->encodedFrame();
+    auto picture = ZVImage::readPNGData(first->data(), size_t(first->dataSize()));
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->rgbaAt(5, 47), (std::array<uint8_t, 4>{255, 0, 0, 255}));
+    EXPECT_EQ(picture->rgbaAt(5, 0), (std::array<uint8_t, 4>{128, 128, 128, 255}));
     EXPECT_FALSE(icm->isRunning());
 }
 
