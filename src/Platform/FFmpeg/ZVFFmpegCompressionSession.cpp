@@ -90,6 +90,8 @@ ZVFFmpegCompressionSession::~ZVFFmpegCompressionSession() {
     }
     av_frame_free(&_held);
     av_packet_free(&_heldPacket);
+    ZVLockGuard<ZVMutex> g(_lock);
+    for (AVFrame* f : _spare) av_frame_free(&f);
     avcodec_free_context(&_context);
 }
 
@@ -102,6 +104,7 @@ long ZVFFmpegCompressionSession::openEncoder(AVCodecContext** out) {
     c->pix_fmt = _codec.pixelFormat;
     c->time_base = AVRational{1, _timeScale};
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // the configuration goes into the track header
+    c->thread_count = 0;  // as many threads as the machine has ("threads" may override)
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(_codec.pixelFormat);
     if (!(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
         c->colorspace = AVCOL_SPC_BT709;
@@ -153,7 +156,15 @@ long ZVFFmpegCompressionSession::encodeFrame(const ZVSourcePixels& pixels, int64
                                              int64_t displayDuration, uint32_t validTimeFlags,
                                              ZVSourceTrackingCallback tracking,
                                              ZVSourceReference source) {
-    AVFrame* frame = _scaler.convert(pixels);
+    AVFrame* spare = nullptr;
+    {
+        ZVLockGuard<ZVMutex> g(_lock);
+        if (!_spare.empty()) {
+            spare = _spare.back();
+            _spare.pop_back();
+        }
+    }
+    AVFrame* frame = _scaler.convert(pixels, spare);
     if (!frame) return kZVMediaErrParam;
     // The pixels have been read: the source goes back now.
     if (tracking) tracking(kZVSourceTrackingFlag_ReleasedPixelBuffer, std::move(source));
@@ -199,6 +210,18 @@ void ZVFFmpegCompressionSession::hand(Job job) {
         _jobs.push_back(job);
     }
     _changed.notifyAll();
+}
+
+void ZVFFmpegCompressionSession::recycle(AVFrame* frame) {
+    // An encoder that keeps a reference (frame threads) makes the frame unwritable.
+    if (av_frame_is_writable(frame)) {
+        ZVLockGuard<ZVMutex> g(_lock);
+        if (_spare.size() < 2) {
+            _spare.push_back(frame);
+            return;
+        }
+    }
+    av_frame_free(&frame);
 }
 
 void ZVFFmpegCompressionSession::encoderLoop() {
@@ -256,7 +279,7 @@ long ZVFFmpegCompressionSession::encode(const Job& job) {
     int64_t pts = frame->pts;
     _durations[pts] = job.duration;
     int r = avcodec_send_frame(_context, frame);
-    av_frame_free(&frame);
+    recycle(frame);
     if (r < 0) {
         ZVLog("avcodec_send_frame(%s) failed: %s", _codec.encoderName, averror(r).c_str());
         _durations.erase(pts);

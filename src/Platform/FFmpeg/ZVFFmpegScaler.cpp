@@ -59,19 +59,23 @@ bool ZVFFmpegScaler::prepare(int srcW, int srcH) {
     return true;
 }
 
-AVFrame* ZVFFmpegScaler::convert(const ZVSourcePixels& pixels) {
+AVFrame* ZVFFmpegScaler::convert(const ZVSourcePixels& pixels, AVFrame* reuse) {
+    AVFrame* frame = reuse;
     if (!pixels.baseAddress || pixels.width <= 0 || pixels.height <= 0 ||
-        pixels.bytesPerRow < pixels.width * 4)
-        return nullptr;
-    if (!prepare(pixels.width, pixels.height)) return nullptr;
-    AVFrame* frame = av_frame_alloc();
-    if (!frame) return nullptr;
-    frame->width = _width;
-    frame->height = _height;
-    frame->format = _format;
-    if (av_frame_get_buffer(frame, 0) < 0) {
+        pixels.bytesPerRow < pixels.width * 4 || !prepare(pixels.width, pixels.height)) {
         av_frame_free(&frame);
         return nullptr;
+    }
+    if (!frame) {
+        frame = av_frame_alloc();
+        if (!frame) return nullptr;
+        frame->width = _width;
+        frame->height = _height;
+        frame->format = _format;
+        if (av_frame_get_buffer(frame, 0) < 0) {
+            av_frame_free(&frame);
+            return nullptr;
+        }
     }
     bool full = _format == AV_PIX_FMT_YUVJ420P || _format == AV_PIX_FMT_YUVJ422P;
     if (_place.width != _width || _place.height != _height) {

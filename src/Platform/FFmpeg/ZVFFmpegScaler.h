@@ -31,9 +31,10 @@ class ZVFFmpegScaler {
     ZVFFmpegScaler(const ZVFFmpegScaler&) = delete;
     ZVFFmpegScaler& operator=(const ZVFFmpegScaler&) = delete;
 
-    // A new frame (the caller owns it) holding the converted picture; nullptr when the
-    // picture is empty or memory runs out.
-    AVFrame* convert(const ZVSourcePixels& pixels);
+    // A frame (the caller owns it) holding the converted picture: `reuse` when given (a
+    // frame this scaler made earlier, no longer referenced elsewhere), else a new one.
+    // nullptr when the picture is empty or memory runs out; `reuse` is freed then.
+    AVFrame* convert(const ZVSourcePixels& pixels, AVFrame* reuse = nullptr);
 
   private:
     bool prepare(int srcW, int srcH);
