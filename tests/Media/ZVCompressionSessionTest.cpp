@@ -87,7 +87,8 @@ TEST_P(ZVCompressionSessionTest, RoundTripsInDisplayOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, ZVCompressionSessionTest,
                          ::testing::Values(kZVVideoCodecType_H264, kZVVideoCodecType_ProRes422,
-                                           kZVVideoCodecType_Animation),
+                                           kZVVideoCodecType_Animation, kZVVideoCodecType_HEVC,
+                                           kZVVideoCodecType_PNG, kZVVideoCodecType_MotionJPEG),
                          [](const auto& info) {
                              return ZVStringFromFourCC(info.param).substr(0, 3);
                          });

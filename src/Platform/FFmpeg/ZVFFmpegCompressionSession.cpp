@@ -106,12 +106,13 @@ long ZVFFmpegCompressionSession::openEncoder(AVCodecContext** out) {
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // the configuration goes into the track header
     c->thread_count = 0;  // as many threads as the machine has ("threads" may override)
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(_codec.pixelFormat);
-    if (!(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
+    if (ZVFFmpegIsJPEGRange(_codec.pixelFormat)) {
+        c->color_range = AVCOL_RANGE_JPEG;
+    } else if (!(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
         c->colorspace = AVCOL_SPC_BT709;
         c->color_primaries = AVCOL_PRI_BT709;
         c->color_trc = AVCOL_TRC_BT709;
-        c->color_range =
-            _codec.pixelFormat == AV_PIX_FMT_YUVJ420P ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        c->color_range = AVCOL_RANGE_MPEG;
     }
     if (!_options.allowTemporalCompression())
         c->gop_size = 1;

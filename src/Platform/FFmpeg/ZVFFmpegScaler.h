@@ -22,6 +22,9 @@ struct ZVFFmpegPlacement {
 };
 ZVFFmpegPlacement ZVFFmpegLetterbox(int srcW, int srcH, int dstW, int dstH, int alignX, int alignY);
 
+// Whether pictures of `format` are full-range JPEG (BT.601) rather than BT.709 video.
+bool ZVFFmpegIsJPEGRange(AVPixelFormat format);
+
 // One per session; one thread at a time.
 class ZVFFmpegScaler {
   public:
