@@ -1,6 +1,7 @@
 #include "Platform/FFmpeg/ZVFFmpegCompressionSession.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <typeinfo>
 
@@ -16,6 +17,7 @@ extern "C" {
 
 namespace {
 constexpr int32_t kMaxSide = 16384;
+constexpr int64_t kMaxTimeStamp = INT64_MAX / 4;
 
 int32_t alignUp(int32_t v, int shift) {
     int32_t m = (1 << shift) - 1;
@@ -157,6 +159,13 @@ long ZVFFmpegCompressionSession::encodeFrame(const ZVSourcePixels& pixels, int64
                                              int64_t displayDuration, uint32_t validTimeFlags,
                                              ZVSourceTrackingCallback tracking,
                                              ZVSourceReference source) {
+    // Time stamps stay far from the ends of the range, so sums and differences never overflow.
+    int64_t pts = _anyFrame ? _lastPts + std::max<int64_t>(_lastDuration, 1) : 0;
+    if (validTimeFlags & kZVValidTimeFlag_DisplayTimeStampIsValid)
+        pts = std::clamp<int64_t>(displayTimeStamp, 0, kMaxTimeStamp);
+    if (_anyFrame && pts <= _lastPts) pts = _lastPts + 1;  // frames cannot share a time
+    if (pts > kMaxTimeStamp) return kZVMediaErrParam;
+
     AVFrame* spare = nullptr;
     {
         ZVLockGuard<ZVMutex> g(_lock);
@@ -171,9 +180,6 @@ long ZVFFmpegCompressionSession::encodeFrame(const ZVSourcePixels& pixels, int64
     if (tracking) tracking(kZVSourceTrackingFlag_ReleasedPixelBuffer, std::move(source));
     source.reset();
 
-    int64_t pts = _anyFrame ? _lastPts + std::max<int64_t>(_lastDuration, 1) : 0;
-    if (validTimeFlags & kZVValidTimeFlag_DisplayTimeStampIsValid) pts = displayTimeStamp;
-    if (_anyFrame && pts <= _lastPts) pts = _lastPts + 1;  // frames cannot share a time
     if (_held) {
         _lastDuration = pts - _lastPts;
         hand(Job{_held, _lastDuration});
@@ -183,7 +189,7 @@ long ZVFFmpegCompressionSession::encodeFrame(const ZVSourcePixels& pixels, int64
     _lastPts = pts;
     _anyFrame = true;
     if ((validTimeFlags & kZVValidTimeFlag_DisplayDurationIsValid) && displayDuration > 0)
-        _lastDuration = displayDuration;
+        _lastDuration = std::min(displayDuration, kMaxTimeStamp);
     return kZVMediaNoErr;
 }
 
@@ -260,7 +266,7 @@ long ZVFFmpegCompressionSession::encode(const Job& job) {
     if (!_context) {
         long status = openEncoder(&_context);
         if (status != kZVMediaNoErr) {
-            if (frame) _output(status, nullptr);
+            if (frame) deliver(status, nullptr);
             av_frame_free(&frame);
             return status;
         }
@@ -284,7 +290,7 @@ long ZVFFmpegCompressionSession::encode(const Job& job) {
     if (r < 0) {
         ZVLog("avcodec_send_frame(%s) failed: %s", _codec.encoderName, averror(r).c_str());
         _durations.erase(pts);
-        _output(kZVMediaErrEncoder, nullptr);
+        deliver(kZVMediaErrEncoder, nullptr);
         return kZVMediaErrEncoder;
     }
     return receivePackets();
@@ -302,7 +308,7 @@ long ZVFFmpegCompressionSession::receivePackets() {
         if (r < 0) {
             av_packet_free(&packet);
             ZVLog("avcodec_receive_packet(%s) failed: %s", _codec.encoderName, averror(r).c_str());
-            _output(kZVMediaErrEncoder, nullptr);
+            deliver(kZVMediaErrEncoder, nullptr);
             return kZVMediaErrEncoder;
         }
         auto it = _durations.find(packet->pts);
@@ -324,5 +330,9 @@ long ZVFFmpegCompressionSession::receivePackets() {
 void ZVFFmpegCompressionSession::emit(AVPacket* packet, int64_t decodeDuration) {
     auto frame = std::make_shared<ZVFFmpegEncodedFrame>(packet, decodeDuration, _timeScale,
                                                         _codec.codecType, _width, _height, _stream);
-    _output(kZVMediaNoErr, std::move(frame));
+    deliver(kZVMediaNoErr, std::move(frame));
+}
+
+void ZVFFmpegCompressionSession::deliver(long status, ZVEncodedFrameRef frame) {
+    if (_output) _output(status, std::move(frame));
 }

@@ -63,6 +63,7 @@ class ZVFFmpegCompressionSession : public ZVCompressionSession {
     long receivePackets();
     void emit(AVPacket* packet, int64_t decodeDuration);
     void recycle(AVFrame* frame);
+    void deliver(long status, ZVEncodedFrameRef frame);
 
     const ZVFFmpegVideoCodec _codec;
     const int32_t _width, _height, _timeScale;

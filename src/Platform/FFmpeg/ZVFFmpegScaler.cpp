@@ -9,6 +9,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+namespace {
+constexpr int kMaxSourceSide = 32768;  // keeps width * 4 and the scaler's sums in range
+}  // namespace
+
 ZVFFmpegPlacement ZVFFmpegLetterbox(int srcW, int srcH, int dstW, int dstH, int alignX,
                                     int alignY) {
     ZVFFmpegPlacement p{0, 0, dstW, dstH};
@@ -69,6 +73,7 @@ bool ZVFFmpegScaler::prepare(int srcW, int srcH) {
 AVFrame* ZVFFmpegScaler::convert(const ZVSourcePixels& pixels, AVFrame* reuse) {
     AVFrame* frame = reuse;
     if (!pixels.baseAddress || pixels.width <= 0 || pixels.height <= 0 ||
+        pixels.width > kMaxSourceSide || pixels.height > kMaxSourceSide ||
         pixels.bytesPerRow < pixels.width * 4 || !prepare(pixels.width, pixels.height)) {
         av_frame_free(&frame);
         return nullptr;
