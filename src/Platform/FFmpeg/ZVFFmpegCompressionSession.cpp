@@ -1,6 +1,7 @@
 #include "Platform/FFmpeg/ZVFFmpegCompressionSession.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <typeinfo>
 
@@ -16,6 +17,7 @@ extern "C" {
 
 namespace {
 constexpr int32_t kMaxSide = 16384;
+constexpr int64_t kMaxTimeStamp = INT64_MAX / 4;
 
 int32_t alignUp(int32_t v, int shift) {
     int32_t m = (1 << shift) - 1;
@@ -90,6 +92,8 @@ ZVFFmpegCompressionSession::~ZVFFmpegCompressionSession() {
     }
     av_frame_free(&_held);
     av_packet_free(&_heldPacket);
+    ZVLockGuard<ZVMutex> g(_lock);
+    for (AVFrame* f : _spare) av_frame_free(&f);
     avcodec_free_context(&_context);
 }
 
@@ -102,13 +106,15 @@ long ZVFFmpegCompressionSession::openEncoder(AVCodecContext** out) {
     c->pix_fmt = _codec.pixelFormat;
     c->time_base = AVRational{1, _timeScale};
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // the configuration goes into the track header
+    c->thread_count = 0;  // as many threads as the machine has ("threads" may override)
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(_codec.pixelFormat);
-    if (!(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
+    if (ZVFFmpegIsJPEGRange(_codec.pixelFormat)) {
+        c->color_range = AVCOL_RANGE_JPEG;
+    } else if (!(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
         c->colorspace = AVCOL_SPC_BT709;
         c->color_primaries = AVCOL_PRI_BT709;
         c->color_trc = AVCOL_TRC_BT709;
-        c->color_range =
-            _codec.pixelFormat == AV_PIX_FMT_YUVJ420P ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        c->color_range = AVCOL_RANGE_MPEG;
     }
     if (!_options.allowTemporalCompression())
         c->gop_size = 1;
@@ -153,15 +159,27 @@ long ZVFFmpegCompressionSession::encodeFrame(const ZVSourcePixels& pixels, int64
                                              int64_t displayDuration, uint32_t validTimeFlags,
                                              ZVSourceTrackingCallback tracking,
                                              ZVSourceReference source) {
-    AVFrame* frame = _scaler.convert(pixels);
+    // Time stamps stay far from the ends of the range, so sums and differences never overflow.
+    int64_t pts = _anyFrame ? _lastPts + std::max<int64_t>(_lastDuration, 1) : 0;
+    if (validTimeFlags & kZVValidTimeFlag_DisplayTimeStampIsValid)
+        pts = std::clamp<int64_t>(displayTimeStamp, 0, kMaxTimeStamp);
+    if (_anyFrame && pts <= _lastPts) pts = _lastPts + 1;  // frames cannot share a time
+    if (pts > kMaxTimeStamp) return kZVMediaErrParam;
+
+    AVFrame* spare = nullptr;
+    {
+        ZVLockGuard<ZVMutex> g(_lock);
+        if (!_spare.empty()) {
+            spare = _spare.back();
+            _spare.pop_back();
+        }
+    }
+    AVFrame* frame = _scaler.convert(pixels, spare);
     if (!frame) return kZVMediaErrParam;
     // The pixels have been read: the source goes back now.
     if (tracking) tracking(kZVSourceTrackingFlag_ReleasedPixelBuffer, std::move(source));
     source.reset();
 
-    int64_t pts = _anyFrame ? _lastPts + std::max<int64_t>(_lastDuration, 1) : 0;
-    if (validTimeFlags & kZVValidTimeFlag_DisplayTimeStampIsValid) pts = displayTimeStamp;
-    if (_anyFrame && pts <= _lastPts) pts = _lastPts + 1;  // frames cannot share a time
     if (_held) {
         _lastDuration = pts - _lastPts;
         hand(Job{_held, _lastDuration});
@@ -171,7 +189,7 @@ long ZVFFmpegCompressionSession::encodeFrame(const ZVSourcePixels& pixels, int64
     _lastPts = pts;
     _anyFrame = true;
     if ((validTimeFlags & kZVValidTimeFlag_DisplayDurationIsValid) && displayDuration > 0)
-        _lastDuration = displayDuration;
+        _lastDuration = std::min(displayDuration, kMaxTimeStamp);
     return kZVMediaNoErr;
 }
 
@@ -199,6 +217,18 @@ void ZVFFmpegCompressionSession::hand(Job job) {
         _jobs.push_back(job);
     }
     _changed.notifyAll();
+}
+
+void ZVFFmpegCompressionSession::recycle(AVFrame* frame) {
+    // An encoder that keeps a reference (frame threads) makes the frame unwritable.
+    if (av_frame_is_writable(frame)) {
+        ZVLockGuard<ZVMutex> g(_lock);
+        if (_spare.size() < 2) {
+            _spare.push_back(frame);
+            return;
+        }
+    }
+    av_frame_free(&frame);
 }
 
 void ZVFFmpegCompressionSession::encoderLoop() {
@@ -236,7 +266,7 @@ long ZVFFmpegCompressionSession::encode(const Job& job) {
     if (!_context) {
         long status = openEncoder(&_context);
         if (status != kZVMediaNoErr) {
-            if (frame) _output(status, nullptr);
+            if (frame) deliver(status, nullptr);
             av_frame_free(&frame);
             return status;
         }
@@ -256,11 +286,11 @@ long ZVFFmpegCompressionSession::encode(const Job& job) {
     int64_t pts = frame->pts;
     _durations[pts] = job.duration;
     int r = avcodec_send_frame(_context, frame);
-    av_frame_free(&frame);
+    recycle(frame);
     if (r < 0) {
         ZVLog("avcodec_send_frame(%s) failed: %s", _codec.encoderName, averror(r).c_str());
         _durations.erase(pts);
-        _output(kZVMediaErrEncoder, nullptr);
+        deliver(kZVMediaErrEncoder, nullptr);
         return kZVMediaErrEncoder;
     }
     return receivePackets();
@@ -278,7 +308,7 @@ long ZVFFmpegCompressionSession::receivePackets() {
         if (r < 0) {
             av_packet_free(&packet);
             ZVLog("avcodec_receive_packet(%s) failed: %s", _codec.encoderName, averror(r).c_str());
-            _output(kZVMediaErrEncoder, nullptr);
+            deliver(kZVMediaErrEncoder, nullptr);
             return kZVMediaErrEncoder;
         }
         auto it = _durations.find(packet->pts);
@@ -300,5 +330,9 @@ long ZVFFmpegCompressionSession::receivePackets() {
 void ZVFFmpegCompressionSession::emit(AVPacket* packet, int64_t decodeDuration) {
     auto frame = std::make_shared<ZVFFmpegEncodedFrame>(packet, decodeDuration, _timeScale,
                                                         _codec.codecType, _width, _height, _stream);
-    _output(kZVMediaNoErr, std::move(frame));
+    deliver(kZVMediaNoErr, std::move(frame));
+}
+
+void ZVFFmpegCompressionSession::deliver(long status, ZVEncodedFrameRef frame) {
+    if (_output) _output(status, std::move(frame));
 }

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "Foundation/ZVMutex.h"
 #include "Media/ZVCompressionSession.h"
@@ -61,6 +62,8 @@ class ZVFFmpegCompressionSession : public ZVCompressionSession {
     long encode(const Job& job);
     long receivePackets();
     void emit(AVPacket* packet, int64_t decodeDuration);
+    void recycle(AVFrame* frame);
+    void deliver(long status, ZVEncodedFrameRef frame);
 
     const ZVFFmpegVideoCodec _codec;
     const int32_t _width, _height, _timeScale;
@@ -86,6 +89,8 @@ class ZVFFmpegCompressionSession : public ZVCompressionSession {
     std::deque<Job> _jobs ZV_GUARDED_BY(_lock);
     bool _busy ZV_GUARDED_BY(_lock) = false;
     bool _quit ZV_GUARDED_BY(_lock) = false;
+    // Converted frames the encoder let go of, for the next pictures (saves page faults).
+    std::vector<AVFrame*> _spare ZV_GUARDED_BY(_lock);
     long _status ZV_GUARDED_BY(_lock) = 0;  // first encoder failure since the last drain
     std::thread _thread;
 };

@@ -9,6 +9,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+namespace {
+constexpr int kMaxSourceSide = 32768;  // keeps width * 4 and the scaler's sums in range
+}  // namespace
+
 ZVFFmpegPlacement ZVFFmpegLetterbox(int srcW, int srcH, int dstW, int dstH, int alignX,
                                     int alignY) {
     ZVFFmpegPlacement p{0, 0, dstW, dstH};
@@ -24,6 +28,11 @@ ZVFFmpegPlacement ZVFFmpegLetterbox(int srcW, int srcH, int dstW, int dstH, int 
     p.x = ((dstW - p.width) / 2) & ~mx;
     p.y = ((dstH - p.height) / 2) & ~my;
     return p;
+}
+
+bool ZVFFmpegIsJPEGRange(AVPixelFormat format) {
+    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+           format == AV_PIX_FMT_YUVJ444P;
 }
 
 ZVFFmpegScaler::ZVFFmpegScaler(int width, int height, AVPixelFormat format, bool letterbox,
@@ -49,31 +58,38 @@ bool ZVFFmpegScaler::prepare(int srcW, int srcH) {
     if (!_sws) return false;
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(_format);
     if (desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
-        // Screen pictures are HD material: BT.709, limited range unless the format is full.
-        int full = _format == AV_PIX_FMT_YUVJ420P || _format == AV_PIX_FMT_YUVJ422P;
+        // Screen pictures are HD material: BT.709, limited range. JPEG pictures are full
+        // range and read as BT.601 by every decoder, which is what they get.
+        int full = ZVFFmpegIsJPEGRange(_format);
         sws_setColorspaceDetails(_sws, sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                                 sws_getCoefficients(SWS_CS_ITU709), full, 0, 1 << 16, 1 << 16);
+                                 sws_getCoefficients(full ? SWS_CS_ITU601 : SWS_CS_ITU709), full, 0,
+                                 1 << 16, 1 << 16);
     }
     _srcW = srcW;
     _srcH = srcH;
     return true;
 }
 
-AVFrame* ZVFFmpegScaler::convert(const ZVSourcePixels& pixels) {
+AVFrame* ZVFFmpegScaler::convert(const ZVSourcePixels& pixels, AVFrame* reuse) {
+    AVFrame* frame = reuse;
     if (!pixels.baseAddress || pixels.width <= 0 || pixels.height <= 0 ||
-        pixels.bytesPerRow < pixels.width * 4)
-        return nullptr;
-    if (!prepare(pixels.width, pixels.height)) return nullptr;
-    AVFrame* frame = av_frame_alloc();
-    if (!frame) return nullptr;
-    frame->width = _width;
-    frame->height = _height;
-    frame->format = _format;
-    if (av_frame_get_buffer(frame, 0) < 0) {
+        pixels.width > kMaxSourceSide || pixels.height > kMaxSourceSide ||
+        pixels.bytesPerRow < pixels.width * 4 || !prepare(pixels.width, pixels.height)) {
         av_frame_free(&frame);
         return nullptr;
     }
-    bool full = _format == AV_PIX_FMT_YUVJ420P || _format == AV_PIX_FMT_YUVJ422P;
+    if (!frame) {
+        frame = av_frame_alloc();
+        if (!frame) return nullptr;
+        frame->width = _width;
+        frame->height = _height;
+        frame->format = _format;
+        if (av_frame_get_buffer(frame, 0) < 0) {
+            av_frame_free(&frame);
+            return nullptr;
+        }
+    }
+    bool full = ZVFFmpegIsJPEGRange(_format);
     if (_place.width != _width || _place.height != _height) {
         ptrdiff_t lines[4];
         for (int i = 0; i < 4; i++) lines[i] = frame->linesize[i];
@@ -93,7 +109,7 @@ AVFrame* ZVFFmpegScaler::convert(const ZVSourcePixels& pixels) {
     int srcStride[1] = {pixels.bytesPerRow};
     sws_scale(_sws, src, srcStride, 0, pixels.height, dst, frame->linesize);
     frame->color_range = full ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
-    if (!(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
+    if (!(desc->flags & AV_PIX_FMT_FLAG_RGB) && !full) {
         frame->colorspace = AVCOL_SPC_BT709;
         frame->color_primaries = AVCOL_PRI_BT709;
         frame->color_trc = AVCOL_TRC_BT709;

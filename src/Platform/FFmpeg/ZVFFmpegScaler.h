@@ -22,6 +22,9 @@ struct ZVFFmpegPlacement {
 };
 ZVFFmpegPlacement ZVFFmpegLetterbox(int srcW, int srcH, int dstW, int dstH, int alignX, int alignY);
 
+// Whether pictures of `format` are full-range JPEG (BT.601) rather than BT.709 video.
+bool ZVFFmpegIsJPEGRange(AVPixelFormat format);
+
 // One per session; one thread at a time.
 class ZVFFmpegScaler {
   public:
@@ -31,9 +34,10 @@ class ZVFFmpegScaler {
     ZVFFmpegScaler(const ZVFFmpegScaler&) = delete;
     ZVFFmpegScaler& operator=(const ZVFFmpegScaler&) = delete;
 
-    // A new frame (the caller owns it) holding the converted picture; nullptr when the
-    // picture is empty or memory runs out.
-    AVFrame* convert(const ZVSourcePixels& pixels);
+    // A frame (the caller owns it) holding the converted picture: `reuse` when given (a
+    // frame this scaler made earlier, no longer referenced elsewhere), else a new one.
+    // nullptr when the picture is empty or memory runs out; `reuse` is freed then.
+    AVFrame* convert(const ZVSourcePixels& pixels, AVFrame* reuse = nullptr);
 
   private:
     bool prepare(int srcW, int srcH);

@@ -1,0 +1,92 @@
+// Frames per second of the compression session on 1920x1080 pictures: conversion,
+// letterbox fitting and encoding, session set-up and the final drain included, timed on
+// the wall clock (the encoder works on threads of its own). The pictures come from the raw
+// BGRA file named by ZV_BENCH_RAW (what bench/session_vs_ffmpeg.sh gives ffmpeg too), or
+// are drawn here: a desktop-like gradient with a moving window.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "Media/ZVCompressionSession.h"
+#include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
+
+namespace {
+constexpr int kWidth = 1920, kHeight = 1080, kDrawn = 20;
+constexpr size_t kFrameBytes = size_t(kWidth) * kHeight * 4;
+
+const std::vector<std::vector<uint8_t>>& frames() {
+    static const std::vector<std::vector<uint8_t>> all = [] {
+        std::vector<std::vector<uint8_t>> out;
+        if (const char* path = std::getenv("ZV_BENCH_RAW")) {
+            FILE* f = std::fopen(path, "rb");
+            std::vector<uint8_t> frame(kFrameBytes);
+            while (f && std::fread(frame.data(), 1, kFrameBytes, f) == kFrameBytes)
+                out.push_back(frame);
+            if (f) std::fclose(f);
+            return out;
+        }
+        for (int i = 0; i < kDrawn; i++) {
+            std::vector<uint8_t> frame(kFrameBytes);
+            for (int y = 0; y < kHeight; y++)
+                for (int x = 0; x < kWidth; x++) {
+                    uint8_t* p = &frame[(size_t(y) * kWidth + x) * 4];
+                    bool window = x >= 300 + i * 20 && x < 1100 + i * 20 && y >= 200 && y < 800;
+                    p[0] = window ? 240 : uint8_t(x / 8);
+                    p[1] = window ? uint8_t((x ^ y) & 0x1F) + 200 : uint8_t(y / 5);
+                    p[2] = window ? 240 : 90;
+                    p[3] = 0xFF;
+                }
+            out.push_back(std::move(frame));
+        }
+        return out;
+    }();
+    return all;
+}
+
+void BM_Session(benchmark::State& state, uint32_t codec, const char* preset) {
+    ZVRegisterFFmpegMediaToolkit();
+    const auto& pictures = frames();
+    if (pictures.empty()) {
+        state.SkipWithError("no frames in ZV_BENCH_RAW");
+        return;
+    }
+    ZVCompressionSessionOptions options;
+    options.setMaxKeyFrameInterval(250);
+    uint32_t lett = kZVScalingMode_Letterbox;
+    options.setProperty(kZVCompressionSessionOptionsPropertyClass,
+                        kZVCompressionSessionOptionsPropertyID_ScalingMode, &lett, 4);
+    if (preset) options.setCodecOption("preset", preset);
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        auto session = ZVCompressionSession::create(kWidth, kHeight, codec, 2500, options,
+                                                    [&](long, ZVEncodedFrameRef f) {
+                                                        if (f) bytes += f->dataSize();
+                                                        return 0L;
+                                                    });
+        if (!session) {
+            state.SkipWithError("no session");
+            return;
+        }
+        int64_t t = 0;
+        for (const auto& p : pictures) {
+            session->encodeFrame({p.data(), kWidth, kHeight, kWidth * 4}, t, 0,
+                                 kZVValidTimeFlag_DisplayTimeStampIsValid, nullptr, nullptr);
+            t += 100;  // 25 frames a second
+        }
+        session->completeFrames();
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t(pictures.size()));
+    state.counters["bytes/frame"] =
+        double(bytes) / double(state.iterations() * int64_t(pictures.size()));
+}
+}  // namespace
+
+BENCHMARK_CAPTURE(BM_Session, h264_veryfast, kZVVideoCodecType_H264, "veryfast")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Session, prores, kZVVideoCodecType_ProRes422, nullptr)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_MAIN();
