@@ -30,15 +30,15 @@ std::shared_ptr<ZVEncodingPreset> pngPreset(double framesPerSecond) {
 }
 
 // A grey frame whose first memory row (the picture's bottom, as the reader gives it) is red.
-std::shared_ptr<ZVMovieFrame> bottomUpFrame(double t) {
+std::shared_ptr<ZVMovieFrame> bottomUpFrame(double t, int w = 64, int h = 48) {
     ZVFrameInfo info{};
-    info.dimensions = {64, 48};
+    info.dimensions = {float(w), float(h)};
     info.mousePointerIndex = kZVNoCursorIndex;
     info.keyCode = -1;
     info.timestamp = t;
     auto f = ZVMovieFrame::movieFrameWithInfo(info);
-    for (int row = 0; row < 48; ++row)
-        for (int x = 0; x < 64; ++x)
+    for (int row = 0; row < h; ++row)
+        for (int x = 0; x < w; ++x)
             std::memcpy(f->baseAddress() + row * f->bytesPerRow() + 4 * x,
                         (row == 0 ? kRed : kGrey).data(), 4);
     return f;
@@ -47,7 +47,9 @@ std::shared_ptr<ZVMovieFrame> bottomUpFrame(double t) {
 struct Watcher : ZVICMDelegateInformalProtocol {
     std::atomic<int> flipped{0};
     std::atomic<bool> stopped{false};
+    std::function<void(ZVMovieFrame&)> onFrame;  // worker thread
     void ZVICMWillEncodeFrame(ZVICM*, ZVMovieFrame* f) override {
+        if (onFrame) onFrame(*f);
         if (zvtest::pixelAt(*f, 5, 47) == kRed && zvtest::pixelAt(*f, 5, 0) == kGrey) ++flipped;
     }
     void ZVICMDidStop(ZVICM*) override { stopped = true; }
@@ -102,6 +104,35 @@ TEST(ZVICM, FinalizeDeliversEveryFrameBeforeDidStop) {
     EXPECT_EQ(picture->rgbaAt(5, 47), (std::array<uint8_t, 4>{255, 0, 0, 255}));
     EXPECT_EQ(picture->rgbaAt(5, 0), (std::array<uint8_t, 4>{128, 128, 128, 255}));
     EXPECT_FALSE(icm->isRunning());
+}
+
+TEST(ZVICM, ThePresetChoosesTheOverlays) {
+    auto preset = pngPreset(25);
+    preset->setIncludesCursorTrack(false);  // no cursor, no mark; the key strip stays
+    auto icm = ZVICM::initWithPreset(*preset, {320, 120});
+    ASSERT_TRUE(icm);
+    auto frame = bottomUpFrame(0.5, 320, 120);
+    ZVFrameInfo info = frame->info();
+    info.frameFlags = kZVFrameLeftButton;
+    info.mousePointerLocation = {200, 110};
+    info.mousePointerIndex = 0;
+    info.keyCode = 122;
+    frame->setInfo(info);
+    zvtest::ScriptedSource source;
+    source.push(frame);
+    Watcher watcher;
+    std::atomic<bool> strip{false}, mark{true};
+    watcher.onFrame = [&](ZVMovieFrame& f) {
+        strip = zvtest::pixelAt(f, 310, 120 - 50)[1] < kGrey[1] - 20;
+        mark = zvtest::pixelAt(f, 190, 120 - 110 + 5) != kGrey;
+    };
+    icm->setDataSource(&source);
+    icm->setDelegate(&watcher);
+    icm->start();
+    icm->finalize();
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return watcher.stopped.load(); }));
+    EXPECT_TRUE(strip);
+    EXPECT_FALSE(mark);
 }
 
 TEST(ZVICMMessages, LogLines) {
