@@ -21,6 +21,12 @@ constexpr Pixel kBackground{90, 120, 150, 255};  // B, G, R, A
 constexpr uint32_t kCursorId = 7;
 constexpr uint32_t kShift = 0x20000;
 
+// fontconfig keeps what pango's font maps load for the life of the process, some of it
+// where LeakSanitizer cannot follow (fontconfig is not built with it).
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so.1\n";
+}
+
 // The platform's strip renderer and codecs, as the library's hosts get them.
 struct PlatformEnvironment : ::testing::Environment {
     void SetUp() override {
