@@ -21,10 +21,13 @@ const std::vector<std::vector<uint8_t>>& frames() {
         std::vector<std::vector<uint8_t>> out;
         if (const char* path = std::getenv("ZV_BENCH_RAW")) {
             FILE* f = std::fopen(path, "rb");
-            std::vector<uint8_t> frame(kFrameBytes);
-            while (f && std::fread(frame.data(), 1, kFrameBytes, f) == kFrameBytes)
-                out.push_back(frame);
-            if (f) std::fclose(f);
+            while (f) {
+                out.emplace_back(kFrameBytes);
+                if (std::fread(out.back().data(), 1, kFrameBytes, f) == kFrameBytes) continue;
+                out.pop_back();
+                std::fclose(f);
+                break;
+            }
             return out;
         }
         for (int i = 0; i < kDrawn; i++) {
