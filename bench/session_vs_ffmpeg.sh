@@ -2,7 +2,7 @@
 # Frames per second of the compression session against ffmpeg encoding the same raw BGRA
 # 1920x1080 frames with the same codec settings (H.264 veryfast at the default rate factor
 # and key-frame interval 250, yuv420p; ProRes 422 standard, yuv422p10le), side by side:
-# each side runs as a whole process in turn, best of three on the wall clock, with the CPU
+# each side runs as a whole process, taking turns, best of three on the wall clock, with the CPU
 # time of that run per frame beside it (on a busy machine the wall clock says little and
 # the CPU columns tell the cost). ffmpeg writes to its null muxer; the session's frames go
 # nowhere either.
@@ -21,41 +21,46 @@ raw="$run/frames.bgra"
 ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25" -frames:v "$frames" \
   -pix_fmt bgra -f rawvideo "$raw"
 
-# "WALL CPU": the best wall-clock seconds of three runs of a command, and the CPU seconds
-# (user + system, every thread) of that run.
-measure() {
-  local best="" cpu="" line
+# "WALL CPU" of one run of a command: wall-clock seconds and CPU seconds (user + system,
+# every thread).
+run_once() {
+  bash -c 'TIMEFORMAT=%R; { time "$@" >/dev/null 2>&1; } 2>&1; times' _ "$@" |
+    awk 'NR == 1 { w = $1 } END { split($1, u, /[ms]/); split($2, s, /[ms]/);
+                                  printf "%s %.3f", w, u[1] * 60 + u[2] + s[1] * 60 + s[2] }'
+}
+
+# The faster of two "WALL CPU" results (empty counts as slowest).
+faster() {
+  if [ -z "$1" ] || awk -v a="$2" -v b="$1" 'BEGIN { split(a, x, " "); split(b, y, " ");
+                                                  exit !(x[1] < y[1]) }'; then
+    echo "$2"
+  else
+    echo "$1"
+  fi
+}
+
+# ffmpeg and the session's benchmark program (one pass over the frames) take turns, three
+# times each, so a change in the machine's load falls on both; the best run of each counts.
+compare() {
+  local codec_args=$1 filter=$2 f="" s=""
   for _ in 1 2 3; do
-    line=$(bash -c 'TIMEFORMAT=%R; { time "$@" >/dev/null 2>&1; } 2>&1; times' _ "$@" |
-      awk 'NR == 1 { w = $1 } END { split($1, u, /[ms]/); split($2, s, /[ms]/);
-                                    printf "%s %.3f", w, u[1] * 60 + u[2] + s[1] * 60 + s[2] }')
-    read -r w c <<<"$line"
-    if [ -z "$best" ] || awk -v a="$w" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-      best=$w; cpu=$c
-    fi
+    # shellcheck disable=SC2086
+    f=$(faster "$f" "$(run_once ffmpeg -nostdin -y -f rawvideo -pix_fmt bgra \
+      -video_size 1920x1080 -framerate 25 -i "$raw" -sws_flags bicubic $codec_args -f null -)")
+    s=$(faster "$s" "$(ZV_BENCH_RAW="$raw" run_once "$bench" --benchmark_filter="$filter" \
+      --benchmark_min_time=0.000001)")
   done
-  echo "$best $cpu"
+  echo "$s $f"
 }
 
-ffmpeg_run() {
-  measure ffmpeg -nostdin -y -f rawvideo -pix_fmt bgra -video_size 1920x1080 -framerate 25 \
-    -i "$raw" -sws_flags bicubic "$@" -f null -
-}
-
-# The whole benchmark process, one pass over the frames, as ffmpeg is timed.
-session_run() {
-  ZV_BENCH_RAW="$raw" measure "$bench" --benchmark_filter="$1" --benchmark_min_time=0.000001
-}
-
-h264_ffmpeg=$(ffmpeg_run -c:v libx264 -preset veryfast -crf 23 -g 250 -pix_fmt yuv420p)
-h264_session=$(session_run 'BM_Session/h264_veryfast')
-prores_ffmpeg=$(ffmpeg_run -c:v prores_ks -profile:v standard -pix_fmt yuv422p10le)
-prores_session=$(session_run 'BM_Session/prores')
+h264=$(compare "-c:v libx264 -preset veryfast -crf 23 -g 250 -pix_fmt yuv420p" \
+  'BM_Session/h264_veryfast')
+prores=$(compare "-c:v prores_ks -profile:v standard -pix_fmt yuv422p10le" 'BM_Session/prores')
 
 printf '%-22s %11s %11s %7s %13s %13s\n' "1920x1080, $frames frames" "session" "ffmpeg" \
   "ratio" "session CPU" "ffmpeg CPU"
 status=0
-for row in "H.264-veryfast $h264_session $h264_ffmpeg" "ProRes-422 $prores_session $prores_ffmpeg"; do
+for row in "H.264-veryfast $h264" "ProRes-422 $prores"; do
   read -r name sw sc fw fc <<<"$row"
   line=$(awk -v n="$frames" -v sw="$sw" -v sc="$sc" -v fw="$fw" -v fc="$fc" 'BEGIN {
     printf "%.2f %.2f %.2f %.1f %.1f", n / sw, n / fw, fw / sw, sc * 1000 / n, fc * 1000 / n }')
