@@ -13,7 +13,7 @@
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 
 namespace {
-constexpr int kWidth = 1920, kHeight = 1080, kDrawn = 20;
+constexpr int kWidth = 1920, kHeight = 1080, kDrawn = 10;
 constexpr size_t kFrameBytes = size_t(kWidth) * kHeight * 4;
 
 // The drawn pictures, made once.
