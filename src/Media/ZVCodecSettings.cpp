@@ -26,6 +26,30 @@ const char* kindName(ZVCodecSettingsKind kind) {
     return kind == ZVCodecSettingsKind::video ? "video" : "sound";
 }
 
+// Well-formed UTF-8 (what a property list can write back), no overlong forms or surrogates.
+bool isUTF8(const std::string& s) {
+    size_t i = 0, n = s.size();
+    while (i < n) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t extra = c < 0x80           ? 0
+                       : (c >> 5) == 0x6  ? 1
+                       : (c >> 4) == 0xE  ? 2
+                       : (c >> 3) == 0x1E ? 3
+                                          : 9;
+        if (extra == 9 || extra > n - i - 1) return false;  // a bad lead byte, or cut short
+        uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (size_t k = 1; k <= extra; k++) {
+            unsigned char d = static_cast<unsigned char>(s[i + k]);
+            if ((d >> 6) != 0x2) return false;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        static const uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
 bool isKnownVideoCodec(uint32_t t) {
     return t == kZVVideoCodecType_H264 || t == kZVVideoCodecType_HEVC ||
            t == kZVVideoCodecType_ProRes422 || t == kZVVideoCodecType_Animation ||
@@ -202,6 +226,7 @@ long ZVCodecSettings::load(const uint8_t* bytes, size_t size) {
             std::string s = value.stringValue();
             if (name.empty() || name.size() > kMaxOptionLength || s.size() > kMaxOptionLength)
                 return refuse("codec option of bad length");
+            if (!isUTF8(name) || !isUTF8(s)) return refuse("codec option is not UTF-8 text");
             options[name] = s;
         }
     }

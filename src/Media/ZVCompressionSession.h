@@ -52,7 +52,9 @@ class ZVCompressionSession {
                                                         ZVCompressionOutputCallback output,
                                                         long* error = nullptr);
 
-    // Completes pending frames (as completeFrames) and ends the session's thread.
+    // Completes pending frames (as completeFrames) and ends the session's thread. When the
+    // last reference goes inside one of the session's own callbacks, pending frames are
+    // dropped instead and no further callback comes.
     virtual ~ZVCompressionSession() = default;
 
     // The time scale given at creation (ticks per second). Any thread.

@@ -17,6 +17,7 @@ TEST(ZVCodecSettings, EverySettingRoundTrips) {
     v.setQuality(kZVCodecHighQuality);
     v.setBitRate(5000000);
     v.setCodecOption("profile", "hq");
+    v.setCodecOption("title", "Größe ✓ 𝄞");
     ZVCodecSettings v2(ZVCodecSettingsKind::video);
     ASSERT_EQ(v2.load(v.save()), 0) << v2.loadError();
     EXPECT_EQ(v2, v);

@@ -1,7 +1,10 @@
 // The FFmpeg compression session encoding real pictures, checked by decoding them back.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "Media/ZVMediaToolkit.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
@@ -123,3 +126,41 @@ TEST(ZVCompressionSessionLetterbox, FitsWithBarsAndGoesOnAfterCompleting) {
 }
 
 }  // namespace
+
+// A caller that lets go of its last reference inside the output callback gets no further
+// callbacks, and nothing is left waiting or freed twice.
+TEST(ZVCompressionSessionOwner, LettingGoInsideTheCallbackEndsTheCallbacks) {
+    ZVRegisterFFmpegMediaToolkit();
+    std::mutex lock;  // guards holder
+    std::shared_ptr<ZVCompressionSession> holder;
+    std::atomic<bool> released{false};
+    std::atomic<int> calls{0};
+    auto session = ZVCompressionSession::create(
+        32, 32, kZVVideoCodecType_Animation, 600, sessionOptions(), [&](long, ZVEncodedFrameRef) {
+            calls++;
+            while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::shared_ptr<ZVCompressionSession> last;
+            {
+                std::lock_guard<std::mutex> g(lock);
+                last.swap(holder);
+            }
+            return 0L;  // `last` goes here, inside the callback
+        });
+    ASSERT_TRUE(session);
+    {
+        std::lock_guard<std::mutex> g(lock);
+        holder = session;
+    }
+    SourcePicture picture(32, 32, 1, 2, 3);
+    for (int i = 0; i < 6; i++)
+        session->encodeFrame(picture.pixels(), i * 10, 0, kZVValidTimeFlag_DisplayTimeStampIsValid,
+                             nullptr, nullptr);
+    session.reset();
+    released = true;
+    for (int i = 0; i < 500 && calls == 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(calls, 1);
+    std::lock_guard<std::mutex> g(lock);
+    EXPECT_FALSE(holder);
+}

@@ -24,6 +24,27 @@ int32_t alignUp(int32_t v, int shift) {
     return (v + m) & ~m;
 }
 
+// What create hands out: its destruction ends the session (see the header).
+class Owner : public ZVCompressionSession {
+  public:
+    explicit Owner(std::shared_ptr<ZVFFmpegCompressionSession> s) : _s(std::move(s)) {}
+    ~Owner() override { _s->shutDown(!_s->isEncoderThread()); }
+    int32_t timeScale() const override { return _s->timeScale(); }
+    int32_t width() const override { return _s->width(); }
+    int32_t height() const override { return _s->height(); }
+    uint32_t codecType() const override { return _s->codecType(); }
+    long encodeFrame(const ZVSourcePixels& pixels, int64_t displayTimeStamp,
+                     int64_t displayDuration, uint32_t validTimeFlags,
+                     ZVSourceTrackingCallback tracking, ZVSourceReference source) override {
+        return _s->encodeFrame(pixels, displayTimeStamp, displayDuration, validTimeFlags,
+                               std::move(tracking), std::move(source));
+    }
+    long completeFrames() override { return _s->completeFrames(); }
+
+  private:
+    std::shared_ptr<ZVFFmpegCompressionSession> _s;
+};
+
 std::string averror(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
@@ -58,8 +79,9 @@ std::shared_ptr<ZVCompressionSession> ZVFFmpegCompressionSession::create(
     // Open the first encoder now, so that settings the encoder refuses fail here.
     status = session->openEncoder(&session->_context);
     if (status != kZVMediaNoErr) return nullptr;
-    session->_thread = std::thread(&ZVFFmpegCompressionSession::encoderLoop, session.get());
-    return session;
+    // The thread keeps its own reference to the session (see the header).
+    std::thread([session] { session->encoderLoop(); }).detach();
+    return std::make_shared<Owner>(session);
 }
 
 ZVFFmpegCompressionSession::ZVFFmpegCompressionSession(const ZVFFmpegVideoCodec& codec,
@@ -78,23 +100,25 @@ ZVFFmpegCompressionSession::ZVFFmpegCompressionSession(const ZVFFmpegVideoCodec&
               codec.widthAlignShift, codec.heightAlignShift) {}
 
 ZVFFmpegCompressionSession::~ZVFFmpegCompressionSession() {
-    if (_thread.joinable()) {
-        completeFrames();
-        {
-            ZVLockGuard<ZVMutex> g(_lock);
-            _quit = true;
-        }
-        _changed.notifyAll();
-        if (_thread.get_id() == std::this_thread::get_id())
-            _thread.detach();  // the last owner let go inside a callback
-        else
-            _thread.join();
-    }
     av_frame_free(&_held);
     av_packet_free(&_heldPacket);
     ZVLockGuard<ZVMutex> g(_lock);
     for (AVFrame* f : _spare) av_frame_free(&f);
+    for (Job& job : _jobs) av_frame_free(&job.frame);
     avcodec_free_context(&_context);
+}
+
+bool ZVFFmpegCompressionSession::isEncoderThread() {
+    ZVLockGuard<ZVMutex> g(_lock);
+    return _threadId == std::this_thread::get_id();
+}
+
+void ZVFFmpegCompressionSession::shutDown(bool wait) {
+    if (wait) completeFrames();
+    ZVLockGuard<ZVMutex> g(_lock);
+    _quit = true;
+    _changed.notifyAll();
+    if (wait) _changed.wait(_lock, [&]() ZV_REQUIRES(_lock) { return _exited; });
 }
 
 long ZVFFmpegCompressionSession::openEncoder(AVCodecContext** out) {
@@ -232,12 +256,23 @@ void ZVFFmpegCompressionSession::recycle(AVFrame* frame) {
 }
 
 void ZVFFmpegCompressionSession::encoderLoop() {
+    {
+        ZVLockGuard<ZVMutex> g(_lock);
+        _threadId = std::this_thread::get_id();
+    }
     for (;;) {
         Job job;
         {
             ZVLockGuard<ZVMutex> g(_lock);
             _changed.wait(_lock, [&]() ZV_REQUIRES(_lock) { return _quit || !_jobs.empty(); });
-            if (_jobs.empty()) return;
+            if (_quit) {
+                // The owner is gone: what is still queued is dropped without a callback.
+                for (Job& j : _jobs) av_frame_free(&j.frame);
+                _jobs.clear();
+                _exited = true;
+                _changed.notifyAll();
+                return;
+            }
             job = _jobs.front();
             _jobs.pop_front();
             _busy = true;
@@ -334,5 +369,9 @@ void ZVFFmpegCompressionSession::emit(AVPacket* packet, int64_t decodeDuration) 
 }
 
 void ZVFFmpegCompressionSession::deliver(long status, ZVEncodedFrameRef frame) {
+    {
+        ZVLockGuard<ZVMutex> g(_lock);
+        if (_quit) return;  // the owner let go inside a callback: no more of them
+    }
     if (_output) _output(status, std::move(frame));
 }

@@ -8,6 +8,12 @@
 // encoded frames wait one step on the encoder's side until the next one gives their
 // decode duration. completeFrames flushes both, drains the encoder, and opens a fresh
 // encoder for any later frames.
+//
+// Ownership: create hands out a small owner object; the encoder thread keeps the session
+// itself alive while it runs. When the owner goes, it completes the frames and waits for
+// the thread to end, so no callback comes after; when it goes inside a callback (the
+// caller let go of its last reference there), the thread ends after that callback without
+// calling any other, and the session is freed by the last of the two.
 #include <deque>
 #include <map>
 #include <memory>
@@ -24,7 +30,8 @@ struct AVFrame;
 struct AVPacket;
 class ZVFFmpegStreamParameters;
 
-class ZVFFmpegCompressionSession : public ZVCompressionSession {
+class ZVFFmpegCompressionSession : public ZVCompressionSession,
+                                   public std::enable_shared_from_this<ZVFFmpegCompressionSession> {
   public:
     static std::shared_ptr<ZVCompressionSession> create(int32_t width, int32_t height,
                                                         uint32_t codecType, int32_t timeScale,
@@ -35,6 +42,11 @@ class ZVFFmpegCompressionSession : public ZVCompressionSession {
     static bool supportsCodec(uint32_t codecType);
 
     ~ZVFFmpegCompressionSession() override;
+
+    // What the owner does as it goes: complete and wait for the thread (`wait`), or, from
+    // inside a callback, only tell the thread to stop calling back.
+    void shutDown(bool wait);
+    bool isEncoderThread();
 
     int32_t timeScale() const override { return _timeScale; }
     int32_t width() const override { return _width; }
@@ -92,5 +104,6 @@ class ZVFFmpegCompressionSession : public ZVCompressionSession {
     // Converted frames the encoder let go of, for the next pictures (saves page faults).
     std::vector<AVFrame*> _spare ZV_GUARDED_BY(_lock);
     long _status ZV_GUARDED_BY(_lock) = 0;  // first encoder failure since the last drain
-    std::thread _thread;
+    bool _exited ZV_GUARDED_BY(_lock) = false;
+    std::thread::id _threadId ZV_GUARDED_BY(_lock);  // set by the thread as it starts
 };
