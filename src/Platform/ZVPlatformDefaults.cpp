@@ -7,6 +7,8 @@
 #include "Foundation/ZVTrash.h"
 #include "Keys/SRKeyboardLayout.h"
 #include "Keys/SRKeymapSource.h"
+#include "Platform/Cairo/ZVCairoKeyStripRenderer.h"
+#include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 #include "Platform/GIO/ZVGIOTrash.h"
 #include "Platform/Pulse/ZVPulseAudioHardware.h"
 #include "Platform/X11/ZVX11DisplayServer.h"
@@ -34,6 +36,8 @@ void ZVInstallPlatformDefaults() {
     ZVAudioHardware::setShared(std::make_shared<ZVPulseAudioHardware>());
     ZVOpenALSetProvider(ZVOpenALSoftProvider());
     ZVSetTrashHandler(&ZVGIOMoveToTrash);
+    ZVRegisterFFmpegMediaToolkit();
+    ZVRegisterCairoKeyStripRenderer();
 }
 
 std::shared_ptr<ZVHostApplication> ZVCreatePlatformHostInput() {

@@ -1,8 +1,9 @@
 #pragma once
 // The one entry point into the platform layer: which display server, keymap source, audio
-// hardware, capture layer and Trash this build of the library uses (X11, xkbcommon-x11,
-// PulseAudio, openal-soft, GIO). They are installed when the library loads; a host calls
-// these only to go back to them or for the few platform services it uses directly.
+// hardware, capture layer, Trash, media toolkit and text drawing this build of the library
+// uses (X11, xkbcommon-x11, PulseAudio, openal-soft, GIO, FFmpeg, cairo and pango). They
+// are installed when the library loads; a host calls these only to go back to them or for
+// the few platform services it uses directly.
 #include <memory>
 #include <optional>
 #include <string_view>

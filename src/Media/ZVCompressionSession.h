@@ -1,0 +1,82 @@
+#pragma once
+// A video compression session: BGRA pictures in, one compressed frame per picture out.
+// Frames are encoded asynchronously on the session's own thread, in display order as
+// given; the session works out each frame's duration from the next frame's time stamp
+// and fits every picture to its own size (scaling mode, see ZVCompressionSessionOptions).
+//
+// Ownership of a source: encodeFrame takes a reference to the source object (normally the
+// frame whose pixels are passed) and keeps it, with the pixels valid, until it no longer
+// reads them; it then hands that reference to the tracking callback with
+// kZVSourceTrackingFlag_ReleasedPixelBuffer, exactly once per encoded source, and drops it.
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "Media/ZVCompressionSessionOptions.h"
+#include "Media/ZVEncodedFrame.h"
+
+// A borrowed BGRA picture: rows `bytesPerRow` apart, row 0 the top of the picture.
+struct ZVSourcePixels {
+    const uint8_t* baseAddress = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bytesPerRow = 0;
+};
+
+// encodeFrame's valid-time flags.
+inline constexpr uint32_t kZVValidTimeFlag_DisplayTimeStampIsValid = 0x1;
+inline constexpr uint32_t kZVValidTimeFlag_DisplayDurationIsValid = 0x2;
+
+// Tracking callback flags.
+inline constexpr uint32_t kZVSourceTrackingFlag_LastCall = 0x1;
+inline constexpr uint32_t kZVSourceTrackingFlag_ReleasedPixelBuffer = 0x2;
+inline constexpr uint32_t kZVSourceTrackingFlag_FrameWasDropped = 0x4;
+
+using ZVSourceReference = std::shared_ptr<void>;
+// Called once per encoded frame with status 0 and the frame, or with a non-zero status and
+// nullptr when a frame could not be encoded; its answer is ignored. May run on the
+// session's thread or inside encodeFrame / completeFrames, and may block (backpressure):
+// the session waits for it.
+using ZVCompressionOutputCallback = std::function<long(long status, ZVEncodedFrameRef frame)>;
+// Called when the session lets go of a source (see above). Same threads as the output.
+using ZVSourceTrackingCallback = std::function<void(uint32_t flags, ZVSourceReference source)>;
+
+class ZVCompressionSession {
+  public:
+    // A session through the installed media toolkit (ZVMediaToolkit). nullptr with `*error`
+    // set (when given) when the codec is unknown, the size is empty or the encoder
+    // refuses its settings. Any thread.
+    static std::shared_ptr<ZVCompressionSession> create(int32_t width, int32_t height,
+                                                        uint32_t codecType, int32_t timeScale,
+                                                        const ZVCompressionSessionOptions& options,
+                                                        ZVCompressionOutputCallback output,
+                                                        long* error = nullptr);
+
+    // Completes pending frames (as completeFrames) and ends the session's thread. When the
+    // last reference goes inside one of the session's own callbacks, pending frames are
+    // dropped instead and no further callback comes.
+    virtual ~ZVCompressionSession() = default;
+
+    // The time scale given at creation (ticks per second). Any thread.
+    virtual int32_t timeScale() const = 0;
+    // The size of the encoded pictures (may be rounded up to what the codec needs).
+    virtual int32_t width() const = 0;
+    virtual int32_t height() const = 0;
+    virtual uint32_t codecType() const = 0;
+
+    // Queues one picture with its display time stamp (in the time scale; taken only with
+    // kZVValidTimeFlag_DisplayTimeStampIsValid, otherwise the session follows on from the
+    // previous frame). A time stamp not after the previous one is moved one tick past it,
+    // since frames cannot share a time. The pixels must stay valid and unchanged until the
+    // tracking callback hands `source` back. May wait while the session holds its maximum
+    // frame delay. Answers 0, or an error after which nothing was kept (the tracking
+    // callback is not called then). One thread at a time.
+    virtual long encodeFrame(const ZVSourcePixels& pixels, int64_t displayTimeStamp,
+                             int64_t displayDuration, uint32_t validTimeFlags,
+                             ZVSourceTrackingCallback tracking, ZVSourceReference source) = 0;
+
+    // Encodes everything queued and calls the output callback for every pending frame
+    // before it returns; the session accepts new frames afterwards. Answers 0 or the first
+    // error met. Same thread as encodeFrame.
+    virtual long completeFrames() = 0;
+};

@@ -1,0 +1,168 @@
+#include "Media/ZVEncodingPreset.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "Foundation/ZVLog.h"
+#include "Media/ZVCodecSettings.h"
+#include "Media/ZVSettingsDialog.h"
+
+namespace {
+const char kSizeMagic[4] = {'Z', 'V', 's', 'z'};
+
+void putFloat(ZVValue::Data& out, float f) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &f, 4);
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(bits >> shift));
+}
+
+float getFloat(const uint8_t* p) {
+    uint32_t bits = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+    float f = 0;
+    std::memcpy(&f, &bits, 4);
+    return f;
+}
+
+// Truncated toward zero; 0 for anything that is not a finite positive number.
+int32_t truncatedSide(double v) {
+    if (!(v > 0) || !std::isfinite(v)) return 0;
+    if (v >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(v);
+}
+
+// The preference flags and restriction are the dialog's starting point; the settings
+// carry the user's choice back.
+std::optional<ZVSettingsHandle> runDialog(ZVCodecSettingsKind kind,
+                                          const std::optional<ZVSettingsHandle>& handle,
+                                          bool logFailure) {
+    ZVCodecSettings settings(kind);
+    if (handle) settings.load(*handle);
+    if (kind == ZVCodecSettingsKind::video)
+        settings.setPreferenceFlags(kZVVideoSettingsPreferenceFlags);
+    long result = ZVSettingsDialog::shared()->requestSettings(settings);
+    if (result == kZVDialogOK) return settings.save();
+    if (result != kZVDialogCancel && logFailure)
+        ZVLog("SCRequestSequenceSettings() failed with error: %ld", result);
+    return std::nullopt;
+}
+}  // namespace
+
+std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::initWithName(const std::string& name) {
+    auto p = std::make_shared<ZVEncodingPreset>();
+    p->_name = name;
+    return p;
+}
+
+std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::presetWithName(const std::string& name) {
+    return initWithName(name);
+}
+
+std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::initWithDictRepresentation(
+    const ZVValue& dict) {
+    static const char* required[] = {"Name",         "SoundSettings", "VideoSettings",
+                                     "IncludeAudio", "IncludeVideo",  "IncludeCursor",
+                                     "Scale",        "ScaleMode",     "Size"};
+    for (const char* key : required)
+        if (!dict.get(key)) return nullptr;
+    auto size = dict.get("Size")->data() ? decodeSize(*dict.get("Size")->data()) : std::nullopt;
+    if (!size) return nullptr;
+    auto optionalFlag = [&](const char* key) {
+        const ZVValue* v = dict.get(key);
+        return v ? v->boolValue(true) : true;
+    };
+    auto bytes = [&](const char* key) {
+        const ZVValue::Data* d = dict.get(key)->data();
+        return d ? *d : ZVValue::Data{};
+    };
+    auto p = std::make_shared<ZVEncodingPreset>();
+    p->_name = dict.get("Name")->stringValue();
+    p->_soundSettings = bytes("SoundSettings");
+    p->_videoSetting = bytes("VideoSettings");
+    p->_includeAudioTrack = dict.get("IncludeAudio")->boolValue();
+    p->_includeVideoTrack = dict.get("IncludeVideo")->boolValue();
+    p->_includeCursorTrack = dict.get("IncludeCursor")->boolValue();
+    p->_showMouseClicks = optionalFlag("ShowMouseClicks");
+    p->_showKeysPressed = optionalFlag("ShowKeysPressed");
+    p->_includeSystemAudio = optionalFlag("IncludeSystemAudio");
+    p->_includeExternalAudio = optionalFlag("IncludeExternalAudio");
+    p->_videoScale = dict.get("Scale")->doubleValue();
+    int64_t mode = dict.get("ScaleMode")->intValue();
+    p->_videoScaleMode = static_cast<int32_t>(static_cast<uint32_t>(mode));  // 32 bits, as kept
+    p->_videoDimensions = *size;
+    return p;
+}
+
+std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::presetWithDictRepresentation(
+    const ZVValue& dict) {
+    return initWithDictRepresentation(dict);
+}
+
+ZVValue ZVEncodingPreset::dictRepresentation() const {
+    ZVValue d = ZVValue::dict();
+    d.set("Name", _name);
+    d.set("SoundSettings", _soundSettings);
+    d.set("VideoSettings", _videoSetting);
+    d.set("IncludeAudio", _includeAudioTrack);
+    d.set("IncludeVideo", _includeVideoTrack);
+    d.set("IncludeCursor", _includeCursorTrack);
+    d.set("ShowMouseClicks", _showMouseClicks);
+    d.set("ShowKeysPressed", _showKeysPressed);
+    d.set("IncludeSystemAudio", _includeSystemAudio);
+    d.set("IncludeExternalAudio", _includeExternalAudio);
+    d.set("Scale", _videoScale);
+    d.set("ScaleMode", _videoScaleMode);
+    d.set("Size", encodeSize(_videoDimensions));
+    return d;
+}
+
+std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::copy() const {
+    return initWithDictRepresentation(dictRepresentation());
+}
+
+void ZVEncodingPreset::setSoundSettings(const std::optional<ZVSettingsHandle>& handle) {
+    _soundSettings = handle ? *handle : ZVSettingsHandle{};
+}
+
+std::optional<ZVSettingsHandle> ZVEncodingPreset::soundSettings() const {
+    if (_soundSettings.empty()) return std::nullopt;
+    return _soundSettings;
+}
+
+void ZVEncodingPreset::setVideoSettings(const std::optional<ZVSettingsHandle>& handle) {
+    _videoSetting = handle ? *handle : ZVSettingsHandle{};
+}
+
+std::optional<ZVSettingsHandle> ZVEncodingPreset::videoSettings() const {
+    if (_videoSetting.empty()) return std::nullopt;
+    return _videoSetting;
+}
+
+ZVOutputSize ZVEncodingPreset::outputSizeForRecordedSize(ZVSize recorded) const {
+    if (_videoScaleMode == 0)
+        return {truncatedSide(double{recorded.width} * _videoScale / 100.0),
+                truncatedSide(double{recorded.height} * _videoScale / 100.0)};
+    return {truncatedSide(_videoDimensions.width), truncatedSide(_videoDimensions.height)};
+}
+
+ZVValue::Data ZVEncodingPreset::encodeSize(ZVSize size) {
+    ZVValue::Data out(kSizeMagic, kSizeMagic + 4);
+    putFloat(out, size.width);
+    putFloat(out, size.height);
+    return out;
+}
+
+std::optional<ZVSize> ZVEncodingPreset::decodeSize(const ZVValue::Data& data) {
+    if (data.size() != 12 || std::memcmp(data.data(), kSizeMagic, 4) != 0) return std::nullopt;
+    return ZVSize{getFloat(data.data() + 4), getFloat(data.data() + 8)};
+}
+
+std::optional<ZVSettingsHandle> ZVEncodingPreset::requestUserSettingsForVideo(
+    const std::optional<ZVSettingsHandle>& settings) {
+    return runDialog(ZVCodecSettingsKind::video, settings, true);
+}
+
+std::optional<ZVSettingsHandle> ZVEncodingPreset::requestUserSettingsForAudio(
+    const std::optional<ZVSettingsHandle>& settings) {
+    return runDialog(ZVCodecSettingsKind::sound, settings, false);
+}

@@ -1,0 +1,33 @@
+#include "Media/ZVMediaToolkit.h"
+
+#include "Foundation/ZVMutex.h"
+
+namespace {
+ZVMutex gToolkitLock;  // guards gToolkit
+std::shared_ptr<ZVMediaToolkit> gToolkit ZV_GUARDED_BY(gToolkitLock);
+}  // namespace
+
+std::shared_ptr<ZVMediaToolkit> ZVMediaToolkit::shared() {
+    ZVLockGuard<ZVMutex> g(gToolkitLock);
+    return gToolkit;
+}
+
+void ZVMediaToolkit::setShared(std::shared_ptr<ZVMediaToolkit> toolkit) {
+    ZVLockGuard<ZVMutex> g(gToolkitLock);
+    gToolkit = std::move(toolkit);
+}
+
+std::shared_ptr<ZVCompressionSession> ZVCompressionSession::create(
+    int32_t width, int32_t height, uint32_t codecType, int32_t timeScale,
+    const ZVCompressionSessionOptions& options, ZVCompressionOutputCallback output, long* error) {
+    auto toolkit = ZVMediaToolkit::shared();
+    if (!toolkit) {
+        if (error) *error = kZVMediaErrNoToolkit;
+        return nullptr;
+    }
+    long status = kZVMediaNoErr;
+    auto session = toolkit->createCompressionSession(width, height, codecType, timeScale, options,
+                                                     std::move(output), &status);
+    if (error) *error = session ? kZVMediaNoErr : (status ? status : kZVMediaErrEncoder);
+    return session;
+}

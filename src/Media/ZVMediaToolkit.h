@@ -1,0 +1,26 @@
+#pragma once
+// The seam between the media classes and the codec library that implements them. The
+// platform layer installs the implementation (ZVRegisterFFmpegMediaToolkit); tests may
+// install their own. Without one, sessions cannot be made (kZVMediaErrNoToolkit).
+#include <cstdint>
+#include <memory>
+
+#include "Media/ZVCompressionSession.h"
+
+class ZVMediaToolkit {
+  public:
+    virtual ~ZVMediaToolkit() = default;
+
+    // See ZVCompressionSession::create. Any thread.
+    virtual std::shared_ptr<ZVCompressionSession> createCompressionSession(
+        int32_t width, int32_t height, uint32_t codecType, int32_t timeScale,
+        const ZVCompressionSessionOptions& options, ZVCompressionOutputCallback output,
+        long* error) = 0;
+    // Whether sessions of this codec can be made. Any thread.
+    virtual bool supportsVideoCodec(uint32_t codecType) = 0;
+
+    // The installed toolkit; nullptr when none. Any thread.
+    static std::shared_ptr<ZVMediaToolkit> shared();
+    // Installs `toolkit` (nullptr removes it). Sessions already made keep working. Any thread.
+    static void setShared(std::shared_ptr<ZVMediaToolkit> toolkit);
+};

@@ -1,0 +1,26 @@
+#include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
+
+#include "Platform/FFmpeg/ZVFFmpegCompressionSession.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+void ZVRegisterFFmpegMediaToolkit() {
+    if (std::dynamic_pointer_cast<ZVFFmpegMediaToolkit>(ZVMediaToolkit::shared())) return;
+    // The encoders' own progress and statistics lines would go to the host's standard
+    // error; keep only their errors.
+    av_log_set_level(AV_LOG_ERROR);
+    ZVMediaToolkit::setShared(std::make_shared<ZVFFmpegMediaToolkit>());
+}
+
+std::shared_ptr<ZVCompressionSession> ZVFFmpegMediaToolkit::createCompressionSession(
+    int32_t width, int32_t height, uint32_t codecType, int32_t timeScale,
+    const ZVCompressionSessionOptions& options, ZVCompressionOutputCallback output, long* error) {
+    return ZVFFmpegCompressionSession::create(width, height, codecType, timeScale, options,
+                                              std::move(output), error);
+}
+
+bool ZVFFmpegMediaToolkit::supportsVideoCodec(uint32_t codecType) {
+    return ZVFFmpegCompressionSession::supportsCodec(codecType);
+}

@@ -1,0 +1,52 @@
+#pragma once
+// Converts BGRA pictures into the encoder's picture format and size with libswscale:
+// stretched, or fitted with the proportions kept and black bars around (letterbox).
+#include <cstdint>
+
+#include "Media/ZVCompressionSession.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+struct AVFrame;
+struct SwsContext;
+
+// Where a picture of srcW × srcH lands inside dstW × dstH when letterboxed: as large as
+// fits, centred, with origin and size multiples of (1 << alignX) and (1 << alignY).
+struct ZVFFmpegPlacement {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+ZVFFmpegPlacement ZVFFmpegLetterbox(int srcW, int srcH, int dstW, int dstH, int alignX, int alignY);
+
+// Whether pictures of `format` are full-range JPEG (BT.601) rather than BT.709 video.
+bool ZVFFmpegIsJPEGRange(AVPixelFormat format);
+
+// One per session; one thread at a time.
+class ZVFFmpegScaler {
+  public:
+    ZVFFmpegScaler(int width, int height, AVPixelFormat format, bool letterbox, int alignX,
+                   int alignY);
+    ~ZVFFmpegScaler();
+    ZVFFmpegScaler(const ZVFFmpegScaler&) = delete;
+    ZVFFmpegScaler& operator=(const ZVFFmpegScaler&) = delete;
+
+    // A frame (the caller owns it) holding the converted picture: `reuse` when given (a
+    // frame this scaler made earlier, no longer referenced elsewhere), else a new one.
+    // nullptr when the picture is empty or memory runs out; `reuse` is freed then.
+    AVFrame* convert(const ZVSourcePixels& pixels, AVFrame* reuse = nullptr);
+
+  private:
+    bool prepare(int srcW, int srcH);
+
+    int _width, _height;
+    AVPixelFormat _format;
+    bool _letterbox;
+    int _alignX, _alignY;
+    SwsContext* _sws = nullptr;
+    int _srcW = 0, _srcH = 0;
+    ZVFFmpegPlacement _place;
+};

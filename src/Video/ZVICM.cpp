@@ -1,0 +1,219 @@
+#include "Video/ZVICM.h"
+
+#include <cmath>
+
+#include "Foundation/ZVLog.h"
+#include "Media/ZVCodecSettings.h"
+#include "Media/ZVEncodedMovieFrame.h"
+#include "Pipeline/ZVNotificationNames.h"
+#include "Video/ZVICMOverlays.h"
+#include "Video/ZVMovieFrame.h"
+
+namespace {
+// Sets one session option; a refusal is logged and the session is made with the rest.
+void setOption(long status, const char* what) {
+    if (status != kZVMediaNoErr) ZVLog("%s failed with error %ld", what, status);
+}
+
+template <typename T>
+long setProperty(ZVCompressionSessionOptions& options, uint32_t id, T value) {
+    return options.setProperty(kZVCompressionSessionOptionsPropertyClass, id, &value, sizeof value);
+}
+
+int32_t truncated(double v) {
+    return std::isfinite(v) && v > 0 && v < INT32_MAX ? static_cast<int32_t>(v) : 0;
+}
+}  // namespace
+
+ZVICM::ZVICM(const ZVEncodingPreset& preset)
+    : _preset(std::make_shared<const ZVEncodingPreset>(preset)) {}
+
+std::shared_ptr<ZVICM> ZVICM::initWithPreset(const ZVEncodingPreset& preset,
+                                             ZVSize initialDimensions) {
+    auto stage = std::shared_ptr<ZVICM>(new ZVICM(preset));
+
+    ZVCodecSettings settings(ZVCodecSettingsKind::video);
+    settings.setPreferenceFlags(kZVVideoSettingsPreferenceFlags);
+    // An empty block gives no handle: the settings keep their defaults.
+    if (auto handle = stage->_preset->videoSettings()) settings.load(*handle);
+    ZVCompressionSessionOptions options;
+    if (long status = settings.copyCompressionSessionOptions(options)) {
+        ZVLog("SCCopyCompressionSessionOptions() failed with error %ld", status);
+        if (!settings.loadError().empty()) ZVLog("%s", settings.loadError().c_str());
+        return nullptr;
+    }
+    const uint32_t codecType = settings.codecType();
+    stage->_frameRate = ZVFixedToDouble(settings.frameRate());
+
+    setOption(
+        setProperty(options, kZVCompressionSessionOptionsPropertyID_MultiPassStorage, uint32_t{0}),
+        "ICMCompressionSessionOptionsSetProperty()");
+    setOption(options.setAllowTemporalCompression(true),
+              "ICMCompressionSessionOptionsSetAllowTemporalCompression()");
+    setOption(options.setAllowFrameReordering(true),
+              "ICMCompressionSessionOptionsSetAllowFrameReordering()");
+    setOption(options.setMaxKeyFrameInterval(kMaxKeyFrameInterval),
+              "ICMCompressionSessionOptionsSetMaxKeyFrameInterval()");
+    setOption(options.setAllowFrameTimeChanges(false),
+              "ICMCompressionSessionOptionsSetAllowFrameTimeChanges()");
+    setOption(options.setDurationsNeeded(true), "ICMCompressionSessionOptionsSetDurationsNeeded()");
+    setOption(setProperty(options, kZVCompressionSessionOptionsPropertyID_MaxFrameDelayCount,
+                          int32_t{kMaxFrameDelayCount}),
+              "ICMCompressionSessionOptionsSetProperty(kICMCompressionSessionOptionsPropertyID_"
+              "MaxFrameDelayCount)");
+    setOption(
+        setProperty(options, kZVCompressionSessionOptionsPropertyID_CPUTimeBudget, uint32_t{0}),
+        "ICMCompressionSessionOptionsSetProperty(kICMCompressionSessionOptionsPropertyID_"
+        "CPUTimeBudget)");
+    setOption(setProperty(options, kZVCompressionSessionOptionsPropertyID_Quality,
+                          int32_t{kZVCodecNormalQuality}),
+              "ICMCompressionSessionOptionsSetProperty(kICMCompressionSessionOptionsPropertyID_"
+              "Quality)");
+    setOption(
+        setProperty(options, kZVCompressionSessionOptionsPropertyID_AllowAsyncCompletion, true),
+        "ICMCompressionSessionOptionsSetProperty(kICMCompressionSessionOptionsPropertyID_"
+        "AllowAsyncCompletion)");
+    setOption(setProperty(options, kZVCompressionSessionOptionsPropertyID_ScalingMode,
+                          kZVScalingMode_Letterbox),
+              "ICMCompressionSessionOptionsSetProperty(kICMCompressionSessionOptionsPropertyID_"
+              "ScalingMode)");
+
+    const ZVOutputSize size = stage->_preset->outputSizeForRecordedSize(initialDimensions);
+    stage->_outputWidth = size.width;
+    stage->_outputHeight = size.height;
+    if (stage->_frameRate > 0) stage->_timeScale = truncated(stage->_frameRate * 100);
+
+    // The session calls back for as long as it lives; the stage owns it, so a plain
+    // pointer suffices (the destructor drops outputs made while it runs).
+    ZVICM* raw = stage.get();
+    long error = kZVMediaNoErr;
+    stage->_session = ZVCompressionSession::create(
+        stage->_outputWidth, stage->_outputHeight, codecType, stage->_timeScale, options,
+        [raw](long status, ZVEncodedFrameRef frame) { return raw->frameOutput(status, frame); },
+        &error);
+    if (error != kZVMediaNoErr || !stage->_session)
+        ZVLog("ICMCompressionSessionCreate() failed with error %ld", error);
+    if (!stage->_session) return nullptr;
+
+    stage->_overlays = std::make_unique<ZVICMOverlays>();
+    using D = ZVICMDelegateInformalProtocol;
+    auto forward = [&](std::string_view name, void (D::*op)(ZVICM*)) {
+        stage->forwardToDelegate(name, [raw, op](const ZVNotification&) {
+            if (D* d = raw->delegate()) (d->*op)(raw);
+        });
+    };
+    forward(ZVICMDidStartNotification, &D::ZVICMDidStart);
+    forward(ZVICMDidEncodeFrameNotification, &D::ZVICMDidEncodeFrame);
+    forward(ZVICMDidStopNotification, &D::ZVICMDidStop);
+    return stage;
+}
+
+ZVICM::~ZVICM() {
+    _tearingDown.store(true);
+    // The session completes what it still holds as it goes; nothing is added any more.
+    _session.reset();
+}
+
+void ZVICM::start() {
+    if (!_worker.claimLaunch()) return;
+    _worker.launch(
+        owner(), [this] { frameCompressor(); }, [this] { post(ZVICMDidStopNotification); },
+        [this] { stop(); });
+}
+
+void ZVICM::stop() {
+    _worker.stop();
+}
+
+void ZVICM::pause(bool paused) {
+    _worker.pause(paused);
+}
+
+void ZVICM::finalize() {
+    _worker.finalize();
+}
+
+void ZVICM::setCursors(std::vector<ZVCursorEntry> cursors) {
+    ZVLockGuard guard(_cursorsLock);
+    _cursors = std::move(cursors);
+}
+
+std::vector<ZVCursorEntry> ZVICM::cursors() const {
+    ZVLockGuard guard(_cursorsLock);
+    return _cursors;
+}
+
+// The worker. It owns the overlay state for the run; each frame it takes is handed on to
+// the session, which lets go of it through the tracking callback.
+void ZVICM::frameCompressor() {
+    _overlays->resetOpacities();
+    _worker.running();
+    post(ZVICMDidStartNotification);
+    // The source of this run; one set later is used from the next run on.
+    ZVDataSource& input = source();
+    double previousTimestamp = 0.0;
+    // Every frame handed to the session goes out before did-stop, also when a pass threw.
+    struct Completion {
+        ZVCompressionSession& session;
+        ~Completion() { session.completeFrames(); }
+    } completion{*_session};
+    _worker.loop([&] {
+        return _worker.consume(input, [&](ZVObjectRef object) {
+            if (auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(std::move(object)))
+                compress(std::move(frame), previousTimestamp);
+        });
+    });
+}
+
+void ZVICM::compress(std::shared_ptr<ZVMovieFrame> frame, double& previousTimestamp) {
+    const double t = frame->timestamp();
+    if (_needsToFlipBufferContents.load()) frame->flipBufferContents();
+
+    ZVICMOverlays::Switches switches;
+    switches.cursor = _preset->includesCursorTrack();
+    switches.clicks = _preset->showsMouseClicks();
+    switches.keys = _preset->showsKeysPressed();
+    _overlays->draw(
+        *frame, t - previousTimestamp, switches,
+        [this](uint32_t id) -> std::optional<ZVCursorEntry> {
+            ZVLockGuard guard(_cursorsLock);
+            for (const ZVCursorEntry& c : _cursors)
+                if (static_cast<uint32_t>(c.id) == id) return c;
+            return std::nullopt;
+        },
+        _cursorAsRGBA.load());
+
+    if (auto* d = delegate()) d->ZVICMWillEncodeFrame(this, frame.get());
+
+    int64_t timeStamp = 0;
+    uint32_t flags = 0;
+    if (t >= 0) {
+        timeStamp = static_cast<int64_t>(t * _timeScale);
+        flags = kZVValidTimeFlag_DisplayTimeStampIsValid;
+    }
+    ZVSourcePixels pixels;
+    pixels.baseAddress = frame->baseAddress();
+    pixels.width = frame->pixelsWidth();
+    pixels.height = frame->pixelsHeight();
+    pixels.bytesPerRow = frame->bytesPerRow();
+    // The session keeps the frame (and so its pixels) until it hands it back; the result
+    // is not checked, as a frame the session refused is simply not in the movie.
+    _session->encodeFrame(
+        pixels, timeStamp, 0, flags,
+        [](uint32_t trackingFlags, ZVSourceReference source) {
+            if (trackingFlags & kZVSourceTrackingFlag_ReleasedPixelBuffer) source.reset();
+        },
+        std::move(frame));
+    previousTimestamp = t;
+}
+
+long ZVICM::frameOutput(long status, ZVEncodedFrameRef frame) {
+    // A frame the codec could not encode is lost without a message.
+    if (status != kZVMediaNoErr || !frame || _tearingDown.load()) return status;
+    auto wrapped = ZVEncodedMovieFrame::encodedMovieFrameWithICMEncodedFrame(std::move(frame));
+    ZVDataDestination& out = destination();
+    if (!ZVWaitUntilAccepts(out, [this] { return _tearingDown.load(); })) return status;
+    out.addObject(std::move(wrapped));
+    post(ZVICMDidEncodeFrameNotification);
+    return status;
+}

@@ -1,0 +1,112 @@
+#pragma once
+// The video compressor: the export stage that turns captured movie frames into compressed
+// video frames. It takes frames from its data source (normally a queue the capture-file
+// reader fills), flips each to top-row-first, draws into it what the preset asks for (the
+// cursor, a mark for pressed buttons, the strip of pressed keys; see ZVICMOverlays.h) and
+// hands it, pixels and all, to a compression session made from the preset's video
+// settings. Each compressed frame comes back on the session's thread, wrapped in a
+// ZVEncodedMovieFrame, and is added to the data destination once it accepts.
+//
+// Notifications (object: the stage): ZVICMDidStartNotification when the worker runs,
+// ZVICMDidEncodeFrameNotification after each compressed frame was added (on the session's
+// thread), ZVICMDidStopNotification as the worker's last act, after every frame it took
+// has been added. All three reach the delegate on the main thread; ZVICMWillEncodeFrame is
+// called directly on the worker, after the drawing, before the frame is compressed.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "Foundation/ZVGeometry.h"
+#include "Foundation/ZVMutex.h"
+#include "Media/ZVCompressionSession.h"
+#include "Media/ZVEncodingPreset.h"
+#include "Pipeline/ZVDelegates.h"
+#include "Pipeline/ZVStage.h"
+#include "Pipeline/ZVWorker.h"
+#include "Video/ZVCursorEntry.h"
+
+class ZVICMOverlays;
+class ZVMovieFrame;
+
+class ZVICM : public ZVStage {
+  public:
+    // Time scale when the video settings choose no frame rate (ticks per second).
+    static constexpr int32_t kDefaultTimeScale = 2500;
+    // The options every session gets on top of the video settings.
+    static constexpr int32_t kMaxKeyFrameInterval = 250;
+    static constexpr int32_t kMaxFrameDelayCount = 15;
+
+    // A compressor for frames recorded at `initialDimensions`, keeping its own copy of
+    // `preset`. The output size follows the preset's scale rule; the time scale is the
+    // settings' frame rate × 100 (kDefaultTimeScale without one). nullptr after a log line
+    // when the settings are refused ("SCCopyCompressionSessionOptions() failed with error
+    // %ld") or the session cannot be made ("ICMCompressionSessionCreate() failed with error
+    // %ld"). Any thread.
+    static std::shared_ptr<ZVICM> initWithPreset(const ZVEncodingPreset& preset,
+                                                 ZVSize initialDimensions);
+    ~ZVICM() override;
+
+    // Launches the worker (frameCompressor) unless one runs. Any thread.
+    void start();
+    // Asks the worker to end at its next check; frames already given to the session are
+    // still completed and delivered before did-stop. Any thread.
+    void stop();
+    // Sets or clears the pause flag of a running worker (no notification). Any thread.
+    void pause(bool paused);
+    bool isPaused() const { return _worker.isPaused(); }
+    // Compress every frame the source still holds, then stop. Any thread.
+    void finalize();
+    // The worker has done its preparations and not yet ended. Any thread.
+    bool isRunning() const { return _worker.isRunning(); }
+
+    // Not owned; nullptr for none. Any thread.
+    void setDelegate(ZVICMDelegateInformalProtocol* delegate) { _delegate.store(delegate); }
+    ZVICMDelegateInformalProtocol* delegate() const { return _delegate.load(); }
+
+    // Whether each frame's rows are reversed before drawing (default true: the capture-file
+    // reader gives frames bottom row first). The name is spelled as it always was. Any
+    // thread.
+    void setNeedsToFlipBufferContetns(bool flip) { _needsToFlipBufferContents.store(flip); }
+    // The recording's cursor list (kept as a copy); frames name their cursor by its Id.
+    // Any thread.
+    void setCursors(std::vector<ZVCursorEntry> cursors);
+    std::vector<ZVCursorEntry> cursors() const;
+    // Whether the cursors' pixels are RGBA rather than BGRA (default false). Any thread.
+    void setCursorAsRGBA(bool rgba) { _cursorAsRGBA.store(rgba); }
+    bool isCursorAsRGBA() const { return _cursorAsRGBA.load(); }
+
+    // What the session was made with. Any thread.
+    double frameRate() const { return _frameRate; }
+    int32_t timeScale() const { return _timeScale; }
+    int32_t outputWidth() const { return _outputWidth; }
+    int32_t outputHeight() const { return _outputHeight; }
+    const ZVEncodingPreset& preset() const { return *_preset; }
+
+  private:
+    explicit ZVICM(const ZVEncodingPreset& preset);
+    void frameCompressor();
+    // Flips, draws and hands one frame to the session. Worker only.
+    void compress(std::shared_ptr<ZVMovieFrame> frame, double& previousTimestamp);
+    // The session's output: wraps and adds one frame, waiting for the destination.
+    long frameOutput(long status, ZVEncodedFrameRef frame);
+
+    const std::shared_ptr<const ZVEncodingPreset> _preset;  // the stage's own copy
+    double _frameRate = 0;
+    int32_t _timeScale = kDefaultTimeScale;
+    int32_t _outputWidth = 0;
+    int32_t _outputHeight = 0;
+    ZVWorker _worker;
+    std::atomic<ZVICMDelegateInformalProtocol*> _delegate{nullptr};
+    std::atomic<bool> _needsToFlipBufferContents{true};
+    std::atomic<bool> _cursorAsRGBA{false};
+    // Set when the stage is being destroyed: the session's last outputs are dropped.
+    std::atomic<bool> _tearingDown{false};
+    mutable ZVMutex _cursorsLock;  // guards _cursors
+    std::vector<ZVCursorEntry> _cursors ZV_GUARDED_BY(_cursorsLock);
+    // Used only by the worker (one run at a time).
+    std::unique_ptr<ZVICMOverlays> _overlays;
+    // Made in the factory; encodeFrame and completeFrames are called by the worker only.
+    // Declared last so that it completes its frames while the rest of the stage exists.
+    std::shared_ptr<ZVCompressionSession> _session;
+};

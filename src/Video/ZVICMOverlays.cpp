@@ -1,0 +1,140 @@
+#include "Video/ZVICMOverlays.h"
+
+#include <algorithm>
+
+#include "Foundation/ZVBundle.h"
+#include "Keys/SRKeyNaming.h"
+#include "Video/ZVMovieFrame.h"
+
+namespace {
+constexpr float kNone = -1.0f;
+constexpr float kMarkStart = 3.0f;
+constexpr float kStripStart = 6.0f;
+constexpr double kFadePerSecond = -4.0;
+// The strip shows the latest keys and cuts the rest at its head. A glyph of its font is
+// more than 4 pixels wide and at most 4 bytes long, so a picture's width in bytes holds
+// more than the strip can show: text beyond it is dropped from the front, and keys typed
+// without pause for a long time cost no more to lay out.
+constexpr size_t kMinKeptKeys = 256;
+// The strip's lower edge lies this far above the picture's bottom.
+constexpr int32_t kStripBottomMargin = 30;
+
+std::shared_ptr<ZVImage> loadMark(const char* name) {
+    const std::string path = ZVBundle::resourcePath(name);
+    return path.empty() ? nullptr : ZVImage::readPNG(path);
+}
+
+void drawImage(ZVMovieFrame& frame, const ZVImage& image, float opacity, ZVPoint at) {
+    frame.drawRGBAImage(image.data(), static_cast<int32_t>(image.bytesPerRow()), image.width(),
+                        image.height(), opacity, at);
+}
+}  // namespace
+
+ZVICMOverlays::ZVICMOverlays() : _stripRenderer(ZVKeyStripRenderer::shared()) {
+    for (size_t i = 0; i < kMarkCount; ++i) _marks[i] = loadMark(kMarkFiles[i]);
+}
+
+void ZVICMOverlays::resetOpacities() {
+    _curMouseStateOpacity = kNone;
+    _curKeyStringOpacity = kNone;
+}
+
+void ZVICMOverlays::draw(ZVMovieFrame& frame, double delta, const Switches& switches,
+                         const CursorLookup& cursors, bool cursorAsRGBA) {
+    const ZVFrameInfo info = frame.info();
+    if (switches.cursor && info.mousePointerIndex != kZVNoCursorIndex)
+        drawCursorLayer(frame, delta, switches, cursors, cursorAsRGBA);
+    gatherKeys(frame);
+    if (switches.keys) drawKeyStrip(frame, delta);
+}
+
+void ZVICMOverlays::drawCursorLayer(ZVMovieFrame& frame, double delta, const Switches& switches,
+                                    const CursorLookup& cursors, bool cursorAsRGBA) {
+    const ZVFrameInfo info = frame.info();
+    const int16_t flags = info.frameFlags;
+    if (!(flags & kZVFrameDisplayZoomed)) {
+        if (switches.clicks) {
+            const ZVImage* chosen = nullptr;
+            if ((flags & kZVFrameLeftButton) && (flags & kZVFrameRightButton))
+                chosen = _marks[kLeftRight].get();
+            else if (flags & kZVFrameLeftButton)
+                chosen = _marks[(flags & kZVFrameDoubleClick) ? kDoubleLeft : kLeft].get();
+            else if (flags & kZVFrameRightButton)
+                chosen = _marks[kRight].get();
+            else if (flags & kZVFrameOtherButton)
+                chosen = _marks[kOther].get();
+            if (flags & (kZVFrameLeftButton | kZVFrameRightButton | kZVFrameOtherButton)) {
+                _curMouseStateImage = chosen;
+                _curMouseStateOpacity = kMarkStart;
+            }
+            if (_curMouseStateImage && _curMouseStateOpacity > 0) {
+                // The mark's top-right corner sits at the pointer.
+                const ZVPoint at{info.mousePointerLocation.x - _curMouseStateImage->width(),
+                                 frame.pixelsHeight() - info.mousePointerLocation.y};
+                drawImage(frame, *_curMouseStateImage, _curMouseStateOpacity, at);
+            }
+        }
+        if (cursors) {
+            if (auto cursor = cursors(info.mousePointerIndex))
+                frame.drawCursor(*cursor, info.mousePointerLocation, cursorAsRGBA);
+        }
+    }
+    _curMouseStateOpacity += static_cast<float>(delta * kFadePerSecond);
+    if (_curMouseStateOpacity < 0) _curMouseStateOpacity = kNone;
+}
+
+void ZVICMOverlays::gatherKeys(ZVMovieFrame& frame) {
+    const ZVFrameInfo info = frame.info();
+    if (info.frameFlags & kZVFrameHasKeyStrokes) {
+        const std::string& typed = frame.keyStrokesString();
+        if (!typed.empty()) {
+            appendKeys(typed, frame.pixelsWidth());
+            _curKeyStringOpacity = kStripStart;
+        }
+    } else if (info.keyCode != -1) {
+        if (auto name = SRStringForKeyCode(info.keyCode)) {
+            _curKeyStringOpacity = kStripStart;
+            const std::string modifiers = SRStringForCocoaModifierFlags(info.flags);
+            appendKeys((modifiers.empty() ? "" : " " + modifiers) + *name, frame.pixelsWidth());
+        }
+    }
+    // The strip stays while a modifier is held.
+    if (info.flags & kZVKeyStrokeModifierMask) _curKeyStringOpacity = kStripStart;
+}
+
+void ZVICMOverlays::appendKeys(const std::string& text, int32_t pictureWidth) {
+    _displayedKeys += text;
+    const size_t kept = std::max(kMinKeptKeys, static_cast<size_t>(std::max(pictureWidth, 0)));
+    if (_displayedKeys.size() <= kept) return;
+    size_t cut = _displayedKeys.size() - kept;
+    // Never cut inside a character: skip UTF-8 continuation bytes.
+    while (cut < _displayedKeys.size() &&
+           (static_cast<uint8_t>(_displayedKeys[cut]) & 0xC0) == 0x80)
+        ++cut;
+    _displayedKeys.erase(0, cut);
+}
+
+void ZVICMOverlays::drawKeyStrip(ZVMovieFrame& frame, double delta) {
+    if (_curKeyStringOpacity > 0 && _stripRenderer) {
+        const int32_t width = frame.pixelsWidth();
+        const std::string modifiers = SRStringForCocoaModifierFlags(frame.info().flags);
+        if (!_strip || width != _stripWidth || _displayedKeys != _stripKeys ||
+            modifiers != _stripModifiers) {
+            _strip = _stripRenderer->drawStrip(width, _displayedKeys, modifiers);
+            _stripWidth = width;
+            _stripKeys = _displayedKeys;
+            _stripModifiers = modifiers;
+        }
+        if (_strip) {
+            const ZVPoint at{0,
+                             static_cast<float>(frame.pixelsHeight() - ZVKeyStripRenderer::kHeight -
+                                                kStripBottomMargin)};
+            drawImage(frame, *_strip, _curKeyStringOpacity, at);
+        }
+    }
+    _curKeyStringOpacity += static_cast<float>(delta * kFadePerSecond);
+    if (_curKeyStringOpacity < 0) {
+        _displayedKeys.clear();
+        _curKeyStringOpacity = kNone;
+    }
+}
