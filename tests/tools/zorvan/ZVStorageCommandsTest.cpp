@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ZVFomixTestFiles.h"
+#include "Storage/ZVFomixTestFiles.h"
 #include "support/ZVTestSupport.h"
 
 using namespace zvtest;

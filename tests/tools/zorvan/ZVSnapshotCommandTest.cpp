@@ -1,0 +1,123 @@
+// The picture commands (snapshot, grab-window) as a user runs them, on a secondary monitor
+// that does not fill the root: LEFT 1920x1080 at desktop (0, 0), RIGHT 1280x720 at root
+// +1920+100; and every error line of the command line, in one table.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include "Platform/X11/ZVX11Connection.h"
+#include "support/ZVX11TestClient.h"
+#include "support/ZVXvfbFixture.h"
+#include "support/ZVZorvanProcess.h"
+
+ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OffsetMonitors);
+
+namespace {
+
+// A test whose whole 3840x1080 root shows the pattern (a window over it), so every pixel
+// read can be checked.
+class ZVSnapOffsetMonitors : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ZV_REQUIRE_XVFB();
+        ASSERT_TRUE(client.ok());
+        window = client.showPattern(0, 0, 3840, 1080);
+    }
+    void TearDown() override { client.destroyWindow(window); }
+
+    zvtest::X11TestClient client;
+    uint32_t window = 0;
+};
+
+// Runs zorvan with the words of `args` to its end; its exit status, standard error in `err`.
+int zorvan(const std::string& args, std::string* err = nullptr) {
+    zvtest::TempDir dir;
+    std::vector<std::string> words;
+    for (size_t at = 0; at < args.size();) {
+        size_t end = std::min(args.find(' ', at), args.size());
+        words.push_back(args.substr(at, end - at));
+        at = end + 1;
+    }
+    zvtest::Zorvan z(dir, words);
+    int status = z.wait();
+    if (err) *err = z.err();
+    return status;
+}
+
+}  // namespace
+
+TEST_F(ZVSnapOffsetMonitors, SnapshotCommandWritesTheRectangle) {
+    zvtest::TempDir dir;
+    // Root 50x30+2000+750 is desktop (2000, 300, 50, 30) on RIGHT.
+    ASSERT_EQ(zorvan("snapshot --rect 50x30+2000+750 -o " + dir.file("a.png")), 0);
+    auto img = ZVImage::readPNG(dir.file("a.png"));
+    ASSERT_TRUE(img);
+    ASSERT_EQ(img->width(), 50);
+    ASSERT_EQ(img->height(), 30);
+    for (int y = 0; y < 30; y += 5)
+        for (int x = 0; x < 50; x += 7) {
+            uint32_t want = zvtest::X11TestClient::patternPixel(2000 + x, 750 + y);
+            auto px = img->rgbaAt(x, y);
+            ASSERT_EQ(px[0], (want >> 16) & 0xFF);
+            ASSERT_EQ(px[1], (want >> 8) & 0xFF);
+            ASSERT_EQ(px[2], want & 0xFF);
+        }
+    // Without --rect: the bounding box of both monitors.
+    ASSERT_EQ(zorvan("snapshot --cursor -o " + dir.file("all.png")), 0);
+    auto all = ZVImage::readPNG(dir.file("all.png"));
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->width(), 3200);
+    EXPECT_EQ(all->height(), 1080);
+}
+
+TEST_F(ZVSnapOffsetMonitors, GrabWindowCommand) {
+    zvtest::TempDir dir;
+    uint32_t w = client.showColor(100, 100, 16, 12, 0x0000FF);
+    ASSERT_EQ(zorvan("grab-window " + std::to_string(w) + " -o " + dir.file("w.png")), 0);
+    auto img = ZVImage::readPNG(dir.file("w.png"));
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->width(), 16);
+    EXPECT_EQ(img->rgbaAt(3, 3), (std::array<uint8_t, 4>{0, 0, 255, 255}));
+    client.destroyWindow(w);
+    std::string err;
+    EXPECT_EQ(zorvan("grab-window " + std::to_string(w) + " -o " + dir.file("x.png"), &err), 1);
+    EXPECT_NE(err.find("does not exist or is not shown"), std::string::npos) << err;
+}
+
+TEST(ZorvanSnapshotCommand, ClearErrors) {
+    struct Case {
+        const char* args;
+        const char* error;
+    } cases[] = {
+        {"snapshot --rect 10x10 -o /tmp/x.png", "is not a rectangle WxH+X+Y"},
+        {"snapshot --rect 0x10+1+1 -o /tmp/x.png", "is not a rectangle WxH+X+Y"},
+        {"snapshot", "no output file given"},
+        {"snapshot --bogus -o /tmp/x.png", "unexpected argument '--bogus'"},
+        {"snapshot --rect 10x10+0+0 -o /nonexistent/dir/x.png", "cannot write"},
+        {"grab-window -o /tmp/x.png", "no window id given"},
+        {"grab-window 12abc -o /tmp/x.png", "is not a window id"},
+        {"grab-window 0x200000", "no output file given"},
+    };
+    for (const Case& c : cases) {
+        std::string err;
+        EXPECT_EQ(zorvan(c.args, &err), 1) << c.args;
+        EXPECT_NE(err.find(c.error), std::string::npos) << c.args << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "one line: " << err;
+    }
+    // A Wayland session is refused before anything is read.
+    zvtest::TempDir dir;
+    std::string err;
+    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    EXPECT_EQ(zorvan("snapshot -o " + dir.file("w.png"), &err), 1);
+    EXPECT_EQ(
+        err,
+        "zorvan snapshot: Zorvan cannot read the screen of a Wayland session (Xwayland shows only "
+        "black); log in to an X11 session to record\n");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("XDG_SESSION_TYPE", "wayland", 1);
+    EXPECT_EQ(zorvan("snapshot -o " + dir.file("x.png"), &err), 1);
+    setenv("XDG_SESSION_TYPE", "x11", 1);
+    EXPECT_EQ(zorvan("snapshot -o " + dir.file("y.png"), &err), 0);
+    unsetenv("XDG_SESSION_TYPE");
+}
