@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A small mutation runner: does the unit suite notice when the code is wrong?
-# Usage: scripts/mutate.sh [--seed S] [--count N] [--timeout SECONDS] [--list]
+# Usage: scripts/mutate.sh [--seed S] [--count N] [--timeout SECONDS] [--list] [--only I,J...]
 # Picks a fixed, seeded sample of mutants (a flipped comparison, an arithmetic operator
 # swapped, a boolean flipped, a statement dropped, a constant off by one) in the .cpp files
 # of the folders below, builds each into build-mutate/ (unit tests only, incremental) and
@@ -13,13 +13,16 @@ seed=1301
 count=64
 timeout=120
 list_only=0
+only=""  # run only these mutants of the sample (1-based, as --list and the report number them)
 while [ $# -gt 0 ]; do
   case $1 in
     --seed) seed=$2; shift 2 ;;
     --count) count=$2; shift 2 ;;
     --timeout) timeout=$2; shift 2 ;;
     --list) list_only=1; shift ;;
-    *) echo "usage: $0 [--seed S] [--count N] [--timeout SECONDS] [--list]" >&2; exit 2 ;;
+    --only) only=",$2,"; shift 2 ;;
+    *) echo "usage: $0 [--seed S] [--count N] [--timeout SECONDS] [--list] [--only I,J...]" >&2
+       exit 2 ;;
   esac
 done
 
@@ -83,7 +86,7 @@ EOF
 )
 
 if [ "$list_only" = 1 ]; then
-  printf '%s\n' "$mutants"
+  printf '%s\n' "$mutants" | nl -w2 -s' '
   exit 0
 fi
 
@@ -112,6 +115,7 @@ survivors=()
 total=$(printf '%s\n' "$mutants" | grep -c .)
 while IFS=$'\t' read -r path line kind new; do
   i=$((i + 1))
+  [ -z "$only" ] || [[ $only == *",$i,"* ]] || continue
   dir=$(dirname "$path")
   cp "$root/$path" "$backup"
   current=$path

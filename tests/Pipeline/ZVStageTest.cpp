@@ -48,7 +48,7 @@ class PassStage : public ZVStage {
             owner(), [this] { body(); }, [this] { post(kDidStop); }, [this] { stop(); });
     }
     void stop() { _worker.stop(); }
-    void pause(bool p) { _worker.pause(p); }
+    bool pause(bool p) { return _worker.pause(p); }
     void finalize() { _worker.finalize(); }
     bool isRunning() const { return _worker.isRunning(); }
     bool isLaunched() const { return _worker.isLaunched(); }
@@ -141,7 +141,8 @@ TEST(ZVStage, PausedThenFinalizedDrainsItsSourceAndStops) {
     Observer o(s.get());
     s->start();
     ASSERT_TRUE(runMainUntil([&] { return s->isRunning(); }));
-    s->pause(true);
+    EXPECT_TRUE(s->pause(true));
+    EXPECT_FALSE(s->pause(true));  // no change: nothing to tell anyone
     EXPECT_TRUE(s->isPaused());
     for (int i = 0; i < 50; ++i) src.push(token(i));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
