@@ -104,6 +104,7 @@ TEST(ZVFomixXManager, NewPackageNeedsCreateBeforeTrackOperations) {
 
     m->createFomixX();
     EXPECT_TRUE(m->exists());
+    EXPECT_FALSE(m->isEarlierLayout());
     EXPECT_EQ(m->path(), dir.file("rec.fomixx"));
     ASSERT_TRUE(fs::is_directory(dir.file("rec.fomixx")));
     ZVValue info = readInfo(m->path());
