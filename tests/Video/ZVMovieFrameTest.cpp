@@ -147,7 +147,10 @@ TEST(ZVMovieFrame, UnsupportedOrInconsistentCursorsDrawNothing) {
     shortRows.info.bytesPerRow = 64;
     ZVCursorEntry narrowRows = makeCursor(4, 4, {0, 0});
     narrowRows.info.bytesPerRow = 8;
-    for (const ZVCursorEntry* c : {&rgb, &wide, &shortData, &shortRows, &narrowRows}) {
+    ZVCursorEntry lastRowShort = makeCursor(4, 4, {0, 0});  // 17 x 3 + 16 bytes, 64 there
+    lastRowShort.info.bytesPerRow = 17;
+    for (const ZVCursorEntry* c :
+         {&rgb, &wide, &shortData, &shortRows, &narrowRows, &lastRowShort}) {
         zvtest::LogCapture log;
         f->drawCursor(*c, {10, 10});
         f->drawCursor(*c, {10, 10});

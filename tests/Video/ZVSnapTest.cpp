@@ -85,6 +85,10 @@ TEST_F(ZVSnapScripted, InactiveDisplayIsNotRead) {
     EXPECT_TRUE(right->isOnline());
     EXPECT_FALSE(right->isActive());
     EXPECT_EQ(right->localizedName(), std::optional<std::string>("Panel"));
+    EXPECT_TRUE(ZVSnap::rectLiesOnActiveDisplays(ZVMakeRect(10, 10, 20, 20)));
+    // A display that went away is offline for the screen object that still names it.
+    server->setDisplays({display(7, ZVMakeRect(0, 0, 100, 50), true, true)});
+    EXPECT_FALSE(right->isOnline());
     EXPECT_EQ(screenNameForDisplay(7), std::nullopt);
 }
 
