@@ -32,6 +32,9 @@ class ZVRecordingSession {
     // waits until they stopped (draining the main run loop meanwhile) and stores what the
     // package keeps. One clear line when something could not be stored. Main thread.
     std::string stop();
+    // One line per track that reports its place against the screen's (the first track).
+    // Main thread, after stop.
+    std::vector<std::string> report() const;
     // The live status line of all tracks. Main thread.
     std::string status() const;
     // The package's path. Main thread.
