@@ -272,11 +272,18 @@ int32_t ZVSoundInputRecorder::followClock(bool keep) {
         _clock.addArrival(now, inAll);
         _framesInAll = inAll;
         _measuredRate.store(_clock.measuredRate(), std::memory_order_relaxed);
-        if (_firstFrame >= 0)
-            _sync.setStartOffsetTime(_clock.captureTime(_firstFrame) - _sync.realStartTime());
+        if (_firstFrame >= 0) noteStartOffset();
     }
     _readyBefore = ready;
     return ready;
+}
+
+void ZVSoundInputRecorder::noteStartOffset() {
+    // With a common start time the frames captured before it were dropped; the clock's
+    // refinements (a millisecond or so) must not put the track before it again.
+    const double common = _sync.realStartTime();
+    const double offset = _clock.captureTime(_firstFrame) - common;
+    _sync.setStartOffsetTime(common > 0 ? std::max(offset, 0.0) : offset);
 }
 
 void ZVSoundInputRecorder::drop(int32_t frames) {
@@ -326,8 +333,20 @@ void ZVSoundInputRecorder::readLoop() {
             ZVLockGuard g(_deviceLock);
             const int32_t threshold = _framesInSlice - _safetyFramesInSilce.load();
             if (!_worker.isPaused() && destination().canAcceptObject()) {
-                const int32_t ready = followClock(true);
+                int32_t ready = followClock(true);
                 if (ready > 0 && ready >= threshold) {
+                    // The first frames in may have been captured just before the common
+                    // start time: the track starts after it, as every track does.
+                    const double common = _sync.realStartTime();
+                    if (_totalFramesRead.load(std::memory_order_relaxed) == 0 && common > 0) {
+                        const double early = common - _clock.captureTime(_firstFrame);
+                        const auto skip = int32_t(std::clamp<double>(std::ceil(early * _sampleRate),
+                                                                     0, double(ready - 1)));
+                        drop(skip);
+                        _firstFrame += skip;
+                        noteStartOffset();
+                        ready -= skip;
+                    }
                     // Everything ready at once, so each packet holds at least a slice less
                     // the safety margin.
                     if (!deliver(ready)) break;

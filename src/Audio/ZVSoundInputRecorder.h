@@ -108,6 +108,7 @@ class ZVSoundInputRecorder : public ZVStage {
     // Follows the device's clock at one look at its buffer; answers the frames ready.
     // `keep`: frames lost now are put in as silence. Worker only.
     int32_t followClock(bool keep) ZV_REQUIRES(_deviceLock);
+    void noteStartOffset();                                 // worker only
     void drop(int32_t frames) ZV_REQUIRES(_deviceLock);     // worker only
     bool deliver(int32_t frames) ZV_REQUIRES(_deviceLock);  // worker only; false: no packet
     void fillSilence(int64_t frames);                       // worker only
