@@ -51,6 +51,9 @@ void alClose(void* device) {
 // stall, an overflowing buffer): a frame is seen soon after it was captured, whatever
 // the delivery's size, so a delayed delivery is never this late.
 constexpr double kGapSeconds = 0.1;
+// Shorter losses are told by every arrival coming at least this much late for a while.
+constexpr double kShortGapSeconds = 0.02;
+constexpr double kShortGapConfirmSeconds = 0.5;
 // Silence goes out in packets of at most this many frames.
 constexpr int64_t kSilenceFrames = 1 << 16;
 // Frames are at most this wide in the four OpenAL capture formats.
@@ -248,11 +251,28 @@ int32_t ZVSoundInputRecorder::followClock(bool keep) {
         // New frames came: their newest was captured just before now.
         if (_clock.hasArrivals()) {
             const double late = _clock.lateness(now, inAll) - _usualLateness;
-            if (_resumed || late > kGapSeconds) {
-                const auto lost = std::max<int64_t>(0, std::llround(late * _sampleRate));
-                // What was ready at the previous look came before the loss.
-                const int32_t before = std::min(_readyBefore, ready);
-                if (keep && !_resumed && (before <= 0 || deliver(before))) {
+            // A loss too short to tell from a slow delivery shows as every arrival coming
+            // late by its length for a while.
+            if (late > kShortGapSeconds) {
+                if (_lateRun.arrivals++ == 0) _lateRun.since = now;
+                _lateRun.least = std::min(_lateRun.least, late);
+            } else {
+                _lateRun = LateRun{};
+            }
+            const bool shortLoss =
+                keep && _lateRun.arrivals >= 5 && now - _lateRun.since >= kShortGapConfirmSeconds;
+            if (_resumed) {
+                // The paused stretch is left out of the track, as the screen leaves it out.
+                const auto paused = std::max<int64_t>(0, std::llround(late * _sampleRate));
+                _lostFrames += paused;
+                inAll += paused;
+                _resumed = false;
+            } else if (late > kGapSeconds || shortLoss) {
+                const double seconds = late > kGapSeconds ? late : _lateRun.least;
+                // What was ready at the previous look came before a loss seen at once.
+                const int32_t before = late > kGapSeconds ? std::min(_readyBefore, ready) : 0;
+                const auto lost = std::llround(seconds * _sampleRate);
+                if (keep && (before <= 0 || deliver(before))) {
                     ready -= before;
                     ZVLog(
                         "ZVSoundInputRecorder: \"%s\" lost %.3f s of sound %.3f s into the "
@@ -262,10 +282,10 @@ int32_t ZVSoundInputRecorder::followClock(bool keep) {
                     fillSilence(lost);
                     _filledGaps.fetch_add(1, std::memory_order_relaxed);
                 }
-                _resumed = false;
                 _lostFrames += lost;
                 inAll += lost;
-            } else {
+                _lateRun = LateRun{};
+            } else if (late < kShortGapSeconds) {
                 _usualLateness += 0.05 * late;
             }
         }

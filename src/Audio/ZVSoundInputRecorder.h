@@ -128,12 +128,18 @@ class ZVSoundInputRecorder : public ZVStage {
     // The time line, owned by the worker: frames on it are every frame the device
     // delivered plus those it lost.
     ZVCaptureClock _clock;
-    int64_t _deviceFrames = 0;                         // read from the device, kept or dropped
-    int64_t _lostFrames = 0;                           // lost (filled in, or the paused stretch)
-    int64_t _framesInAll = 0;                          // on the time line at the last look
-    int32_t _readyBefore = 0;                          // ready at the previous look
-    int64_t _firstFrame = -1;                          // the track's first frame on the time line
-    double _usualLateness = 0;                         // of arrivals, smoothed
+    int64_t _deviceFrames = 0;  // read from the device, kept or dropped
+    int64_t _lostFrames = 0;    // lost (filled in, or the paused stretch)
+    int64_t _framesInAll = 0;   // on the time line at the last look
+    int32_t _readyBefore = 0;   // ready at the previous look
+    int64_t _firstFrame = -1;   // the track's first frame on the time line
+    double _usualLateness = 0;  // of arrivals, smoothed
+    // The arrivals that came late in a row, for losses too short to tell at once.
+    struct LateRun {
+        double since = 0;
+        double least = 1e300;  // the smallest lateness
+        int arrivals = 0;
+    } _lateRun;
     std::vector<uint8_t> _scratch;                     // for dropped frames
     bool _resumed ZV_GUARDED_BY(_deviceLock) = false;  // the next delay is a pause, not a loss
     std::atomic<double> _measuredRate;
