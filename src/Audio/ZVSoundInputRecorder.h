@@ -7,7 +7,8 @@
 // device captured the track's first frame (after the time given to startAtTime), and
 // frames the device lost later are logged and put in as silence of their length, so frame
 // n was captured at startOffsetTime + n / measuredSampleRate. What the device captured
-// while the recorder was suspended is dropped.
+// while the recorder was suspended, or before the common start time, is dropped; a
+// paused stretch is left out, as the screen recorder leaves it out of its timestamps.
 //
 // Threads: the caller configures, starts, stops, pauses and lifts the suspension; the
 // worker reads. Every call on the capture device after opening is made under _deviceLock.
