@@ -20,7 +20,10 @@ void ZVTonePlayer::play(std::string sink) {
     pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
-    attr.tlength = uint32_t(pa_usec_to_bytes(20000, &spec));
+    // The latency the stream reports leaves out about its own target length (measured on
+    // null sinks: a tone asked for at t reaches the monitor near t + tlength), so the
+    // target is kept short: the tone starts within a few milliseconds of the time asked.
+    attr.tlength = uint32_t(pa_usec_to_bytes(5000, &spec));
     attr.prebuf = uint32_t(-1);
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(-1);

@@ -43,7 +43,7 @@ TEST(RecordMicCommand, TheScreenAndTheMicrophoneLandInOnePackageInStep) {
     ASSERT_TRUE(videoOffset && audioOffset);
     EXPECT_GE(*videoOffset, 0);
     EXPECT_GE(*audioOffset, 0);
-    EXPECT_LT(*audioOffset, 2);
+    EXPECT_LT(*audioOffset, 3);  // a fresh server's first capture starts up to 2 s late
 
     // The WAV track holds the tone, and `info` shows its format and duration.
     std::string error;
