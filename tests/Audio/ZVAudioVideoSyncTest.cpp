@@ -62,7 +62,7 @@ TEST(AudioVideoSync, TheRedScreenAndTheToneLandTogetherOnAFreshAndAWarmServer) {
     ASSERT_TRUE(zvtest::ZVPulseFixture::instance());
     zvtest::X11TestClient x;
     ASSERT_TRUE(x.ok());
-    ZVTonePlayer tone("mic_feed");  // keeps the feed awake; silence until the tone
+    ZVTonePlayer tone("mic_feed", 5000);  // keeps the feed awake; silent until the tone
     for (const char* server : {"fresh", "warm"}) {
         SCOPED_TRACE(server);
         const uint32_t black = x.showColor(0, 0, 320, 240, 0x000000);
