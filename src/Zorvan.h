@@ -2,9 +2,11 @@
 // The public interface of libzorvan: a host includes this one header.
 #include "Audio/ZVAudioDevice.h"
 #include "Audio/ZVAudioHardware.h"
+#include "Audio/ZVAudioStream.h"
 #include "Audio/ZVOpenALProvider.h"
 #include "Audio/ZVSoundFormat.h"
 #include "Audio/ZVSoundInputRecorder.h"
+#include "Audio/ZVSystemSoundSupport.h"
 #include "Audio/ZVSoundPacket.h"
 #include "Audio/ZVWavHeader.h"
 #include "Audio/ZVWavIO.h"

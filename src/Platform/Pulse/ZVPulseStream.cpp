@@ -5,7 +5,6 @@
 
 namespace {
 constexpr pa_sample_spec kSpec{PA_SAMPLE_S16LE, 44100, 2};
-constexpr uint32_t kFragmentBytes = 44100 / 50 * 4;  // 20 ms: the play-through's delay
 
 struct SinkNames {
     ZVPulseConnection* connection = nullptr;
@@ -112,6 +111,8 @@ void ZVPulseStream::stop() {
     _running.store(false);
 }
 
+// Both sides hand the procedure buffers of one size, kFragmentBytes, as a device's IO
+// cycle does: the play-through copies block for block and relies on that.
 void ZVPulseStream::onRead(pa_stream* s, size_t, void* u) {
     auto* self = static_cast<ZVPulseStream*>(u);
     const void* data = nullptr;
@@ -119,20 +120,32 @@ void ZVPulseStream::onRead(pa_stream* s, size_t, void* u) {
     while (pa_stream_readable_size(s) > 0 && pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
         // A hole (data == nullptr) is sound the server never had; nothing to hand on.
         if (data && self->_running.load()) {
-            ZVAudioBuffer in{const_cast<void*>(data), bytes};
-            double now = double(pa_rtclock_now()) / PA_USEC_PER_SEC;
-            self->_proc(self->_device, now, &in, now, nullptr, now, self->_clientData);
+            auto* p = static_cast<const uint8_t*>(data);
+            self->_pending.insert(self->_pending.end(), p, p + bytes);
         }
         pa_stream_drop(s);
     }
+    size_t at = 0;
+    for (; at + kFragmentBytes <= self->_pending.size() && self->_running.load();
+         at += kFragmentBytes) {
+        ZVAudioBuffer in{self->_pending.data() + at, kFragmentBytes};
+        double now = double(pa_rtclock_now()) / PA_USEC_PER_SEC;
+        self->_proc(self->_device, now, &in, now, nullptr, now, self->_clientData);
+    }
+    if (!self->_running.load()) at = self->_pending.size();
+    self->_pending.erase(self->_pending.begin(), self->_pending.begin() + long(at));
 }
 
 void ZVPulseStream::onWrite(pa_stream* s, size_t bytes, void* u) {
     auto* self = static_cast<ZVPulseStream*>(u);
     while (bytes > 0) {
         void* data = nullptr;
-        size_t size = bytes;
-        if (pa_stream_begin_write(s, &data, &size) < 0 || !data || size == 0) return;
+        size_t size = kFragmentBytes;
+        if (pa_stream_begin_write(s, &data, &size) < 0 || !data || size < kFragmentBytes) {
+            if (data) pa_stream_cancel_write(s);
+            return;
+        }
+        size = kFragmentBytes;
         // The buffer is handed over as silence; the procedure fills what it has.
         std::memset(data, 0, size);
         if (self->_running.load()) {

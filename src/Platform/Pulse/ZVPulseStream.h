@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Audio/ZVAudioStream.h"
 #include "Platform/Pulse/ZVPulseConnection.h"
@@ -20,6 +21,9 @@ class ZVPulseStream : public ZVAudioStream {
     bool start() override;
     void stop() override;
 
+    // One IO cycle's buffer: 20 ms of 16-bit stereo at 44100 Hz.
+    static constexpr size_t kFragmentBytes = 44100 / 50 * 4;
+
   private:
     ZVPulseStream(uint32_t device, bool input, ZVAudioIOProc proc, void* clientData);
     static void onRead(pa_stream* s, size_t bytes, void* u);
@@ -33,4 +37,5 @@ class ZVPulseStream : public ZVAudioStream {
     void* _clientData;
     // Set by stop() on any thread; the IO callbacks skip the procedure once it is set.
     std::atomic<bool> _running{false};
+    std::vector<uint8_t> _pending;  // captured bytes short of a whole buffer; IO thread only
 };
