@@ -52,6 +52,7 @@
 #include "Session/ZVRecordingSession.h"
 #include "Session/ZVRecordingTrack.h"
 #include "Session/ZVScreenTrack.h"
+#include "Session/ZVSystemAudioTrack.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixFormat.h"
 #include "Storage/ZVFomixIO.h"

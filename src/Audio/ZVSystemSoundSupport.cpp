@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -78,25 +79,35 @@ bool pollFor(Done done, int stepMs, double seconds) {
 
 // Starts DriverInstaller with two arguments. Its exit is collected by a thread of its own
 // (or here, when `wait`), so a finished run never lingers under its name as a zombie.
-void launchInstaller(const char* verb, const std::string& path, bool wait) {
+// Its exit status when waited for; -1 when it could not be started.
+int launchInstaller(const char* verb, const std::string& path, bool wait) {
     std::string tool = ZVBundle::resourcePath(ZVSystemSoundSupport::kInstallerName);
     if (tool.empty()) {
         ZVLog("ZVSystemSoundSupport: %s not found in %s", ZVSystemSoundSupport::kInstallerName,
               ZVBundle::resourceDirectory().c_str());
-        return;
+        return -1;
     }
     std::string v = verb, p = path;
     char* argv[] = {tool.data(), v.data(), p.data(), nullptr};
     pid_t pid = -1;
     if (int e = posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv, environ); e != 0) {
         ZVLog("posix_spawn(%s) failed with error %d", tool.c_str(), e);
-        return;
+        return -1;
     }
-    auto reap = [pid] { waitpid(pid, nullptr, 0); };
-    if (wait)
-        reap();
-    else
-        std::thread(reap).detach();
+    if (!wait) {
+        std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+        return 0;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void releaseShared() {
+    ZVSystemSoundSupport::sharedSystemSoundSupport();
+    ZVLockGuard<ZVMutex> g(gSharedLock);
+    gSharedSystemSoundSupport.reset();
 }
 
 std::optional<std::string> bundleVersion(const std::string& plist) {
@@ -167,16 +178,19 @@ std::string ZVSystemSoundSupport::redirectionStatePath() {
 void ZVSystemSoundSupport::installDriver() {
     launchInstaller("i", ZVBundle::resourcePath(kBundleName), false);
     // Let go of the shared object: the next one looks the device up again.
-    sharedSystemSoundSupport();
-    ZVLockGuard<ZVMutex> g(gSharedLock);
-    gSharedSystemSoundSupport.reset();
+    releaseShared();
 }
 
 void ZVSystemSoundSupport::uninstallDriver() {
     launchInstaller("u", installedDriverPath(), false);
-    sharedSystemSoundSupport();
-    ZVLockGuard<ZVMutex> g(gSharedLock);
-    gSharedSystemSoundSupport.reset();
+    releaseShared();
+}
+
+int ZVSystemSoundSupport::runDriverInstaller(bool install) {
+    int status = install ? launchInstaller("i", ZVBundle::resourcePath(kBundleName), true)
+                         : launchInstaller("u", installedDriverPath(), true);
+    releaseShared();
+    return status;
 }
 
 bool ZVSystemSoundSupport::shippedVersionIsNewer(const std::string& installed,

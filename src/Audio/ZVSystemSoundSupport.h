@@ -39,6 +39,9 @@ class ZVSystemSoundSupport {
     // Launches DriverInstaller "u" with the installed bundle; does not wait; then as
     // installDriver. Main thread.
     static void uninstallDriver();
+    // Runs DriverInstaller to install (or uninstall) and waits for it; its output goes to
+    // this process's. Its exit status, -1 when it could not be started. Main thread.
+    static int runDriverInstaller(bool install);
     // Installs, reinstalls (the uninstall run ends before the install run starts) or
     // leaves the driver, comparing the installed and the shipped "CFBundleVersion".
     // Main thread; blocks while an uninstall run goes on.

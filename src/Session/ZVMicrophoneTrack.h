@@ -1,8 +1,10 @@
 #pragma once
 // The microphone track of a recording: ZVSoundInputRecorder -> ZVQueue -> ZVWavIO writing
 // the package's audio file; at the end the recorder's start offset goes into the audio
-// track's properties, so export can line the sound up with the picture.
+// track's properties, so export can line the sound up with the picture. The system-audio
+// track is the same machinery on the loopback device, writing the system-audio file.
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,6 +14,7 @@
 class ZVSoundInputRecorder;
 class ZVWavIO;
 class ZVQueue;
+enum ZVFomixXResource : int32_t;
 
 class ZVMicrophoneTrack : public ZVRecordingTrack {
   public:
@@ -33,8 +36,15 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     std::string store(ZVFomixXManager& package) override;
     std::string status(double elapsedSeconds) const override;
 
+  protected:
+    // A sound track of another kind: `resource` is the package track it fills, `label`
+    // starts its part of the status line. Main thread.
+    ZVMicrophoneTrack(std::string device, ZVFomixXResource resource, std::string label);
+
   private:
     std::string _device;
+    ZVFomixXResource _resource;
+    std::string _label;
     std::string _wavPath;
     std::unique_ptr<ZVQueue> _queue;  // outlives both stages (declared before them)
     std::shared_ptr<ZVWavIO> _writer;
