@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -154,7 +155,9 @@ std::string outputDeviceName(uint32_t id) {
 }
 
 bool processIsGone(long pid) {
-    return pid <= 0 || (kill(pid_t(pid), 0) != 0 && errno == ESRCH);
+    // A number that is no process id is as good as a process that is gone.
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return true;
+    return kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace
