@@ -195,3 +195,33 @@ TEST(SystemSoundSupport, ARedirectionLeftByADeadProcessIsUndone) {
     EXPECT_EQ(Support::staleRedirection(), "");
     fs::remove(Support::redirectionStatePath());
 }
+
+TEST(SystemSoundSupport, InstallerMessages) {
+    const std::string installer = ZVBundle::resourcePath(Support::kInstallerName);
+    ASSERT_FALSE(installer.empty());
+    zvtest::TempDir dir;
+    struct Case {
+        std::vector<std::string> args;
+        const char* env;  // extra environment, or nullptr
+        const char* message;
+    } cases[] = {
+        {{"i", dir.path()}, nullptr, "is no driver bundle (no Contents/Info.plist)"},
+        {{"u", dir.path()}, nullptr, "is no Soundflower.kext"},
+        {{"i", ZVBundle::resourcePath(Support::kBundleName)},
+         "PULSE_SERVER=unix:/nonexistent",
+         "the sound server cannot be reached (Connection refused); the device appears when it "
+         "next starts"},
+        {{"x"}, nullptr, "usage: DriverInstaller i BUNDLE | u PATH"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {"sh", "-c", "\"$0\" \"$@\" 2>&1", installer};
+        if (c.env) argv.insert(argv.begin(), {"env", c.env});
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        int status = 0;
+        std::string out = zvtest::ZVPulseFixture::run(argv, &status);
+        EXPECT_NE(status, 0) << c.message;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    }
+    // The unreachable server's install put the files in place; take them away again.
+    Support::runDriverInstaller(false);
+}
