@@ -13,8 +13,8 @@ struct SinkNames {
 };
 }  // namespace
 
-ZVPulseStream::ZVPulseStream(uint32_t device, bool input, ZVAudioIOProc proc, void* clientData)
-    : _device(device), _input(input), _proc(proc), _clientData(clientData) {}
+ZVPulseStream::ZVPulseStream(uint32_t device, ZVAudioIOProc proc, void* clientData)
+    : _device(device), _proc(proc), _clientData(clientData) {}
 
 std::unique_ptr<ZVPulseStream> ZVPulseStream::open(uint32_t sinkIndex, bool input,
                                                    ZVAudioIOProc proc, void* clientData,
@@ -23,7 +23,7 @@ std::unique_ptr<ZVPulseStream> ZVPulseStream::open(uint32_t sinkIndex, bool inpu
         if (error) *error = why;
         return nullptr;
     };
-    std::unique_ptr<ZVPulseStream> self(new ZVPulseStream(sinkIndex + 1, input, proc, clientData));
+    std::unique_ptr<ZVPulseStream> self(new ZVPulseStream(sinkIndex + 1, proc, clientData));
     ZVPulseConnection& c = self->_connection;
     if (!c.open(error)) return nullptr;
 

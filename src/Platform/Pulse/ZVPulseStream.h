@@ -25,14 +25,13 @@ class ZVPulseStream : public ZVAudioStream {
     static constexpr size_t kFragmentBytes = 44100 / 50 * 4;
 
   private:
-    ZVPulseStream(uint32_t device, bool input, ZVAudioIOProc proc, void* clientData);
+    ZVPulseStream(uint32_t device, ZVAudioIOProc proc, void* clientData);
     static void onRead(pa_stream* s, size_t bytes, void* u);
     static void onWrite(pa_stream* s, size_t bytes, void* u);
 
     ZVPulseConnection _connection{"Zorvan play-through"};
     pa_stream* _stream = nullptr;  // changed only under the main loop's lock
     uint32_t _device;
-    bool _input;
     ZVAudioIOProc _proc;
     void* _clientData;
     // Set by stop() on any thread; the IO callbacks skip the procedure once it is set.
