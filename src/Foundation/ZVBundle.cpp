@@ -14,8 +14,10 @@ std::string ZVBundle::resourceDirectory() {
 
 std::string ZVBundle::resourcePath(const std::string& name) {
     std::error_code ec;
-    for (std::string dir : {resourceDirectory(), std::string(ZV_BUILD_RESOURCES),
-                            std::string(ZV_INSTALL_RESOURCES)}) {
+    // Built resources (the driver installer) sit in the build tree, beside the sources'.
+    for (std::string dir :
+         {resourceDirectory(), std::string(ZV_BUILD_RESOURCES),
+          std::string(ZV_BUILD_BINARY_RESOURCES), std::string(ZV_INSTALL_RESOURCES)}) {
         fs::path p = fs::path(dir) / name;
         if (fs::exists(p, ec)) return p.string();
     }

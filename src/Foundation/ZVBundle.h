@@ -3,9 +3,10 @@
 #include <string>
 
 class ZVBundle {
-public:
+  public:
     // Full path of a resource: $ZORVAN_RESOURCES when set, else the source tree's
-    // resources/ for a library run from its build tree, else the installed share/zorvan/.
+    // resources/ (then the build tree's, for built ones such as DriverInstaller) for a
+    // library run from its build tree, else the installed share/zorvan/.
     // Empty when the resource is in none of them. Any thread.
     static std::string resourcePath(const std::string& name);
 

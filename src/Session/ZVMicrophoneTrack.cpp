@@ -26,7 +26,13 @@ void waitFor(Done done, double seconds) {
 }  // namespace
 
 ZVMicrophoneTrack::ZVMicrophoneTrack(std::string device)
-    : _device(device == "default" ? std::string() : std::move(device)) {}
+    : ZVMicrophoneTrack(std::move(device), ZVFomixXResourceAudio, "mic") {}
+
+ZVMicrophoneTrack::ZVMicrophoneTrack(std::string device, ZVFomixXResource resource,
+                                     std::string label)
+    : _device(device == "default" ? std::string() : std::move(device)),
+      _resource(resource),
+      _label(std::move(label)) {}
 
 ZVMicrophoneTrack::~ZVMicrophoneTrack() {
     // As for the screen: the recorder stops first; a writer the session gave up on is
@@ -42,7 +48,7 @@ std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package) {
     _recorder = ZVSoundInputRecorder::initWithDevice(_device);
     if (!_recorder) return "cannot open " + shown + " for recording (see 'zorvan devices')";
 
-    auto wavPath = package.createPathForPackageResource(ZVFomixXResourceAudio);
+    auto wavPath = package.createPathForPackageResource(_resource);
     if (!wavPath) return "cannot add an audio track to the package " + package.path();
     _wavPath = *wavPath;
 
@@ -85,9 +91,9 @@ void ZVMicrophoneTrack::finalizeWriter() {
 
 std::string ZVMicrophoneTrack::store(ZVFomixXManager& package) {
     if (!_recorder) return {};
-    package.setStartOffsetTime(_recorder->startOffsetTime(), ZVFomixXResourceAudio);
+    package.setStartOffsetTime(_recorder->startOffsetTime(), _resource);
     package.setPropertie(std::string(kMeasuredSampleRateKey),
-                         ZVValue(_recorder->measuredSampleRate()), ZVFomixXResourceAudio);
+                         ZVValue(_recorder->measuredSampleRate()), _resource);
     return {};
 }
 
@@ -129,6 +135,6 @@ std::string ZVMicrophoneTrack::status(double) const {
     if (_queue && _queue->limit() > 0)
         fill = 100.0 * double(_queue->byteCount()) / double(_queue->limit());
     char line[64];
-    std::snprintf(line, sizeof line, "mic %.1f s  queue %.0f%%", seconds, fill);
+    std::snprintf(line, sizeof line, "%s %.1f s  queue %.0f%%", _label.c_str(), seconds, fill);
     return line;
 }

@@ -3,7 +3,10 @@
 // the package's audio file; at the end the recorder's start offset (when the device
 // captured the first sample) and the device's measured rate go into the audio track's
 // properties, so export can line the sound up with the picture and stretch it to it.
+// The system-audio track is the same machinery on the loopback device, writing the
+// system-audio file.
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -13,6 +16,7 @@
 class ZVSoundInputRecorder;
 class ZVWavIO;
 class ZVQueue;
+enum ZVFomixXResource : int32_t;
 
 class ZVMicrophoneTrack : public ZVRecordingTrack {
   public:
@@ -43,8 +47,15 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
                                   std::pair<double, double> screen, int32_t gaps,
                                   double filledSeconds, double measuredRate);
 
+  protected:
+    // A sound track of another kind: `resource` is the package track it fills, `label`
+    // starts its part of the status line. Main thread.
+    ZVMicrophoneTrack(std::string device, ZVFomixXResource resource, std::string label);
+
   private:
     std::string _device;
+    ZVFomixXResource _resource;
+    std::string _label;
     std::string _wavPath;
     std::unique_ptr<ZVQueue> _queue;  // outlives both stages (declared before them)
     std::shared_ptr<ZVWavIO> _writer;

@@ -10,11 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "Audio/ZVSystemSoundSupport.h"
 #include "Foundation/ZVRunLoop.h"
 #include "Platform/ZVPlatformDefaults.h"
 #include "Session/ZVMicrophoneTrack.h"
 #include "Session/ZVRecordingSession.h"
 #include "Session/ZVScreenTrack.h"
+#include "Session/ZVSystemAudioTrack.h"
 #include "Video/ZVDisplayServer.h"
 #include "Video/ZVHostApplication.h"
 #include "ZVCommand.h"
@@ -52,6 +54,7 @@ struct Options {
     double duration = 0;              // 0: until a signal
     bool zlib = false;
     std::optional<std::string> mic;  // input device; "default" is the default one
+    bool systemAudio = false;
     std::string output;
 };
 
@@ -74,6 +77,8 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
         } else if (a == "--mic") {
             o.mic = value();
             if (!o.mic || o.mic->empty()) return "--mic needs a device name or 'default'";
+        } else if (a == "--system-audio") {
+            o.systemAudio = true;
         } else if (a == "--zlib") {
             o.zlib = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -122,6 +127,12 @@ int run(const std::vector<std::string>& args) {
     if (!session) return ZVCommandFail(kName, error);
     session->addTrack(std::make_unique<ZVScreenTrack>(*rect, o.zlib));
     if (o.mic) session->addTrack(std::make_unique<ZVMicrophoneTrack>(*o.mic));
+    if (o.systemAudio) {
+        // An earlier recording that died with the output redirected is undone first.
+        if (std::string undone = ZVSystemSoundSupport::restoreStaleRedirection(); !undone.empty())
+            std::fprintf(stderr, "zorvan record: %s\n", undone.c_str());
+        session->addTrack(std::make_unique<ZVSystemAudioTrack>());
+    }
     error = session->prepare();
     if (!error.empty()) {
         session->stopAndWait();
@@ -159,7 +170,8 @@ int run(const std::vector<std::string>& args) {
 
 const ZVCommand::Registration reg(
     {kName, "record the screen into a recording package",
-     "usage: zorvan record [--rect WxH+X+Y] [--duration S] [--zlib] [--mic DEVICE] OUT.fomixx\n"
+     "usage: zorvan record [--rect WxH+X+Y] [--duration S] [--zlib] [--mic DEVICE]\n"
+     "                    [--system-audio] OUT.fomixx\n"
      "\n"
      "Records the screen, once per display refresh (at most 60 frames per second), into\n"
      "the recording package OUT.fomixx (the first free OUT-1.fomixx, ... when it exists)\n"
@@ -173,6 +185,10 @@ const ZVCommand::Registration reg(
      "  --mic DEVICE    also record this input device (as 'zorvan devices' lists it;\n"
      "                  'default' is the default one) into the audio track, started in\n"
      "                  step with the screen\n"
+     "  --system-audio  also record what the machine plays, through the loopback device\n"
+     "                  (see 'zorvan driver'), into the system-audio track; meanwhile the\n"
+     "                  loopback device is the default output and its sound is played on\n"
+     "                  to the previous default, which is the default again afterwards\n"
      "\n"
      "The package holds:\n"
      "  Info.plist   the track list; the video track's \"StartOffsetTime\" (seconds) is\n"
@@ -185,6 +201,8 @@ const ZVCommand::Registration reg(
      "               + n / rate; \"MeasuredSampleRate\" is the device's real rate\n"
      "               against the monotonic clock, for export to stretch the sound to\n"
      "               the picture\n"
+     "  systemaudio.wav  with --system-audio: the machine's sound, in the same format and\n"
+     "               on the same time line\n"
      "  cursors.dat  the cursor list: a binary property list, an array of dictionaries\n"
      "               {\"Id\" integer, \"Info\" data (the 44-byte cursor record), \"Data\"\n"
      "               data (the cursor's BGRA pixels)}; a frame names its cursor by \"Id\",\n"

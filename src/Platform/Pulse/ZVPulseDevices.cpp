@@ -1,5 +1,7 @@
 #include "Platform/Pulse/ZVPulseDevices.h"
 
+#include "Platform/Pulse/ZVPulseConnection.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -7,8 +9,6 @@
 #include <memory>
 
 namespace {
-
-constexpr pa_usec_t kAnswerTimeout = 5 * PA_USEC_PER_SEC;
 
 struct RawDevice {
     uint32_t index = 0;
@@ -21,9 +21,8 @@ struct RawDevice {
 // What the callbacks fill. The main loop's thread writes it while the caller waits under
 // the main loop's lock, and the caller reads it only once the operation has ended.
 struct Exchange {
-    pa_threaded_mainloop* loop = nullptr;
+    ZVPulseConnection* connection = nullptr;
     bool input = true;
-    bool timedOut = false;
     std::string defaultName;
     std::vector<RawDevice> devices;
 };
@@ -32,7 +31,7 @@ template <typename Info>
 void collect(const Info* info, int eol, void* userdata) {
     auto* ex = static_cast<Exchange*>(userdata);
     if (eol || !info) {
-        pa_threaded_mainloop_signal(ex->loop, 0);
+        ex->connection->signal();
         return;
     }
     RawDevice d;
@@ -54,98 +53,6 @@ void onSource(pa_context*, const pa_source_info* info, int eol, void* userdata) 
 void onSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
     collect(info, eol, userdata);
 }
-
-// Owns the main loop and the context; the destructor tears both down in order.
-class Connection {
-  public:
-    Connection() : _loop(pa_threaded_mainloop_new()) {}
-    ~Connection() {
-        if (!_loop) return;
-        if (_started) {
-            pa_threaded_mainloop_lock(_loop);
-            if (_timer) _api()->time_free(_timer);
-            if (_context) {
-                pa_context_set_state_callback(_context, nullptr, nullptr);
-                pa_context_disconnect(_context);
-                pa_context_unref(_context);
-            }
-            pa_threaded_mainloop_unlock(_loop);
-            pa_threaded_mainloop_stop(_loop);
-        }
-        pa_threaded_mainloop_free(_loop);
-    }
-
-    // Connects and waits until the context is ready; false with *error otherwise.
-    bool open(Exchange& ex, std::string* error) {
-        if (!_loop || pa_threaded_mainloop_start(_loop) < 0) return fail(error, "no main loop");
-        _started = true;
-        ex.loop = _loop;
-        pa_threaded_mainloop_lock(_loop);
-        _context = pa_context_new(_api(), "Zorvan device list");
-        bool ok = _context != nullptr;
-        if (ok) {
-            pa_context_set_state_callback(
-                _context,
-                [](pa_context*, void* l) {
-                    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(l), 0);
-                },
-                _loop);
-            // One deadline for the whole exchange: a server that accepts and never answers
-            // must not hang the caller.
-            _timer = pa_context_rttime_new(
-                _context, pa_rtclock_now() + kAnswerTimeout,
-                [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* u) {
-                    auto* e = static_cast<Exchange*>(u);
-                    e->timedOut = true;
-                    pa_threaded_mainloop_signal(e->loop, 0);
-                },
-                &ex);
-            ok = pa_context_connect(_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
-        }
-        while (ok) {
-            pa_context_state_t state = pa_context_get_state(_context);
-            if (state == PA_CONTEXT_READY) break;
-            if (!PA_CONTEXT_IS_GOOD(state) || ex.timedOut) {
-                ok = false;
-                break;
-            }
-            pa_threaded_mainloop_wait(_loop);
-        }
-        std::string why = !_context     ? "no context"
-                          : ex.timedOut ? "the server did not answer"
-                                        : pa_strerror(pa_context_errno(_context));
-        pa_threaded_mainloop_unlock(_loop);
-        return ok || fail(error, why);
-    }
-
-    // Runs one introspection request to its end; false when it failed or timed out.
-    template <typename Start>
-    bool run(Exchange& ex, Start start) {
-        pa_threaded_mainloop_lock(_loop);
-        pa_operation* op = start(_context, &ex);
-        bool ok = op != nullptr;
-        while (op && pa_operation_get_state(op) == PA_OPERATION_RUNNING && !ex.timedOut)
-            pa_threaded_mainloop_wait(_loop);
-        if (op) {
-            ok = pa_operation_get_state(op) == PA_OPERATION_DONE;
-            pa_operation_unref(op);
-        }
-        pa_threaded_mainloop_unlock(_loop);
-        return ok && !ex.timedOut;
-    }
-
-  private:
-    static bool fail(std::string* error, const std::string& why) {
-        if (error) *error = why;
-        return false;
-    }
-    pa_mainloop_api* _api() { return pa_threaded_mainloop_get_api(_loop); }
-
-    pa_threaded_mainloop* _loop;
-    pa_context* _context = nullptr;
-    pa_time_event* _timer = nullptr;
-    bool _started = false;
-};
 
 // openal-soft's names: the default device first, then the others in the server's order,
 // each device once; a description already taken gets " #2", " #3", ...
@@ -169,28 +76,27 @@ std::vector<std::string> openALNames(const std::vector<RawDevice>& devices, int 
 }  // namespace
 
 std::optional<std::vector<ZVAudioDevice>> ZVPulseDevices::read(bool input, std::string* error) {
+    ZVPulseConnection connection("Zorvan device list");
+    if (!connection.open(error)) return std::nullopt;
     Exchange ex;
     ex.input = input;
-    Connection connection;
-    if (!connection.open(ex, error)) return std::nullopt;
+    ex.connection = &connection;
     auto onServer = [](pa_context*, const pa_server_info* info, void* u) {
         auto* e = static_cast<Exchange*>(u);
         const char* name = !info      ? nullptr
                            : e->input ? info->default_source_name
                                       : info->default_sink_name;
         if (name) e->defaultName = name;
-        pa_threaded_mainloop_signal(e->loop, 0);
+        e->connection->signal();
     };
-    bool ok = connection.run(
-        ex, [&](pa_context* c, Exchange* e) { return pa_context_get_server_info(c, onServer, e); });
-    ok = ok && connection.run(ex, [input](pa_context* c, Exchange* e) {
-        return input ? pa_context_get_source_info_list(c, onSource, e)
-                     : pa_context_get_sink_info_list(c, onSink, e);
+    bool ok =
+        connection.run([&](pa_context* c) { return pa_context_get_server_info(c, onServer, &ex); });
+    ok = ok && connection.run([&](pa_context* c) {
+        return input ? pa_context_get_source_info_list(c, onSource, &ex)
+                     : pa_context_get_sink_info_list(c, onSink, &ex);
     });
     if (!ok) {
-        if (error)
-            *error =
-                ex.timedOut ? "the server did not answer" : "the device list could not be read";
+        if (error) *error = connection.lastError();
         return std::nullopt;
     }
 

@@ -1,0 +1,372 @@
+#include "Audio/ZVSystemSoundSupport.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "Audio/ZVAudioHardware.h"
+#include "Audio/ZVSoundInputRecorder.h"
+#include "Common/bsdprocess.h"
+#include "Foundation/ZVBundle.h"
+#include "Foundation/ZVLog.h"
+#include "Foundation/ZVMutex.h"
+#include "Foundation/ZVValue.h"
+#include "Pipeline/ZVQueue.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One block of sound on its way through the play-through queue; weighs its length.
+class ZVByteBlock : public ZVQueueObject {
+  public:
+    ZVByteBlock(const void* data, size_t size)
+        : bytes(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size) {}
+    int64_t dataSize() const override { return int64_t(bytes.size()); }
+    std::vector<uint8_t> bytes;
+};
+
+// The output device that was the default when preparePlayThru last ran. Main thread.
+uint32_t gSelectedOutputDevice = 0;
+
+ZVMutex gSharedLock;  // guards gSharedSystemSoundSupport
+std::shared_ptr<ZVSystemSoundSupport> gSharedSystemSoundSupport ZV_GUARDED_BY(gSharedLock);
+
+int32_t inputCallback(uint32_t device, double now, const ZVAudioBuffer* input, double inputTime,
+                      ZVAudioBuffer* output, double outputTime, void* clientData) {
+    return static_cast<ZVSystemSoundSupport*>(clientData)
+        ->inputProc(device, now, input, inputTime, output, outputTime);
+}
+
+int32_t outputCallback(uint32_t device, double now, const ZVAudioBuffer* input, double inputTime,
+                       ZVAudioBuffer* output, double outputTime, void* clientData) {
+    return static_cast<ZVSystemSoundSupport*>(clientData)
+        ->outputProc(device, now, input, inputTime, output, outputTime);
+}
+
+std::string envOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
+std::string home() {
+    return envOr("HOME", "/tmp");
+}
+
+// Polls `done` every `stepMs` for at most `seconds`; whether it came true.
+template <typename Done>
+bool pollFor(Done done, int stepMs, double seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
+    }
+    return true;
+}
+
+// Starts DriverInstaller with two arguments. Its exit is collected by a thread of its own
+// (or here, when `wait`), so a finished run never lingers under its name as a zombie.
+// Its exit status when waited for; -1 when it could not be started.
+int launchInstaller(const char* verb, const std::string& path, bool wait) {
+    std::string tool = ZVBundle::resourcePath(ZVSystemSoundSupport::kInstallerName);
+    if (tool.empty()) {
+        ZVLog("ZVSystemSoundSupport: %s not found in %s", ZVSystemSoundSupport::kInstallerName,
+              ZVBundle::resourceDirectory().c_str());
+        return -1;
+    }
+    std::string v = verb, p = path;
+    char* argv[] = {tool.data(), v.data(), p.data(), nullptr};
+    pid_t pid = -1;
+    if (int e = posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv, environ); e != 0) {
+        ZVLog("posix_spawn(%s) failed with error %d", tool.c_str(), e);
+        return -1;
+    }
+    if (!wait) {
+        std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+        return 0;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void releaseShared() {
+    ZVSystemSoundSupport::sharedSystemSoundSupport();
+    ZVLockGuard<ZVMutex> g(gSharedLock);
+    gSharedSystemSoundSupport.reset();
+}
+
+std::optional<std::string> bundleVersion(const std::string& plist) {
+    auto value = ZVValue::readFile(plist);
+    const ZVValue* version = value ? value->get("CFBundleVersion") : nullptr;
+    if (!version || version->kind() != ZVValue::Kind::String) return std::nullopt;
+    return version->stringValue();
+}
+
+std::vector<long> versionComponents(const std::string& version) {
+    std::vector<long> parts;
+    size_t at = 0;
+    while (true) {
+        size_t dot = version.find('.', at);
+        parts.push_back(std::strtol(version.substr(at, dot - at).c_str(), nullptr, 10));
+        if (dot == std::string::npos) break;
+        at = dot + 1;
+    }
+    return parts;
+}
+
+// The state file: the recording process's id, then the output device's name.
+struct Redirection {
+    long pid = 0;
+    std::string device;
+};
+
+std::optional<Redirection> readRedirection() {
+    std::ifstream in(ZVSystemSoundSupport::redirectionStatePath());
+    Redirection r;
+    if (!(in >> r.pid)) return std::nullopt;
+    in.ignore(1);
+    std::getline(in, r.device);
+    return r;
+}
+
+std::string outputDeviceName(uint32_t id) {
+    auto hardware = ZVAudioHardware::shared();
+    auto list = hardware ? hardware->devices(false) : std::nullopt;
+    if (list)
+        for (const ZVAudioDevice& d : *list)
+            if (d.deviceId == id) return d.name;
+    return {};
+}
+
+bool processIsGone(long pid) {
+    // A number that is no process id is as good as a process that is gone.
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return true;
+    return kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+}  // namespace
+
+std::string ZVSystemSoundSupport::extensionsDirectory() {
+    return envOr("XDG_DATA_HOME", home() + "/.local/share") + "/zorvan/Extensions";
+}
+
+std::string ZVSystemSoundSupport::installedDriverPath() {
+    return extensionsDirectory() + "/" + kBundleName;
+}
+
+std::string ZVSystemSoundSupport::installedInfoPlistPath() {
+    return installedDriverPath() + "/Contents/Info.plist";
+}
+
+std::string ZVSystemSoundSupport::redirectionStatePath() {
+    return envOr("XDG_STATE_HOME", home() + "/.local/state") + "/zorvan/default-output";
+}
+
+void ZVSystemSoundSupport::installDriver() {
+    launchInstaller("i", ZVBundle::resourcePath(kBundleName), false);
+    // Let go of the shared object: the next one looks the device up again.
+    releaseShared();
+}
+
+void ZVSystemSoundSupport::uninstallDriver() {
+    launchInstaller("u", installedDriverPath(), false);
+    releaseShared();
+}
+
+int ZVSystemSoundSupport::runDriverInstaller(bool install) {
+    int status = install ? launchInstaller("i", ZVBundle::resourcePath(kBundleName), true)
+                         : launchInstaller("u", installedDriverPath(), true);
+    releaseShared();
+    return status;
+}
+
+bool ZVSystemSoundSupport::shippedVersionIsNewer(const std::string& installed,
+                                                 const std::string& shipped) {
+    // Not an ordering of versions: installed 2.0 against shipped 1.5 counts as newer,
+    // because 5 is greater than 0. Drivers already out there were updated by this rule.
+    std::vector<long> i = versionComponents(installed), s = versionComponents(shipped);
+    if (s.size() != i.size()) return s.size() > i.size();
+    for (size_t k = 0; k < s.size(); ++k)
+        if (s[k] > i[k]) return true;
+    return false;
+}
+
+void ZVSystemSoundSupport::updateDriverIfNeeded() {
+    if (!isDriverInstalled()) {
+        installDriver();
+        return;
+    }
+    auto installed = bundleVersion(installedInfoPlistPath());
+    auto shipped = bundleVersion(kShippedInfoPlist);
+    if (installed && shipped && !shippedVersionIsNewer(*installed, *shipped)) return;
+    // The two runs must not overlap: the install starts once the uninstall has ended.
+    launchInstaller("u", installedDriverPath(), true);
+    if (!pollFor([] { return !isInstallingDriver(); }, 10, kInstallerTimeout))
+        ZVLog("ZVSystemSoundSupport: %s still running after %.0f s; installing anyway",
+              kInstallerName, kInstallerTimeout);
+    installDriver();
+}
+
+bool ZVSystemSoundSupport::isInstallingDriver() {
+    return isBSDProcessExists(kInstallerName);
+}
+
+bool ZVSystemSoundSupport::isDriverInstalled() {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(installedDriverPath(), ec));
+}
+
+void ZVSystemSoundSupport::preparePlayThru() {
+    auto hardware = ZVAudioHardware::shared();
+    gSelectedOutputDevice = hardware ? hardware->defaultDeviceId(false) : 0;
+}
+
+void ZVSystemSoundSupport::releasePlayThru() {
+    if (auto hardware = ZVAudioHardware::shared())
+        hardware->setDefaultOutputDevice(gSelectedOutputDevice);
+    std::error_code ec;
+    fs::remove(redirectionStatePath(), ec);
+}
+
+std::shared_ptr<ZVSystemSoundSupport> ZVSystemSoundSupport::sharedSystemSoundSupport() {
+    ZVLockGuard<ZVMutex> g(gSharedLock);
+    if (!gSharedSystemSoundSupport) gSharedSystemSoundSupport = create();
+    return gSharedSystemSoundSupport;
+}
+
+std::shared_ptr<ZVSystemSoundSupport> ZVSystemSoundSupport::create() {
+    std::shared_ptr<ZVSystemSoundSupport> self(new ZVSystemSoundSupport);
+    self->_soundflower2ch = ZVSoundInputRecorder::deviceIdForDeviceName(kDeviceName, false);
+    // A loopback device without the installed driver is someone else's: leave it alone.
+    if (self->_soundflower2ch != 0 && !isDriverInstalled()) return nullptr;
+    self->_thruBuffer = std::make_unique<ZVQueue>();
+    if (auto hardware = ZVAudioHardware::shared()) {
+        // A missing device gives no stream; starting it then does nothing.
+        if (self->_soundflower2ch)
+            self->_inputStream =
+                hardware->openStream(self->_soundflower2ch, true, &inputCallback, self.get());
+        if (gSelectedOutputDevice)
+            self->_outputStream =
+                hardware->openStream(gSelectedOutputDevice, false, &outputCallback, self.get());
+    }
+    return self;
+}
+
+ZVSystemSoundSupport::~ZVSystemSoundSupport() {
+    // The streams end first: no procedure runs on the queue once it goes.
+    _inputStream.reset();
+    _outputStream.reset();
+}
+
+void ZVSystemSoundSupport::setPlayThru(int32_t state) {
+    auto hardware = ZVAudioHardware::shared();
+    if (state == 0) {
+        _lastError.clear();
+        _thruBuffer->flush();
+        // The state file goes first: a crash right after the switch is undone next time.
+        std::string previous = outputDeviceName(gSelectedOutputDevice);
+        if (_soundflower2ch && !previous.empty()) {
+            std::error_code ec;
+            fs::create_directories(fs::path(redirectionStatePath()).parent_path(), ec);
+            std::ofstream(redirectionStatePath()) << getpid() << "\n" << previous << "\n";
+        }
+        if (hardware) hardware->setDefaultOutputDevice(_soundflower2ch);
+        _inputState.store(0);
+        _outputState.store(0);
+        if (_inputStream) _inputStream->start();
+        if (_outputStream) _outputStream->start();
+        if (!pollFor([this] { return _inputState.load() == 1 && _outputState.load() == 1; }, 1,
+                     kHandshakeTimeout))
+            _lastError = _inputState.load() != 1 ? "the loopback device did not answer"
+                                                 : "the output device did not answer";
+    } else if (state == 1) {
+        _lastError.clear();
+        _inputState.store(2);
+        _outputState.store(2);
+        if (!pollFor([this] { return _inputState.load() == 3 && _outputState.load() == 3; }, 5,
+                     kHandshakeTimeout)) {
+            _lastError = _inputState.load() != 3 ? "the loopback device did not stop"
+                                                 : "the output device did not stop";
+            // A side that never answered is stopped from here.
+            if (_inputStream) _inputStream->stop();
+            if (_outputStream) _outputStream->stop();
+        }
+        releasePlayThru();
+    } else {
+        return;
+    }
+    if (!_lastError.empty())
+        ZVLog("ZVSystemSoundSupport: play-through %s: %s within %.0f s", state ? "off" : "on",
+              _lastError.c_str(), kHandshakeTimeout);
+}
+
+int32_t ZVSystemSoundSupport::inputProc(uint32_t, double, const ZVAudioBuffer* input, double,
+                                        ZVAudioBuffer*, double) {
+    if (_inputState.load() == 2) {
+        if (_inputStream) _inputStream->stop();
+        _inputState.store(3);
+        return 0;
+    }
+    if (_inputState.load() == 0) _inputState.store(1);
+    if (input && input->data && _thruBuffer->canAcceptObject())
+        _thruBuffer->addObject(std::make_shared<ZVByteBlock>(input->data, input->byteSize));
+    return 0;
+}
+
+int32_t ZVSystemSoundSupport::outputProc(uint32_t, double, const ZVAudioBuffer*, double,
+                                         ZVAudioBuffer* output, double) {
+    if (_outputState.load() == 2) {
+        if (_outputStream) _outputStream->stop();
+        _outputState.store(3);
+        return 0;
+    }
+    if (_outputState.load() == 0) {
+        if (_inputState.load() == 1) _outputState.store(1);
+        return 0;
+    }
+    auto block = std::dynamic_pointer_cast<ZVByteBlock>(_thruBuffer->nextObject());
+    if (block && output && output->data)
+        std::memcpy(output->data, block->bytes.data(),
+                    std::min(block->bytes.size(), output->byteSize));
+    return 0;
+}
+
+std::string ZVSystemSoundSupport::staleRedirection() {
+    auto r = readRedirection();
+    if (!r || !processIsGone(r->pid)) return {};
+    return "the default output was taken from '" + r->device + "' by process " +
+           std::to_string(r->pid) + ", which is gone";
+}
+
+std::string ZVSystemSoundSupport::restoreStaleRedirection() {
+    std::string stale = staleRedirection();
+    if (stale.empty()) return {};
+    auto r = readRedirection();
+    auto hardware = ZVAudioHardware::shared();
+    auto list = hardware ? hardware->devices(false) : std::nullopt;
+    uint32_t id = list ? ZVAudioDeviceList::idForName(*list, r->device) : 0;
+    std::string error;
+    if (!id || !hardware->setDefaultOutputDevice(id, &error))
+        return "could not give the default output back to '" + r->device + "'" +
+               (error.empty() ? "" : ": " + error);
+    std::error_code ec;
+    fs::remove(redirectionStatePath(), ec);
+    return "gave the default output back to '" + r->device + "' (left redirected by process " +
+           std::to_string(r->pid) + ")";
+}

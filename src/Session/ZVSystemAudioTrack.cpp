@@ -1,0 +1,49 @@
+#include "Session/ZVSystemAudioTrack.h"
+
+#include "Audio/ZVSoundInputRecorder.h"
+#include "Audio/ZVSystemSoundSupport.h"
+#include "Foundation/ZVLog.h"
+#include "Storage/ZVFomixXManager.h"
+
+ZVSystemAudioTrack::ZVSystemAudioTrack()
+    : ZVMicrophoneTrack(ZVSystemSoundSupport::kDeviceName, ZVFomixXResourceSystemAudio, "sys") {}
+
+ZVSystemAudioTrack::~ZVSystemAudioTrack() {
+    endPlayThru();
+}
+
+std::string ZVSystemAudioTrack::prepare(ZVFomixXManager& package) {
+    // A recording that died with play-through on left the output redirected; the output
+    // noted below must be the user's, not the loopback device.
+    if (std::string undone = ZVSystemSoundSupport::restoreStaleRedirection(); !undone.empty())
+        ZVLog("ZVSystemAudioTrack: %s", undone.c_str());
+    const std::string device = ZVSystemSoundSupport::kDeviceName;
+    if (!ZVSoundInputRecorder::deviceIdForDeviceName(device, true))
+        return "the loopback device \"" + device + "\" is not there (see 'zorvan driver install')";
+    ZVSystemSoundSupport::preparePlayThru();
+    _support = ZVSystemSoundSupport::sharedSystemSoundSupport();
+    if (!_support)
+        return "a device \"" + device +
+               "\" is there but the loopback driver is not installed (see 'zorvan driver "
+               "install')";
+    _support->setPlayThru(0);
+    _playing = true;
+    if (std::string why = _support->lastError(); !why.empty()) {
+        endPlayThru();
+        return "play-through could not start: " + why;
+    }
+    return ZVMicrophoneTrack::prepare(package);
+}
+
+void ZVSystemAudioTrack::stopRecorder() {
+    ZVMicrophoneTrack::stopRecorder();
+    endPlayThru();
+}
+
+void ZVSystemAudioTrack::endPlayThru() {
+    if (!_playing) return;
+    _playing = false;
+    _support->setPlayThru(1);
+    if (std::string why = _support->lastError(); !why.empty())
+        ZVLog("ZVSystemAudioTrack: play-through did not stop cleanly: %s", why.c_str());
+}

@@ -1,0 +1,117 @@
+// The play-through handshake and copies made deterministic: a fake audio layer whose
+// streams never call back on their own, so the test drives both IO procedures by hand
+// while setPlayThru waits on another thread. The real streams are tested on PulseAudio.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "Zorvan.h"
+#include "support/ZVTestSupport.h"
+
+namespace {
+constexpr uint32_t kSpeakers = 1, kLoopback = 2;
+
+class FakeStream : public ZVAudioStream {
+  public:
+    explicit FakeStream(std::atomic<int>* starts) : _starts(starts) {}
+    bool start() override { return ++*_starts, true; }
+    void stop() override {}
+
+  private:
+    std::atomic<int>* _starts;
+};
+
+class FakeHardware : public ZVAudioHardware {
+  public:
+    std::optional<std::vector<ZVAudioDevice>> devices(bool input, std::string*) override {
+        if (input) return std::vector<ZVAudioDevice>{};
+        return std::vector<ZVAudioDevice>{
+            {kSpeakers, "Speakers", defaultOutput == kSpeakers, {}, -1},
+            {kLoopback, ZVSystemSoundSupport::kDeviceName, defaultOutput == kLoopback, {}, -1}};
+    }
+    bool setDefaultOutputDevice(uint32_t id, std::string*) override {
+        defaultOutput = id;
+        return true;
+    }
+    std::unique_ptr<ZVAudioStream> openStream(uint32_t, bool, ZVAudioIOProc, void*,
+                                              std::string*) override {
+        return std::make_unique<FakeStream>(&starts);
+    }
+    std::atomic<uint32_t> defaultOutput{kSpeakers};
+    std::atomic<int> starts{0};
+};
+
+std::vector<uint8_t> bytes(size_t n, uint8_t value) {
+    return std::vector<uint8_t>(n, value);
+}
+}  // namespace
+
+TEST(PlayThru, HandshakeCopiesAndBoundedWaits) {
+    zvtest::TempDir home;
+    setenv("XDG_DATA_HOME", home.path().c_str(), 1);
+    setenv("XDG_STATE_HOME", home.path().c_str(), 1);
+    std::filesystem::create_directories(ZVSystemSoundSupport::installedDriverPath());
+    auto hw = std::make_shared<FakeHardware>();
+    ZVAudioHardware::setShared(hw);
+    ZVSystemSoundSupport::preparePlayThru();
+    auto s = ZVSystemSoundSupport::sharedSystemSoundSupport();
+    ASSERT_TRUE(s);
+
+    auto in = [&](std::vector<uint8_t> b) {
+        ZVAudioBuffer buffer{b.data(), b.size()};
+        s->inputProc(kLoopback, 0, &buffer, 0, nullptr, 0);
+    };
+    auto out = [&](size_t n) {  // what the output procedure left in a buffer of 0xAA
+        std::vector<uint8_t> b = bytes(n, 0xAA);
+        ZVAudioBuffer buffer{b.data(), b.size()};
+        s->outputProc(kSpeakers, 0, nullptr, 0, &buffer, 0);
+        return b;
+    };
+    // Switches in a thread of its own once both streams started, drives the procedures.
+    auto switchTo = [&](int32_t state, const std::function<void()>& drive) {
+        int before = hw->starts.load();
+        std::thread t([&] { s->setPlayThru(state); });
+        if (state == 0) {
+            ASSERT_TRUE(zvtest::runMainUntil([&] { return hw->starts.load() == before + 2; }, 5));
+        }
+        drive();
+        t.join();
+        EXPECT_EQ(s->lastError(), "");
+    };
+
+    in(bytes(8, 0x55));  // left over from before: switching on throws it away
+    switchTo(0, [&] {
+        EXPECT_EQ(out(16), bytes(16, 0xAA));  // the output waits for the input
+        while (s->inputState() != 0) std::this_thread::yield();
+        EXPECT_EQ(s->outputState(), 0);
+        in(bytes(32, 0x11));
+        EXPECT_EQ(out(16), bytes(16, 0xAA));  // becomes running, copies nothing yet
+    });
+    EXPECT_EQ(hw->defaultOutput.load(), kLoopback);
+    in(bytes(8, 0x22));
+    EXPECT_EQ(out(16), bytes(16, 0x11));  // a longer block is cut to the buffer
+    std::vector<uint8_t> shorter = bytes(8, 0x22);
+    shorter.resize(16, 0xAA);
+    EXPECT_EQ(out(16), shorter);          // a shorter one fills its own length
+    EXPECT_EQ(out(16), bytes(16, 0xAA));  // nothing queued: left as handed over
+
+    s->setPlayThru(2);
+    EXPECT_EQ(s->inputState(), 1);
+    switchTo(1, [&] {
+        while (s->outputState() != 2) std::this_thread::yield();
+        in(bytes(8, 0x33));
+        out(16);
+    });
+    EXPECT_EQ(s->inputState(), 3);
+    EXPECT_EQ(s->outputState(), 3);
+    EXPECT_EQ(hw->defaultOutput.load(), kSpeakers);
+
+    // Devices that never answer: the wait ends after the bound and says which side.
+    s->setPlayThru(0);
+    EXPECT_EQ(s->lastError(), "the loopback device did not answer");
+    s.reset();
+    ZVAudioHardware::setShared(nullptr);
+}

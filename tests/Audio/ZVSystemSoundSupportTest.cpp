@@ -1,0 +1,227 @@
+// The loopback driver and play-through on the fixture's own PulseAudio server: the
+// installer run by its real program, the device found by name, the update rule judged by
+// what it does to the installed bundle, and sound heard on both sides of the play-through.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "Audio/ZVTonePlayer.h"
+#include "Zorvan.h"
+#include "support/ZVPulseFixture.h"
+#include "support/ZVTestSupport.h"
+#include "support/ZVZorvanProcess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+[[maybe_unused]] auto* const gPulse =
+    ::testing::AddGlobalTestEnvironment(new zvtest::ZVPulseFixture);
+
+using Support = ZVSystemSoundSupport;
+
+template <typename Done>
+bool waitFor(Done done, double seconds = 15) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+bool loopbackPresent() {
+    return ZVSoundInputRecorder::deviceIdForDeviceName(Support::kDeviceName, false) != 0 &&
+           ZVSoundInputRecorder::deviceIdForDeviceName(Support::kDeviceName, true) != 0;
+}
+
+bool installAndWait() {
+    Support::installDriver();
+    return waitFor([] { return loopbackPresent() && !Support::isInstallingDriver(); });
+}
+
+std::string defaultSink() {
+    return zvtest::trimmed(zvtest::ZVPulseFixture::instance()->pactl({"get-default-sink"}));
+}
+
+// Root mean square of the left channel of 16-bit stereo recorded from `source` for 1.5 s.
+double loudness(const std::string& source) {
+    std::string raw = zvtest::ZVPulseFixture::run({"timeout", "1.5", "parec", "--raw",
+                                                   "--format=s16le", "--rate=44100", "--channels=2",
+                                                   "--latency-msec=20", "-d", source});
+    const size_t frames = raw.size() / 4;
+    double sum = 0;
+    for (size_t i = 0; i < frames; ++i) {
+        int16_t left = int16_t(uint8_t(raw[4 * i]) | (uint8_t(raw[4 * i + 1]) << 8));
+        sum += double(left) * left;
+    }
+    return frames ? std::sqrt(sum / double(frames)) : 0;
+}
+}  // namespace
+
+TEST(SystemSoundSupport, InstallMakesTheLoopbackDeviceAndUninstallRemovesIt) {
+    ASSERT_TRUE(zvtest::ZVPulseFixture::instance());
+    ASSERT_TRUE(installAndWait());
+    EXPECT_TRUE(Support::isDriverInstalled());
+    EXPECT_TRUE(fs::exists(Support::installedInfoPlistPath()));
+    // Installing again leaves one device, not two.
+    ASSERT_TRUE(installAndWait());
+    auto outputs = ZVSoundInputRecorder::availableDevicesIsInput(false);
+    EXPECT_EQ(std::count(outputs.begin(), outputs.end(), Support::kDeviceName), 1);
+
+    Support::uninstallDriver();
+    EXPECT_TRUE(waitFor([] { return !loopbackPresent() && !Support::isInstallingDriver(); }));
+    EXPECT_FALSE(Support::isDriverInstalled());
+}
+
+TEST(SystemSoundSupport, IsInstallingDriverWhileAProcessOfThatNameRuns) {
+    zvtest::TempDir dir;
+    std::string impostor = dir.file(Support::kInstallerName);
+    fs::copy_file("/bin/sleep", impostor);
+    EXPECT_FALSE(Support::isInstallingDriver());
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl(impostor.c_str(), impostor.c_str(), "30", nullptr);
+        _exit(127);
+    }
+    EXPECT_TRUE(waitFor([] { return Support::isInstallingDriver(); }, 5));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    EXPECT_FALSE(Support::isInstallingDriver());
+}
+
+TEST(SystemSoundSupport, UpdateReinstallsByTheDriversVersionRule) {
+    ASSERT_TRUE(installAndWait());
+    zvtest::TempDir shippedDir;
+    fs::create_directories(shippedDir.file("Soundflower.kext/Contents"));
+    const fs::path cwd = fs::current_path();
+    fs::current_path(shippedDir.path());
+
+    struct Case {
+        const char* installed;
+        const char* shipped;  // nullptr: no shipped property list in the current directory
+        bool reinstalls;
+    } cases[] = {{"1.5", "1.6", true},   {"1.5.1", "1.6", false}, {"1.6", "1.6", false},
+                 {"2.0", "1.5", true},   {"1.6", nullptr, true},  {"1.6", "1.6.1", true},
+                 {"1.6.1", "1.6", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.installed) + " -> " + (c.shipped ? c.shipped : "(none)"));
+        // The installed bundle carries a marker that a reinstall replaces.
+        ZVValue installed = ZVValue::dict();
+        installed.set("CFBundleVersion", c.installed);
+        installed.set("Marker", true);
+        ASSERT_TRUE(installed.writeFile(Support::installedInfoPlistPath(), false));
+        const std::string shipped = Support::kShippedInfoPlist;
+        fs::remove(shipped);
+        if (c.shipped) {
+            ZVValue v = ZVValue::dict();
+            v.set("CFBundleVersion", c.shipped);
+            ASSERT_TRUE(v.writeFile(shipped, false));
+        }
+        Support::updateDriverIfNeeded();
+        auto marked = [] {
+            auto v = ZVValue::readFile(Support::installedInfoPlistPath());
+            return v && v->get("Marker");
+        };
+        if (c.reinstalls)
+            EXPECT_TRUE(waitFor([&] { return !marked() && loopbackPresent(); }));
+        else
+            EXPECT_TRUE(marked());
+        ASSERT_TRUE(waitFor([] { return !Support::isInstallingDriver(); }));
+    }
+    fs::current_path(cwd);
+    // Not installed at all: the update installs.
+    Support::uninstallDriver();
+    ASSERT_TRUE(waitFor([] { return !Support::isDriverInstalled() && !loopbackPresent(); }));
+    Support::updateDriverIfNeeded();
+    EXPECT_TRUE(waitFor([] { return Support::isDriverInstalled() && loopbackPresent(); }));
+}
+
+TEST(SystemSoundSupport, PlayThroughKeepsTheMachineAudibleAndGivesTheOutputBack) {
+    ASSERT_TRUE(installAndWait());
+    auto* pulse = zvtest::ZVPulseFixture::instance();
+    pulse->pactl({"set-default-sink", "sys_out"});
+    Support::preparePlayThru();
+    auto support = Support::sharedSystemSoundSupport();
+    ASSERT_TRUE(support);
+    ASSERT_NE(support->loopbackDevice(), 0u);
+
+    support->setPlayThru(0);
+    EXPECT_EQ(support->lastError(), "");
+    EXPECT_EQ(defaultSink(), "zorvan_soundflower");
+    EXPECT_TRUE(fs::exists(Support::redirectionStatePath()));
+    {
+        // What the machine plays goes to the default output, now the loopback device.
+        ZVTonePlayer tone("@DEFAULT_SINK@");
+        tone.setTone(ZVAbsoluteTimeGetCurrent(), ZVAbsoluteTimeGetCurrent() + 60);
+        // A pure tone of half amplitude has 11585; gaps in the play-through show below.
+        EXPECT_GT(loudness("zorvan_soundflower.monitor"), 10000);
+        EXPECT_GT(loudness("sys_out.monitor"), 10000);  // and is still heard
+    }
+    support->setPlayThru(2);  // does nothing
+    EXPECT_EQ(support->inputState(), 1);
+
+    support->setPlayThru(1);
+    EXPECT_EQ(support->lastError(), "");
+    EXPECT_EQ(support->inputState(), 3);
+    EXPECT_EQ(support->outputState(), 3);
+    EXPECT_EQ(defaultSink(), "sys_out");
+    EXPECT_FALSE(fs::exists(Support::redirectionStatePath()));
+}
+
+TEST(SystemSoundSupport, ARedirectionLeftByADeadProcessIsUndone) {
+    ASSERT_TRUE(installAndWait());
+    auto* pulse = zvtest::ZVPulseFixture::instance();
+    pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    fs::create_directories(fs::path(Support::redirectionStatePath()).parent_path());
+    std::ofstream(Support::redirectionStatePath()) << dead << "\nSystem_Output\n";
+    pulse->pactl({"set-default-sink", "zorvan_soundflower"});
+
+    EXPECT_NE(Support::staleRedirection().find("'System_Output'"), std::string::npos);
+    EXPECT_NE(Support::restoreStaleRedirection(), "");
+    EXPECT_EQ(defaultSink(), "sys_out");
+    EXPECT_EQ(Support::staleRedirection(), "");
+
+    // The recording process's own record is never stale.
+    std::ofstream(Support::redirectionStatePath()) << getpid() << "\nSystem_Output\n";
+    EXPECT_EQ(Support::staleRedirection(), "");
+    fs::remove(Support::redirectionStatePath());
+}
+
+TEST(SystemSoundSupport, InstallerMessages) {
+    const std::string installer = ZVBundle::resourcePath(Support::kInstallerName);
+    ASSERT_FALSE(installer.empty());
+    zvtest::TempDir dir;
+    struct Case {
+        std::vector<std::string> args;
+        const char* env;  // extra environment, or nullptr
+        const char* message;
+    } cases[] = {
+        {{"i", dir.path()}, nullptr, "is no driver bundle (no Contents/Info.plist)"},
+        {{"u", dir.path()}, nullptr, "is no Soundflower.kext"},
+        {{"i", ZVBundle::resourcePath(Support::kBundleName)},
+         "PULSE_SERVER=unix:/nonexistent",
+         "the sound server cannot be reached (Connection refused); the device appears when it "
+         "next starts"},
+        {{"x"}, nullptr, "usage: DriverInstaller i BUNDLE | u PATH"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {"sh", "-c", "\"$0\" \"$@\" 2>&1", installer};
+        if (c.env) argv.insert(argv.begin(), {"env", c.env});
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        int status = 0;
+        std::string out = zvtest::ZVPulseFixture::run(argv, &status);
+        EXPECT_NE(status, 0) << c.message;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    }
+    // The unreachable server's install put the files in place; take them away again.
+    Support::runDriverInstaller(false);
+}
