@@ -194,11 +194,15 @@ TEST(ZVStage, NotificationsReachObserversOnTheWorkerAndTheDelegateOnTheMainThrea
     Observer o(s.get());
     s->finalize();
     s->start();
-    ASSERT_TRUE(runMainUntil([&] { return d.calls.size() == 2; }));
+    // The delegate's hand-off is queued before later observers of the same post are
+    // called, so wait for both.
+    ASSERT_TRUE(runMainUntil([&] {
+        std::lock_guard<std::mutex> g(o.lock);
+        return d.calls.size() == 2 && o.onMain.size() == 3;
+    }));
     EXPECT_EQ(d.calls, (std::vector<std::string>{"didStart", "didStop"}));
     EXPECT_EQ(d.onMain, (std::vector<bool>{true, true}));
     std::lock_guard<std::mutex> g(o.lock);
-    ASSERT_EQ(o.onMain.size(), 3u);
     for (bool main : o.onMain) EXPECT_FALSE(main);
 }
 
