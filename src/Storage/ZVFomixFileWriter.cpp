@@ -149,6 +149,11 @@ ZVFomixAppend ZVFomixFileWriter::append(const ZVFomixFrameInput& frame, ZVFomixE
 
 void ZVFomixFileWriter::finish(const ZVFomixFileInfo& header) {
     if (_fd < 0) return;
+    // After a failed append the file may end in part of a record: the header counts only
+    // whole ones, and shrinking a file needs no free space.
+    if (ftruncate(_fd, _end) != 0)
+        ZVLog("Capture file %s: cannot cut off a torn record: %s", _path.c_str(),
+              std::strerror(errno));
     struct iovec part = {const_cast<ZVFomixFileInfo*>(&header), kZVFomixHeaderSize};
     writeAll(&part, 1, 0);
     close();

@@ -53,8 +53,9 @@ class ZVFomixFileWriter {
     // encoder found. Throws ZVException when the file cannot be written. Owning thread.
     ZVFomixAppend append(const ZVFomixFrameInput& frame, ZVFomixEncoded& encoded);
 
-    // Writes the header at offset 0 and closes the file. Throws ZVException when the file
-    // cannot be written. Owning thread.
+    // Cuts off a record an append failed to write in full, writes the header at offset 0
+    // (it takes no new space, so this works on a full disk) and closes the file. Throws ZVException
+    // when the file cannot be written. Owning thread.
     void finish(const ZVFomixFileInfo& header);
     // Closes the file without a header. Owning thread.
     void close();
