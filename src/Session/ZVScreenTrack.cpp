@@ -18,6 +18,7 @@ ZVScreenTrack::~ZVScreenTrack() {
     // The recorder goes first (its destructor stops the link). A writer that never
     // stopped (the session gave up waiting) is told to stop now and given a moment, since
     // its worker reads the queue that goes last.
+    stopKeepingCursors();
     _recorder.reset();
     if (_writer) _watch.stopAndWait([this] { _writer->stop(); });
     _writer.reset();
@@ -47,6 +48,33 @@ std::string ZVScreenTrack::prepare(ZVFomixXManager& package) {
 
 void ZVScreenTrack::startAtTime(double absoluteTime) {
     _recorder->startAtTime(absoluteTime);
+    if (!_cursorKeeper.joinable()) {
+        _keepingCursors.store(true);
+        _cursorKeeper = std::thread([this] { keepCursors(); });
+    }
+}
+
+void ZVScreenTrack::keepCursors() {
+    using Clock = std::chrono::steady_clock;
+    size_t written = 0;
+    Clock::time_point nextWrite{};
+    while (_keepingCursors.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (Clock::now() < nextWrite) continue;
+        auto cursors = _recorder->capturedCursors();
+        if (cursors.size() == written) continue;
+        // Written whole to a temporary file, synced and renamed into place: a crash leaves
+        // the last complete list.
+        std::string error;
+        if (!ZVCursorListFile::write(_cursorsPath, cursors, &error)) continue;
+        written = cursors.size();
+        nextWrite = Clock::now() + std::chrono::seconds(1);
+    }
+}
+
+void ZVScreenTrack::stopKeepingCursors() {
+    _keepingCursors.store(false);
+    if (_cursorKeeper.joinable()) _cursorKeeper.join();
 }
 
 void ZVScreenTrack::resume() {
@@ -58,6 +86,7 @@ void ZVScreenTrack::pause(bool paused) {
 }
 
 void ZVScreenTrack::stopRecorder() {
+    stopKeepingCursors();  // store() writes the final list
     if (!_recorder) return;
     // A paused recorder's link is stopped already; stop() then has nothing to do.
     _recorder->setSuspended(false);

@@ -38,6 +38,7 @@ ZVFomixRepairResult refused(ZVFomixRepairResult r, std::string message) {
 struct Kept {
     uint64_t begin, end;
     double timestamp;
+    bool salvaged;  // found past a damaged record
 };
 
 // Reads the file's records from offset 28 on the canvas's size and keeps every whole one,
@@ -69,18 +70,20 @@ class Salvage {
             // A record may start anywhere after the last good record's own 44 bytes: a
             // damaged size can make that record swallow the ones after it.
             const uint64_t from = _kept.empty() ? record.startOffset + 1 : _kept.back().begin + 1;
-            if (!resumeAfter(from, record)) return;
             _salvaging = true;
+            if (!resumeAfter(from, record)) return;
         }
     }
 
     const std::vector<Kept>& kept() const { return _kept; }
-    uint32_t salvaged() const { return _salvaged; }
+    uint32_t salvaged() const {
+        return static_cast<uint32_t>(
+            std::count_if(_kept.begin(), _kept.end(), [](const Kept& k) { return k.salvaged; }));
+    }
 
   private:
     void keep(const ZVFomixRecord& record) {
-        _kept.push_back({record.startOffset, record.endOffset, record.info.timestamp});
-        if (_salvaging) ++_salvaged;
+        _kept.push_back({record.startOffset, record.endOffset, record.info.timestamp, _salvaging});
     }
 
     // Finds the first offset from `from` on where a whole record reads, keeps it and
@@ -107,10 +110,7 @@ class Salvage {
                 _reader.seek(offset);
                 if (_reader.readFrame(record, _canvas, false) != ZVFomixStep::Frame) continue;
                 // A good record inside the previous one shows that one's size was wrong.
-                while (!_kept.empty() && _kept.back().end > offset) {
-                    _kept.pop_back();
-                    if (_salvaged) --_salvaged;
-                }
+                while (!_kept.empty() && _kept.back().end > offset) _kept.pop_back();
                 if (!_kept.empty() && record.info.timestamp < _kept.back().timestamp) continue;
                 keep(record);
                 return true;
@@ -126,7 +126,6 @@ class Salvage {
     std::vector<uint8_t> _pixels;
     ZVFomixCanvas _canvas;
     std::vector<Kept> _kept;
-    uint32_t _salvaged = 0;
     bool _salvaging = false;
 };
 
