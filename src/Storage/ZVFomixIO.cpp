@@ -100,6 +100,11 @@ void ZVFomixIO::fail(std::string reason, bool log) {
 void ZVFomixIO::fomixWriter() {
     ZVFomixFileWriter file;
     file.setBlockBufferLimit(_blockBufferLimit.load());
+    {
+        ZVLockGuard guard(_stateLock);
+        file.setDiskQueue(_diskQueueLimit, _diskWriteHook);
+    }
+    _droppedFrames.store(0, std::memory_order_relaxed);
     if (!file.open(_fullPath)) {
         // The recording goes on (frames are taken and counted) so that the other tracks
         // are not held up, but the host must hear that this one is lost.
@@ -152,8 +157,20 @@ void ZVFomixIO::fomixWriter() {
                     input.keyStrokes = &frame->keyStrokes();
                     input.keyText = &frame->keyStrokesString();
                 }
+                // A disk falling behind first gets smaller records: once the record queue
+                // is a quarter full every frame is stored compressed (which needs the
+                // chunk list).
+                if (file.diskQueueFill() > 0.25)
+                    input.info.frameFlags = static_cast<int16_t>(
+                        input.info.frameFlags | kZVFrameHasKeyStrokes | kZVFrameCompress);
+                _diskQueueFill.store(file.diskQueueFill(), std::memory_order_relaxed);
                 ZVFomixEncoded encoded;
                 switch (file.append(input, encoded)) {
+                    case ZVFomixAppend::Dropped:
+                        // The whole frame goes; the next one is stored against the last
+                        // stored frame, so the picture stays right.
+                        _droppedFrames.fetch_add(1, std::memory_order_relaxed);
+                        return;
                     case ZVFomixAppend::NoMemory:
                         ZVLog("ME-6: fomixWriter failed with malloc error");
                         return;
@@ -166,6 +183,11 @@ void ZVFomixIO::fomixWriter() {
                 }
             });
         });
+        header.signature = kZVFomixSignature;
+        header.frames = static_cast<uint32_t>(_writenFrames.load(std::memory_order_relaxed));
+        file.finish(header);  // after a failed write it throws, the header written
+        setFileInfo(header);
+        _diskQueueFill.store(0, std::memory_order_relaxed);
     } catch (const ZVException& e) {
         // A full disk or a file-size limit: what was written stays readable, since the
         // header needs no new space; the host hears why the track ended.
@@ -173,18 +195,13 @@ void ZVFomixIO::fomixWriter() {
         header.frames = static_cast<uint32_t>(_writenFrames.load(std::memory_order_relaxed));
         try {
             file.finish(header);
-            setFileInfo(header);
         } catch (const ZVException&) {
             file.close();
         }
+        setFileInfo(header);
+        _diskQueueFill.store(0, std::memory_order_relaxed);
         fail(e.reason());
-        return;
     }
-
-    header.signature = kZVFomixSignature;
-    header.frames = static_cast<uint32_t>(_writenFrames.load(std::memory_order_relaxed));
-    file.finish(header);
-    setFileInfo(header);
 }
 
 // The reader worker. It owns the file and the canvas; each frame it makes is handed over

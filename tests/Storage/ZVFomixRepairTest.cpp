@@ -114,6 +114,13 @@ TEST(ZVFomixRepair, ChangedBytesNeverMakeTheReaderOrTheRepairStray) {
 
         writeBytes(path, unfinished(b));
         ZVFomixRepairResult fix = ZVFomixRepair(path);
+        // A changed first record may no longer look like one a writer makes: then the
+        // file is not taken for a capture file and stays as it is.
+        if (fix.outcome == ZVFomixRepairResult::Outcome::NotACaptureFile &&
+            !std::equal(b.begin() + 28, b.begin() + 72, s.file.begin() + 28)) {
+            ASSERT_EQ(fileBytes(path), unfinished(b));
+            continue;
+        }
         ASSERT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::Repaired) << fix.message;
         // The repaired file reads to exactly the records it counts.
         ReadResult repaired = readFile(path);
