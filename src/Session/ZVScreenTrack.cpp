@@ -100,6 +100,10 @@ void ZVScreenTrack::finalizeWriter() {
 std::string ZVScreenTrack::store(ZVFomixXManager& package) {
     if (!_recorder) return {};
     package.setStartOffsetTime(_recorder->startOffsetTime(), ZVFomixXResourceVideo);
+    // Frames the disk could not take, so a player or a user knows the picture has gaps.
+    if (_writer && _writer->droppedFrames() > 0)
+        package.setPropertie("DroppedFrames", ZVValue(int64_t(_writer->droppedFrames())),
+                             ZVFomixXResourceVideo);
     std::string error;
     if (!ZVCursorListFile::write(_cursorsPath, _recorder->capturedCursors(), &error)) return error;
     return {};
@@ -115,7 +119,18 @@ std::string ZVScreenTrack::status(double elapsedSeconds) const {
     double fill = 0;
     if (_queue && _queue->limit() > 0)
         fill = 100.0 * double(_queue->byteCount()) / double(_queue->limit());
-    char line[96];
-    std::snprintf(line, sizeof line, "%d frames  %.1f fps  queue %.0f%%", frames, fps, fill);
+    char line[160];
+    int n =
+        std::snprintf(line, sizeof line, "%d frames  %.1f fps  queue %.0f%%", frames, fps, fill);
+    if (_writer && n > 0 && size_t(n) < sizeof line) {
+        // The disk falling behind shows before anything is lost.
+        const double disk = 100.0 * _writer->diskQueueFill();
+        const int32_t dropped = _writer->droppedFrames();
+        if (dropped > 0)
+            std::snprintf(line + n, sizeof line - size_t(n),
+                          "  disk behind %.0f%%  %d frames dropped", disk, dropped);
+        else if (disk >= 25)
+            std::snprintf(line + n, sizeof line - size_t(n), "  disk behind %.0f%%", disk);
+    }
     return line;
 }

@@ -57,10 +57,11 @@ class ZVFomixFileWriter {
     // Throws ZVException once a write failed. Owning thread.
     ZVFomixAppend append(const ZVFomixFrameInput& frame, ZVFomixEncoded& encoded);
 
-    // Cuts off a record an append failed to write in full, writes the header at offset 0
-    // (it takes no new space, so this works on a full disk) and closes the file. Throws ZVException
-    // when the file cannot be written. Owning thread.
-    void finish(const ZVFomixFileInfo& header);
+    // Waits for the queued records, cuts off one a write left torn, writes the header at
+    // offset 0 (it takes no new space, so this works on a full disk) and closes the file.
+    // After a failed write `header` is changed to count what is on the disk, written, and
+    // the failure is thrown as ZVException. Owning thread.
+    void finish(ZVFomixFileInfo& header);
     // Closes the file without a header. Owning thread.
     void close();
 

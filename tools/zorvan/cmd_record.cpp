@@ -28,10 +28,12 @@ constexpr const char* kName = "record";
 // Set by SIGINT, SIGTERM and SIGHUP (the terminal went away); the main loop polls it and
 // stops in order.
 std::atomic<int> gStopSignal{0};
+std::atomic<int> gStopSignals{0};  // how many came: one more while draining ends at once
 static_assert(std::atomic<int>::is_always_lock_free);
 
 void onStopSignal(int signal) {
     gStopSignal.store(signal);
+    gStopSignals.fetch_add(1);
 }
 
 void catchStopSignals() {
@@ -174,7 +176,24 @@ int run(const std::vector<std::string>& args) {
         }
     }
     std::string finalStatus = session->status();
-    error = session->stopAndWait();
+    // While the writers drain, the status line goes on; one more signal ends at once.
+    const int signalsBefore = gStopSignals.load();
+    session->requestStop();
+    while (!session->isFinished() && gStopSignals.load() == signalsBefore) {
+        loop.runUntil([&] { return session->isFinished() || gStopSignals.load() != signalsBefore; },
+                      0.25);
+        if (live && !session->isFinished())
+            std::fprintf(stderr, "\rstopping, writing what is queued: %s\033[K",
+                         session->status().c_str());
+    }
+    if (!session->isFinished()) {
+        if (live) std::fputc('\n', stderr);
+        ZVCommandFail(kName, "stopped before everything was written; 'zorvan repair " +
+                                 session->path() + "' mends what was left open");
+        std::fflush(nullptr);
+        std::_Exit(1);  // the writers' threads are left running: no orderly teardown
+    }
+    error = session->finishError();
     ZVSetSharedApplication(nullptr);
     if (live) std::fprintf(stderr, "\r%s\033[K\n", finalStatus.c_str());
     if (!failure.empty())
@@ -193,7 +212,8 @@ const ZVCommand::Registration reg(
      "the recording package OUT.fomixx (the first free OUT-1.fomixx, ... when it exists)\n"
      "and prints the package's path. It stops after S seconds, on Ctrl-C or on SIGTERM,\n"
      "and always writes every frame it captured before it exits. SIGHUP (the terminal\n"
-     "closed) stops it like Ctrl-C.\n"
+     "closed) stops it like Ctrl-C; a second Ctrl-C while it writes what is queued ends\n"
+     "at once (then 'zorvan repair' mends the package).\n"
      "\n"
      "  --rect WxH+X+Y  record this rectangle, in X11 root-window pixels (X, Y from the\n"
      "                  top-left corner); the whole primary monitor by default\n"
