@@ -109,9 +109,12 @@ class Salvage {
                     continue;
                 _reader.seek(offset);
                 if (_reader.readFrame(record, _canvas, false) != ZVFomixStep::Frame) continue;
-                // A good record inside the previous one shows that one's size was wrong.
-                while (!_kept.empty() && _kept.back().end > offset) _kept.pop_back();
-                if (!_kept.empty() && record.info.timestamp < _kept.back().timestamp) continue;
+                // A good record inside the previous one shows that one's size was wrong;
+                // time never runs backwards in a recording.
+                size_t remain = _kept.size();
+                while (remain && _kept[remain - 1].end > offset) --remain;
+                if (remain && record.info.timestamp < _kept[remain - 1].timestamp) continue;
+                _kept.resize(remain);
                 keep(record);
                 return true;
             }
@@ -130,10 +133,10 @@ class Salvage {
 };
 
 // Whether the reader takes the whole file as its header says, as `zorvan info` judges it.
-bool readsToItsEnd(ZVFomixFileReader& reader) {
+bool readsToItsEnd(ZVFomixFileReader& reader, size_t maxCanvasBytes) {
     const ZVFomixFileInfo& h = reader.header();
     uint32_t width = 0, height = 0;
-    if (!reader.canvasSize(width, height)) return h.frames == 0;
+    if (!reader.canvasSize(width, height, maxCanvasBytes)) return h.frames == 0;
     std::vector<uint8_t> pixels;
     const ZVFomixCanvas canvas = ZVFomixMakeCanvas(width, height, pixels);
     ZVFomixRecord record;
@@ -192,7 +195,8 @@ std::string ZVFomixDamagedPath(const std::string& path) {
     return candidate;
 }
 
-ZVFomixRepairResult ZVFomixRepair(const std::string& path, bool dryRun, bool inPlace) {
+ZVFomixRepairResult ZVFomixRepair(const std::string& path, bool dryRun, bool inPlace,
+                                  size_t maxCanvasBytes) {
     ZVFomixRepairResult result;
     ZVFomixFileReader reader;
     if (!reader.openFile(path)) return failed(result, path, "cannot open");
@@ -201,7 +205,7 @@ ZVFomixRepairResult ZVFomixRepair(const std::string& path, bool dryRun, bool inP
 
     if (reader.readHeader()) {
         result.header = reader.header();
-        if (readsToItsEnd(reader)) {
+        if (readsToItsEnd(reader, maxCanvasBytes)) {
             result.outcome = Outcome::AlreadyReadable;
             result.message = ZVFormat("%s is readable already (%u frames); nothing changed",
                                       path.c_str(), result.header.frames);
@@ -239,7 +243,8 @@ ZVFomixRepairResult ZVFomixRepair(const std::string& path, bool dryRun, bool inP
         header.initialDimensions = first.dimensions;
         reader.assumeHeader(header);
         uint32_t width = 0, height = 0;
-        if (got != static_cast<ssize_t>(sizeof head) || !reader.canvasSize(width, height) ||
+        if (got != static_cast<ssize_t>(sizeof head) ||
+            !reader.canvasSize(width, height, maxCanvasBytes) ||
             !ZVFomixFileReader::isPlausibleInfo(first, width, height, size - sizeof head))
             return refused(result, path +
                                        " is not a capture file (its first record is not "

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Storage/ZVFomixFileReader.h"
 #include "Storage/ZVFomixFormat.h"
 
 struct ZVFomixRepairResult {
@@ -34,9 +35,10 @@ struct ZVFomixRepairResult {
 // Repairs the file at `path`: with `dryRun` it only says what it would do; with `inPlace`
 // it keeps no copy of the original (a file that only lacks its header and has a torn tail
 // is then mended where it lies, which needs no free space). Any thread (one caller per
-// file).
-ZVFomixRepairResult ZVFomixRepair(const std::string& path, bool dryRun = false,
-                                  bool inPlace = false);
+// file). Recordings whose picture needs more than `maxCanvasBytes` are not taken.
+ZVFomixRepairResult ZVFomixRepair(
+    const std::string& path, bool dryRun = false, bool inPlace = false,
+    size_t maxCanvasBytes = ZVFomixFileReader::kDefaultMaxCanvasBytes);
 
 // The first name "<path>.damaged", "<path>.damaged-2", ... that does not exist. Any thread.
 std::string ZVFomixDamagedPath(const std::string& path);
