@@ -82,6 +82,10 @@ void ZVFomixDiskWriter::run() {
         }
         const bool ok = write(record);
         const int saved = errno;
+        const off_t end = record.at + static_cast<off_t>(record.bytes.size());
+        // Pushing the pages out is where a slow disk makes us wait: outside the lock, so
+        // the encoder never waits with us, and the record still counts until it is done.
+        if (ok) dropper.wrote(end);
         _queuedBytes.fetch_sub(record.bytes.size(), std::memory_order_relaxed);
         ZVLockGuard guard(_lock);
         _writing = false;
@@ -93,11 +97,9 @@ void ZVFomixDiskWriter::run() {
             _changed.notifyAll();
             return;
         }
-        const off_t end = record.at + static_cast<off_t>(record.bytes.size());
         _writtenEnd.store(end);
         _writtenTimestamp.store(record.timestamp);
         _writtenRecords.fetch_add(1);
-        dropper.wrote(end);
         _changed.notifyAll();
     }
 }
