@@ -116,6 +116,20 @@ bool describeWav(const char* label, const std::string& path) {
                 path.c_str(), d->format.numberOfChannels, d->format.bitsPerChannel, kind,
                 double(d->format.sampleRate), d->frames, d->duration,
                 d->sizesPatched ? "" : " (the header was never finished: 'frames' counts none)");
+    // A recording cut short leaves a header up to a second behind its samples; repair
+    // judges it by the same count.
+    const uint64_t frameBytes =
+        uint64_t(d->format.bitsPerChannel) * uint64_t(d->format.numberOfChannels) / 8;
+    struct stat st;
+    const int64_t dataOffset = ZVWavHeader::layoutFor(d->format).dataOffset;
+    if (d->sizesPatched && frameBytes && stat(path.c_str(), &st) == 0 && st.st_size > dataOffset) {
+        const uint64_t held = (uint64_t(st.st_size) - uint64_t(dataOffset)) / frameBytes;
+        if (held != d->frames) {
+            std::printf("  (the header counts %u frames, the file holds %llu)\n", d->frames,
+                        static_cast<unsigned long long>(held));
+            return false;
+        }
+    }
     return d->sizesPatched;
 }
 
