@@ -62,7 +62,7 @@ bool repairWav(const std::string& path, const Options& o, std::string& line) {
         return false;
     }
     const uint64_t frames = (uint64_t(st.st_size) - layout.dataOffset) / frameBytes;
-    if (frames == d->frames || frames > UINT32_MAX) {
+    if (frames <= d->frames || frames > UINT32_MAX) {
         line = ZVFormat("%s is readable already (%u frames); nothing changed", path.c_str(),
                         d->frames);
         return true;
