@@ -4,6 +4,7 @@
 // no recording or is damaged.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -85,10 +86,13 @@ TEST(RecordFailures, AKilledRecordingIsMendedWithItsCursorsAndSound) {
     ASSERT_TRUE(cursors);
     EXPECT_FALSE(cursors->empty());
     // sox reads the sound with its real length (within the second between header updates).
-    TempDir soxDir;
-    ASSERT_EQ(std::system(("soxi -D " + package + "/audio.wav > " + soxDir.file("len")).c_str()),
-              0);
-    const double seconds = std::stod(readFile(soxDir.file("len")));
+    std::FILE* soxi = popen(("soxi -D " + package + "/audio.wav 2>&1").c_str(), "r");
+    ASSERT_NE(soxi, nullptr);
+    char length[64] = {};
+    const bool got = std::fgets(length, sizeof length, soxi) != nullptr;
+    ASSERT_EQ(pclose(soxi), 0) << length;
+    ASSERT_TRUE(got);
+    const double seconds = std::atof(length);
     EXPECT_GT(seconds, 1.5);
     EXPECT_LT(seconds, 4.5);
 }
