@@ -16,6 +16,7 @@
 #include "Foundation/ZVAlert.h"
 #include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
+#include "Foundation/ZVTime.h"
 #include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
 
@@ -214,12 +215,13 @@ void ZVWavIO::wavWriter() {
         _worker.running();
         _worker.clearFinalize();
         post(ZVWavIODidStartNotification);
-        writerLoop(file.fd(), bytesPerFrame, (format.flags & kZVSoundFormatBigEndian) != 0,
-                   layout.dataOffset);
+        writerLoop(file.fd(), format, bytesPerFrame, layout.dataOffset);
         // The sizes are known only now; until here the header says 0 frames.
         writeHeader(file.fd(), _framesCount);
     } catch (const ZVException& e) {
-        // The header keeps its 0 frames: a half-written size would be worse.
+        // The header counts the whole frames written (rewriting it needs no new space),
+        // so a full disk leaves a file that plays to where it stopped.
+        if (file.fd() >= 0) patchSizes(file.fd(), format, _framesCount);
         fail(e.reason());
         ZVRunAlertPanel(e.name(), e.reason());
     } catch (...) {
@@ -231,8 +233,18 @@ void ZVWavIO::wavWriter() {
     file.close();
 }
 
-void ZVWavIO::writerLoop(int fd, int32_t bytesPerFrame, bool swap, off_t dataOffset) {
+bool ZVWavIO::patchSizes(int fd, ZVSoundFormat format, uint32_t frames) {
+    const std::vector<uint8_t> bytes =
+        ZVWavHeader::bytes(ZVWavHeader::records(format, frames), ZVWavHeader::layoutFor(format));
+    return ::pwrite(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+}
+
+void ZVWavIO::writerLoop(int fd, ZVSoundFormat format, int32_t bytesPerFrame, off_t dataOffset) {
+    const bool swap = (format.flags & kZVSoundFormatBigEndian) != 0;
     ZVCacheDropper dropper(fd);
+    // The header's sizes follow the samples at least once a second, so a recording cut
+    // short by a crash plays to within a second of its end.
+    double nextPatch = ZVAbsoluteTimeGetCurrent() + 1;
     off_t end = dataOffset;
     bool warned = false;
     _worker.loop([&] {
@@ -254,6 +266,10 @@ void ZVWavIO::writerLoop(int fd, int32_t bytesPerFrame, bool swap, off_t dataOff
             end += size;
             dropper.wrote(end);
             _framesCount += uint32_t(size) / uint32_t(bytesPerFrame);
+            if (const double now = ZVAbsoluteTimeGetCurrent(); now >= nextPatch) {
+                patchSizes(fd, format, _framesCount);
+                nextPatch = now + 1;
+            }
         });
     });
 }

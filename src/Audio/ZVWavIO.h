@@ -76,10 +76,13 @@ class ZVWavIO : public ZVStage {
   private:
     ZVWavIO(std::string path, int32_t mode) : _fullPath(std::move(path)), _mode(mode) {}
 
-    void wavWriter();                                                             // worker only
-    void wavReader();                                                             // worker only
-    void writerLoop(int fd, int32_t bytesPerFrame, bool swap, off_t dataOffset);  // worker only
-    void readerLoop(int fd, ZVSoundFormat format);                                // worker only
+    void wavWriter();  // worker only
+    void wavReader();  // worker only
+    // worker only
+    void writerLoop(int fd, ZVSoundFormat format, int32_t bytesPerFrame, off_t dataOffset);
+    // Writes the header counting `frames` at offset 0, leaving the file offset. Worker only.
+    static bool patchSizes(int fd, ZVSoundFormat format, uint32_t frames);
+    void readerLoop(int fd, ZVSoundFormat format);  // worker only
 
     const std::string _fullPath;
     const int32_t _mode;

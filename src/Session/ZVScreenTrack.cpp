@@ -18,6 +18,7 @@ ZVScreenTrack::~ZVScreenTrack() {
     // The recorder goes first (its destructor stops the link). A writer that never
     // stopped (the session gave up waiting) is told to stop now and given a moment, since
     // its worker reads the queue that goes last.
+    stopKeepingCursors();
     _recorder.reset();
     if (_writer) _watch.stopAndWait([this] { _writer->stop(); });
     _writer.reset();
@@ -47,6 +48,33 @@ std::string ZVScreenTrack::prepare(ZVFomixXManager& package) {
 
 void ZVScreenTrack::startAtTime(double absoluteTime) {
     _recorder->startAtTime(absoluteTime);
+    if (!_cursorKeeper.joinable()) {
+        _keepingCursors.store(true);
+        _cursorKeeper = std::thread([this] { keepCursors(); });
+    }
+}
+
+void ZVScreenTrack::keepCursors() {
+    using Clock = std::chrono::steady_clock;
+    size_t written = 0;
+    Clock::time_point nextWrite{};
+    while (_keepingCursors.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (Clock::now() < nextWrite) continue;
+        auto cursors = _recorder->capturedCursors();
+        if (cursors.size() == written) continue;
+        // Written whole to a temporary file, synced and renamed into place: a crash leaves
+        // the last complete list.
+        std::string error;
+        if (!ZVCursorListFile::write(_cursorsPath, cursors, &error)) continue;
+        written = cursors.size();
+        nextWrite = Clock::now() + std::chrono::seconds(1);
+    }
+}
+
+void ZVScreenTrack::stopKeepingCursors() {
+    _keepingCursors.store(false);
+    if (_cursorKeeper.joinable()) _cursorKeeper.join();
 }
 
 void ZVScreenTrack::resume() {
@@ -58,6 +86,7 @@ void ZVScreenTrack::pause(bool paused) {
 }
 
 void ZVScreenTrack::stopRecorder() {
+    stopKeepingCursors();  // store() writes the final list
     if (!_recorder) return;
     // A paused recorder's link is stopped already; stop() then has nothing to do.
     _recorder->setSuspended(false);
@@ -71,6 +100,10 @@ void ZVScreenTrack::finalizeWriter() {
 std::string ZVScreenTrack::store(ZVFomixXManager& package) {
     if (!_recorder) return {};
     package.setStartOffsetTime(_recorder->startOffsetTime(), ZVFomixXResourceVideo);
+    // Frames the disk could not take, so a player or a user knows the picture has gaps.
+    if (_writer && _writer->droppedFrames() > 0)
+        package.setPropertie("DroppedFrames", ZVValue(int64_t(_writer->droppedFrames())),
+                             ZVFomixXResourceVideo);
     std::string error;
     if (!ZVCursorListFile::write(_cursorsPath, _recorder->capturedCursors(), &error)) return error;
     return {};
@@ -91,7 +124,18 @@ std::string ZVScreenTrack::status(double elapsedSeconds) const {
     double fill = 0;
     if (_queue && _queue->limit() > 0)
         fill = 100.0 * double(_queue->byteCount()) / double(_queue->limit());
-    char line[96];
-    std::snprintf(line, sizeof line, "%d frames  %.1f fps  queue %.0f%%", frames, fps, fill);
+    char line[160];
+    int n =
+        std::snprintf(line, sizeof line, "%d frames  %.1f fps  queue %.0f%%", frames, fps, fill);
+    if (_writer && n > 0 && size_t(n) < sizeof line) {
+        // The disk falling behind shows before anything is lost.
+        const double disk = 100.0 * _writer->diskQueueFill();
+        const int32_t dropped = _writer->droppedFrames();
+        if (dropped > 0)
+            std::snprintf(line + n, sizeof line - size_t(n),
+                          "  disk behind %.0f%%  %d frames dropped", disk, dropped);
+        else if (disk >= 25)
+            std::snprintf(line + n, sizeof line - size_t(n), "  disk behind %.0f%%", disk);
+    }
     return line;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "Foundation/ZVGeometry.h"
 #include "Session/ZVRecordingTrack.h"
@@ -38,6 +39,11 @@ class ZVScreenTrack : public ZVRecordingTrack {
     int32_t capturedFrames() const;
 
   private:
+    // The cursor keeper's loop: writes the cursor list as soon as the first cursor is seen
+    // and again, at most once a second, when new ones come, so a crash keeps them.
+    void keepCursors();
+    void stopKeepingCursors();
+
     ZVRect _rect;
     bool _zlib;
     std::string _cursorsPath;
@@ -45,4 +51,8 @@ class ZVScreenTrack : public ZVRecordingTrack {
     std::shared_ptr<ZVFomixIO> _writer;
     std::shared_ptr<ZVScreenRecorder> _recorder;
     ZVWriterWatch _watch;
+    // The keeper thread borrows _recorder and _cursorsPath, which stay fixed from its start
+    // until stopKeepingCursors() has joined it (the main thread starts and joins it).
+    std::thread _cursorKeeper;
+    std::atomic<bool> _keepingCursors{false};
 };

@@ -161,6 +161,28 @@ void ZVFomixFileReader::assumeHeader(const ZVFomixFileInfo& header) {
         skip(std::min<uint64_t>(kZVFomixHeaderSize - _position, remaining()));
 }
 
+void ZVFomixFileReader::seek(uint64_t offset) {
+    _position = std::min(offset, _size);
+    _bufferStart = _bufferEnd = 0;
+    if (!_memory && _fd >= 0) lseek(_fd, static_cast<off_t>(_position), SEEK_SET);
+}
+
+bool ZVFomixFileReader::isPlausibleInfo(const ZVFrameInfo& info, size_t width, size_t height,
+                                        uint64_t remaining) {
+    if (side(info.dimensions.width) != width || side(info.dimensions.height) != height)
+        return false;
+    const uint64_t bufferSize = static_cast<uint64_t>(ZVPixelBytesPerRow(width)) * height;
+    // Each block holds at least its 8-byte head and one word.
+    if (info.dataSize > ZVFomixMaxBlockDataSize(bufferSize) ||
+        uint64_t(info.blocks) * 12 > info.dataSize)
+        return false;
+    // A compressed payload says its own length in a chunk; a plain one must fit the file.
+    if (!(info.frameFlags & kZVFrameCompress) && info.dataSize > remaining) return false;
+    if (info.frameFlags & ~0xFF) return false;
+    const double t = info.timestamp;
+    return std::isfinite(t) && t >= 0 && t < 1e7;
+}
+
 bool ZVFomixFileReader::canvasSize(uint32_t& width, uint32_t& height, size_t maxBytes) const {
     width = side(_header.initialDimensions.width);
     height = side(_header.initialDimensions.height);

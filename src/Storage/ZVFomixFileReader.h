@@ -87,6 +87,16 @@ class ZVFomixFileReader {
     // `record` when `wantKeys`, else stepped over like unknown chunks. Owning thread.
     ZVFomixStep readFrame(ZVFomixRecord& record, const ZVFomixCanvas& canvas, bool wantKeys);
 
+    // Goes on reading at `offset` (at most the file's size), as after a record that ended
+    // there; the repair uses it to step past damaged bytes. Owning thread.
+    void seek(uint64_t offset);
+    // A record's 44 bytes as stored (host byte order, this layout) could start a record of
+    // a canvas of width x height with `remaining` bytes after them: its size is the
+    // canvas's, its block count and data sizes fit the picture and the file, its flags are
+    // known ones, its timestamp a time. Any thread.
+    static bool isPlausibleInfo(const ZVFrameInfo& info, size_t width, size_t height,
+                                uint64_t remaining);
+
     // What made the last step BadRecord or FailedFrame, for a log line. Owning thread.
     const std::string& problem() const { return _problem; }
     // The file offset after the last byte read; the file's size. Owning thread.

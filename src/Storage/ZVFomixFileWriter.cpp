@@ -34,7 +34,6 @@ bool ZVFomixFileWriter::open(const std::string& path) {
     _fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (_fd < 0) return false;
     fnocache(_fd);
-    _dropper = std::make_unique<ZVCacheDropper>(_fd);
     // The header's 28 bytes stay zero until finish(): a file whose writer never finished
     // is refused by readers, and the repair knows it by them.
     const ZVFomixFileInfo unfinished{};
@@ -47,13 +46,19 @@ bool ZVFomixFileWriter::open(const std::string& path) {
         return false;
     }
     _end = static_cast<off_t>(kZVFomixHeaderSize);
+    _disk = std::make_unique<ZVFomixDiskWriter>(_fd, _path, _end, _diskLimit);
+    if (_writeHook) _disk->setWriteHook(_writeHook);
     return true;
 }
 
+double ZVFomixFileWriter::diskQueueFill() const {
+    return _disk ? double(_disk->queuedBytes()) / double(_disk->limit()) : 0;
+}
+
 void ZVFomixFileWriter::close() {
+    _disk.reset();  // writes what is queued first
     if (_fd >= 0) ::close(_fd);
     _fd = -1;
-    _dropper.reset();
 }
 
 void ZVFomixFileWriter::writeAll(const struct iovec* parts, int count, off_t at) {
@@ -136,20 +141,42 @@ ZVFomixAppend ZVFomixFileWriter::append(const ZVFomixFrameInput& frame, ZVFomixE
         info.frameFlags = static_cast<int16_t>(info.frameFlags & ~kZVFrameCompress);
     }
 
-    if (_fd >= 0) {
-        struct iovec parts[3] = {{&info, kZVFomixInfoSize},
-                                 {_chunks.data(), _chunks.size()},
-                                 {const_cast<uint8_t*>(payload), payloadSize}};
-        writeAll(parts, 3, _end);
-        _end += static_cast<off_t>(kZVFomixInfoSize + _chunks.size() + payloadSize);
-        _dropper->wrote(_end);
+    if (_disk) {
+        if (std::string error = _disk->error(); !error.empty())
+            throw ZVException(kWriterName, error);
+        const size_t size = kZVFomixInfoSize + _chunks.size() + payloadSize;
+        if (!_disk->canTake(size)) return ZVFomixAppend::Dropped;
+        std::vector<uint8_t> record(size);
+        std::memcpy(record.data(), &info, kZVFomixInfoSize);
+        if (!_chunks.empty())
+            std::memcpy(record.data() + kZVFomixInfoSize, _chunks.data(), _chunks.size());
+        std::memcpy(record.data() + kZVFomixInfoSize + _chunks.size(), payload, payloadSize);
+        _disk->push(std::move(record), _end, info.timestamp);
+        _end += static_cast<off_t>(size);
     }
     return ZVFomixAppend::Written;
 }
 
-void ZVFomixFileWriter::finish(const ZVFomixFileInfo& header) {
+void ZVFomixFileWriter::finish(ZVFomixFileInfo& header) {
     if (_fd < 0) return;
-    struct iovec part = {const_cast<ZVFomixFileInfo*>(&header), kZVFomixHeaderSize};
+    std::string failure;
+    if (_disk) {
+        _disk->finish();
+        failure = _disk->error();
+        if (!failure.empty()) {
+            header.frames = _disk->writtenRecords();
+            header.duration = _disk->writtenTimestamp();
+            _end = _disk->writtenEnd();
+        }
+        _disk.reset();
+    }
+    // After a failed write the file may end in part of a record: the header counts only
+    // whole ones, and shrinking a file needs no free space.
+    if (ftruncate(_fd, _end) != 0)
+        ZVLog("Capture file %s: cannot cut off a torn record: %s", _path.c_str(),
+              std::strerror(errno));
+    struct iovec part = {&header, kZVFomixHeaderSize};
     writeAll(&part, 1, 0);
     close();
+    if (!failure.empty()) throw ZVException(kWriterName, failure);
 }

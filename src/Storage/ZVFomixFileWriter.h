@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "Common/fnocache.h"
 #include "Storage/ZVFomixBlocks.h"
 #include "Storage/ZVFomixDeflate.h"
+#include "Storage/ZVFomixDiskWriter.h"
 #include "Storage/ZVFomixFormat.h"
 #include "Video/ZVFrameInfo.h"
 
@@ -32,6 +34,7 @@ enum class ZVFomixAppend {
     Written,   // a record was appended
     Skipped,   // all-zero or empty frame: nothing stored
     NoMemory,  // the block buffer could not be allocated: nothing stored
+    Dropped,   // the disk is behind and the record queue is full: nothing stored
 };
 
 class ZVFomixFileWriter {
@@ -48,20 +51,31 @@ class ZVFomixFileWriter {
     // A file is open for writing. Owning thread.
     bool isOpen() const { return _fd >= 0; }
 
-    // Encodes `frame` against its reference and appends the record (nothing is written
-    // while no file is open, but the outcome is the same). `encoded` tells what the
-    // encoder found. Throws ZVException when the file cannot be written. Owning thread.
+    // Encodes `frame` against its reference and queues the record for the disk thread
+    // (nothing is written while no file is open, but the outcome is the same); a record
+    // the full queue cannot take is dropped whole. `encoded` tells what the encoder found.
+    // Throws ZVException once a write failed. Owning thread.
     ZVFomixAppend append(const ZVFomixFrameInput& frame, ZVFomixEncoded& encoded);
 
-    // Writes the header at offset 0 and closes the file. Throws ZVException when the file
-    // cannot be written. Owning thread.
-    void finish(const ZVFomixFileInfo& header);
+    // Waits for the queued records, cuts off one a write left torn, writes the header at
+    // offset 0 (it takes no new space, so this works on a full disk) and closes the file.
+    // After a failed write `header` is changed to count what is on the disk, written, and
+    // the failure is thrown as ZVException. Owning thread.
+    void finish(ZVFomixFileInfo& header);
     // Closes the file without a header. Owning thread.
     void close();
 
     // The largest block buffer this writer will allocate; a smaller limit lets a test meet
     // the out-of-memory path. Owning thread.
     void setBlockBufferLimit(size_t bytes) { _blockBufferLimit = bytes; }
+    // The record queue's bound and a hook the disk thread calls before each write (tests
+    // make a slow disk with it). Before open. Owning thread.
+    void setDiskQueue(size_t limit, std::function<void(size_t)> writeHook) {
+        _diskLimit = limit;
+        _writeHook = std::move(writeHook);
+    }
+    // How full the record queue is, 0 to 1 (0 without a file). Owning thread.
+    double diskQueueFill() const;
 
   private:
     void writeAll(const struct iovec* parts, int count, off_t at);
@@ -69,7 +83,9 @@ class ZVFomixFileWriter {
     std::string _path;
     int _fd = -1;
     off_t _end = 0;  // where the next record goes
-    std::unique_ptr<ZVCacheDropper> _dropper;
+    size_t _diskLimit = ZVFomixDiskWriter::kDefaultLimit;
+    std::function<void(size_t)> _writeHook;
+    std::unique_ptr<ZVFomixDiskWriter> _disk;  // joined before the file is closed
     uint8_t* _blocks = nullptr;  // block buffer, allocated for the first frame (malloc)
     size_t _blocksCapacity = 0;
     size_t _blockBufferLimit = SIZE_MAX;

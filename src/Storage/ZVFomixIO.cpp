@@ -100,6 +100,11 @@ void ZVFomixIO::fail(std::string reason, bool log) {
 void ZVFomixIO::fomixWriter() {
     ZVFomixFileWriter file;
     file.setBlockBufferLimit(_blockBufferLimit.load());
+    {
+        ZVLockGuard guard(_stateLock);
+        file.setDiskQueue(_diskQueueLimit, _diskWriteHook);
+    }
+    _droppedFrames.store(0, std::memory_order_relaxed);
     if (!file.open(_fullPath)) {
         // The recording goes on (frames are taken and counted) so that the other tracks
         // are not held up, but the host must hear that this one is lost.
@@ -114,61 +119,89 @@ void ZVFomixIO::fomixWriter() {
 
     std::shared_ptr<ZVMovieFrame> reference;  // the previous stored frame itself
     bool reportedOtherSize = false;
-    _worker.loop([&] {
-        return _worker.consume(source(), [&](ZVObjectRef object) {
-            auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(object);
-            if (!frame) return;
-            const ZVFrameInfo info = frame->info();
-            header.duration = info.timestamp;
-            setFileInfo(ZVFomixFileInfo{0, header.duration, 0, {0, 0}, 0});
-            if (frame->bufferSize() <= 0) return;
-            if (!reference) {
-                header.initialDimensions = info.dimensions;
-                reference = ZVMovieFrame::movieFrameWithSize(info.dimensions);
-                if (!reference) return;
-                reference->clearBuffer();
-            }
-            // Only frames of the recording's size are compared with the reference; others
-            // are dropped rather than read past either buffer.
-            if (frame->bufferSize() != reference->bufferSize() ||
-                frame->bytesPerRow() != reference->bytesPerRow() ||
-                frame->pixelsWidth() != reference->pixelsWidth()) {
-                if (!reportedOtherSize)
-                    ZVLog("Capture file %s: dropped frames of size %dx%d in a recording of %dx%d",
-                          _fullPath.c_str(), frame->pixelsWidth(), frame->pixelsHeight(),
-                          reference->pixelsWidth(), reference->pixelsHeight());
-                reportedOtherSize = true;
-                return;
-            }
-            ZVFomixFrameInput input;
-            input.pixels = frame->baseAddress();
-            input.reference = reference->baseAddress();
-            input.bytesPerRow = static_cast<size_t>(frame->bytesPerRow());
-            input.bufferSize = static_cast<size_t>(frame->bufferSize());
-            input.info = info;
-            if (info.frameFlags & kZVFrameHasKeyStrokes) {
-                input.keyStrokes = &frame->keyStrokes();
-                input.keyText = &frame->keyStrokesString();
-            }
-            ZVFomixEncoded encoded;
-            switch (file.append(input, encoded)) {
-                case ZVFomixAppend::NoMemory:
-                    ZVLog("ME-6: fomixWriter failed with malloc error");
+    try {
+        _worker.loop([&] {
+            return _worker.consume(source(), [&](ZVObjectRef object) {
+                auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(object);
+                if (!frame) return;
+                const ZVFrameInfo info = frame->info();
+                header.duration = info.timestamp;
+                setFileInfo(ZVFomixFileInfo{0, header.duration, 0, {0, 0}, 0});
+                if (frame->bufferSize() <= 0) return;
+                if (!reference) {
+                    header.initialDimensions = info.dimensions;
+                    reference = ZVMovieFrame::movieFrameWithSize(info.dimensions);
+                    if (!reference) return;
+                    reference->clearBuffer();
+                }
+                // Only frames of the recording's size are compared with the reference; others
+                // are dropped rather than read past either buffer.
+                if (frame->bufferSize() != reference->bufferSize() ||
+                    frame->bytesPerRow() != reference->bytesPerRow() ||
+                    frame->pixelsWidth() != reference->pixelsWidth()) {
+                    if (!reportedOtherSize)
+                        ZVLog(
+                            "Capture file %s: dropped frames of size %dx%d in a recording of %dx%d",
+                            _fullPath.c_str(), frame->pixelsWidth(), frame->pixelsHeight(),
+                            reference->pixelsWidth(), reference->pixelsHeight());
+                    reportedOtherSize = true;
                     return;
-                case ZVFomixAppend::Skipped:
-                    return;
-                case ZVFomixAppend::Written:
-                    _writenFrames.fetch_add(1, std::memory_order_relaxed);
-                    reference = std::move(frame);
-                    return;
-            }
+                }
+                ZVFomixFrameInput input;
+                input.pixels = frame->baseAddress();
+                input.reference = reference->baseAddress();
+                input.bytesPerRow = static_cast<size_t>(frame->bytesPerRow());
+                input.bufferSize = static_cast<size_t>(frame->bufferSize());
+                input.info = info;
+                if (info.frameFlags & kZVFrameHasKeyStrokes) {
+                    input.keyStrokes = &frame->keyStrokes();
+                    input.keyText = &frame->keyStrokesString();
+                }
+                // A disk falling behind first gets smaller records: once the record queue
+                // is a quarter full every frame is stored compressed (which needs the
+                // chunk list).
+                if (file.diskQueueFill() > 0.25)
+                    input.info.frameFlags = static_cast<int16_t>(
+                        input.info.frameFlags | kZVFrameHasKeyStrokes | kZVFrameCompress);
+                _diskQueueFill.store(file.diskQueueFill(), std::memory_order_relaxed);
+                ZVFomixEncoded encoded;
+                switch (file.append(input, encoded)) {
+                    case ZVFomixAppend::Dropped:
+                        // The whole frame goes; the next one is stored against the last
+                        // stored frame, so the picture stays right.
+                        _droppedFrames.fetch_add(1, std::memory_order_relaxed);
+                        return;
+                    case ZVFomixAppend::NoMemory:
+                        ZVLog("ME-6: fomixWriter failed with malloc error");
+                        return;
+                    case ZVFomixAppend::Skipped:
+                        return;
+                    case ZVFomixAppend::Written:
+                        _writenFrames.fetch_add(1, std::memory_order_relaxed);
+                        reference = std::move(frame);
+                        return;
+                }
+            });
         });
-    });
-
-    header.signature = kZVFomixSignature;
-    header.frames = static_cast<uint32_t>(_writenFrames.load(std::memory_order_relaxed));
-    file.finish(header);
-    setFileInfo(header);
+        header.signature = kZVFomixSignature;
+        header.frames = static_cast<uint32_t>(_writenFrames.load(std::memory_order_relaxed));
+        file.finish(header);  // after a failed write it throws, the header written
+        setFileInfo(header);
+        _diskQueueFill.store(0, std::memory_order_relaxed);
+    } catch (const ZVException& e) {
+        // A full disk or a file-size limit: what was written stays readable, since the
+        // header needs no new space; the host hears why the track ended.
+        header.signature = kZVFomixSignature;
+        header.frames = static_cast<uint32_t>(_writenFrames.load(std::memory_order_relaxed));
+        try {
+            file.finish(header);
+        } catch (const ZVException&) {
+            file.close();
+        }
+        setFileInfo(header);
+        _diskQueueFill.store(0, std::memory_order_relaxed);
+        fail(e.reason());
+    }
 }
 
 // The reader worker. It owns the file and the canvas; each frame it makes is handed over

@@ -11,6 +11,7 @@
 // the delegate on the main thread.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVWorker.h"
+#include "Storage/ZVFomixDiskWriter.h"
 #include "Storage/ZVFomixFormat.h"
 #include "Video/ZVImage.h"
 
@@ -56,6 +58,10 @@ class ZVFomixIO : public ZVStage {
     // Frame records written / frames handed on so far. Any thread.
     int32_t writenFrames() const { return _writenFrames.load(std::memory_order_relaxed); }
     int32_t readFrames() const { return _readFrames.load(std::memory_order_relaxed); }
+    // Frames left out whole because the disk fell behind, and how full the queue of
+    // records waiting for the disk is (0 to 1). Any thread.
+    int32_t droppedFrames() const { return _droppedFrames.load(std::memory_order_relaxed); }
+    double diskQueueFill() const { return _diskQueueFill.load(std::memory_order_relaxed); }
     // failureReason() (the stage's) says why the last run could not do all its work: the
     // capture file could not be opened for writing; the file was refused, ends early or
     // holds a damaged record. Its did-stop carries the same as {"Error": reason}.
@@ -77,6 +83,14 @@ class ZVFomixIO : public ZVStage {
     // The largest block buffer the writer allocates (tests use it to meet the out-of-memory
     // path). Call before start. Any thread.
     void setBlockBufferLimit(size_t bytes) { _blockBufferLimit.store(bytes); }
+    // The bound of the queue of records waiting for the disk, and a hook its disk thread
+    // calls with each record's size before writing it (tests make a slow disk with it).
+    // Call before start. Any thread.
+    void setDiskQueue(size_t limitBytes, std::function<void(size_t)> writeHook) {
+        ZVLockGuard guard(_stateLock);
+        _diskQueueLimit = limitBytes;
+        _diskWriteHook = std::move(writeHook);
+    }
 
   private:
     ZVFomixIO(std::string path, int32_t mode) : _fullPath(std::move(path)), _mode(mode) {}
@@ -94,6 +108,10 @@ class ZVFomixIO : public ZVStage {
     std::atomic<int32_t> _writenFrames{0};
     std::atomic<int32_t> _readFrames{0};
     std::atomic<size_t> _blockBufferLimit{SIZE_MAX};
-    mutable ZVMutex _stateLock;  // guards _fileInfo
+    std::atomic<int32_t> _droppedFrames{0};
+    std::atomic<double> _diskQueueFill{0};
+    mutable ZVMutex _stateLock;  // guards _fileInfo and the disk queue's settings
     ZVFomixFileInfo _fileInfo ZV_GUARDED_BY(_stateLock);
+    size_t _diskQueueLimit ZV_GUARDED_BY(_stateLock) = ZVFomixDiskWriter::kDefaultLimit;
+    std::function<void(size_t)> _diskWriteHook ZV_GUARDED_BY(_stateLock);
 };

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,7 +44,11 @@ int run(const std::vector<std::string>& args) {
     if (!image)
         return ZVCommandFail(kName, capture + ": a record before record " + index +
                                         " cannot be applied, or the picture size cannot be read");
-    if (!image->writePNG(out)) return ZVCommandFail(kName, "cannot write " + out);
+    if (!image->writePNG(out)) {
+        // A picture cut short (a full disk) is no picture: none is left behind.
+        std::remove(out.c_str());
+        return ZVCommandFail(kName, "cannot write " + out + " (is the disk full?)");
+    }
     return 0;
 }
 

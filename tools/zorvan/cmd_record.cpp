@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,7 @@
 #include "Session/ZVRecordingSession.h"
 #include "Session/ZVScreenTrack.h"
 #include "Session/ZVSystemAudioTrack.h"
+#include "Storage/ZVFomixFileReader.h"
 #include "Video/ZVDisplayServer.h"
 #include "Video/ZVHostApplication.h"
 #include "ZVCommand.h"
@@ -24,12 +27,15 @@
 namespace {
 constexpr const char* kName = "record";
 
-// Set by SIGINT and SIGTERM; the main loop polls it and stops in order.
+// Set by SIGINT, SIGTERM and SIGHUP (the terminal went away); the main loop polls it and
+// stops in order.
 std::atomic<int> gStopSignal{0};
+std::atomic<int> gStopSignals{0};  // how many came: one more while draining ends at once
 static_assert(std::atomic<int>::is_always_lock_free);
 
 void onStopSignal(int signal) {
     gStopSignal.store(signal);
+    gStopSignals.fetch_add(1);
 }
 
 void catchStopSignals() {
@@ -40,6 +46,10 @@ void catchStopSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    // Past the file-size limit a write then fails with EFBIG, which the writer reports
+    // with the file's name, instead of the process dying without a word.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 // A Ctrl-C in the first moments, while the libraries are still starting up, must end in
@@ -72,7 +82,7 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
             auto v = value();
             char* end = nullptr;
             o.duration = v ? std::strtod(v->c_str(), &end) : 0;
-            if (!v || *end || !(o.duration > 0))
+            if (!v || *end || !(o.duration > 0) || !std::isfinite(o.duration))
                 return "--duration needs a number of seconds above 0";
         } else if (a == "--mic") {
             o.mic = value();
@@ -104,7 +114,23 @@ std::optional<ZVRect> captureRect(const Options& o, std::string& error) {
             error = "--rect '" + *o.rect + "' is not a rectangle WxH+X+Y";
             return std::nullopt;
         }
-        return server->desktopRectFromNative(*native);
+        const ZVRect rect = server->desktopRectFromNative(*native);
+        // A frame buffer of that size could neither be held nor read back.
+        if (double(rect.size.width) * double(rect.size.height) * 4 >
+            double(ZVFomixFileReader::kDefaultMaxCanvasBytes)) {
+            error = "--rect '" + *o.rect + "' is larger than a recording can hold";
+            return std::nullopt;
+        }
+        bool onScreen = false;
+        for (const auto& display : server->displays()) {
+            const ZVRect shared = ZVIntersectionRect(display.frame, rect);
+            onScreen = onScreen || (shared.size.width > 0 && shared.size.height > 0);
+        }
+        if (!onScreen) {
+            error = "--rect '" + *o.rect + "' lies on no screen";
+            return std::nullopt;
+        }
+        return rect;
     }
     auto displays = server->displays();  // primary first
     if (displays.empty()) {
@@ -136,6 +162,9 @@ int run(const std::vector<std::string>& args) {
     error = session->prepare();
     if (!error.empty()) {
         session->stopAndWait();
+        // Nothing was recorded: the package made a moment ago goes again.
+        std::error_code ignored;
+        std::filesystem::remove_all(session->path(), ignored);
         return ZVCommandFail(kName, error);
     }
     // Buttons and keys come from the display server's input events, on a thread of their
@@ -158,11 +187,30 @@ int run(const std::vector<std::string>& args) {
         }
     }
     std::string finalStatus = session->status();
-    error = session->stopAndWait();
+    // While the writers drain, the status line goes on; one more signal ends at once.
+    const int signalsBefore = gStopSignals.load();
+    session->requestStop();
+    while (!session->isFinished() && gStopSignals.load() == signalsBefore) {
+        loop.runUntil([&] { return session->isFinished() || gStopSignals.load() != signalsBefore; },
+                      0.25);
+        if (live && !session->isFinished())
+            std::fprintf(stderr, "\rstopping, writing what is queued: %s\033[K",
+                         session->status().c_str());
+    }
+    if (!session->isFinished()) {
+        if (live) std::fputc('\n', stderr);
+        ZVCommandFail(kName, "stopped before everything was written; 'zorvan repair " +
+                                 session->path() + "' mends what was left open");
+        std::fflush(nullptr);
+        std::_Exit(1);  // the writers' threads are left running: no orderly teardown
+    }
+    error = session->finishError();
     ZVSetSharedApplication(nullptr);
     if (live) std::fprintf(stderr, "\r%s\033[K\n", finalStatus.c_str());
     for (const auto& line : session->report()) std::fprintf(stderr, "%s\n", line.c_str());
-    if (!failure.empty()) return ZVCommandFail(kName, failure);
+    if (!failure.empty())
+        return ZVCommandFail(kName, failure + "; what was written is kept ('zorvan repair " +
+                                        session->path() + "' mends what the stop left open)");
     if (!error.empty()) return ZVCommandFail(kName, error);
     std::printf("%s\n", session->path().c_str());
     return 0;
@@ -176,7 +224,9 @@ const ZVCommand::Registration reg(
      "Records the screen, once per display refresh (at most 60 frames per second), into\n"
      "the recording package OUT.fomixx (the first free OUT-1.fomixx, ... when it exists)\n"
      "and prints the package's path. It stops after S seconds, on Ctrl-C or on SIGTERM,\n"
-     "and always writes every frame it captured before it exits.\n"
+     "and always writes every frame it captured before it exits. SIGHUP (the terminal\n"
+     "closed) stops it like Ctrl-C; a second Ctrl-C while it writes what is queued ends\n"
+     "at once (then 'zorvan repair' mends the package).\n"
      "\n"
      "  --rect WxH+X+Y  record this rectangle, in X11 root-window pixels (X, Y from the\n"
      "                  top-left corner); the whole primary monitor by default\n"

@@ -94,7 +94,7 @@ TEST(ZVStorageCli, RepairMendsAnUnfinishedFile) {
 
     r = zorvan("repair " + path);
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("wrote a header for 4 whole frames of {40, 30}, 1.000 s"),
+    EXPECT_NE(r.out.find("mended (record 5 is torn): 4 whole frames of {40, 30}, 1.000 s"),
               std::string::npos)
         << r.out;
     ZVFomixFileInfo info = ZVFomixIO::infoForFile(path);
