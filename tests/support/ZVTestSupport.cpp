@@ -112,4 +112,21 @@ void writeText(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+EnvScope::EnvScope(const char* name, const char* value) : _name(name) {
+    const char* old = std::getenv(name);
+    _had = old != nullptr;
+    if (old) _saved = old;
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+EnvScope::~EnvScope() {
+    if (_had)
+        setenv(_name.c_str(), _saved.c_str(), 1);
+    else
+        unsetenv(_name.c_str());
+}
+
 }  // namespace zvtest

@@ -57,6 +57,20 @@ class TempDir {
     std::string _path;
 };
 
+// Sets (or, for nullptr, unsets) one environment variable while it lives; restores the
+// previous value when it goes.
+class EnvScope {
+  public:
+    EnvScope(const char* name, const char* value);
+    ~EnvScope();
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+
+  private:
+    std::string _name, _saved;
+    bool _had;
+};
+
 // Standard error written while it lives.
 class StderrCapture {
   public:
