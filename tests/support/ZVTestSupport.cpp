@@ -112,6 +112,15 @@ void writeText(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+std::vector<uint8_t> readBytes(const std::string& path) {
+    std::string text = readText(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    writeText(path, std::string(bytes.begin(), bytes.end()));
+}
+
 EnvScope::EnvScope(const char* name, const char* value) : _name(name) {
     const char* old = std::getenv(name);
     _had = old != nullptr;
