@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "Zorvan.h"
+#include "support/ZVTestSupport.h"
 
 namespace zvaudiotest {
 
-std::vector<uint8_t> readBytes(const std::string& path);
-void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+using zvtest::readBytes;
+using zvtest::writeBytes;
 
 uint32_t u32At(const std::vector<uint8_t>& b, size_t at);
 uint16_t u16At(const std::vector<uint8_t>& b, size_t at);

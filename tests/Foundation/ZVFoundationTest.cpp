@@ -48,16 +48,11 @@ TEST(ZVFoundation, AbsoluteTimeIsSince2001AndNeverGoesBack) {
 
 TEST(ZVFoundation, ResourcesAreFoundThroughTheOverride) {
     zvtest::TempDir dir;
-    std::string saved = std::getenv("ZORVAN_RESOURCES") ? std::getenv("ZORVAN_RESOURCES") : "";
-    setenv("ZORVAN_RESOURCES", dir.path().c_str(), 1);
+    zvtest::EnvScope resources("ZORVAN_RESOURCES", dir.path().c_str());
     FILE* f = std::fopen(dir.file("mark.png").c_str(), "w");
     std::fclose(f);
     EXPECT_EQ(ZVBundle::resourcePath("mark.png"), dir.file("mark.png"));
     EXPECT_EQ(ZVBundle::resourcePath("absent.png"), "");
-    if (saved.empty())
-        unsetenv("ZORVAN_RESOURCES");
-    else
-        setenv("ZORVAN_RESOURCES", saved.c_str(), 1);
 }
 
 TEST(ZVFoundation, MainThreadIsTheLoadingThread) {

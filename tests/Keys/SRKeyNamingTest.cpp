@@ -202,9 +202,7 @@ TEST_F(SRKeyNaming, DamagedKeyNamesTableFallsBackToTheKeys) {
         << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
            "<key>Space</key><integer>5</integer><key>Pad %@</key><string>Block</string>"
            "</dict></plist>";
-    const char* saved = std::getenv("ZORVAN_RESOURCES");
-    std::string previous = saved ? saved : "";
-    setenv("ZORVAN_RESOURCES", dir.path().c_str(), 1);
+    zvtest::EnvScope resources("ZORVAN_RESOURCES", dir.path().c_str());
     zvtest::LogCapture log;
     EXPECT_FALSE(SRKeyNamesTable::selectLanguage("xx"));
     EXPECT_TRUE(log.contains("xx.lproj/KeyNames.plist: not a strings table"));
@@ -214,19 +212,12 @@ TEST_F(SRKeyNaming, DamagedKeyNamesTableFallsBackToTheKeys) {
     EXPECT_EQ(nameOf(kVK_Space), "Space");
     EXPECT_EQ(nameOf(kVK_ANSI_Keypad1), "Block");
     EXPECT_FALSE(SRKeyNamesTable::selectLanguage("../xx"));
-    if (saved) {
-        setenv("ZORVAN_RESOURCES", previous.c_str(), 1);
-    } else {
-        unsetenv("ZORVAN_RESOURCES");
-    }
 }
 
 TEST_F(SRKeyNaming, TheEnvironmentChoosesTheLayoutWithoutADisplay) {
     // Only this process's environment is touched: no display is asked.
-    const char* display = std::getenv("DISPLAY");
-    std::string savedDisplay = display ? display : "";
-    unsetenv("DISPLAY");
-    setenv("XKB_DEFAULT_LAYOUT", "de", 1);
+    zvtest::EnvScope noDisplay("DISPLAY", nullptr);
+    zvtest::EnvScope layout("XKB_DEFAULT_LAYOUT", "de");
     std::atomic<int> changes{0};
     int observer;
     ZVNotificationCenter::defaultCenter().addObserver(
@@ -250,7 +241,6 @@ TEST_F(SRKeyNaming, TheEnvironmentChoosesTheLayoutWithoutADisplay) {
     }
     EXPECT_EQ(changes.load(), 5);
     ZVNotificationCenter::defaultCenter().removeObserver(&observer);
-    if (display) setenv("DISPLAY", savedDisplay.c_str(), 1);
 }
 
 TEST_F(SRKeyNaming, ReadersKeepTheirSnapshotWhileTheLayoutSwitches) {

@@ -83,7 +83,7 @@ Written writeOne(const Bytes& pixels, const Bytes& reference, int16_t flags,
     Written w;
     w.outcome = writer.append(in, w.encoded);
     writer.close();
-    w.file = fileBytes(dir.file("f"));
+    w.file = readBytes(dir.file("f"));
     return w;
 }
 
@@ -244,7 +244,7 @@ TEST(ZVFomixFile, OtherByteOrderReadsToTheSamePictures) {
         frames.push_back(f);
     }
     recordFrames(dir.file("native"), frames);
-    Bytes native = fileBytes(dir.file("native"));
+    Bytes native = readBytes(dir.file("native"));
     Bytes other = otherByteOrder(native);
     EXPECT_EQ(Bytes(other.begin(), other.begin() + 4), (Bytes{0x2C, 0x1A, 0x7F, 0x5F}));
 

@@ -126,7 +126,7 @@ TEST(ZVFomixIO, WrittenFramesComeBackFrameByFrame) {
 TEST(ZVFomixIO, StopBeforeAnyFrameLeavesAHeaderOnly) {
     TempDir dir;
     auto writer = recordFrames(dir.file("empty.fomix"), {});
-    Bytes bytes = fileBytes(dir.file("empty.fomix"));
+    Bytes bytes = readBytes(dir.file("empty.fomix"));
     ASSERT_EQ(bytes.size(), 28u);
     ZVFomixFileInfo h;
     std::memcpy(&h, bytes.data(), 28);
@@ -195,7 +195,7 @@ TEST(ZVFomixIO, RefusedAndMissingFiles) {
 
     // A writer that never finished: 28 zero bytes, then records.
     recordFrames(dir.file("c.fomix"), {patternFrame(kW, kH, 1, 0.1)});
-    Bytes bytes = fileBytes(dir.file("c.fomix"));
+    Bytes bytes = readBytes(dir.file("c.fomix"));
     std::fill(bytes.begin(), bytes.begin() + 28, 0);
     writeBytes(dir.file("unfinished.fomix"), bytes);
 

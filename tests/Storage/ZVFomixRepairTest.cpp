@@ -34,7 +34,7 @@ const Sample& sample() {
         }
         recordFrames(dir.file("c.fomix"), frames);
         Sample s;
-        s.file = fileBytes(dir.file("c.fomix"));
+        s.file = readBytes(dir.file("c.fomix"));
         s.read = readAll(s.file);
         ZVFomixFileReader reader;
         reader.openMemory(s.file.data(), s.file.size());
@@ -95,7 +95,7 @@ TEST(ZVFomixRepair, FileCutInsideItsLastRecord) {
     writeBytes(path, unfinished(s.file));
     ZVFomixRepairResult fix = ZVFomixRepair(path);
     EXPECT_EQ(fix.header.frames, 6u);
-    EXPECT_EQ(fileBytes(path), s.file);
+    EXPECT_EQ(readBytes(path), s.file);
 }
 
 TEST(ZVFomixRepair, LeavesReadableAndForeignFilesAlone) {
@@ -104,13 +104,13 @@ TEST(ZVFomixRepair, LeavesReadableAndForeignFilesAlone) {
     writeBytes(dir.file("ok.fomix"), s.file);
     ZVFomixRepairResult fix = ZVFomixRepair(dir.file("ok.fomix"));
     EXPECT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::AlreadyReadable);
-    EXPECT_EQ(fileBytes(dir.file("ok.fomix")), s.file);
+    EXPECT_EQ(readBytes(dir.file("ok.fomix")), s.file);
 
     Bytes text = {'h', 'e', 'l', 'l', 'o'};
     writeBytes(dir.file("text"), text);
     EXPECT_EQ(ZVFomixRepair(dir.file("text")).outcome,
               ZVFomixRepairResult::Outcome::NotACaptureFile);
-    EXPECT_EQ(fileBytes(dir.file("text")), text);
+    EXPECT_EQ(readBytes(dir.file("text")), text);
 
     EXPECT_EQ(ZVFomixRepair(dir.file("missing")).outcome, ZVFomixRepairResult::Outcome::Failed);
 
@@ -119,7 +119,7 @@ TEST(ZVFomixRepair, LeavesReadableAndForeignFilesAlone) {
     writeBytes(dir.file("cut"), unfinished(cut));
     fix = ZVFomixRepair(dir.file("cut"), true);
     EXPECT_EQ(fix.header.frames, 5u);
-    EXPECT_EQ(fileBytes(dir.file("cut")), unfinished(cut));
+    EXPECT_EQ(readBytes(dir.file("cut")), unfinished(cut));
 
     // Only the zero header: a file of no frames.
     writeBytes(dir.file("zero"), Bytes(28, 0));

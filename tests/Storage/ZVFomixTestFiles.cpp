@@ -57,17 +57,7 @@ ReadResult readAll(const Bytes& bytes) {
 }
 
 ReadResult readFile(const std::string& path) {
-    return readAll(fileBytes(path));
-}
-
-Bytes fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return readAll(readBytes(path));
 }
 
 std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,

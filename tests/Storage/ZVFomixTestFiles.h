@@ -9,6 +9,7 @@
 #include "Storage/ZVFomixFileReader.h"
 #include "Storage/ZVFomixIO.h"
 #include "Zorvan.h"
+#include "support/ZVTestSupport.h"
 
 namespace zvtest {
 
@@ -39,9 +40,6 @@ struct ReadResult {
 // Reads every record of `bytes` with the synchronous reader (as the fuzzers do).
 ReadResult readAll(const Bytes& bytes);
 ReadResult readFile(const std::string& path);
-
-Bytes fileBytes(const std::string& path);
-void writeBytes(const std::string& path, const Bytes& bytes);
 
 // Delegate that counts the stage's calls (main thread).
 struct FomixDelegate : ZVFomixIODelegateInformalProtocol {

@@ -35,7 +35,7 @@ void readThrough(const std::string& path) {
 std::string sampleFile(const TempDir& dir, const std::function<void(Bytes&)>& mangle) {
     const std::string path = dir.file("sample.fomix");
     recordFrames(path, {patternFrame(8, 4, 1, 0.1), patternFrame(8, 4, 2, 0.2)});
-    Bytes b = fileBytes(path);
+    Bytes b = readBytes(path);
     mangle(b);
     writeBytes(path, b);
     return path;

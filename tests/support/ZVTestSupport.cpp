@@ -112,4 +112,30 @@ void writeText(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+std::vector<uint8_t> readBytes(const std::string& path) {
+    std::string text = readText(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    writeText(path, std::string(bytes.begin(), bytes.end()));
+}
+
+EnvScope::EnvScope(const char* name, const char* value) : _name(name) {
+    const char* old = std::getenv(name);
+    _had = old != nullptr;
+    if (old) _saved = old;
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+EnvScope::~EnvScope() {
+    if (_had)
+        setenv(_name.c_str(), _saved.c_str(), 1);
+    else
+        unsetenv(_name.c_str());
+}
+
 }  // namespace zvtest

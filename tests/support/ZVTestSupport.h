@@ -44,6 +44,8 @@ bool eventually(const std::function<bool()>& probe, double seconds = 5);
 // A whole file as bytes ("" when it cannot be read), and a file made of `bytes`.
 std::string readText(const std::string& path);
 void writeText(const std::string& path, const std::string& bytes);
+std::vector<uint8_t> readBytes(const std::string& path);
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // A fresh temporary directory, removed with everything in it when the object goes.
 class TempDir {
@@ -55,6 +57,20 @@ class TempDir {
 
   private:
     std::string _path;
+};
+
+// Sets (or, for nullptr, unsets) one environment variable while it lives; restores the
+// previous value when it goes.
+class EnvScope {
+  public:
+    EnvScope(const char* name, const char* value);
+    ~EnvScope();
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+
+  private:
+    std::string _name, _saved;
+    bool _had;
 };
 
 // Standard error written while it lives.

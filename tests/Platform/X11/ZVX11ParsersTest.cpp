@@ -114,25 +114,22 @@ TEST(ZVX11ScreenReader, CopyReversesRowsAndSetsTheFourthByte) {
 }
 
 TEST(ZVX11Connection, RefusesAWaylandSession) {
-    const char* saved = std::getenv("WAYLAND_DISPLAY");
-    std::string keep = saved ? saved : "";
-    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
-    std::string why;
-    EXPECT_EQ(ZVX11Connection::forThisThread(&why), nullptr);
-    EXPECT_EQ(why, kZVX11WaylandRefusal);
-    unsetenv("WAYLAND_DISPLAY");
-    setenv("XDG_SESSION_TYPE", "wayland", 1);
+    {
+        zvtest::EnvScope wayland("WAYLAND_DISPLAY", "wayland-0");
+        std::string why;
+        EXPECT_EQ(ZVX11Connection::forThisThread(&why), nullptr);
+        EXPECT_EQ(why, kZVX11WaylandRefusal);
+    }
+    zvtest::EnvScope noWayland("WAYLAND_DISPLAY", nullptr);
+    zvtest::EnvScope session("XDG_SESSION_TYPE", "wayland");
     EXPECT_EQ(ZVX11Connection::unavailableReason(), kZVX11WaylandRefusal);
-    unsetenv("XDG_SESSION_TYPE");
-    if (saved) setenv("WAYLAND_DISPLAY", keep.c_str(), 1);
 }
 
 TEST(ZVX11Connection, NoDisplayLinkInAWaylandSession) {
-    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    zvtest::EnvScope wayland("WAYLAND_DISPLAY", "wayland-0");
     zvtest::LogCapture log;
     int32_t error = 0;
     EXPECT_EQ(ZVDisplayLink::createWithActiveDisplays(&error), nullptr);
     EXPECT_EQ(error, ZVDisplayLink::kInvalidDisplay);
     EXPECT_TRUE(log.contains(kZVX11WaylandRefusal));
-    unsetenv("WAYLAND_DISPLAY");
 }

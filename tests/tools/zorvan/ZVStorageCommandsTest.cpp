@@ -79,7 +79,7 @@ TEST(ZVStorageCli, FrameWritesThePicture) {
 TEST(ZVStorageCli, RepairMendsAnUnfinishedFile) {
     TempDir dir;
     const std::string path = recorded(dir);
-    Bytes whole = fileBytes(path);
+    Bytes whole = readBytes(path);
     Bytes broken(whole.begin(), whole.end() - 5);
     std::fill(broken.begin(), broken.begin() + 28, 0);
     writeBytes(path, broken);
@@ -102,11 +102,11 @@ TEST(ZVStorageCli, RepairMendsAnUnfinishedFile) {
     EXPECT_EQ(zorvan("info " + path).status, 0);
 
     // Again: readable already, left alone.
-    Bytes repaired = fileBytes(path);
+    Bytes repaired = readBytes(path);
     r = zorvan("repair " + path);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("readable already"), std::string::npos) << r.out;
-    EXPECT_EQ(fileBytes(path), repaired);
+    EXPECT_EQ(readBytes(path), repaired);
     EXPECT_EQ(zorvan("repair --help").status, 0);
 }
 
