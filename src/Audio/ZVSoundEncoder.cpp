@@ -38,7 +38,8 @@ std::shared_ptr<ZVSoundEncoder> ZVSoundEncoder::initWithPreset(const ZVEncodingP
     if (auto handle = e->_preset->soundSettings()) settings.load(*handle);
     e->_destinationASBD = settings.outputDescription();
     // What the settings leave open follows the source.
-    if (e->_destinationASBD.sampleRate <= 0) e->_destinationASBD.sampleRate = sourceFormat.sampleRate;
+    if (e->_destinationASBD.sampleRate <= 0)
+        e->_destinationASBD.sampleRate = sourceFormat.sampleRate;
     if (e->_destinationASBD.channelsPerFrame == 0)
         e->_destinationASBD.channelsPerFrame = e->_sourceASBD.channelsPerFrame;
     if (e->_destinationASBD.framesPerPacket == 0) e->_destinationASBD.framesPerPacket = 1;
@@ -64,7 +65,8 @@ std::shared_ptr<ZVSoundEncoder> ZVSoundEncoder::initWithPreset(const ZVEncodingP
         [raw](const ZVNotification& n) {
             const ZVValue* frames = n.userInfo.get(kNumFramesKey);
             if (D* d = raw->delegate())
-                d->ZVSoundEncoderWillEncodeFrames(raw, static_cast<int32_t>(frames ? frames->intValue() : 0));
+                d->ZVSoundEncoderWillEncodeFrames(
+                    raw, static_cast<int32_t>(frames ? frames->intValue() : 0));
         });
     e->forwardToDelegate(ZVSoundEncoderDidStopNotification, [raw](const ZVNotification&) {
         if (D* d = raw->delegate()) d->ZVSoundEncoderDidStop(raw);
@@ -83,9 +85,8 @@ std::unique_ptr<ZVSoundDescription> ZVSoundEncoder::getSoundDescription() const 
 
 uint32_t ZVSoundEncoder::packetsPerBlock() const {
     const double frames = _destinationASBD.sampleRate * 5.0;
-    const auto perBlock = std::isfinite(frames) && frames > 0 && frames < 4e9
-                              ? static_cast<uint32_t>(frames)
-                              : 0u;
+    const auto perBlock =
+        std::isfinite(frames) && frames > 0 && frames < 4e9 ? static_cast<uint32_t>(frames) : 0u;
     return perBlock / _destinationASBD.framesPerPacket + 2;
 }
 
@@ -160,7 +161,8 @@ ZVStep ZVSoundEncoder::encodeBlock(uint32_t packets, uint32_t bytes) {
 }
 
 void ZVSoundEncoder::getPackets(const uint8_t** data, uint32_t& count) {
-    if (_currentPacket && _currentPacket->dataSize() <= _currentPacketOffset) _currentPacket.reset();
+    if (_currentPacket && _currentPacket->dataSize() <= _currentPacketOffset)
+        _currentPacket.reset();
     if (!_currentPacket) {
         _currentPacket = std::dynamic_pointer_cast<ZVSoundPacket>(source().nextObject());
         _currentPacketOffset = 0;
@@ -170,7 +172,8 @@ void ZVSoundEncoder::getPackets(const uint8_t** data, uint32_t& count) {
         }
     }
     const int32_t frameBytes = _sourceFormat.bytesPerFrame();
-    const int64_t left = frameBytes > 0 ? (_currentPacket->dataSize() - _currentPacketOffset) / frameBytes : 0;
+    const int64_t left =
+        frameBytes > 0 ? (_currentPacket->dataSize() - _currentPacketOffset) / frameBytes : 0;
     if (count > left) count = static_cast<uint32_t>(left);
     *data = _currentPacket->baseAddres() + _currentPacketOffset;
     _currentPacketOffset += static_cast<int32_t>(count) * frameBytes;

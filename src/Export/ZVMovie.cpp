@@ -102,15 +102,17 @@ int32_t ZVMovie::createSystemAudioTrackWithAudioDescriptionHandle(
 
 void ZVMovie::startVideoTrackWriting() {
     if (!_video.worker.claimLaunch()) return;
-    _video.worker.launch(owner(), [this] { videoTrackWriter(); },
-                         [this] { postDidStop(ZVMovieDidStopWritingVideoNotification); },
-                         [this] { stopVideoTrackWriting(); });
+    _video.worker.launch(
+        owner(), [this] { videoTrackWriter(); },
+        [this] { postDidStop(ZVMovieDidStopWritingVideoNotification); },
+        [this] { stopVideoTrackWriting(); });
 }
 
 void ZVMovie::startSoundWriter(Writer& w, std::string_view didStop) {
     if (!w.worker.claimLaunch()) return;
-    w.worker.launch(owner(), [this, &w] { audioTrackWriter(w); },
-                    [this, didStop] { post(didStop); }, [&w] { w.worker.stop(); });
+    w.worker.launch(
+        owner(), [this, &w] { audioTrackWriter(w); }, [this, didStop] { post(didStop); },
+        [&w] { w.worker.stop(); });
 }
 
 void ZVMovie::startAudioTrackWriting() {
@@ -192,7 +194,8 @@ void ZVMovie::appendSound(Writer& w, const ZVEncodedSoundPacket& packet) {
     if (!descriptions) {
         // Constant bit rate: one run of samples.
         if (w.format.bytesPerPacket == 0) return;
-        const uint32_t count = buffer.mDataByteSize / w.format.bytesPerPacket * w.format.framesPerPacket;
+        const uint32_t count =
+            buffer.mDataByteSize / w.format.bytesPerPacket * w.format.framesPerPacket;
         if (count) _movie->addSoundSamples(w.track, data, buffer.mDataByteSize, 1, count);
         return;
     }
@@ -200,8 +203,8 @@ void ZVMovie::appendSound(Writer& w, const ZVEncodedSoundPacket& packet) {
         const ZVAudioStreamPacketDescription& p = descriptions[i];
         if (p.mStartOffset < 0 || p.mStartOffset + int64_t{p.mDataByteSize} > buffer.mDataByteSize)
             continue;  // outside the buffer
-        const uint32_t frames = p.mVariableFramesInPacket ? p.mVariableFramesInPacket
-                                                          : w.format.framesPerPacket;
+        const uint32_t frames =
+            p.mVariableFramesInPacket ? p.mVariableFramesInPacket : w.format.framesPerPacket;
         _movie->addSoundSamples(w.track, data + p.mStartOffset, p.mDataByteSize, frames, 1);
     }
 }

@@ -38,8 +38,7 @@ class ZVMovie : public ZVStage {
     int32_t createVideoTrackWithInitialSize(ZVSize recordedSize, int32_t timeScale);
     // Take the description (from the track's sound encoder) on success. Main thread.
     int32_t createAudioTrackWithAudioDescriptionHandle(std::unique_ptr<ZVSoundDescription> d);
-    int32_t createSystemAudioTrackWithAudioDescriptionHandle(
-        std::unique_ptr<ZVSoundDescription> d);
+    int32_t createSystemAudioTrackWithAudioDescriptionHandle(std::unique_ptr<ZVSoundDescription> d);
 
     // Borrowed; the host keeps them alive while the writers run. Any thread.
     void setVideoDataSource(ZVDataSource* s) { _video.source.store(s); }

@@ -29,8 +29,8 @@ class ZVAudioConverter {
     // A converter through the installed media toolkit; nullptr with `*error` set when the
     // two formats cannot be converted. Any thread.
     static std::shared_ptr<ZVAudioConverter> create(const ZVAudioStreamDescription& source,
-                                                     const ZVAudioStreamDescription& destination,
-                                                     long* error = nullptr);
+                                                    const ZVAudioStreamDescription& destination,
+                                                    long* error = nullptr);
     virtual ~ZVAudioConverter() = default;
 
     // The three settings; each answers 0 or an error. Before the first fill.

@@ -18,8 +18,9 @@ std::shared_ptr<ZVEncodedSoundPacket> ZVEncodedSoundPacket::initWihNumberBuffers
     for (uint32_t i = 0; i < numberBuffers; ++i) {
         p->_blocks[i].reset(new (std::nothrow) uint8_t[bufferSize ? bufferSize : 1]);
         if (!p->_blocks[i]) {
-            ZVLog("ME-3: initWihNumberBuffers:bufferSize:numberOfChannels: failed with malloc "
-                  "error");
+            ZVLog(
+                "ME-3: initWihNumberBuffers:bufferSize:numberOfChannels: failed with malloc "
+                "error");
             return nullptr;
         }
         p->_bufferList[i] = {numberOfChannels, bufferSize, p->_blocks[i].get()};

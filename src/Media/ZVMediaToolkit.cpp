@@ -32,9 +32,9 @@ std::shared_ptr<ZVCompressionSession> ZVCompressionSession::create(
     return session;
 }
 
-std::shared_ptr<ZVAudioConverter> ZVAudioConverter::create(const ZVAudioStreamDescription& source,
-                                                           const ZVAudioStreamDescription& destination,
-                                                           long* error) {
+std::shared_ptr<ZVAudioConverter> ZVAudioConverter::create(
+    const ZVAudioStreamDescription& source, const ZVAudioStreamDescription& destination,
+    long* error) {
     auto toolkit = ZVMediaToolkit::shared();
     long status = kZVMediaErrNoToolkit;
     std::shared_ptr<ZVAudioConverter> converter;

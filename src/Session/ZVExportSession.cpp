@@ -89,8 +89,10 @@ void ZVExportSession::watchStop(const void* stage, std::string_view name, std::a
                                 ZVStage* failing) {
     ZVNotificationCenter::defaultCenter().addObserver(
         this, name, stage, [this, &flag, failing](const ZVNotification& n) {
-            if (const ZVValue* e = n.userInfo.get("Error")) noteFailure(e->stringValue());
-            else if (failing) noteFailure(failing->failureReason());
+            if (const ZVValue* e = n.userInfo.get("Error"))
+                noteFailure(e->stringValue());
+            else if (failing)
+                noteFailure(failing->failureReason());
             flag.store(true);
         });
 }
@@ -115,7 +117,8 @@ std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath)
     track->reader->setDataDestination(track->pcm.get());
     track->encoder->setDataSource(track->pcm.get());
     track->encoder->setDataDestination(track->encoded.get());
-    const double offset = _package->startOffsetTime(static_cast<ZVFomixXResource>(kind)).value_or(0);
+    const double offset =
+        _package->startOffsetTime(static_cast<ZVFomixXResource>(kind)).value_or(0);
     int32_t made;
     if (track->system) {
         made = _movie->createSystemAudioTrackWithAudioDescriptionHandle(
@@ -123,7 +126,8 @@ std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath)
         _movie->setSystemAudioDataSource(track->encoded.get());
         _movie->setSystemAudioTrackOffset(offset);
     } else {
-        made = _movie->createAudioTrackWithAudioDescriptionHandle(track->encoder->getSoundDescription());
+        made = _movie->createAudioTrackWithAudioDescriptionHandle(
+            track->encoder->getSoundDescription());
         _movie->setAudioDataSource(track->encoded.get());
         _movie->setAudioTrackOffset(offset);
     }

@@ -30,8 +30,7 @@ struct Options {
     std::string presetPath;
     std::optional<std::string> videoCodec, audioCodec, size;
     std::optional<double> fps, scale;
-    bool noCursor = false, noClicks = false, noKeys = false, noAudio = false,
-         noSystemAudio = false;
+    bool noCursor = false, noClicks = false, noKeys = false, noAudio = false, noSystemAudio = false;
 };
 
 std::optional<uint32_t> videoCodecNamed(const std::string& name) {
@@ -137,7 +136,8 @@ std::shared_ptr<ZVEncodingPreset> makePreset(const Options& o, std::string& erro
         auto value = ZVValue::readFile(o.presetPath, &error);
         if (!value) return nullptr;
         auto preset = ZVEncodingPreset::initWithDictRepresentation(*value);
-        if (!preset) error = o.presetPath + ": not a preset (a required key is missing or unreadable)";
+        if (!preset)
+            error = o.presetPath + ": not a preset (a required key is missing or unreadable)";
         return preset;
     }
     auto preset = ZVEncodingPreset::initWithName("zorvan export");
@@ -177,9 +177,9 @@ std::string progressLine(const ZVExportSession::Progress& p) {
     const int filled = std::min(kWidth, static_cast<int>(part * kWidth));
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kWidth, ' ');
-    std::string line = ZVFormat("[%s] %lld/%lld frames", bar.c_str(),
-                                static_cast<long long>(p.framesDone),
-                                static_cast<long long>(p.framesTotal));
+    std::string line =
+        ZVFormat("[%s] %lld/%lld frames", bar.c_str(), static_cast<long long>(p.framesDone),
+                 static_cast<long long>(p.framesTotal));
     if (p.speed > 0) line += ZVFormat("  %.1fx  %s left", p.speed, clock(p.secondsLeft).c_str());
     return line;
 }

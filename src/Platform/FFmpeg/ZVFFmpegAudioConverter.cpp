@@ -24,20 +24,22 @@ const char* encoderNameFor(uint32_t formatID) {
 }
 
 int positiveRate(double rate) {
-    return std::isfinite(rate) && rate >= 1 && rate <= 1e6 ? static_cast<int>(std::lround(rate)) : 0;
+    return std::isfinite(rate) && rate >= 1 && rate <= 1e6 ? static_cast<int>(std::lround(rate))
+                                                           : 0;
 }
 }  // namespace
 
 AVSampleFormat ZVFFmpegAudioConverter::sampleFormatFor(const ZVAudioStreamDescription& d) {
     // Only little-endian interleaved PCM: what WAV files and the encoders hold.
-    if (!isPCM(d) || (d.formatFlags & (kZVAudioFormatFlagIsBigEndian |
-                                       kZVAudioFormatFlagIsNonInterleaved)))
+    if (!isPCM(d) ||
+        (d.formatFlags & (kZVAudioFormatFlagIsBigEndian | kZVAudioFormatFlagIsNonInterleaved)))
         return AV_SAMPLE_FMT_NONE;
     const bool isFloat = d.formatFlags & kZVAudioFormatFlagIsFloat;
     const bool isSigned = d.formatFlags & kZVAudioFormatFlagIsSignedInteger;
-    if (isFloat) return d.bitsPerChannel == 32 ? AV_SAMPLE_FMT_FLT
-                      : d.bitsPerChannel == 64 ? AV_SAMPLE_FMT_DBL
-                                               : AV_SAMPLE_FMT_NONE;
+    if (isFloat)
+        return d.bitsPerChannel == 32   ? AV_SAMPLE_FMT_FLT
+               : d.bitsPerChannel == 64 ? AV_SAMPLE_FMT_DBL
+                                        : AV_SAMPLE_FMT_NONE;
     if (d.bitsPerChannel == 8 && !isSigned) return AV_SAMPLE_FMT_U8;
     if (d.bitsPerChannel == 16 && isSigned) return AV_SAMPLE_FMT_S16;
     if (d.bitsPerChannel == 32 && isSigned) return AV_SAMPLE_FMT_S32;
@@ -58,10 +60,9 @@ std::shared_ptr<ZVAudioConverter> ZVFFmpegAudioConverter::create(
     c->_encoderName = encoderNameFor(destination.formatID);
     c->_fifoFormat = isPCM(destination) ? sampleFormatFor(destination) : AV_SAMPLE_FMT_NONE;
     const bool known = c->_encoderName || c->_fifoFormat != AV_SAMPLE_FMT_NONE;
-    if (c->_sourceFormat == AV_SAMPLE_FMT_NONE || !known || c->_sourceRate == 0 ||
-        c->_rate == 0 || source.channelsPerFrame < 1 || source.channelsPerFrame > 8 ||
-        c->_channels < 1 || c->_channels > 8 ||
-        (c->_encoderName && !avcodec_find_encoder_by_name(c->_encoderName))) {
+    if (c->_sourceFormat == AV_SAMPLE_FMT_NONE || !known || c->_sourceRate == 0 || c->_rate == 0 ||
+        source.channelsPerFrame < 1 || source.channelsPerFrame > 8 || c->_channels < 1 ||
+        c->_channels > 8 || (c->_encoderName && !avcodec_find_encoder_by_name(c->_encoderName))) {
         if (error) *error = kZVMediaErrUnsupported;
         return nullptr;
     }
@@ -116,6 +117,9 @@ long ZVFFmpegAudioConverter::open() {
         _encoder->time_base = AVRational{1, _rate};
         av_channel_layout_copy(&_encoder->ch_layout, &outLayout);
         _encoder->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+        // Lossless output keeps the depth asked for: 16-bit samples stay 16-bit.
+        if (codec->id == AV_CODEC_ID_ALAC && _destination.bitsPerChannel <= 16)
+            _encoder->sample_fmt = AV_SAMPLE_FMT_S16P;
         if (_bitRate > 0 && _destination.formatID == kZVAudioFormat_AAC)
             _encoder->bit_rate = _bitRate;
         AVDictionary* dict = nullptr;
@@ -166,16 +170,14 @@ bool ZVFFmpegAudioConverter::pull(const ZVAudioConverterInputProc& input, uint32
         _inputEnded = true;
         // The resampler's delay line goes out with the end of the input.
         const int room = swr_get_out_samples(_swr, 0);
-        if (room > 0 &&
-            av_samples_alloc_array_and_samples(&planes, nullptr, _channels, room, _fifoFormat,
-                                               0) >= 0) {
+        if (room > 0 && av_samples_alloc_array_and_samples(&planes, nullptr, _channels, room,
+                                                           _fifoFormat, 0) >= 0) {
             made = swr_convert(_swr, planes, room, nullptr, 0);
         }
     } else if (r == kZVMediaNoErr && count > 0 && data) {
         const int room = swr_get_out_samples(_swr, static_cast<int>(count));
-        if (room > 0 &&
-            av_samples_alloc_array_and_samples(&planes, nullptr, _channels, room, _fifoFormat,
-                                               0) >= 0) {
+        if (room > 0 && av_samples_alloc_array_and_samples(&planes, nullptr, _channels, room,
+                                                           _fifoFormat, 0) >= 0) {
             const uint8_t* in[1] = {data};
             made = swr_convert(_swr, planes, room, in, static_cast<int>(count));
         }
@@ -190,7 +192,8 @@ bool ZVFFmpegAudioConverter::pull(const ZVAudioConverterInputProc& input, uint32
 
 long ZVFFmpegAudioConverter::fillPCM(const ZVAudioConverterInputProc& input, uint32_t& ioPackets,
                                      ZVAudioBuffer& output) {
-    const uint32_t frameBytes = static_cast<uint32_t>(_channels * av_get_bytes_per_sample(_fifoFormat));
+    const uint32_t frameBytes =
+        static_cast<uint32_t>(_channels * av_get_bytes_per_sample(_fifoFormat));
     const uint32_t wanted = std::min(ioPackets, output.mDataByteSize / frameBytes);
     while (static_cast<uint32_t>(av_audio_fifo_size(_fifo)) < wanted && !_inputEnded)
         if (!pull(input, wanted - static_cast<uint32_t>(av_audio_fifo_size(_fifo)))) break;
@@ -276,8 +279,8 @@ long ZVFFmpegAudioConverter::fillComplexBuffer(const ZVAudioConverterInputProc& 
             continue;
         }
         // Ask for about what one more frame needs at the source rate.
-        const auto need = static_cast<uint32_t>(
-            av_rescale(frameSize - held, _sourceRate, _rate) + 1);
+        const auto need =
+            static_cast<uint32_t>(av_rescale(frameSize - held, _sourceRate, _rate) + 1);
         if (!pull(input, need)) break;
     }
     output.mDataByteSize = bytes;

@@ -22,8 +22,8 @@ struct SwrContext;
 class ZVFFmpegAudioConverter : public ZVAudioConverter {
   public:
     static std::shared_ptr<ZVAudioConverter> create(const ZVAudioStreamDescription& source,
-                                                     const ZVAudioStreamDescription& destination,
-                                                     long* error);
+                                                    const ZVAudioStreamDescription& destination,
+                                                    long* error);
     ~ZVFFmpegAudioConverter() override;
 
     long setSampleRateConverterQuality(uint32_t quality) override;

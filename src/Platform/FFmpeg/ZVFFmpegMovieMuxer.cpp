@@ -20,15 +20,20 @@ AVCodecID pcmCodecFor(const ZVAudioStreamDescription& d) {
     const bool big = d.formatFlags & kZVAudioFormatFlagIsBigEndian;
     const bool isSigned = d.formatFlags & kZVAudioFormatFlagIsSignedInteger;
     switch (d.bitsPerChannel) {
-        case 8: return isSigned ? AV_CODEC_ID_PCM_S8 : AV_CODEC_ID_PCM_U8;
-        case 16: return big ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
-        case 24: return big ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
+        case 8:
+            return isSigned ? AV_CODEC_ID_PCM_S8 : AV_CODEC_ID_PCM_U8;
+        case 16:
+            return big ? AV_CODEC_ID_PCM_S16BE : AV_CODEC_ID_PCM_S16LE;
+        case 24:
+            return big ? AV_CODEC_ID_PCM_S24BE : AV_CODEC_ID_PCM_S24LE;
         case 32:
             if (isFloat) return big ? AV_CODEC_ID_PCM_F32BE : AV_CODEC_ID_PCM_F32LE;
             return big ? AV_CODEC_ID_PCM_S32BE : AV_CODEC_ID_PCM_S32LE;
-        case 64: return isFloat ? (big ? AV_CODEC_ID_PCM_F64BE : AV_CODEC_ID_PCM_F64LE)
-                                : AV_CODEC_ID_NONE;
-        default: return AV_CODEC_ID_NONE;
+        case 64:
+            return isFloat ? (big ? AV_CODEC_ID_PCM_F64BE : AV_CODEC_ID_PCM_F64LE)
+                           : AV_CODEC_ID_NONE;
+        default:
+            return AV_CODEC_ID_NONE;
     }
 }
 

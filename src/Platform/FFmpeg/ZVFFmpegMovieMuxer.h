@@ -33,13 +33,13 @@ class ZVFFmpegMovieMuxer : public ZVMovieMuxer {
   private:
     struct Track {
         bool video = false;
-        bool ready = false;     // its stream parameters are set
+        bool ready = false;  // its stream parameters are set
         bool finished = false;
         int32_t timeScale = 0;
-        int64_t start = 0;      // in the time scale
-        int64_t nextTime = 0;   // sound: the next sample's media time
-        int64_t samples = 0;    // samples appended
-        int64_t firstDts = 0;   // video: the first frame's decode time, made the track start
+        int64_t start = 0;     // in the time scale
+        int64_t nextTime = 0;  // sound: the next sample's media time
+        int64_t samples = 0;   // samples appended
+        int64_t firstDts = 0;  // video: the first frame's decode time, made the track start
     };
     ZVFFmpegMovieMuxer() = default;
     bool valid(int32_t track) const ZV_REQUIRES(_lock);

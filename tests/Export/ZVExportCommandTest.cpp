@@ -1,0 +1,56 @@
+// `zorvan export` end to end: a package recorded by `zorvan record` on the test's Xvfb is
+// exported into a movie beside it that ffprobe reads, and a full disk ends the export
+// with its alert line and a clean exit.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ZVExportTestSupport.h"
+#include "support/ZVTestSupport.h"
+#include "support/ZVXvfbFixture.h"
+#include "support/ZVZorvanProcess.h"
+
+ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OneMonitor);
+
+namespace {
+using zvtest::readFile;
+using zvtest::Zorvan;
+
+class ExportCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ZV_REQUIRE_XVFB();
+        Zorvan rec(dir, {"record", "--duration", "1.5", dir.file("take.fomixx")});
+        ASSERT_EQ(rec.wait(60), 0) << readFile(dir.file("err.txt"));
+        zvtest::writeWav(dir.file("take.fomixx/audio.wav"), 44100,
+                         [](int i) { return int16_t(i % 100 < 50 ? 8000 : -8000); });
+    }
+    zvtest::TempDir dir;
+};
+}  // namespace
+
+TEST_F(ExportCommandTest, TheMovieGoesBesideThePackage) {
+    Zorvan ex(dir, {"export", "--scale", "50", dir.file("take.fomixx")});
+    ASSERT_EQ(ex.wait(120), 0) << readFile(dir.file("err.txt"));
+    EXPECT_EQ(readFile(dir.file("out.txt")), dir.file("take.mov") + "\n");
+    auto streams = zvtest::probeMovie(dir.file("take.mov"));
+    ASSERT_EQ(streams.size(), 1u);  // the WAV file is not listed in the package
+    EXPECT_EQ(streams[0].codec, "h264");
+    EXPECT_EQ(streams[0].width, 960);
+    EXPECT_EQ(streams[0].height, 540);
+    EXPECT_GT(streams[0].frames, 60);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("take.fomixx/movie.mov")));
+}
+
+TEST_F(ExportCommandTest, AFullDiskEndsWithItsAlertAndNoMovie) {
+    // A file-size limit on the process makes every write past it fail as a full disk does.
+    const std::string command = "ulimit -f 64; exec '" + zvtest::zorvan() +
+                                "' export --video-codec png '" + dir.file("take.fomixx") +
+                                "' -o '" + dir.file("full.mov") + "' 2>'" + dir.file("full.txt") +
+                                "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(readFile(dir.file("full.txt")), "zorvan export: Disk is possibly full\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("full.mov")));
+}
