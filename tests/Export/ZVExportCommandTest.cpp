@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "Storage/ZVFomixXManager.h"
 #include "ZVExportTestSupport.h"
 #include "support/ZVTestSupport.h"
 #include "support/ZVXvfbFixture.h"
@@ -22,23 +23,31 @@ class ExportCommandTest : public ::testing::Test {
         ZV_REQUIRE_XVFB();
         Zorvan rec(dir, {"record", "--duration", "1.5", dir.file("take.fomixx")});
         ASSERT_EQ(rec.wait(60), 0) << readFile(dir.file("err.txt"));
-        zvtest::writeWav(dir.file("take.fomixx/audio.wav"), 44100,
-                         [](int i) { return int16_t(i % 100 < 50 ? 8000 : -8000); });
+        // A microphone track that started half a second after the screen.
+        auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
+        auto wav = package->createPathForPackageResource(ZVFomixXResourceAudio);
+        ASSERT_TRUE(wav);
+        zvtest::writeWav(*wav, 44100, [](int i) { return int16_t(i % 100 < 50 ? 8000 : -8000); });
+        const double screen = package->startOffsetTime(ZVFomixXResourceVideo).value_or(0);
+        package->setStartOffsetTime(screen + 0.5, ZVFomixXResourceAudio);
     }
     zvtest::TempDir dir;
 };
 }  // namespace
 
 TEST_F(ExportCommandTest, TheMovieGoesBesideThePackage) {
-    Zorvan ex(dir, {"export", "--scale", "50", dir.file("take.fomixx")});
+    Zorvan ex(dir, {"export", "--scale", "50", "--audio-codec", "pcm", dir.file("take.fomixx")});
     ASSERT_EQ(ex.wait(120), 0) << readFile(dir.file("err.txt"));
     EXPECT_EQ(readFile(dir.file("out.txt")), dir.file("take.mov") + "\n");
     auto streams = zvtest::probeMovie(dir.file("take.mov"));
-    ASSERT_EQ(streams.size(), 1u);  // the WAV file is not listed in the package
+    ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0].codec, "h264");
     EXPECT_EQ(streams[0].width, 960);
     EXPECT_EQ(streams[0].height, 540);
     EXPECT_GT(streams[0].frames, 60);
+    EXPECT_EQ(streams[1].codec, "pcm_s16le");
+    EXPECT_NEAR(streams[1].start, 0.5, 0.001);
+    EXPECT_NEAR(streams[1].duration, 1.0, 0.001);
     EXPECT_FALSE(std::filesystem::exists(dir.file("take.fomixx/movie.mov")));
 }
 
