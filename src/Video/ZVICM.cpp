@@ -103,7 +103,13 @@ std::shared_ptr<ZVICM> ZVICM::initWithPreset(const ZVEncodingPreset& preset,
         });
     };
     forward(ZVICMDidStartNotification, &D::ZVICMDidStart);
-    forward(ZVICMDidEncodeFrameNotification, &D::ZVICMDidEncodeFrame);
+    // Once per frame: handed over only to a delegate, and folded while one waits, so an
+    // export never fills the main run loop faster than the host drains it.
+    stage->forwardCoalescedToDelegate(
+        ZVICMDidEncodeFrameNotification, [raw] { return raw->delegate() != nullptr; },
+        [raw](const ZVNotification&) {
+            if (D* d = raw->delegate()) d->ZVICMDidEncodeFrame(raw);
+        });
     forward(ZVICMDidStopNotification, &D::ZVICMDidStop);
     return stage;
 }
