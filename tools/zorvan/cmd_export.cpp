@@ -30,6 +30,7 @@ struct Options {
     std::string presetPath;
     std::optional<std::string> videoCodec, audioCodec, size;
     std::optional<double> fps, scale;
+    std::vector<std::pair<std::string, std::string>> videoOptions;
     bool noCursor = false, noClicks = false, noKeys = false, noAudio = false, noSystemAudio = false;
 };
 
@@ -97,6 +98,11 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
             o.audioCodec = value();
             if (!o.audioCodec || !soundFormatNamed(*o.audioCodec))
                 return "--audio-codec needs aac, alac or pcm";
+        } else if (a == "--video-option") {
+            auto v = value();
+            const size_t eq = v ? v->find('=') : std::string::npos;
+            if (eq == std::string::npos || eq == 0) return "--video-option needs NAME=VALUE";
+            o.videoOptions.emplace_back(v->substr(0, eq), v->substr(eq + 1));
         } else if (a == "--fps") {
             if (!number(o.fps)) return "--fps needs a number of frames per second above 0";
         } else if (a == "--scale") {
@@ -123,7 +129,8 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
         }
     }
     if (o.package.empty()) return "no recording given (see 'zorvan export --help')";
-    const bool inline_ = o.videoCodec || o.audioCodec || o.size || o.fps || o.scale;
+    const bool inline_ =
+        o.videoCodec || o.audioCodec || o.size || o.fps || o.scale || !o.videoOptions.empty();
     if (!o.presetPath.empty() && inline_)
         return "--preset cannot be combined with codec or size options";
     if (o.size && o.scale) return "--size and --scale cannot be combined";
@@ -144,6 +151,7 @@ std::shared_ptr<ZVEncodingPreset> makePreset(const Options& o, std::string& erro
     ZVCodecSettings video(ZVCodecSettingsKind::video);
     if (o.videoCodec) video.setCodecType(*videoCodecNamed(*o.videoCodec));
     if (o.fps) video.setFrameRate(ZVDoubleToFixed(*o.fps));
+    for (const auto& [name, v] : o.videoOptions) video.setCodecOption(name, v);
     preset->setVideoSettings(video.save());
     ZVCodecSettings sound(ZVCodecSettingsKind::sound);
     if (o.audioCodec) {
@@ -235,7 +243,8 @@ int run(const std::vector<std::string>& args) {
 const ZVCommand::Registration reg(
     {kName, "export a recording into a QuickTime movie",
      "usage: zorvan export RECORDING [-o OUT.mov] [--preset FILE |\n"
-     "         [--video-codec C] [--fps N] [--scale P | --size WxH] [--audio-codec C]]\n"
+     "         [--video-codec C] [--video-option NAME=VALUE]... [--fps N]\n"
+     "         [--scale P | --size WxH] [--audio-codec C]]\n"
      "         [--no-cursor] [--no-clicks] [--no-keys] [--no-audio] [--no-system-audio]\n"
      "\n"
      "Plays the recording (a package made by 'zorvan record', or a plain capture file)\n"
@@ -248,6 +257,7 @@ const ZVCommand::Registration reg(
      "  -o OUT.mov          write the movie here (an existing file is replaced)\n"
      "  --preset FILE       the export preset ('zorvan preset new' makes one)\n"
      "  --video-codec C     h264 (default), hevc, prores, animation, png or mjpeg\n"
+     "  --video-option NAME=VALUE  an option of the video encoder (preset=veryfast)\n"
      "  --fps N             the movie's time scale: N x 100 ticks per second\n"
      "  --scale P           the picture at P %% of the recorded size (default 100)\n"
      "  --size WxH          the picture fitted into W x H (letterboxed)\n"

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Export speed as a multiple of real time: `zorvan export` of a 60 fps 1920x1080 recording
+# of a typing-like scene (with a microphone track) to H.264 veryfast + AAC 128 kbit/s,
+# against ffmpeg encoding the same frames (read raw, so ffmpeg decodes nothing) and the
+# same WAV with the same settings. Both sides write a movie; best of three wall clocks.
+# Usage: bench/export_vs_ffmpeg.sh [SECONDS]   (from a clean clone; builds first)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-3}
+"$root/scripts/build.sh" "$root/build" >/dev/null
+zorvan="$root/build/zorvan"
+command -v ffmpeg >/dev/null || { echo "export_vs_ffmpeg: ffmpeg is missing" >&2; exit 1; }
+
+run=$(mktemp -d)
+. "$root/scripts/private-display.sh"
+trap 'zv_stop_all; rm -rf "$run"' EXIT
+zv_private_display "$run"
+zv_background "$zorvan" scene >"$run/scene.log" 2>&1
+sleep 0.5
+
+package=$("$zorvan" record --duration "$seconds" "$run/take.fomixx")
+frames=$("$zorvan" info "$package" | sed -n 's/^frames: \([0-9]*\)$/\1/p' | head -1)
+duration=$("$zorvan" info "$package/video.fomix" | sed -n 's/^duration: \([0-9.]*\).*/\1/p' | head -1)
+duration=${duration:-$seconds}
+# A microphone track: a tone with pauses, as long as the screen.
+python3 - "$package" "$seconds" <<'PY'
+import plistlib, sys
+p = sys.argv[1] + "/Info.plist"
+d = plistlib.load(open(p, "rb"))
+d["Tracks"].append({"Name": "audio", "Type": "audio", "Path": "audio.wav", "StartOffsetTime": 0.0})
+plistlib.dump(d, open(p, "wb"))
+PY
+ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=$seconds" \
+  -ac 2 -c:a pcm_s16le "$package/audio.wav"
+
+# The same frames for ffmpeg: the recording exported losslessly, then unpacked to raw BGRA.
+"$zorvan" export --video-codec png --fps 60 --no-audio "$package" -o "$run/lossless.mov" >/dev/null
+ffmpeg -nostdin -v error -i "$run/lossless.mov" -fps_mode passthrough -pix_fmt bgra \
+  -f rawvideo "$run/frames.bgra"
+rate=$(awk -v f="$frames" -v d="$duration" 'BEGIN { printf "%.3f", (d > 0 ? f / d : 60) }')
+
+wall() {
+  bash -c 'TIMEFORMAT=%R; { time "$@" >/dev/null 2>&1; } 2>&1' _ "$@"
+}
+best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
+
+z="" f=""
+for _ in 1 2 3; do
+  z=$(best "$z" "$(wall "$zorvan" export --video-codec h264 --video-option preset=veryfast \
+    --fps 60 --audio-codec aac "$package" -o "$run/zorvan.mov")")
+  f=$(best "$f" "$(wall ffmpeg -nostdin -y -f rawvideo -pix_fmt bgra -video_size 1920x1080 \
+    -framerate "$rate" -i "$run/frames.bgra" -i "$package/audio.wav" -c:v libx264 \
+    -preset veryfast -crf 23 -g 250 -pix_fmt yuv420p -c:a aac -b:a 128k "$run/ffmpeg.mov")")
+done
+
+printf '%-28s %10s %10s\n' "1920x1080, $frames frames" "zorvan" "ffmpeg"
+awk -v d="$duration" -v z="$z" -v f="$f" 'BEGIN {
+  printf "%-28s %9.2fs %9.2fs\n", "wall clock (best of 3)", z, f
+  printf "%-28s %9.2fx %9.2fx\n", "multiple of real time", d / z, d / f }'
+awk -v d="$duration" -v z="$z" -v f="$f" 'BEGIN { exit !(z <= f * 1.05 && d / z >= 2) }' ||
+  { echo "export_vs_ffmpeg: zorvan slower than ffmpeg or below 2x real time" >&2; exit 1; }
