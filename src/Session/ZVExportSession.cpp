@@ -29,9 +29,18 @@ double now() {
         .count();
 }
 
-bool waitFor(const std::function<bool()>& done) {
-    while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return true;
+// Polls until `done`; `meanwhile` runs between polls.
+void waitFor(const std::function<bool()>& done, const std::function<void()>& meanwhile = {}) {
+    while (!done()) {
+        if (meanwhile) meanwhile();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// A writer that ended early (a full disk, a cancel) takes nothing more from its queue:
+// emptying it keeps the stage before it from waiting for room for ever.
+void discardAfter(const std::atomic<bool>& writerDone, ZVQueue& queue) {
+    if (writerDone.load()) queue.flush();
 }
 }  // namespace
 
@@ -217,14 +226,18 @@ std::string ZVExportSession::start() {
 
 std::string ZVExportSession::watch() {
     // Each stage drains what its upstream left, then stops by itself.
-    waitFor([&] { return _readerDone.load(); });
+    auto discard = [&] {
+        discardAfter(_videoWritten, *_encodedFrames);
+        for (auto& t : _sound) discardAfter(t->written, *t->encoded);
+    };
+    waitFor([&] { return _readerDone.load(); }, discard);
     _compressor->finalize();
-    waitFor([&] { return _compressorDone.load(); });
+    waitFor([&] { return _compressorDone.load(); }, discard);
     _movie->finalizeVideo();
     for (auto& t : _sound) {
-        waitFor([&] { return t->readerDone.load(); });
+        waitFor([&] { return t->readerDone.load(); }, discard);
         t->encoder->finalize();
-        waitFor([&] { return t->encoderDone.load(); });
+        waitFor([&] { return t->encoderDone.load(); }, discard);
         t->system ? _movie->finalizeSystemAudio() : _movie->finalizeAudio();
     }
     waitFor([&] { return _videoWritten.load(); });
