@@ -132,3 +132,17 @@ TEST(ExportSessionTest, ARecordingWithoutAScreenTrackIsRefused) {
     EXPECT_FALSE(ZVExportSession::create(package->path(), *presetFor(kZVAudioFormat_AAC), &error));
     EXPECT_EQ(error, package->path() + ": the recording has no screen track");
 }
+
+TEST(ExportSessionTest, ACancelEndsPromptlyWithoutAMovie) {
+    ZVRegisterFFmpegMediaToolkit();
+    zvtest::TempDir dir;
+    const std::string package = makePackage(dir, 0.0, 0.0);
+    std::string error;
+    auto session = ZVExportSession::create(package, *presetFor(kZVAudioFormat_AAC), &error);
+    ASSERT_TRUE(session) << error;
+    ASSERT_EQ(session->start(), "");
+    session->cancel();
+    EXPECT_EQ(session->waitUntilFinished(30), "the export was cancelled");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("take.mov")));
+    EXPECT_FALSE(std::filesystem::exists(package + "/movie.mov"));
+}
