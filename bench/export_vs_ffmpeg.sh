@@ -22,14 +22,9 @@ package=$("$zorvan" record --duration "$seconds" "$run/take.fomixx")
 frames=$("$zorvan" info "$package" | sed -n 's/^frames: \([0-9]*\)$/\1/p' | head -1)
 duration=$("$zorvan" info "$package/video.fomix" | sed -n 's/^duration: \([0-9.]*\).*/\1/p' | head -1)
 duration=${duration:-$seconds}
-# A microphone track: a tone with pauses, as long as the screen.
-python3 - "$package" "$seconds" <<'PY'
-import plistlib, sys
-p = sys.argv[1] + "/Info.plist"
-d = plistlib.load(open(p, "rb"))
-d["Tracks"].append({"Name": "audio", "Type": "audio", "Path": "audio.wav", "StartOffsetTime": 0.0})
-plistlib.dump(d, open(p, "wb"))
-PY
+# A microphone track as long as the screen, listed in the package's Info.plist.
+sed -i 's|</array>|<dict><key>Name</key><string>audio</string><key>Path</key><string>audio.wav</string><key>StartOffsetTime</key><real>0</real><key>Type</key><string>audio</string></dict></array>|' \
+  "$package/Info.plist"
 ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=$seconds" \
   -ac 2 -c:a pcm_s16le "$package/audio.wav"
 
@@ -39,10 +34,21 @@ ffmpeg -nostdin -v error -i "$run/lossless.mov" -fps_mode passthrough -pix_fmt b
   -f rawvideo "$run/frames.bgra"
 rate=$(awk -v f="$frames" -v d="$duration" 'BEGIN { printf "%.3f", (d > 0 ? f / d : 60) }')
 
-wall() {
-  bash -c 'TIMEFORMAT=%R; { time "$@" >/dev/null 2>&1; } 2>&1' _ "$@"
+# "WALL CPU" of one run: wall-clock seconds and CPU seconds (user + system, all threads).
+run_once() {
+  bash -c 'TIMEFORMAT=%R; { time "$@" >/dev/null 2>&1; } 2>&1; times' _ "$@" |
+    awk 'NR == 1 { w = $1 } END { split($1, u, /[ms]/); split($2, s, /[ms]/);
+                                  printf "%s %.3f", w, u[1] * 60 + u[2] + s[1] * 60 + s[2] }'
 }
-best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
+# The faster of two "WALL CPU" results (empty counts as slowest).
+faster() {
+  if [ -z "$1" ] || awk -v a="$2" -v b="$1" 'BEGIN { split(a, x, " "); split(b, y, " ");
+                                                  exit !(x[1] < y[1]) }'; then
+    echo "$2"
+  else
+    echo "$1"
+  fi
+}
 
 export_args=(export --video-codec h264 --video-option preset=veryfast --fps 60 --audio-codec aac
   "$package" -o "$run/zorvan.mov")
@@ -50,15 +56,20 @@ export_args=(export --video-codec h264 --video-option preset=veryfast --fps 60 -
 "$zorvan" "${export_args[@]}" >/dev/null
 z="" f=""
 for _ in 1 2 3; do
-  z=$(best "$z" "$(wall "$zorvan" "${export_args[@]}")")
-  f=$(best "$f" "$(wall ffmpeg -nostdin -y -f rawvideo -pix_fmt bgra -video_size 1920x1080 \
+  z=$(faster "$z" "$(run_once "$zorvan" "${export_args[@]}")")
+  f=$(faster "$f" "$(run_once ffmpeg -nostdin -y -f rawvideo -pix_fmt bgra -video_size 1920x1080 \
     -framerate "$rate" -i "$run/frames.bgra" -i "$package/audio.wav" -c:v libx264 \
     -preset veryfast -crf 23 -g 250 -pix_fmt yuv420p -c:a aac -b:a 128k "$run/ffmpeg.mov")")
 done
 
-printf '%-28s %10s %10s\n' "1920x1080, $frames frames" "zorvan" "ffmpeg"
-awk -v d="$duration" -v z="$z" -v f="$f" 'BEGIN {
-  printf "%-28s %9.2fs %9.2fs\n", "wall clock (best of 3)", z, f
-  printf "%-28s %9.2fx %9.2fx\n", "multiple of real time", d / z, d / f }'
-awk -v d="$duration" -v z="$z" -v f="$f" 'BEGIN { exit !(z <= f * 1.05 && d / z >= 2) }' ||
-  { echo "export_vs_ffmpeg: zorvan slower than ffmpeg or below 2x real time" >&2; exit 1; }
+read -r zw zc <<<"$z"
+read -r fw fc <<<"$f"
+printf '%-30s %10s %10s\n' "1920x1080, $frames frames" "zorvan" "ffmpeg"
+awk -v d="$duration" -v zw="$zw" -v zc="$zc" -v fw="$fw" -v fc="$fc" 'BEGIN {
+  printf "%-30s %9.2fs %9.2fs\n", "wall clock (best of 3)", zw, fw
+  printf "%-30s %9.2fx %9.2fx\n", "multiple of real time (wall)", d / zw, d / fw
+  printf "%-30s %9.2fs %9.2fs\n", "CPU time of that run", zc, fc
+  printf "%-30s %9.2fx %9.2fx\n", "real time per CPU second", d / zc, d / fc }'
+# On a busy machine the wall clock says little: compare the CPU rows there.
+awk -v d="$duration" -v zw="$zw" -v fw="$fw" 'BEGIN { exit !(zw <= fw * 1.05 && d / zw >= 2) }' ||
+  { echo "export_vs_ffmpeg: zorvan slower than ffmpeg or below 2x real time (wall)" >&2; exit 1; }
