@@ -9,11 +9,11 @@
 
 namespace {
 class Blob : public ZVQueueObject {
-public:
+  public:
     explicit Blob(int64_t size) : _size(size) {}
     int64_t dataSize() const override { return _size; }
 
-private:
+  private:
     int64_t _size;
 };
 }  // namespace

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one tree. Usage: scripts/build.sh [BUILD_DIR [CMAKE_ARGS...]]
-# The default tree is build/ (GCC, optimised with debug info, everything).
+# The default tree is build/ (GCC, optimised with debug info, everything); warnings are errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$root/build}
@@ -13,8 +13,8 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
 # they share the cache (debug info then names the first folder that built an object).
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 if [ ! -f "$dir/build.ninja" ]; then
-  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S "$root" -B "$dir" -G Ninja -DZV_WERROR=ON "$@" >/dev/null
 else
-  cmake "$dir" "$@" >/dev/null
+  cmake "$dir" -DZV_WERROR=ON "$@" >/dev/null
 fi
 cmake --build "$dir" -j"$(nproc)"

@@ -1,8 +1,14 @@
 #pragma once
 // Records one audio input device into sound packets through the OpenAL capture calls.
 // The device is opened at creation and started by the worker, which then holds back its
-// first read while the recorder is suspended, so that several recorders start in step;
-// startOffsetTime tells how late reading began after the time given to startAtTime.
+// first read while the recorder is suspended, so that several recorders start in step.
+//
+// The packets keep one time line with the device's clock: startOffsetTime is when the
+// device captured the track's first frame (after the time given to startAtTime), and
+// frames the device lost later are logged and put in as silence of their length, so frame
+// n was captured at startOffsetTime + n / measuredSampleRate. What the device captured
+// while the recorder was suspended, or before the common start time, is dropped; a
+// paused stretch is left out, as the screen recorder leaves it out of its timestamps.
 //
 // Threads: the caller configures, starts, stops, pauses and lifts the suspension; the
 // worker reads. Every call on the capture device after opening is made under _deviceLock.
@@ -12,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "Audio/ZVCaptureClock.h"
 #include "Audio/ZVSoundFormat.h"
 #include "Foundation/ZVMutex.h"
 #include "Pipeline/ZVDelegates.h"
@@ -68,9 +75,16 @@ class ZVSoundInputRecorder : public ZVStage {
     bool isRunning() const { return _worker.isRunning(); }
     bool isLaunched() const { return _worker.isLaunched(); }
 
-    // When reading began minus the time given to startAtTime (0 when start was used).
-    // Any thread; meaningful from DidStart on.
+    // When the device captured the track's first frame, minus the time given to
+    // startAtTime (0 when start was used). Any thread; from DidStart on, refined as the
+    // device's frames show their timing, final once the worker has ended.
     double startOffsetTime() const { return _sync.startOffsetTime(); }
+    // The device's frames per second against the absolute clock (CLOCK_MONOTONIC), as
+    // measured while recording; the nominal rate until enough time has passed. Any thread.
+    double measuredSampleRate() const { return _measuredRate.load(std::memory_order_relaxed); }
+    // Silence put in for frames the device lost, and the number of such gaps. Any thread.
+    int64_t filledFrames() const { return _filledFrames.load(std::memory_order_relaxed); }
+    int32_t filledGaps() const { return _filledGaps.load(std::memory_order_relaxed); }
     // The packets' format, and the name the device was opened by. Any thread.
     ZVSoundFormat format() const { return _zvFormat; }
     const std::string& deviceName() const { return _deviceName; }
@@ -78,7 +92,8 @@ class ZVSoundInputRecorder : public ZVStage {
     float sampleRate() const { return _sampleRate; }
     int32_t alFormat() const { return _alFormat; }
     int32_t framesInSlice() const { return _framesInSlice; }
-    // Frames read since the worker started. Any thread.
+    // Frames read since the worker started (silence put in for lost frames included).
+    // Any thread.
     int32_t totalFramesRead() const { return _totalFramesRead.load(std::memory_order_relaxed); }
 
     // Borrowed; nullptr means the do-nothing delegate. Any thread.
@@ -91,6 +106,13 @@ class ZVSoundInputRecorder : public ZVStage {
 
     void soundInputReader();  // worker only
     void readLoop();          // worker only
+    // Follows the device's clock at one look at its buffer; answers the frames ready.
+    // `keep`: frames lost now are put in as silence. Worker only.
+    int32_t followClock(bool keep) ZV_REQUIRES(_deviceLock);
+    void noteStartOffset();                                 // worker only
+    void drop(int32_t frames) ZV_REQUIRES(_deviceLock);     // worker only
+    bool deliver(int32_t frames) ZV_REQUIRES(_deviceLock);  // worker only; false: no packet
+    void fillSilence(int64_t frames);                       // worker only
     void closeDevice() ZV_EXCLUDES(_deviceLock);
 
     const std::string _deviceName;
@@ -103,6 +125,27 @@ class ZVSoundInputRecorder : public ZVStage {
     ZVMutex _deviceLock;  // serialises every call on the capture device, and guards the handle
     void* _inputDevice ZV_GUARDED_BY(_deviceLock) = nullptr;
     ZVSyncStart _sync;
+
+    // The time line, owned by the worker: frames on it are every frame the device
+    // delivered plus those it lost.
+    ZVCaptureClock _clock;
+    int64_t _deviceFrames = 0;  // read from the device, kept or dropped
+    int64_t _lostFrames = 0;    // lost (filled in, or the paused stretch)
+    int64_t _framesInAll = 0;   // on the time line at the last look
+    int32_t _readyBefore = 0;   // ready at the previous look
+    int64_t _firstFrame = -1;   // the track's first frame on the time line
+    double _usualLateness = 0;  // of arrivals, smoothed
+    // The arrivals that came late in a row, for losses too short to tell at once.
+    struct LateRun {
+        double since = 0;
+        double least = 1e300;  // the smallest lateness
+        int arrivals = 0;
+    } _lateRun;
+    std::vector<uint8_t> _scratch;                     // for dropped frames
+    bool _resumed ZV_GUARDED_BY(_deviceLock) = false;  // the next delay is a pause, not a loss
+    std::atomic<double> _measuredRate;
+    std::atomic<int64_t> _filledFrames{0};
+    std::atomic<int32_t> _filledGaps{0};
     std::atomic<ZVSoundInputRecorderDelegateInformalProtocol*> _delegate{nullptr};
     ZVWorker _worker;
 };

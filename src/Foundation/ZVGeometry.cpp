@@ -12,18 +12,25 @@ ZVRect ZVIntersectionRect(const ZVRect& a, const ZVRect& b) {
     return ZVMakeRect(x0, y0, x1 - x0, y1 - y0);
 }
 
-static std::string number(float v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%g", static_cast<double>(v));
+// Formatted in one call: GCC 12 at -O3 warns falsely (-Wrestrict) on chains of string
+// concatenation.
+std::string ZVStringFromSize(ZVSize s) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "{%g, %g}", static_cast<double>(s.width),
+                  static_cast<double>(s.height));
     return buf;
 }
 
-std::string ZVStringFromSize(ZVSize s) {
-    return "{" + number(s.width) + ", " + number(s.height) + "}";
+std::string ZVStringFromPoint(ZVPoint p) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "{%g, %g}", static_cast<double>(p.x), static_cast<double>(p.y));
+    return buf;
 }
 
-std::string ZVStringFromPoint(ZVPoint p) { return "{" + number(p.x) + ", " + number(p.y) + "}"; }
-
 std::string ZVStringFromRect(const ZVRect& r) {
-    return "{" + ZVStringFromPoint(r.origin) + ", " + ZVStringFromSize(r.size) + "}";
+    char buf[192];
+    std::snprintf(buf, sizeof buf, "{{%g, %g}, {%g, %g}}", static_cast<double>(r.origin.x),
+                  static_cast<double>(r.origin.y), static_cast<double>(r.size.width),
+                  static_cast<double>(r.size.height));
+    return buf;
 }

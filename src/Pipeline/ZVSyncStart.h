@@ -7,7 +7,7 @@
 #include "Foundation/ZVTime.h"
 
 class ZVSyncStart {
-public:
+  public:
     // Any thread.
     void setRealStartTime(double t) { _realStartTime.store(t, std::memory_order_relaxed); }
     double realStartTime() const { return _realStartTime.load(std::memory_order_relaxed); }
@@ -21,7 +21,12 @@ public:
                                std::memory_order_relaxed);
     }
 
-private:
+    // A recorder that learns later when its first moment really was. Its own thread.
+    void setStartOffsetTime(double offset) {
+        _startOffsetTime.store(offset, std::memory_order_relaxed);
+    }
+
+  private:
     std::atomic<double> _realStartTime{0};
     std::atomic<double> _startOffsetTime{0};
     std::atomic<bool> _suspend{true};

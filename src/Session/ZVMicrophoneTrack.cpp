@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "Audio/ZVSoundInputRecorder.h"
@@ -12,6 +13,10 @@
 #include "Storage/ZVFomixXManager.h"
 
 namespace {
+// The device's rate as measured against the monotonic clock, for export to stretch the
+// sound to the picture.
+constexpr std::string_view kMeasuredSampleRateKey = "MeasuredSampleRate";
+
 // Waits up to `seconds` for `done`, in the 10 ms steps stages poll in.
 template <typename Done>
 void waitFor(Done done, double seconds) {
@@ -81,7 +86,39 @@ void ZVMicrophoneTrack::finalizeWriter() {
 std::string ZVMicrophoneTrack::store(ZVFomixXManager& package) {
     if (!_recorder) return {};
     package.setStartOffsetTime(_recorder->startOffsetTime(), ZVFomixXResourceAudio);
+    package.setPropertie(std::string(kMeasuredSampleRateKey),
+                         ZVValue(_recorder->measuredSampleRate()), ZVFomixXResourceAudio);
     return {};
+}
+
+std::pair<double, double> ZVMicrophoneTrack::span() const {
+    if (!_recorder || !(_recorder->measuredSampleRate() > 0)) return {0, 0};
+    return {_recorder->startOffsetTime(),
+            _recorder->totalFramesRead() / _recorder->measuredSampleRate()};
+}
+
+std::string ZVMicrophoneTrack::report(std::pair<double, double> screen) const {
+    if (!_recorder) return {};
+    return reportLine(std::filesystem::path(_wavPath).filename().string(), span(), screen,
+                      _recorder->filledGaps(),
+                      _recorder->filledFrames() / double(_recorder->sampleRate()),
+                      _recorder->measuredSampleRate());
+}
+
+std::string ZVMicrophoneTrack::reportLine(const std::string& name, std::pair<double, double> audio,
+                                          std::pair<double, double> screen, int32_t gaps,
+                                          double filledSeconds, double measuredRate) {
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "%s: starts at %.3f s (screen %.3f s), %.3f s long (screen %.3f s), "
+                  "device clock %.1f Hz, ",
+                  name.c_str(), audio.first, screen.first, audio.second, screen.second,
+                  measuredRate);
+    std::string text = line;
+    if (gaps == 0) return text + "no sound lost";
+    std::snprintf(line, sizeof line, "%d gap%s filled with %.3f s of silence", gaps,
+                  gaps == 1 ? "" : "s", filledSeconds);
+    return text + line;
 }
 
 std::string ZVMicrophoneTrack::status(double) const {

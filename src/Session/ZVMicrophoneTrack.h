@@ -1,7 +1,8 @@
 #pragma once
 // The microphone track of a recording: ZVSoundInputRecorder -> ZVQueue -> ZVWavIO writing
-// the package's audio file; at the end the recorder's start offset goes into the audio
-// track's properties, so export can line the sound up with the picture.
+// the package's audio file; at the end the recorder's start offset (when the device
+// captured the first sample) and the device's measured rate go into the audio track's
+// properties, so export can line the sound up with the picture and stretch it to it.
 #include <atomic>
 #include <memory>
 #include <string>
@@ -32,6 +33,15 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     std::string writerFailure() const override { return _watch.error(); }
     std::string store(ZVFomixXManager& package) override;
     std::string status(double elapsedSeconds) const override;
+    std::pair<double, double> span() const override;
+    std::string report(std::pair<double, double> screen) const override;
+
+    // The report line of an audio track `name` that starts at `start` and lasts
+    // `seconds`, against the screen's span, with the silence filled in for lost sound.
+    // Any thread.
+    static std::string reportLine(const std::string& name, std::pair<double, double> audio,
+                                  std::pair<double, double> screen, int32_t gaps,
+                                  double filledSeconds, double measuredRate);
 
   private:
     std::string _device;

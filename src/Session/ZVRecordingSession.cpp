@@ -181,6 +181,16 @@ std::string ZVRecordingSession::stopAndWait(double timeoutSeconds) {
     return _finishError;
 }
 
+std::vector<std::string> ZVRecordingSession::report() const {
+    std::vector<std::string> lines;
+    if (_tracks.empty()) return lines;
+    const auto screen = _tracks.front()->span();
+    for (auto& track : _tracks) {
+        if (auto line = track->report(screen); !line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
 std::string ZVRecordingSession::status() const {
     std::string line;
     double t = elapsed();

@@ -66,6 +66,9 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     // The writers' time limits (tests shorten them). Main thread, before requestStop.
     void setWriterTimeouts(double startSeconds, double drainSeconds);
 
+    // One line per track that reports its place against the screen's (the first track).
+    // Main thread, after did-finish.
+    std::vector<std::string> report() const;
     // The live status line of all tracks. Main thread.
     std::string status() const;
     // The package's path. Main thread.

@@ -9,6 +9,7 @@
 // store (what the package keeps about the track). The session's stop thread calls only
 // writerStarted, finalizeWriter and writerStopped, and never two tracks' at once.
 #include <string>
+#include <utility>
 
 class ZVFomixXManager;
 
@@ -44,6 +45,12 @@ class ZVRecordingTrack {
     // Writes what the package keeps about the track (start offset, side files). One clear
     // line when it cannot. Main thread, after the writer stopped.
     virtual std::string store(ZVFomixXManager& package) = 0;
+    // Where the track lies on the common time line: its start offset and its length, in
+    // seconds. Main thread, after store.
+    virtual std::pair<double, double> span() const { return {0, 0}; }
+    // Its line of the end-of-recording report against the screen's span, or empty.
+    // Main thread, after store.
+    virtual std::string report(std::pair<double, double>) const { return {}; }
     // A short part of the live status line ("1234 frames 59.9 fps queue 3%"). Main thread.
     virtual std::string status(double elapsedSeconds) const = 0;
 };

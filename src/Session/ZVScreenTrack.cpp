@@ -76,6 +76,11 @@ std::string ZVScreenTrack::store(ZVFomixXManager& package) {
     return {};
 }
 
+std::pair<double, double> ZVScreenTrack::span() const {
+    if (!_recorder) return {0, 0};
+    return {_recorder->startOffsetTime(), _recorder->captureDuration()};
+}
+
 int32_t ZVScreenTrack::capturedFrames() const {
     return _recorder ? _recorder->capturedFrames() : 0;
 }

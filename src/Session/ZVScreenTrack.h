@@ -32,6 +32,7 @@ class ZVScreenTrack : public ZVRecordingTrack {
     std::string writerFailure() const override { return _watch.error(); }
     std::string store(ZVFomixXManager& package) override;
     std::string status(double elapsedSeconds) const override;
+    std::pair<double, double> span() const override;
 
     // Frames the recorder delivered. Main thread.
     int32_t capturedFrames() const;

@@ -10,6 +10,7 @@
 #include "ZVFakeOpenAL.h"
 #include "Zorvan.h"
 #include "ZorvanTesting.h"
+#include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"
 
 using namespace zvaudiotest;
@@ -47,6 +48,7 @@ void readWithFailingAllocation(bool goodHeader) {
 }  // namespace
 
 TEST(ZVAudioMessages, ExactTexts) {
+    zvtest::TempDir dir;
     struct Case {
         const char* what;
         std::function<void()> cause;
@@ -83,6 +85,21 @@ TEST(ZVAudioMessages, ExactTexts) {
          "Could not initialize input device: 40964"},
         {"a packet the reader cannot make", [] { readWithFailingAllocation(true); },
          "Failed to create packet. Objects in queue: 2"},
+        {"objects that are not sound packets",
+         [&] {
+             ZVQueue queue;
+             queue.addObject(std::make_shared<zvtest::Token>(1, 1));
+             auto writer = ZVWavIO::wavIOForWriting(dir.file("t.wav"),
+                                                    {2, 16, 44100, kZVSoundFormatSignedInteger});
+             writer->setDataSource(&queue);
+             StopWatcher stop(ZVWavIODidStopNotification, writer.get());
+             writer->start();
+             zvtest::runMainUntil([&] { return writer->isRunning() || stop.stopped(); });
+             writer->finalize();
+             EXPECT_TRUE(stop.wait());
+         },
+         "ZVWavIO: \"" + dir.file("t.wav") +
+             "\": dropped queue objects that are not sound packets"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -94,6 +111,10 @@ TEST(ZVAudioMessages, ExactTexts) {
             << "logged:\n"
             << ::testing::PrintToString(lines);
     }
+    // A header that passes the reader's checks is read without that complaint.
+    zvtest::LogCapture log;
+    readWithFailingAllocation(true);
+    EXPECT_FALSE(log.contains("Unsupported WAVE format."));
 }
 
 TEST(ZVAudioMessages, TheAllocationFailureReportOnStandardError) {

@@ -49,7 +49,6 @@ TEST(ZVSoundInputRecorderFake, OpensByNameWithTheDefaultsAndDerivesTheFormat) {
 
 TEST(ZVSoundInputRecorderFake, SuspensionHoldsTheFirstReadAndStopWaitsForIt) {
     ZVFakeOpenAL al;
-    al.ready = 4096;
     auto r = ZVSoundInputRecorder::initWithDevice("mic");
     ZVQueue q;
     r->setDataDestination(&q);
@@ -72,6 +71,8 @@ TEST(ZVSoundInputRecorderFake, SuspensionHoldsTheFirstReadAndStopWaitsForIt) {
     EXPECT_TRUE(r->isLaunched());
 
     r->setSuspended(false);
+    sleepMs(150);
+    al.ready = 4096;  // captured after the release: the track's first frames
     ASSERT_TRUE(zvtest::runMainUntil([&] { return q.count() > 0; }));
     EXPECT_EQ(didStart.load(), 1);
     EXPECT_GE(r->startOffsetTime(), 0.25);
@@ -185,8 +186,9 @@ TEST(ZVSoundInputRecorderFake, APacketThatCannotBeMadeEndsTheRecordingWithoutRea
     StopWatcher stopped(ZVSoundInputRecorderDidStopNotification, r.get());
     ZVSetSoundPacketAllocator([](size_t) -> void* { return nullptr; });
     r->setSuspended(false);
-    al.ready = 4096;
     r->start();
+    zvtest::runMainUntil([&] { return r->isRunning(); });
+    al.ready = 4096;
     bool ok = stopped.wait();
     ZVSetSoundPacketAllocator(nullptr);
     ASSERT_TRUE(ok);

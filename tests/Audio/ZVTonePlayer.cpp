@@ -8,19 +8,20 @@
 
 #include "Zorvan.h"
 
-ZVTonePlayer::ZVTonePlayer(const std::string& sink) : _thread([this, sink] { play(sink); }) {}
+ZVTonePlayer::ZVTonePlayer(const std::string& sink, int targetMicroseconds)
+    : _thread([this, sink, targetMicroseconds] { play(sink, targetMicroseconds); }) {}
 
 ZVTonePlayer::~ZVTonePlayer() {
     _stop = true;
     _thread.join();
 }
 
-void ZVTonePlayer::play(std::string sink) {
+void ZVTonePlayer::play(std::string sink, int targetMicroseconds) {
     constexpr uint32_t kRate = 44100;
     pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
-    attr.tlength = uint32_t(pa_usec_to_bytes(20000, &spec));
+    attr.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(targetMicroseconds), &spec));
     attr.prebuf = uint32_t(-1);
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(-1);

@@ -10,8 +10,11 @@
 
 class ZVTonePlayer {
   public:
-    // Starts playing silence into `sink` at once. Main thread.
-    explicit ZVTonePlayer(const std::string& sink);
+    // Starts playing silence into `sink` at once. The stream's latency reported by the
+    // server leaves out about its own target length, so a test that times the tone's
+    // onset asks for a short target (a few ms); one that measures pitch over seconds
+    // keeps the longer default, which a loaded machine does not underrun. Main thread.
+    explicit ZVTonePlayer(const std::string& sink, int targetMicroseconds = 20000);
     ~ZVTonePlayer();
 
     // The tone sounds from `start` to `end` (absolute times). Any thread.
@@ -25,7 +28,7 @@ class ZVTonePlayer {
     static constexpr double kAmplitude = 0.5;
 
   private:
-    void play(std::string sink);
+    void play(std::string sink, int targetMicroseconds);
     std::atomic<double> _toneStart{1e300};
     std::atomic<double> _toneEnd{1e300};
     std::atomic<bool> _stop{false};

@@ -102,20 +102,6 @@ TEST(ZVWavWriter, EightBitAndFloatLayouts) {
     EXPECT_EQ(std::vector<uint8_t>(b.begin() + 58, b.end()), concat({pf}));
 }
 
-TEST(ZVWavWriter, BigEndianSamplesReachTheFileReversed) {
-    zvtest::TempDir dir;
-    ZVSoundFormat be{2, 16, 44100, kZVSoundFormatBigEndian | kZVSoundFormatSignedInteger};
-    auto p = patternPacket(be, 64, 0);
-    const std::vector<uint8_t> before = concat({p});
-    ASSERT_TRUE(writeWav(dir.file("be.wav"), be, {p}));
-    auto b = readBytes(dir.file("be.wav"));
-    ASSERT_EQ(b.size(), 92u + before.size());
-    for (size_t i = 0; i < before.size(); i += 2) {
-        EXPECT_EQ(b[92 + i], before[i + 1]);
-        EXPECT_EQ(b[92 + i + 1], before[i]);
-    }
-}
-
 TEST(ZVWavWriter, StoppedBeforeAnyPacketLeavesTheHeaderAlone) {
     zvtest::TempDir dir;
     for (ZVSoundFormat f : {kStereo16, ZVSoundFormat{1, 8, 8000, 0},
@@ -134,6 +120,10 @@ TEST(ZVWavWriter, StoppedBeforeAnyPacketLeavesTheHeaderAlone) {
         EXPECT_EQ(u32At(b, 4), isFloat ? 50u : 36u);
         EXPECT_EQ(u32At(b, isFloat ? 54 : 40), 0u);
         EXPECT_EQ(writer->frames(), 0);
+        // Nothing follows the header: its zero sizes are the truth, not a writer cut short.
+        auto d = ZVWavHeader::describeFile(path);
+        ASSERT_TRUE(d);
+        EXPECT_TRUE(d->sizesPatched);
     }
 }
 
@@ -222,36 +212,6 @@ TEST(ZVWavReader, ZeroChannelsAndBitsMeanSixteenBitStereo) {
     EXPECT_EQ(packets[0]->numberOfFrames(), 100);
 }
 
-TEST(ZVWavReader, OddHeadersNeverCrash) {
-    zvtest::TempDir dir;
-    zvtest::LogCapture log;
-    struct Case {
-        uint16_t channels, bits;
-        size_t payload;
-    } cases[] = {{
-                     1,
-                     4,
-                     100,
-                 },
-                 {3, 12, 1000},
-                 {65535, 65535, 5000},
-                 {7, 24, 4096 * 2 + 5}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.bits);
-        writeBytes(dir.file("odd.wav"), readerFile(c.channels, c.bits, 1, c.payload, 7));
-        std::vector<std::shared_ptr<ZVSoundPacket>> packets;
-        ASSERT_TRUE(readWav(dir.file("odd.wav"), &packets));
-        for (auto& p : packets) EXPECT_LE(p->bufferSize(), kZVWavIODefaultChunkSize);
-    }
-    EXPECT_TRUE(log.contains("Unsupported WAVE format."));
-    EXPECT_TRUE(log.contains("less than one byte"));
-    // A file shorter than the header reads as what it has, zeros behind.
-    writeBytes(dir.file("short.wav"), {'R', 'I', 'F', 'F'});
-    std::vector<std::shared_ptr<ZVSoundPacket>> packets;
-    ASSERT_TRUE(readWav(dir.file("short.wav"), &packets));
-    EXPECT_TRUE(packets.empty());
-}
-
 TEST(ZVWavReader, AReadErrorIsAnAlert) {
     zvtest::TempDir dir;
     zvtest::AlertCapture alerts;
@@ -280,27 +240,6 @@ TEST(ZVWavReader, WaitsForARefusingDestinationAndEndsOnStop) {
     ASSERT_TRUE(zvtest::runMainUntil([&] { return refusing.asked.load() >= 3; }));
     reader->stop();
     ASSERT_TRUE(stop.wait());
-}
-
-TEST(ZVWavIO, WriteThenReadGivesTheSamplesBehindTheZeroPrefix) {
-    zvtest::TempDir dir;
-    struct Case {
-        ZVSoundFormat format;
-        size_t prefix;
-    } cases[] = {{kStereo16, 24}, {{1, 8, 8000, 0}, 12}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.prefix);
-        std::vector<std::shared_ptr<ZVSoundPacket>> written = {patternPacket(c.format, 3000, 5),
-                                                               patternPacket(c.format, 77, 9)};
-        ASSERT_TRUE(writeWav(dir.file("rt.wav"), c.format, written));
-        std::vector<std::shared_ptr<ZVSoundPacket>> read;
-        ASSERT_TRUE(readWav(dir.file("rt.wav"), &read));
-        auto got = concat(read);
-        auto want = concat(written);
-        ASSERT_EQ(got.size(), c.prefix + want.size());
-        EXPECT_TRUE(allZero(got, 0, c.prefix));
-        EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin() + long(c.prefix)));
-    }
 }
 
 TEST(ZVWavIO, PauseAndStopActOnlyOnARunningStageWithAChange) {

@@ -11,7 +11,8 @@ TEST(ZVFoundation, LogLinesReachTheSinkAndAlertsTheHandler) {
     {
         zvtest::LogCapture log;
         ZVLog("Could not initialize input device: %d", 40964);
-        EXPECT_EQ(log.lines(), std::vector<std::string>{"Could not initialize input device: 40964"});
+        EXPECT_EQ(log.lines(),
+                  std::vector<std::string>{"Could not initialize input device: 40964"});
     }
     {
         zvtest::StderrCapture err;

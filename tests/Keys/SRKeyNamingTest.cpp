@@ -103,45 +103,7 @@ TEST_F(SRKeyNaming, NoKeyAndKeysWithoutCharacterHaveNoName) {
     EXPECT_EQ(SRStringForCocoaModifierFlagsAndKeyCode(kSRCocoaCommandKeyMask, -1), "\u2318(null)");
 }
 
-TEST_F(SRKeyNaming, FixedNamesComeBeforeAnyLayout) {
-    SRKeyLayoutScope german("de");  // fixed names do not change with the layout
-    EXPECT_EQ(nameOf(kVK_Space), "Space");
-    EXPECT_EQ(nameOf(kVK_Return), "\u21A9");
-    EXPECT_EQ(nameOf(kVK_F1), "F1");
-    EXPECT_EQ(nameOf(kVK_F19), "F19");
-    EXPECT_EQ(nameOf(kVK_Help), "?");
-}
-
-TEST_F(SRKeyNaming, GlyphsAlwaysInControlOptionShiftCommandOrder) {
-    EXPECT_EQ(SRStringForCocoaModifierFlags(0), "");
-    EXPECT_EQ(SRStringForCocoaModifierFlags(kSRCocoaCommandKeyMask | kSRCocoaControlKeyMask |
-                                            kSRCocoaShiftKeyMask),
-              "\u2303\u21E7\u2318");
-    EXPECT_EQ(SRStringForCocoaModifierFlags(0x1E0000), "\u2303\u2325\u21E7\u2318");
-    EXPECT_EQ(SRStringForCarbonModifierFlags(0x1B00), "\u2303\u2325\u21E7\u2318");
-    // The function bit, Caps Lock and other bits draw nothing.
-    EXPECT_EQ(SRStringForCocoaModifierFlags(kSRFunctionKeyMask | 0x10000 | 0xFF), "");
-    EXPECT_EQ(SRStringForCarbonModifierFlags(kSRFunctionKeyMask | 0x400), "");
-    EXPECT_EQ(SRStringForCocoaModifierFlagsAndKeyCode(kSRCocoaOptionKeyMask, kVK_ANSI_A),
-              "\u2325A");
-    EXPECT_EQ(SRStringForCarbonModifierFlagsAndKeyCode(kSRCarbonShiftKeyMask, kVK_Tab),
-              "\u21E7\u21E5");
-}
-
-TEST_F(SRKeyNaming, ReadableWordsInCommandOptionControlShiftOrder) {
-    EXPECT_EQ(SRReadableStringForCocoaModifierFlagsAndKeyCode(
-                  kSRCocoaCommandKeyMask | kSRCocoaShiftKeyMask, kVK_ANSI_A),
-              "Command + Shift + A");
-    EXPECT_EQ(SRReadableStringForCocoaModifierFlagsAndKeyCode(0x1E0000, kVK_Space),
-              "Command + Option + Control + Shift + Space");
-    EXPECT_EQ(SRReadableStringForCarbonModifierFlagsAndKeyCode(0x1B00, kVK_F5),
-              "Command + Option + Control + Shift + F5");
-    EXPECT_EQ(SRReadableStringForCarbonModifierFlagsAndKeyCode(0, kVK_ANSI_Keypad0), "Pad 0");
-}
-
 TEST_F(SRKeyNaming, FlagsConvertBothWays) {
-    EXPECT_EQ(SRCarbonToCocoaFlags(0x1000 + 0x200 + 0x100), 0x40000u + 0x20000u + 0x100000u);
-    EXPECT_EQ(SRCocoaToCarbonFlags(0x40000 + 0x20000 + 0x100000), 0x1000u + 0x200u + 0x100u);
     const std::pair<uint32_t, uint32_t> pairs[] = {
         {kSRCarbonCommandKeyMask, kSRCocoaCommandKeyMask},
         {kSRCarbonOptionKeyMask, kSRCocoaOptionKeyMask},
@@ -219,17 +181,6 @@ TEST_F(SRKeyNaming, TransformerWorksBothWaysAndFollowsTheLayout) {
     }
 }
 
-TEST_F(SRKeyNaming, EaseInOutRunsFromZeroToOne) {
-    EXPECT_NEAR(SRAnimationEaseInOut(0), 0, 1e-6);
-    EXPECT_NEAR(SRAnimationEaseInOut(0.5f), 0.5, 1e-6);
-    EXPECT_NEAR(SRAnimationEaseInOut(1), 1, 1e-6);
-    EXPECT_NEAR(SRAnimationEaseInOut(0.25f),
-                (std::sin(0.25 * std::numbers::pi - std::numbers::pi / 2) + 1) / 2, 1e-6);
-    for (float t = 0; t < 1; t += 0.05f) {
-        EXPECT_LE(SRAnimationEaseInOut(t), SRAnimationEaseInOut(t + 0.05f));
-    }
-}
-
 TEST_F(SRKeyNaming, LocalisedWordsComeFromTheKeyNamesTable) {
     ASSERT_TRUE(SRKeyNamesTable::selectLanguage("de_DE"));  // falls back to de.lproj
     EXPECT_EQ(nameOf(kVK_Space), "Leertaste");
@@ -268,14 +219,6 @@ TEST_F(SRKeyNaming, DamagedKeyNamesTableFallsBackToTheKeys) {
     } else {
         unsetenv("ZORVAN_RESOURCES");
     }
-    EXPECT_FALSE(SRKeyNamesTable::parse("", 0));
-    ZVValue binary = ZVValue::dict();
-    binary.set("Space", "Leer");
-    ZVValue::Data bytes = binary.toBinaryPropertyList();
-    auto table = SRKeyNamesTable::parse(bytes.data(), bytes.size());
-    ASSERT_TRUE(table);
-    EXPECT_EQ(table->at("Space"), "Leer");
-    EXPECT_FALSE(SRKeyNamesTable::parse("<plist><array/></plist>", 23));
 }
 
 TEST_F(SRKeyNaming, TheEnvironmentChoosesTheLayoutWithoutADisplay) {

@@ -1,11 +1,6 @@
 // Key names following a real X server's keyboard: its keymap, a setxkbmap while it runs,
-// and a group switch. One Xvfb for the whole binary, started and stopped here.
-#include <fcntl.h>
+// and a group switch.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 // xcb/xkb.h names a field "explicit", which C++ reserves.
 #define explicit xkb_explicit
@@ -13,84 +8,31 @@
 #undef explicit
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "Keys/SRKeyCodeTransformer.h"
 #include "Keys/SRKeyNaming.h"
 #include "Keys/ZVKeyCodeTable.h"
 #include "SRKeyTestSupport.h"
+#include "support/ZVTestSupport.h"
+#include "support/ZVXvfbFixture.h"
 
-extern char** environ;
+ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OneMonitor);
 
 namespace {
 
-std::string gDisplay;
-
-pid_t spawn(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    return pid;
+int setxkbmap(const std::string& layout) {
+    return zvtest::runProgram({"setxkbmap", "-display", getenv("DISPLAY"), layout});
 }
-
-int run(std::vector<std::string> args) {
-    pid_t pid = spawn(std::move(args));
-    if (pid < 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// One Xvfb for the binary; its display number comes back through -displayfd.
-class XvfbEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-        _pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "640x480x24",
-                      "-nolisten", "tcp", "-noreset"});
-        close(fds[1]);
-        ASSERT_GT(_pid, 0) << "could not start Xvfb";
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
-        ASSERT_FALSE(number.empty()) << "Xvfb did not say its display";
-        gDisplay = ":" + number;
-        setenv("DISPLAY", gDisplay.c_str(), 1);
-    }
-    void TearDown() override {
-        if (_pid > 0) {
-            kill(_pid, SIGTERM);
-            waitpid(_pid, nullptr, 0);
-        }
-    }
-
-  private:
-    pid_t _pid = -1;
-};
-
-const auto* const gXvfb = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
 
 std::string nameOf(short code) {
     return SRStringForKeyCode(code).value_or("<nil>");
 }
 
 // The watcher delivers on its own thread; wait for what follows it.
-template <typename Done>
-bool waitUntil(Done done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+bool waitUntil(const std::function<bool()>& done) {
+    return zvtest::eventually(done, 10);
 }
 
 bool waitForName(short code, const std::string& expected) {
@@ -98,7 +40,7 @@ bool waitForName(short code, const std::string& expected) {
 }
 
 void lockGroup(uint8_t group) {
-    xcb_connection_t* c = xcb_connect(gDisplay.c_str(), nullptr);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     ASSERT_FALSE(xcb_connection_has_error(c));
     free(xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr));
     xcb_request_check(
@@ -107,7 +49,7 @@ void lockGroup(uint8_t group) {
 }
 
 TEST(SRKeyboardLayoutX11, FollowsTheServersKeymapAndGroup) {
-    ASSERT_EQ(run({"setxkbmap", "-display", gDisplay, "us"}), 0);
+    ASSERT_EQ(setxkbmap("us"), 0);
     SRKeyboardLayout::followSystem();
     EXPECT_EQ(SRKeyboardLayout::current()->description(), "X server");
     EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
@@ -115,14 +57,14 @@ TEST(SRKeyboardLayoutX11, FollowsTheServersKeymapAndGroup) {
     EXPECT_EQ(transformer->keyCodeForName("Z"), kVK_ANSI_Z);
 
     // A new keymap while the process runs.
-    ASSERT_EQ(run({"setxkbmap", "-display", gDisplay, "de"}), 0);
+    ASSERT_EQ(setxkbmap("de"), 0);
     EXPECT_TRUE(waitForName(kVK_ANSI_Y, "Z"));
     EXPECT_EQ(nameOf(kVK_ANSI_Grave), "^");
     // The reverse table is rebuilt when the change is announced, just after the swap.
     EXPECT_TRUE(waitUntil([&] { return transformer->keyCodeForName("Z") == kVK_ANSI_Y; }));
 
     // A group switch within one keymap.
-    ASSERT_EQ(run({"setxkbmap", "-display", gDisplay, "us,de"}), 0);
+    ASSERT_EQ(setxkbmap("us,de"), 0);
     EXPECT_TRUE(waitForName(kVK_ANSI_Y, "Y"));
     lockGroup(1);
     EXPECT_TRUE(waitForName(kVK_ANSI_Y, "Z"));
@@ -132,12 +74,12 @@ TEST(SRKeyboardLayoutX11, FollowsTheServersKeymapAndGroup) {
 }
 
 TEST(SRKeyboardLayoutX11, ASelectionOutranksTheServer) {
-    ASSERT_EQ(run({"setxkbmap", "-display", gDisplay, "us"}), 0);
+    ASSERT_EQ(setxkbmap("us"), 0);
     SRKeyboardLayout::followSystem();
     EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
     ASSERT_TRUE(SRKeyboardLayout::select("de"));
     // The server's next keymap arrives but does not replace the selection...
-    ASSERT_EQ(run({"setxkbmap", "-display", gDisplay, "fr"}), 0);
+    ASSERT_EQ(setxkbmap("fr"), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(nameOf(kVK_ANSI_Y), "Z");
     // ... until the system is followed again.

@@ -8,6 +8,7 @@
 #include "Media/ZVEncodingPreset.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 #include "ZVMediaTestSupport.h"
+#include "support/ZVTestSupport.h"
 #include "support/ZVZorvanProcess.h"
 
 using namespace zvtest;
@@ -31,12 +32,12 @@ TEST(ZVPresetCommand, NewThenEditDrivesTheCompressor) {
     const std::string path = dir.file("p.plist");
     ASSERT_EQ(zorvanWithInput(dir, "preset new --name Demo " + path, ""), 0);
     EXPECT_EQ(zorvanWithInput(dir, "preset new " + path, ""), 1);  // kept without --force
-    EXPECT_NE(readFile(dir.file("err.txt")).find("exists"), std::string::npos);
+    EXPECT_NE(readText(dir.file("err.txt")).find("exists"), std::string::npos);
     // Half size, no cursor, ProRes with a codec option.
     ASSERT_EQ(zorvanWithInput(dir, "preset edit " + path,
                               "2\n50%\n4\n10\n1\nprores\n6\nprofile=hq\nok\nsave\n"),
               0)
-        << readFile(dir.file("err.txt"));
+        << readText(dir.file("err.txt"));
     // Input that ends without an answer changes nothing and fails.
     EXPECT_EQ(zorvanWithInput(dir, "preset edit " + path, "1\n"), 1);
 

@@ -9,58 +9,6 @@
 #include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
-TEST(PipelineMessages, NotificationNamesAreTheirOwnValues) {
-    const std::pair<std::string_view, const char*> names[] = {
-        {ZVScreenRecorderWillStartNotification, "ZVScreenRecorderWillStartNotification"},
-        {ZVScreenRecorderDidStartNotification, "ZVScreenRecorderDidStartNotification"},
-        {ZVScreenRecorderCapturedFrameNotification, "ZVScreenRecorderCapturedFrameNotification"},
-        {ZVScreenRecorderDidStopNotification, "ZVScreenRecorderDidStopNotification"},
-        {ZVSoundInputRecorderShouldStartNotification,
-         "ZVSoundInputRecorderShouldStartNotification"},
-        {ZVSoundInputRecorderWillStartNotification, "ZVSoundInputRecorderWillStartNotification"},
-        {ZVSoundInputRecorderDidStartNotification, "ZVSoundInputRecorderDidStartNotification"},
-        {ZVSoundInputRecorderDidChangePauseStateNotification,
-         "ZVSoundInputRecorderDidChangePauseStateNotification"},
-        {ZVSoundInputRecorderShouldStopNotification, "ZVSoundInputRecorderShouldStopNotification"},
-        {ZVSoundInputRecorderWillStopNotification, "ZVSoundInputRecorderWillStopNotification"},
-        {ZVSoundInputRecorderDidStopNotification, "ZVSoundInputRecorderDidStopNotification"},
-        {ZVWavIOShouldStartNotification, "ZVWavIOShouldStartNotification"},
-        {ZVWavIOWillStartNotification, "ZVWavIOWillStartNotification"},
-        {ZVWavIODidStartNotification, "ZVWavIODidStartNotification"},
-        {ZVWavIODidChangePauseStateNotification, "ZVWavIODidChangePauseStateNotification"},
-        {ZVWavIOShouldStopNotification, "ZVWavIOShouldStopNotification"},
-        {ZVWavIOWillStopNotification, "ZVWavIOWillStopNotification"},
-        {ZVWavIODidStopNotification, "ZVWavIODidStopNotification"},
-        {ZVFomixIODidStartNotification, "ZVFomixIODidStartNotification"},
-        {ZVFomixIODidStopNotification, "ZVFomixIODidStopNotification"},
-        {ZVICMDidStartNotification, "ZVICMDidStartNotification"},
-        {ZVICMDidEncodeFrameNotification, "ZVICMDidEncodeFrameNotification"},
-        {ZVICMDidStopNotification, "ZVICMDidStopNotification"},
-        {ZVICMWillStopNotification, "ZVICMWillStopNotification"},
-        {ZVICMWillStartpNotification, "ZVICMWillStartpNotification"},
-        {ZVICMShouldStopNotification, "ZVICMShouldStopNotification"},
-        {ZVICMShouldStartNotification, "ZVICMShouldStartNotification"},
-        {ZVICMDidChangePauseStateNotification, "ZVICMDidChangePauseStateNotification"},
-        {ZVSoundEncoderWillEncodeFrames, "ZVSoundEncoderWillEncodeFrames"},
-        {ZVSoundEncoderDidStopNotification, "ZVSoundEncoderDidStopNotification"},
-        {ZVSoundEncoderWillStopNotification, "ZVSoundEncoderWillStopNotification"},
-        {ZVMovieDidStopWritingVideoNotification, "ZVMovieDidStopWritingVideoNotification"},
-        {ZVMovieDidStopWritingAudioNotification, "ZVMovieDidStopWritingAudioNotification"},
-        {ZVMovieDidStopWritingSystemAudioNotification,
-         "ZVMovieDidStopWritingSystemAudioNotification"},
-        {kZVPauseStateKey, "PauseStateKey"},
-        {kZVNumFramesKey, "NumFrames"},
-    };
-    for (auto& [constant, text] : names) EXPECT_EQ(constant, text);
-}
-
-TEST(PipelineMessages, ConstantsAndVersion) {
-    EXPECT_EQ(kZVQueueDefaultLimit, 268435456);
-    EXPECT_EQ(kZVQueueNoLimit, -1);
-    EXPECT_EQ(ZorvanVersionNumber, 1301.0);
-    EXPECT_STREQ(ZorvanVersionString, "@(#)PROGRAM:Zorvan  PROJECT:Zorvan-1301\n");
-}
-
 TEST(PipelineMessages, QueueExceptionAndSystemHelperTexts) {
     ZVQueue q;
     try {

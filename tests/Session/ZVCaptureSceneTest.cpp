@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "Recorder/ZVRecorderTestSupport.h"
+#include "Video/ZVRecorderTestSupport.h"
 #include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 

@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "Recorder/ZVRecorderTestSupport.h"
+#include "Video/ZVRecorderTestSupport.h"
 #include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 

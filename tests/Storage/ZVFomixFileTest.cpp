@@ -262,31 +262,6 @@ TEST(ZVFomixFile, OtherByteOrderReadsToTheSamePictures) {
     EXPECT_EQ(a.frames[1].keyText, "ab1");
 }
 
-TEST(ZVFomixFile, EarlierLayoutOffsetsAndTimes) {
-    // Width 100: unpadded rows of 400 bytes; our canvas pads them to 448.
-    const size_t stride = size_t(ZVPixelBytesPerRow(100));
-    ASSERT_EQ(stride, 448u);
-    Bytes f = header(kZVFomixEarlierSignature, 3, 100, 3);
-    const double deltas[] = {0.04, 0.04, 0.05};
-    for (int i = 0; i < 3; ++i) {
-        Bytes data = block(800, {0xFF000000u + uint32_t(i)});
-        put(f, infoOf(100, 3, 1, uint32_t(data.size()), 0, deltas[i]));
-        f.insert(f.end(), data.begin(), data.end());
-    }
-    ReadResult r = readAll(f);
-    ASSERT_EQ(r.frames.size(), 3u);
-    EXPECT_DOUBLE_EQ(double(r.frames[0].info.timestamp), 0.04);
-    EXPECT_DOUBLE_EQ(double(r.frames[1].info.timestamp), 0.08);
-    EXPECT_DOUBLE_EQ(double(r.frames[2].info.timestamp), 0.13);
-    // Offset 800 is row 2, column 0: 2 x 448 on the canvas.
-    EXPECT_EQ(get<uint32_t>(r.frames[2].pixels, 2 * stride), 0xFF000002u);
-
-    // Its width may not be 0 or less.
-    Bytes bad = header(kZVFomixEarlierSignature, 1, 100, 3);
-    put(bad, infoOf(0, 3, 0, 0));
-    EXPECT_EQ(readAll(bad).last, ZVFomixStep::BadRecord);
-}
-
 TEST(ZVFomixFile, ReaderStepsOverUnknownChunksAndTakesAnyOrder) {
     Bytes f = header(kZVFomixSignature, 1, 4, 2);
     Bytes data = block(4, {0xFF112233, 0xFF445566});

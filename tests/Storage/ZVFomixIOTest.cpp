@@ -243,15 +243,6 @@ TEST(ZVFomixIO, ImageAtIndex) {
     EXPECT_EQ(many->rgbaAt(7, 0), pixel(*second, 7, kH - 1));
 }
 
-TEST(ZVFomixIO, OutOfMemoryDropsTheFrameAndGoesOn) {
-    TempDir dir;
-    LogCapture log;
-    auto writer = recordFrames(dir.file("c.fomix"), {patternFrame(kW, kH, 1, 0.1)}, 100);
-    EXPECT_TRUE(log.contains("ME-6: fomixWriter failed with malloc error"));
-    EXPECT_EQ(writer->fileInfo().frames, 0u);
-    EXPECT_DOUBLE_EQ(double(writer->fileInfo().duration), 0.1);
-}
-
 }  // namespace
 
 namespace {

@@ -6,10 +6,13 @@
 #include "Video/ZVPixelTestSupport.h"
 #include "Video/ZVVideoAllocation.h"
 #include "Zorvan.h"
+#include "support/ZVCursorSamples.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
 using zvtest::bytesOf;
+using zvtest::makeCursor;
+using zvtest::otherByteOrder;
 using zvtest::Pixel;
 constexpr auto at = zvtest::pixelAt;
 
@@ -17,49 +20,6 @@ std::vector<uint8_t> strokes(std::initializer_list<ZVKeyStroke> entries) {
     std::vector<uint8_t> bytes(entries.size() * sizeof(ZVKeyStroke));
     if (!bytes.empty()) std::memcpy(bytes.data(), std::data(entries), bytes.size());
     return bytes;
-}
-
-// A w × h cursor of BGRA pixels whose pixel (x, y) is {x, y, 200, 255}, with its hot spot.
-ZVCursorEntry makeCursor(int w, int h, ZVPoint hotSpot, int id = 0) {
-    auto data = std::make_shared<std::vector<uint8_t>>(size_t(w) * h * 4);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            uint8_t* p = &(*data)[(y * w + x) * 4];
-            p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = 200, p[3] = 255;
-        }
-    ZVCursorInfo info{};
-    info.size = int32_t(data->size());
-    info.bytesPerRow = w * 4;
-    info.bounds = ZVMakeRect(0, 0, float(w), float(h));
-    info.hotSpot = hotSpot;
-    info.depth = 32;
-    info.components = 4;
-    info.bitsPerComponent = 8;
-    return ZVCursorEntry{id, info, data};
-}
-
-template <typename T>
-T swapped(T v) {
-    uint32_t w;
-    std::memcpy(&w, &v, 4);
-    w = __builtin_bswap32(w);
-    std::memcpy(&v, &w, 4);
-    return v;
-}
-
-// The same cursor as a machine of the other byte order recorded it.
-ZVCursorEntry otherByteOrder(const ZVCursorEntry& c) {
-    ZVCursorInfo i = c.info;
-    i.size = swapped(i.size), i.bytesPerRow = swapped(i.bytesPerRow);
-    i.bounds.origin.x = swapped(i.bounds.origin.x), i.bounds.origin.y = swapped(i.bounds.origin.y);
-    i.bounds.size.width = swapped(i.bounds.size.width);
-    i.bounds.size.height = swapped(i.bounds.size.height);
-    i.hotSpot.x = swapped(i.hotSpot.x), i.hotSpot.y = swapped(i.hotSpot.y);
-    i.depth = swapped(i.depth), i.components = swapped(i.components);
-    i.bitsPerComponent = swapped(i.bitsPerComponent);
-    auto data = std::make_shared<std::vector<uint8_t>>(*c.data);
-    for (size_t o = 0; o < data->size(); o += 4) std::reverse(&(*data)[o], &(*data)[o + 4]);
-    return ZVCursorEntry{c.id, i, data};
 }
 
 std::shared_ptr<ZVMovieFrame> clearedFrame(float w, float h) {
@@ -121,23 +81,6 @@ TEST(ZVMovieFrame, FrameWithSizeHasAZeroRecordButItsDimensions) {
     auto g = ZVMovieFrame::movieFrameWithInfo(withInfo);
     EXPECT_EQ(g->info().mousePointerIndex, 3u);
     EXPECT_EQ(g->pixelsHeight(), 8);
-}
-
-TEST(ZVMovieFrame, KeyTextIsMadeOnceAndSetTextWins) {
-    auto f = ZVMovieFrame::movieFrameWithSize({8, 8});
-    EXPECT_EQ(f->keyStrokesString(), "");  // no key strokes: empty text
-    f->setKeyStrokes(strokes({{0x100000, 36}}));
-    EXPECT_EQ(f->keyStrokesString(), "") << "made once, not renewed by later key strokes";
-    f->setKeyStrokesString("typed");
-    EXPECT_EQ(f->keyStrokesString(), "typed");
-    EXPECT_EQ(f->keyStrokes().size(), 8u);
-
-    auto g = ZVMovieFrame::movieFrameWithSize({8, 8});
-    // Empty entries and a trailing partial entry add nothing.
-    auto bytes = strokes({{0x100000, -1}, {0, -1}});
-    bytes.push_back(1);
-    g->setKeyStrokes(bytes);
-    EXPECT_EQ(g->keyStrokesString(), "");
 }
 
 TEST(ZVMovieFrame, KeyTextOfModifiedAndPlainKeys) {
@@ -204,7 +147,10 @@ TEST(ZVMovieFrame, UnsupportedOrInconsistentCursorsDrawNothing) {
     shortRows.info.bytesPerRow = 64;
     ZVCursorEntry narrowRows = makeCursor(4, 4, {0, 0});
     narrowRows.info.bytesPerRow = 8;
-    for (const ZVCursorEntry* c : {&rgb, &wide, &shortData, &shortRows, &narrowRows}) {
+    ZVCursorEntry lastRowShort = makeCursor(4, 4, {0, 0});  // 17 x 3 + 16 bytes, 64 there
+    lastRowShort.info.bytesPerRow = 17;
+    for (const ZVCursorEntry* c :
+         {&rgb, &wide, &shortData, &shortRows, &narrowRows, &lastRowShort}) {
         zvtest::LogCapture log;
         f->drawCursor(*c, {10, 10});
         f->drawCursor(*c, {10, 10});

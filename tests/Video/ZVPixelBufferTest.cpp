@@ -72,17 +72,6 @@ TEST(ZVPixelBuffer, EachSizeKeepsItsPoolAndEarlierBuffersStayValid) {
     a.reset();
 }
 
-TEST(ZVPixelBuffer, FractionalSizesTruncateAndReuseThePool) {
-    auto a = ZVPixelBuffer::pixelBufferWithSize({640.9f, 480.2f});
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->pixelsWidth(), 640);
-    EXPECT_EQ(a->pixelsHeight(), 480);
-    auto pool = ZVPixelBuffer::sharedPixelBufferPool();
-    auto b = ZVPixelBuffer::pixelBufferWithSize({640, 480});
-    EXPECT_EQ(ZVPixelBuffer::sharedPixelBufferPool(), pool);
-    EXPECT_EQ(a->bytesPerRow(), b->bytesPerRow());
-}
-
 TEST(ZVPixelBuffer, BuffersAreRecycledAndTheFreeListIsBounded) {
     ZVPixelBuffer::releaseSharedPixelBufferPool();
     auto a = ZVPixelBuffer::pixelBufferWithSize({320, 200});

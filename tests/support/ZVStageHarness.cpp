@@ -1,5 +1,8 @@
 #include "support/ZVStageHarness.h"
 
+#include <chrono>
+#include <thread>
+
 namespace zvtest {
 
 void ScriptedSource::push(ZVObjectRef object) {
@@ -21,16 +24,27 @@ size_t ScriptedSource::remaining() {
 }
 
 bool RecordingDestination::canAcceptObject() {
-    std::lock_guard<std::mutex> g(_lock);
-    return _accepting;
+    bool accepting;
+    {
+        std::lock_guard<std::mutex> g(_lock);
+        accepting = _accepting;
+    }
+    if (accepting && _next) accepting = _next->canAcceptObject();
+    if (!accepting) {
+        std::lock_guard<std::mutex> g(_lock);
+        ++_refusals;
+    }
+    return accepting;
 }
 
 void RecordingDestination::addObject(ZVObjectRef object) {
     {
         std::lock_guard<std::mutex> g(_lock);
-        _objects.push_back(object);
+        _objects.push_back(keep ? keep(object) : object);
+        _times.push_back(ZVAbsoluteTimeGetCurrent());
     }
     if (onAdd) onAdd(object);
+    if (_next) _next->addObject(std::move(object));
 }
 
 void RecordingDestination::setAccepting(bool accepting) {
@@ -43,9 +57,29 @@ std::vector<ZVObjectRef> RecordingDestination::objects() {
     return _objects;
 }
 
+std::vector<double> RecordingDestination::arrivalTimes() {
+    std::lock_guard<std::mutex> g(_lock);
+    return _times;
+}
+
 size_t RecordingDestination::count() {
     std::lock_guard<std::mutex> g(_lock);
     return _objects.size();
+}
+
+int RecordingDestination::refusals() {
+    std::lock_guard<std::mutex> g(_lock);
+    return _refusals;
+}
+
+bool RecordingDestination::waitForMore(size_t n, double seconds) {
+    const size_t target = count() + n;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (count() < target) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 }  // namespace zvtest

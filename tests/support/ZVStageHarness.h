@@ -13,7 +13,7 @@ namespace zvtest {
 
 // A queue object of a given size that remembers its sequence number.
 class Token : public ZVQueueObject {
-public:
+  public:
     Token(int seq, int64_t size) : seq(seq), size(size) {}
     int64_t dataSize() const override { return size; }
     const int seq;
@@ -22,31 +22,43 @@ public:
 
 // Hands out what the test pushed, oldest first. Any thread.
 class ScriptedSource : public ZVDataSource {
-public:
+  public:
     void push(ZVObjectRef object);
     ZVObjectRef nextObject() override;
     size_t remaining();
 
-private:
+  private:
     std::mutex _lock;  // guards _objects
     std::deque<ZVObjectRef> _objects;
 };
 
-// Records what it is given; refuses while `accepting` is false. Any thread.
+// The one recording destination of the tests: keeps what it is given (or what `keep` makes
+// of it) with its arrival time, refuses while not accepting, and can pass everything on to
+// a destination behind it (whose answer to canAcceptObject then counts). Any thread.
 class RecordingDestination : public ZVDataDestination {
-public:
+  public:
+    explicit RecordingDestination(ZVDataDestination* forwardTo = nullptr) : _next(forwardTo) {}
     bool canAcceptObject() override;
     void addObject(ZVObjectRef object) override;
     void setAccepting(bool accepting);
     std::vector<ZVObjectRef> objects();
+    std::vector<double> arrivalTimes();  // ZVAbsoluteTimeGetCurrent() at each addObject
     size_t count();
+    int refusals();
+    // Waits until at least `n` more objects than now have come; false after `seconds`.
+    bool waitForMore(size_t n, double seconds = 5);
+    // What is kept of each object (set before use); the object itself when empty.
+    std::function<ZVObjectRef(const ZVObjectRef&)> keep;
     // Called after each recorded object, on the adding thread.
     std::function<void(const ZVObjectRef&)> onAdd;
 
-private:
-    std::mutex _lock;  // guards _objects and _accepting
+  private:
+    ZVDataDestination* const _next;
+    std::mutex _lock;  // guards everything below
     std::vector<ZVObjectRef> _objects;
+    std::vector<double> _times;
     bool _accepting = true;
+    int _refusals = 0;
 };
 
 }  // namespace zvtest

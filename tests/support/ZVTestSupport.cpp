@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace zvtest {
 
@@ -17,7 +20,9 @@ LogCapture::LogCapture() {
         _lines.push_back(line);
     });
 }
-LogCapture::~LogCapture() { ZVSetLogSink(nullptr); }
+LogCapture::~LogCapture() {
+    ZVSetLogSink(nullptr);
+}
 
 std::vector<std::string> LogCapture::lines() {
     std::lock_guard<std::mutex> g(_lock);
@@ -36,7 +41,9 @@ AlertCapture::AlertCapture() {
         _alerts.emplace_back(t, m);
     });
 }
-AlertCapture::~AlertCapture() { ZVSetAlertHandler(nullptr); }
+AlertCapture::~AlertCapture() {
+    ZVSetAlertHandler(nullptr);
+}
 
 std::vector<std::pair<std::string, std::string>> AlertCapture::alerts() {
     std::lock_guard<std::mutex> g(_lock);
@@ -83,6 +90,26 @@ std::string StderrCapture::text() {
     return _text;
 }
 
-StderrCapture::~StderrCapture() { text(); }
+StderrCapture::~StderrCapture() {
+    text();
+}
+
+bool eventually(const std::function<bool()>& probe, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!probe()) {
+        if (std::chrono::steady_clock::now() > end) return probe();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeText(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
 
 }  // namespace zvtest

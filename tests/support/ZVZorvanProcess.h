@@ -23,13 +23,6 @@ inline std::string zorvan() {
     return std::string(dir ? dir : ".") + "/zorvan";
 }
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // One run of the zorvan tool with its output in files.
 class Zorvan {
   public:
@@ -67,8 +60,8 @@ class Zorvan {
         _status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return _status;
     }
-    std::string out() const { return readFile(_out); }
-    std::string err() const { return readFile(_err); }
+    std::string out() const { return readText(_out); }
+    std::string err() const { return readText(_err); }
 
   private:
     std::string _out, _err;

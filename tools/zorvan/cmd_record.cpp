@@ -150,6 +150,7 @@ int run(const std::vector<std::string>& args) {
     error = session->stopAndWait();
     ZVSetSharedApplication(nullptr);
     if (live) std::fprintf(stderr, "\r%s\033[K\n", finalStatus.c_str());
+    for (const auto& line : session->report()) std::fprintf(stderr, "%s\n", line.c_str());
     if (!failure.empty()) return ZVCommandFail(kName, failure);
     if (!error.empty()) return ZVCommandFail(kName, error);
     std::printf("%s\n", session->path().c_str());
@@ -178,11 +179,19 @@ const ZVCommand::Registration reg(
      "               how late the first frame came after the common start time\n"
      "  video.fomix  the capture file: every frame with its pointer, buttons and keys\n"
      "  audio.wav    with --mic: the microphone, 16-bit stereo at 44100 Hz; its track's\n"
-     "               \"StartOffsetTime\" is how late its first sound came\n"
+     "               \"StartOffsetTime\" is when the device captured its first sample,\n"
+     "               after the common start time; sound the device lost later is kept\n"
+     "               as silence of its length, so sample n was heard at StartOffsetTime\n"
+     "               + n / rate; \"MeasuredSampleRate\" is the device's real rate\n"
+     "               against the monotonic clock, for export to stretch the sound to\n"
+     "               the picture\n"
      "  cursors.dat  the cursor list: a binary property list, an array of dictionaries\n"
      "               {\"Id\" integer, \"Info\" data (the 44-byte cursor record), \"Data\"\n"
      "               data (the cursor's BGRA pixels)}; a frame names its cursor by \"Id\",\n"
      "               0x7FFFFFFF when no cursor showed\n"
+     "\n"
+     "At the end one line per audio track on standard error gives its start offset, its\n"
+     "length against the screen track's and the silence filled in for lost sound.\n"
      "\n"
      "A live status line (time, frames, frames per second, queue fill) is shown on a\n"
      "terminal. Keys and buttons are recorded when the X server has XInput 2.2.\n",

@@ -15,7 +15,7 @@
 namespace {
 using namespace std::chrono_literals;
 using zvtest::FakeDisplayServer;
-using zvtest::FrameLog;
+using zvtest::RecordingDestination;
 using zvtest::ScriptedHost;
 
 class RecorderUnitTest : public ::testing::Test {
@@ -26,6 +26,7 @@ class RecorderUnitTest : public ::testing::Test {
         ZVSetSharedApplication(nullptr);
         recorder = ZVScreenRecorder::initWithRect(ZVMakeRect(10, 20, 320, 240));
         ASSERT_NE(recorder, nullptr);
+        log.keep = zvtest::keepFrameRecord;
         recorder->setDataDestination(&log);
         recorder->setSuspended(false);
     }
@@ -36,11 +37,11 @@ class RecorderUnitTest : public ::testing::Test {
     }
     ZVFrameInfo tick() {
         EXPECT_EQ(recorder->displayLinkCallback(), 0);
-        return log.records().back().info;
+        return zvtest::frameRecords(log).back().info;
     }
 
     std::shared_ptr<FakeDisplayServer> server;
-    FrameLog log;
+    RecordingDestination log;
     std::shared_ptr<ZVScreenRecorder> recorder;
 };
 
@@ -70,7 +71,7 @@ TEST_F(RecorderUnitTest, AHostWithoutInputOperationsGivesTheDefaults) {
     EXPECT_EQ(info.blocks, 0u);
     EXPECT_EQ(info.dataSize, 0u);
     EXPECT_EQ(info.dimensions, (ZVSize{320, 240}));
-    EXPECT_TRUE(log.records().back().keyStrokes.empty());
+    EXPECT_TRUE(zvtest::frameRecords(log).back().keyStrokes.empty());
 
     recorder->setZlibCompression(true);
     EXPECT_EQ(tick().frameFlags, 0xA0);
@@ -98,7 +99,7 @@ TEST_F(RecorderUnitTest, EachHostOperationFillsItsPartOfTheFrame) {
     EXPECT_EQ(info.flags, kSRCocoaCommandKeyMask | kSRCocoaShiftKeyMask);
     // Merely answering the key-stroke operation marks the frame, even with nothing typed.
     EXPECT_EQ(info.frameFlags, 0x10 | 0x20 | 0x1 | 0x2);
-    EXPECT_TRUE(log.records().back().keyStrokes.empty());
+    EXPECT_TRUE(zvtest::frameRecords(log).back().keyStrokes.empty());
 
     ZVKeyStroke strokes[2] = {{kSRCocoaCommandKeyMask, 0x00}, {0, 0x0B}};
     host->keyStrokes = std::vector<uint8_t>(reinterpret_cast<uint8_t*>(strokes),
@@ -107,7 +108,7 @@ TEST_F(RecorderUnitTest, EachHostOperationFillsItsPartOfTheFrame) {
     host->buttons = kZVMouseDoubleClick | kZVMouseOtherButton;
     info = tick();
     EXPECT_EQ(info.frameFlags, 0x20 | 0x8 | 0x4);
-    EXPECT_EQ(log.records().back().keyStrokes, *host->keyStrokes);
+    EXPECT_EQ(zvtest::frameRecords(log).back().keyStrokes, *host->keyStrokes);
 }
 
 TEST_F(RecorderUnitTest, CursorsAreListedOnceByTheirBytesAndHiddenOnesAreNone) {
@@ -134,7 +135,7 @@ TEST_F(RecorderUnitTest, CursorsAreListedOnceByTheirBytesAndHiddenOnesAreNone) {
     ASSERT_NE(cursors[1].data, nullptr);
     EXPECT_EQ(cursors[1].data->size(), size_t(24 * 24 * 4));
     // The pointer is measured from the rectangle's bottom-left corner, not clamped.
-    EXPECT_EQ(log.records().back().info.mousePointerLocation, (ZVPoint{90, 30}));
+    EXPECT_EQ(zvtest::frameRecords(log).back().info.mousePointerLocation, (ZVPoint{90, 30}));
     server->setMouse({0, 0});
     EXPECT_EQ(tick().mousePointerLocation, (ZVPoint{-10, -20}));
 }
@@ -153,7 +154,7 @@ TEST_F(RecorderUnitTest, EachStartRestartsTheCountersButNotTheTimeLine) {
     ASSERT_TRUE(log.waitForMore(5));
     recorder->stop();
     int32_t firstRun = recorder->capturedFrames();
-    double lastTime = log.records().back().info.timestamp;
+    double lastTime = zvtest::frameRecords(log).back().info.timestamp;
     EXPECT_EQ(size_t(firstRun), log.count());
     EXPECT_DOUBLE_EQ(recorder->captureDuration(), lastTime);
 
@@ -163,7 +164,7 @@ TEST_F(RecorderUnitTest, EachStartRestartsTheCountersButNotTheTimeLine) {
     ASSERT_TRUE(log.waitForMore(3));
     recorder->stop();
     EXPECT_EQ(size_t(recorder->capturedFrames()), log.count() - before);
-    double resumed = log.records()[before].info.timestamp;
+    double resumed = zvtest::frameRecords(log)[before].info.timestamp;
     EXPECT_GT(resumed, lastTime + 0.15);  // stopped time counts: only pauses are left out
 }
 

@@ -7,19 +7,14 @@
 #include <thread>
 
 #include "Video/ZVDisplayLink.h"
+#include "support/ZVTestSupport.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-template <typename Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
+bool waitFor(const std::function<bool()>& pred) {
+    return zvtest::eventually(pred);
 }
 
 // A stage as the recorder is one: it owns the link and the link reaches it weakly.

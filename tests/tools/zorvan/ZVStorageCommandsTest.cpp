@@ -1,13 +1,10 @@
 // The capture-file commands of the zorvan tool, run as a user runs them.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
-#include <cstdlib>
+#include <sstream>
 
-#include "ZVFomixTestFiles.h"
-#include "support/ZVTestSupport.h"
+#include "Storage/ZVFomixTestFiles.h"
+#include "support/ZVZorvanProcess.h"
 
 using namespace zvtest;
 
@@ -18,16 +15,16 @@ struct CliRun {
     std::string out;  // standard output and standard error
 };
 
+// Runs zorvan with the words of `args`; its standard output and error together.
 CliRun zorvan(const std::string& args) {
-    const char* bin = std::getenv("ZORVAN_BIN");
-    std::string cmd = std::string(bin ? bin : ".") + "/zorvan " + args + " 2>&1";
+    TempDir dir;
+    std::vector<std::string> words;
+    std::istringstream in(args);
+    for (std::string w; in >> w;) words.push_back(w);
+    Zorvan z(dir, words);
     CliRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.status = z.wait();
+    r.out = z.out() + z.err();
     return r;
 }
 

@@ -17,19 +17,19 @@
 
 #include "Video/ZVImage.h"
 #include "support/ZVTestSupport.h"
-#include "support/ZVZorvanProcess.h"
 #include "support/ZVX11TestClient.h"
 #include "support/ZVXvfbFixture.h"
+#include "support/ZVZorvanProcess.h"
 
 ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OneMonitor);
 
 namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using zvtest::Zorvan;
+using zvtest::readText;
 using zvtest::runZorvan;
 using zvtest::trimmed;
-using zvtest::readFile;
+using zvtest::Zorvan;
 
 long framesOf(const std::string& info) {
     std::smatch m;

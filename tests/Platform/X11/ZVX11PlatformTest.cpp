@@ -1,11 +1,6 @@
 // The X11 layer against a real Xvfb with two monitors side by side.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
-#include "Video/ZVDisplayLink.h"
 #include "Video/ZVDisplayServer.h"
 #include "support/ZVX11TestClient.h"
 #include "support/ZVXvfbFixture.h"
@@ -170,33 +165,3 @@ TEST(ZVX11Window, PictureOfOneWindow) {
     EXPECT_FALSE(server()->windowImage(static_cast<int32_t>(win), false));
 }
 
-TEST(ZVDisplayLink, TicksNearSixtyHertzAndStopsFromInsideATick) {
-    ZV_REQUIRE_XVFB();
-    int32_t error = 1;
-    auto link = ZVDisplayLink::createWithActiveDisplays(&error);
-    ASSERT_TRUE(link);
-    EXPECT_EQ(error, ZVDisplayLink::kSuccess);
-    EXPECT_DOUBLE_EQ(link->nominalRefreshRate(), 60.0);  // Xvfb's rate is 0
-    std::atomic<int> ticks{0};
-    std::atomic<bool> sawTickThread{false};
-    ZVDisplayLink* raw = link.get();
-    link->setOutputCallback([&](const ZVDisplayLinkTime&) {
-        sawTickThread = raw->isTickThread();
-        if (++ticks == 30) raw->stop();  // the last tick; must not wait for itself
-        return ZVDisplayLink::kSuccess;
-    });
-    auto t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(link->start(), ZVDisplayLink::kSuccess);
-    EXPECT_TRUE(link->isRunning());
-    while (link->isRunning() && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(10))
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_FALSE(link->isRunning());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(ticks.load(), 30);
-    EXPECT_TRUE(sawTickThread.load());
-    EXPECT_FALSE(link->isTickThread());
-    // 30 ticks at 60 Hz take half a second; generous bounds only.
-    EXPECT_GT(seconds, 0.3);
-    EXPECT_LT(seconds, 5.0);
-}

@@ -11,6 +11,8 @@
 
 #include "Keys/SRKeyNaming.h"
 #include "Platform/X11/ZVX11HostInput.h"
+#include "Zorvan.h"
+#include "support/ZVTestSupport.h"
 #include "support/ZVXvfbFixture.h"
 
 ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OneMonitor);
@@ -41,16 +43,9 @@ std::vector<Stroke> decode(const std::vector<uint8_t>& bytes) {
     return out;
 }
 
-// Polls `probe` every 5 ms for up to two seconds: the raw events of another client reach
-// the listener a little after xdotool returns.
-template <typename F>
-bool eventually(F probe) {
-    for (auto end = std::chrono::steady_clock::now() + 2s;
-         std::chrono::steady_clock::now() < end;) {
-        if (probe()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return probe();
+// The raw events of another client reach the listener a little after xdotool returns.
+bool eventually(const std::function<bool()>& probe) {
+    return zvtest::eventually(probe, 2);
 }
 
 class HostInputTest : public ::testing::Test {
@@ -155,3 +150,18 @@ TEST(HostInputFlags, EachXModifierBitHasItsCocoaBit) {
     EXPECT_EQ(ZVX11HostInput::cocoaFlagsFromXMask(0x10 | 0x20 | 0x80 | 0x100), 0u);
 }
 }  // namespace
+
+// The server's own single monitor (Xvfb without --setmonitor), as these tests run on it.
+TEST(ZVX11OneMonitor, TheServersOwnMonitor) {
+    ZV_REQUIRE_XVFB();
+    auto screens = ZVScreen::screens();
+    ASSERT_EQ(screens.size(), 1u);
+    EXPECT_EQ(screens[0]->description().name, "screen");
+    EXPECT_EQ(screens[0]->frame(), ZVMakeRect(0, 0, 1920, 1080));
+    EXPECT_TRUE(screens[0]->isOnline());  // through its output: connected, with a CRTC
+    EXPECT_TRUE(screens[0]->isActive());
+    EXPECT_EQ(screens[0]->description().refreshRate, 0.0);  // Xvfb's modes have no clock
+    auto link = ZVDisplayLink::createWithActiveDisplays();
+    ASSERT_TRUE(link);
+    EXPECT_DOUBLE_EQ(link->nominalRefreshRate(), 60.0);
+}

