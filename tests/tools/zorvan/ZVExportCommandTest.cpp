@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
+#include "Export/ZVExportTestSupport.h"
 #include "Storage/ZVFomixXManager.h"
-#include "ZVExportTestSupport.h"
 #include "support/ZVTestSupport.h"
 #include "support/ZVXvfbFixture.h"
 #include "support/ZVZorvanProcess.h"
@@ -14,7 +14,7 @@
 ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OneMonitor);
 
 namespace {
-using zvtest::readFile;
+using zvtest::readText;
 using zvtest::Zorvan;
 
 class ExportCommandTest : public ::testing::Test {
@@ -22,7 +22,7 @@ class ExportCommandTest : public ::testing::Test {
     void SetUp() override {
         ZV_REQUIRE_XVFB();
         Zorvan rec(dir, {"record", "--duration", "1.5", dir.file("take.fomixx")});
-        ASSERT_EQ(rec.wait(60), 0) << readFile(dir.file("err.txt"));
+        ASSERT_EQ(rec.wait(60), 0) << readText(dir.file("err.txt"));
         // A microphone track that started half a second after the screen.
         auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
         auto wav = package->createPathForPackageResource(ZVFomixXResourceAudio);
@@ -37,8 +37,8 @@ class ExportCommandTest : public ::testing::Test {
 
 TEST_F(ExportCommandTest, TheMovieGoesBesideThePackage) {
     Zorvan ex(dir, {"export", "--scale", "50", "--audio-codec", "pcm", dir.file("take.fomixx")});
-    ASSERT_EQ(ex.wait(120), 0) << readFile(dir.file("err.txt"));
-    EXPECT_EQ(readFile(dir.file("out.txt")), dir.file("take.mov") + "\n");
+    ASSERT_EQ(ex.wait(120), 0) << readText(dir.file("err.txt"));
+    EXPECT_EQ(readText(dir.file("out.txt")), dir.file("take.mov") + "\n");
     auto streams = zvtest::probeMovie(dir.file("take.mov"));
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0].codec, "h264");
@@ -60,6 +60,6 @@ TEST_F(ExportCommandTest, AFullDiskEndsWithItsAlertAndNoMovie) {
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(readFile(dir.file("full.txt")), "zorvan export: Disk is possibly full\n");
+    EXPECT_EQ(readText(dir.file("full.txt")), "zorvan export: Disk is possibly full\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("full.mov")));
 }
