@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds zorvan and shows what it does. It records five seconds of the
-# screen into a recording package, shows what the package holds and writes the last frame
-# as a PNG. Without a desktop (no DISPLAY) it runs on a private X server of its own, on
+# screen into a recording package, shows what the package holds, writes the last frame
+# as a PNG and exports the recording into a QuickTime movie beside the package. Without a desktop (no DISPLAY) it runs on a private X server of its own, on
 # which `zorvan scene` plays a small animation: moving windows, a changing cursor, clicks
 # and text typed through XTest.
 # Output goes to build/demo/ (ZORVAN_DEMO_DIR overrides).
@@ -14,7 +14,7 @@ echo
 
 out=${ZORVAN_DEMO_DIR:-$root/build/demo}
 mkdir -p "$out"
-rm -rf "$out/demo.fomixx" "$out/last-frame.png"
+rm -rf "$out/demo.fomixx" "$out/last-frame.png" "$out/demo.mov"
 run=$(mktemp -d)
 . "$root/scripts/private-display.sh"
 trap 'zv_stop_all; rm -rf "$run"' EXIT
@@ -35,3 +35,9 @@ frames=$("$zorvan" info "$package" | sed -n 's/^frames: \([0-9]*\)$/\1/p' | head
 echo
 echo "package:    $package"
 echo "last frame: $out/last-frame.png"
+echo
+echo "Exporting the recording (H.264 and AAC, cursor, clicks and keys drawn in) ..."
+movie=$("$zorvan" export "$package")
+command -v ffprobe >/dev/null &&
+  ffprobe -v error -show_entries stream=codec_name,width,height,duration -of compact=p=0 "$movie"
+echo "movie:      $movie"

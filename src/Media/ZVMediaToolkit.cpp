@@ -31,3 +31,29 @@ std::shared_ptr<ZVCompressionSession> ZVCompressionSession::create(
     if (error) *error = session ? kZVMediaNoErr : (status ? status : kZVMediaErrEncoder);
     return session;
 }
+
+std::shared_ptr<ZVAudioConverter> ZVAudioConverter::create(
+    const ZVAudioStreamDescription& source, const ZVAudioStreamDescription& destination,
+    long* error) {
+    auto toolkit = ZVMediaToolkit::shared();
+    long status = kZVMediaErrNoToolkit;
+    std::shared_ptr<ZVAudioConverter> converter;
+    if (toolkit) {
+        status = kZVMediaNoErr;
+        converter = toolkit->createAudioConverter(source, destination, &status);
+    }
+    if (error) *error = converter ? kZVMediaNoErr : (status ? status : kZVMediaErrUnsupported);
+    return converter;
+}
+
+std::shared_ptr<ZVMovieMuxer> ZVMovieMuxer::create(const std::string& path, long* error) {
+    auto toolkit = ZVMediaToolkit::shared();
+    long status = kZVMediaErrNoToolkit;
+    std::shared_ptr<ZVMovieMuxer> muxer;
+    if (toolkit) {
+        status = kZVMediaNoErr;
+        muxer = toolkit->createMovieMuxer(path, &status);
+    }
+    if (error) *error = muxer ? kZVMediaNoErr : (status ? status : kZVMediaErrEncoder);
+    return muxer;
+}

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "Media/ZVAudioConverter.h"
 #include "Media/ZVCompressionSession.h"
+#include "Media/ZVMovieMuxer.h"
 
 class ZVMediaToolkit {
   public:
@@ -18,6 +20,13 @@ class ZVMediaToolkit {
         long* error) = 0;
     // Whether sessions of this codec can be made. Any thread.
     virtual bool supportsVideoCodec(uint32_t codecType) = 0;
+    // See ZVAudioConverter::create. Any thread.
+    virtual std::shared_ptr<ZVAudioConverter> createAudioConverter(
+        const ZVAudioStreamDescription& source, const ZVAudioStreamDescription& destination,
+        long* error) = 0;
+    // See ZVMovieMuxer::create. Any thread.
+    virtual std::shared_ptr<ZVMovieMuxer> createMovieMuxer(const std::string& path,
+                                                           long* error) = 0;
 
     // The installed toolkit; nullptr when none. Any thread.
     static std::shared_ptr<ZVMediaToolkit> shared();

@@ -25,7 +25,7 @@ const Recording& recording() {
         for (int i = 0; i < 8; ++i) frames.push_back(patternFrame(24, 9, uint32_t(i + 1), 0.1 * i));
         recordFrames(dir.file("c.fomix"), frames);
         Recording r;
-        r.file = fileBytes(dir.file("c.fomix"));
+        r.file = readBytes(dir.file("c.fomix"));
         ZVFomixFileReader reader;
         reader.openMemory(r.file.data(), r.file.size());
         reader.readHeader();
@@ -57,7 +57,7 @@ TEST(ZVRepairSalvage, ForeignFilesStayAsTheyAre) {
         writeBytes(path, bytes);
         const ZVFomixRepairResult fix = ZVFomixRepair(path);
         EXPECT_EQ(fix.outcome, Outcome::NotACaptureFile) << fix.message;
-        EXPECT_EQ(fileBytes(path), bytes);
+        EXPECT_EQ(readBytes(path), bytes);
         EXPECT_FALSE(std::filesystem::exists(path + ".damaged"));
     }
 }
@@ -84,7 +84,7 @@ TEST(ZVRepairSalvage, RecordsAfterADamagedOneAreKept) {
 
             const ZVFomixRepairResult dry = ZVFomixRepair(path, true);
             EXPECT_EQ(dry.outcome, Outcome::Repaired);
-            EXPECT_EQ(fileBytes(path), bytes);
+            EXPECT_EQ(readBytes(path), bytes);
 
             const ZVFomixRepairResult fix = ZVFomixRepair(path);
             ASSERT_EQ(fix.outcome, Outcome::Repaired) << fix.message;
@@ -92,7 +92,7 @@ TEST(ZVRepairSalvage, RecordsAfterADamagedOneAreKept) {
             EXPECT_EQ(fix.salvagedFrames, 4u);
             EXPECT_DOUBLE_EQ(double(fix.header.duration), 0.7);
             EXPECT_EQ(fix.damagedPath, path + ".damaged");
-            EXPECT_EQ(fileBytes(path + ".damaged"), bytes);
+            EXPECT_EQ(readBytes(path + ".damaged"), bytes);
             const ReadResult mended = readFile(path);
             ASSERT_TRUE(mended.accepted);
             EXPECT_EQ(mended.frames.size(), 7u);
@@ -114,7 +114,7 @@ TEST(ZVRepairSalvage, InPlaceMendsAnUnfinishedFileWithoutACopy) {
     ASSERT_EQ(fix.outcome, Outcome::Repaired) << fix.message;
     EXPECT_TRUE(fix.damagedPath.empty());
     EXPECT_FALSE(std::filesystem::exists(path + ".damaged"));
-    const Bytes got = fileBytes(path);
+    const Bytes got = readBytes(path);
     ASSERT_EQ(got.size(), r.start.back());
     EXPECT_TRUE(std::equal(got.begin() + 28, got.end(), r.file.begin() + 28));
     EXPECT_EQ(readFile(path).frames.size(), 7u);

@@ -1,6 +1,8 @@
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 
+#include "Platform/FFmpeg/ZVFFmpegAudioConverter.h"
 #include "Platform/FFmpeg/ZVFFmpegCompressionSession.h"
+#include "Platform/FFmpeg/ZVFFmpegMovieMuxer.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -23,4 +25,15 @@ std::shared_ptr<ZVCompressionSession> ZVFFmpegMediaToolkit::createCompressionSes
 
 bool ZVFFmpegMediaToolkit::supportsVideoCodec(uint32_t codecType) {
     return ZVFFmpegCompressionSession::supportsCodec(codecType);
+}
+
+std::shared_ptr<ZVAudioConverter> ZVFFmpegMediaToolkit::createAudioConverter(
+    const ZVAudioStreamDescription& source, const ZVAudioStreamDescription& destination,
+    long* error) {
+    return ZVFFmpegAudioConverter::create(source, destination, error);
+}
+
+std::shared_ptr<ZVMovieMuxer> ZVFFmpegMediaToolkit::createMovieMuxer(const std::string& path,
+                                                                     long* error) {
+    return ZVFFmpegMovieMuxer::create(path, error);
 }

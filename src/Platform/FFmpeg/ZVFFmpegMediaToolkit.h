@@ -15,4 +15,8 @@ class ZVFFmpegMediaToolkit : public ZVMediaToolkit {
         const ZVCompressionSessionOptions& options, ZVCompressionOutputCallback output,
         long* error) override;
     bool supportsVideoCodec(uint32_t codecType) override;
+    std::shared_ptr<ZVAudioConverter> createAudioConverter(
+        const ZVAudioStreamDescription& source, const ZVAudioStreamDescription& destination,
+        long* error) override;
+    std::shared_ptr<ZVMovieMuxer> createMovieMuxer(const std::string& path, long* error) override;
 };

@@ -1,0 +1,86 @@
+#pragma once
+// The sound encoder: the export stage that turns PCM sound packets (normally from a WAV
+// reader) into the preset's sound format, in blocks of about five seconds, for a sound
+// track of the movie writer. Its worker asks the audio converter to fill one block at a
+// time; the converter pulls PCM through getPackets, which hands it the packets' own bytes
+// without copying.
+//
+// Notifications (object: the stage): "ZVSoundEncoderWillEncodeFrames" {"NumFrames"} on the
+// worker each time input is handed to the converter (reaching the delegate coalesced);
+// ZVSoundEncoderDidStopNotification as the worker's last act.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "Audio/ZVSoundFormat.h"
+#include "Media/ZVAudioConverter.h"
+#include "Media/ZVEncodingPreset.h"
+#include "Pipeline/ZVDelegates.h"
+#include "Pipeline/ZVStage.h"
+#include "Pipeline/ZVWorker.h"
+
+class ZVSoundPacket;
+
+class ZVSoundEncoder : public ZVStage {
+  public:
+    static constexpr std::string_view kNumFramesKey = "NumFrames";
+
+    // An encoder from `sourceFormat` to the preset's sound settings; nullptr when no
+    // converter can be made between the two. Any thread.
+    static std::shared_ptr<ZVSoundEncoder> initWithPreset(const ZVEncodingPreset& preset,
+                                                          ZVSoundFormat sourceFormat);
+    // The linear-PCM stream description of `format`. Any thread.
+    static ZVAudioStreamDescription LPCMASBDForFormat(ZVSoundFormat format);
+
+    // A new description of the output for the movie's sound track; the caller owns it.
+    // Any thread.
+    std::unique_ptr<ZVSoundDescription> getSoundDescription() const;
+    const ZVAudioStreamDescription& destinationFormat() const { return _destinationASBD; }
+
+    // The format of the incoming packets; the converter keeps the one it was made with.
+    // Any thread while stopped.
+    void setSourceFormat(ZVSoundFormat format) { _sourceFormat = format; }
+    ZVSoundFormat sourceFormat() const { return _sourceFormat; }
+
+    // The converter's input: up to `count` frames of the current packet, pointed at by
+    // `*data`; `count` becomes the frames given (0 when the source has none). Worker only.
+    void getPackets(const uint8_t** data, uint32_t& count);
+
+    // Packets per output block and the block's size in bytes. Any thread.
+    uint32_t packetsPerBlock() const;
+    uint32_t blockSize() const;
+
+    void setDelegate(ZVSoundEncoderDelegateInfromalProtocol* d) { _delegate.store(d); }
+    ZVSoundEncoderDelegateInfromalProtocol* delegate() const { return _delegate.load(); }
+
+    // As every stage; no notification on start, stop or pause. Any thread.
+    void start();
+    void stop();
+    void pause(bool paused);
+    bool isPaused() const { return _worker.isPaused(); }
+    // Encode what the source still holds, the converter's remainder too, then stop.
+    void finalize();
+    bool isRunning() const { return _worker.isRunning(); }
+
+  private:
+    ZVSoundEncoder() = default;
+    void soundEncoder();
+    // One fill of one block; how the pass went. Worker only.
+    ZVStep encodeBlock(uint32_t packets, uint32_t bytes);
+
+    std::shared_ptr<const ZVEncodingPreset> _preset;
+    std::shared_ptr<ZVAudioConverter> _converter;
+    ZVAudioStreamDescription _sourceASBD;
+    ZVAudioStreamDescription _destinationASBD;
+    bool _formatRequiresPacketDescriptions = false;
+    uint32_t _channelLayoutTag = 0;
+    uint32_t _renderQuality = 0;
+    ZVSoundFormat _sourceFormat;
+    ZVWorker _worker;
+    std::atomic<ZVSoundEncoderDelegateInfromalProtocol*> _delegate{nullptr};
+    // Worker only: the packet being consumed and how many of its bytes went out, and
+    // whether the finalized source ran dry (the converter then gives out its remainder).
+    std::shared_ptr<ZVSoundPacket> _currentPacket;
+    int32_t _currentPacketOffset = 0;
+    bool _draining = false;
+};

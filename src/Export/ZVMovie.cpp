@@ -1,0 +1,217 @@
+#include "Export/ZVMovie.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "Foundation/ZVAlert.h"
+#include "Foundation/ZVLog.h"
+#include "Media/ZVCodecSettings.h"
+#include "Media/ZVEncodedMovieFrame.h"
+#include "Media/ZVEncodedSoundPacket.h"
+#include "Pipeline/ZVNotificationNames.h"
+
+namespace {
+constexpr const char* kVideoWriterTitle = "-[ZVMovie videoTrackWriter]";
+
+int32_t truncatedRate(double rate) {
+    return std::isfinite(rate) && rate >= 1 && rate < INT32_MAX ? static_cast<int32_t>(rate) : 0;
+}
+}  // namespace
+
+ZVMovie::ZVMovie(const ZVEncodingPreset& preset)
+    : _preset(std::make_shared<const ZVEncodingPreset>(preset)) {}
+
+std::shared_ptr<ZVMovie> ZVMovie::initWithPreset(const ZVEncodingPreset& preset) {
+    auto m = std::shared_ptr<ZVMovie>(new ZVMovie(preset));
+    ZVCodecSettings sound(ZVCodecSettingsKind::sound);
+    if (auto handle = m->_preset->soundSettings()) sound.load(*handle);
+    m->_destinationASBD = sound.outputDescription();
+    m->_audio.format = m->_systemAudio.format = m->_destinationASBD;
+
+    using D = ZVMovieDelegateInfromalProtocol;
+    ZVMovie* raw = m.get();
+    auto forward = [&](std::string_view name, void (D::*op)(ZVMovie*)) {
+        m->forwardToDelegate(name, [raw, op](const ZVNotification&) {
+            if (D* d = raw->delegate()) (d->*op)(raw);
+        });
+    };
+    forward(ZVMovieDidStopWritingVideoNotification, &D::ZVMovieDidStopWritingVideo);
+    forward(ZVMovieDidStopWritingAudioNotification, &D::ZVMovieDidStopWritingAudio);
+    forward(ZVMovieDidStopWritingSystemAudioNotification, &D::ZVMovieDidStopWritingSystemAudio);
+    return m;
+}
+
+int32_t ZVMovie::createMovieAtPath(const std::string& path) {
+    _moviePath = path;
+    long error = 0;
+    _movie = ZVMovieMuxer::create(path, &error);
+    if (!_movie) {
+        ZVLog("CreateMovieStorage() failed with error %i", static_cast<int>(error));
+        return -1;
+    }
+    return 0;
+}
+
+int32_t ZVMovie::createVideoTrackWithInitialSize(ZVSize recordedSize) {
+    ZVCodecSettings video(ZVCodecSettingsKind::video);
+    video.setPreferenceFlags(kZVVideoSettingsPreferenceFlags);
+    if (auto handle = _preset->videoSettings()) video.load(*handle);
+    const double rate = ZVFixedToDouble(video.frameRate());
+    const int32_t scale = rate > 0 ? truncatedRate(rate * 100) : 2500;
+    return createVideoTrackWithInitialSize(recordedSize, scale > 0 ? scale : 2500);
+}
+
+int32_t ZVMovie::createVideoTrackWithInitialSize(ZVSize recordedSize, int32_t timeScale) {
+    const ZVOutputSize size = _preset->outputSizeForRecordedSize(recordedSize);
+    long error = kZVMediaErrParam;
+    _video.track = _movie ? _movie->newVideoTrack(size.width, size.height, timeScale, &error) : -1;
+    if (_video.track < 0) {
+        ZVLog("NewMovieTrack() failed with error %i", static_cast<int>(error));
+        return -1;
+    }
+    return 0;
+}
+
+int32_t ZVMovie::createSoundTrack(Writer& w, std::unique_ptr<ZVSoundDescription> d,
+                                  const char* what) {
+    if (!_movie || !d) {
+        ZVLog("NewMovieTrack() failed with error %i", static_cast<int>(kZVMediaErrParam));
+        return -1;
+    }
+    // One media time unit is one frame of the output.
+    const double rate = d->format.sampleRate > 0 ? d->format.sampleRate : w.format.sampleRate;
+    long error = kZVMediaErrParam;
+    const int32_t track = _movie->newSoundTrack(*d, truncatedRate(rate), &error);
+    if (track < 0) {
+        ZVLog("%sNewTrackMedia() failed with error %i", what, static_cast<int>(error));
+        return -1;
+    }
+    w.track = track;
+    w.format = d->format;
+    return 0;
+}
+
+int32_t ZVMovie::createAudioTrackWithAudioDescriptionHandle(std::unique_ptr<ZVSoundDescription> d) {
+    return createSoundTrack(_audio, std::move(d), "");
+}
+
+int32_t ZVMovie::createSystemAudioTrackWithAudioDescriptionHandle(
+    std::unique_ptr<ZVSoundDescription> d) {
+    return createSoundTrack(_systemAudio, std::move(d), "syssnd: ");
+}
+
+void ZVMovie::startVideoTrackWriting() {
+    if (!_video.worker.claimLaunch()) return;
+    _video.worker.launch(
+        owner(), [this] { videoTrackWriter(); },
+        [this] { postDidStop(ZVMovieDidStopWritingVideoNotification); },
+        [this] { stopVideoTrackWriting(); });
+}
+
+void ZVMovie::startSoundWriter(Writer& w, std::string_view didStop) {
+    if (!w.worker.claimLaunch()) return;
+    w.worker.launch(
+        owner(), [this, &w] { audioTrackWriter(w); }, [this, didStop] { post(didStop); },
+        [&w] { w.worker.stop(); });
+}
+
+void ZVMovie::startAudioTrackWriting() {
+    startSoundWriter(_audio, ZVMovieDidStopWritingAudioNotification);
+}
+
+void ZVMovie::startSystemAudioTrackWriting() {
+    startSoundWriter(_systemAudio, ZVMovieDidStopWritingSystemAudioNotification);
+}
+
+void ZVMovie::finalizeAudio() {
+    if (_audio.worker.isLaunched()) _audio.worker.finalize();
+}
+
+void ZVMovie::finalizeSystemAudio() {
+    if (_systemAudio.worker.isLaunched()) _systemAudio.worker.finalize();
+}
+
+void ZVMovie::videoTrackWriter() {
+    clearFailure();
+    _video.worker.running();
+    ZVDataSource* input = _video.source.load();
+    ZVDataSource none;
+    ZVDataSource& source = input ? *input : none;
+    long failed = 0;
+    _video.worker.loop([&] {
+        return _video.worker.consume(source, [&](ZVObjectRef object) {
+            auto frame = std::dynamic_pointer_cast<ZVEncodedMovieFrame>(std::move(object));
+            if (!frame || !frame->encodedFrame() || frame->encodedFrame()->decodeDuration() <= 0)
+                return;  // no time of its own: skipped
+            const long error = _movie ? _movie->addVideoSample(_video.track, frame->encodedFrame())
+                                      : kZVMediaErrParam;
+            if (error == kZVMediaNoErr) return;
+            ZVLog("AddMediaSampleFromEncodedFrame() failed with error %i", static_cast<int>(error));
+            failed = error;
+            _video.worker.requestStop();
+        });
+    });
+    if (failed) {
+        const char* message = failed == kZVMediaErrDiskFull
+                                  ? "Disk is possibly full"
+                                  : "Failed to add encoded frame to the movie";
+        fail(message);
+        ZVRunAlertPanel(kVideoWriterTitle, message);
+    }
+    const long error = _movie ? _movie->finishTrack(_video.track) : kZVMediaErrParam;
+    if (error != kZVMediaNoErr) {
+        ZVLog("InsertMediaIntoTrack() failed with error %i", static_cast<int>(error));
+        if (error == kZVMediaErrInvalidDuration) {
+            fail("Failed to add track media into the movie");
+            ZVRunAlertPanel("Failed to add track media into the movie",
+                            "It appears that this record could not be encoded with the selected "
+                            "codec. Please, try to encode again with another one.");
+        }
+    }
+}
+
+void ZVMovie::audioTrackWriter(Writer& w) {
+    if (_movie) _movie->setTrackStart(w.track, std::max(0.0, w.offset - _videoOffset));
+    w.worker.running();
+    ZVDataSource* input = w.source.load();
+    ZVDataSource none;
+    ZVDataSource& source = input ? *input : none;
+    w.worker.loop([&] {
+        return w.worker.consume(source, [&](ZVObjectRef object) {
+            if (auto packet = std::dynamic_pointer_cast<ZVEncodedSoundPacket>(std::move(object)))
+                appendSound(w, *packet);
+        });
+    });
+    // Sound append and insert results are not checked: the video writer reports the disk.
+    if (_movie) _movie->finishTrack(w.track);
+}
+
+void ZVMovie::appendSound(Writer& w, const ZVEncodedSoundPacket& packet) {
+    if (!_movie || packet.bufferList().empty()) return;
+    const ZVAudioBuffer& buffer = packet.bufferList()[0];
+    const auto* data = static_cast<const uint8_t*>(buffer.mData);
+    const ZVAudioStreamPacketDescription* descriptions = packet.packetDescription();
+    if (!descriptions) {
+        // Constant bit rate: one run of samples.
+        if (w.format.bytesPerPacket == 0) return;
+        const uint32_t count =
+            buffer.mDataByteSize / w.format.bytesPerPacket * w.format.framesPerPacket;
+        if (count) _movie->addSoundSamples(w.track, data, buffer.mDataByteSize, 1, count);
+        return;
+    }
+    for (uint32_t i = 0; i < packet.numberOfPackets(); ++i) {
+        const ZVAudioStreamPacketDescription& p = descriptions[i];
+        if (p.mStartOffset < 0 || p.mStartOffset + int64_t{p.mDataByteSize} > buffer.mDataByteSize)
+            continue;  // outside the buffer
+        const uint32_t frames =
+            p.mVariableFramesInPacket ? p.mVariableFramesInPacket : w.format.framesPerPacket;
+        _movie->addSoundSamples(w.track, data + p.mStartOffset, p.mDataByteSize, frames, 1);
+    }
+}
+
+int32_t ZVMovie::closeMovie() {
+    _closeStatus = _movie ? _movie->close() : kZVMediaErrParam;
+    if (_closeStatus != kZVMediaNoErr)
+        ZVLog("CloseMovieStorage() failed with error %i", static_cast<int>(_closeStatus));
+    return 0;
+}

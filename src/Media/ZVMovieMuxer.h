@@ -1,0 +1,43 @@
+#pragma once
+// A movie file being written: tracks of compressed video and sound, each placed at its own
+// start in the movie (an edit, so no sample is cut or padded). Appends to different tracks
+// may come from different threads at once; the muxer serialises them.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Media/ZVAudioBuffers.h"
+#include "Media/ZVEncodedFrame.h"
+
+// The error a write answers when the disk (or the process's file-size limit) is full.
+inline constexpr long kZVMediaErrDiskFull = -34;
+// Finishing a track that holds no media.
+inline constexpr long kZVMediaErrInvalidDuration = -2014;
+
+class ZVMovieMuxer {
+  public:
+    // A new movie file at `path`, replacing a file that is there; nullptr with `*error` set
+    // when it cannot be created. Any thread.
+    static std::shared_ptr<ZVMovieMuxer> create(const std::string& path, long* error = nullptr);
+    virtual ~ZVMovieMuxer() = default;
+
+    // A new track; its number, or -1 with `*error` set. Before the first append.
+    virtual int32_t newVideoTrack(int32_t width, int32_t height, int32_t timeScale,
+                                  long* error) = 0;
+    virtual int32_t newSoundTrack(const ZVSoundDescription& description, int32_t timeScale,
+                                  long* error) = 0;
+    // Where the track's media begins in the movie, in seconds (>= 0). Before the track's
+    // first append.
+    virtual long setTrackStart(int32_t track, double seconds) = 0;
+
+    // Appends one compressed frame with its own times. Any thread.
+    virtual long addVideoSample(int32_t track, const ZVEncodedFrameRef& frame) = 0;
+    // Appends `sampleCount` sound samples of `durationPerSample` each, stored in `size`
+    // bytes at `data` (copied before it returns). Any thread.
+    virtual long addSoundSamples(int32_t track, const uint8_t* data, uint32_t size,
+                                 int64_t durationPerSample, uint32_t sampleCount) = 0;
+    // No more samples for the track: kZVMediaErrInvalidDuration when it got none.
+    virtual long finishTrack(int32_t track) = 0;
+    // Writes the movie's index and closes the file; after every track finished.
+    virtual long close() = 0;
+};

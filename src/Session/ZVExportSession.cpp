@@ -1,0 +1,323 @@
+#include "Session/ZVExportSession.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "Audio/ZVSoundEncoder.h"
+#include "Audio/ZVWavHeader.h"
+#include "Audio/ZVWavIO.h"
+#include "Export/ZVMovie.h"
+#include "Foundation/ZVLog.h"
+#include "Foundation/ZVNotificationCenter.h"
+#include "Foundation/ZVRunLoop.h"
+#include "Pipeline/ZVNotificationNames.h"
+#include "Pipeline/ZVQueue.h"
+#include "Storage/ZVCursorListFile.h"
+#include "Storage/ZVFomixIO.h"
+#include "Storage/ZVFomixXManager.h"
+#include "Video/ZVICM.h"
+
+namespace {
+// The package's measured device rate of a sound track, frames per second.
+constexpr std::string_view kMeasuredSampleRateKey = "MeasuredSampleRate";
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Polls until `done`; `meanwhile` runs between polls.
+void waitFor(const std::function<bool()>& done, const std::function<void()>& meanwhile = {}) {
+    while (!done()) {
+        if (meanwhile) meanwhile();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// A writer that ended early (a full disk, a cancel) takes nothing more from its queue:
+// emptying it keeps the stage before it from waiting for room for ever.
+void discardAfter(const std::atomic<bool>& writerDone, ZVQueue& queue) {
+    if (writerDone.load()) queue.flush();
+}
+}  // namespace
+
+struct ZVExportSession::SoundTrack {
+    bool system = false;
+    std::shared_ptr<ZVWavIO> reader;
+    std::shared_ptr<ZVQueue> pcm;
+    std::shared_ptr<ZVSoundEncoder> encoder;
+    std::shared_ptr<ZVQueue> encoded;
+    std::atomic<bool> readerDone{false};
+    std::atomic<bool> encoderDone{false};
+    std::atomic<bool> written{false};
+};
+
+std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path,
+                                                         const ZVEncodingPreset& preset,
+                                                         std::string* error) {
+    auto fail = [&](std::string why) -> std::shared_ptr<ZVExportSession> {
+        if (error) *error = std::move(why);
+        return nullptr;
+    };
+    auto s = std::shared_ptr<ZVExportSession>(new ZVExportSession());
+    s->_preset = std::make_shared<const ZVEncodingPreset>(preset);
+    s->_package = ZVFomixXManager::initWithFile(path);
+    if (!s->_package->exists()) return fail(path + ": no such recording");
+    auto capture = s->_package->pathForResource(ZVFomixXResourceVideo);
+    if (!capture || ::access(capture->c_str(), R_OK) != 0)
+        return fail(path + ": the recording has no screen track");
+    s->_capturePath = *capture;
+    const ZVFomixFileInfo info = ZVFomixIO::infoForFile(*capture);
+    if (info.signature != kZVFomixSignature || info.initialDimensions.width < 1 ||
+        info.initialDimensions.height < 1)
+        return fail(*capture + ": not a capture file that can be read");
+    s->_framesTotal = info.frames;
+    s->_duration = info.duration;
+    s->_videoOffset = s->_package->startOffsetTime(ZVFomixXResourceVideo).value_or(0);
+    return s;
+}
+
+ZVExportSession::~ZVExportSession() {
+    ZVNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void ZVExportSession::noteFailure(const std::string& why) {
+    if (why.empty()) return;
+    {
+        ZVLockGuard g(_failureLock);
+        if (!_failure.empty()) return;
+        _failure = why;
+    }
+    stopAll();
+}
+
+void ZVExportSession::watchStop(const void* stage, std::string_view name, std::atomic<bool>& flag,
+                                ZVStage* failing) {
+    ZVNotificationCenter::defaultCenter().addObserver(
+        this, name, stage, [this, &flag, failing](const ZVNotification& n) {
+            if (const ZVValue* e = n.userInfo.get("Error"))
+                noteFailure(e->stringValue());
+            else if (failing)
+                noteFailure(failing->failureReason());
+            flag.store(true);
+        });
+}
+
+std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath) {
+    std::string why;
+    auto description = ZVWavHeader::describeFile(wavPath, &why);
+    if (!description) return why;
+    auto track = std::make_unique<SoundTrack>();
+    track->system = kind == ZVFomixXResourceSystemAudio;
+    ZVSoundFormat format = description->format;
+    // The device's measured rate stretches the sound onto the screen's clock.
+    if (auto props = _package->propertiesForResource(static_cast<ZVFomixXResource>(kind)))
+        if (const ZVValue* rate = props->get(kMeasuredSampleRateKey))
+            if (double r = rate->doubleValue(); r > 1000 && r < 1e6) format.sampleRate = float(r);
+    track->reader = ZVWavIO::wavIOForReading(wavPath);
+    track->encoder = ZVSoundEncoder::initWithPreset(*_preset, format);
+    if (!track->reader || !track->encoder)
+        return wavPath + ": its sound cannot be encoded in the preset's sound format";
+    track->pcm = std::make_shared<ZVQueue>();
+    track->encoded = std::make_shared<ZVQueue>();
+    track->reader->setDataDestination(track->pcm.get());
+    track->encoder->setDataSource(track->pcm.get());
+    track->encoder->setDataDestination(track->encoded.get());
+    const double offset =
+        _package->startOffsetTime(static_cast<ZVFomixXResource>(kind)).value_or(0);
+    int32_t made;
+    if (track->system) {
+        made = _movie->createSystemAudioTrackWithAudioDescriptionHandle(
+            track->encoder->getSoundDescription());
+        _movie->setSystemAudioDataSource(track->encoded.get());
+        _movie->setSystemAudioTrackOffset(offset);
+    } else {
+        made = _movie->createAudioTrackWithAudioDescriptionHandle(
+            track->encoder->getSoundDescription());
+        _movie->setAudioDataSource(track->encoded.get());
+        _movie->setAudioTrackOffset(offset);
+    }
+    if (made != 0) return wavPath + ": the movie's sound track could not be made";
+    _sound.push_back(std::move(track));
+    return {};
+}
+
+std::string ZVExportSession::start() {
+    if (_started) return "the export has already started";
+    _started = true;
+    const ZVSize recorded = ZVFomixIO::infoForFile(_capturePath).initialDimensions;
+    _reader = ZVFomixIO::initWithFile(_capturePath, ZVFomixIO::kReadMode);
+    _compressor = ZVICM::initWithPreset(*_preset, recorded);
+    if (!_reader) return _capturePath + ": the capture file cannot be read";
+    if (!_compressor) return "the preset's video settings cannot be used for this recording";
+    if (auto cursorsPath = _package->pathForResource(ZVFomixXResourceCursors)) {
+        std::string why;
+        if (auto cursors = ZVCursorListFile::read(*cursorsPath, &why))
+            _compressor->setCursors(std::move(*cursors));
+        else
+            ZVLog("%s", why.c_str());
+    }
+    _frames = std::make_shared<ZVQueue>();
+    _encodedFrames = std::make_shared<ZVQueue>();
+    _reader->setDataDestination(_frames.get());
+    _compressor->setDataSource(_frames.get());
+    _compressor->setDataDestination(_encodedFrames.get());
+
+    auto moviePath = _package->pathForResource(ZVFomixXResourceMovie);
+    if (!moviePath) return _package->path() + ": no place for the movie";
+    _moviePathInPackage = *moviePath;
+    _movie = ZVMovie::initWithPreset(*_preset);
+    if (_movie->createMovieAtPath(_moviePathInPackage) != 0)
+        return _moviePathInPackage + ": the movie file cannot be created";
+    if (_movie->createVideoTrackWithInitialSize(recorded) != 0)
+        return "the movie's video track could not be made";
+    _movie->setVideoDataSource(_encodedFrames.get());
+    _movie->setVideoTrackOffset(_videoOffset);
+
+    if (_preset->includesAudioTrack()) {
+        const std::pair<int, bool> kinds[] = {
+            {ZVFomixXResourceAudio, _preset->includesExternalAudio()},
+            {ZVFomixXResourceSystemAudio, _preset->includesSystemAudio()}};
+        for (auto [kind, wanted] : kinds) {
+            if (!wanted || !_package->isPackage()) continue;
+            auto wav = _package->pathForResource(static_cast<ZVFomixXResource>(kind));
+            if (!wav || ::access(wav->c_str(), R_OK) != 0) continue;
+            if (std::string why = addSoundTrack(kind, *wav); !why.empty()) return why;
+        }
+    }
+
+    watchStop(_reader.get(), ZVFomixIODidStopNotification, _readerDone, _reader.get());
+    watchStop(_compressor.get(), ZVICMDidStopNotification, _compressorDone, _compressor.get());
+    watchStop(_movie.get(), ZVMovieDidStopWritingVideoNotification, _videoWritten, nullptr);
+    ZVNotificationCenter::defaultCenter().addObserver(
+        this, ZVICMDidEncodeFrameNotification, _compressor.get(),
+        [this](const ZVNotification&) { _framesDone.fetch_add(1); });
+    for (auto& t : _sound) {
+        watchStop(t->reader.get(), ZVWavIODidStopNotification, t->readerDone, t->reader.get());
+        watchStop(t->encoder.get(), ZVSoundEncoderDidStopNotification, t->encoderDone,
+                  t->encoder.get());
+        watchStop(_movie.get(),
+                  t->system ? ZVMovieDidStopWritingSystemAudioNotification
+                            : ZVMovieDidStopWritingAudioNotification,
+                  t->written, nullptr);
+    }
+
+    _startedAt = now();
+    _movie->startVideoTrackWriting();
+    for (auto& t : _sound) {
+        t->system ? _movie->startSystemAudioTrackWriting() : _movie->startAudioTrackWriting();
+        t->encoder->start();
+        t->reader->start();
+    }
+    _compressor->start();
+    _reader->start();
+
+    std::thread([self = shared_from_this()]() mutable {
+        std::string failure = self->watch();
+        ZVRunLoop::main().post([session = std::move(self), failure = std::move(failure)] {
+            session->finish(failure);
+        });
+    }).detach();
+    return {};
+}
+
+std::string ZVExportSession::watch() {
+    // Each stage drains what its upstream left, then stops by itself.
+    auto discard = [&] {
+        discardAfter(_videoWritten, *_encodedFrames);
+        for (auto& t : _sound) discardAfter(t->written, *t->encoded);
+    };
+    waitFor([&] { return _readerDone.load(); }, discard);
+    _compressor->finalize();
+    waitFor([&] { return _compressorDone.load(); }, discard);
+    _movie->finalizeVideo();
+    for (auto& t : _sound) {
+        waitFor([&] { return t->readerDone.load(); }, discard);
+        t->encoder->finalize();
+        waitFor([&] { return t->encoderDone.load(); }, discard);
+        t->system ? _movie->finalizeSystemAudio() : _movie->finalizeAudio();
+    }
+    waitFor([&] { return _videoWritten.load(); });
+    for (auto& t : _sound) waitFor([&] { return t->written.load(); });
+    if (_movie->failureReason().size()) noteFailure(_movie->failureReason());
+    _movie->closeMovie();
+    if (_movie->closeStatus() == kZVMediaErrDiskFull)
+        noteFailure("Disk is possibly full");
+    else if (_movie->closeStatus() != 0)
+        noteFailure(ZVFormat("the movie could not be written (error %ld)", _movie->closeStatus()));
+    if (_cancelled.load()) noteFailure("the export was cancelled");
+    ZVLockGuard g(_failureLock);
+    return _failure;
+}
+
+void ZVExportSession::stopAll() {
+    // Stopping every stage, upstream first; each writer still closes its track.
+    if (_reader) _reader->stop();
+    if (_compressor) _compressor->stop();
+    for (auto& t : _sound) {
+        t->reader->stop();
+        t->encoder->stop();
+    }
+    if (_movie) {
+        _movie->stopVideoTrackWriting();
+        _movie->stopAudioTrackWriting();
+        _movie->stopSystemAudioTrackWriting();
+    }
+}
+
+void ZVExportSession::cancel() {
+    _cancelled.store(true);
+    noteFailure("the export was cancelled");
+}
+
+ZVExportSession::Progress ZVExportSession::progress() const {
+    Progress p;
+    p.framesDone = _framesDone.load();
+    p.framesTotal = _framesTotal;
+    const double started = _startedAt.load();
+    const double elapsed = started > 0 ? now() - started : 0;
+    if (elapsed > 0 && _framesTotal > 0 && _duration > 0) {
+        const double exported = _duration * double(p.framesDone) / double(_framesTotal);
+        p.speed = exported / elapsed;
+        if (p.speed > 0) p.secondsLeft = (_duration - exported) / p.speed;
+    }
+    return p;
+}
+
+void ZVExportSession::finish(std::string failure) {
+    ZVNotificationCenter::defaultCenter().removeObserver(this);
+    if (failure.empty()) {
+        std::optional<std::string> placed = _package->extractMovie();
+        if (!placed) {
+            failure = _moviePathInPackage + ": the movie is missing";
+        } else if (!_outputPath.empty() && *placed != _outputPath) {
+            std::error_code ec;
+            std::filesystem::rename(*placed, _outputPath, ec);
+            if (ec) {
+                failure = _outputPath + ": " + ec.message();
+                std::filesystem::remove(*placed, ec);
+            } else {
+                placed = _outputPath;
+            }
+        }
+        if (failure.empty()) _moviePath = *placed;
+    } else {
+        std::error_code ec;
+        std::filesystem::remove(_moviePathInPackage, ec);
+    }
+    _finished = true;
+    _finishError = failure;
+    ZVValue info;
+    if (!failure.empty()) info.set("Error", failure);
+    ZVNotificationCenter::defaultCenter().post(ZVExportSessionDidFinishNotification, this,
+                                               std::move(info));
+}
+
+std::string ZVExportSession::waitUntilFinished(double timeoutSeconds) {
+    if (!ZVRunLoop::main().runUntil([this] { return _finished; }, timeoutSeconds))
+        return ZVFormat("the export did not finish within %g s", timeoutSeconds);
+    return _finishError;
+}

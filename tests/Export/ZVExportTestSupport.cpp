@@ -1,0 +1,99 @@
+#include "ZVExportTestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "Audio/ZVWavHeader.h"
+
+namespace zvtest {
+namespace {
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buffer[65536];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+        pclose(p);
+    }
+    return out;
+}
+}  // namespace
+
+std::vector<MovieStream> probeMovie(const std::string& path) {
+    std::vector<MovieStream> streams;
+    std::istringstream lines(
+        run("ffprobe -v error -show_entries stream=codec_type,codec_name,"
+            "width,height,sample_rate,start_time,duration,nb_frames -of "
+            "compact=p=0 '" +
+            path + "'"));
+    for (std::string line; std::getline(lines, line);) {
+        MovieStream s;
+        std::istringstream fields(line);
+        for (std::string f; std::getline(fields, f, '|');) {
+            const auto eq = f.find('=');
+            if (eq == std::string::npos) continue;
+            const std::string k = f.substr(0, eq), v = f.substr(eq + 1);
+            const double d = std::atof(v.c_str());
+            if (k == "codec_type") s.type = v;
+            if (k == "codec_name") s.codec = v;
+            if (k == "width") s.width = int(d);
+            if (k == "height") s.height = int(d);
+            if (k == "sample_rate") s.sampleRate = int(d);
+            if (k == "start_time" && v != "N/A") s.start = d;
+            if (k == "duration" && v != "N/A") s.duration = d;
+            if (k == "nb_frames" && v != "N/A") s.frames = long(d);
+        }
+        streams.push_back(s);
+    }
+    return streams;
+}
+
+double toneOnset(const std::string& path) {
+    const std::string pcm = run("ffmpeg -v error -i '" + path +
+                                "' -map 0:a:0 -af aresample=async=1:first_pts=0 -ac 1 -ar 44100 "
+                                "-f s16le -");
+    const auto* s = reinterpret_cast<const int16_t*>(pcm.data());
+    for (size_t i = 0; i < pcm.size() / 2; ++i)
+        if (std::abs(s[i]) > 8192) return double(i) / 44100;
+    return -1;
+}
+
+double firstRedFrame(const std::string& path) {
+    std::istringstream times(
+        run("ffprobe -v error -select_streams v:0 -show_entries "
+            "frame=best_effort_timestamp_time -of csv=p=0 '" +
+            path + "'"));
+    const std::string rgb = run("ffmpeg -v error -i '" + path +
+                                "' -map 0:v:0 -fps_mode passthrough -vf scale=4:4 -pix_fmt rgb24 "
+                                "-f rawvideo -");
+    size_t frame = 0;
+    for (std::string t; std::getline(times, t);) {
+        if (t.empty()) continue;  // ffprobe's csv puts blank lines between some frames
+        const size_t at = frame++ * 48 + (2 * 4 + 2) * 3;
+        if (at + 3 > rgb.size()) break;
+        const auto r = uint8_t(rgb[at]), g = uint8_t(rgb[at + 1]), b = uint8_t(rgb[at + 2]);
+        if (r > 180 && g < 80 && b < 80) return std::atof(t.c_str());
+    }
+    return -1;
+}
+
+void writeWav(const std::string& path, int frames, const std::function<int16_t(int)>& sample) {
+    const ZVSoundFormat format{2, 16, 44100, kZVSoundFormatSignedInteger};
+    const ZVWavLayout layout = ZVWavHeader::layoutFor(format);
+    std::vector<uint8_t> bytes =
+        ZVWavHeader::bytes(ZVWavHeader::records(format, uint32_t(frames)), layout);
+    bytes.resize(size_t(layout.dataOffset), 0);
+    for (int i = 0; i < frames; ++i) {
+        const int16_t v = sample(i);
+        for (int c = 0; c < 2; ++c) {
+            bytes.push_back(uint8_t(v & 0xFF));
+            bytes.push_back(uint8_t((v >> 8) & 0xFF));
+        }
+    }
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+}  // namespace zvtest

@@ -1,0 +1,148 @@
+// The export session on packages made for the purpose: a screen that turns red in the
+// instant a tone starts, sound tracks recorded before and after the screen, read back
+// from the movie with ffprobe and ffmpeg.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "Export/ZVExportTestSupport.h"
+#include "Media/ZVCodecSettings.h"
+#include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
+#include "Session/ZVExportSession.h"
+#include "Storage/ZVFomixTestFiles.h"
+#include "Storage/ZVFomixXManager.h"
+#include "Video/ZVMovieFrame.h"
+#include "support/ZVTestSupport.h"
+
+namespace {
+constexpr int kFrames = 120;    // two seconds at 60 frames per second
+constexpr double kRedAt = 1.0;  // screen time of the first red frame
+
+std::shared_ptr<ZVMovieFrame> solidFrame(int index) {
+    ZVFrameInfo info{};
+    info.dimensions = ZVSize{64, 48};
+    info.timestamp = index / 60.0;
+    info.mousePointerIndex = 0x7FFFFFFF;
+    auto frame = ZVMovieFrame::movieFrameWithInfo(info);
+    const uint32_t word = info.timestamp >= kRedAt ? 0xFFFF0000u : 0xFF808080u;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            std::memcpy(frame->baseAddress() + size_t(y) * frame->bytesPerRow() + x * 4, &word, 4);
+    return frame;
+}
+
+// A package whose screen starts at `videoOffset` and whose microphone, started at
+// `audioOffset`, plays a tone from the moment the screen turns red.
+std::string makePackage(const zvtest::TempDir& dir, double videoOffset, double audioOffset) {
+    auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
+    package->createFomixX();
+    std::vector<std::shared_ptr<ZVMovieFrame>> frames;
+    for (int i = 0; i < kFrames; ++i) frames.push_back(solidFrame(i));
+    zvtest::recordFrames(*package->createPathForPackageResource(ZVFomixXResourceVideo), frames);
+    const int toneFrom = int(std::lround((kRedAt + videoOffset - audioOffset) * 44100));
+    zvtest::writeWav(
+        *package->createPathForPackageResource(ZVFomixXResourceAudio), 3 * 44100, [&](int i) {
+            return int16_t(i < toneFrom ? 0 : 16000 * std::sin(2 * M_PI * 1000 * i / 44100.0));
+        });
+    package->setStartOffsetTime(videoOffset, ZVFomixXResourceVideo);
+    package->setStartOffsetTime(audioOffset, ZVFomixXResourceAudio);
+    return package->path();
+}
+
+std::shared_ptr<ZVEncodingPreset> presetFor(uint32_t soundFormat) {
+    auto preset = ZVEncodingPreset::initWithName("test");
+    ZVCodecSettings video(ZVCodecSettingsKind::video);
+    video.setFrameRate(ZVDoubleToFixed(60));
+    preset->setVideoSettings(video.save());
+    ZVCodecSettings sound(ZVCodecSettingsKind::sound);
+    if (soundFormat == kZVAudioFormat_LinearPCM) {
+        ZVAudioStreamDescription d;
+        d.sampleRate = 44100;
+        d.formatID = kZVAudioFormat_LinearPCM;
+        d.formatFlags = kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked;
+        d.bytesPerPacket = d.bytesPerFrame = 4;
+        d.framesPerPacket = 1;
+        d.channelsPerFrame = 2;
+        d.bitsPerChannel = 16;
+        sound.setOutputDescription(d);
+    }
+    preset->setSoundSettings(sound.save());
+    return preset;
+}
+
+std::string exportPackage(const std::string& path, const ZVEncodingPreset& preset,
+                          std::string& movie) {
+    ZVRegisterFFmpegMediaToolkit();
+    std::string error;
+    auto session = ZVExportSession::create(path, preset, &error);
+    if (!session) return error;
+    if (error = session->start(); !error.empty()) return error;
+    error = session->waitUntilFinished(120);
+    EXPECT_EQ(session->progress().framesDone, kFrames);
+    movie = session->moviePath();
+    return error;
+}
+}  // namespace
+
+TEST(ExportSessionTest, TheRedFrameAndTheToneOnsetMeetInTheMovie) {
+    zvtest::TempDir dir;
+    const std::string package = makePackage(dir, 0.1, 0.6);
+    std::string movie;
+    ASSERT_EQ(exportPackage(package, *presetFor(kZVAudioFormat_AAC), movie), "");
+    EXPECT_EQ(movie, dir.file("take.mov"));
+    auto streams = zvtest::probeMovie(movie);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0].codec, "h264");
+    EXPECT_EQ(streams[0].width, 64);
+    EXPECT_EQ(streams[0].height, 48);
+    EXPECT_EQ(streams[0].frames, kFrames);
+    EXPECT_NEAR(streams[0].duration, kFrames / 60.0, 0.02);
+    EXPECT_EQ(streams[1].codec, "aac");
+    EXPECT_EQ(streams[1].sampleRate, 44100);
+    const double red = zvtest::firstRedFrame(movie), onset = zvtest::toneOnset(movie);
+    EXPECT_NEAR(red, kRedAt, 0.001);
+    EXPECT_NEAR(onset, red, 0.017);
+}
+
+TEST(ExportSessionTest, SoundStartsAtItsOffsetAndNothingIsCut) {
+    struct Case {
+        double videoOffset, audioOffset, start;
+    } cases[] = {{0.0, 0.5, 0.5}, {0.5, 0.0, 0.0}};
+    for (const Case& c : cases) {
+        zvtest::TempDir dir;
+        std::string movie;
+        ASSERT_EQ(exportPackage(makePackage(dir, c.videoOffset, c.audioOffset),
+                                *presetFor(kZVAudioFormat_LinearPCM), movie),
+                  "");
+        auto streams = zvtest::probeMovie(movie);
+        ASSERT_EQ(streams.size(), 2u);
+        EXPECT_EQ(streams[1].codec, "pcm_s16le");
+        EXPECT_NEAR(streams[1].start, c.start, 0.001);
+        EXPECT_NEAR(streams[1].duration, 3.0, 0.001);
+    }
+}
+
+TEST(ExportSessionTest, ARecordingWithoutAScreenTrackIsRefused) {
+    zvtest::TempDir dir;
+    auto package = ZVFomixXManager::initWithFile(dir.file("empty.fomixx"));
+    package->createFomixX();
+    std::string error;
+    EXPECT_FALSE(ZVExportSession::create(package->path(), *presetFor(kZVAudioFormat_AAC), &error));
+    EXPECT_EQ(error, package->path() + ": the recording has no screen track");
+}
+
+TEST(ExportSessionTest, ACancelEndsPromptlyWithoutAMovie) {
+    ZVRegisterFFmpegMediaToolkit();
+    zvtest::TempDir dir;
+    const std::string package = makePackage(dir, 0.0, 0.0);
+    std::string error;
+    auto session = ZVExportSession::create(package, *presetFor(kZVAudioFormat_AAC), &error);
+    ASSERT_TRUE(session) << error;
+    ASSERT_EQ(session->start(), "");
+    session->cancel();
+    EXPECT_EQ(session->waitUntilFinished(30), "the export was cancelled");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("take.mov")));
+    EXPECT_FALSE(std::filesystem::exists(package + "/movie.mov"));
+}

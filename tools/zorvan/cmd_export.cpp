@@ -1,0 +1,271 @@
+// zorvan export: turns a recording into a QuickTime movie beside it.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "Media/ZVCodecSettings.h"
+#include "Media/ZVEncodingPreset.h"
+#include "Session/ZVExportSession.h"
+#include "ZVCommand.h"
+#include "Zorvan.h"
+
+namespace {
+const char* kName = "export";
+
+// Set by SIGINT and SIGTERM; the main loop polls it and cancels the export.
+std::atomic<int> gStopSignal{0};
+
+void onStopSignal(int signal) {
+    gStopSignal.store(signal);
+}
+
+struct Options {
+    std::string package;
+    std::string output;
+    std::string presetPath;
+    std::optional<std::string> videoCodec, audioCodec, size;
+    std::optional<double> fps, scale;
+    std::vector<std::pair<std::string, std::string>> videoOptions;
+    bool noCursor = false, noClicks = false, noKeys = false, noAudio = false, noSystemAudio = false;
+};
+
+std::optional<uint32_t> videoCodecNamed(const std::string& name) {
+    if (name == "h264") return kZVVideoCodecType_H264;
+    if (name == "hevc") return kZVVideoCodecType_HEVC;
+    if (name == "prores") return kZVVideoCodecType_ProRes422;
+    if (name == "animation") return kZVVideoCodecType_Animation;
+    if (name == "png") return kZVVideoCodecType_PNG;
+    if (name == "mjpeg") return kZVVideoCodecType_MotionJPEG;
+    return std::nullopt;
+}
+
+std::optional<ZVAudioStreamDescription> soundFormatNamed(const std::string& name) {
+    ZVAudioStreamDescription d;
+    d.sampleRate = 44100;
+    d.channelsPerFrame = 2;
+    if (name == "aac") {
+        d.formatID = kZVAudioFormat_AAC;
+        d.framesPerPacket = 1024;
+    } else if (name == "alac") {
+        d.formatID = kZVAudioFormat_AppleLossless;
+        d.framesPerPacket = 4096;
+        d.bitsPerChannel = 16;
+    } else if (name == "pcm") {
+        d.formatID = kZVAudioFormat_LinearPCM;
+        d.formatFlags = kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked;
+        d.bytesPerPacket = d.bytesPerFrame = 4;
+        d.framesPerPacket = 1;
+        d.bitsPerChannel = 16;
+    } else {
+        return std::nullopt;
+    }
+    return d;
+}
+
+std::optional<std::string> parse(const std::vector<std::string>& args, Options& o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) return std::nullopt;
+            return args[++i];
+        };
+        auto number = [&](std::optional<double>& out) -> bool {
+            auto v = value();
+            char* end = nullptr;
+            double d = v ? std::strtod(v->c_str(), &end) : 0;
+            if (!v || *end || !(d > 0) || !std::isfinite(d)) return false;
+            out = d;
+            return true;
+        };
+        if (a == "-o") {
+            auto v = value();
+            if (!v || v->empty()) return "-o needs a movie path";
+            o.output = *v;
+        } else if (a == "--preset") {
+            auto v = value();
+            if (!v || v->empty()) return "--preset needs a preset file";
+            o.presetPath = *v;
+        } else if (a == "--video-codec") {
+            o.videoCodec = value();
+            if (!o.videoCodec || !videoCodecNamed(*o.videoCodec))
+                return "--video-codec needs h264, hevc, prores, animation, png or mjpeg";
+        } else if (a == "--audio-codec") {
+            o.audioCodec = value();
+            if (!o.audioCodec || !soundFormatNamed(*o.audioCodec))
+                return "--audio-codec needs aac, alac or pcm";
+        } else if (a == "--video-option") {
+            auto v = value();
+            const size_t eq = v ? v->find('=') : std::string::npos;
+            if (eq == std::string::npos || eq == 0) return "--video-option needs NAME=VALUE";
+            o.videoOptions.emplace_back(v->substr(0, eq), v->substr(eq + 1));
+        } else if (a == "--fps") {
+            if (!number(o.fps)) return "--fps needs a number of frames per second above 0";
+        } else if (a == "--scale") {
+            if (!number(o.scale)) return "--scale needs a percentage above 0";
+        } else if (a == "--size") {
+            o.size = value();
+            if (!o.size) return "--size needs WxH";
+        } else if (a == "--no-cursor") {
+            o.noCursor = true;
+        } else if (a == "--no-clicks") {
+            o.noClicks = true;
+        } else if (a == "--no-keys") {
+            o.noKeys = true;
+        } else if (a == "--no-audio") {
+            o.noAudio = true;
+        } else if (a == "--no-system-audio") {
+            o.noSystemAudio = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return "unknown option " + a + " (see 'zorvan export --help')";
+        } else if (o.package.empty()) {
+            o.package = a;
+        } else {
+            return "more than one recording given";
+        }
+    }
+    if (o.package.empty()) return "no recording given (see 'zorvan export --help')";
+    const bool inline_ =
+        o.videoCodec || o.audioCodec || o.size || o.fps || o.scale || !o.videoOptions.empty();
+    if (!o.presetPath.empty() && inline_)
+        return "--preset cannot be combined with codec or size options";
+    if (o.size && o.scale) return "--size and --scale cannot be combined";
+    while (o.package.size() > 1 && o.package.back() == '/') o.package.pop_back();
+    return std::nullopt;
+}
+
+std::shared_ptr<ZVEncodingPreset> makePreset(const Options& o, std::string& error) {
+    if (!o.presetPath.empty()) {
+        auto value = ZVValue::readFile(o.presetPath, &error);
+        if (!value) return nullptr;
+        auto preset = ZVEncodingPreset::initWithDictRepresentation(*value);
+        if (!preset)
+            error = o.presetPath + ": not a preset (a required key is missing or unreadable)";
+        return preset;
+    }
+    auto preset = ZVEncodingPreset::initWithName("zorvan export");
+    ZVCodecSettings video(ZVCodecSettingsKind::video);
+    if (o.videoCodec) video.setCodecType(*videoCodecNamed(*o.videoCodec));
+    if (o.fps) video.setFrameRate(ZVDoubleToFixed(*o.fps));
+    for (const auto& [name, v] : o.videoOptions) video.setCodecOption(name, v);
+    preset->setVideoSettings(video.save());
+    ZVCodecSettings sound(ZVCodecSettingsKind::sound);
+    if (o.audioCodec) {
+        sound.setOutputDescription(*soundFormatNamed(*o.audioCodec));
+        sound.setChannelLayoutTag(kZVChannelLayoutTag_Stereo);
+    }
+    preset->setSoundSettings(sound.save());
+    if (o.scale) preset->setVideoScale(*o.scale);
+    if (o.size) {
+        int w = 0, h = 0;
+        char tail = 0;
+        if (std::sscanf(o.size->c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w < 2 || h < 2 ||
+            w > 16384 || h > 16384) {
+            error = "--size '" + *o.size + "' is not WxH";
+            return nullptr;
+        }
+        preset->setVideoScaleMode(1);
+        preset->setVideoDimensions(ZVSize{float(w), float(h)});
+    }
+    return preset;
+}
+
+std::string clock(double seconds) {
+    const int s = static_cast<int>(std::lround(std::max(seconds, 0.0)));
+    return ZVFormat("%d:%02d", s / 60, s % 60);
+}
+
+std::string progressLine(const ZVExportSession::Progress& p) {
+    constexpr int kWidth = 30;
+    const double part = p.framesTotal > 0 ? double(p.framesDone) / double(p.framesTotal) : 0;
+    const int filled = std::min(kWidth, static_cast<int>(part * kWidth));
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.resize(kWidth, ' ');
+    std::string line =
+        ZVFormat("[%s] %lld/%lld frames", bar.c_str(), static_cast<long long>(p.framesDone),
+                 static_cast<long long>(p.framesTotal));
+    if (p.speed > 0) line += ZVFormat("  %.1fx  %s left", p.speed, clock(p.secondsLeft).c_str());
+    return line;
+}
+
+int run(const std::vector<std::string>& args) {
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A file-size limit must end in the disk-full message, not in a killed process.
+    signal(SIGXFSZ, SIG_IGN);
+
+    Options o;
+    if (auto error = parse(args, o)) return ZVCommandFail(kName, *error);
+    std::string error;
+    auto preset = makePreset(o, error);
+    if (!preset) return ZVCommandFail(kName, error);
+    if (o.noCursor) preset->setIncludesCursorTrack(false);
+    if (o.noClicks) preset->setShowsMouseClicks(false);
+    if (o.noKeys) preset->setShowsKeysPressed(false);
+    if (o.noAudio) preset->setIncludesAudioTrack(false);
+    if (o.noSystemAudio) preset->setIncludesSystemAudio(false);
+
+    // Alerts are this command's failure line, not a second message.
+    ZVSetAlertHandler([](const std::string&, const std::string&) {});
+    auto session = ZVExportSession::create(o.package, *preset, &error);
+    if (!session) return ZVCommandFail(kName, error);
+    if (!o.output.empty()) session->setOutputPath(o.output);
+    if (error = session->start(); !error.empty()) {
+        session->cancel();
+        session->waitUntilFinished(60);
+        return ZVCommandFail(kName, error);
+    }
+
+    const bool live = isatty(STDERR_FILENO);
+    auto& loop = ZVRunLoop::main();
+    bool cancelled = false;
+    while (!session->isFinished()) {
+        loop.runUntil([&] { return session->isFinished() || gStopSignal.load() != 0; }, 0.25);
+        if (gStopSignal.load() != 0 && !cancelled) {
+            session->cancel();
+            cancelled = true;
+        }
+        if (live) std::fprintf(stderr, "\r%s\033[K", progressLine(session->progress()).c_str());
+    }
+    if (live) std::fprintf(stderr, "\n");
+    if (!session->finishError().empty()) return ZVCommandFail(kName, session->finishError());
+    std::printf("%s\n", session->moviePath().c_str());
+    return 0;
+}
+
+const ZVCommand::Registration reg(
+    {kName, "export a recording into a QuickTime movie",
+     "usage: zorvan export RECORDING [-o OUT.mov] [--preset FILE |\n"
+     "         [--video-codec C] [--video-option NAME=VALUE]... [--fps N]\n"
+     "         [--scale P | --size WxH] [--audio-codec C]]\n"
+     "         [--no-cursor] [--no-clicks] [--no-keys] [--no-audio] [--no-system-audio]\n"
+     "\n"
+     "Plays the recording (a package made by 'zorvan record', or a plain capture file)\n"
+     "back, draws the cursor, a mark for pressed buttons and the pressed keys into its\n"
+     "frames, compresses them and writes them with the recorded sound into a movie. The\n"
+     "movie goes beside the recording (NAME.mov, the first free NAME-1.mov, ...) unless\n"
+     "-o names it; its path is printed. Each sound track starts where its recording\n"
+     "started against the screen; none of it is cut.\n"
+     "\n"
+     "  -o OUT.mov          write the movie here (an existing file is replaced)\n"
+     "  --preset FILE       the export preset ('zorvan preset new' makes one)\n"
+     "  --video-codec C     h264 (default), hevc, prores, animation, png or mjpeg\n"
+     "  --video-option NAME=VALUE  an option of the video encoder (preset=veryfast)\n"
+     "  --fps N             the movie's time scale: N x 100 ticks per second\n"
+     "  --scale P           the picture at P %% of the recorded size (default 100)\n"
+     "  --size WxH          the picture fitted into W x H (letterboxed)\n"
+     "  --audio-codec C     aac (default, 128 kbit/s), alac or pcm; 44100 Hz stereo\n"
+     "  --no-cursor, --no-clicks, --no-keys  leave that overlay out\n"
+     "  --no-audio          no sound tracks; --no-system-audio: no system-audio track\n"
+     "\n"
+     "A progress bar (frames, speed as a multiple of real time, time left) is shown on a\n"
+     "terminal. Ctrl-C cancels the export and leaves no movie behind.\n",
+     run});
+}  // namespace
