@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct ZVAudioBuffer {
+struct ZVAudioIOBuffer {
     void* data = nullptr;
     size_t byteSize = 0;
 };
@@ -14,8 +14,8 @@ struct ZVAudioBuffer {
 // The IO procedure: device, current time, input buffer, input time, output buffer,
 // output time, and the client data given at open. Exactly one of the buffers is set.
 // Called on the stream's IO thread only; must not wait.
-using ZVAudioIOProc = int32_t (*)(uint32_t device, double now, const ZVAudioBuffer* input,
-                                  double inputTime, ZVAudioBuffer* output, double outputTime,
+using ZVAudioIOProc = int32_t (*)(uint32_t device, double now, const ZVAudioIOBuffer* input,
+                                  double inputTime, ZVAudioIOBuffer* output, double outputTime,
                                   void* clientData);
 
 class ZVAudioStream {

@@ -46,14 +46,14 @@ uint32_t gSelectedOutputDevice = 0;
 ZVMutex gSharedLock;  // guards gSharedSystemSoundSupport
 std::shared_ptr<ZVSystemSoundSupport> gSharedSystemSoundSupport ZV_GUARDED_BY(gSharedLock);
 
-int32_t inputCallback(uint32_t device, double now, const ZVAudioBuffer* input, double inputTime,
-                      ZVAudioBuffer* output, double outputTime, void* clientData) {
+int32_t inputCallback(uint32_t device, double now, const ZVAudioIOBuffer* input, double inputTime,
+                      ZVAudioIOBuffer* output, double outputTime, void* clientData) {
     return static_cast<ZVSystemSoundSupport*>(clientData)
         ->inputProc(device, now, input, inputTime, output, outputTime);
 }
 
-int32_t outputCallback(uint32_t device, double now, const ZVAudioBuffer* input, double inputTime,
-                       ZVAudioBuffer* output, double outputTime, void* clientData) {
+int32_t outputCallback(uint32_t device, double now, const ZVAudioIOBuffer* input, double inputTime,
+                       ZVAudioIOBuffer* output, double outputTime, void* clientData) {
     return static_cast<ZVSystemSoundSupport*>(clientData)
         ->outputProc(device, now, input, inputTime, output, outputTime);
 }
@@ -316,8 +316,8 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
               _lastError.c_str(), kHandshakeTimeout);
 }
 
-int32_t ZVSystemSoundSupport::inputProc(uint32_t, double, const ZVAudioBuffer* input, double,
-                                        ZVAudioBuffer*, double) {
+int32_t ZVSystemSoundSupport::inputProc(uint32_t, double, const ZVAudioIOBuffer* input, double,
+                                        ZVAudioIOBuffer*, double) {
     if (_inputState.load() == 2) {
         if (_inputStream) _inputStream->stop();
         _inputState.store(3);
@@ -329,8 +329,8 @@ int32_t ZVSystemSoundSupport::inputProc(uint32_t, double, const ZVAudioBuffer* i
     return 0;
 }
 
-int32_t ZVSystemSoundSupport::outputProc(uint32_t, double, const ZVAudioBuffer*, double,
-                                         ZVAudioBuffer* output, double) {
+int32_t ZVSystemSoundSupport::outputProc(uint32_t, double, const ZVAudioIOBuffer*, double,
+                                         ZVAudioIOBuffer* output, double) {
     if (_outputState.load() == 2) {
         if (_outputStream) _outputStream->stop();
         _outputState.store(3);

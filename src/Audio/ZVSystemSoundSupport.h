@@ -89,10 +89,10 @@ class ZVSystemSoundSupport {
 
     // The IO procedures' bodies. Input: the loopback device's IO thread; output: the
     // output device's. Never wait.
-    int32_t inputProc(uint32_t device, double now, const ZVAudioBuffer* input, double inputTime,
-                      ZVAudioBuffer* output, double outputTime);
-    int32_t outputProc(uint32_t device, double now, const ZVAudioBuffer* input, double inputTime,
-                       ZVAudioBuffer* output, double outputTime);
+    int32_t inputProc(uint32_t device, double now, const ZVAudioIOBuffer* input, double inputTime,
+                      ZVAudioIOBuffer* output, double outputTime);
+    int32_t outputProc(uint32_t device, double now, const ZVAudioIOBuffer* input, double inputTime,
+                       ZVAudioIOBuffer* output, double outputTime);
 
   private:
     ZVSystemSoundSupport() = default;

@@ -61,12 +61,12 @@ TEST(PlayThru, HandshakeCopiesAndBoundedWaits) {
     ASSERT_TRUE(s);
 
     auto in = [&](std::vector<uint8_t> b) {
-        ZVAudioBuffer buffer{b.data(), b.size()};
+        ZVAudioIOBuffer buffer{b.data(), b.size()};
         s->inputProc(kLoopback, 0, &buffer, 0, nullptr, 0);
     };
     auto out = [&](size_t n) {  // what the output procedure left in a buffer of 0xAA
         std::vector<uint8_t> b = bytes(n, 0xAA);
-        ZVAudioBuffer buffer{b.data(), b.size()};
+        ZVAudioIOBuffer buffer{b.data(), b.size()};
         s->outputProc(kSpeakers, 0, nullptr, 0, &buffer, 0);
         return b;
     };

@@ -128,7 +128,7 @@ void ZVPulseStream::onRead(pa_stream* s, size_t, void* u) {
     size_t at = 0;
     for (; at + kFragmentBytes <= self->_pending.size() && self->_running.load();
          at += kFragmentBytes) {
-        ZVAudioBuffer in{self->_pending.data() + at, kFragmentBytes};
+        ZVAudioIOBuffer in{self->_pending.data() + at, kFragmentBytes};
         double now = double(pa_rtclock_now()) / PA_USEC_PER_SEC;
         self->_proc(self->_device, now, &in, now, nullptr, now, self->_clientData);
     }
@@ -149,7 +149,7 @@ void ZVPulseStream::onWrite(pa_stream* s, size_t bytes, void* u) {
         // The buffer is handed over as silence; the procedure fills what it has.
         std::memset(data, 0, size);
         if (self->_running.load()) {
-            ZVAudioBuffer out{data, size};
+            ZVAudioIOBuffer out{data, size};
             double now = double(pa_rtclock_now()) / PA_USEC_PER_SEC;
             self->_proc(self->_device, now, nullptr, now, &out, now, self->_clientData);
         }
