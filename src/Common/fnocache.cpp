@@ -21,8 +21,9 @@ void ZVCacheDropper::wrote(off_t endOffset) {
     // Keep the last step in flight; everything before it is on its way to the disk.
     off_t upTo = endOffset - kStep;
     if (upTo <= _dropped) return;
-    sync_file_range(_fd, _dropped, upTo - _dropped,
-                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    sync_file_range(
+        _fd, _dropped, upTo - _dropped,
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
     posix_fadvise(_fd, _dropped, upTo - _dropped, POSIX_FADV_DONTNEED);
     _dropped = upTo;
 }

@@ -9,11 +9,11 @@ int fnocache(int fd);
 // written and drops it from the page cache, so an hour of capture does not push the
 // desktop's working set out of memory. Owned by the one writer thread of its file.
 class ZVCacheDropper {
-public:
+  public:
     explicit ZVCacheDropper(int fd) : _fd(fd) {}
     void wrote(off_t endOffset);
 
-private:
+  private:
     static constexpr off_t kStep = 8 << 20;
     int _fd;
     off_t _dropped = 0;

@@ -11,7 +11,7 @@ constexpr int kMaxDepth = 256;
 constexpr size_t kTrailerSize = 32;
 
 class Reader {
-public:
+  public:
     Reader(const uint8_t* p, size_t n) : _p(p), _n(n) {}
 
     std::optional<ZVValue> read() {
@@ -22,8 +22,8 @@ public:
         uint64_t count = be(t + 8, 8), top = be(t + 16, 8), table = be(t + 24, 8);
         if (_offsetSize < 1 || _offsetSize > 8 || _refSize < 1 || _refSize > 8) return std::nullopt;
         size_t tableEnd = _n - kTrailerSize;
-        if (table < 8 || table > tableEnd || count == 0 || count > (tableEnd - table) / _offsetSize ||
-            top >= count)
+        if (table < 8 || table > tableEnd || count == 0 ||
+            count > (tableEnd - table) / _offsetSize || top >= count)
             return std::nullopt;
         _table = _p + table;
         _count = count;
@@ -32,7 +32,7 @@ public:
         return object(top, 0);
     }
 
-private:
+  private:
     static uint64_t be(const uint8_t* p, size_t n) {
         uint64_t v = 0;
         for (size_t i = 0; i < n; ++i) v = (v << 8) | p[i];
@@ -47,7 +47,9 @@ private:
         return true;
     }
 
-    bool has(size_t at, uint64_t bytes) const { return at <= _objectsEnd && bytes <= _objectsEnd - at; }
+    bool has(size_t at, uint64_t bytes) const {
+        return at <= _objectsEnd && bytes <= _objectsEnd - at;
+    }
 
     // The length that follows a marker whose low nibble is 0xF: an integer object.
     bool length(size_t* at, uint8_t info, uint64_t* out) const {
@@ -83,7 +85,8 @@ private:
                 size_t n = size_t{1} << info;
                 if (!has(at, n)) return std::nullopt;
                 // 16-byte integers keep their low 64 bits.
-                return ZVValue(static_cast<int64_t>(be(_p + at + (n > 8 ? n - 8 : 0), n > 8 ? 8 : n)));
+                return ZVValue(
+                    static_cast<int64_t>(be(_p + at + (n > 8 ? n - 8 : 0), n > 8 ? 8 : n)));
             }
             case 0x2: {
                 if (info != 2 && info != 3) return std::nullopt;
@@ -168,7 +171,8 @@ private:
                 _active[ref] = false;
                 return result;
             }
-            default: return std::nullopt;
+            default:
+                return std::nullopt;
         }
     }
 

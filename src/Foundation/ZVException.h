@@ -5,7 +5,7 @@
 #include <string>
 
 class ZVException : public std::exception {
-public:
+  public:
     ZVException(std::string name, std::string reason)
         : _name(std::move(name)), _reason(std::move(reason)) {}
 
@@ -13,7 +13,7 @@ public:
     const std::string& reason() const noexcept { return _reason; }
     const char* what() const noexcept override { return _reason.c_str(); }
 
-private:
+  private:
     std::string _name;
     std::string _reason;
 };

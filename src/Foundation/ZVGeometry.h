@@ -27,7 +27,9 @@ struct ZVRect {
     bool isEmpty() const { return !(size.width > 0) || !(size.height > 0); }
 };
 
-inline ZVRect ZVMakeRect(float x, float y, float w, float h) { return ZVRect{{x, y}, {w, h}}; }
+inline ZVRect ZVMakeRect(float x, float y, float w, float h) {
+    return ZVRect{{x, y}, {w, h}};
+}
 
 // Intersection of two rectangles; an empty rectangle at the origin when they do not meet.
 ZVRect ZVIntersectionRect(const ZVRect& a, const ZVRect& b);

@@ -22,40 +22,40 @@
 #define ZV_NO_THREAD_SAFETY_ANALYSIS ZV_TSA(no_thread_safety_analysis)
 
 class ZV_CAPABILITY("mutex") ZVMutex {
-public:
+  public:
     void lock() ZV_ACQUIRE() { _m.lock(); }
     void unlock() ZV_RELEASE() { _m.unlock(); }
     bool try_lock() ZV_TRY_ACQUIRE(true) { return _m.try_lock(); }
     std::mutex& native() { return _m; }
 
-private:
+  private:
     std::mutex _m;
 };
 
 class ZV_CAPABILITY("mutex") ZVRecursiveMutex {
-public:
+  public:
     void lock() ZV_ACQUIRE() { _m.lock(); }
     void unlock() ZV_RELEASE() { _m.unlock(); }
 
-private:
+  private:
     std::recursive_mutex _m;
 };
 
 template <typename M>
 class ZV_SCOPED_CAPABILITY ZVLockGuard {
-public:
+  public:
     explicit ZVLockGuard(M& m) ZV_ACQUIRE(m) : _m(m) { _m.lock(); }
     ~ZVLockGuard() ZV_RELEASE() { _m.unlock(); }
     ZVLockGuard(const ZVLockGuard&) = delete;
     ZVLockGuard& operator=(const ZVLockGuard&) = delete;
 
-private:
+  private:
     M& _m;
 };
 
 // Waits on a condition variable with a ZVMutex already held by the caller.
 class ZVCondition {
-public:
+  public:
     template <typename Pred>
     void wait(ZVMutex& m, Pred pred) ZV_REQUIRES(m) {
         std::unique_lock<std::mutex> lk(m.native(), std::adopt_lock);
@@ -71,6 +71,6 @@ public:
     }
     void notifyAll() { _cv.notify_all(); }
 
-private:
+  private:
     std::condition_variable _cv;
 };

@@ -68,9 +68,9 @@ void ZVNotificationCenter::removeMatching(const void* observer, bool all, std::s
     {
         ZVLockGuard g(_lock);
         auto keep = std::stable_partition(_entries.begin(), _entries.end(), [&](auto& e) {
-            bool match = e->observer == observer &&
-                         (all || ((name.empty() || e->name == name) &&
-                                  (!object || e->object == object)));
+            bool match =
+                e->observer == observer &&
+                (all || ((name.empty() || e->name == name) && (!object || e->object == object)));
             return !match;
         });
         gone.assign(keep, _entries.end());

@@ -19,7 +19,7 @@ struct ZVNotification {
 };
 
 class ZVNotificationCenter {
-public:
+  public:
     using Callback = std::function<void(const ZVNotification&)>;
 
     // The process-wide center. Any thread.
@@ -39,17 +39,16 @@ public:
         ZV_EXCLUDES(_lock);
 
     // Calls every matching observer on this thread before returning. Any thread.
-    void post(std::string_view name, const void* object, ZVValue userInfo = {})
-        ZV_EXCLUDES(_lock);
+    void post(std::string_view name, const void* object, ZVValue userInfo = {}) ZV_EXCLUDES(_lock);
 
     ZVNotificationCenter() = default;
     ZVNotificationCenter(const ZVNotificationCenter&) = delete;
     ZVNotificationCenter& operator=(const ZVNotificationCenter&) = delete;
 
-private:
+  private:
     struct Entry;
-    void removeMatching(const void* observer, bool all, std::string_view name,
-                        const void* object) ZV_EXCLUDES(_lock);
+    void removeMatching(const void* observer, bool all, std::string_view name, const void* object)
+        ZV_EXCLUDES(_lock);
 
     ZVMutex _lock;  // guards _entries
     std::vector<std::shared_ptr<Entry>> _entries ZV_GUARDED_BY(_lock);

@@ -17,33 +17,44 @@
 
 bool ZVValue::boolValue(bool fallback) const {
     switch (kind()) {
-        case Kind::Bool: return std::get<bool>(_v);
-        case Kind::Integer: return std::get<int64_t>(_v) != 0;
-        case Kind::Real: return std::get<double>(_v) != 0;
-        default: return fallback;
+        case Kind::Bool:
+            return std::get<bool>(_v);
+        case Kind::Integer:
+            return std::get<int64_t>(_v) != 0;
+        case Kind::Real:
+            return std::get<double>(_v) != 0;
+        default:
+            return fallback;
     }
 }
 
 int64_t ZVValue::intValue(int64_t fallback) const {
     switch (kind()) {
-        case Kind::Bool: return std::get<bool>(_v) ? 1 : 0;
-        case Kind::Integer: return std::get<int64_t>(_v);
+        case Kind::Bool:
+            return std::get<bool>(_v) ? 1 : 0;
+        case Kind::Integer:
+            return std::get<int64_t>(_v);
         case Kind::Real: {
             double d = std::get<double>(_v);
             // Out-of-range and NaN reals are no integer; never convert them (undefined).
             if (!(d >= -9.2e18 && d <= 9.2e18)) return fallback;
             return static_cast<int64_t>(d);
         }
-        default: return fallback;
+        default:
+            return fallback;
     }
 }
 
 double ZVValue::doubleValue(double fallback) const {
     switch (kind()) {
-        case Kind::Bool: return std::get<bool>(_v) ? 1.0 : 0.0;
-        case Kind::Integer: return static_cast<double>(std::get<int64_t>(_v));
-        case Kind::Real: return std::get<double>(_v);
-        default: return fallback;
+        case Kind::Bool:
+            return std::get<bool>(_v) ? 1.0 : 0.0;
+        case Kind::Integer:
+            return static_cast<double>(std::get<int64_t>(_v));
+        case Kind::Real:
+            return std::get<double>(_v);
+        default:
+            return fallback;
     }
 }
 
@@ -126,7 +137,8 @@ std::optional<ZVValue> fromNode(plist_t node, int depth) {
         case PLIST_UINT: {
             uint64_t u = 0;
             plist_get_uint_val(node, &u);
-            return ZVValue(static_cast<int64_t>(u));  // negative integers are stored two's complement
+            return ZVValue(
+                static_cast<int64_t>(u));  // negative integers are stored two's complement
         }
         case PLIST_REAL: {
             double d = 0;
@@ -201,17 +213,23 @@ std::optional<ZVValue> fromNode(plist_t node, int depth) {
             free(it);
             return ZVValue(std::move(items));
         }
-        default: return std::nullopt;
+        default:
+            return std::nullopt;
     }
 }
 
 plist_t toNode(const ZVValue& v) {
     switch (v.kind()) {
-        case ZVValue::Kind::Null: return plist_new_string("");
-        case ZVValue::Kind::Bool: return plist_new_bool(v.boolValue());
-        case ZVValue::Kind::Integer: return plist_new_uint(static_cast<uint64_t>(v.intValue()));
-        case ZVValue::Kind::Real: return plist_new_real(v.doubleValue());
-        case ZVValue::Kind::String: return plist_new_string(v.stringValue().c_str());
+        case ZVValue::Kind::Null:
+            return plist_new_string("");
+        case ZVValue::Kind::Bool:
+            return plist_new_bool(v.boolValue());
+        case ZVValue::Kind::Integer:
+            return plist_new_uint(static_cast<uint64_t>(v.intValue()));
+        case ZVValue::Kind::Real:
+            return plist_new_real(v.doubleValue());
+        case ZVValue::Kind::String:
+            return plist_new_string(v.stringValue().c_str());
         case ZVValue::Kind::Data: {
             auto* d = v.data();
             return plist_new_data(reinterpret_cast<const char*>(d->data()), d->size());

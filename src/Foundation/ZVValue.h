@@ -11,7 +11,7 @@
 #include <vector>
 
 class ZVValue {
-public:
+  public:
     using Data = std::vector<uint8_t>;
     using Array = std::vector<ZVValue>;
     // Keys keep their order of insertion.
@@ -43,7 +43,9 @@ public:
     bool isNull() const { return kind() == Kind::Null; }
     bool isDict() const { return kind() == Kind::Dict; }
     bool isArray() const { return kind() == Kind::Array; }
-    bool isNumber() const { return kind() == Kind::Integer || kind() == Kind::Real || kind() == Kind::Bool; }
+    bool isNumber() const {
+        return kind() == Kind::Integer || kind() == Kind::Real || kind() == Kind::Bool;
+    }
 
     // Lenient readers: numbers convert among themselves; anything else gives the fallback.
     bool boolValue(bool fallback = false) const;
@@ -81,6 +83,6 @@ public:
     static std::optional<ZVValue> readFile(const std::string& path, std::string* error = nullptr);
     bool writeFile(const std::string& path, bool binary, std::string* error = nullptr) const;
 
-private:
+  private:
     std::variant<std::monostate, bool, int64_t, double, std::string, Data, Date, Array, Dict> _v;
 };

@@ -6,7 +6,7 @@
 // Anything a queue can hold: it tells its size in bytes, and the size does not change
 // while it is queued.
 class ZVQueueObject {
-public:
+  public:
     virtual ~ZVQueueObject() = default;
     virtual int64_t dataSize() const = 0;
 };
@@ -17,7 +17,7 @@ using ZVObjectRef = std::shared_ptr<ZVQueueObject>;
 // A stage's data source. The default has nothing. Implementations are called from the
 // consuming stage's worker, so they must be safe against a producer on another thread.
 class ZVDataSource {
-public:
+  public:
     virtual ~ZVDataSource() = default;
     // The next object, or nullptr when nothing is ready now; never waits.
     virtual ZVObjectRef nextObject() { return nullptr; }
@@ -26,7 +26,7 @@ public:
 // A stage's data destination. The default accepts and discards everything. A producer
 // calls addObject only after canAcceptObject answered true.
 class ZVDataDestination {
-public:
+  public:
     virtual ~ZVDataDestination() = default;
     virtual bool canAcceptObject() { return true; }
     // The destination keeps its own reference.
@@ -37,7 +37,7 @@ public:
 // pass raw bytes through queues this way.
 #include <vector>
 class ZVDataObject : public ZVQueueObject {
-public:
+  public:
     explicit ZVDataObject(std::vector<uint8_t> bytes) : bytes(std::move(bytes)) {}
     int64_t dataSize() const override { return static_cast<int64_t>(bytes.size()); }
     std::vector<uint8_t> bytes;

@@ -16,7 +16,7 @@ class ZVMovie;
 class ZVMovieFrame;
 
 class ZVWavIODelegateInformalProtocol {
-public:
+  public:
     virtual ~ZVWavIODelegateInformalProtocol() = default;
     virtual void ZVWavIODidStart(ZVWavIO*) {}
     virtual void ZVWavIODidStop(ZVWavIO*) {}
@@ -24,7 +24,7 @@ public:
 };
 
 class ZVSoundInputRecorderDelegateInformalProtocol {
-public:
+  public:
     virtual ~ZVSoundInputRecorderDelegateInformalProtocol() = default;
     virtual void ZVSoundInputRecorderDidStart(ZVSoundInputRecorder*) {}
     virtual void ZVSoundInputRecorderDidStop(ZVSoundInputRecorder*) {}
@@ -34,21 +34,21 @@ public:
 };
 
 class ZVSoundEncoderDelegateInfromalProtocol {
-public:
+  public:
     virtual ~ZVSoundEncoderDelegateInfromalProtocol() = default;
     virtual void ZVSoundEncoderDidStop(ZVSoundEncoder*) {}
     virtual void ZVSoundEncoderWillEncodeFrames(ZVSoundEncoder*, int32_t /*frames*/) {}
 };
 
 class ZVFomixIODelegateInformalProtocol {
-public:
+  public:
     virtual ~ZVFomixIODelegateInformalProtocol() = default;
     virtual void ZVFomixIODidStop(ZVFomixIO*) {}
     virtual void ZVFomixIODidStart(ZVFomixIO*) {}
 };
 
 class ZVICMDelegateInformalProtocol {
-public:
+  public:
     virtual ~ZVICMDelegateInformalProtocol() = default;
     virtual void ZVICMDidStop(ZVICM*) {}
     virtual void ZVICMDidStart(ZVICM*) {}
@@ -58,7 +58,7 @@ public:
 };
 
 class ZVScreenRecorderDelegateInformalProtocol {
-public:
+  public:
     virtual ~ZVScreenRecorderDelegateInformalProtocol() = default;
     virtual void ZVScreenRecorderCapturedFrame(ZVScreenRecorder*) {}
     virtual void ZVScreenRecorderDidStop(ZVScreenRecorder*) {}
@@ -67,7 +67,7 @@ public:
 };
 
 class ZVMovieDelegateInfromalProtocol {
-public:
+  public:
     virtual ~ZVMovieDelegateInfromalProtocol() = default;
     virtual void ZVMovieDidStopWritingAudio(ZVMovie*) {}
     virtual void ZVMovieDidStopWritingVideo(ZVMovie*) {}

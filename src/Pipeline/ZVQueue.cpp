@@ -12,7 +12,7 @@ namespace {
 // setLimit runs (it takes no lock); no queue operation takes the registry lock while it
 // holds its _queLock.
 struct Registry {
-    ZVRecursiveMutex lock;  // guards queues and sharedLimit
+    ZVRecursiveMutex lock;                             // guards queues and sharedLimit
     std::vector<ZVQueue*> queues ZV_GUARDED_BY(lock);  // not owned; in registration order
     int64_t sharedLimit ZV_GUARDED_BY(lock) = 0;
 };
@@ -41,7 +41,9 @@ int64_t defaultSharedLimit() {
 
 }  // namespace
 
-ZVQueue::ZVQueue() { registerQueue(this); }
+ZVQueue::ZVQueue() {
+    registerQueue(this);
+}
 
 ZVQueue::~ZVQueue() {
     // Leave the registry first, while this queue is still whole, so a recount on another
@@ -91,7 +93,9 @@ int32_t ZVQueue::count() {
     return static_cast<int32_t>(_objects.size());
 }
 
-bool ZVQueue::hasObjects() { return count() != 0; }
+bool ZVQueue::hasObjects() {
+    return count() != 0;
+}
 
 int64_t ZVQueue::byteCount() {
     ZVLockGuard g(_queLock);

@@ -16,7 +16,7 @@ inline constexpr int64_t kZVQueueMinimumLimit = 0x2800000;        // per-queue f
 inline constexpr int64_t kZVQueueMinimumSharedLimit = 0x6400000;  // shared floor
 
 class ZVQueue : public ZVDataSource, public ZVDataDestination {
-public:
+  public:
     // A new empty queue, registered at once so its limit is its share. Any thread.
     ZVQueue();
     ~ZVQueue() override;
@@ -51,7 +51,7 @@ public:
     static void registerQueue(ZVQueue* queue);
     static void unregisterQueue(ZVQueue* queue);
 
-private:
+  private:
     ZVMutex _queLock;  // guards _objects and _bytes
     std::deque<ZVObjectRef> _objects ZV_GUARDED_BY(_queLock);
     // Running sum of the held objects' sizes, taken when each was added; held objects

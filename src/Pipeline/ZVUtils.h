@@ -9,7 +9,7 @@ extern const double ZorvanVersionNumber;
 extern const char ZorvanVersionString[];
 
 class ZVUtils {
-public:
+  public:
     ZVUtils() = delete;
     // Runs at library load; exposed so a host that loads the library on another thread
     // can record its own main thread. Any thread.

@@ -48,8 +48,7 @@ void ZVWorker::launch(std::shared_ptr<void> owner, std::function<void()> body,
         try {
             if (lastAct) lastAct();
         } catch (const std::exception& e) {
-            ZVLog("Observer of a stage's stop threw %s: %s", typeName(typeid(e)).c_str(),
-                  e.what());
+            ZVLog("Observer of a stage's stop threw %s: %s", typeName(typeid(e)).c_str(), e.what());
         }
         // `owner` goes last: the stage may be destroyed here, on its worker thread.
         owner.reset();

@@ -21,7 +21,7 @@ enum class ZVStep {
 };
 
 class ZVWorker {
-public:
+  public:
     static constexpr auto kIdleSleep = std::chrono::milliseconds(10);
     static constexpr auto kSuspendSleep = std::chrono::milliseconds(1);
 
@@ -39,7 +39,7 @@ public:
 
     // The common operations of a stage; each answers whether it changed anything, so the
     // stage knows whether to post. Any thread.
-    bool stop();  // if running: set stopNow
+    bool stop();              // if running: set stopNow
     bool pause(bool paused);  // if running and different: store it
     void finalize();          // set finalize, clear pause, running or not
     bool isPaused() const { return _paused.load(std::memory_order_relaxed); }
@@ -95,7 +95,7 @@ public:
     // Worker only: the stage's stop, as given to launch.
     void stopSelf();
 
-private:
+  private:
     std::atomic<bool> _keepRunning{false};
     std::atomic<bool> _stopNow{false};
     std::atomic<bool> _paused{false};

@@ -100,4 +100,6 @@ std::vector<DecodedPicture> decodeFrames(const std::vector<ZVEncodedFrameRef>& f
 
 // libx265 leaves one of its own allocations unfreed at exit, whatever the caller does;
 // the leak checker of the sanitizer builds should not count it against us.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libx265.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libx265.so\n";
+}

@@ -23,9 +23,13 @@ void printHelp() {
 }
 }  // namespace
 
-ZVCommand::Registration::Registration(const ZVCommand& command) { registry().push_back(command); }
+ZVCommand::Registration::Registration(const ZVCommand& command) {
+    registry().push_back(command);
+}
 
-const std::vector<ZVCommand>& ZVCommand::all() { return registry(); }
+const std::vector<ZVCommand>& ZVCommand::all() {
+    return registry();
+}
 
 int ZVCommandFail(const char* command, const std::string& message) {
     std::fprintf(stderr, "zorvan %s: %s\n", command, message.c_str());

@@ -164,4 +164,3 @@ TEST(ZVX11Window, PictureOfOneWindow) {
     client.destroyWindow(win);
     EXPECT_FALSE(server()->windowImage(static_cast<int32_t>(win), false));
 }
-
