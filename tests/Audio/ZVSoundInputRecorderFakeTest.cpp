@@ -152,7 +152,9 @@ TEST(ZVSoundInputRecorderFake, PauseStopsTheDeviceAndTellsTheDelegate) {
     r->pause(true);  // not running: nothing
     r->setSuspended(false);
     r->start();
-    ASSERT_TRUE(zvtest::runMainUntil([&] { return r->isRunning(); }));
+    // did-start comes from the worker through the main run loop; a pause from the main
+    // thread is told at once, so wait for did-start first.
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return r->isRunning() && delegate.calls.size() >= 3; }));
     r->pause(true);
     EXPECT_TRUE(r->isPaused());
     al.ready = 4096;
