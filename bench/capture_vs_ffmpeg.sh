@@ -8,9 +8,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-10}
-"$root/scripts/build.sh" "$root/build" >/dev/null
+. "$root/bench/compare-common.sh"
+zv_bench_prepare capture_vs_ffmpeg
 zorvan="$root/build/zorvan"
-command -v ffmpeg >/dev/null || { echo "capture_vs_ffmpeg: ffmpeg is missing" >&2; exit 1; }
 
 run=$(mktemp -d)
 . "$root/scripts/private-display.sh"

@@ -7,9 +7,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-3}
-"$root/scripts/build.sh" "$root/build" >/dev/null
+. "$root/bench/compare-common.sh"
+zv_bench_prepare export_vs_ffmpeg
 zorvan="$root/build/zorvan"
-command -v ffmpeg >/dev/null || { echo "export_vs_ffmpeg: ffmpeg is missing" >&2; exit 1; }
 
 run=$(mktemp -d)
 . "$root/scripts/private-display.sh"
@@ -34,21 +34,6 @@ ffmpeg -nostdin -v error -i "$run/lossless.mov" -fps_mode passthrough -pix_fmt b
   -f rawvideo "$run/frames.bgra"
 rate=$(awk -v f="$frames" -v d="$duration" 'BEGIN { printf "%.3f", (d > 0 ? f / d : 60) }')
 
-# "WALL CPU" of one run: wall-clock seconds and CPU seconds (user + system, all threads).
-run_once() {
-  bash -c 'TIMEFORMAT=%R; { time "$@" >/dev/null 2>&1; } 2>&1; times' _ "$@" |
-    awk 'NR == 1 { w = $1 } END { split($1, u, /[ms]/); split($2, s, /[ms]/);
-                                  printf "%s %.3f", w, u[1] * 60 + u[2] + s[1] * 60 + s[2] }'
-}
-# The faster of two "WALL CPU" results (empty counts as slowest).
-faster() {
-  if [ -z "$1" ] || awk -v a="$2" -v b="$1" 'BEGIN { split(a, x, " "); split(b, y, " ");
-                                                  exit !(x[1] < y[1]) }'; then
-    echo "$2"
-  else
-    echo "$1"
-  fi
-}
 
 export_args=(export --video-codec h264 --video-option preset=veryfast --fps 60 --audio-codec aac
   "$package" -o "$run/zorvan.mov")

@@ -10,9 +10,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 frames=${1:-40}
-"$root/scripts/build.sh" "$root/build" >/dev/null
+. "$root/bench/compare-common.sh"
+zv_bench_prepare session_vs_ffmpeg
 bench="$root/build/bench/zorvan_bench_compression_session"
-command -v ffmpeg >/dev/null || { echo "session_vs_ffmpeg: ffmpeg is missing" >&2; exit 1; }
 
 run=$(mktemp -d)
 trap 'rm -rf "$run"' EXIT
@@ -21,23 +21,7 @@ raw="$run/frames.bgra"
 ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25" -frames:v "$frames" \
   -pix_fmt bgra -f rawvideo "$raw"
 
-# "WALL CPU" of one run of a command: wall-clock seconds and CPU seconds (user + system,
-# every thread).
-run_once() {
-  bash -c 'TIMEFORMAT=%R; { time "$@" >/dev/null 2>&1; } 2>&1; times' _ "$@" |
-    awk 'NR == 1 { w = $1 } END { split($1, u, /[ms]/); split($2, s, /[ms]/);
-                                  printf "%s %.3f", w, u[1] * 60 + u[2] + s[1] * 60 + s[2] }'
-}
 
-# The faster of two "WALL CPU" results (empty counts as slowest).
-faster() {
-  if [ -z "$1" ] || awk -v a="$2" -v b="$1" 'BEGIN { split(a, x, " "); split(b, y, " ");
-                                                  exit !(x[1] < y[1]) }'; then
-    echo "$2"
-  else
-    echo "$1"
-  fi
-}
 
 # ffmpeg and the session's benchmark program (one pass over the frames) take turns, three
 # times each, so a change in the machine's load falls on both; the best run of each counts.

@@ -101,54 +101,67 @@ bool ZVTerminalSettingsDialog::readLine(const char* prompt, std::string& line) {
 long ZVTerminalSettingsDialog::requestSettings(ZVCodecSettings& settings) {
     // Work on a copy: cancel and errors leave the caller's settings as they were.
     ZVCodecSettings work = settings;
-    long result = settings.kind() == ZVCodecSettingsKind::video ? runVideo(work) : runSound(work);
+    long result = run(work, settings.kind() == ZVCodecSettingsKind::video);
     if (result == kZVDialogOK) settings = work;
     return result;
 }
 
-long ZVTerminalSettingsDialog::runVideo(ZVCodecSettings& s) {
+long ZVTerminalSettingsDialog::run(ZVCodecSettings& s, bool video) {
+    // What each numbered item asks for, in the order of the lists.
+    static const char* const kVideoPrompts[] = {
+        "codec (h264, hevc, prores, animation, png, mjpeg): ",
+        "frames per second (0 for none): ",
+        "a key frame every how many frames (0 for the codec's choice): ",
+        "quality (min, low, normal, high, max, lossless, or 0 to 1024): ",
+        "bit rate in kbit/s (0 to let the quality decide): ",
+        "option NAME=VALUE (NAME= removes it): ",
+    };
+    static const char* const kSoundPrompts[] = {
+        "format (aac, alac, pcm): ",   "sample rate in Hz (8000 to 192000): ",
+        "channels (1 or 2): ",         "bit rate in kbit/s (AAC): ",
+        "render quality (0 to 127): ", "option NAME=VALUE (NAME= removes it): ",
+    };
     for (;;) {
-        double rate = ZVFixedToDouble(s.frameRate());
-        std::fprintf(_out, "Video settings\n");
-        std::fprintf(_out, "  1 codec       %s\n", ZVVideoCodecName(s.codecType()).c_str());
-        if (rate > 0)
-            std::fprintf(_out, "  2 frame rate  %g\n", rate);
+        if (video)
+            showVideo(s);
         else
-            std::fprintf(_out, "  2 frame rate  none\n");
-        if (s.keyFrameInterval() > 0)
-            std::fprintf(_out, "  3 key frames  every %d frames\n", s.keyFrameInterval());
-        else
-            std::fprintf(_out, "  3 key frames  the codec's choice\n");
-        std::fprintf(_out, "  4 quality     %d\n", s.quality());
-        if (s.bitRate() > 0)
-            std::fprintf(_out, "  5 bit rate    %lld kbit/s\n",
-                         static_cast<long long>(s.bitRate() / 1000));
-        else
-            std::fprintf(_out, "  5 bit rate    the quality decides\n");
-        std::fprintf(_out, "  6 options     %s\n", optionsText(s).c_str());
+            showSound(s);
         std::string choice, answer;
         if (!readLine("Number to change, \"ok\" or \"cancel\": ", choice))
             return kZVDialogErrInputEnded;
         if (choice == "ok") return kZVDialogOK;
         if (choice == "cancel") return kZVDialogCancel;
-        static const char* prompts[] = {
-            nullptr,
-            "codec (h264, hevc, prores, animation, png, mjpeg): ",
-            "frames per second (0 for none): ",
-            "a key frame every how many frames (0 for the codec's choice): ",
-            "quality (min, low, normal, high, max, lossless, or 0 to 1024): ",
-            "bit rate in kbit/s (0 to let the quality decide): ",
-            "option NAME=VALUE (NAME= removes it): ",
-        };
         int item = choice.size() == 1 ? choice[0] - '0' : 0;
         if (item < 1 || item > 6) {
             std::fprintf(_out, "Not a choice: %s\n", choice.c_str());
             continue;
         }
-        if (!readLine(prompts[item], answer)) return kZVDialogErrInputEnded;
-        if (!changeVideo(s, item, answer))
+        if (!readLine((video ? kVideoPrompts : kSoundPrompts)[item - 1], answer))
+            return kZVDialogErrInputEnded;
+        if (!(video ? changeVideo(s, item, answer) : changeSound(s, item, answer)))
             std::fprintf(_out, "Not understood: %s\n", answer.c_str());
     }
+}
+
+void ZVTerminalSettingsDialog::showVideo(const ZVCodecSettings& s) {
+    double rate = ZVFixedToDouble(s.frameRate());
+    std::fprintf(_out, "Video settings\n");
+    std::fprintf(_out, "  1 codec       %s\n", ZVVideoCodecName(s.codecType()).c_str());
+    if (rate > 0)
+        std::fprintf(_out, "  2 frame rate  %g\n", rate);
+    else
+        std::fprintf(_out, "  2 frame rate  none\n");
+    if (s.keyFrameInterval() > 0)
+        std::fprintf(_out, "  3 key frames  every %d frames\n", s.keyFrameInterval());
+    else
+        std::fprintf(_out, "  3 key frames  the codec's choice\n");
+    std::fprintf(_out, "  4 quality     %d\n", s.quality());
+    if (s.bitRate() > 0)
+        std::fprintf(_out, "  5 bit rate    %lld kbit/s\n",
+                     static_cast<long long>(s.bitRate() / 1000));
+    else
+        std::fprintf(_out, "  5 bit rate    the quality decides\n");
+    std::fprintf(_out, "  6 options     %s\n", optionsText(s).c_str());
 }
 
 bool ZVTerminalSettingsDialog::changeVideo(ZVCodecSettings& s, int item,
@@ -187,40 +200,16 @@ bool ZVTerminalSettingsDialog::changeVideo(ZVCodecSettings& s, int item,
     }
 }
 
-long ZVTerminalSettingsDialog::runSound(ZVCodecSettings& s) {
-    for (;;) {
-        const ZVAudioStreamDescription& d = s.outputDescription();
-        std::fprintf(_out, "Sound settings\n");
-        std::fprintf(_out, "  1 format       %s\n", ZVSoundFormatName(d.formatID).c_str());
-        std::fprintf(_out, "  2 sample rate  %g Hz\n", d.sampleRate);
-        std::fprintf(_out, "  3 channels     %u\n", d.channelsPerFrame);
-        std::fprintf(_out, "  4 bit rate     %lld kbit/s\n",
-                     static_cast<long long>(s.bitRate() / 1000));
-        std::fprintf(_out, "  5 quality      %u\n", s.renderQuality());
-        std::fprintf(_out, "  6 options      %s\n", optionsText(s).c_str());
-        std::string choice, answer;
-        if (!readLine("Number to change, \"ok\" or \"cancel\": ", choice))
-            return kZVDialogErrInputEnded;
-        if (choice == "ok") return kZVDialogOK;
-        if (choice == "cancel") return kZVDialogCancel;
-        static const char* prompts[] = {
-            nullptr,
-            "format (aac, alac, pcm): ",
-            "sample rate in Hz (8000 to 192000): ",
-            "channels (1 or 2): ",
-            "bit rate in kbit/s (AAC): ",
-            "render quality (0 to 127): ",
-            "option NAME=VALUE (NAME= removes it): ",
-        };
-        int item = choice.size() == 1 ? choice[0] - '0' : 0;
-        if (item < 1 || item > 6) {
-            std::fprintf(_out, "Not a choice: %s\n", choice.c_str());
-            continue;
-        }
-        if (!readLine(prompts[item], answer)) return kZVDialogErrInputEnded;
-        if (!changeSound(s, item, answer))
-            std::fprintf(_out, "Not understood: %s\n", answer.c_str());
-    }
+void ZVTerminalSettingsDialog::showSound(const ZVCodecSettings& s) {
+    const ZVAudioStreamDescription& d = s.outputDescription();
+    std::fprintf(_out, "Sound settings\n");
+    std::fprintf(_out, "  1 format       %s\n", ZVSoundFormatName(d.formatID).c_str());
+    std::fprintf(_out, "  2 sample rate  %g Hz\n", d.sampleRate);
+    std::fprintf(_out, "  3 channels     %u\n", d.channelsPerFrame);
+    std::fprintf(_out, "  4 bit rate     %lld kbit/s\n",
+                 static_cast<long long>(s.bitRate() / 1000));
+    std::fprintf(_out, "  5 quality      %u\n", s.renderQuality());
+    std::fprintf(_out, "  6 options      %s\n", optionsText(s).c_str());
 }
 
 bool ZVTerminalSettingsDialog::changeSound(ZVCodecSettings& s, int item,

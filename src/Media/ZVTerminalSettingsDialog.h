@@ -17,8 +17,9 @@ class ZVTerminalSettingsDialog : public ZVSettingsDialog {
 
   private:
     bool readLine(const char* prompt, std::string& line);
-    long runVideo(ZVCodecSettings& s);
-    long runSound(ZVCodecSettings& s);
+    long run(ZVCodecSettings& s, bool video);
+    void showVideo(const ZVCodecSettings& s);
+    void showSound(const ZVCodecSettings& s);
     bool changeVideo(ZVCodecSettings& s, int item, const std::string& answer);
     bool changeSound(ZVCodecSettings& s, int item, const std::string& answer);
 

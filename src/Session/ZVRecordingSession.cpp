@@ -71,6 +71,7 @@ std::string ZVRecordingSession::prepare() {
             // A track that could not be prepared started no writer; only those before it
             // have something to stop and drain.
             _tracks.resize(i);
+            _prepareFailed = true;
             return error;
         }
     }
@@ -162,6 +163,11 @@ void ZVRecordingSession::finish(std::vector<std::string> failures) {
         if (why.empty()) continue;
         if (first.empty()) first = why;
         tracks.set(track->name(), why);
+    }
+    if (_prepareFailed && !_started) {
+        // Nothing was recorded: the package made a moment ago goes again.
+        std::error_code ignored;
+        fs::remove_all(_package->path(), ignored);
     }
     _finished = true;
     _finishError = first;

@@ -37,7 +37,8 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     // Adds a track; tracks record in the order added. Main thread, before prepare.
     void addTrack(std::unique_ptr<ZVRecordingTrack> track);
     // Prepares every track; one clear line when any cannot be prepared, and then only the
-    // tracks prepared before it remain for stop. Main thread.
+    // tracks prepared before it remain for stop. A session stopped after a failed prepare
+    // recorded nothing: its package is removed again when it finishes. Main thread.
     std::string prepare();
     // Starts every recorder at one common time and lifts their suspensions. Main thread.
     void start();
@@ -89,6 +90,7 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     double _startTimeout = kWriterStartTimeout;
     double _drainTimeout = kWriterDrainTimeout;
     bool _started = false;
+    bool _prepareFailed = false;
     bool _paused = false;
     bool _stopRequested = false;
     bool _finished = false;

@@ -1,8 +1,6 @@
 // zorvan export: turns a recording into a QuickTime movie beside it.
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,17 +10,11 @@
 #include "Media/ZVEncodingPreset.h"
 #include "Session/ZVExportSession.h"
 #include "ZVCommand.h"
+#include "ZVStopSignals.h"
 #include "Zorvan.h"
 
 namespace {
 const char* kName = "export";
-
-// Set by SIGINT and SIGTERM; the main loop polls it and cancels the export.
-std::atomic<int> gStopSignal{0};
-
-void onStopSignal(int signal) {
-    gStopSignal.store(signal);
-}
 
 struct Options {
     std::string package;
@@ -193,13 +185,8 @@ std::string progressLine(const ZVExportSession::Progress& p) {
 }
 
 int run(const std::vector<std::string>& args) {
-    struct sigaction action = {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A file-size limit must end in the disk-full message, not in a killed process.
-    signal(SIGXFSZ, SIG_IGN);
+    // A stop signal cancels the export; the movie's failure line follows.
+    ZVCatchStopSignals();
 
     Options o;
     if (auto error = parse(args, o)) return ZVCommandFail(kName, *error);
@@ -227,12 +214,12 @@ int run(const std::vector<std::string>& args) {
     auto& loop = ZVRunLoop::main();
     bool cancelled = false;
     while (!session->isFinished()) {
-        loop.runUntil([&] { return session->isFinished() || gStopSignal.load() != 0; }, 0.25);
-        if (gStopSignal.load() != 0 && !cancelled) {
+        loop.runUntil([&] { return session->isFinished() || ZVStopSignal() != 0; }, 0.25);
+        if (ZVStopSignal() != 0 && !cancelled) {
             session->cancel();
             cancelled = true;
         }
-        if (live) std::fprintf(stderr, "\r%s\033[K", progressLine(session->progress()).c_str());
+        if (live) ZVShowStatusLine(progressLine(session->progress()));
     }
     if (live) std::fprintf(stderr, "\n");
     if (!session->finishError().empty()) return ZVCommandFail(kName, session->finishError());

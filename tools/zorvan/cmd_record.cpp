@@ -1,13 +1,10 @@
 // zorvan record: records the screen into a recording package until a duration has passed,
 // Ctrl-C or SIGTERM; everything queued is written before it exits.
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,40 +20,16 @@
 #include "Video/ZVDisplayServer.h"
 #include "Video/ZVHostApplication.h"
 #include "ZVCommand.h"
+#include "ZVStopSignals.h"
 
 namespace {
 constexpr const char* kName = "record";
-
-// Set by SIGINT, SIGTERM and SIGHUP (the terminal went away); the main loop polls it and
-// stops in order.
-std::atomic<int> gStopSignal{0};
-std::atomic<int> gStopSignals{0};  // how many came: one more while draining ends at once
-static_assert(std::atomic<int>::is_always_lock_free);
-
-void onStopSignal(int signal) {
-    gStopSignal.store(signal);
-    gStopSignals.fetch_add(1);
-}
-
-void catchStopSignals() {
-    // Even a signal inherited as ignored (a script's background job has SIGINT so) is
-    // caught: the recording must end in order however it is asked to.
-    struct sigaction action = {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-    // Past the file-size limit a write then fails with EFBIG, which the writer reports
-    // with the file's name, instead of the process dying without a word.
-    signal(SIGXFSZ, SIG_IGN);
-}
 
 // A Ctrl-C in the first moments, while the libraries are still starting up, must end in
 // order too: for `zorvan record` the handlers go in as soon as the program's own static
 // initialisation runs (glibc hands constructors the arguments), long before main.
 __attribute__((constructor)) void catchEarly(int argc, char** argv) {
-    if (argc > 1 && std::string_view(argv[1]) == kName) catchStopSignals();
+    if (argc > 1 && std::string_view(argv[1]) == kName) ZVCatchStopSignals();
 }
 
 struct Options {
@@ -141,7 +114,7 @@ std::optional<ZVRect> captureRect(const Options& o, std::string& error) {
 }
 
 int run(const std::vector<std::string>& args) {
-    catchStopSignals();
+    ZVCatchStopSignals();
 
     Options o;
     if (auto error = parse(args, o)) return ZVCommandFail(kName, *error);
@@ -161,10 +134,7 @@ int run(const std::vector<std::string>& args) {
     }
     error = session->prepare();
     if (!error.empty()) {
-        session->stopAndWait();
-        // Nothing was recorded: the package made a moment ago goes again.
-        std::error_code ignored;
-        std::filesystem::remove_all(session->path(), ignored);
+        session->stopAndWait();  // the session removes the package it made
         return ZVCommandFail(kName, error);
     }
     // Buttons and keys come from the display server's input events, on a thread of their
@@ -176,26 +146,25 @@ int run(const std::vector<std::string>& args) {
     auto& loop = ZVRunLoop::main();
     double nextStatus = 0;
     std::string failure;
-    while (gStopSignal.load() == 0) {
-        loop.runUntil([] { return gStopSignal.load() != 0; }, 0.05);
+    while (ZVStopSignal() == 0) {
+        loop.runUntil([] { return ZVStopSignal() != 0; }, 0.05);
         double t = session->elapsed();
         if (o.duration > 0 && t >= o.duration) break;
         if (failure = session->writerFailure(); !failure.empty()) break;
         if (live && t >= nextStatus) {
-            std::fprintf(stderr, "\r%s\033[K", session->status().c_str());
+            ZVShowStatusLine(session->status());
             nextStatus = t + 0.25;
         }
     }
     std::string finalStatus = session->status();
     // While the writers drain, the status line goes on; one more signal ends at once.
-    const int signalsBefore = gStopSignals.load();
+    const int signalsBefore = ZVStopSignalCount();
     session->requestStop();
-    while (!session->isFinished() && gStopSignals.load() == signalsBefore) {
-        loop.runUntil([&] { return session->isFinished() || gStopSignals.load() != signalsBefore; },
+    while (!session->isFinished() && ZVStopSignalCount() == signalsBefore) {
+        loop.runUntil([&] { return session->isFinished() || ZVStopSignalCount() != signalsBefore; },
                       0.25);
         if (live && !session->isFinished())
-            std::fprintf(stderr, "\rstopping, writing what is queued: %s\033[K",
-                         session->status().c_str());
+            ZVShowStatusLine("stopping, writing what is queued: " + session->status());
     }
     if (!session->isFinished()) {
         if (live) std::fputc('\n', stderr);
