@@ -170,7 +170,6 @@ TEST_P(ZVCompressionSessionTest, RoundTripsInDisplayOrder) {
     auto session = ZVCompressionSession::create(96, 64, GetParam(), 2500, sessionOptions(),
                                                 record.output(), &error);
     ASSERT_TRUE(session) << error;
-    EXPECT_EQ(session->timeScale(), 2500);
     std::vector<std::unique_ptr<SourcePicture>> pictures;
     for (int i = 0; i < 6; i++) {
         pictures.push_back(
