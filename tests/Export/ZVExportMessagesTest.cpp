@@ -2,51 +2,15 @@
 // behaviour, with the log line and the alert it leaves.
 #include <gtest/gtest.h>
 
-#include <atomic>
-
-#include "Export/ZVMovie.h"
 #include "Media/ZVCodecSettings.h"
 #include "Pipeline/ZVNotificationNames.h"
-#include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
-#include "support/ZVStageHarness.h"
-#include "support/ZVTestSupport.h"
+#include "ZVExportTestSupport.h"
 
-namespace {
-std::unique_ptr<ZVSoundDescription> pcmDescription() {
-    auto d = std::make_unique<ZVSoundDescription>();
-    d->format.sampleRate = 44100;
-    d->format.formatID = kZVAudioFormat_LinearPCM;
-    d->format.formatFlags = kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked;
-    d->format.bytesPerPacket = d->format.bytesPerFrame = 4;
-    d->format.framesPerPacket = 1;
-    d->format.channelsPerFrame = 2;
-    d->format.bitsPerChannel = 16;
-    return d;
-}
+using zvtest::MovieWriterTest;
+using zvtest::pcmDescription;
+using zvtest::runWriter;
 
-// Runs `start`, finalizes through `finalize` and waits for the writer's `didStop`.
-bool runWriter(ZVMovie& movie, std::string_view didStop, const std::function<void()>& start,
-               const std::function<void()>& finalize) {
-    std::atomic<bool> stopped{false};
-    int token;
-    ZVNotificationCenter::defaultCenter().addObserver(
-        &token, didStop, &movie, [&](const ZVNotification&) { stopped = true; });
-    start();
-    finalize();
-    const bool done = zvtest::runMainUntil([&] { return stopped.load(); }, 20);
-    ZVNotificationCenter::defaultCenter().removeObserver(&token);
-    return done;
-}
-
-class ExportMessagesTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ZVRegisterFFmpegMediaToolkit(); }
-    std::shared_ptr<ZVEncodingPreset> preset = ZVEncodingPreset::initWithName("test");
-    zvtest::TempDir dir;
-};
-}  // namespace
-
-TEST_F(ExportMessagesTest, MovieWriterFailuresGiveTheirLogLinesAndAlerts) {
+TEST_F(MovieWriterTest, MovieWriterFailuresGiveTheirLogLinesAndAlerts) {
     struct Case {
         const char* what;
         std::function<void(ZVMovie&)> act;

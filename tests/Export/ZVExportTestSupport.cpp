@@ -1,23 +1,18 @@
 #include "ZVExportTestSupport.h"
 
-#include <cstdio>
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "Audio/ZVWavHeader.h"
+#include "Pipeline/ZVNotificationNames.h"
+#include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 
 namespace zvtest {
 namespace {
 std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[65536];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    return out;
+    return programOutput({"sh", "-c", command});
 }
 }  // namespace
 
@@ -94,6 +89,37 @@ void writeWav(const std::string& path, int frames, const std::function<int16_t(i
     }
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::unique_ptr<ZVSoundDescription> pcmDescription() {
+    auto d = std::make_unique<ZVSoundDescription>();
+    d->format = {44100,
+                 kZVAudioFormat_LinearPCM,
+                 kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked,
+                 4,
+                 1,
+                 4,
+                 2,
+                 16,
+                 0};
+    return d;
+}
+
+bool runWriter(ZVMovie& movie, std::string_view didStop, const std::function<void()>& start,
+               const std::function<void()>& finalize) {
+    std::atomic<bool> stopped{false};
+    int token;
+    ZVNotificationCenter::defaultCenter().addObserver(
+        &token, didStop, &movie, [&](const ZVNotification&) { stopped = true; });
+    start();
+    finalize();
+    const bool done = runMainUntil([&] { return stopped.load(); }, 20);
+    ZVNotificationCenter::defaultCenter().removeObserver(&token);
+    return done;
+}
+
+void MovieWriterTest::SetUp() {
+    ZVRegisterFFmpegMediaToolkit();
 }
 
 }  // namespace zvtest

@@ -1,9 +1,14 @@
 #pragma once
-// What the export tests read back from a movie with ffprobe and ffmpeg, and WAV files
-// written for them.
+// What the export tests read back from a movie with ffprobe and ffmpeg, WAV files written
+// for them, and the movie writer's fixture.
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "Export/ZVMovie.h"
+#include "support/ZVTestSupport.h"
 
 namespace zvtest {
 
@@ -25,5 +30,21 @@ double firstRedFrame(const std::string& path);
 // A 16-bit stereo 44100 Hz WAV of `frames` frames, sample i of both channels being
 // `sample(i)`.
 void writeWav(const std::string& path, int frames, const std::function<int16_t(int)>& sample);
+
+// Linear PCM, 16-bit signed stereo at 44100 Hz.
+std::unique_ptr<ZVSoundDescription> pcmDescription();
+
+// Runs `start`, then `finalize`, and waits (main loop) for the writer's `didStop`; false
+// when it did not come.
+bool runWriter(ZVMovie& movie, std::string_view didStop, const std::function<void()>& start,
+               const std::function<void()>& finalize);
+
+// The movie writer's tests: FFmpeg registered, a preset and a folder of their own.
+class MovieWriterTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    std::shared_ptr<ZVEncodingPreset> preset = ZVEncodingPreset::initWithName("test");
+    TempDir dir;
+};
 
 }  // namespace zvtest

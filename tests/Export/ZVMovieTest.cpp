@@ -2,54 +2,19 @@
 // offset, read back with ffprobe.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <fstream>
 
-#include "Export/ZVMovie.h"
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedSoundPacket.h"
 #include "Pipeline/ZVNotificationNames.h"
-#include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 #include "ZVExportTestSupport.h"
 #include "support/ZVStageHarness.h"
-#include "support/ZVTestSupport.h"
 
-namespace {
-std::unique_ptr<ZVSoundDescription> pcmDescription() {
-    auto d = std::make_unique<ZVSoundDescription>();
-    d->format.sampleRate = 44100;
-    d->format.formatID = kZVAudioFormat_LinearPCM;
-    d->format.formatFlags = kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked;
-    d->format.bytesPerPacket = d->format.bytesPerFrame = 4;
-    d->format.framesPerPacket = 1;
-    d->format.channelsPerFrame = 2;
-    d->format.bitsPerChannel = 16;
-    return d;
-}
+using zvtest::MovieWriterTest;
+using zvtest::pcmDescription;
+using zvtest::runWriter;
 
-// Runs `start`, finalizes through `finalize` and waits for the writer's `didStop`.
-bool runWriter(ZVMovie& movie, std::string_view didStop, const std::function<void()>& start,
-               const std::function<void()>& finalize) {
-    std::atomic<bool> stopped{false};
-    int token;
-    ZVNotificationCenter::defaultCenter().addObserver(
-        &token, didStop, &movie, [&](const ZVNotification&) { stopped = true; });
-    start();
-    finalize();
-    const bool done = zvtest::runMainUntil([&] { return stopped.load(); }, 20);
-    ZVNotificationCenter::defaultCenter().removeObserver(&token);
-    return done;
-}
-
-class MovieTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ZVRegisterFFmpegMediaToolkit(); }
-    std::shared_ptr<ZVEncodingPreset> preset = ZVEncodingPreset::initWithName("test");
-    zvtest::TempDir dir;
-};
-}  // namespace
-
-TEST_F(MovieTest, SoundPacketsBecomeSamplesPlacedAtTheirOffset) {
+TEST_F(MovieWriterTest, SoundPacketsBecomeSamplesPlacedAtTheirOffset) {
     struct Case {
         double audioOffset, videoOffset;
         bool described;  // three packets with descriptions, else one run of 4096 bytes

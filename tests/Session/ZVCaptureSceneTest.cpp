@@ -4,11 +4,9 @@
 // Timestamps are restamped to 1/60 s steps, the only part the wall clock would change.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "Video/ZVRecorderTestSupport.h"
 #include "ZorvanTesting.h"
+#include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -39,27 +37,8 @@ class SceneServer : public FakeDisplayServer {
     std::atomic<uint32_t> frame{0};
 };
 
-// Puts each frame on the 60 Hz grid before the writer's queue sees it.
-class Restamp : public ZVDataDestination {
-  public:
-    explicit Restamp(ZVDataDestination& next) : _next(next) {}
-    bool canAcceptObject() override { return _next.canAcceptObject(); }
-    void addObject(ZVObjectRef object) override {
-        auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(object);
-        ZVFrameInfo info = frame->info();
-        info.timestamp = _count++ / 60.0;
-        frame->setInfo(info);
-        _next.addObject(std::move(object));
-    }
-
-  private:
-    ZVDataDestination& _next;
-    int _count = 0;
-};
-
 uint64_t fnv1a(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::string bytes = zvtest::readText(path);
     uint64_t h = 0xcbf29ce484222325ull;
     for (char c : bytes) h = (h ^ uint8_t(c)) * 0x100000001b3ull;
     return h ^ bytes.size();
@@ -73,7 +52,14 @@ TEST(CaptureScene, WritesTheSameBytesAsEver) {
     ZVSetSharedApplication(host);
 
     ZVQueue queue;
-    Restamp restamp(queue);
+    zvtest::RecordingDestination restamp(&queue);               // puts each frame on the 60 Hz grid
+    restamp.keep = [](const ZVObjectRef&) { return nullptr; };  // the pool reuses frames
+    restamp.onAdd = [count = 0](const ZVObjectRef& object) mutable {
+        auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(object);
+        ZVFrameInfo info = frame->info();
+        info.timestamp = count++ / 60.0;
+        frame->setInfo(info);
+    };
     auto writer = ZVFomixIO::initWithFile(dir.file("video.fomix"), ZVFomixIO::kWriteMode);
     writer->setDataSource(&queue);
     std::atomic<bool> stopped{false};

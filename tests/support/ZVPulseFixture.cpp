@@ -1,15 +1,12 @@
 #include "support/ZVPulseFixture.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -26,44 +23,10 @@ std::vector<char*> cArgs(const std::vector<std::string>& argv) {
     out.push_back(nullptr);
     return out;
 }
-
-bool waitExited(pid_t pid, double seconds, int* status) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < until) {
-        pid_t r = waitpid(pid, status, WNOHANG);
-        if (r == pid || r < 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
 }  // namespace
 
 ZVPulseFixture* ZVPulseFixture::instance() {
     return gInstance;
-}
-
-std::string ZVPulseFixture::run(const std::vector<std::string>& argv, int* status) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    auto args = cArgs(argv);
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-    close(fds[0]);
-    int st = -1;
-    if (rc == 0) waitpid(pid, &st, 0);
-    if (status) *status = rc == 0 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return out;
 }
 
 std::string ZVPulseFixture::pactl(const std::vector<std::string>& args, int* status) {
@@ -86,11 +49,9 @@ int ZVPulseFixture::indexOf(const std::string& name, bool input) {
 
 void ZVPulseFixture::SetUp() {
     gInstance = this;
-    char tmpl[] = "/tmp/zvpulse-XXXXXX";
-    ASSERT_TRUE(mkdtemp(tmpl));
-    _root = tmpl;
-    _run = _root + "/run";
-    const std::string home = _root + "/home";
+    _root = std::make_unique<TempDir>();
+    _run = _root->file("run");
+    const std::string home = _root->file("home");
     mkdir(_run.c_str(), 0700);
     mkdir(home.c_str(), 0700);
     // Everything this process and its children do with PulseAudio goes to this server:
@@ -138,17 +99,9 @@ void ZVPulseFixture::SetUp() {
 }
 
 void ZVPulseFixture::TearDown() {
-    if (_server > 0) {
-        kill(_server, SIGTERM);
-        int status;
-        if (!waitExited(_server, 5, &status)) {
-            kill(_server, SIGKILL);
-            waitpid(_server, &status, 0);
-        }
-        _server = -1;
-    }
-    std::error_code ec;
-    if (!_root.empty()) std::filesystem::remove_all(_root, ec);
+    if (_server > 0) endChild(_server);
+    _server = -1;
+    _root.reset();
     gInstance = nullptr;
 }
 

@@ -9,8 +9,11 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/ZVTestSupport.h"
 
 namespace zvtest {
 
@@ -24,16 +27,16 @@ class ZVPulseFixture : public ::testing::Environment {
 
     // Runs a program (found on PATH) with the server's environment; its standard output,
     // and its exit status in *status. Main thread.
-    static std::string run(const std::vector<std::string>& argv, int* status = nullptr);
+    static std::string run(const std::vector<std::string>& argv, int* status = nullptr) {
+        return programOutput(argv, status);
+    }
     // pactl with these arguments; its output. Main thread.
     std::string pactl(const std::vector<std::string>& args, int* status = nullptr);
     // The index of a source (input) or sink by its server name, -1 when absent.
     int indexOf(const std::string& name, bool input);
 
-    const std::string& runtimeDir() const { return _run; }
-
   private:
-    std::string _root;  // HOME and the runtime directory live under it
+    std::unique_ptr<TempDir> _root;  // HOME and the runtime directory live under it
     std::string _run;
     pid_t _server = -1;
 };

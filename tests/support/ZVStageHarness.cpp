@@ -1,7 +1,6 @@
 #include "support/ZVStageHarness.h"
 
-#include <chrono>
-#include <thread>
+#include "support/ZVTestSupport.h"
 
 namespace zvtest {
 
@@ -74,12 +73,7 @@ int RecordingDestination::refusals() {
 
 bool RecordingDestination::waitForMore(size_t n, double seconds) {
     const size_t target = count() + n;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (count() < target) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return eventually([&] { return count() >= target; }, seconds);
 }
 
 }  // namespace zvtest

@@ -49,7 +49,8 @@ class RecordingDestination : public ZVDataDestination {
     bool waitForMore(size_t n, double seconds = 5);
     // What is kept of each object (set before use); the object itself when empty.
     std::function<ZVObjectRef(const ZVObjectRef&)> keep;
-    // Called after each recorded object, on the adding thread.
+    // Called with each object after it is recorded and before it is passed on, on the adding
+    // thread.
     std::function<void(const ZVObjectRef&)> onAdd;
 
   private:

@@ -1,6 +1,9 @@
 #include "support/ZVTestSupport.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -9,8 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <thread>
+
+extern char** environ;
 
 namespace zvtest {
 
@@ -80,10 +84,7 @@ std::string StderrCapture::text() {
         std::fflush(stderr);
         dup2(_saved, 2);
         close(_saved);
-        std::ifstream in(_file);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        _text = ss.str();
+        _text = readText(_file);
         unlink(_file.c_str());
         _done = true;
     }
@@ -101,6 +102,43 @@ bool eventually(const std::function<bool()>& probe, double seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+void endChild(int pid, double seconds) {
+    auto gone = [pid] {
+        const pid_t r = waitpid(pid, nullptr, WNOHANG);
+        return r == pid || r < 0;
+    };
+    kill(pid, SIGTERM);
+    if (eventually(gone, seconds)) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+std::string programOutput(const std::vector<std::string>& argv, int* status) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
+    close(fds[0]);
+    int st = -1;
+    if (rc == 0) waitpid(pid, &st, 0);
+    if (status) *status = rc == 0 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return out;
 }
 
 std::string readText(const std::string& path) {

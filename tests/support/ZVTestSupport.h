@@ -41,6 +41,14 @@ bool runMainUntil(const std::function<bool()>& done, double seconds = 10);
 // held. For what another thread or process does. Any thread.
 bool eventually(const std::function<bool()>& probe, double seconds = 5);
 
+// Runs a program found on PATH (no shell; standard error discarded) and waits; its
+// standard output, and its exit status (-1 when it did not run or exit) in *status.
+std::string programOutput(const std::vector<std::string>& argv, int* status = nullptr);
+
+// Ends the child process `pid`: SIGTERM, then SIGKILL when it has not gone within
+// `seconds`; it is reaped either way.
+void endChild(int pid, double seconds = 5);
+
 // A whole file as bytes ("" when it cannot be read), and a file made of `bytes`.
 std::string readText(const std::string& path);
 void writeText(const std::string& path, const std::string& bytes);

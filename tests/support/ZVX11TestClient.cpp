@@ -132,18 +132,4 @@ void X11TestClient::movePointer(int x, int y) {
     sync();
 }
 
-void X11TestClient::button(int button, bool down) {
-    if (!_c) return;
-    xcb_test_fake_input(_c, down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE,
-                        static_cast<uint8_t>(button), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    sync();
-}
-
-void X11TestClient::key(uint8_t keycode, bool down) {
-    if (!_c) return;
-    xcb_test_fake_input(_c, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME,
-                        XCB_NONE, 0, 0, 0);
-    sync();
-}
-
 }  // namespace zvtest

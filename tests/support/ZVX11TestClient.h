@@ -40,10 +40,8 @@ class X11TestClient {
     void setRootCursor(int glyph);
     void setInvisibleRootCursor();
 
-    // XTest: move the pointer to root (x, y), press or release a button or a key code.
+    // XTest: move the pointer to root (x, y).
     void movePointer(int x, int y);
-    void button(int button, bool down);
-    void key(uint8_t keycode, bool down);
 
     // Round trip: everything sent before is done. Main thread.
     void sync();

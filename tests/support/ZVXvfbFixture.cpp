@@ -4,32 +4,17 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <thread>
 #include <vector>
 
 namespace zvtest {
 
 namespace {
 XvfbEnvironment* gCurrent = nullptr;
-
-// Waits for a child without leaving a zombie; false when it did not end in time.
-bool waitChild(pid_t pid, double seconds) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid || (r < 0 && errno == ECHILD)) return true;
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
 }  // namespace
 
 XvfbEnvironment* XvfbEnvironment::current() {
@@ -43,29 +28,13 @@ XvfbEnvironment* XvfbEnvironment::current() {
 }
 
 int runProgram(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, STDOUT_FILENO);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int status = -1;
+    programOutput(argv, &status);
+    return status;
 }
 
 void XvfbEnvironment::SetUp() {
-    char tmpl[] = "/tmp/zvxvfb.XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        ADD_FAILURE() << "no temporary directory for Xvfb";
-        return;
-    }
-    _dir = tmpl;
+    _dir = std::make_unique<TempDir>();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
@@ -73,7 +42,7 @@ void XvfbEnvironment::SetUp() {
     }
     const std::string geometry =
         std::to_string(rootWidth()) + "x" + std::to_string(rootHeight()) + "x24";
-    const std::string log = _dir + "/xvfb.log";
+    const std::string log = _dir->file("xvfb.log");
     pid_t pid = fork();
     if (pid < 0) {
         ADD_FAILURE() << "fork: " << std::strerror(errno);
@@ -113,8 +82,7 @@ void XvfbEnvironment::SetUp() {
         return;
     }
     number.resize(number.find('\n'));
-    _display = ":" + number;
-    setenv("DISPLAY", _display.c_str(), 1);
+    setenv("DISPLAY", (":" + number).c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
     unsetenv("XDG_SESSION_TYPE");
     if (_layout != XvfbLayout::OneMonitor) {
@@ -127,19 +95,9 @@ void XvfbEnvironment::SetUp() {
 }
 
 void XvfbEnvironment::TearDown() {
-    if (_pid > 0) {
-        kill(_pid, SIGTERM);
-        if (!waitChild(_pid, 5)) {
-            kill(_pid, SIGKILL);
-            waitChild(_pid, 5);
-        }
-        _pid = -1;
-    }
-    if (!_dir.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(_dir, ec);
-        _dir.clear();
-    }
+    if (_pid > 0) endChild(_pid);
+    _pid = -1;
+    _dir.reset();
 }
 
 }  // namespace zvtest

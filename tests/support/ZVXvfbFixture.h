@@ -10,7 +10,10 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
+
+#include "support/ZVTestSupport.h"
 
 namespace zvtest {
 
@@ -32,16 +35,13 @@ class XvfbEnvironment : public ::testing::Environment {
     static XvfbEnvironment* current();
 
     bool isRunning() const { return _pid > 0; }
-    const std::string& display() const { return _display; }  // ":N"
-    XvfbLayout layout() const { return _layout; }
     int rootWidth() const { return _layout == XvfbLayout::OneMonitor ? 1920 : 3840; }
     int rootHeight() const { return 1080; }
 
   private:
     XvfbLayout _layout;
     pid_t _pid = -1;
-    std::string _display;
-    std::string _dir;
+    std::unique_ptr<TempDir> _dir;
 };
 
 // Runs a program with arguments (no shell) and waits; its exit status, or -1. Any thread.

@@ -6,12 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/ZVTestSupport.h"
@@ -23,16 +20,20 @@ inline std::string zorvan() {
     return std::string(dir ? dir : ".") + "/zorvan";
 }
 
-// One run of the zorvan tool with its output in files.
+// One run of the zorvan tool with its output in files and `input` on its standard input.
 class Zorvan {
   public:
-    Zorvan(const zvtest::TempDir& dir, std::vector<std::string> args)
+    Zorvan(const zvtest::TempDir& dir, std::vector<std::string> args, const std::string& input = "")
         : _out(dir.file("out.txt")), _err(dir.file("err.txt")) {
+        const std::string inFile = dir.file("in.txt");
+        writeText(inFile, input);
         args.insert(args.begin(), zorvan());
         _pid = fork();
         if (_pid == 0) {
+            int in = open(inFile.c_str(), O_RDONLY);
             int out = open(_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int err = open(_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(in, STDIN_FILENO);
             dup2(out, STDOUT_FILENO);
             dup2(err, STDERR_FILENO);
             std::vector<char*> argv;
@@ -51,12 +52,8 @@ class Zorvan {
     void signal(int sig) { kill(_pid, sig); }
     // The exit status, or -1 when it did not end within `seconds` (it is then killed).
     int wait(double seconds = 60) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         int status = 0;
-        while (waitpid(_pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > end) return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        if (!eventually([&] { return waitpid(_pid, &status, WNOHANG) != 0; }, seconds)) return -1;
         _status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return _status;
     }
@@ -75,6 +72,23 @@ inline int runZorvan(const zvtest::TempDir& dir, std::vector<std::string> args, 
     int status = z.wait();
     if (out) *out = z.out();
     return status;
+}
+
+// What one run of zorvan left: its exit status, standard output and standard error.
+struct ZorvanRun {
+    int status;
+    std::string out, err;
+};
+
+// Runs zorvan with the words of `line` (split at spaces) and `input` on its standard input,
+// in a folder of its own, to its end.
+inline ZorvanRun runZorvanLine(const std::string& line, const std::string& input = "") {
+    TempDir dir;
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string w; in >> w;) words.push_back(w);
+    Zorvan z(dir, words, input);
+    return {z.wait(), z.out(), z.err()};
 }
 
 inline std::string trimmed(std::string s) {

@@ -14,6 +14,7 @@
 ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OffsetMonitors);
 
 namespace {
+using zvtest::runZorvanLine;
 
 // A test whose whole 3840x1080 root shows the pattern (a window over it), so every pixel
 // read can be checked.
@@ -30,27 +31,12 @@ class ZVSnapOffsetMonitors : public ::testing::Test {
     uint32_t window = 0;
 };
 
-// Runs zorvan with the words of `args` to its end; its exit status, standard error in `err`.
-int zorvan(const std::string& args, std::string* err = nullptr) {
-    zvtest::TempDir dir;
-    std::vector<std::string> words;
-    for (size_t at = 0; at < args.size();) {
-        size_t end = std::min(args.find(' ', at), args.size());
-        words.push_back(args.substr(at, end - at));
-        at = end + 1;
-    }
-    zvtest::Zorvan z(dir, words);
-    int status = z.wait();
-    if (err) *err = z.err();
-    return status;
-}
-
 }  // namespace
 
 TEST_F(ZVSnapOffsetMonitors, SnapshotCommandWritesTheRectangle) {
     zvtest::TempDir dir;
     // Root 50x30+2000+750 is desktop (2000, 300, 50, 30) on RIGHT.
-    ASSERT_EQ(zorvan("snapshot --rect 50x30+2000+750 -o " + dir.file("a.png")), 0);
+    ASSERT_EQ(runZorvanLine("snapshot --rect 50x30+2000+750 -o " + dir.file("a.png")).status, 0);
     auto img = ZVImage::readPNG(dir.file("a.png"));
     ASSERT_TRUE(img);
     ASSERT_EQ(img->width(), 50);
@@ -64,7 +50,7 @@ TEST_F(ZVSnapOffsetMonitors, SnapshotCommandWritesTheRectangle) {
             ASSERT_EQ(px[2], want & 0xFF);
         }
     // Without --rect: the bounding box of both monitors.
-    ASSERT_EQ(zorvan("snapshot --cursor -o " + dir.file("all.png")), 0);
+    ASSERT_EQ(runZorvanLine("snapshot --cursor -o " + dir.file("all.png")).status, 0);
     auto all = ZVImage::readPNG(dir.file("all.png"));
     ASSERT_TRUE(all);
     EXPECT_EQ(all->width(), 3200);
@@ -74,15 +60,16 @@ TEST_F(ZVSnapOffsetMonitors, SnapshotCommandWritesTheRectangle) {
 TEST_F(ZVSnapOffsetMonitors, GrabWindowCommand) {
     zvtest::TempDir dir;
     uint32_t w = client.showColor(100, 100, 16, 12, 0x0000FF);
-    ASSERT_EQ(zorvan("grab-window " + std::to_string(w) + " -o " + dir.file("w.png")), 0);
+    ASSERT_EQ(runZorvanLine("grab-window " + std::to_string(w) + " -o " + dir.file("w.png")).status,
+              0);
     auto img = ZVImage::readPNG(dir.file("w.png"));
     ASSERT_TRUE(img);
     EXPECT_EQ(img->width(), 16);
     EXPECT_EQ(img->rgbaAt(3, 3), (std::array<uint8_t, 4>{0, 0, 255, 255}));
     client.destroyWindow(w);
-    std::string err;
-    EXPECT_EQ(zorvan("grab-window " + std::to_string(w) + " -o " + dir.file("x.png"), &err), 1);
-    EXPECT_NE(err.find("does not exist or is not shown"), std::string::npos) << err;
+    auto gone = runZorvanLine("grab-window " + std::to_string(w) + " -o " + dir.file("x.png"));
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_NE(gone.err.find("does not exist or is not shown"), std::string::npos) << gone.err;
 }
 
 TEST(ZorvanSnapshotCommand, ClearErrors) {
@@ -100,24 +87,21 @@ TEST(ZorvanSnapshotCommand, ClearErrors) {
         {"grab-window 0x200000", "no output file given"},
     };
     for (const Case& c : cases) {
-        std::string err;
-        EXPECT_EQ(zorvan(c.args, &err), 1) << c.args;
-        EXPECT_NE(err.find(c.error), std::string::npos) << c.args << ": " << err;
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "one line: " << err;
+        auto r = runZorvanLine(c.args);
+        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << c.args << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
     }
     // A Wayland session is refused before anything is read.
     zvtest::TempDir dir;
-    std::string err;
-    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
-    EXPECT_EQ(zorvan("snapshot -o " + dir.file("w.png"), &err), 1);
-    EXPECT_EQ(
-        err,
-        "zorvan snapshot: Zorvan cannot read the screen of a Wayland session (Xwayland shows only "
-        "black); log in to an X11 session to record\n");
-    unsetenv("WAYLAND_DISPLAY");
-    setenv("XDG_SESSION_TYPE", "wayland", 1);
-    EXPECT_EQ(zorvan("snapshot -o " + dir.file("x.png"), &err), 1);
+    {
+        zvtest::EnvScope wayland("WAYLAND_DISPLAY", "wayland-0");
+        EXPECT_EQ(runZorvanLine("snapshot -o " + dir.file("w.png")).err,
+                  "zorvan snapshot: Zorvan cannot read the screen of a Wayland session (Xwayland "
+                  "shows only black); log in to an X11 session to record\n");
+    }
+    zvtest::EnvScope session("XDG_SESSION_TYPE", "wayland");
+    EXPECT_EQ(runZorvanLine("snapshot -o " + dir.file("x.png")).status, 1);
     setenv("XDG_SESSION_TYPE", "x11", 1);
-    EXPECT_EQ(zorvan("snapshot -o " + dir.file("y.png"), &err), 0);
-    unsetenv("XDG_SESSION_TYPE");
+    EXPECT_EQ(runZorvanLine("snapshot -o " + dir.file("y.png")).status, 0);
 }
