@@ -36,70 +36,59 @@ Pixel blendOne(Pixel dst, Pixel src, float opacity, int format = 1) {
 }
 }  // namespace
 
-TEST(ZVBlend, AlphaByteUsesTheSquaredWeight) {
-    // Alpha 128 at full opacity over opaque: 128/255 squared plus half of 255 gives 191.
-    EXPECT_EQ(blendOne({0, 0, 0, 255}, {0, 0, 0, 128}, 1.0f)[3], 191);
-    EXPECT_EQ(blendOne({0, 0, 0, 0}, {0, 0, 0, 128}, 1.0f)[3], 64);
-    // Colours: 100 and 200 half and half, the float steps truncate.
-    Pixel mixed = blendOne({100, 100, 100, 255}, {200, 0, 255, 128}, 1.0f);
-    EXPECT_EQ(mixed[0], 150);  // 100·(1-a) + 200·a = 150.19…
-    EXPECT_EQ(mixed[1], 49);   // 100·(1-a) = 49.8…
-    EXPECT_EQ(mixed[2], 177);  // 100·(1-a) + 255·a = 177.8…
-}
-
-TEST(ZVBlend, OpacityIsClampedAndNaNCountsAsZero) {
-    const Pixel dst{10, 20, 30, 40};
-    const Pixel src{200, 150, 100, 255};
-    EXPECT_EQ(blendOne(dst, src, 2.5f), blendOne(dst, src, 1.0f));
-    EXPECT_EQ(blendOne(dst, src, 1.0f), (Pixel{200, 150, 100, 255}));
-    for (float o : {0.0f, -1.0f, NAN}) EXPECT_EQ(blendOne(dst, src, o), dst) << o;
+TEST(ZVBlend, OnePixelOverAnother) {
+    const struct {
+        Pixel dst, src;
+        float opacity;
+        int format;  // 1 BGRA, anything else RGBA
+        Pixel want;
+    } cases[] = {
+        // Alpha 128 at full opacity over opaque: 128/255 squared plus half of 255 gives 191.
+        {{0, 0, 0, 255}, {0, 0, 0, 128}, 1, 1, {0, 0, 0, 191}},
+        {{0, 0, 0, 0}, {0, 0, 0, 128}, 1, 1, {0, 0, 0, 64}},
+        // Colours 100·(1-a) + src·a, the float steps truncate: 150.19…, 49.8…, 177.8….
+        {{100, 100, 100, 255}, {200, 0, 255, 128}, 1, 1, {150, 49, 177, 191}},
+        // Opacity is clamped to 0…1 and NaN counts as 0.
+        {{10, 20, 30, 40}, {200, 150, 100, 255}, 2.5f, 1, {200, 150, 100, 255}},
+        {{10, 20, 30, 40}, {200, 150, 100, 255}, 0, 1, {10, 20, 30, 40}},
+        {{10, 20, 30, 40}, {200, 150, 100, 255}, -1, 1, {10, 20, 30, 40}},
+        {{10, 20, 30, 40}, {200, 150, 100, 255}, NAN, 1, {10, 20, 30, 40}},
+        // Opacity scales the alpha before it is cut to a byte: 255 × 0.5 = 127, as alpha 127.
+        {{0, 0, 0, 0}, {0, 0, 0, 255}, 0.5f, 1, blendOne({0, 0, 0, 0}, {0, 0, 0, 127}, 1)},
+        // RGBA sources swap red and blue.
+        {{0, 0, 0, 0}, {1, 2, 3, 255}, 1, 0, {3, 2, 1, 255}},
+        {{0, 0, 0, 0}, {1, 2, 3, 255}, 1, 7, {3, 2, 1, 255}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(blendOne(c.dst, c.src, c.opacity, c.format), c.want) << c.opacity;
     EXPECT_EQ(fclampf(NAN, 3, 7), 3.0f);  // NaN takes the lower bound
-    // Opacity scales the alpha before it is cut to a byte: 255 × 0.5 = 127.
-    EXPECT_EQ(blendOne({0, 0, 0, 0}, {0, 0, 0, 255}, 0.5f),
-              blendOne({0, 0, 0, 0}, {0, 0, 0, 127}, 1));
+    auto b = ZVPixelBuffer::pixelBufferWithSize({1, 1});
+    fill(*b, {0, 0, 0, 0});
+    b->drawRGBAImage(Pixel{1, 2, 3, 255}.data(), 4, 1, 1, 1, {0, 0});
+    EXPECT_EQ(at(*b, 0, 0), (Pixel{3, 2, 1, 255}));
 }
 
 TEST(ZVBlend, WeightsZeroAndOneAreExactForEveryByteValue) {
-    // Destination pixel (x, y) holds x in every channel, the source holds y: every pair of
-    // byte values meets once.
-    auto b = ZVPixelBuffer::pixelBufferWithSize({256, 256});
-    auto reset = [&] {
-        for (int r = 0; r < 256; ++r)
-            for (int x = 0; x < 256; ++x)
-                std::memset(b->baseAddress() + r * b->bytesPerRow() + 4 * x, x, 4);
-    };
+    // Destination pixel (x, y) holds x in every byte, the source's colour is y: every pair
+    // of byte values meets once.
     for (uint8_t alpha : {uint8_t(0), uint8_t(255)}) {
+        auto b = ZVPixelBuffer::pixelBufferWithSize({256, 256});
         std::vector<uint8_t> src(256 * 256 * 4);
         for (int r = 0; r < 256; ++r)
             for (int x = 0; x < 256; ++x) {
-                uint8_t* p = &src[(r * 256 + x) * 4];
-                p[0] = p[1] = p[2] = uint8_t(r);
-                p[3] = alpha;
+                std::memset(b->baseAddress() + r * b->bytesPerRow() + 4 * x, x, 4);
+                std::memset(&src[(r * 256 + x) * 4], r, 3);
+                src[(r * 256 + x) * 4 + 3] = alpha;
             }
-        reset();
         b->drawBGRAImage(src.data(), 256 * 4, 256, 256, 1.0f, {0, 0});
         int wrong = 0;
         for (int r = 0; r < 256; ++r)
             for (int x = 0; x < 256; ++x) {
-                Pixel p = at(*b, x, r);
-                Pixel want = alpha ? Pixel{uint8_t(r), uint8_t(r), uint8_t(r), 255}
-                                   : Pixel{uint8_t(x), uint8_t(x), uint8_t(x), uint8_t(x)};
-                wrong += p != want;
+                const uint8_t v = uint8_t(alpha ? r : x);
+                wrong += at(*b, x, r) != Pixel{v, v, v, alpha ? uint8_t(255) : v};
             }
         EXPECT_EQ(wrong, 0) << "alpha " << int(alpha);
     }
-}
-
-TEST(ZVBlend, ChannelOrderByFormat) {
-    const Pixel dst{0, 0, 0, 0};
-    const Pixel src{1, 2, 3, 255};
-    EXPECT_EQ(blendOne(dst, src, 1, 1), (Pixel{1, 2, 3, 255}));  // BGRA as it is
-    EXPECT_EQ(blendOne(dst, src, 1, 0), (Pixel{3, 2, 1, 255}));  // RGBA: red and blue swap
-    EXPECT_EQ(blendOne(dst, src, 1, 7), (Pixel{3, 2, 1, 255}));  // anything else is RGBA
-    auto b = ZVPixelBuffer::pixelBufferWithSize({1, 1});
-    fill(*b, dst);
-    b->drawRGBAImage(src.data(), 4, 1, 1, 1, {0, 0});
-    EXPECT_EQ(at(*b, 0, 0), (Pixel{3, 2, 1, 255}));
 }
 
 namespace {
@@ -174,9 +163,9 @@ TEST(ZVBlend, SourceRowsFollowTheirOwnStrideAndEmptyImagesDrawNothing) {
     EXPECT_EQ(at(*b, 1, 1)[0], 11);
     EXPECT_EQ(at(*b, 2, 1)[0], 12);
     EXPECT_EQ(at(*b, 3, 0)[3], 0);
-    const auto before = std::vector<uint8_t>(b->baseAddress(), b->baseAddress() + b->bufferSize());
+    const auto before = bytesOf(*b);
     b->drawBGRAImage(src.data(), 12, 0, 2, 1, {0, 0});
     b->drawBGRAImage(src.data(), 12, 2, -2, 1, {0, 0});
     b->drawBGRAImage(nullptr, 12, 2, 2, 1, {0, 0});
-    EXPECT_EQ(before, std::vector<uint8_t>(b->baseAddress(), b->baseAddress() + b->bufferSize()));
+    EXPECT_EQ(bytesOf(*b), before);
 }

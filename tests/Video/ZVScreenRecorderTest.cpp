@@ -190,12 +190,8 @@ TEST_F(RecorderUnitTest, NotificationsReachTheDelegateOnTheMainThread) {
     recorder->start();
     ASSERT_TRUE(log.waitForMore(2));
     recorder->stop();
-    size_t frames = log.count();
     ASSERT_TRUE(zvtest::runMainUntil([&] { return delegate.didStop == 2; }));
-    // Captured-frame deliveries are folded while one waits: at least one, never more than
-    // the frames.
-    EXPECT_GE(delegate.captured, 1);
-    EXPECT_LE(size_t(delegate.captured), frames);
+    EXPECT_GE(delegate.captured, 1);  // folded: see ZVMainThreadHandOffTest
     EXPECT_EQ(delegate.willStart, 2);
     EXPECT_EQ(delegate.didStart, 1);  // a later run continues the first one's time line
     EXPECT_TRUE(delegate.allOnMain);

@@ -1,12 +1,9 @@
 // The screen recorder on a real Xvfb: suspension and the start offset, pauses taken out of
-// the time line, real clicks and typing through ZVX11HostInput, a full destination, a
-// rectangle change while recording, the cursor list and the pointer position.
+// the time line, a full destination, a rectangle change while recording.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "Keys/SRKeyNaming.h"
-#include "Platform/X11/ZVX11HostInput.h"
 #include "Video/ZVScreenRecorder.h"
 #include "ZVRecorderTestSupport.h"
 #include "support/ZVX11TestClient.h"

@@ -1,6 +1,6 @@
 // ZVSnap's own rules on the fake display server: the order of pieces, the skipped inactive
-// display, the alert for a display that cannot be read. The same reads on Xvfb are in
-// ZVSnapX11Test.
+// display, the alert for a display that cannot be read. The reads on Xvfb are the snapshot
+// command's end-to-end test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -44,18 +44,24 @@ uint8_t byteAt(const ZVPixelBuffer& b, int c, int r) {
     return b.baseAddress()[size_t(r) * b.bytesPerRow() + 4 * size_t(c)];
 }
 
-}  // namespace
-
-TEST_F(ZVSnapScripted, PiecesGoToDisplaySpaceAndTheirOffsets) {
-    // Desktop (90, 20, 20, 25): LEFT x 90..100 y 20..45, RIGHT x 100..110 y 20..40.
-    const ZVRect rect = ZVMakeRect(90, 20, 20, 25);
+// What one tick's read of `rect` leaves in a buffer filled with 0xAB; `onActive` is whether
+// the rectangle lies wholly on active displays.
+std::shared_ptr<ZVPixelBuffer> readAsATick(ZVRect rect, bool onActive) {
     auto buf = ZVPixelBuffer::initWithSize(rect.size);
     std::memset(buf->baseAddress(), 0xAB, size_t(buf->bufferSize()));
     auto snap = ZVSnap::initWithCaptureRect(rect);
     snap->lockFocus();
     snap->readRectToBuffer(*buf);
-    EXPECT_FALSE(snap->captureRectLiesOnActiveDisplays());
+    EXPECT_EQ(snap->captureRectLiesOnActiveDisplays(), onActive);
     snap->unlockFocus();
+    return buf;
+}
+
+}  // namespace
+
+TEST_F(ZVSnapScripted, PiecesGoToDisplaySpaceAndTheirOffsets) {
+    // Desktop (90, 20, 20, 25): LEFT x 90..100 y 20..45, RIGHT x 100..110 y 20..40.
+    auto buf = readAsATick(ZVMakeRect(90, 20, 20, 25), false);
     auto reads = server->reads();
     ASSERT_EQ(reads.size(), 2u);
     EXPECT_EQ(reads[0].first, 7u);
@@ -71,13 +77,7 @@ TEST_F(ZVSnapScripted, PiecesGoToDisplaySpaceAndTheirOffsets) {
 
 TEST_F(ZVSnapScripted, InactiveDisplayIsNotRead) {
     twoDisplays(false);
-    auto buf = ZVPixelBuffer::initWithSize({20, 10});
-    std::memset(buf->baseAddress(), 0xAB, size_t(buf->bufferSize()));
-    auto snap = ZVSnap::initWithCaptureRect(ZVMakeRect(95, 15, 20, 10));
-    snap->lockFocus();
-    snap->readRectToBuffer(*buf);
-    EXPECT_FALSE(snap->captureRectLiesOnActiveDisplays());
-    snap->unlockFocus();
+    auto buf = readAsATick(ZVMakeRect(95, 15, 20, 10), false);
     ASSERT_EQ(server->reads().size(), 1u);
     EXPECT_EQ(byteAt(*buf, 4, 0), 7);
     EXPECT_EQ(byteAt(*buf, 5, 0), 0xAB);
@@ -108,11 +108,7 @@ TEST_F(ZVSnapScripted, UnreadableDisplaysAlertAndTheStillPictureGoesOn) {
               "initialization error");
     EXPECT_NE(a[1].second.find("#9 "), std::string::npos);
     // The tick's read logs instead of raising an alert.
-    auto buf = ZVPixelBuffer::initWithSize({20, 25});
-    auto snap = ZVSnap::initWithCaptureRect(ZVMakeRect(90, 20, 20, 25));
-    snap->lockFocus();
-    snap->readRectToBuffer(*buf);
-    snap->unlockFocus();
+    readAsATick(ZVMakeRect(90, 20, 20, 25), false);
     EXPECT_EQ(alerts.alerts().size(), 2u);
     EXPECT_TRUE(log.contains("the display went away"));
 }

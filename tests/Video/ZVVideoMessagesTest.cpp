@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <regex>
 
 #include "Video/ZVScreenRecorder.h"
 #include "Video/ZVVideoAllocation.h"
@@ -30,18 +31,11 @@ std::shared_ptr<ZVScreenRecorder> activeRecorder(ZVRect rect = ZVMakeRect(0, 0, 
 }
 
 struct Row {
-    Row(const char* what, std::function<void(FakeDisplayServer&)> trigger,
-        std::vector<std::string> log, std::string exception = "", std::string alert = "")
-        : what(what),
-          trigger(std::move(trigger)),
-          log(std::move(log)),
-          exception(std::move(exception)),
-          alert(std::move(alert)) {}
     const char* what;
     std::function<void(FakeDisplayServer&)> trigger;
     std::vector<std::string> log;  // the log lines, in order (all of them)
-    std::string exception;         // "name: reason" of the exception, or empty
-    std::string alert;             // "title: message" of the one alert, or empty
+    std::string exception = "";    // "name: reason" of the exception, or empty
+    std::string alert = "";        // "title: message" of the one alert, or empty
 };
 
 }  // namespace
@@ -145,6 +139,16 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
              EXPECT_TRUE(r->capturedCursors().empty());
          },
          {"ME-9: displayLinkCallback failed with malloc error"}},
+        {"picture of a buffer without pixels",
+         [](FakeDisplayServer&) {
+             auto b = ZVPixelBuffer::pixelBufferWithSize({4, 4});
+             b->setPixelBuffer(nullptr);
+             b->createRGBImageFromBufferData();
+             ADD_FAILURE() << "no exception";
+         },
+         {"*** Assertion failure in -[ZVPixelBuffer createRGBImageFromBufferData] (%p), "
+          "Video/ZVPixelBuffer: CGBitmapContextCreate failure"},
+         "ZVInternalInconsistencyException: CGBitmapContextCreate failure"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -159,28 +163,14 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
             thrown = e.name() + ": " + e.reason();
         }
         ZVVideoFailNextAllocations(0);
-        EXPECT_EQ(log.lines(), row.log);
+        // An object's address reads as "%p".
+        std::vector<std::string> lines = log.lines();
+        for (auto& line : lines) line = std::regex_replace(line, std::regex("0x[0-9a-f]+"), "%p");
+        EXPECT_EQ(lines, row.log);
         EXPECT_EQ(thrown, row.exception);
         auto shown = alerts.alerts();
         EXPECT_EQ(shown.empty() ? "" : shown[0].first + ": " + shown[0].second, row.alert);
         EXPECT_LE(shown.size(), 1u);
         ZVSetSharedDisplayServer(nullptr);
     }
-}
-
-TEST(VideoMessages, ImageOfABufferWithoutPixelsFailsItsAssertion) {
-    auto b = ZVPixelBuffer::pixelBufferWithSize({4, 4});
-    b->setPixelBuffer(nullptr);
-    zvtest::LogCapture log;
-    try {
-        b->createRGBImageFromBufferData();
-        ADD_FAILURE() << "no exception";
-    } catch (const ZVException& e) {
-        EXPECT_EQ(e.name(), "ZVInternalInconsistencyException");
-        EXPECT_EQ(e.reason(), "CGBitmapContextCreate failure");
-    }
-    ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_NE(log.lines()[0].find("-[ZVPixelBuffer createRGBImageFromBufferData]"),
-              std::string::npos);
-    EXPECT_NE(log.lines()[0].find("Video/ZVPixelBuffer"), std::string::npos);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "Platform/X11/ZVEDID.h"
@@ -50,20 +51,17 @@ TEST(ZVEDID, ProductNameFromTheMonitorNameDescriptor) {
 }
 
 TEST(ZVX11Geometry, ParsesWidthHeightAndOffsets) {
-    auto g = ZVParseX11Geometry("640x480+100+50");
-    ASSERT_TRUE(g);
-    EXPECT_EQ(g->width, 640);
-    EXPECT_EQ(g->height, 480);
-    EXPECT_EQ(g->x, 100);
-    EXPECT_EQ(g->y, 50);
-    g = ZVParseX11Geometry("1x1+-20+-0");
-    ASSERT_TRUE(g);
-    EXPECT_EQ(g->x, -20);
+    for (auto [text, w, h, x, y] : {std::tuple{"640x480+100+50", 640, 480, 100, 50},
+                                    {"1x1+-20+-0", 1, 1, -20, 0},
+                                    {"32767x32767+32767+-32767", 32767, 32767, 32767, -32767}}) {
+        auto g = ZVParseX11Geometry(text);
+        ASSERT_TRUE(g) << text;
+        EXPECT_EQ(std::tuple(g->width, g->height, g->x, g->y), std::tuple(w, h, x, y)) << text;
+    }
     for (const char* bad :
          {"", "640x480", "640x480+1", "0x10+0+0", "10x0+0+0", "-5x10+0+0", "640X480+0+0",
           "640x480+0+0 ", "99999x1+0+0", "32768x1+0+0", "1x1+0+40000", "1x1+0+0+0", "axb+0+0"})
         EXPECT_FALSE(ZVParseX11Geometry(bad)) << bad;
-    EXPECT_TRUE(ZVParseX11Geometry("32767x32767+32767+-32767"));
 }
 
 TEST(ZVX11Cursor, UnpremultipliesAndMasksSignExtension) {
@@ -86,16 +84,6 @@ TEST(ZVX11Cursor, UnpremultipliesAndMasksSignExtension) {
               (std::vector<uint8_t>{0x30, 0x20, 0x10, 0xFF}));
 }
 
-TEST(ZVX11Cursor, HiddenMeansNoCoverage) {
-    ZVCursorImage img;
-    img.width = img.height = 2;
-    img.pixels.assign(16, 0);
-    EXPECT_TRUE(img.isHidden());
-    img.pixels[7] = 1;
-    EXPECT_FALSE(img.isHidden());
-    EXPECT_TRUE(ZVCursorImage{}.isHidden());
-}
-
 TEST(ZVX11ScreenReader, CopyReversesRowsAndSetsTheFourthByte) {
     // Two rows of two pixels, B G R X with X = 0 as the server sends them.
     const uint8_t src[16] = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, 0};
@@ -111,18 +99,6 @@ TEST(ZVX11ScreenReader, CopyReversesRowsAndSetsTheFourthByte) {
     uint8_t one[4];
     ZVX11CopyOpaqueRows(msb, 4, one, 4, 1, 1, true);
     EXPECT_EQ((std::vector<uint8_t>(one, one + 4)), (std::vector<uint8_t>{1, 2, 3, 255}));
-}
-
-TEST(ZVX11Connection, RefusesAWaylandSession) {
-    {
-        zvtest::EnvScope wayland("WAYLAND_DISPLAY", "wayland-0");
-        std::string why;
-        EXPECT_EQ(ZVX11Connection::forThisThread(&why), nullptr);
-        EXPECT_EQ(why, kZVX11WaylandRefusal);
-    }
-    zvtest::EnvScope noWayland("WAYLAND_DISPLAY", nullptr);
-    zvtest::EnvScope session("XDG_SESSION_TYPE", "wayland");
-    EXPECT_EQ(ZVX11Connection::unavailableReason(), kZVX11WaylandRefusal);
 }
 
 TEST(ZVX11Connection, NoDisplayLinkInAWaylandSession) {

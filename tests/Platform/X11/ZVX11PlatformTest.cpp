@@ -146,21 +146,3 @@ TEST(ZVX11Cursor, PointerPositionInDesktopSpace) {
     client.movePointer(2500, 1079);
     EXPECT_EQ(server()->mouseLocation(), (ZVPoint{2500, 1}));
 }
-
-TEST(ZVX11Window, PictureOfOneWindow) {
-    ZV_REQUIRE_XVFB();
-    zvtest::X11TestClient client;
-    uint32_t win = client.showColor(300, 200, 30, 20, 0xFF8000);
-    for (bool shadow : {false, true}) {
-        auto img = server()->windowImage(static_cast<int32_t>(win), shadow);
-        ASSERT_TRUE(img);
-        EXPECT_EQ(img->width, 30);
-        EXPECT_EQ(img->height, 20);
-        EXPECT_EQ(img->pixels[0], 0x00);
-        EXPECT_EQ(img->pixels[1], 0x80);
-        EXPECT_EQ(img->pixels[2], 0xFF);
-        EXPECT_EQ(img->pixels[3], 0xFF);
-    }
-    client.destroyWindow(win);
-    EXPECT_FALSE(server()->windowImage(static_cast<int32_t>(win), false));
-}
