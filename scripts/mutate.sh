@@ -30,8 +30,8 @@ done
 declare -A tests_of=(
   [src/Storage]='^test_storage$'
   [src/Pipeline]='^(test_pipeline|test_queue_budget)$'
-  [src/Video]='^test_video$'
-  [src/Audio]='^test_audio$'
+  [src/Video]='^(test_video|test_video_icm)$'
+  [src/Audio]='^(test_audio|test_playthru)$'
 )
 
 mutants=$(python3 - "$root" "$seed" "$count" "${!tests_of[@]}" <<'EOF'
