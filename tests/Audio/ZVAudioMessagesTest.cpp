@@ -22,22 +22,15 @@ void* failAfterSome(size_t size) {
     return gAllocationsLeft-- > 0 ? std::malloc(size) : nullptr;
 }
 
-// A reader over a file whose header fails the checks, with two packets' worth of data,
-// into a queue; the allocator lets two packets through and then fails.
+// A reader over a file of three packets' worth of data, into a queue; the allocator lets
+// two packets through and then fails. A bad header has a format tag other than 1.
 void readWithFailingAllocation(bool goodHeader) {
     zvtest::TempDir dir;
-    std::vector<uint8_t> bytes(68 + 3 * 4096, 0);
-    ZVWavFileInfo info{};
-    info.head.ChunkID = kZVWavRIFF;
-    info.chFormat.Subchunk1ID = kZVWavFmt;
-    info.chFormat.Subchunk1Size = goodHeader ? 16 : 18;
-    info.chFormat.AudioFormat = 1;
-    std::memcpy(bytes.data(), &info, sizeof info);
-    writeBytes(dir.file("m.wav"), bytes);
+    writeBytes(dir.file("m.wav"), readerFile(0, 0, 0, 3 * 4096, goodHeader ? 1 : 3));
     ZVQueue queue;
     auto reader = ZVWavIO::wavIOForReading(dir.file("m.wav"));
     reader->setDataDestination(&queue);
-    StopWatcher stop(ZVWavIODidStopNotification, reader.get());
+    Posted stop(ZVWavIODidStopNotification, reader.get());
     gAllocationsLeft = goodHeader ? 2 : 1000;
     ZVSetSoundPacketAllocator(failAfterSome);
     reader->start();
@@ -92,9 +85,9 @@ TEST(ZVAudioMessages, ExactTexts) {
              auto writer = ZVWavIO::wavIOForWriting(dir.file("t.wav"),
                                                     {2, 16, 44100, kZVSoundFormatSignedInteger});
              writer->setDataSource(&queue);
-             StopWatcher stop(ZVWavIODidStopNotification, writer.get());
+             Posted stop(ZVWavIODidStopNotification, writer.get());
              writer->start();
-             zvtest::runMainUntil([&] { return writer->isRunning() || stop.stopped(); });
+             zvtest::runMainUntil([&] { return writer->isRunning() || stop.seen(); });
              writer->finalize();
              EXPECT_TRUE(stop.wait());
          },

@@ -45,14 +45,9 @@ double redAppears(const std::string& capture, double startOffset) {
 
 // When the tone starts in the WAV file, on the common time line; NAN when it never does.
 double toneStarts(const std::string& wav, double startOffset, double rate) {
-    auto d = ZVWavHeader::describeFile(wav);
-    auto bytes = zvaudiotest::readBytes(wav);
-    if (!d || bytes.size() < d->dataSize) return NAN;
-    const uint8_t* s = bytes.data() + bytes.size() - d->dataSize;
-    for (uint32_t i = 0; i < d->dataSize / 4; ++i) {
-        const auto left = int16_t(s[4 * i] | (s[4 * i + 1] << 8));
-        if (std::abs(left) > 32767 * ZVTonePlayer::kAmplitude / 4) return startOffset + i / rate;
-    }
+    const auto left = zvaudiotest::leftChannelOfWav(wav);
+    for (size_t i = 0; i < left.size(); ++i)
+        if (std::abs(left[i]) > 32767 * ZVTonePlayer::kAmplitude / 4) return startOffset + i / rate;
     return NAN;
 }
 }  // namespace

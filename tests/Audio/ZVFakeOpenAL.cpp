@@ -10,13 +10,18 @@ const ZVOpenALProvider ZVFakeOpenAL::kProvider = {
         return current->opens ? current : nullptr;
     },
     [](void*) -> int32_t { return current->error.load(); },
-    [](void*) { current->note("start"); },
+    [](void*) {
+        current->note("start");
+        if (current->onStart) current->onStart();
+    },
     [](void*) { current->note("stop"); },
     [](void*, int32_t param, int32_t size, int32_t* values) {
-        if (param == kZVALCCaptureSamples && size >= 1) *values = current->ready.load();
+        if (param == kZVALCCaptureSamples && size >= 1)
+            *values = current->readyFrames ? current->readyFrames() : current->ready.load();
     },
     [](void*, void* buffer, int32_t frames) {
         current->note("read " + std::to_string(frames));
+        if (current->fill) return current->fill(buffer, frames);
         std::memset(buffer, 0x5A, size_t(frames) * 4);
         current->ready -= frames;
         ++current->reads;
@@ -44,10 +49,4 @@ void ZVFakeOpenAL::note(std::string call) {
 std::vector<std::string> ZVFakeOpenAL::calls() {
     std::lock_guard<std::mutex> g(_lock);
     return _calls;
-}
-
-std::string ZVFakeOpenAL::lastOpenedName() {
-    for (auto& c : calls())
-        if (c.rfind("open ", 0) == 0) return c.substr(5);
-    return {};
 }

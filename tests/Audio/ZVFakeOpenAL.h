@@ -1,8 +1,9 @@
 #pragma once
 // An OpenAL provider whose device is a script: the test says how many frames are ready
-// and sees every call. It makes the recorder's thresholds and call order deterministic,
-// beside the tests on a real PulseAudio server.
+// (or lets a device of its own say it) and sees every call. It makes the recorder's thresholds and
+// call order deterministic, beside the tests on a real PulseAudio server.
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,8 +20,13 @@ class ZVFakeOpenAL {
     std::atomic<int32_t> ready{0};  // frames reported ready
     std::atomic<int32_t> reads{0};
 
+    // A device of the test's own in place of the script (set before the recorder opens):
+    // told of each start, it says how many frames are ready and fills what is read.
+    std::function<void()> onStart;
+    std::function<int32_t()> readyFrames;
+    std::function<void(void* buffer, int32_t frames)> fill;
+
     std::vector<std::string> calls();  // "open NAME", "start", "stop", "close", "read N"
-    std::string lastOpenedName();
 
   private:
     static const ZVOpenALProvider kProvider;

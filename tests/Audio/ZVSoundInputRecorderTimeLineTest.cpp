@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ZVAudioTestUtil.h"
+#include "ZVFakeOpenAL.h"
 #include "Zorvan.h"
 #include "support/ZVTestSupport.h"
 
@@ -51,20 +52,6 @@ struct ClockedDevice {
         }
     }
 };
-ClockedDevice* gDevice = nullptr;
-
-const ZVOpenALProvider kClocked = {
-    [](const char*, uint32_t, int32_t, int32_t) -> void* { return gDevice; },
-    [](void*) -> int32_t { return 0; },
-    [](void*) {
-        if (gDevice->started.load() == 0) gDevice->started.store(ZVAbsoluteTimeGetCurrent());
-    },
-    [](void*) {},
-    [](void*, int32_t, int32_t, int32_t* v) { *v = gDevice->ready(); },
-    [](void*, void* b, int32_t n) { gDevice->read(static_cast<int16_t*>(b), n); },
-    [](void*) -> bool { return true; },
-};
-
 }  // namespace
 
 TEST(ZVSoundInputRecorderTimeLine, EveryFrameLiesWhereItWasCapturedThroughStallsAndASlowStart) {
@@ -82,15 +69,19 @@ TEST(ZVSoundInputRecorderTimeLine, EveryFrameLiesWhereItWasCapturedThroughStalls
         ClockedDevice device;
         device.stallLoses = c.loses;
         device.stallEnd = 0.8 + c.stall;
-        gDevice = &device;
-        ZVOpenALSetProvider(&kClocked);
+        ZVFakeOpenAL al;
+        al.onStart = [&] {
+            if (device.started.load() == 0) device.started.store(ZVAbsoluteTimeGetCurrent());
+        };
+        al.readyFrames = [&] { return device.ready(); };
+        al.fill = [&](void* b, int32_t n) { device.read(static_cast<int16_t*>(b), n); };
         zvtest::LogCapture log;
         ZVQueue queue;
         queue.setLimit(kZVQueueNoLimit);
         auto r = ZVSoundInputRecorder::initWithDevice("clocked");
         ASSERT_TRUE(r);
         r->setDataDestination(&queue);
-        zvaudiotest::StopWatcher stopped(ZVSoundInputRecorderDidStopNotification, r.get());
+        zvaudiotest::Posted stopped(ZVSoundInputRecorderDidStopNotification, r.get());
         // As a host starts it: suspended, one common time, then released.
         const double common = ZVAbsoluteTimeGetCurrent();
         r->startAtTime(common);
@@ -99,15 +90,13 @@ TEST(ZVSoundInputRecorderTimeLine, EveryFrameLiesWhereItWasCapturedThroughStalls
         std::this_thread::sleep_for(std::chrono::duration<double>(c.seconds));
         r->stop();
         ASSERT_TRUE(stopped.wait());
-        ZVOpenALSetProvider(ZVOpenALSoftProvider());
 
         // The slow start shows as a later offset, not as sound placed early.
         EXPECT_GT(r->startOffsetTime(), 0.35);
         const double first = common + r->startOffsetTime();
         int64_t n = 0, checked = 0;
         double worst = 0;
-        while (auto o = queue.nextObject()) {
-            auto p = std::dynamic_pointer_cast<ZVSoundPacket>(o);
+        for (auto& p : zvaudiotest::drain(queue)) {
             auto* s = reinterpret_cast<const int16_t*>(p->baseAddres());
             for (int32_t i = 0; i < p->numberOfFrames(); ++i, ++n) {
                 const int64_t k = int64_t(s[2 * i]) | (int64_t(s[2 * i + 1]) << 15);

@@ -6,12 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <thread>
+#include <functional>
 
+#include "Audio/ZVAudioTestUtil.h"
 #include "Audio/ZVTonePlayer.h"
 #include "Zorvan.h"
 #include "support/ZVPulseFixture.h"
@@ -26,14 +27,9 @@ namespace {
 
 using Support = ZVSystemSoundSupport;
 
-template <typename Done>
-bool waitFor(Done done, double seconds = 15) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+// What the installer does in the background shows within seconds.
+bool settles(const std::function<bool()>& done) {
+    return zvtest::eventually(done, 15);
 }
 
 bool loopbackPresent() {
@@ -43,7 +39,7 @@ bool loopbackPresent() {
 
 bool installAndWait() {
     Support::installDriver();
-    return waitFor([] { return loopbackPresent() && !Support::isInstallingDriver(); });
+    return settles([] { return loopbackPresent() && !Support::isInstallingDriver(); });
 }
 
 std::string defaultSink() {
@@ -55,30 +51,12 @@ double loudness(const std::string& source) {
     std::string raw = zvtest::ZVPulseFixture::run({"timeout", "1.5", "parec", "--raw",
                                                    "--format=s16le", "--rate=44100", "--channels=2",
                                                    "--latency-msec=20", "-d", source});
-    const size_t frames = raw.size() / 4;
+    auto left = zvaudiotest::leftChannel(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
     double sum = 0;
-    for (size_t i = 0; i < frames; ++i) {
-        int16_t left = int16_t(uint8_t(raw[4 * i]) | (uint8_t(raw[4 * i + 1]) << 8));
-        sum += double(left) * left;
-    }
-    return frames ? std::sqrt(sum / double(frames)) : 0;
+    for (int16_t s : left) sum += double(s) * s;
+    return left.empty() ? 0 : std::sqrt(sum / double(left.size()));
 }
 }  // namespace
-
-TEST(SystemSoundSupport, InstallMakesTheLoopbackDeviceAndUninstallRemovesIt) {
-    ASSERT_TRUE(zvtest::ZVPulseFixture::instance());
-    ASSERT_TRUE(installAndWait());
-    EXPECT_TRUE(Support::isDriverInstalled());
-    EXPECT_TRUE(fs::exists(Support::installedInfoPlistPath()));
-    // Installing again leaves one device, not two.
-    ASSERT_TRUE(installAndWait());
-    auto outputs = ZVSoundInputRecorder::availableDevicesIsInput(false);
-    EXPECT_EQ(std::count(outputs.begin(), outputs.end(), Support::kDeviceName), 1);
-
-    Support::uninstallDriver();
-    EXPECT_TRUE(waitFor([] { return !loopbackPresent() && !Support::isInstallingDriver(); }));
-    EXPECT_FALSE(Support::isDriverInstalled());
-}
 
 TEST(SystemSoundSupport, IsInstallingDriverWhileAProcessOfThatNameRuns) {
     zvtest::TempDir dir;
@@ -90,13 +68,13 @@ TEST(SystemSoundSupport, IsInstallingDriverWhileAProcessOfThatNameRuns) {
         execl(impostor.c_str(), impostor.c_str(), "30", nullptr);
         _exit(127);
     }
-    EXPECT_TRUE(waitFor([] { return Support::isInstallingDriver(); }, 5));
+    EXPECT_TRUE(zvtest::eventually([] { return Support::isInstallingDriver(); }));
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     EXPECT_FALSE(Support::isInstallingDriver());
 }
 
-TEST(SystemSoundSupport, UpdateReinstallsByTheDriversVersionRule) {
+TEST(SystemSoundSupport, InstallUninstallAndUpdateByTheDriversVersionRule) {
     ASSERT_TRUE(installAndWait());
     zvtest::TempDir shippedDir;
     fs::create_directories(shippedDir.file("Soundflower.kext/Contents"));
@@ -130,17 +108,22 @@ TEST(SystemSoundSupport, UpdateReinstallsByTheDriversVersionRule) {
             return v && v->get("Marker");
         };
         if (c.reinstalls)
-            EXPECT_TRUE(waitFor([&] { return !marked() && loopbackPresent(); }));
+            EXPECT_TRUE(settles([&] { return !marked() && loopbackPresent(); }));
         else
             EXPECT_TRUE(marked());
-        ASSERT_TRUE(waitFor([] { return !Support::isInstallingDriver(); }));
+        ASSERT_TRUE(settles([] { return !Support::isInstallingDriver(); }));
     }
     fs::current_path(cwd);
-    // Not installed at all: the update installs.
+    // Uninstalled, the device goes; not installed at all, the update installs.
     Support::uninstallDriver();
-    ASSERT_TRUE(waitFor([] { return !Support::isDriverInstalled() && !loopbackPresent(); }));
+    ASSERT_TRUE(settles([] { return !Support::isDriverInstalled() && !loopbackPresent(); }));
     Support::updateDriverIfNeeded();
-    EXPECT_TRUE(waitFor([] { return Support::isDriverInstalled() && loopbackPresent(); }));
+    EXPECT_TRUE(settles([] { return Support::isDriverInstalled() && loopbackPresent(); }));
+    EXPECT_TRUE(fs::exists(Support::installedInfoPlistPath()));
+    // Installing again leaves one device, not two.
+    ASSERT_TRUE(installAndWait());
+    auto outputs = ZVSoundInputRecorder::availableDevicesIsInput(false);
+    EXPECT_EQ(std::count(outputs.begin(), outputs.end(), Support::kDeviceName), 1);
 }
 
 TEST(SystemSoundSupport, PlayThroughKeepsTheMachineAudibleAndGivesTheOutputBack) {
@@ -164,33 +147,16 @@ TEST(SystemSoundSupport, PlayThroughKeepsTheMachineAudibleAndGivesTheOutputBack)
         EXPECT_GT(loudness("zorvan_soundflower.monitor"), 10000);
         EXPECT_GT(loudness("sys_out.monitor"), 10000);  // and is still heard
     }
-    support->setPlayThru(2);  // does nothing
-    EXPECT_EQ(support->inputState(), 1);
-
     support->setPlayThru(1);
     EXPECT_EQ(support->lastError(), "");
-    EXPECT_EQ(support->inputState(), 3);
-    EXPECT_EQ(support->outputState(), 3);
     EXPECT_EQ(defaultSink(), "sys_out");
     EXPECT_FALSE(fs::exists(Support::redirectionStatePath()));
 }
 
-TEST(SystemSoundSupport, ARedirectionLeftByADeadProcessIsUndone) {
-    ASSERT_TRUE(installAndWait());
-    auto* pulse = zvtest::ZVPulseFixture::instance();
-    pid_t dead = fork();
-    if (dead == 0) _exit(0);
-    waitpid(dead, nullptr, 0);
+// A record left by a killed recording is found and undone by the next one (end to end in
+// ZVRecordSystemAudioCommandTest); the record of a recording still running never is.
+TEST(SystemSoundSupport, ARedirectionOfALiveProcessIsNotStale) {
     fs::create_directories(fs::path(Support::redirectionStatePath()).parent_path());
-    std::ofstream(Support::redirectionStatePath()) << dead << "\nSystem_Output\n";
-    pulse->pactl({"set-default-sink", "zorvan_soundflower"});
-
-    EXPECT_NE(Support::staleRedirection().find("'System_Output'"), std::string::npos);
-    EXPECT_NE(Support::restoreStaleRedirection(), "");
-    EXPECT_EQ(defaultSink(), "sys_out");
-    EXPECT_EQ(Support::staleRedirection(), "");
-
-    // The recording process's own record is never stale.
     std::ofstream(Support::redirectionStatePath()) << getpid() << "\nSystem_Output\n";
     EXPECT_EQ(Support::staleRedirection(), "");
     fs::remove(Support::redirectionStatePath());
