@@ -31,7 +31,7 @@ declare -A tests_of=(
   [src/Storage]='^test_storage$'
   [src/Pipeline]='^(test_pipeline|test_queue_budget)$'
   [src/Video]='^(test_video|test_video_icm)$'
-  [src/Audio]='^(test_audio|test_playthru)$'
+  [src/Audio]='^(test_audio|test_playthru|test_export_unit)$'
 )
 
 mutants=$(python3 - "$root" "$seed" "$count" "${!tests_of[@]}" <<'EOF'
