@@ -3,6 +3,7 @@
 // tracks (with their queues) kept until the writers are gone.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "Session/ZVRecordingSession.h"
@@ -178,7 +179,7 @@ TEST_F(RecordingSessionTest, KeepsTheTracksUntilTheWritersAreGone) {
     EXPECT_EQ(finishInfo.size(), 1u);
 }
 
-TEST_F(RecordingSessionTest, KeepsOnlyThePreparedTracksWhenOneCannotBePrepared) {
+TEST_F(RecordingSessionTest, AFailedPrepareKeepsOnlyThePreparedTracksAndLeavesNoPackage) {
     const std::string why = "cannot open the default input device for recording";
     mic->prepareError = why;
     auto destroyed = mic->destroyed;
@@ -186,6 +187,7 @@ TEST_F(RecordingSessionTest, KeepsOnlyThePreparedTracksWhenOneCannotBePrepared) 
     EXPECT_TRUE(destroyed->load());  // it started no writer: nothing to stop or drain
     EXPECT_EQ(session->stopAndWait(5), "");
     EXPECT_EQ(log.back(), "screen store");
+    EXPECT_FALSE(std::filesystem::exists(session->path()));  // nothing was recorded
 }
 
 TEST(WriterWatch, TakesTheReasonFromARealWritersDidStop) {
