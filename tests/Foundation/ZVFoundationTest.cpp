@@ -54,11 +54,3 @@ TEST(ZVFoundation, ResourcesAreFoundThroughTheOverride) {
     EXPECT_EQ(ZVBundle::resourcePath("mark.png"), dir.file("mark.png"));
     EXPECT_EQ(ZVBundle::resourcePath("absent.png"), "");
 }
-
-TEST(ZVFoundation, MainThreadIsTheLoadingThread) {
-    EXPECT_TRUE(ZVIsMainThread());
-    EXPECT_EQ(gMainThread, std::this_thread::get_id());
-    bool other = true;
-    std::thread([&] { other = ZVIsMainThread(); }).join();
-    EXPECT_FALSE(other);
-}

@@ -49,8 +49,8 @@ ReadResult readAll(const Bytes& bytes) {
     for (;;) {
         r.last = reader.readFrame(record, canvas, true);
         if (r.last != ZVFomixStep::Frame && r.last != ZVFomixStep::FailedFrame) break;
-        r.frames.push_back({record.info, pixels, record.hasKeyStrokes, record.keyStrokes,
-                            record.hasKeyText, record.keyText});
+        r.frames.push_back({record.startOffset, record.info, pixels, record.hasKeyStrokes,
+                            record.keyStrokes, record.hasKeyText, record.keyText});
         if (r.last == ZVFomixStep::FailedFrame) break;
     }
     return r;
@@ -58,6 +58,11 @@ ReadResult readAll(const Bytes& bytes) {
 
 ReadResult readFile(const std::string& path) {
     return readAll(readBytes(path));
+}
+
+Bytes unfinished(Bytes file) {
+    std::fill(file.begin(), file.begin() + std::min<size_t>(file.size(), 28), 0);
+    return file;
 }
 
 std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
@@ -77,6 +82,21 @@ std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
     writer->setDelegate(nullptr);
     writer->setDataSource(nullptr);
     return writer;
+}
+
+std::shared_ptr<ZVFomixIO> readThrough(const std::string& path, ZVDataDestination* out,
+                                       int* started) {
+    auto reader = ZVFomixIO::initWithFile(path, ZVFomixIO::kReadMode);
+    EXPECT_TRUE(reader) << path;
+    if (!reader) return reader;
+    FomixDelegate delegate;
+    reader->setDelegate(&delegate);
+    reader->setDataDestination(out);
+    reader->start();
+    EXPECT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }));
+    reader->setDelegate(nullptr);
+    if (started) *started = delegate.started;
+    return reader;
 }
 
 }  // namespace zvtest

@@ -22,6 +22,7 @@ std::shared_ptr<ZVMovieFrame> patternFrame(int width, int height, uint32_t seed,
 
 // What the reader made of one record.
 struct ReadFrame {
+    uint64_t start = 0;  // where the record begins in the file
     ZVFrameInfo info;
     Bytes pixels;  // the canvas after the record
     bool hasKeyStrokes = false;
@@ -41,6 +42,9 @@ struct ReadResult {
 ReadResult readAll(const Bytes& bytes);
 ReadResult readFile(const std::string& path);
 
+// The file as a writer that never finished leaves it: the header still zero.
+Bytes unfinished(Bytes file);
+
 // Delegate that counts the stage's calls (main thread).
 struct FomixDelegate : ZVFomixIODelegateInformalProtocol {
     int started = 0, stopped = 0;
@@ -53,5 +57,10 @@ struct FomixDelegate : ZVFomixIODelegateInformalProtocol {
 std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
                                         const std::vector<std::shared_ptr<ZVMovieFrame>>& frames,
                                         size_t blockBufferLimit = SIZE_MAX);
+
+// Starts a reading stage on `path` (handing its frames to `out` when given) and waits for
+// its did-stop; `started` counts its did-starts. Main thread.
+std::shared_ptr<ZVFomixIO> readThrough(const std::string& path, ZVDataDestination* out = nullptr,
+                                       int* started = nullptr);
 
 }  // namespace zvtest

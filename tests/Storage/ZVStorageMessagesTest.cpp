@@ -18,17 +18,9 @@ using namespace zvtest;
 
 namespace {
 
-// Runs a reading stage on `path` until it stops.
-void readThrough(const std::string& path) {
-    auto reader = ZVFomixIO::initWithFile(path, ZVFomixIO::kReadMode);
-    ASSERT_TRUE(reader);
-    FomixDelegate d;
-    reader->setDelegate(&d);
-    reader->start();
-    ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
-    reader->setDelegate(nullptr);
-    // The host can also ask the stage why it stopped early.
-    EXPECT_NE(reader->failureReason(), "");
+// Runs a reading stage on a damaged file until it stops; the host can also ask it why.
+void readFailing(const std::string& path) {
+    EXPECT_NE(zvtest::readThrough(path)->failureReason(), "");
 }
 
 // A finished file of two frames; `mangle` changes its bytes.
@@ -78,12 +70,12 @@ TEST(ZVStorageMessages, LogLines) {
     const LogRow rows[] = {
         {"Frame checksum incorrect.",
          [](const TempDir& dir) {
-             readThrough(sampleFile(dir, [](Bytes& b) { b.resize(b.size() - 2); }));
+             readFailing(sampleFile(dir, [](Bytes& b) { b.resize(b.size() - 2); }));
          }},
         {"Decompression error. Stoping read process.",
          [](const TempDir& dir) {
              // The first block's offset of the second record moved past the picture.
-             readThrough(sampleFile(dir, [](Bytes& b) {
+             readFailing(sampleFile(dir, [](Bytes& b) {
                  uint32_t dataSize;
                  std::memcpy(&dataSize, b.data() + 28 + 4, 4);
                  const size_t second = 28 + 44 + dataSize;
@@ -97,8 +89,7 @@ TEST(ZVStorageMessages, LogLines) {
          }},
         {"-[ZVFomixIO fomixReader]: Unsupported FOMIX format",
          [](const TempDir& dir) {
-             readThrough(
-                 sampleFile(dir, [](Bytes& b) { std::fill(b.begin(), b.begin() + 28, 0); }));
+             readFailing(sampleFile(dir, [](Bytes& b) { b = unfinished(b); }));
          }},
     };
     for (const auto& row : rows) {
