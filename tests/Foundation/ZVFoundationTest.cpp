@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <thread>
 
 #include "Zorvan.h"
 #include "support/ZVTestSupport.h"
@@ -19,10 +18,7 @@ TEST(ZVFoundation, LogLinesReachTheSinkAndAlertsTheHandler) {
         ZVRunAlertPanel("Title", "Message");  // default handler: standard error
         EXPECT_EQ(err.text(), "Title: Message\n");
     }
-    zvtest::AlertCapture alerts;
-    std::thread([] { ZVRunAlertPanel("From", "a worker"); }).join();
-    ASSERT_EQ(alerts.alerts().size(), 1u);
-    EXPECT_EQ(alerts.alerts()[0].second, "a worker");
+    // An alert from a worker reaches the handler: ZVStageTest.
 }
 
 TEST(ZVFoundation, GeometryPrintsAsHostsExpect) {

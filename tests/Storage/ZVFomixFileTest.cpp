@@ -16,19 +16,6 @@ using namespace zvtest;
 
 namespace {
 
-template <typename T>
-void put(Bytes& b, T v) {
-    const size_t at = b.size();
-    b.resize(at + sizeof v);
-    std::memcpy(b.data() + at, &v, sizeof v);
-}
-template <typename T>
-T get(const Bytes& b, size_t at) {
-    T v;
-    std::memcpy(&v, b.data() + at, sizeof v);
-    return v;
-}
-
 Bytes header(int32_t signature, uint32_t frames, float w, float h, double duration = 1) {
     Bytes b;
     ZVFomixFileInfo info{signature, duration, frames, {w, h}, 0};
@@ -197,7 +184,6 @@ Bytes otherByteOrder(Bytes b) {
 }
 
 TEST(ZVFomixFile, OtherByteOrderReadsToTheSamePictures) {
-    TempDir dir;
     std::vector<std::shared_ptr<ZVMovieFrame>> frames;
     for (int i = 0; i < 4; ++i) {
         auto f = patternFrame(37, 9, uint32_t(i + 1), 0.1 * i, i % 2 ? kZVFrameHasKeyStrokes : 0);
@@ -208,8 +194,7 @@ TEST(ZVFomixFile, OtherByteOrderReadsToTheSamePictures) {
         f->setKeyStrokesString("ab" + std::to_string(i));
         frames.push_back(f);
     }
-    recordFrames(dir.file("native"), frames);
-    Bytes native = readBytes(dir.file("native"));
+    Bytes native = recordBytes(frames);
     Bytes other = otherByteOrder(native);
     EXPECT_EQ(Bytes(other.begin(), other.begin() + 4), (Bytes{0x2C, 0x1A, 0x7F, 0x5F}));
 

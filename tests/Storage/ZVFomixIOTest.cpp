@@ -20,16 +20,6 @@ Bytes pixelsOf(ZVMovieFrame& f) {
     return Bytes(f.baseAddress(), f.baseAddress() + f.bufferSize());
 }
 
-Bytes keyEntries(std::initializer_list<std::pair<uint32_t, int32_t>> keys) {
-    Bytes out;
-    for (auto [mods, code] : keys) {
-        ZVKeyStroke k{mods, code};
-        const uint8_t* p = reinterpret_cast<const uint8_t*>(&k);
-        out.insert(out.end(), p, p + sizeof k);
-    }
-    return out;
-}
-
 struct Recording {
     std::vector<std::shared_ptr<ZVMovieFrame>> frames;  // what went in
     std::vector<std::shared_ptr<ZVMovieFrame>> stored;  // what should come back
@@ -45,7 +35,10 @@ Recording sampleRecording() {
         auto f = patternFrame(kW, kH, i == 5 ? 5 : uint32_t(i + 1), 0.04 * (i + 1), flags[i]);
         if (i == 3) f->clearBuffer();  // a failed screen read
         if (flags[i] & kZVFrameHasKeyStrokes) {
-            f->setKeyStrokes(keyEntries({{0x100000, 0}, {0, int32_t(i)}}));
+            Bytes entries;
+            put(entries, ZVKeyStroke{0x100000, 0});
+            put(entries, ZVKeyStroke{0, int32_t(i)});
+            f->setKeyStrokes(entries);
             f->setKeyStrokesString(i == 1 ? "hello" : "⌘A" + std::to_string(i));
         }
         if (i == 7) {
@@ -161,8 +154,8 @@ TEST(ZVFomixIO, RefusedAndMissingFiles) {
 
     // A writer that never finished: refused, without a did-start (the message is in
     // ZVStorageMessagesTest); it can be started again and ends the same way.
-    recordFrames(dir.file("c.fomix"), {patternFrame(kW, kH, 1, 0.1)});
-    writeBytes(dir.file("unfinished.fomix"), unfinished(readBytes(dir.file("c.fomix"))));
+    writeBytes(dir.file("unfinished.fomix"),
+               unfinished(recordBytes({patternFrame(kW, kH, 1, 0.1)})));
     int started = 0;
     auto reader = readThrough(dir.file("unfinished.fomix"), nullptr, &started);
     EXPECT_EQ(started, 0);

@@ -24,7 +24,6 @@ struct Sample {
 // Six frames with key chunks, every other one compressed, for cuts inside every part.
 const Sample& sample() {
     static Sample s = [] {
-        TempDir dir;
         std::vector<std::shared_ptr<ZVMovieFrame>> frames;
         for (int i = 0; i < 6; ++i) {
             int16_t flags =
@@ -35,11 +34,8 @@ const Sample& sample() {
             f->setKeyStrokesString("k" + std::to_string(i));
             frames.push_back(f);
         }
-        recordFrames(dir.file("c.fomix"), frames);
-        Sample s;
-        s.file = readBytes(dir.file("c.fomix"));
-        s.read = readAll(s.file);
-        return s;
+        const Bytes file = recordBytes(frames);
+        return Sample{file, readAll(file)};
     }();
     return s;
 }
@@ -106,14 +102,10 @@ TEST(ZVFomixRepair, LeavesReadableAndMissingFilesAlone) {
 // Eight plain frames, for damage in the middle.
 const Sample& recording() {
     static Sample r = [] {
-        TempDir dir;
         std::vector<std::shared_ptr<ZVMovieFrame>> frames;
         for (int i = 0; i < 8; ++i) frames.push_back(patternFrame(24, 9, uint32_t(i + 1), 0.1 * i));
-        recordFrames(dir.file("c.fomix"), frames);
-        Sample r;
-        r.file = readBytes(dir.file("c.fomix"));
-        r.read = readAll(r.file);
-        return r;
+        const Bytes file = recordBytes(frames);
+        return Sample{file, readAll(file)};
     }();
     return r;
 }

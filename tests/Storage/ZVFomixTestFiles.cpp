@@ -84,6 +84,12 @@ std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
     return writer;
 }
 
+Bytes recordBytes(const std::vector<std::shared_ptr<ZVMovieFrame>>& frames) {
+    TempDir dir;
+    recordFrames(dir.file("c.fomix"), frames);
+    return readBytes(dir.file("c.fomix"));
+}
+
 std::shared_ptr<ZVFomixIO> readThrough(const std::string& path, ZVDataDestination* out,
                                        int* started) {
     auto reader = ZVFomixIO::initWithFile(path, ZVFomixIO::kReadMode);

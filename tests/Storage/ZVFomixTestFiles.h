@@ -2,6 +2,7 @@
 // Helpers of the capture-file tests: frames with recognisable pixels, a recording made
 // through the real writing stage, and a file read back with the synchronous reader.
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,20 @@
 namespace zvtest {
 
 using Bytes = std::vector<uint8_t>;
+
+// Appends `v` as it lies in memory; reads a `T` at `at`.
+template <typename T>
+void put(Bytes& b, T v) {
+    const size_t at = b.size();
+    b.resize(at + sizeof v);
+    std::memcpy(b.data() + at, &v, sizeof v);
+}
+template <typename T>
+T get(const Bytes& b, size_t at) {
+    T v;
+    std::memcpy(&v, b.data() + at, sizeof v);
+    return v;
+}
 
 // A frame of width x height whose words are `seed`-dependent and never zero; `changed`
 // words (spread over the picture) differ from the frame of seed - 1.
@@ -57,6 +72,9 @@ struct FomixDelegate : ZVFomixIODelegateInformalProtocol {
 std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
                                         const std::vector<std::shared_ptr<ZVMovieFrame>>& frames,
                                         size_t blockBufferLimit = SIZE_MAX);
+
+// The bytes of the file recordFrames makes of `frames`.
+Bytes recordBytes(const std::vector<std::shared_ptr<ZVMovieFrame>>& frames);
 
 // Starts a reading stage on `path` (handing its frames to `out` when given) and waits for
 // its did-stop; `started` counts its did-starts. Main thread.
