@@ -115,6 +115,17 @@ TEST(ZVFomixBlocks, ChangedPixelsMakeBlocksThatTakeTheNextWord) {
     }
 }
 
+// A failed screen read (all zero) is found however little of the frame is set, and wherever.
+TEST(ZVFomixBlocks, AllZeroMeansNoByteIsSet) {
+    const Bytes zero(68, 0);
+    EXPECT_TRUE(encode(zero, zero, 16).result.allZero);
+    for (size_t at = 0; at < zero.size(); ++at) {
+        Bytes frame = zero;
+        frame[at] = 1;
+        EXPECT_FALSE(encode(frame, zero, 16).result.allZero) << "byte " << at;
+    }
+}
+
 TEST(ZVFomixBlocks, FastEncoderMatchesTheWordRuleOnPaddedPictures) {
     std::mt19937 rng(7);
     for (int round = 0; round < 300; ++round) {

@@ -71,10 +71,9 @@ TEST(ZVFomixIO, WrittenFramesComeBackFrameByFrame) {
 
     ZVQueue out;
     out.setLimit(kZVQueueNoLimit);
-    int started = 0;
-    auto reader = readThrough(path, &out, &started);
+    auto reader = ZVFomixIO::initWithFile(path, ZVFomixIO::kReadMode);
     ASSERT_TRUE(reader);
-    EXPECT_EQ(started, 1);
+    EXPECT_EQ(runReader(*reader, &out), 1);
     EXPECT_EQ(reader->readFrames(), 7);
     EXPECT_EQ(reader->failureReason(), "");
     ASSERT_EQ(out.count(), 7);
@@ -113,19 +112,17 @@ TEST(ZVFomixIO, WrittenFramesComeBackFrameByFrame) {
 
 TEST(ZVFomixIO, StopBeforeAnyFrameLeavesAHeaderOnly) {
     TempDir dir;
-    auto writer = recordFrames(dir.file("empty.fomix"), {});
-    Bytes bytes = readBytes(dir.file("empty.fomix"));
+    recordFrames(dir.file("empty.fomix"), {});
+    const Bytes bytes = readBytes(dir.file("empty.fomix"));
     ASSERT_EQ(bytes.size(), 28u);
-    ZVFomixFileInfo h;
-    std::memcpy(&h, bytes.data(), 28);
+    const auto h = get<ZVFomixFileInfo>(bytes, 0);
     EXPECT_EQ(h.signature, kZVFomixSignature);
     EXPECT_EQ(double(h.duration), 0);
     EXPECT_EQ(h.frames, 0u);
     EXPECT_EQ(h.initialDimensions, (ZVSize{0, 0}));
     // A reader of it starts, hands on nothing and stops.
-    int started = 0;
-    auto reader = readThrough(dir.file("empty.fomix"), nullptr, &started);
-    EXPECT_EQ(started, 1);
+    auto reader = ZVFomixIO::initWithFile(dir.file("empty.fomix"), ZVFomixIO::kReadMode);
+    EXPECT_EQ(runReader(*reader), 1);
     EXPECT_EQ(reader->readFrames(), 0);
 }
 
@@ -156,16 +153,10 @@ TEST(ZVFomixIO, RefusedAndMissingFiles) {
     // ZVStorageMessagesTest); it can be started again and ends the same way.
     writeBytes(dir.file("unfinished.fomix"),
                unfinished(recordBytes({patternFrame(kW, kH, 1, 0.1)})));
-    int started = 0;
-    auto reader = readThrough(dir.file("unfinished.fomix"), nullptr, &started);
-    EXPECT_EQ(started, 0);
+    auto reader = ZVFomixIO::initWithFile(dir.file("unfinished.fomix"), ZVFomixIO::kReadMode);
+    EXPECT_EQ(runReader(*reader), 0);
     EXPECT_FALSE(reader->isRunning());
-    FomixDelegate d;
-    reader->setDelegate(&d);
-    reader->start();
-    ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
-    EXPECT_EQ(d.started, 0);
-    reader->setDelegate(nullptr);
+    EXPECT_EQ(runReader(*reader), 0);
 }
 
 TEST(ZVFomixIO, ImageAtIndex) {

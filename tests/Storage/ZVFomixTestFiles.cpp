@@ -90,19 +90,14 @@ Bytes recordBytes(const std::vector<std::shared_ptr<ZVMovieFrame>>& frames) {
     return readBytes(dir.file("c.fomix"));
 }
 
-std::shared_ptr<ZVFomixIO> readThrough(const std::string& path, ZVDataDestination* out,
-                                       int* started) {
-    auto reader = ZVFomixIO::initWithFile(path, ZVFomixIO::kReadMode);
-    EXPECT_TRUE(reader) << path;
-    if (!reader) return reader;
+int runReader(ZVFomixIO& reader, ZVDataDestination* out) {
     FomixDelegate delegate;
-    reader->setDelegate(&delegate);
-    reader->setDataDestination(out);
-    reader->start();
+    reader.setDelegate(&delegate);
+    reader.setDataDestination(out);
+    reader.start();
     EXPECT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }));
-    reader->setDelegate(nullptr);
-    if (started) *started = delegate.started;
-    return reader;
+    reader.setDelegate(nullptr);
+    return delegate.started;
 }
 
 }  // namespace zvtest

@@ -76,9 +76,8 @@ std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
 // The bytes of the file recordFrames makes of `frames`.
 Bytes recordBytes(const std::vector<std::shared_ptr<ZVMovieFrame>>& frames);
 
-// Starts a reading stage on `path` (handing its frames to `out` when given) and waits for
-// its did-stop; `started` counts its did-starts. Main thread.
-std::shared_ptr<ZVFomixIO> readThrough(const std::string& path, ZVDataDestination* out = nullptr,
-                                       int* started = nullptr);
+// Starts `reader` (handing its frames to `out` when given), waits for its did-stop and
+// returns how many did-starts came before it. Main thread.
+int runReader(ZVFomixIO& reader, ZVDataDestination* out = nullptr);
 
 }  // namespace zvtest

@@ -194,6 +194,7 @@ TEST(ZVFomixXManager, TrackPathsStayInsideThePackage) {
     };
     ZVValue info = ZVValue::dict();
     info.set("FomixX Version", "1.1");
+    info.set("Host", "kept");
     info.set("Tracks", ZVValue::Array{track("video", "../../etc/passwd"),
                                       track("audio", int64_t(7)), ZVValue("not a dictionary")});
     ASSERT_TRUE(info.writeFile(p + "/Info.plist", false));
@@ -204,6 +205,7 @@ TEST(ZVFomixXManager, TrackPathsStayInsideThePackage) {
     EXPECT_EQ(m->pathForResource(ZVFomixXResourceAudio), std::nullopt);
     EXPECT_EQ(m->createPathForPackageResource(ZVFomixXResourceCursors), p + "/cursors.dat");
     EXPECT_EQ(m->tracks().size(), 4u);  // what it does not understand is kept
+    EXPECT_NE(ZVDescribeFomixX(*m).find("\nproperty Host = "), std::string::npos);
 }
 
 TEST(ZVFomixXManager, PropertiesAndStartOffsetTimeRoundTrip) {

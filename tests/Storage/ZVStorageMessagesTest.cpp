@@ -20,7 +20,9 @@ namespace {
 
 // Runs a reading stage on a damaged file until it stops; the host can also ask it why.
 void readFailing(const std::string& path) {
-    EXPECT_NE(zvtest::readThrough(path)->failureReason(), "");
+    auto reader = ZVFomixIO::initWithFile(path, ZVFomixIO::kReadMode);
+    runReader(*reader);
+    EXPECT_NE(reader->failureReason(), "");
 }
 
 bool startsWith(const std::string& text, const std::string& prefix) {
