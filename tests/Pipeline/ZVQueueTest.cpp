@@ -103,8 +103,9 @@ TEST_F(ZVQueueTest, KeepsOrderHandsObjectsOverAndReleasesTheRest) {
     EXPECT_EQ(seqOf(kept), 3);
 }
 
-// The queue between two threads is exercised by every chain of stages (the session, audio
-// and capture-file tests, under ThreadSanitizer in the sanitizer build); here, the rules.
+// Objects passing between two threads are exercised by every chain of stages (the session,
+// audio and capture-file tests, under ThreadSanitizer in the sanitizer build); here, queues
+// made and dropped on many threads at once.
 TEST_F(ZVQueueTest, RegistrationFromManyThreadsKeepsTheRegistryWhole) {
     ZVQueue::setSharedLimit(int64_t{1} << 36);
     std::vector<std::thread> threads;

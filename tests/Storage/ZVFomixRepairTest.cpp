@@ -21,7 +21,7 @@ struct Sample {
     ReadResult read;
 };
 
-// Six frames with key chunks, every other one compressed, for cuts inside every part.
+// Six frames with key chunks, every other one compressed: cuts land in every kind of field.
 const Sample& sample() {
     static Sample s = [] {
         std::vector<std::shared_ptr<ZVMovieFrame>> frames;
