@@ -67,7 +67,7 @@ Bytes unfinished(Bytes file) {
 
 std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
                                         const std::vector<std::shared_ptr<ZVMovieFrame>>& frames,
-                                        size_t blockBufferLimit) {
+                                        const std::function<void(ZVFomixIO&)>& prepare) {
     auto queue = std::make_shared<ZVQueue>();
     queue->setLimit(kZVQueueNoLimit);
     for (auto& f : frames) queue->addObject(f);
@@ -75,10 +75,10 @@ std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
     FomixDelegate delegate;
     writer->setDelegate(&delegate);
     writer->setDataSource(queue.get());
-    writer->setBlockBufferLimit(blockBufferLimit);
+    if (prepare) prepare(*writer);
     writer->start();
     writer->finalize();
-    EXPECT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }));
+    EXPECT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }, 60));
     writer->setDelegate(nullptr);
     writer->setDataSource(nullptr);
     return writer;

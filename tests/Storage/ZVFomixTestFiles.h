@@ -3,6 +3,7 @@
 // through the real writing stage, and a file read back with the synchronous reader.
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,11 +68,11 @@ struct FomixDelegate : ZVFomixIODelegateInformalProtocol {
     void ZVFomixIODidStop(ZVFomixIO*) override { ++stopped; }
 };
 
-// Writes `frames` through a writing stage (queued first, then finalize) and waits for its
-// did-stop. Main thread.
+// Writes `frames` through a writing stage (queued first, then finalize; `prepare` sets the
+// stage up before it starts) and waits for its did-stop. Main thread.
 std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
                                         const std::vector<std::shared_ptr<ZVMovieFrame>>& frames,
-                                        size_t blockBufferLimit = SIZE_MAX);
+                                        const std::function<void(ZVFomixIO&)>& prepare = {});
 
 // The bytes of the file recordFrames makes of `frames`.
 Bytes recordBytes(const std::vector<std::shared_ptr<ZVMovieFrame>>& frames);

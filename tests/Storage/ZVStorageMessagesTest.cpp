@@ -90,7 +90,8 @@ TEST(ZVStorageMessages, LogLines) {
          }},
         {"ME-6: fomixWriter failed with malloc error",
          [](const TempDir& dir) {
-             recordFrames(dir.file("w.fomix"), {patternFrame(8, 4, 1, 0.1)}, 0);
+             recordFrames(dir.file("w.fomix"), {patternFrame(8, 4, 1, 0.1)},
+                          [](ZVFomixIO& w) { w.setBlockBufferLimit(0); });
          }},
         {"-[ZVFomixIO fomixReader]: Unsupported FOMIX format",
          [](const TempDir& dir) {
