@@ -2,27 +2,16 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <thread>
 
 #include "Zorvan.h"
 #include "support/ZVTestSupport.h"
 
-TEST(ZVFoundation, LogLinesReachTheSinkAndAlertsTheHandler) {
-    {
-        zvtest::LogCapture log;
-        ZVLog("Could not initialize input device: %d", 40964);
-        EXPECT_EQ(log.lines(),
-                  std::vector<std::string>{"Could not initialize input device: 40964"});
-    }
-    {
-        zvtest::StderrCapture err;
-        ZVRunAlertPanel("Title", "Message");  // default handler: standard error
-        EXPECT_EQ(err.text(), "Title: Message\n");
-    }
-    zvtest::AlertCapture alerts;
-    std::thread([] { ZVRunAlertPanel("From", "a worker"); }).join();
-    ASSERT_EQ(alerts.alerts().size(), 1u);
-    EXPECT_EQ(alerts.alerts()[0].second, "a worker");
+// Log lines reach the sink in every *MessagesTest, and an alert from a worker reaches the
+// handler in ZVStageTest; here, where an alert goes when no handler is set.
+TEST(ZVFoundation, AlertsWithoutAHandlerGoToStandardError) {
+    zvtest::StderrCapture err;
+    ZVRunAlertPanel("Title", "Message");
+    EXPECT_EQ(err.text(), "Title: Message\n");
 }
 
 TEST(ZVFoundation, GeometryPrintsAsHostsExpect) {
@@ -53,12 +42,4 @@ TEST(ZVFoundation, ResourcesAreFoundThroughTheOverride) {
     std::fclose(f);
     EXPECT_EQ(ZVBundle::resourcePath("mark.png"), dir.file("mark.png"));
     EXPECT_EQ(ZVBundle::resourcePath("absent.png"), "");
-}
-
-TEST(ZVFoundation, MainThreadIsTheLoadingThread) {
-    EXPECT_TRUE(ZVIsMainThread());
-    EXPECT_EQ(gMainThread, std::this_thread::get_id());
-    bool other = true;
-    std::thread([&] { other = ZVIsMainThread(); }).join();
-    EXPECT_FALSE(other);
 }

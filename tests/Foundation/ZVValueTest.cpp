@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 
 #include "Zorvan.h"
 #include "support/ZVTestSupport.h"
@@ -74,9 +73,7 @@ TEST(ZVValue, FilesAreWrittenAtomicallyAndErrorsNameTheFile) {
 
     EXPECT_FALSE(ZVValue::readFile(dir.file("missing.plist"), &error));
     EXPECT_NE(error.find("missing.plist"), std::string::npos);
-    std::ofstream(dir.file("junk.plist")) << "not a plist";
-    EXPECT_FALSE(ZVValue::readFile(dir.file("junk.plist"), &error));
-    EXPECT_NE(error.find("junk.plist: not a property list"), std::string::npos);
+    // An unreadable file's error is in ZVStorageMessagesTest (a package's Info.plist).
     EXPECT_FALSE(v.writeFile(dir.file("no/such/dir/x.plist"), false, &error));
     EXPECT_NE(error.find("no/such/dir"), std::string::npos);
 }

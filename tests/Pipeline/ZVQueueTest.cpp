@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
 #include "Zorvan.h"
@@ -84,7 +83,9 @@ TEST_F(ZVQueueTest, KeepsOrderHandsObjectsOverAndReleasesTheRest) {
     {
         ZVQueue q;
         for (int i = 0; i < 5; ++i) q.addObject(token(i));
-        EXPECT_EQ(q.count(), 5);
+        EXPECT_THROW(q.addObject(nullptr), ZVException);  // its text: ZVPipelineMessagesTest
+        EXPECT_EQ(q.count(), 5);                          // nil leaves the queue as it was
+        EXPECT_EQ(q.byteCount(), 5);
         for (int i = 0; i < 3; ++i) EXPECT_EQ(seqOf(q.nextObject()), i);
         kept = q.nextObject();
         watch = kept;
@@ -102,49 +103,9 @@ TEST_F(ZVQueueTest, KeepsOrderHandsObjectsOverAndReleasesTheRest) {
     EXPECT_EQ(seqOf(kept), 3);
 }
 
-TEST_F(ZVQueueTest, NilIsRefusedAndTheQueueUnchanged) {
-    ZVQueue q;
-    q.addObject(token(1, 10));
-    EXPECT_THROW(q.addObject(nullptr), ZVException);  // its text: ZVPipelineMessagesTest
-    EXPECT_EQ(q.count(), 1);
-    EXPECT_EQ(q.byteCount(), 10);
-}
-
-// One producer and one consumer on two threads, the consumer ten times slower, joined by a
-// queue whose limit is tiny next to what passes through it.
-TEST_F(ZVQueueTest, SlowConsumerHoldsTheProducerBackWithoutLoss) {
-    ZVQueue q;
-    q.setLimit(41943041);
-    const int64_t size = 4 << 20;  // ten objects fill the queue
-    const int total = 300;
-    std::atomic<int64_t> peak{0};
-    std::thread producer([&] {
-        for (int i = 0; i < total; ++i) {
-            while (!q.canAcceptObject())
-                std::this_thread::sleep_for(std::chrono::microseconds(100));
-            q.addObject(token(i, size));
-            int64_t held = q.byteCount();
-            int64_t p = peak.load();
-            while (held > p && !peak.compare_exchange_weak(p, held)) {
-            }
-        }
-    });
-    std::vector<int> seen;
-    while (static_cast<int>(seen.size()) < total) {
-        if (auto o = q.nextObject()) {
-            seen.push_back(seqOf(o));
-            std::this_thread::sleep_for(std::chrono::microseconds(1000));
-        } else {
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
-    }
-    producer.join();
-    for (int i = 0; i < total; ++i) ASSERT_EQ(seen[i], i);
-    // The queue may overshoot its limit by the one object accepted last.
-    EXPECT_LE(peak.load(), q.limit() + size);
-    EXPECT_EQ(q.byteCount(), 0);
-}
-
+// Objects passing between two threads are exercised by every chain of stages (the session,
+// audio and capture-file tests, under ThreadSanitizer in the sanitizer build); here, queues
+// made and dropped on many threads at once.
 TEST_F(ZVQueueTest, RegistrationFromManyThreadsKeepsTheRegistryWhole) {
     ZVQueue::setSharedLimit(int64_t{1} << 36);
     std::vector<std::thread> threads;

@@ -1,5 +1,6 @@
 // The cursor list file: what the recorder's list becomes on disk in a package, how it comes
 // back, and that a damaged file is refused with a reason instead of reaching the frames.
+// (The exact reasons are in ZVStorageMessagesTest.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,8 +8,6 @@
 #include <fstream>
 
 #include "Storage/ZVCursorListFile.h"
-#include "Storage/ZVFomixXManager.h"
-#include "Video/ZVMovieFrame.h"
 #include "support/ZVCursorSamples.h"
 #include "support/ZVTestSupport.h"
 
@@ -33,22 +32,22 @@ void expectSameList(const std::vector<ZVCursorEntry>& a, const std::vector<ZVCur
 
 }  // namespace
 
-TEST(ZVCursorListFile, RoundTripThroughThePackage) {
+// (Where the list lies in a package is ZVFomixXManagerTest's.)
+TEST(ZVCursorListFile, RoundTrip) {
     TempDir dir;
-    auto package = ZVFomixXManager::initWithFile(dir.file("rec.fomixx"));
-    package->createFomixX();
-    auto path = package->createPathForPackageResource(ZVFomixXResourceCursors);
-    ASSERT_TRUE(path);
-    EXPECT_EQ(*path, package->path() + "/cursors.dat");
+    const std::string path = dir.file("cursors.dat");
 
-    std::vector<ZVCursorEntry> cursors = {
-        solidCursor(0, 2, 0, 0, 255), solidCursor(1, 16, 255, 0, 0), solidCursor(2, 1, 0, 255, 0)};
+    // The last one as a machine of the other byte order recorded it: its record is checked
+    // in that order, and drawing it is ZVMovieFrameTest's.
+    std::vector<ZVCursorEntry> cursors = {solidCursor(0, 2, 0, 0, 255),
+                                          solidCursor(1, 16, 255, 0, 0),
+                                          zvtest::otherByteOrder(solidCursor(2, 1, 0, 255, 0))};
     cursors[1].info.hotSpot = ZVPoint{7.5f, 3.25f};
     std::string error;
-    ASSERT_TRUE(ZVCursorListFile::write(*path, cursors, &error)) << error;
+    ASSERT_TRUE(ZVCursorListFile::write(path, cursors, &error)) << error;
 
     // On disk: a binary property list of {"Id", "Info", "Data"} dictionaries, in order.
-    std::string bytes = zvtest::readText(*path);
+    std::string bytes = zvtest::readText(path);
     EXPECT_EQ(bytes.substr(0, 8), "bplist00");
     auto plist = ZVValue::fromPropertyList(bytes.data(), bytes.size());
     ASSERT_TRUE(plist && plist->isArray());
@@ -59,43 +58,15 @@ TEST(ZVCursorListFile, RoundTripThroughThePackage) {
     EXPECT_EQ(second.get("Info")->data()->size(), 44u);
     EXPECT_EQ(second.get("Data")->data()->size(), 16u * 16u * 4u);
 
-    auto back = ZVCursorListFile::read(*package->pathForResource(ZVFomixXResourceCursors), &error);
+    auto back = ZVCursorListFile::read(path, &error);
     ASSERT_TRUE(back) << error;
     expectSameList(cursors, *back);
 
     // An empty list is a list too.
-    ASSERT_TRUE(ZVCursorListFile::write(*path, {}));
-    auto none = ZVCursorListFile::read(*path);
+    ASSERT_TRUE(ZVCursorListFile::write(path, {}));
+    auto none = ZVCursorListFile::read(path);
     ASSERT_TRUE(none);
     EXPECT_TRUE(none->empty());
-}
-
-TEST(ZVCursorListFile, ReadCursorsDrawIntoFrames) {
-    TempDir dir;
-    ZVCursorEntry native = solidCursor(0, 2, 0, 0, 255);  // red
-    // Blue, from the other byte order.
-    ZVCursorEntry foreign = zvtest::otherByteOrder(solidCursor(1, 2, 255, 0, 0));
-    ASSERT_TRUE(ZVCursorListFile::write(dir.file("cursors.dat"), {native, foreign}));
-    std::string error;
-    auto cursors = ZVCursorListFile::read(dir.file("cursors.dat"), &error);
-    ASSERT_TRUE(cursors) << error;
-    ASSERT_EQ(cursors->size(), 2u);
-
-    auto frame = ZVMovieFrame::movieFrameWithSize(ZVSize{8, 8});
-    ASSERT_TRUE(frame);
-    for (int y = 0; y < 8; ++y)
-        std::memset(frame->baseAddress() + y * frame->bytesPerRow(), 0, 8 * 4);
-    // Hot spot at the top-left corner; y counts from the bottom, memory rows from the top.
-    frame->drawCursor((*cursors)[0], ZVPoint{1, 7});
-    frame->drawCursor((*cursors)[1], ZVPoint{5, 3});
-    auto pixel = [&](int x, int row) {
-        const uint8_t* p = frame->baseAddress() + row * frame->bytesPerRow() + x * 4;
-        return std::vector<uint8_t>(p, p + 4);
-    };
-    EXPECT_EQ(pixel(1, 1), (std::vector<uint8_t>{0, 0, 255, 255}));
-    EXPECT_EQ(pixel(2, 2), (std::vector<uint8_t>{0, 0, 255, 255}));
-    EXPECT_EQ(pixel(5, 5), (std::vector<uint8_t>{255, 0, 0, 255}));
-    EXPECT_EQ(pixel(0, 0), (std::vector<uint8_t>{0, 0, 0, 0}));
 }
 
 TEST(ZVCursorListFile, EntriesMustMatchTheirRecord) {
@@ -106,9 +77,7 @@ TEST(ZVCursorListFile, EntriesMustMatchTheirRecord) {
     empty.data.reset();
     auto list = ZVCursorListFile::toPropertyList({empty});
     EXPECT_EQ((*list.arrayItems())[0].get("Data")->data()->size(), 0u);
-    std::string error;
-    EXPECT_FALSE(ZVCursorListFile::fromPropertyList(list, &error));
-    EXPECT_NE(error.find("holds 0"), std::string::npos) << error;
+    EXPECT_FALSE(ZVCursorListFile::fromPropertyList(list));
 
     // Identifiers are kept as they are, in the order given, negative ones included.
     e.id = -3;

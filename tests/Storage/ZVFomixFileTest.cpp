@@ -4,8 +4,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
-#include <random>
 
 #include "Storage/ZVFomixFileWriter.h"
 #include "ZVFomixTestFiles.h"
@@ -14,19 +15,6 @@
 using namespace zvtest;
 
 namespace {
-
-template <typename T>
-void put(Bytes& b, T v) {
-    const size_t at = b.size();
-    b.resize(at + sizeof v);
-    std::memcpy(b.data() + at, &v, sizeof v);
-}
-template <typename T>
-T get(const Bytes& b, size_t at) {
-    T v;
-    std::memcpy(&v, b.data() + at, sizeof v);
-    return v;
-}
 
 Bytes header(int32_t signature, uint32_t frames, float w, float h, double duration = 1) {
     Bytes b;
@@ -125,15 +113,7 @@ TEST(ZVFomixFile, RecordLayoutAndChunks) {
     EXPECT_EQ(get<int16_t>(w.file, 28 + 38), kZVFrameHasKeyStrokes);
     EXPECT_EQ(get<uint32_t>(w.file, 72), kZVFomixEndTag);
 
-    // All black: nothing stored.
-    w = writeOne(zero, set, 0);
-    EXPECT_EQ(w.outcome, ZVFomixAppend::Skipped);
-    EXPECT_EQ(w.file.size(), 28u);
-
-    // 0x80 without 0x20: stored uncompressed, bit cleared.
-    w = writeOne(set, zero, kZVFrameCompress);
-    EXPECT_EQ(get<int16_t>(w.file, 28 + 38), 0);
-    EXPECT_EQ(w.file.size(), 28u + 44 + 48);
+    // (An all-black frame, and 0x80 without 0x20, are in ZVFomixIOTest's recording.)
 }
 
 TEST(ZVFomixFile, CompressedPayloadIsAZlibStreamThatZlibInflates) {
@@ -164,75 +144,46 @@ TEST(ZVFomixFile, CompressedPayloadIsAZlibStreamThatZlibInflates) {
               ZVFomixApplyResult::Applied);
     EXPECT_EQ(canvas, pic);
 
-    // A picture that does not compress keeps its block data.
-    std::mt19937 rng(3);
-    Bytes row(16), none(16, 0);
-    for (auto& b : row) b = uint8_t(rng());
-    w = writeOne(row, none, kZVFrameHasKeyStrokes | kZVFrameCompress);
-    EXPECT_EQ(get<int16_t>(w.file, 28 + 38), kZVFrameHasKeyStrokes);
-    EXPECT_EQ(get<uint32_t>(w.file, 28 + 44), kZVFomixEndTag);
+    // (A picture that does not compress keeps its block data: ZVFomixIOTest.)
 }
 
-// The same file as a machine of the other byte order would have written it.
-Bytes otherByteOrder(const Bytes& native) {
-    Bytes out;
+// The same file as a machine of the other byte order would have written it: every field
+// of the header and the records reversed in place (the header's last word is never
+// swapped), key-stroke entries word by word, the key text as it is.
+Bytes otherByteOrder(Bytes b) {
     size_t at = 0;
-    auto swapped = [&](auto v) {
-        ZV_FOMIX_SWAP(v);
-        put(out, v);
+    auto fields = [&](std::initializer_list<size_t> sizes) {
+        for (size_t n : sizes) {
+            std::reverse(b.begin() + at, b.begin() + at + n);
+            at += n;
+        }
     };
-    ZVFomixFileInfo h = get<ZVFomixFileInfo>(native, 0);
-    put(out, __builtin_bswap32(uint32_t(h.signature)));
-    swapped(h.duration);
-    swapped(h.frames);
-    swapped(h.initialDimensions.width);
-    swapped(h.initialDimensions.height);
-    put(out, h.reserverd1);
-    at = 28;
-    while (at < native.size()) {
-        ZVFrameInfo i = get<ZVFrameInfo>(native, at);
-        at += 44;
-        swapped(i.blocks);
-        swapped(i.dataSize);
-        swapped(i.mousePointerLocation.x);
-        swapped(i.mousePointerLocation.y);
-        swapped(i.dimensions.width);
-        swapped(i.dimensions.height);
-        swapped(i.mousePointerIndex);
-        swapped(i.timestamp);
-        swapped(i.keyCode);
-        swapped(i.frameFlags);
-        swapped(i.flags);
-        EXPECT_FALSE(i.frameFlags & kZVFrameCompress) << "the twin is made of uncompressed files";
-        if (i.frameFlags & kZVFrameHasKeyStrokes) {
-            for (;;) {
-                uint32_t tag = get<uint32_t>(native, at), len = get<uint32_t>(native, at + 4);
-                swapped(tag);
-                swapped(len);
-                for (uint32_t k = 0; k < len; ++k) {
-                    // Key-stroke entries are two words; the text is bytes.
-                    size_t src = at + 8 + k;
-                    if (tag == kZVFomixKeyStrokesTag) src = at + 8 + (k & ~3u) + (3 - (k & 3));
-                    out.push_back(native[src]);
-                }
-                at += 8 + len;
-                if (tag == kZVFomixEndTag) break;
-            }
+    auto words = [&](size_t length) {
+        for (size_t end = at + length; at < end;) fields({4});
+    };
+    fields({4, 8, 4, 4, 4});
+    at += 4;
+    while (at < b.size()) {
+        const ZVFrameInfo info = get<ZVFrameInfo>(b, at);
+        EXPECT_FALSE(info.frameFlags & kZVFrameCompress)
+            << "the twin is made of uncompressed files";
+        fields({4, 4, 4, 4, 4, 4, 4, 8, 2, 2, 4});
+        for (uint32_t tag = 0;
+             (info.frameFlags & kZVFrameHasKeyStrokes) && tag != kZVFomixEndTag;) {
+            tag = get<uint32_t>(b, at);
+            const uint32_t length = get<uint32_t>(b, at + 4);
+            words(8);
+            if (tag == kZVFomixKeyStrokesTag)
+                words(length);
+            else
+                at += length;
         }
-        size_t end = at + i.dataSize;
-        while (at < end) {
-            uint32_t offset = get<uint32_t>(native, at), len = get<uint32_t>(native, at + 4);
-            swapped(offset);
-            swapped(len);
-            for (uint32_t k = 0; k < len; k += 4) swapped(get<uint32_t>(native, at + 8 + k));
-            at += 8 + len;
-        }
+        words(info.dataSize);  // offsets, lengths and pixels are all words
     }
-    return out;
+    return b;
 }
 
 TEST(ZVFomixFile, OtherByteOrderReadsToTheSamePictures) {
-    TempDir dir;
     std::vector<std::shared_ptr<ZVMovieFrame>> frames;
     for (int i = 0; i < 4; ++i) {
         auto f = patternFrame(37, 9, uint32_t(i + 1), 0.1 * i, i % 2 ? kZVFrameHasKeyStrokes : 0);
@@ -243,8 +194,7 @@ TEST(ZVFomixFile, OtherByteOrderReadsToTheSamePictures) {
         f->setKeyStrokesString("ab" + std::to_string(i));
         frames.push_back(f);
     }
-    recordFrames(dir.file("native"), frames);
-    Bytes native = readBytes(dir.file("native"));
+    Bytes native = recordBytes(frames);
     Bytes other = otherByteOrder(native);
     EXPECT_EQ(Bytes(other.begin(), other.begin() + 4), (Bytes{0x2C, 0x1A, 0x7F, 0x5F}));
 
@@ -286,52 +236,44 @@ TEST(ZVFomixFile, BadRecordsEndTheReadInOrder) {
         f.insert(f.end(), rest.begin(), rest.end());
         return f;
     };
-    const size_t canvas = size_t(ZVPixelBytesPerRow(4)) * 2;
-    // Block data larger than a frame can make: refused before anything is allocated.
-    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 1, uint32_t(2 * canvas + 9)), {})).last,
-              ZVFomixStep::BadRecord);
-    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 1, 0xFFFFFFFF), {})).last, ZVFomixStep::BadRecord);
-    // A chunk longer than the rest of the file.
-    Bytes longChunk;
+    const uint32_t canvas = uint32_t(ZVPixelBytesPerRow(4)) * 2;
+    const int16_t packed = kZVFrameHasKeyStrokes | kZVFrameCompress;
+    Bytes longChunk;  // longer than the rest of the file
     put(longChunk, kZVFomixKeyStrokesTag);
     put(longChunk, uint32_t(0x7FFFFFFF));
-    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 0, 0, kZVFrameHasKeyStrokes), longChunk)).last,
-              ZVFomixStep::BadRecord);
-    // A record of another size.
-    EXPECT_EQ(readAll(withRecord(infoOf(8, 2, 0, 0), {})).last, ZVFomixStep::BadRecord);
-    // A payload that comes short.
-    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 1, 16), Bytes(10, 0))).last,
-              ZVFomixStep::ShortPayload);
-    // A block offset beyond the canvas; blocks running past their data.
-    Bytes far = block(uint32_t(canvas), {1});
-    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 1, uint32_t(far.size())), far)).last,
-              ZVFomixStep::FailedFrame);
-    Bytes one = block(0, {1});
-    EXPECT_EQ(readAll(withRecord(infoOf(4, 2, 2, uint32_t(one.size())), one)).last,
-              ZVFomixStep::FailedFrame);
-    // A compressed payload that does not inflate, and one without its length.
-    Bytes packed;
-    chunk(packed, kZVFomixCompressionTag, {4, 0, 0, 0});
-    chunk(packed, kZVFomixEndTag, {});
-    put(packed, uint32_t(0xDEADBEEF));
-    EXPECT_EQ(
-        readAll(withRecord(infoOf(4, 2, 1, 12, kZVFrameHasKeyStrokes | kZVFrameCompress), packed))
-            .last,
-        ZVFomixStep::FailedFrame);
-    Bytes tooLong;  // a "stream" far longer than any zlib stream of 12 bytes
-    chunk(tooLong, kZVFomixCompressionTag, {0xE8, 3, 0, 0});
+    Bytes badStream, tooLong, noLength;
+    chunk(badStream, kZVFomixCompressionTag, {4, 0, 0, 0});
+    chunk(badStream, kZVFomixEndTag, {});
+    put(badStream, uint32_t(0xDEADBEEF));
+    chunk(tooLong, kZVFomixCompressionTag, {0xE8, 3, 0, 0});  // no zlib stream of 12 is that long
     chunk(tooLong, kZVFomixEndTag, {});
-    for (int k = 0; k < 1000; ++k) tooLong.push_back(0);
-    EXPECT_EQ(
-        readAll(withRecord(infoOf(4, 2, 1, 12, kZVFrameHasKeyStrokes | kZVFrameCompress), tooLong))
-            .last,
-        ZVFomixStep::BadRecord);
-    Bytes noLength;
+    tooLong.resize(tooLong.size() + 1000);
     chunk(noLength, kZVFomixEndTag, {});
-    EXPECT_EQ(
-        readAll(withRecord(infoOf(4, 2, 1, 12, kZVFrameHasKeyStrokes | kZVFrameCompress), noLength))
-            .last,
-        ZVFomixStep::BadRecord);
+    const Bytes far = block(canvas, {1}), one = block(0, {1});
+    const struct {
+        const char* what;
+        ZVFrameInfo info;
+        Bytes rest;
+        ZVFomixStep last;
+    } rows[] = {
+        // Refused before anything is allocated.
+        {"too much block data", infoOf(4, 2, 1, 2 * canvas + 9), {}, ZVFomixStep::BadRecord},
+        {"block data of 4 GiB", infoOf(4, 2, 1, 0xFFFFFFFF), {}, ZVFomixStep::BadRecord},
+        {"chunk past the end", infoOf(4, 2, 0, 0, kZVFrameHasKeyStrokes), longChunk,
+         ZVFomixStep::BadRecord},
+        {"record of another size", infoOf(8, 2, 0, 0), {}, ZVFomixStep::BadRecord},
+        {"payload short", infoOf(4, 2, 1, 16), Bytes(10, 0), ZVFomixStep::ShortPayload},
+        {"offset past the canvas", infoOf(4, 2, 1, uint32_t(far.size())), far,
+         ZVFomixStep::FailedFrame},
+        {"blocks past their data", infoOf(4, 2, 2, uint32_t(one.size())), one,
+         ZVFomixStep::FailedFrame},
+        {"stream that does not inflate", infoOf(4, 2, 1, 12, packed), badStream,
+         ZVFomixStep::FailedFrame},
+        {"stream too long", infoOf(4, 2, 1, 12, packed), tooLong, ZVFomixStep::BadRecord},
+        {"no stream length", infoOf(4, 2, 1, 12, packed), noLength, ZVFomixStep::BadRecord},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(readAll(withRecord(row.info, row.rest)).last, row.last) << row.what;
     // A header that counts more frames than the file holds: the read ends at the file's end.
     ReadResult r = readAll(withRecord(infoOf(4, 2, 0, 0), {}, 5));
     EXPECT_EQ(r.frames.size(), 1u);

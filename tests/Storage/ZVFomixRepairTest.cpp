@@ -1,27 +1,29 @@
-// A capture file cut at every byte of its last record, and the same file with random bytes
-// changed: the reader ends in order every time, and the repair of the unfinished file
-// recovers every whole record and leaves a file that reads to exactly what it counts.
+// A capture file cut at every byte of its last record: the reader ends in order every time,
+// and the repair of the unfinished file recovers every whole record and leaves a file that
+// reads to exactly what it counts. The repair never harms: a foreign file is left as it is,
+// a damaged record in the middle costs that record and not the ones after it, and the
+// original is always kept.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
+#include <filesystem>
 
 #include "ZVFomixTestFiles.h"
 #include "support/ZVTestSupport.h"
 
 using namespace zvtest;
+using Outcome = ZVFomixRepairResult::Outcome;
 
 namespace {
 
 struct Sample {
-    Bytes file;                       // finished
-    std::vector<size_t> recordStart;  // offset of each record
+    Bytes file;  // finished
     ReadResult read;
 };
 
+// Six frames with key chunks, every other one compressed: cuts land in every kind of field.
 const Sample& sample() {
     static Sample s = [] {
-        TempDir dir;
         std::vector<std::shared_ptr<ZVMovieFrame>> frames;
         for (int i = 0; i < 6; ++i) {
             int16_t flags =
@@ -32,28 +34,10 @@ const Sample& sample() {
             f->setKeyStrokesString("k" + std::to_string(i));
             frames.push_back(f);
         }
-        recordFrames(dir.file("c.fomix"), frames);
-        Sample s;
-        s.file = readBytes(dir.file("c.fomix"));
-        s.read = readAll(s.file);
-        ZVFomixFileReader reader;
-        reader.openMemory(s.file.data(), s.file.size());
-        reader.readHeader();
-        uint32_t w, h;
-        reader.canvasSize(w, h);
-        Bytes pixels;
-        const ZVFomixCanvas canvas = ZVFomixMakeCanvas(w, h, pixels);
-        ZVFomixRecord record;
-        while (reader.readFrame(record, canvas, false) == ZVFomixStep::Frame)
-            s.recordStart.push_back(record.startOffset);
-        return s;
+        const Bytes file = recordBytes(frames);
+        return Sample{file, readAll(file)};
     }();
     return s;
-}
-
-Bytes unfinished(Bytes b) {
-    std::fill(b.begin(), b.begin() + 28, 0);
-    return b;
 }
 
 void expectSameFrames(const ReadResult& got, const ReadResult& want, size_t count) {
@@ -67,10 +51,9 @@ void expectSameFrames(const ReadResult& got, const ReadResult& want, size_t coun
 TEST(ZVFomixRepair, FileCutInsideItsLastRecord) {
     const Sample& s = sample();
     ASSERT_EQ(s.read.frames.size(), 6u);
-    ASSERT_EQ(s.recordStart.size(), 6u);
     TempDir dir;
     const std::string path = dir.file("cut.fomix");
-    const size_t lastStart = s.recordStart.back();
+    const size_t lastStart = s.read.frames.back().start;
     for (size_t cut = lastStart; cut < s.file.size(); ++cut) {
         SCOPED_TRACE(cut);
         Bytes finished(s.file.begin(), s.file.begin() + cut);
@@ -82,7 +65,7 @@ TEST(ZVFomixRepair, FileCutInsideItsLastRecord) {
 
         writeBytes(path, unfinished(finished));
         ZVFomixRepairResult fix = ZVFomixRepair(path);
-        ASSERT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::Repaired) << fix.message;
+        ASSERT_EQ(fix.outcome, Outcome::Repaired) << fix.message;
         EXPECT_EQ(fix.header.frames, 5u);
         EXPECT_DOUBLE_EQ(double(fix.header.duration), double(s.read.frames[4].info.timestamp));
         EXPECT_EQ(fix.header.initialDimensions, (ZVSize{13, 5}));
@@ -98,35 +81,114 @@ TEST(ZVFomixRepair, FileCutInsideItsLastRecord) {
     EXPECT_EQ(readBytes(path), s.file);
 }
 
-TEST(ZVFomixRepair, LeavesReadableAndForeignFilesAlone) {
+TEST(ZVFomixRepair, LeavesReadableAndMissingFilesAlone) {
     const Sample& s = sample();
     TempDir dir;
     writeBytes(dir.file("ok.fomix"), s.file);
     ZVFomixRepairResult fix = ZVFomixRepair(dir.file("ok.fomix"));
-    EXPECT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::AlreadyReadable);
+    EXPECT_EQ(fix.outcome, Outcome::AlreadyReadable);
     EXPECT_EQ(readBytes(dir.file("ok.fomix")), s.file);
 
-    Bytes text = {'h', 'e', 'l', 'l', 'o'};
-    writeBytes(dir.file("text"), text);
-    EXPECT_EQ(ZVFomixRepair(dir.file("text")).outcome,
-              ZVFomixRepairResult::Outcome::NotACaptureFile);
-    EXPECT_EQ(readBytes(dir.file("text")), text);
-
-    EXPECT_EQ(ZVFomixRepair(dir.file("missing")).outcome, ZVFomixRepairResult::Outcome::Failed);
-
-    // A dry run says what it would do and changes nothing.
-    Bytes cut(s.file.begin(), s.file.end() - 3);
-    writeBytes(dir.file("cut"), unfinished(cut));
-    fix = ZVFomixRepair(dir.file("cut"), true);
-    EXPECT_EQ(fix.header.frames, 5u);
-    EXPECT_EQ(readBytes(dir.file("cut")), unfinished(cut));
+    EXPECT_EQ(ZVFomixRepair(dir.file("missing")).outcome, Outcome::Failed);
 
     // Only the zero header: a file of no frames.
     writeBytes(dir.file("zero"), Bytes(28, 0));
     fix = ZVFomixRepair(dir.file("zero"));
-    EXPECT_EQ(fix.outcome, ZVFomixRepairResult::Outcome::Repaired);
+    EXPECT_EQ(fix.outcome, Outcome::Repaired);
     EXPECT_EQ(ZVFomixIO::infoForFile(dir.file("zero")).signature, kZVFomixSignature);
     EXPECT_EQ(ZVFomixIO::infoForFile(dir.file("zero")).frames, 0u);
+}
+
+// Eight plain frames, for damage in the middle.
+const Sample& recording() {
+    static Sample r = [] {
+        std::vector<std::shared_ptr<ZVMovieFrame>> frames;
+        for (int i = 0; i < 8; ++i) frames.push_back(patternFrame(24, 9, uint32_t(i + 1), 0.1 * i));
+        const Bytes file = recordBytes(frames);
+        return Sample{file, readAll(file)};
+    }();
+    return r;
+}
+
+void setWord(Bytes& b, size_t at, uint32_t value) {
+    std::memcpy(b.data() + at, &value, 4);
+}
+
+TEST(ZVFomixRepair, ForeignFilesStayAsTheyAre) {
+    TempDir dir;
+    // Text shorter than a header; 28 zero bytes, then anything but a capture record; and a
+    // real record of another recording's size behind a zero header that no writer made.
+    const Bytes text = {'h', 'e', 'l', 'l', 'o'};
+    Bytes zeros(28, 0);
+    for (int i = 0; i < 4000; ++i) zeros.push_back(uint8_t('a' + i % 26));
+    Bytes implausible = unfinished(recording().file);
+    setWord(implausible, 28 + 4, 0x7FFFFFF0);  // block data no frame can make
+    for (const Bytes& bytes : {text, zeros, implausible}) {
+        const std::string path = dir.file("foreign");
+        writeBytes(path, bytes);
+        const ZVFomixRepairResult fix = ZVFomixRepair(path);
+        EXPECT_EQ(fix.outcome, Outcome::NotACaptureFile) << fix.message;
+        EXPECT_EQ(readBytes(path), bytes);
+        EXPECT_FALSE(std::filesystem::exists(path + ".damaged"));
+    }
+}
+
+TEST(ZVFomixRepair, RecordsAfterADamagedOneAreKept) {
+    const Sample& r = recording();
+    ASSERT_EQ(r.read.frames.size(), 8u);
+    TempDir dir;
+    // Record 4's size field grown (it swallows what follows), or its picture size broken;
+    // in a finished file and in one whose writer never finished.
+    for (int damage = 0; damage < 2; ++damage) {
+        for (bool finished : {true, false}) {
+            SCOPED_TRACE(damage * 2 + finished);
+            Bytes bytes = r.file;
+            if (!finished) bytes = unfinished(bytes);
+            const size_t at = r.read.frames[3].start;
+            if (damage == 0)
+                setWord(bytes, at + 4, uint32_t(r.read.frames[5].start - at));
+            else
+                setWord(bytes, at + 16, 0xFFFFFFFF);
+            const std::string path = dir.file("damaged.fomix");
+            writeBytes(path, bytes);
+            std::filesystem::remove(path + ".damaged");
+
+            const ZVFomixRepairResult dry = ZVFomixRepair(path, true);
+            EXPECT_EQ(dry.outcome, Outcome::Repaired);  // says what it would do...
+            EXPECT_EQ(dry.header.frames, 7u);
+            EXPECT_EQ(readBytes(path), bytes);  // ...and changes nothing
+
+            const ZVFomixRepairResult fix = ZVFomixRepair(path);
+            ASSERT_EQ(fix.outcome, Outcome::Repaired) << fix.message;
+            EXPECT_EQ(fix.header.frames, 7u) << fix.message;
+            EXPECT_EQ(fix.salvagedFrames, 4u);
+            EXPECT_DOUBLE_EQ(double(fix.header.duration), 0.7);
+            EXPECT_EQ(fix.damagedPath, path + ".damaged");
+            EXPECT_EQ(readBytes(path + ".damaged"), bytes);
+            const ReadResult mended = readFile(path);
+            ASSERT_TRUE(mended.accepted);
+            EXPECT_EQ(mended.frames.size(), 7u);
+            EXPECT_EQ(mended.last, ZVFomixStep::End);
+            // Now it reads: a second repair changes nothing.
+            EXPECT_EQ(ZVFomixRepair(path).outcome, Outcome::AlreadyReadable);
+        }
+    }
+}
+
+TEST(ZVFomixRepair, InPlaceMendsAnUnfinishedFileWithoutACopy) {
+    const Sample& r = recording();
+    TempDir dir;
+    const Bytes bytes = unfinished(Bytes(r.file.begin(), r.file.end() - 5));
+    const std::string path = dir.file("cut.fomix");
+    writeBytes(path, bytes);
+    const ZVFomixRepairResult fix = ZVFomixRepair(path, false, true);
+    ASSERT_EQ(fix.outcome, Outcome::Repaired) << fix.message;
+    EXPECT_TRUE(fix.damagedPath.empty());
+    EXPECT_FALSE(std::filesystem::exists(path + ".damaged"));
+    const Bytes got = readBytes(path);
+    ASSERT_EQ(got.size(), r.read.frames.back().start);
+    EXPECT_TRUE(std::equal(got.begin() + 28, got.end(), r.file.begin() + 28));
+    EXPECT_EQ(readFile(path).frames.size(), 7u);
 }
 
 }  // namespace

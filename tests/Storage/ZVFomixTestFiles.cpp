@@ -49,8 +49,8 @@ ReadResult readAll(const Bytes& bytes) {
     for (;;) {
         r.last = reader.readFrame(record, canvas, true);
         if (r.last != ZVFomixStep::Frame && r.last != ZVFomixStep::FailedFrame) break;
-        r.frames.push_back({record.info, pixels, record.hasKeyStrokes, record.keyStrokes,
-                            record.hasKeyText, record.keyText});
+        r.frames.push_back({record.startOffset, record.info, pixels, record.hasKeyStrokes,
+                            record.keyStrokes, record.hasKeyText, record.keyText});
         if (r.last == ZVFomixStep::FailedFrame) break;
     }
     return r;
@@ -60,9 +60,14 @@ ReadResult readFile(const std::string& path) {
     return readAll(readBytes(path));
 }
 
+Bytes unfinished(Bytes file) {
+    std::fill(file.begin(), file.begin() + std::min<size_t>(file.size(), 28), 0);
+    return file;
+}
+
 std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
                                         const std::vector<std::shared_ptr<ZVMovieFrame>>& frames,
-                                        size_t blockBufferLimit) {
+                                        const std::function<void(ZVFomixIO&)>& prepare) {
     auto queue = std::make_shared<ZVQueue>();
     queue->setLimit(kZVQueueNoLimit);
     for (auto& f : frames) queue->addObject(f);
@@ -70,13 +75,29 @@ std::shared_ptr<ZVFomixIO> recordFrames(const std::string& path,
     FomixDelegate delegate;
     writer->setDelegate(&delegate);
     writer->setDataSource(queue.get());
-    writer->setBlockBufferLimit(blockBufferLimit);
+    if (prepare) prepare(*writer);
     writer->start();
     writer->finalize();
-    EXPECT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }));
+    EXPECT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }, 60));
     writer->setDelegate(nullptr);
     writer->setDataSource(nullptr);
     return writer;
+}
+
+Bytes recordBytes(const std::vector<std::shared_ptr<ZVMovieFrame>>& frames) {
+    TempDir dir;
+    recordFrames(dir.file("c.fomix"), frames);
+    return readBytes(dir.file("c.fomix"));
+}
+
+int runReader(ZVFomixIO& reader, ZVDataDestination* out) {
+    FomixDelegate delegate;
+    reader.setDelegate(&delegate);
+    reader.setDataDestination(out);
+    reader.start();
+    EXPECT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }));
+    reader.setDelegate(nullptr);
+    return delegate.started;
 }
 
 }  // namespace zvtest

@@ -21,27 +21,16 @@ TEST(ZVFomixWriterBudget, ASlowDiskGetsCompressedRecordsThenWholeFramesLeftOut) 
     std::vector<std::shared_ptr<ZVMovieFrame>> frames;
     for (int i = 0; i < kFrames; ++i)
         frames.push_back(patternFrame(256, 256, uint32_t(i + 1), 0.01 * i));
-    auto queue = std::make_shared<ZVQueue>();
-    queue->setLimit(kZVQueueNoLimit);
-    for (auto& f : frames) queue->addObject(f);
-
     TempDir dir;
     const std::string path = dir.file("slow.fomix");
-    auto writer = ZVFomixIO::initWithFile(path, ZVFomixIO::kWriteMode);
     std::atomic<double> peakFill{0};
-    // The disk: 0.4 s per megabyte.
-    writer->setDiskQueue(kLimit, [&](size_t bytes) {
-        peakFill.store(std::max(peakFill.load(), writer->diskQueueFill()));
-        std::this_thread::sleep_for(std::chrono::microseconds(bytes * 400000 / (1 << 20)));
+    auto writer = recordFrames(path, frames, [&](ZVFomixIO& w) {
+        // The disk: 0.4 s per megabyte.
+        w.setDiskQueue(kLimit, [&](size_t bytes) {
+            peakFill.store(std::max(peakFill.load(), w.diskQueueFill()));
+            std::this_thread::sleep_for(std::chrono::microseconds(bytes * 400000 / (1 << 20)));
+        });
     });
-    FomixDelegate delegate;
-    writer->setDelegate(&delegate);
-    writer->setDataSource(queue.get());
-    writer->start();
-    writer->finalize();
-    ASSERT_TRUE(runMainUntil([&] { return delegate.stopped == 1; }, 60));
-    writer->setDelegate(nullptr);
-    writer->setDataSource(nullptr);
 
     const int dropped = writer->droppedFrames();
     EXPECT_GT(dropped, 0);

@@ -33,23 +33,6 @@ std::vector<std::string> trackSummary(const ZVValue& info) {
     return out;
 }
 
-// A package directory at `path` whose Info.plist has this version and these tracks.
-void makePackage(const std::string& path, const char* version, ZVValue::Array tracks) {
-    fs::create_directory(path);
-    ZVValue info = ZVValue::dict();
-    info.set("FomixX Version", version);
-    info.set("Tracks", ZVValue(std::move(tracks)));
-    ASSERT_TRUE(info.writeFile(path + "/Info.plist", false));
-}
-
-ZVValue trackDict(ZVValue name, ZVValue type, ZVValue path) {
-    ZVValue t = ZVValue::dict();
-    t.set("Name", std::move(name));
-    t.set("Type", std::move(type));
-    t.set("Path", std::move(path));
-    return t;
-}
-
 }  // namespace
 
 TEST(ZVFomixXManager, PlainRecordingPathsAndMovie) {
@@ -177,38 +160,44 @@ TEST(ZVFomixXManager, EarlierLayoutWithoutInfoPlist) {
                                         "video:video:video.fomix"}));
 }
 
-// The exact messages are in ZVPackageMessagesTest; here, what the package does without a
-// track list.
+// The exact messages, also of a readable Info.plist without a track list, are in
+// ZVStorageMessagesTest; here, what the package does without a track list.
 TEST(ZVFomixXManager, UnreadableInfoPlistIsReportedAndLeftAlone) {
-    ZVValue badTracks = ZVValue::dict();
-    badTracks.set("FomixX Version", "1.1");
-    badTracks.set("Tracks", "video.fomix");
-    for (const std::string& bytes : {std::string("bplist00\xd1\x01\x02"),  // cut short
-                                     badTracks.toXMLPropertyList()}) {
-        TempDir dir;
-        const std::string p = dir.file("bad.fomixx");
-        fs::create_directory(p);
-        writeText(p + "/Info.plist", bytes);
-        auto m = ZVFomixXManager::initWithFile(p);
-        EXPECT_TRUE(m->exists());
-        EXPECT_TRUE(m->isPackage());
-        EXPECT_NE(m->infoError(), "");
-        EXPECT_EQ(m->pathForResource(ZVFomixXResourceVideo), std::nullopt);
-        EXPECT_EQ(m->createPathForPackageResource(ZVFomixXResourceVideo), std::nullopt);
-        m->setPropertie("Key", "value", ZVFomixXResourceVideo);
-        EXPECT_EQ(readText(p + "/Info.plist"), bytes);  // never written over
-        // The movie needs no track list.
-        EXPECT_EQ(m->pathForResource(ZVFomixXResourceMovie), p + "/movie.mov");
-        EXPECT_NE(ZVDescribeFomixX(*m).find(m->infoError()), std::string::npos);
-    }
+    const std::string bytes = "bplist00\xd1\x01\x02";  // cut short
+    TempDir dir;
+    const std::string p = dir.file("bad.fomixx");
+    fs::create_directory(p);
+    writeText(p + "/Info.plist", bytes);
+    auto m = ZVFomixXManager::initWithFile(p);
+    EXPECT_TRUE(m->exists());
+    EXPECT_TRUE(m->isPackage());
+    EXPECT_NE(m->infoError(), "");
+    EXPECT_EQ(m->pathForResource(ZVFomixXResourceVideo), std::nullopt);
+    EXPECT_EQ(m->createPathForPackageResource(ZVFomixXResourceVideo), std::nullopt);
+    m->setPropertie("Key", "value", ZVFomixXResourceVideo);
+    EXPECT_EQ(readText(p + "/Info.plist"), bytes);  // never written over
+    // The movie needs no track list.
+    EXPECT_EQ(m->pathForResource(ZVFomixXResourceMovie), p + "/movie.mov");
+    EXPECT_NE(ZVDescribeFomixX(*m).find(m->infoError()), std::string::npos);
 }
 
 TEST(ZVFomixXManager, TrackPathsStayInsideThePackage) {
     TempDir dir;
     const std::string p = dir.file("odd.fomixx");
-    makePackage(p, "1.1",
-                {trackDict("video", "video", "../../etc/passwd"),
-                 trackDict("audio", "audio", int64_t(7)), ZVValue("not a dictionary")});
+    fs::create_directory(p);
+    auto track = [](const char* type, ZVValue path) {
+        ZVValue t = ZVValue::dict();
+        t.set("Name", type);
+        t.set("Type", type);
+        t.set("Path", std::move(path));
+        return t;
+    };
+    ZVValue info = ZVValue::dict();
+    info.set("FomixX Version", "1.1");
+    info.set("Host", "kept");
+    info.set("Tracks", ZVValue::Array{track("video", "../../etc/passwd"),
+                                      track("audio", int64_t(7)), ZVValue("not a dictionary")});
+    ASSERT_TRUE(info.writeFile(p + "/Info.plist", false));
 
     auto m = ZVFomixXManager::initWithFile(p);
     EXPECT_EQ(m->infoError(), "");
@@ -216,6 +205,7 @@ TEST(ZVFomixXManager, TrackPathsStayInsideThePackage) {
     EXPECT_EQ(m->pathForResource(ZVFomixXResourceAudio), std::nullopt);
     EXPECT_EQ(m->createPathForPackageResource(ZVFomixXResourceCursors), p + "/cursors.dat");
     EXPECT_EQ(m->tracks().size(), 4u);  // what it does not understand is kept
+    EXPECT_NE(ZVDescribeFomixX(*m).find("\nproperty Host = "), std::string::npos);
 }
 
 TEST(ZVFomixXManager, PropertiesAndStartOffsetTimeRoundTrip) {

@@ -18,24 +18,21 @@ using namespace zvtest;
 
 namespace {
 
-// Runs a reading stage on `path` until it stops.
-void readThrough(const std::string& path) {
+// Runs a reading stage on a damaged file until it stops; the host can also ask it why.
+void readFailing(const std::string& path) {
     auto reader = ZVFomixIO::initWithFile(path, ZVFomixIO::kReadMode);
-    ASSERT_TRUE(reader);
-    FomixDelegate d;
-    reader->setDelegate(&d);
-    reader->start();
-    ASSERT_TRUE(runMainUntil([&] { return d.stopped == 1; }));
-    reader->setDelegate(nullptr);
-    // The host can also ask the stage why it stopped early.
+    runReader(*reader);
     EXPECT_NE(reader->failureReason(), "");
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
 }
 
 // A finished file of two frames; `mangle` changes its bytes.
 std::string sampleFile(const TempDir& dir, const std::function<void(Bytes&)>& mangle) {
     const std::string path = dir.file("sample.fomix");
-    recordFrames(path, {patternFrame(8, 4, 1, 0.1), patternFrame(8, 4, 2, 0.2)});
-    Bytes b = readBytes(path);
+    Bytes b = recordBytes({patternFrame(8, 4, 1, 0.1), patternFrame(8, 4, 2, 0.2)});
     mangle(b);
     writeBytes(path, b);
     return path;
@@ -78,12 +75,12 @@ TEST(ZVStorageMessages, LogLines) {
     const LogRow rows[] = {
         {"Frame checksum incorrect.",
          [](const TempDir& dir) {
-             readThrough(sampleFile(dir, [](Bytes& b) { b.resize(b.size() - 2); }));
+             readFailing(sampleFile(dir, [](Bytes& b) { b.resize(b.size() - 2); }));
          }},
         {"Decompression error. Stoping read process.",
          [](const TempDir& dir) {
              // The first block's offset of the second record moved past the picture.
-             readThrough(sampleFile(dir, [](Bytes& b) {
+             readFailing(sampleFile(dir, [](Bytes& b) {
                  uint32_t dataSize;
                  std::memcpy(&dataSize, b.data() + 28 + 4, 4);
                  const size_t second = 28 + 44 + dataSize;
@@ -93,12 +90,12 @@ TEST(ZVStorageMessages, LogLines) {
          }},
         {"ME-6: fomixWriter failed with malloc error",
          [](const TempDir& dir) {
-             recordFrames(dir.file("w.fomix"), {patternFrame(8, 4, 1, 0.1)}, 0);
+             recordFrames(dir.file("w.fomix"), {patternFrame(8, 4, 1, 0.1)},
+                          [](ZVFomixIO& w) { w.setBlockBufferLimit(0); });
          }},
         {"-[ZVFomixIO fomixReader]: Unsupported FOMIX format",
          [](const TempDir& dir) {
-             readThrough(
-                 sampleFile(dir, [](Bytes& b) { std::fill(b.begin(), b.begin() + 28, 0); }));
+             readFailing(sampleFile(dir, [](Bytes& b) { b = unfinished(b); }));
          }},
     };
     for (const auto& row : rows) {
@@ -107,7 +104,7 @@ TEST(ZVStorageMessages, LogLines) {
         LogCapture log;
         row.cause(dir);
         bool found = false;
-        for (const auto& l : log.lines()) found |= l.rfind(row.line, 0) == 0;
+        for (const auto& l : log.lines()) found |= startsWith(l, row.line);
         EXPECT_TRUE(found) << "logged:\n" << ::testing::PrintToString(log.lines());
     }
 }
@@ -136,17 +133,7 @@ std::string binary(const ZVValue& v) {
 TEST(ZVStorageMessages, PackageAndCursorListMessages) {
     TempDir dir;
     fs::create_directory(dir.file("old.fomixx"));
-    // The package's messages: what the log says.
     const std::string info = dir.file("old.fomixx/Info.plist");
-    {
-        writeText(info, "junk");
-        LogCapture log;
-        ZVFomixXManager::initWithFile(dir.file("old.fomixx"));
-        ASSERT_FALSE(log.lines().empty());
-        EXPECT_EQ(log.lines().back(), info +
-                                          ": not a property list; the package's tracks are "
-                                          "unavailable and its Info.plist is left as it is");
-    }
     {
         // The package path is taken by a plain file: neither the directory nor its
         // Info.plist can be made.
@@ -156,53 +143,53 @@ TEST(ZVStorageMessages, PackageAndCursorListMessages) {
         m->createFomixX();
         auto lines = log.lines();
         ASSERT_EQ(lines.size(), 2u);
-        EXPECT_EQ(
-            lines[0].rfind(
-                "ZVFomixXManager: cannot create the package " + dir.file("taken.fomixx") + ": ", 0),
-            0u)
-            << lines[0];
-        EXPECT_EQ(lines[1].rfind("ZVFomixXManager: cannot write the package's Info.plist: " +
-                                     dir.file("taken.fomixx/Info.plist") + ": ",
-                                 0),
-                  0u)
-            << lines[1];
+        const std::string taken = dir.file("taken.fomixx");
+        EXPECT_PRED2(startsWith, lines[0],
+                     "ZVFomixXManager: cannot create the package " + taken + ": ");
+        EXPECT_PRED2(
+            startsWith, lines[1],
+            "ZVFomixXManager: cannot write the package's Info.plist: " + taken + "/Info.plist: ");
         // Nor can the recording go to the Trash when nothing is there.
         auto gone = ZVFomixXManager::initWithFile(dir.file("gone.fomix"));
         gone->createFomixX();
         gone->removeFomixX();
-        EXPECT_EQ(
-            log.lines().back().rfind("ZVFomixXManager: cannot move the recording to the Trash: " +
-                                         dir.file("gone.fomix") + ": ",
-                                     0),
-            0u)
-            << log.lines().back();
+        EXPECT_PRED2(startsWith, log.lines().back(),
+                     "ZVFomixXManager: cannot move the recording to the Trash: " +
+                         dir.file("gone.fomix") + ": ");
     }
-    // The Info.plist errors a package reports through infoError().
-    struct InfoCase {
-        std::string bytes;
-        std::string error;
-    };
+    // The Info.plist errors a package reports through infoError(), and logs.
     ZVValue badTracks = ZVValue::dict();
     badTracks.set("FomixX Version", "1.1");
     badTracks.set("Tracks", 3);
-    const InfoCase infoCases[] = {
-        {"junk", info + ": not a property list"},
-        {ZVValue::array().toXMLPropertyList(), info + ": not a dictionary"},
-        {badTracks.toXMLPropertyList(), info + ": \"Tracks\" is not an array"},
+    const struct {
+        std::function<void()> make;
+        std::string error;
+    } infoCases[] = {
+        {[&] { writeText(info, "junk"); }, info + ": not a property list"},
+        {[&] { writeText(info, ZVValue::array().toXMLPropertyList()); },
+         info + ": not a dictionary"},
+        {[&] { writeText(info, badTracks.toXMLPropertyList()); },
+         info + ": \"Tracks\" is not an array"},
+        {[&] {
+             fs::remove(info);
+             fs::create_directory(info);
+         },
+         info + ": not a regular file"},
+        {[&] {
+             fs::remove(info);
+             writeText(info, "");
+             fs::resize_file(info, 16u * 1024 * 1024 + 1);
+         },
+         info + ": too large for a package's track list"},
     };
     for (const auto& c : infoCases) {
-        writeText(info, c.bytes);
+        c.make();
+        LogCapture log;
         EXPECT_EQ(ZVFomixXManager::initWithFile(dir.file("old.fomixx"))->infoError(), c.error);
+        EXPECT_EQ(log.lines(),
+                  std::vector<std::string>{c.error + "; the package's tracks are unavailable "
+                                                     "and its Info.plist is left as it is"});
     }
-    fs::remove(info);
-    fs::create_directory(info);
-    EXPECT_EQ(ZVFomixXManager::initWithFile(dir.file("old.fomixx"))->infoError(),
-              info + ": not a regular file");
-    fs::remove(info);
-    writeText(info, "");
-    fs::resize_file(info, 16u * 1024 * 1024 + 1);
-    EXPECT_EQ(ZVFomixXManager::initWithFile(dir.file("old.fomixx"))->infoError(),
-              info + ": too large for a package's track list");
 
     // The cursor list's messages.
     ZVValue::Data info44(44, 0), info43(43, 0), pixels(16, 0);
