@@ -113,7 +113,7 @@ trap 'restore; exit 130' INT TERM
 killed=0 survived=0 invalid=0 i=0
 survivors=()
 total=$(printf '%s\n' "$mutants" | grep -c .)
-while IFS=$'\t' read -r path line kind new; do
+while IFS=$'\t' read -r -u 3 path line kind new; do
   i=$((i + 1))
   [ -z "$only" ] || [[ $only == *",$i,"* ]] || continue
   dir=$(dirname "$path")
@@ -141,7 +141,7 @@ EOF
     echo "[$i/$total] killed           $what"
   fi
   restore
-done <<<"$mutants"
+done 3<<<"$mutants"  # fd 3: a test that reads standard input must not eat the list
 cmake --build "$build" --target zorvan >/dev/null 2>&1 || true
 
 tried=$((killed + survived))
