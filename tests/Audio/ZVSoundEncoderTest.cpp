@@ -32,14 +32,14 @@ ZVAudioStreamDescription output(uint32_t format, double rate, uint32_t framesPer
     return d;
 }
 
-std::shared_ptr<ZVSoundEncoder> encoderFor(const ZVAudioStreamDescription& d,
-                                           ZVSoundFormat source = kStereo16) {
+std::shared_ptr<ZVSoundEncoder> encoderFor(const ZVAudioStreamDescription& d, int64_t bitRate = 0) {
     ZVRegisterFFmpegMediaToolkit();
     ZVCodecSettings settings(ZVCodecSettingsKind::sound);
     settings.setOutputDescription(d);
+    if (bitRate) settings.setBitRate(bitRate);
     auto preset = ZVEncodingPreset::initWithName("test");
     preset->setSoundSettings(settings.save());
-    return ZVSoundEncoder::initWithPreset(*preset, source);
+    return ZVSoundEncoder::initWithPreset(*preset, kStereo16);
 }
 
 std::shared_ptr<ZVSoundPacket> tone(int frames, int startFrame) {
@@ -125,10 +125,14 @@ TEST(SoundEncoderTest, EmptySourceFinalizedStopsWithNothingMade) {
 }
 
 TEST(SoundEncoderTest, EveryFrameOfAToneComesOutInTheOutputFormats) {
-    for (auto out : {output(kZVAudioFormat_AAC, 44100, 1024),
-                     output(kZVAudioFormat_AppleLossless, 44100, 4096),
-                     output(kZVAudioFormat_LinearPCM, 48000, 1)}) {
-        auto e = encoderFor(out);
+    const struct {
+        ZVAudioStreamDescription out;
+        int64_t bitRate;
+    } cases[] = {{output(kZVAudioFormat_AAC, 44100, 1024), 32000},  // not the 128000 default
+                 {output(kZVAudioFormat_AppleLossless, 44100, 4096), 0},
+                 {output(kZVAudioFormat_LinearPCM, 48000, 1), 0}};
+    for (const auto& [out, bitRate] : cases) {
+        auto e = encoderFor(out, bitRate);
         ASSERT_TRUE(e);
         zvtest::ScriptedSource source;
         zvtest::RecordingDestination made;
@@ -137,11 +141,12 @@ TEST(SoundEncoderTest, EveryFrameOfAToneComesOutInTheOutputFormats) {
         e->setDataSource(&source);
         e->setDataDestination(&made);
         ASSERT_TRUE(runToStop(*e));
-        int64_t frames = 0;
+        int64_t frames = 0, total = 0;
         for (auto& o : made.objects()) {
             auto p = std::dynamic_pointer_cast<ZVEncodedSoundPacket>(o);
             ASSERT_TRUE(p);
             const uint32_t bytes = p->bufferList()[0].mDataByteSize;
+            total += bytes;
             if (!p->packetDescription()) {
                 frames += bytes / out.bytesPerPacket;
                 continue;
@@ -157,5 +162,8 @@ TEST(SoundEncoderTest, EveryFrameOfAToneComesOutInTheOutputFormats) {
         // The resampler's filter may add or hold back a few frames at the ends.
         EXPECT_NEAR(double(frames), expected, 64) << ZVStringFromFourCC(out.formatID);
         EXPECT_EQ(description->magicCookie.empty(), out.formatID == kZVAudioFormat_LinearPCM);
+        if (bitRate) {
+            EXPECT_NEAR(total * 8 / 3.0, double(bitRate), bitRate * 0.2);
+        }
     }
 }

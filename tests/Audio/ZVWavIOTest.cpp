@@ -194,6 +194,7 @@ TEST(ZVWavIO, PauseAndStopActOnlyOnARunningStageWithAChange) {
     writer->pause(true);  // not running: nothing
     writer->stop();
     EXPECT_EQ(pauses.count(), 0);
+    Posted willStop(ZVWavIOWillStopNotification, writer.get());
     Posted stop(ZVWavIODidStopNotification, writer.get());
     writer->start();
     // did-start reaches the delegate through the main queue, a pause change at once.
@@ -203,6 +204,7 @@ TEST(ZVWavIO, PauseAndStopActOnlyOnARunningStageWithAChange) {
     writer->pause(false);
     writer->stop();
     ASSERT_TRUE(stop.wait());
+    EXPECT_EQ(willStop.count(), 1);
     zvtest::runMainUntil([&] { return delegate.calls.size() >= 4; });
     EXPECT_EQ(pauses.count(), 2);
     EXPECT_EQ(delegate.calls, (std::vector<std::string>{"start", "paused", "resumed", "stop"}));

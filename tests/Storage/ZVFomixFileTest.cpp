@@ -213,20 +213,28 @@ TEST(ZVFomixFile, OtherByteOrderReadsToTheSamePictures) {
 }
 
 TEST(ZVFomixFile, ReaderStepsOverUnknownChunksAndTakesAnyOrder) {
-    Bytes f = header(kZVFomixSignature, 1, 4, 2);
+    Bytes f = header(kZVFomixSignature, 2, 4, 2);
     Bytes data = block(4, {0xFF112233, 0xFF445566});
     put(f, infoOf(4, 2, 1, uint32_t(data.size()), kZVFrameHasKeyStrokes));
     chunk(f, kZVFomixKeyTextTag, {'x', 'y', 0});
-    chunk(f, 0x41424344, Bytes(12, 0xEE));
+    chunk(f, 0x41424344, Bytes(300 << 10, 0xEE));  // longer than the file reader reads ahead
     chunk(f, kZVFomixKeyStrokesTag, Bytes(8, 1));
     chunk(f, kZVFomixEndTag, {});
     f.insert(f.end(), data.begin(), data.end());
-    ReadResult r = readAll(f);
-    ASSERT_EQ(r.frames.size(), 1u);
-    EXPECT_EQ(r.last, ZVFomixStep::End);
-    EXPECT_EQ(r.frames[0].keyText, "xy");
-    EXPECT_EQ(r.frames[0].keyStrokes, Bytes(8, 1));
-    EXPECT_EQ(get<uint32_t>(r.frames[0].pixels, 8), 0xFF445566u);
+    // A text in the five-byte form, which UTF-8 no longer has, is no text.
+    put(f, infoOf(4, 2, 0, 0, kZVFrameHasKeyStrokes));
+    chunk(f, kZVFomixKeyTextTag, {0xF8, 0x88, 0x80, 0x80, 0x80, 0x80, 0});
+    chunk(f, kZVFomixEndTag, {});
+    TempDir dir;
+    writeBytes(dir.file("f"), f);
+    for (const ReadResult& r : {readAll(f), readFile(dir.file("f"))}) {
+        ASSERT_EQ(r.frames.size(), 2u);
+        EXPECT_EQ(r.last, ZVFomixStep::End);
+        EXPECT_EQ(r.frames[0].keyText, "xy");
+        EXPECT_EQ(r.frames[0].keyStrokes, Bytes(8, 1));
+        EXPECT_EQ(get<uint32_t>(r.frames[0].pixels, 8), 0xFF445566u);
+        EXPECT_FALSE(r.frames[1].hasKeyText);
+    }
 }
 
 TEST(ZVFomixFile, BadRecordsEndTheReadInOrder) {
@@ -279,7 +287,7 @@ TEST(ZVFomixFile, BadRecordsEndTheReadInOrder) {
     EXPECT_EQ(r.frames.size(), 1u);
     EXPECT_EQ(r.last, ZVFomixStep::End);
     // Header sizes nobody can make a canvas of.
-    for (float side : {0.f, -1.f, 1e9f, std::nanf("")}) {
+    for (float side : {0.f, -1.f, 32769.f, 1e9f, std::nanf("")}) {
         Bytes f = header(kZVFomixSignature, 1, side, 2);
         ZVFomixFileReader reader;
         reader.openMemory(f.data(), f.size());

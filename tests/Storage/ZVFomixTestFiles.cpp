@@ -34,9 +34,8 @@ std::shared_ptr<ZVMovieFrame> patternFrame(int width, int height, uint32_t seed,
     return frame;
 }
 
-ReadResult readAll(const Bytes& bytes) {
-    ZVFomixFileReader reader;
-    reader.openMemory(bytes.data(), bytes.size());
+namespace {
+ReadResult readAll(ZVFomixFileReader& reader) {
     ReadResult r;
     r.accepted = reader.readHeader();
     if (!r.accepted) return r;
@@ -56,8 +55,18 @@ ReadResult readAll(const Bytes& bytes) {
     return r;
 }
 
+}  // namespace
+
+ReadResult readAll(const Bytes& bytes) {
+    ZVFomixFileReader reader;
+    reader.openMemory(bytes.data(), bytes.size());
+    return readAll(reader);
+}
+
 ReadResult readFile(const std::string& path) {
-    return readAll(readBytes(path));
+    ZVFomixFileReader reader;
+    EXPECT_TRUE(reader.openFile(path)) << path;
+    return readAll(reader);
 }
 
 Bytes unfinished(Bytes file) {

@@ -54,7 +54,8 @@ struct ReadResult {
     ZVFomixStep last = ZVFomixStep::End;  // the step that ended the read
 };
 
-// Reads every record of `bytes` with the synchronous reader (as the fuzzers do).
+// Reads every record of `bytes` with the synchronous reader (as the fuzzers do); readFile
+// has it read the file itself, through its read-ahead.
 ReadResult readAll(const Bytes& bytes);
 ReadResult readFile(const std::string& path);
 

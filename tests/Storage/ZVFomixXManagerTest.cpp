@@ -313,6 +313,12 @@ TEST(ZVFomixXManager, RemoveMovesThePackageToTheTrash) {
     EXPECT_TRUE(fs::exists(home.file("data/Trash/files/rec.fomixx/Info.plist")));
     EXPECT_TRUE(fs::exists(home.file("data/Trash/info/rec.fomixx.trashinfo")));
     EXPECT_EQ(m->pathForResource(ZVFomixXResourceVideo), std::nullopt);
+    {
+        // Nor does it take properties: there is no Info.plist to write them to.
+        LogCapture log;
+        m->setStartOffsetTime(1, ZVFomixXResourceVideo);
+        EXPECT_EQ(log.lines(), std::vector<std::string>{});
+    }
 
     // Made again at the same path, not at a fresh name.
     m->createFomixX();

@@ -109,6 +109,31 @@ TEST(ZVStorageMessages, LogLines) {
     }
 }
 
+// Where reading or a repair stops, and why, as the reading stage and the repair say it.
+TEST(ZVStorageMessages, WhyReadingAndRepairStop) {
+    TempDir dir;
+    const std::string narrow = sampleFile(dir, [](Bytes& b) {
+        std::memcpy(b.data(), &kZVFomixEarlierSignature, 4);
+        std::memset(b.data() + 28 + 16, 0, 4);  // the first record's width
+    });
+    auto reader = ZVFomixIO::initWithFile(narrow, ZVFomixIO::kReadMode);
+    runReader(*reader);
+    EXPECT_EQ(reader->failureReason(),
+              "Capture file " + narrow +
+                  ": frame record 1 is damaged (frame width of 0 or less in a file of the "
+                  "earlier layout); reading stops there");
+
+    // Cut 10 bytes into the second record of an unfinished file.
+    const std::string torn = sampleFile(dir, [](Bytes& b) {
+        b = unfinished(Bytes(b.begin(), b.begin() + 28 + 44 + get<uint32_t>(b, 32) + 10));
+    });
+    EXPECT_EQ(ZVFomixRepair(torn).message,
+              torn +
+                  ": mended (record 2 is torn): 1 whole frames of {8, 4}, 0.100 s; 10 "
+                  "damaged or torn bytes left out; the original is kept as " +
+                  torn + ".damaged");
+}
+
 }  // namespace
 
 namespace fs = std::filesystem;

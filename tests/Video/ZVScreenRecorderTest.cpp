@@ -140,6 +140,20 @@ TEST_F(RecorderUnitTest, CursorsAreListedOnceByTheirBytesAndHiddenOnesAreNone) {
     EXPECT_EQ(tick().mousePointerLocation, (ZVPoint{-10, -20}));
 }
 
+TEST_F(RecorderUnitTest, RowPaddingOfARecycledBufferIsCleared) {
+    // 100 pixels take 400 of the row's 448 bytes; a frame of that size went back to the
+    // pool with every byte set.
+    recorder->startSetRect();
+    recorder->setRect(ZVMakeRect(10, 20, 100, 10));
+    recorder->endSetRect();
+    std::memset(ZVMovieFrame::movieFrameWithSize({100, 10})->baseAddress(), 0xAB, 448 * 10);
+    log.keep = nullptr;
+    tick();
+    auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(log.objects().back());
+    ASSERT_EQ(frame->bytesPerRow(), 448);
+    EXPECT_EQ(frame->baseAddress()[447], 0);
+}
+
 TEST(RecorderPacing, SleepsByTheDifferenceOfTheFramePeriodsOnlyAboveSixtyPerSecond) {
     EXPECT_EQ(ZVScreenRecorder::pacingDelay(10, 0.1, 60), 6666);
     EXPECT_EQ(ZVScreenRecorder::pacingDelay(60, 1.0, 60), 0);

@@ -73,6 +73,11 @@ TEST_F(ZVSnapScripted, PiecesGoToDisplaySpaceAndTheirOffsets) {
     EXPECT_EQ(byteAt(*buf, 10, 0), 9);
     EXPECT_EQ(byteAt(*buf, 19, 19), 9);
     EXPECT_EQ(byteAt(*buf, 19, 20), 0xAB);  // above RIGHT: on no display
+    // The still picture is upright: that strip is at its top, black.
+    auto img = ZVSnap::snapFromRect(ZVMakeRect(90, 20, 20, 25), false);
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->rgbaAt(19, 0), (std::array<uint8_t, 4>{0, 0, 0, 255}));
+    EXPECT_EQ(img->rgbaAt(19, 24), (std::array<uint8_t, 4>{9, 9, 9, 255}));
 }
 
 TEST_F(ZVSnapScripted, InactiveDisplayIsNotRead) {
