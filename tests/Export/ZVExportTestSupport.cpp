@@ -2,27 +2,19 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 #include "Audio/ZVWavHeader.h"
 #include "Pipeline/ZVNotificationNames.h"
-#include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 
 namespace zvtest {
-namespace {
-std::string run(const std::string& command) {
-    return programOutput({"sh", "-c", command});
-}
-}  // namespace
 
 std::vector<MovieStream> probeMovie(const std::string& path) {
     std::vector<MovieStream> streams;
-    std::istringstream lines(
-        run("ffprobe -v error -show_entries stream=codec_type,codec_name,"
-            "width,height,sample_rate,start_time,duration,nb_frames -of "
-            "compact=p=0 '" +
-            path + "'"));
+    std::istringstream lines(programOutput(
+        {"ffprobe", "-v", "error", "-show_entries",
+         "stream=codec_type,codec_name,width,height,sample_rate,start_time,duration,nb_frames",
+         "-of", "compact=p=0", path}));
     for (std::string line; std::getline(lines, line);) {
         MovieStream s;
         std::istringstream fields(line);
@@ -46,9 +38,9 @@ std::vector<MovieStream> probeMovie(const std::string& path) {
 }
 
 double toneOnset(const std::string& path) {
-    const std::string pcm = run("ffmpeg -v error -i '" + path +
-                                "' -map 0:a:0 -af aresample=async=1:first_pts=0 -ac 1 -ar 44100 "
-                                "-f s16le -");
+    const std::string pcm = programOutput({"ffmpeg", "-v", "error", "-i", path, "-map", "0:a:0",
+                                           "-af", "aresample=async=1:first_pts=0", "-ac", "1",
+                                           "-ar", "44100", "-f", "s16le", "-"});
     const auto* s = reinterpret_cast<const int16_t*>(pcm.data());
     for (size_t i = 0; i < pcm.size() / 2; ++i)
         if (std::abs(s[i]) > 8192) return double(i) / 44100;
@@ -57,12 +49,11 @@ double toneOnset(const std::string& path) {
 
 double firstRedFrame(const std::string& path) {
     std::istringstream times(
-        run("ffprobe -v error -select_streams v:0 -show_entries "
-            "frame=best_effort_timestamp_time -of csv=p=0 '" +
-            path + "'"));
-    const std::string rgb = run("ffmpeg -v error -i '" + path +
-                                "' -map 0:v:0 -fps_mode passthrough -vf scale=4:4 -pix_fmt rgb24 "
-                                "-f rawvideo -");
+        programOutput({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                       "frame=best_effort_timestamp_time", "-of", "csv=p=0", path}));
+    const std::string rgb = programOutput({"ffmpeg", "-v", "error", "-i", path, "-map", "0:v:0",
+                                           "-fps_mode", "passthrough", "-vf", "scale=4:4",
+                                           "-pix_fmt", "rgb24", "-f", "rawvideo", "-"});
     size_t frame = 0;
     for (std::string t; std::getline(times, t);) {
         if (t.empty()) continue;  // ffprobe's csv puts blank lines between some frames
@@ -87,21 +78,13 @@ void writeWav(const std::string& path, int frames, const std::function<int16_t(i
             bytes.push_back(uint8_t((v >> 8) & 0xFF));
         }
     }
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    writeBytes(path, bytes);
 }
 
 std::unique_ptr<ZVSoundDescription> pcmDescription() {
     auto d = std::make_unique<ZVSoundDescription>();
-    d->format = {44100,
-                 kZVAudioFormat_LinearPCM,
-                 kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked,
-                 4,
-                 1,
-                 4,
-                 2,
-                 16,
-                 0};
+    const uint32_t flags = kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked;
+    d->format = {44100, kZVAudioFormat_LinearPCM, flags, 4, 1, 4, 2, 16, 0};
     return d;
 }
 
@@ -116,10 +99,6 @@ bool runWriter(ZVMovie& movie, std::string_view didStop, const std::function<voi
     const bool done = runMainUntil([&] { return stopped.load(); }, 20);
     ZVNotificationCenter::defaultCenter().removeObserver(&token);
     return done;
-}
-
-void MovieWriterTest::SetUp() {
-    ZVRegisterFFmpegMediaToolkit();
 }
 
 }  // namespace zvtest

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Export/ZVMovie.h"
+#include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 #include "support/ZVTestSupport.h"
 
 namespace zvtest {
@@ -42,7 +43,7 @@ bool runWriter(ZVMovie& movie, std::string_view didStop, const std::function<voi
 // The movie writer's tests: FFmpeg registered, a preset and a folder of their own.
 class MovieWriterTest : public ::testing::Test {
   protected:
-    void SetUp() override;
+    void SetUp() override { ZVRegisterFFmpegMediaToolkit(); }
     std::shared_ptr<ZVEncodingPreset> preset = ZVEncodingPreset::initWithName("test");
     TempDir dir;
 };

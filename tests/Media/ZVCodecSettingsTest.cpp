@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "Media/ZVCodecSettings.h"
-#include "Media/ZVEncodingPreset.h"
 #include "Media/ZVTerminalSettingsDialog.h"
 
 namespace {
@@ -66,22 +65,6 @@ TEST(ZVTerminalSettingsDialog, ChangesOnOkOnlyAndRetriesWhatItDoesNotUnderstand)
     EXPECT_EQ(s.outputDescription(),
               (ZVAudioStreamDescription{48000, kZVAudioFormat_LinearPCM, 0xC, 2, 1, 2, 1, 16, 0}));
     EXPECT_EQ(s.channelLayoutTag(), kZVChannelLayoutTag_Mono);
-}
-
-TEST(ZVTerminalSettingsDialog, PresetRequestsGoThroughTheInstalledDialog) {
-    std::string script = "1\nanimation\nok\ncancel\n";
-    FILE* in = fmemopen(script.data(), script.size(), "r");
-    FILE* out = std::fopen("/dev/null", "w");
-    ZVSettingsDialog::setShared(std::make_shared<ZVTerminalSettingsDialog>(in, out));
-    auto chosen = ZVEncodingPreset::requestUserSettingsForVideo(std::nullopt);
-    ASSERT_TRUE(chosen);
-    ZVCodecSettings v(ZVCodecSettingsKind::video);
-    ASSERT_EQ(v.load(*chosen), 0);
-    EXPECT_EQ(v.codecType(), kZVVideoCodecType_Animation);
-    EXPECT_FALSE(ZVEncodingPreset::requestUserSettingsForAudio(std::nullopt));  // cancel
-    ZVSettingsDialog::setShared(nullptr);
-    std::fclose(in);
-    std::fclose(out);
 }
 
 }  // namespace

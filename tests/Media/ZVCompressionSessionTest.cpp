@@ -11,6 +11,7 @@
 #include "Media/ZVMediaToolkit.h"
 #include "Platform/FFmpeg/ZVFFmpegEncodedFrame.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
+#include "support/ZVTestSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,16 +20,14 @@ extern "C" {
 
 namespace {
 
-// A BGRA picture of one colour (B, G, R) that a session may borrow.
+struct Colour {
+    uint8_t b, g, r;
+};
+
+// A BGRA picture of one colour that a session may borrow.
 struct SourcePicture {
-    SourcePicture(int w, int h, uint8_t b, uint8_t g, uint8_t r)
-        : width(w), height(h), bytes(size_t(w) * h * 4) {
-        for (size_t i = 0; i < bytes.size(); i += 4) {
-            bytes[i] = b;
-            bytes[i + 1] = g;
-            bytes[i + 2] = r;
-            bytes[i + 3] = 0xFF;
-        }
+    SourcePicture(int w, int h, Colour c) : width(w), height(h) {
+        for (int i = 0; i < w * h; ++i) bytes.insert(bytes.end(), {c.b, c.g, c.r, 0xFF});
     }
     ZVSourcePixels pixels() const { return ZVSourcePixels{bytes.data(), width, height, width * 4}; }
     int width, height;
@@ -126,9 +125,6 @@ std::vector<DecodedPicture> decodeFrames(const std::vector<ZVEncodedFrameRef>& f
     return out;
 }
 
-struct Colour {
-    uint8_t b, g, r;
-};
 const Colour kColours[] = {{200, 40, 30},   {30, 200, 40},  {40, 30, 200},
                            {128, 128, 128}, {20, 220, 220}, {250, 250, 250}};
 // Irregular display times (time scale 2500): durations 100, 100, 150, 50, 200, then the
@@ -172,8 +168,7 @@ TEST_P(ZVCompressionSessionTest, RoundTripsInDisplayOrder) {
     ASSERT_TRUE(session) << error;
     std::vector<std::unique_ptr<SourcePicture>> pictures;
     for (int i = 0; i < 6; i++) {
-        pictures.push_back(
-            std::make_unique<SourcePicture>(96, 64, kColours[i].b, kColours[i].g, kColours[i].r));
+        pictures.push_back(std::make_unique<SourcePicture>(96, 64, kColours[i]));
         ASSERT_EQ(session->encodeFrame(pictures.back()->pixels(), kTimes[i], 0,
                                        kZVValidTimeFlag_DisplayTimeStampIsValid, record.tracking(),
                                        std::make_shared<int>(i)),
@@ -215,7 +210,7 @@ TEST(ZVCompressionSessionLetterbox, FitsWithBarsAndGoesOnAfterCompleting) {
     auto session = ZVCompressionSession::create(80, 80, kZVVideoCodecType_Animation, 600,
                                                 sessionOptions(), record.output());
     ASSERT_TRUE(session);
-    SourcePicture wide(160, 60, 255, 255, 255);
+    SourcePicture wide(160, 60, {255, 255, 255});
     ASSERT_EQ(session->encodeFrame(wide.pixels(), 0, 0, kZVValidTimeFlag_DisplayTimeStampIsValid,
                                    record.tracking(), std::make_shared<int>(0)),
               0);
@@ -242,38 +237,28 @@ TEST(ZVCompressionSessionLetterbox, FitsWithBarsAndGoesOnAfterCompleting) {
 // callbacks, and nothing is left waiting or freed twice.
 TEST(ZVCompressionSessionOwner, LettingGoInsideTheCallbackEndsTheCallbacks) {
     ZVRegisterFFmpegMediaToolkit();
-    std::mutex lock;  // guards holder
-    std::shared_ptr<ZVCompressionSession> holder;
+    std::atomic<std::shared_ptr<ZVCompressionSession>> holder;
     std::atomic<bool> released{false};
     std::atomic<int> calls{0};
     auto session = ZVCompressionSession::create(
         32, 32, kZVVideoCodecType_Animation, 600, sessionOptions(), [&](long, ZVEncodedFrameRef) {
             calls++;
             while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            std::shared_ptr<ZVCompressionSession> last;
-            {
-                std::lock_guard<std::mutex> g(lock);
-                last.swap(holder);
-            }
+            auto last = holder.exchange(nullptr);
             return 0L;  // `last` goes here, inside the callback
         });
     ASSERT_TRUE(session);
-    {
-        std::lock_guard<std::mutex> g(lock);
-        holder = session;
-    }
-    SourcePicture picture(32, 32, 1, 2, 3);
+    holder = session;
+    SourcePicture picture(32, 32, {1, 2, 3});
     for (int i = 0; i < 6; i++)
         session->encodeFrame(picture.pixels(), i * 10, 0, kZVValidTimeFlag_DisplayTimeStampIsValid,
                              nullptr, nullptr);
     session.reset();
     released = true;
-    for (int i = 0; i < 500 && calls == 0; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    zvtest::eventually([&] { return calls > 0; });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(calls, 1);
-    std::lock_guard<std::mutex> g(lock);
-    EXPECT_FALSE(holder);
+    EXPECT_FALSE(holder.load());
 }
 
 // libx265 leaves one of its own allocations unfreed at exit, whatever the caller does;

@@ -61,25 +61,25 @@ std::shared_ptr<ZVEncodingPreset> testPreset() {
     return preset;
 }
 
-std::string exportPackage(const std::string& path, const ZVEncodingPreset& preset,
-                          std::string& movie) {
+// An export of a new package (see makePackage) with the test preset, started.
+std::shared_ptr<ZVExportSession> startExport(const zvtest::TempDir& dir, double videoOffset,
+                                             double audioOffset) {
     ZVRegisterFFmpegMediaToolkit();
     std::string error;
-    auto session = ZVExportSession::create(path, preset, &error);
-    if (!session) return error;
-    if (error = session->start(); !error.empty()) return error;
-    error = session->waitUntilFinished(120);
-    EXPECT_EQ(session->progress().framesDone, kFrames);
-    movie = session->moviePath();
-    return error;
+    auto session =
+        ZVExportSession::create(makePackage(dir, videoOffset, audioOffset), *testPreset(), &error);
+    EXPECT_EQ(session ? session->start() : error, "");  // no error making or starting it
+    return session;
 }
 }  // namespace
 
 TEST(ExportSessionTest, TheRedFrameAndTheToneOnsetMeetInTheMovie) {
     zvtest::TempDir dir;
-    const std::string package = makePackage(dir, 0.1, 0.6);
-    std::string movie;
-    ASSERT_EQ(exportPackage(package, *testPreset(), movie), "");
+    auto session = startExport(dir, 0.1, 0.6);
+    ASSERT_TRUE(session);
+    ASSERT_EQ(session->waitUntilFinished(120), "");
+    EXPECT_EQ(session->progress().framesDone, kFrames);
+    const std::string movie = session->moviePath();
     EXPECT_EQ(movie, dir.file("take.mov"));
     auto streams = zvtest::probeMovie(movie);
     ASSERT_EQ(streams.size(), 2u);
@@ -105,15 +105,11 @@ TEST(ExportSessionTest, ARecordingWithoutAScreenTrackIsRefused) {
 }
 
 TEST(ExportSessionTest, ACancelEndsPromptlyWithoutAMovie) {
-    ZVRegisterFFmpegMediaToolkit();
     zvtest::TempDir dir;
-    const std::string package = makePackage(dir, 0.0, 0.0);
-    std::string error;
-    auto session = ZVExportSession::create(package, *testPreset(), &error);
-    ASSERT_TRUE(session) << error;
-    ASSERT_EQ(session->start(), "");
+    auto session = startExport(dir, 0.0, 0.0);
+    ASSERT_TRUE(session);
     session->cancel();
     EXPECT_EQ(session->waitUntilFinished(30), "the export was cancelled");
     EXPECT_FALSE(std::filesystem::exists(dir.file("take.mov")));
-    EXPECT_FALSE(std::filesystem::exists(package + "/movie.mov"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("take.fomixx/movie.mov")));
 }

@@ -1,28 +1,16 @@
 #include "support/ZVPulseFixture.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <thread>
 
-extern char** environ;
-
 namespace zvtest {
 
 namespace {
 ZVPulseFixture* gInstance = nullptr;
-
-std::vector<char*> cArgs(const std::vector<std::string>& argv) {
-    std::vector<char*> out;
-    for (auto& a : argv) out.push_back(const_cast<char*>(a.c_str()));
-    out.push_back(nullptr);
-    return out;
-}
 }  // namespace
 
 ZVPulseFixture* ZVPulseFixture::instance() {
@@ -78,16 +66,8 @@ void ZVPulseFixture::SetUp() {
         "-L",
         "module-remap-source master=mic_feed.monitor source_name=vmic "
         "source_properties=device.description=Virtual_Mic"};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (_run + "/pulse.out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    auto args = cArgs(argv);
-    int rc = posix_spawnp(&_server, "pulseaudio", &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(rc, 0) << "pulseaudio could not be started";
-
+    const std::string out = _run + "/pulse.out";
+    _server = startProgram(argv, "", out, out);
     int status = -1;
     for (int i = 0; i < 200 && status != 0; ++i) {
         pactl({"info"}, &status);

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,8 +13,6 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
-
-extern char** environ;
 
 namespace zvtest {
 
@@ -115,30 +113,37 @@ void endChild(int pid, double seconds) {
     waitpid(pid, nullptr, 0);
 }
 
-std::string programOutput(const std::vector<std::string>& argv, int* status) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+int startProgram(const std::vector<std::string>& argv, const std::string& in,
+                 const std::string& out, const std::string& err, const std::string& fd3) {
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-    close(fds[0]);
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    auto put = [](int fd, const std::string& path, int flags) {
+        const int f = open(path.empty() ? "/dev/null" : path.c_str(), flags, 0600);
+        if (f != fd) dup2(f, fd), close(f);
+    };
+    constexpr int kWrite = O_WRONLY | O_CREAT | O_TRUNC;
+    put(STDIN_FILENO, in, O_RDONLY);
+    put(STDOUT_FILENO, out, kWrite);
+    if (!err.empty() && err == out)
+        dup2(STDOUT_FILENO, STDERR_FILENO);
+    else
+        put(STDERR_FILENO, err, kWrite);
+    if (!fd3.empty()) put(3, fd3, kWrite);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+std::string programOutput(const std::vector<std::string>& argv, int* status) {
+    TempDir dir;
+    const int pid = startProgram(argv, "", dir.file("out"), "");
     int st = -1;
-    if (rc == 0) waitpid(pid, &st, 0);
-    if (status) *status = rc == 0 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return out;
+    if (pid > 0) waitpid(pid, &st, 0);
+    if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return readText(dir.file("out"));
 }
 
 std::string readText(const std::string& path) {
@@ -160,20 +165,12 @@ void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 EnvScope::EnvScope(const char* name, const char* value) : _name(name) {
-    const char* old = std::getenv(name);
-    _had = old != nullptr;
-    if (old) _saved = old;
-    if (value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
+    if (const char* old = std::getenv(name)) _saved = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
 }
 
 EnvScope::~EnvScope() {
-    if (_had)
-        setenv(_name.c_str(), _saved.c_str(), 1);
-    else
-        unsetenv(_name.c_str());
+    _saved ? setenv(_name.c_str(), _saved->c_str(), 1) : unsetenv(_name.c_str());
 }
 
 }  // namespace zvtest

@@ -2,6 +2,7 @@
 // Helpers shared by the test binaries.
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,16 @@ bool runMainUntil(const std::function<bool()>& done, double seconds = 10);
 // held. For what another thread or process does. Any thread.
 bool eventually(const std::function<bool()>& probe, double seconds = 5);
 
-// Runs a program found on PATH (no shell; standard error discarded) and waits; its
-// standard output, and its exit status (-1 when it did not run or exit) in *status.
+// Starts a program found on PATH (no shell) with standard input, output and error read
+// from and written to these files ("" is /dev/null; output and error may share a file),
+// and `fd3`, when given, written through descriptor 3. The program is sent SIGTERM when
+// the thread that started it ends, even by a crash. Its process id.
+int startProgram(const std::vector<std::string>& argv, const std::string& in,
+                 const std::string& out, const std::string& err, const std::string& fd3 = "");
+
+// Runs a program found on PATH (no shell; standard input empty, standard error discarded)
+// and waits; its standard output, and its exit status (127 when it was not found, -1 when
+// it did not exit) in *status.
 std::string programOutput(const std::vector<std::string>& argv, int* status = nullptr);
 
 // Ends the child process `pid`: SIGTERM, then SIGKILL when it has not gone within
@@ -77,8 +86,8 @@ class EnvScope {
     EnvScope& operator=(const EnvScope&) = delete;
 
   private:
-    std::string _name, _saved;
-    bool _had;
+    std::string _name;
+    std::optional<std::string> _saved;  // none when it was not set
 };
 
 // Standard error written while it lives.

@@ -46,45 +46,37 @@ uint32_t X11TestClient::patternPixel(int x, int y) {
     return (r << 16) | (g << 8) | b;
 }
 
-uint32_t X11TestClient::makeWindow(int x, int y, int w, int h) {
+uint32_t X11TestClient::showPixels(int x, int y, int w, int h,
+                                   const std::vector<uint32_t>& pixels) {
+    if (!_c) return 0;
     uint32_t win = xcb_generate_id(_c);
     const uint32_t values[] = {1};  // override-redirect: placed exactly, no manager
     xcb_create_window(_c, XCB_COPY_FROM_PARENT, win, _root, static_cast<int16_t>(x),
                       static_cast<int16_t>(y), static_cast<uint16_t>(w), static_cast<uint16_t>(h),
                       0, XCB_WINDOW_CLASS_INPUT_OUTPUT, _visual, XCB_CW_OVERRIDE_REDIRECT, values);
     xcb_map_window(_c, win);
-    sync();
-    return win;
-}
-
-void X11TestClient::putPixels(uint32_t window, int w, int h, const std::vector<uint32_t>& pixels) {
     // Requests stay well under the maximum request length: a band of rows at a time.
     const int band = std::max(1, 200000 / (w * 4));
-    for (int y = 0; y < h; y += band) {
-        const int rows = std::min(band, h - y);
-        xcb_put_image(_c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, _gc, static_cast<uint16_t>(w),
-                      static_cast<uint16_t>(rows), 0, static_cast<int16_t>(y), 0, _depth,
+    for (int r = 0; r < h; r += band) {
+        const int rows = std::min(band, h - r);
+        xcb_put_image(_c, XCB_IMAGE_FORMAT_Z_PIXMAP, win, _gc, static_cast<uint16_t>(w),
+                      static_cast<uint16_t>(rows), 0, static_cast<int16_t>(r), 0, _depth,
                       static_cast<uint32_t>(rows * w * 4),
-                      reinterpret_cast<const uint8_t*>(pixels.data() + size_t(y) * w));
+                      reinterpret_cast<const uint8_t*>(pixels.data() + size_t(r) * w));
     }
     sync();
+    return win;
 }
 
 uint32_t X11TestClient::showPattern(int x, int y, int w, int h) {
-    if (!_c) return 0;
-    uint32_t win = makeWindow(x, y, w, h);
     std::vector<uint32_t> px(size_t(w) * h);
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c) px[size_t(r) * w + c] = patternPixel(x + c, y + r);
-    putPixels(win, w, h, px);
-    return win;
+    return showPixels(x, y, w, h, px);
 }
 
 uint32_t X11TestClient::showColor(int x, int y, int w, int h, uint32_t rgb) {
-    if (!_c) return 0;
-    uint32_t win = makeWindow(x, y, w, h);
-    putPixels(win, w, h, std::vector<uint32_t>(size_t(w) * h, rgb & 0xFFFFFF));
-    return win;
+    return showPixels(x, y, w, h, std::vector<uint32_t>(size_t(w) * h, rgb & 0xFFFFFF));
 }
 
 void X11TestClient::destroyWindow(uint32_t window) {

@@ -47,8 +47,8 @@ class X11TestClient {
     void sync();
 
   private:
-    uint32_t makeWindow(int x, int y, int w, int h);
-    void putPixels(uint32_t window, int w, int h, const std::vector<uint32_t>& pixels);
+    // A mapped window showing `pixels` (w x h, 0x00RRGGBB); its id, 0 without a server.
+    uint32_t showPixels(int x, int y, int w, int h, const std::vector<uint32_t>& pixels);
 
     xcb_connection_t* _c = nullptr;
     uint32_t _root = 0;

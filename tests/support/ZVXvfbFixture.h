@@ -35,8 +35,6 @@ class XvfbEnvironment : public ::testing::Environment {
     static XvfbEnvironment* current();
 
     bool isRunning() const { return _pid > 0; }
-    int rootWidth() const { return _layout == XvfbLayout::OneMonitor ? 1920 : 3840; }
-    int rootHeight() const { return 1080; }
 
   private:
     XvfbLayout _layout;

@@ -1,10 +1,8 @@
 #pragma once
 // The zorvan tool run as a user runs it: its own process, its output in files, signals
 // and a bounded wait. The tool is $ZORVAN_BIN/zorvan (the build directory).
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -25,23 +23,9 @@ class Zorvan {
   public:
     Zorvan(const zvtest::TempDir& dir, std::vector<std::string> args, const std::string& input = "")
         : _out(dir.file("out.txt")), _err(dir.file("err.txt")) {
-        const std::string inFile = dir.file("in.txt");
-        writeText(inFile, input);
+        writeText(dir.file("in.txt"), input);
         args.insert(args.begin(), zorvan());
-        _pid = fork();
-        if (_pid == 0) {
-            int in = open(inFile.c_str(), O_RDONLY);
-            int out = open(_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = open(_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(in, STDIN_FILENO);
-            dup2(out, STDOUT_FILENO);
-            dup2(err, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+        _pid = startProgram(args, dir.file("in.txt"), _out, _err);
     }
     ~Zorvan() {
         if (_pid > 0 && _status < 0) {

@@ -22,7 +22,7 @@ class ExportCommandTest : public ::testing::Test {
     void SetUp() override {
         ZV_REQUIRE_XVFB();
         Zorvan rec(dir, {"record", "--duration", "1.5", dir.file("take.fomixx")});
-        ASSERT_EQ(rec.wait(60), 0) << readText(dir.file("err.txt"));
+        ASSERT_EQ(rec.wait(60), 0) << rec.err();
         // A microphone track that started half a second after the screen.
         auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
         auto wav = package->createPathForPackageResource(ZVFomixXResourceAudio);
@@ -37,8 +37,8 @@ class ExportCommandTest : public ::testing::Test {
 
 TEST_F(ExportCommandTest, TheMovieGoesBesideThePackage) {
     Zorvan ex(dir, {"export", "--scale", "50", "--audio-codec", "pcm", dir.file("take.fomixx")});
-    ASSERT_EQ(ex.wait(120), 0) << readText(dir.file("err.txt"));
-    EXPECT_EQ(readText(dir.file("out.txt")), dir.file("take.mov") + "\n");
+    ASSERT_EQ(ex.wait(120), 0) << ex.err();
+    EXPECT_EQ(ex.out(), dir.file("take.mov") + "\n");
     auto streams = zvtest::probeMovie(dir.file("take.mov"));
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0].codec, "h264");

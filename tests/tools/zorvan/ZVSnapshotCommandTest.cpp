@@ -43,11 +43,10 @@ TEST_F(ZVSnapOffsetMonitors, SnapshotCommandWritesTheRectangle) {
     ASSERT_EQ(img->height(), 30);
     for (int y = 0; y < 30; y += 5)
         for (int x = 0; x < 50; x += 7) {
-            uint32_t want = zvtest::X11TestClient::patternPixel(2000 + x, 750 + y);
-            auto px = img->rgbaAt(x, y);
-            ASSERT_EQ(px[0], (want >> 16) & 0xFF);
-            ASSERT_EQ(px[1], (want >> 8) & 0xFF);
-            ASSERT_EQ(px[2], want & 0xFF);
+            const uint32_t want = zvtest::X11TestClient::patternPixel(2000 + x, 750 + y);
+            ASSERT_EQ(img->rgbaAt(x, y),
+                      (std::array<uint8_t, 4>{uint8_t(want >> 16), uint8_t(want >> 8),
+                                              uint8_t(want), 255}));
         }
     // Without --rect: the bounding box of both monitors.
     ASSERT_EQ(runZorvanLine("snapshot --cursor -o " + dir.file("all.png")).status, 0);

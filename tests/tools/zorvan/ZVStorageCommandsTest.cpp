@@ -34,7 +34,7 @@ TEST(ZVStorageCli, InfoDescribesACaptureFile) {
     EXPECT_NE(r.out.find("records: 5 (1 compressed, 1 with key strokes"), std::string::npos)
         << r.out;
 
-    EXPECT_EQ(runZorvanLine("info --help").status, 0);
+    EXPECT_EQ(runZorvanLine("info --help").status, 0);  // main answers --help for each command
     r = runZorvanLine("info " + dir.file("missing"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zorvan info: " + dir.file("missing") + ": No such file or directory\n");
@@ -62,7 +62,6 @@ TEST(ZVStorageCli, FrameWritesThePicture) {
 
     EXPECT_EQ(runZorvanLine("frame " + path + " x -o " + dir.file("x.png")).status, 1);
     EXPECT_EQ(runZorvanLine("frame " + path + " 1").status, 1);
-    EXPECT_EQ(runZorvanLine("frame --help").status, 0);
 }
 
 TEST(ZVStorageCli, RepairMendsAnUnfinishedFile) {
@@ -96,7 +95,6 @@ TEST(ZVStorageCli, RepairMendsAnUnfinishedFile) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("readable already"), std::string::npos) << r.out;
     EXPECT_EQ(readBytes(path), repaired);
-    EXPECT_EQ(runZorvanLine("repair --help").status, 0);
 }
 
 }  // namespace
