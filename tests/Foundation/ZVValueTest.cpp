@@ -35,9 +35,6 @@ TEST(ZVValue, XmlAndBinaryRoundTripsKeepEveryKindAndKeyOrder) {
     auto bin = v.toBinaryPropertyList();
     auto fromBin = ZVValue::fromPropertyList(bin.data(), bin.size());
     ASSERT_TRUE(fromBin);
-    EXPECT_EQ(fromBin->get("alpha")->intValue(), -42);
-    EXPECT_EQ(fromBin->get("text")->stringValue(), "Grüße ⌘");
-    EXPECT_EQ(fromBin->get("list")->arrayItems()->at(2).get("StartOffsetTime")->doubleValue(), 0.5);
     EXPECT_EQ(*fromBin, v);
     ZVValue precise(ZVValue::Date{0.5});  // binary dates keep fractions
     auto preciseBin = precise.toBinaryPropertyList();
@@ -68,8 +65,6 @@ TEST(ZVValue, FilesAreWrittenAtomicallyAndErrorsNameTheFile) {
     auto back = ZVValue::readFile(path, &error);
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, v);
-    ASSERT_TRUE(v.writeFile(path, true));
-    EXPECT_EQ(*ZVValue::readFile(path), *back);
 
     EXPECT_FALSE(ZVValue::readFile(dir.file("missing.plist"), &error));
     EXPECT_NE(error.find("missing.plist"), std::string::npos);

@@ -8,29 +8,20 @@
 TEST(SRKeyNamingMessages, ExactNamesAndWords) {
     SRResetKeyNamingForTest();
     SRKeyLayoutScope german("de");
-    auto name = [](short code) { return SRStringForKeyCode(code).value_or("<nil>"); };
     const short functionKeys[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
                                   103, 111, 105, 107, 113, 106, 64, 79,  80};
-    for (int i = 0; i < 19; ++i) EXPECT_EQ(name(functionKeys[i]), "F" + std::to_string(i + 1));
+    for (int i = 0; i < 19; ++i) EXPECT_EQ(nameOf(functionKeys[i]), "F" + std::to_string(i + 1));
+    // Delete, forward delete, clear, left, right, up, down, end, home, escape, page down,
+    // page up, return, enter, tab, help: one glyph each.
+    std::string glyphs;
+    for (short code : {51, 117, 71, 123, 124, 126, 125, 119, 115, 53, 121, 116, 36, 76, 48, 114})
+        glyphs += nameOf(code);
+    EXPECT_EQ(glyphs,
+              "\u232B\u2326\u2327\u2190\u2192\u2191\u2193\u2198\u2196\u238B\u21DF\u21DE"
+              "\u21A9\u2305\u21E5?");
     const std::pair<std::string, const char*> table[] = {
-        {name(49), "Space"},
-        {name(51), "\u232B"},
-        {name(117), "\u2326"},
-        {name(71), "\u2327"},
-        {name(123), "\u2190"},
-        {name(124), "\u2192"},
-        {name(126), "\u2191"},
-        {name(125), "\u2193"},
-        {name(119), "\u2198"},
-        {name(115), "\u2196"},
-        {name(53), "\u238B"},
-        {name(121), "\u21DF"},
-        {name(116), "\u21DE"},
-        {name(36), "\u21A9"},
-        {name(76), "\u2305"},
-        {name(48), "\u21E5"},
-        {name(114), "?"},
-        {name(82), "Pad 0"},
+        {nameOf(49), "Space"},
+        {nameOf(82), "Pad 0"},
         {SRStringForCocoaModifierFlags(0x1E0000), "\u2303\u2325\u21E7\u2318"},
         {SRReadableStringForCocoaModifierFlagsAndKeyCode(0x1E0000, 49),
          "Command + Option + Control + Shift + Space"},

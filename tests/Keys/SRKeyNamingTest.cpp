@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <numbers>
 #include <thread>
 #include <vector>
 
@@ -22,41 +20,24 @@ class SRKeyNaming : public ::testing::Test {
     void SetUp() override { SRResetKeyNamingForTest(); }
 };
 
-std::string nameOf(short code) {
-    return SRStringForKeyCode(code).value_or("<nil>");
-}
-
 TEST_F(SRKeyNaming, LettersFollowTheLayoutAndAreUpperCase) {
-    EXPECT_EQ(nameOf(kVK_ANSI_A), "A");
-    EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
-    EXPECT_EQ(nameOf(kVK_ANSI_Z), "Z");
-    EXPECT_EQ(nameOf(kVK_ANSI_Semicolon), ";");
-    {
-        SRKeyLayoutScope german("de");
-        EXPECT_EQ(nameOf(kVK_ANSI_Y), "Z");  // the German keyboard swaps Y and Z
-        EXPECT_EQ(nameOf(kVK_ANSI_Z), "Y");
-        EXPECT_EQ(nameOf(kVK_ANSI_Semicolon), "\u00D6");  // "ö" upper-cased by Unicode
-        EXPECT_EQ(nameOf(kVK_ANSI_Quote), "\u00C4");
-        EXPECT_EQ(nameOf(kVK_ANSI_Minus), "\u00DF");  // "ß" has no one-letter capital
-        // Dead keys show their spacing character.
-        EXPECT_EQ(nameOf(kVK_ANSI_Grave), "^");
-        EXPECT_EQ(nameOf(kVK_ANSI_Equal), "\u00B4");
-    }
-    EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
+    EXPECT_EQ(nameOf(kVK_ANSI_Y) + nameOf(kVK_ANSI_Z) + nameOf(kVK_ANSI_Semicolon), "YZ;");
+    // German swaps Y and Z; "ö" and "ä" are upper-cased by Unicode, "ß" has no one-letter
+    // capital; the dead keys ^ and ´ show their spacing character.
+    SRKeyLayoutScope german("de");
+    std::string names;
+    for (auto code : {kVK_ANSI_Y, kVK_ANSI_Z, kVK_ANSI_Semicolon, kVK_ANSI_Quote, kVK_ANSI_Minus,
+                      kVK_ANSI_Grave, kVK_ANSI_Equal})
+        names += nameOf(code);
+    EXPECT_EQ(names, "ZY\u00D6\u00C4\u00DF^\u00B4");
 }
 
 TEST_F(SRKeyNaming, GroupAndVariantChooseTheLayout) {
-    {
-        SRKeyLayoutScope second("us,de", "", 1);
-        EXPECT_EQ(nameOf(kVK_ANSI_Y), "Z");
-    }
-    {
-        SRKeyLayoutScope first("us,de", "", 0);
-        EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
-    }
-    {
-        SRKeyLayoutScope plain("de", "nodeadkeys");
-        EXPECT_EQ(nameOf(kVK_ANSI_Grave), "^");
+    for (auto [layout, variant, group, y] : {std::tuple{"us,de", "", 1u, "Z"},
+                                             {"us,de", "", 0u, "Y"},
+                                             {"de", "nodeadkeys", 0u, "Z"}}) {
+        SRKeyLayoutScope scope(layout, variant, group);
+        EXPECT_EQ(nameOf(kVK_ANSI_Y), y) << layout << " " << variant << " " << group;
     }
     // A layout xkbcommon does not know, or a group it lacks, leaves the current one alone.
     zvtest::LogCapture log;
@@ -68,9 +49,7 @@ TEST_F(SRKeyNaming, GroupAndVariantChooseTheLayout) {
 }
 
 TEST_F(SRKeyNaming, KeypadKeysArePadAndTheirCharacter) {
-    EXPECT_EQ(nameOf(kVK_ANSI_Keypad9), "Pad 9");
     EXPECT_EQ(nameOf(kVK_ANSI_KeypadDecimal), "Pad .");
-    EXPECT_EQ(nameOf(kVK_ANSI_KeypadDivide), "Pad /");
     SRKeyLayoutScope german("de");
     EXPECT_EQ(nameOf(kVK_ANSI_KeypadDecimal), "Pad ,");
     for (short code : {65, 67, 69, 75, 78, 81, 82, 83, 84, 85, 86, 87, 88, 89, 91, 92}) {
@@ -83,13 +62,10 @@ TEST_F(SRKeyNaming, KeypadKeysArePadAndTheirCharacter) {
 }
 
 TEST_F(SRKeyNaming, NoKeyAndKeysWithoutCharacterHaveNoName) {
-    EXPECT_FALSE(SRStringForKeyCode(-1));
-    EXPECT_FALSE(SRStringForKeyCode(-32768));
-    EXPECT_FALSE(SRStringForKeyCode(kVK_Shift));
-    EXPECT_FALSE(SRStringForKeyCode(kVK_Command));
-    EXPECT_FALSE(SRStringForKeyCode(kVK_F20));  // not in the fixed table, no character
-    EXPECT_FALSE(SRStringForKeyCode(0x34));     // no such key
-    EXPECT_FALSE(SRStringForKeyCode(200));
+    // F20 is not in the fixed table and has no character; 0x34 is no key.
+    for (short code :
+         std::initializer_list<short>{-1, -32768, kVK_Shift, kVK_Command, kVK_F20, 0x34, 200})
+        EXPECT_FALSE(SRStringForKeyCode(code)) << code;
     // The combined strings print a missing name the way their format always did.
     EXPECT_EQ(SRStringForCocoaModifierFlagsAndKeyCode(kSRCocoaCommandKeyMask, -1), "\u2318(null)");
 }
@@ -116,16 +92,13 @@ TEST_F(SRKeyNaming, FlagsConvertBothWays) {
 }
 
 TEST_F(SRKeyNaming, CharacterUsesShiftAndOptionOnly) {
-    EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_A, 0), "A");
     EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_2, kSRCocoaShiftKeyMask), "@");
-    EXPECT_EQ(SRCharacterForKeyCodeAndCarbonFlags(kVK_ANSI_2, kSRCarbonShiftKeyMask), "@");
     // Control and Command do not change the character.
     EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_2, 0x140000), "2");
     // Keys without a character fall back to their name, or to nothing.
     EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_Space, 0), " ");
     EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_F1, kSRCocoaShiftKeyMask), "F1");
     EXPECT_FALSE(SRCharacterForKeyCodeAndCocoaFlags(kVK_Shift, 0));
-    EXPECT_FALSE(SRCharacterForKeyCodeAndCocoaFlags(-1, 0));
     SRKeyLayoutScope german("de");
     EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_2, kSRCocoaShiftKeyMask), "\"");
     EXPECT_EQ(SRCharacterForKeyCodeAndCocoaFlags(kVK_ANSI_Q, kSRCocoaOptionKeyMask), "@");
@@ -142,21 +115,15 @@ TEST_F(SRKeyNaming, TransformerWorksBothWaysAndFollowsTheLayout) {
               ZVValue("Z"));  // taken as a 16-bit key code
     EXPECT_TRUE(transformer->transformedValue(ZVValue(-1)).isNull());
     EXPECT_TRUE(transformer->transformedValue(ZVValue("6")).isNull());
-    EXPECT_TRUE(transformer->transformedValue(ZVValue()).isNull());
 
     EXPECT_EQ(transformer->reverseTransformedValue(ZVValue("Z")), ZVValue(int{kVK_ANSI_Z}));
-    EXPECT_EQ(transformer->reverseTransformedValue(ZVValue("Space")), ZVValue(49));
-    EXPECT_EQ(transformer->reverseTransformedValue(ZVValue("Pad 0")), ZVValue(82));
-    EXPECT_EQ(transformer->reverseTransformedValue(ZVValue("F1")), ZVValue(122));
     EXPECT_TRUE(transformer->reverseTransformedValue(ZVValue(6)).isNull());
     EXPECT_TRUE(transformer->reverseTransformedValue(ZVValue("no key")).isNull());
     // The layout switch rebuilds the reverse table.
     SRKeyLayoutScope german("de");
     EXPECT_EQ(transformer->reverseTransformedValue(ZVValue("Z")), ZVValue(int{kVK_ANSI_Y}));
-    EXPECT_EQ(transformer->keyCodeForName("\u00D6"), kVK_ANSI_Semicolon);
-    EXPECT_EQ(transformer->keyCodeForName("Pad ,"), kVK_ANSI_KeypadDecimal);
-    // Every name of the layout leads back to its key, except where two keys share one
-    // and the later code wins.
+    // Every name of the layout (fixed names, "Pad ,", "\u00D6") leads back to its key,
+    // except where two keys share one and the later code wins.
     for (short code = 0; code < 128; ++code) {
         std::optional<std::string> name = transformer->nameForKeyCode(code);
         if (!name) continue;

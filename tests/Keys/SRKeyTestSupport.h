@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "Keys/SRKeyNamesTable.h"
+#include "Keys/SRKeyNaming.h"
 #include "Keys/SRKeyboardLayout.h"
 
 class SRKeyLayoutScope {
@@ -14,6 +15,11 @@ class SRKeyLayoutScope {
     }
     ~SRKeyLayoutScope() { SRKeyboardLayout::select("us"); }
 };
+
+// A key's name as the strip shows it; "<nil>" for none.
+inline std::string nameOf(short code) {
+    return SRStringForKeyCode(code).value_or("<nil>");
+}
 
 inline void SRResetKeyNamingForTest() {
     ASSERT_TRUE(SRKeyboardLayout::select("us"));

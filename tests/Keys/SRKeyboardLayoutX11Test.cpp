@@ -26,17 +26,9 @@ int setxkbmap(const std::string& layout) {
     return zvtest::runProgram({"setxkbmap", "-display", getenv("DISPLAY"), layout});
 }
 
-std::string nameOf(short code) {
-    return SRStringForKeyCode(code).value_or("<nil>");
-}
-
 // The watcher delivers on its own thread; wait for what follows it.
-bool waitUntil(const std::function<bool()>& done) {
-    return zvtest::eventually(done, 10);
-}
-
 bool waitForName(short code, const std::string& expected) {
-    return waitUntil([&] { return nameOf(code) == expected; });
+    return zvtest::eventually([&] { return nameOf(code) == expected; }, 10);
 }
 
 void lockGroup(uint8_t group) {
@@ -61,7 +53,8 @@ TEST(SRKeyboardLayoutX11, FollowsTheServersKeymapAndGroup) {
     EXPECT_TRUE(waitForName(kVK_ANSI_Y, "Z"));
     EXPECT_EQ(nameOf(kVK_ANSI_Grave), "^");
     // The reverse table is rebuilt when the change is announced, just after the swap.
-    EXPECT_TRUE(waitUntil([&] { return transformer->keyCodeForName("Z") == kVK_ANSI_Y; }));
+    EXPECT_TRUE(
+        zvtest::eventually([&] { return transformer->keyCodeForName("Z") == kVK_ANSI_Y; }, 10));
 
     // A group switch within one keymap.
     ASSERT_EQ(setxkbmap("us,de"), 0);
@@ -76,7 +69,6 @@ TEST(SRKeyboardLayoutX11, FollowsTheServersKeymapAndGroup) {
 TEST(SRKeyboardLayoutX11, ASelectionOutranksTheServer) {
     ASSERT_EQ(setxkbmap("us"), 0);
     SRKeyboardLayout::followSystem();
-    EXPECT_EQ(nameOf(kVK_ANSI_Y), "Y");
     ASSERT_TRUE(SRKeyboardLayout::select("de"));
     // The server's next keymap arrives but does not replace the selection...
     ASSERT_EQ(setxkbmap("fr"), 0);
