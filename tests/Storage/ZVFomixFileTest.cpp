@@ -159,7 +159,8 @@ Bytes otherByteOrder(Bytes b) {
         }
     };
     auto words = [&](size_t length) {
-        for (size_t end = at + length; at < end;) fields({4});
+        const size_t end = at + length;
+        while (at < end) fields({4});
     };
     fields({4, 8, 4, 4, 4});
     at += 4;
