@@ -40,10 +40,12 @@ class PassStage : public ZVStage {
     static std::shared_ptr<PassStage> make() {
         auto s = std::shared_ptr<PassStage>(new PassStage);
         PassStage* raw = s.get();
-        for (auto [name, call] : {std::pair{kDidStart, "didStart"}, {kDidStop, "didStop"}})
-            s->forwardToDelegate(name, [raw, call](const ZVNotification&) {
+        for (auto named : {std::pair{kDidStart, "didStart"}, {kDidStop, "didStop"}}) {
+            const char* call = named.second;  // a structured binding cannot be captured here
+            s->forwardToDelegate(named.first, [raw, call](const ZVNotification&) {
                 if (raw->delegate) raw->delegate->record(call);
             });
+        }
         return s;
     }
 
