@@ -139,6 +139,21 @@ void ZVCodecSettings::resetToDefaults() {
     }
 }
 
+void ZVCodecSettings::setSoundFormat(uint32_t formatID) {
+    ZVAudioStreamDescription& d = _outputDescription;
+    d.formatID = formatID;
+    d.formatFlags = 0;
+    d.bytesPerPacket = d.bytesPerFrame = d.bitsPerChannel = 0;
+    d.framesPerPacket = formatID == kZVAudioFormat_AAC ? 1024 : 4096;
+    if (formatID == kZVAudioFormat_AppleLossless) d.bitsPerChannel = 16;  // what is recorded
+    if (formatID == kZVAudioFormat_LinearPCM) {
+        d.formatFlags = kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked;
+        d.bitsPerChannel = 16;
+        d.framesPerPacket = 1;
+        d.bytesPerFrame = d.bytesPerPacket = 2 * d.channelsPerFrame;
+    }
+}
+
 void ZVCodecSettings::setCodecOption(const std::string& name, const std::string& value) {
     _codecOptions[name] = value;
 }

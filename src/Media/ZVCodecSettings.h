@@ -68,6 +68,10 @@ class ZVCodecSettings {
     // Sound.
     const ZVAudioStreamDescription& outputDescription() const { return _outputDescription; }
     void setOutputDescription(const ZVAudioStreamDescription& d) { _outputDescription = d; }
+    // Switches the output to AAC, Apple Lossless or linear PCM (interleaved 16-bit, the only
+    // PCM the movie writer takes), with that format's packet layout; the sample rate and
+    // channels stay.
+    void setSoundFormat(uint32_t formatID);
     // Whether packets of the output vary in size and need descriptions (not PCM).
     bool needsPacketDescriptions() const;
     uint32_t channelLayoutTag() const { return _channelLayoutTag; }

@@ -77,6 +77,16 @@ std::string ZVVideoCodecName(uint32_t codecType) {
     return ZVStringFromFourCC(codecType);
 }
 
+std::optional<uint32_t> ZVVideoCodecForKey(const std::string& key) {
+    const Named* n = findKey(kVideoCodecs, key);
+    return n ? std::optional(n->code) : std::nullopt;
+}
+
+std::optional<uint32_t> ZVSoundFormatForKey(const std::string& key) {
+    const Named* n = findKey(kSoundFormats, key);
+    return n ? std::optional(n->code) : std::nullopt;
+}
+
 std::string ZVSoundFormatName(uint32_t formatID) {
     for (const auto& n : kSoundFormats)
         if (n.code == formatID) return n.name;
@@ -220,18 +230,8 @@ bool ZVTerminalSettingsDialog::changeSound(ZVCodecSettings& s, int item,
         case 1: {
             const Named* n = findKey(kSoundFormats, answer);
             if (!n) return false;
-            d.formatID = n->code;
-            d.formatFlags = 0;
-            d.bytesPerPacket = d.bytesPerFrame = d.bitsPerChannel = 0;
-            d.framesPerPacket = n->code == kZVAudioFormat_AAC ? 1024 : 4096;
-            if (n->code == kZVAudioFormat_LinearPCM) {
-                // Interleaved 16-bit only: the movie writer takes nothing else.
-                d.formatFlags = kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked;
-                d.bitsPerChannel = 16;
-                d.framesPerPacket = 1;
-                d.bytesPerFrame = d.bytesPerPacket = 2 * d.channelsPerFrame;
-            }
-            break;
+            s.setSoundFormat(n->code);
+            return true;
         }
         case 2:
             if (!parseNumber(answer, 8000, 192000, v)) return false;

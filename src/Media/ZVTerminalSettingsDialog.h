@@ -3,6 +3,7 @@
 // time by line-based answers, until "ok" or "cancel". Scripts may feed it from a pipe; input
 // that ends first is an error (kZVDialogErrInputEnded), not a cancel.
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "Media/ZVSettingsDialog.h"
@@ -31,3 +32,6 @@ class ZVTerminalSettingsDialog : public ZVSettingsDialog {
 // when unknown. Any thread.
 std::string ZVVideoCodecName(uint32_t codecType);
 std::string ZVSoundFormatName(uint32_t formatID);
+// The codec or format a user types ("h264", "aac"), as the dialog and `zorvan export` take them.
+std::optional<uint32_t> ZVVideoCodecForKey(const std::string& key);
+std::optional<uint32_t> ZVSoundFormatForKey(const std::string& key);

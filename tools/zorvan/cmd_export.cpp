@@ -8,6 +8,7 @@
 
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodingPreset.h"
+#include "Media/ZVTerminalSettingsDialog.h"
 #include "Session/ZVExportSession.h"
 #include "ZVCommand.h"
 #include "ZVStopSignals.h"
@@ -26,53 +27,12 @@ struct Options {
     bool noCursor = false, noClicks = false, noKeys = false, noAudio = false, noSystemAudio = false;
 };
 
-std::optional<uint32_t> videoCodecNamed(const std::string& name) {
-    if (name == "h264") return kZVVideoCodecType_H264;
-    if (name == "hevc") return kZVVideoCodecType_HEVC;
-    if (name == "prores") return kZVVideoCodecType_ProRes422;
-    if (name == "animation") return kZVVideoCodecType_Animation;
-    if (name == "png") return kZVVideoCodecType_PNG;
-    if (name == "mjpeg") return kZVVideoCodecType_MotionJPEG;
-    return std::nullopt;
-}
-
-std::optional<ZVAudioStreamDescription> soundFormatNamed(const std::string& name) {
-    ZVAudioStreamDescription d;
-    d.sampleRate = 44100;
-    d.channelsPerFrame = 2;
-    if (name == "aac") {
-        d.formatID = kZVAudioFormat_AAC;
-        d.framesPerPacket = 1024;
-    } else if (name == "alac") {
-        d.formatID = kZVAudioFormat_AppleLossless;
-        d.framesPerPacket = 4096;
-        d.bitsPerChannel = 16;
-    } else if (name == "pcm") {
-        d.formatID = kZVAudioFormat_LinearPCM;
-        d.formatFlags = kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked;
-        d.bytesPerPacket = d.bytesPerFrame = 4;
-        d.framesPerPacket = 1;
-        d.bitsPerChannel = 16;
-    } else {
-        return std::nullopt;
-    }
-    return d;
-}
-
 std::optional<std::string> parse(const std::vector<std::string>& args, Options& o) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> std::optional<std::string> {
             if (i + 1 >= args.size()) return std::nullopt;
             return args[++i];
-        };
-        auto number = [&](std::optional<double>& out) -> bool {
-            auto v = value();
-            char* end = nullptr;
-            double d = v ? std::strtod(v->c_str(), &end) : 0;
-            if (!v || *end || !(d > 0) || !std::isfinite(d)) return false;
-            out = d;
-            return true;
         };
         if (a == "-o") {
             auto v = value();
@@ -84,11 +44,11 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
             o.presetPath = *v;
         } else if (a == "--video-codec") {
             o.videoCodec = value();
-            if (!o.videoCodec || !videoCodecNamed(*o.videoCodec))
+            if (!o.videoCodec || !ZVVideoCodecForKey(*o.videoCodec))
                 return "--video-codec needs h264, hevc, prores, animation, png or mjpeg";
         } else if (a == "--audio-codec") {
             o.audioCodec = value();
-            if (!o.audioCodec || !soundFormatNamed(*o.audioCodec))
+            if (!o.audioCodec || !ZVSoundFormatForKey(*o.audioCodec))
                 return "--audio-codec needs aac, alac or pcm";
         } else if (a == "--video-option") {
             auto v = value();
@@ -96,9 +56,11 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
             if (eq == std::string::npos || eq == 0) return "--video-option needs NAME=VALUE";
             o.videoOptions.emplace_back(v->substr(0, eq), v->substr(eq + 1));
         } else if (a == "--fps") {
-            if (!number(o.fps)) return "--fps needs a number of frames per second above 0";
+            if (!(o.fps = ZVCommandPositiveNumber(value())))
+                return "--fps needs a number of frames per second above 0";
         } else if (a == "--scale") {
-            if (!number(o.scale)) return "--scale needs a percentage above 0";
+            if (!(o.scale = ZVCommandPositiveNumber(value())))
+                return "--scale needs a percentage above 0";
         } else if (a == "--size") {
             o.size = value();
             if (!o.size) return "--size needs WxH";
@@ -141,15 +103,12 @@ std::shared_ptr<ZVEncodingPreset> makePreset(const Options& o, std::string& erro
     }
     auto preset = ZVEncodingPreset::initWithName("zorvan export");
     ZVCodecSettings video(ZVCodecSettingsKind::video);
-    if (o.videoCodec) video.setCodecType(*videoCodecNamed(*o.videoCodec));
+    if (o.videoCodec) video.setCodecType(*ZVVideoCodecForKey(*o.videoCodec));
     if (o.fps) video.setFrameRate(ZVDoubleToFixed(*o.fps));
     for (const auto& [name, v] : o.videoOptions) video.setCodecOption(name, v);
     preset->setVideoSettings(video.save());
     ZVCodecSettings sound(ZVCodecSettingsKind::sound);
-    if (o.audioCodec) {
-        sound.setOutputDescription(*soundFormatNamed(*o.audioCodec));
-        sound.setChannelLayoutTag(kZVChannelLayoutTag_Stereo);
-    }
+    if (o.audioCodec) sound.setSoundFormat(*ZVSoundFormatForKey(*o.audioCodec));
     preset->setSoundSettings(sound.save());
     if (o.scale) preset->setVideoScale(*o.scale);
     if (o.size) {
