@@ -1,6 +1,7 @@
 #pragma once
 // The zorvan tool's commands. Each command lives in a file of its own and registers itself
 // with a static ZVCommand::Registration, so adding one touches no other file.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,3 +19,7 @@ struct ZVCommand {
 
 // One clear line on standard error ("zorvan NAME: message"); returns the exit status 1.
 int ZVCommandFail(const char* command, const std::string& message);
+
+// An option's value as a finite number above 0 with nothing after it; nullopt otherwise,
+// also when the option came without a value.
+std::optional<double> ZVCommandPositiveNumber(const std::optional<std::string>& text);

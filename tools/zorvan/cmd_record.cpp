@@ -52,11 +52,9 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
             o.rect = value();
             if (!o.rect) return "--rect needs WxH+X+Y";
         } else if (a == "--duration") {
-            auto v = value();
-            char* end = nullptr;
-            o.duration = v ? std::strtod(v->c_str(), &end) : 0;
-            if (!v || *end || !(o.duration > 0) || !std::isfinite(o.duration))
-                return "--duration needs a number of seconds above 0";
+            auto seconds = ZVCommandPositiveNumber(value());
+            if (!seconds) return "--duration needs a number of seconds above 0";
+            o.duration = *seconds;
         } else if (a == "--mic") {
             o.mic = value();
             if (!o.mic || o.mic->empty()) return "--mic needs a device name or 'default'";

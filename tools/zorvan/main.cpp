@@ -1,7 +1,9 @@
 // zorvan: records the screen, the microphone and the system's sound into a recording
 // package, and inspects and exports what was recorded.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "ZVCommand.h"
@@ -34,6 +36,14 @@ const std::vector<ZVCommand>& ZVCommand::all() {
 int ZVCommandFail(const char* command, const std::string& message) {
     std::fprintf(stderr, "zorvan %s: %s\n", command, message.c_str());
     return 1;
+}
+
+std::optional<double> ZVCommandPositiveNumber(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    char* end = nullptr;
+    const double d = std::strtod(text->c_str(), &end);
+    if (end == text->c_str() || *end || !(d > 0) || !std::isfinite(d)) return std::nullopt;
+    return d;
 }
 
 int main(int argc, char** argv) {
