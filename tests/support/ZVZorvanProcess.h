@@ -33,7 +33,18 @@ class Zorvan {
             waitpid(_pid, nullptr, 0);
         }
     }
-    void signal(int sig) { kill(_pid, sig); }
+    // Sends `sig` once the tool catches it: before that (the loader still mapping its
+    // libraries on a busy machine) the signal would only test the kernel's default action.
+    void signal(int sig) {
+        if (sig != SIGKILL)
+            eventually([&] {
+                const std::string status = readText("/proc/" + std::to_string(_pid) + "/status");
+                const size_t at = status.find("SigCgt:\t");
+                return at != std::string::npos &&
+                       (std::stoull(status.substr(at + 8, 16), nullptr, 16) >> (sig - 1) & 1);
+            });
+        kill(_pid, sig);
+    }
     // The exit status, or -1 when it did not end within `seconds` (it is then killed).
     int wait(double seconds = 60) {
         int status = 0;
