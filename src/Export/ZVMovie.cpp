@@ -25,8 +25,7 @@ std::shared_ptr<ZVMovie> ZVMovie::initWithPreset(const ZVEncodingPreset& preset)
     auto m = std::shared_ptr<ZVMovie>(new ZVMovie(preset));
     ZVCodecSettings sound(ZVCodecSettingsKind::sound);
     if (auto handle = m->_preset->soundSettings()) sound.load(*handle);
-    m->_destinationASBD = sound.outputDescription();
-    m->_audio.format = m->_systemAudio.format = m->_destinationASBD;
+    m->_audio.format = m->_systemAudio.format = sound.outputDescription();
 
     using D = ZVMovieDelegateInfromalProtocol;
     ZVMovie* raw = m.get();
@@ -42,7 +41,6 @@ std::shared_ptr<ZVMovie> ZVMovie::initWithPreset(const ZVEncodingPreset& preset)
 }
 
 int32_t ZVMovie::createMovieAtPath(const std::string& path) {
-    _moviePath = path;
     long error = 0;
     _movie = ZVMovieMuxer::create(path, &error);
     if (!_movie) {

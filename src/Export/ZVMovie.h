@@ -88,9 +88,7 @@ class ZVMovie : public ZVStage {
     void startSoundWriter(Writer& w, std::string_view didStop);
 
     std::shared_ptr<const ZVEncodingPreset> _preset;
-    std::string _moviePath;
     std::shared_ptr<ZVMovieMuxer> _movie;
-    ZVAudioStreamDescription _destinationASBD;
     Writer _video;
     Writer _audio;
     Writer _systemAudio;

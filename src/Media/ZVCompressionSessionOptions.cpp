@@ -18,16 +18,6 @@ long ZVCompressionSessionOptions::setMaxKeyFrameInterval(int32_t interval) {
     return kZVMediaNoErr;
 }
 
-long ZVCompressionSessionOptions::setAllowFrameTimeChanges(bool allow) {
-    _allowFrameTimeChanges = allow;
-    return kZVMediaNoErr;
-}
-
-long ZVCompressionSessionOptions::setDurationsNeeded(bool needed) {
-    _durationsNeeded = needed;
-    return kZVMediaNoErr;
-}
-
 void ZVCompressionSessionOptions::setCodecOption(const std::string& name,
                                                  const std::string& value) {
     _codecOptions[name] = value;
@@ -57,8 +47,10 @@ long ZVCompressionSessionOptions::setProperty(uint32_t propertyClass, uint32_t p
             _maxFrameDelayCount = v;
             return kZVMediaNoErr;
         }
-        case kZVCompressionSessionOptionsPropertyID_CPUTimeBudget:
-            return readValue(value, size, _cpuTimeBudget) ? kZVMediaNoErr : kZVMediaErrParam;
+        case kZVCompressionSessionOptionsPropertyID_CPUTimeBudget: {
+            uint32_t v = 0;
+            return readValue(value, size, v) ? kZVMediaNoErr : kZVMediaErrParam;
+        }
         case kZVCompressionSessionOptionsPropertyID_Quality: {
             int32_t v = 0;
             if (!readValue(value, size, v) || v < kZVCodecMinQuality || v > kZVCodecLosslessQuality)
@@ -68,9 +60,7 @@ long ZVCompressionSessionOptions::setProperty(uint32_t propertyClass, uint32_t p
         }
         case kZVCompressionSessionOptionsPropertyID_AllowAsyncCompletion: {
             uint8_t v = 0;
-            if (!readValue(value, size, v)) return kZVMediaErrParam;
-            _allowAsyncCompletion = v != 0;
-            return kZVMediaNoErr;
+            return readValue(value, size, v) ? kZVMediaNoErr : kZVMediaErrParam;
         }
         case kZVCompressionSessionOptionsPropertyID_ScalingMode: {
             uint32_t v = 0;

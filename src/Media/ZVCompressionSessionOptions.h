@@ -47,8 +47,10 @@ class ZVCompressionSessionOptions {
     long setAllowFrameReordering(bool allow);
     // 0 = the codec's own choice; negative values are refused.
     long setMaxKeyFrameInterval(int32_t interval);
-    long setAllowFrameTimeChanges(bool allow);
-    long setDurationsNeeded(bool needed);
+    // Accepted and not kept: the sessions decide frame times and durations themselves (so
+    // do the CPU time budget and async completion properties below).
+    long setAllowFrameTimeChanges(bool) { return kZVMediaNoErr; }
+    long setDurationsNeeded(bool) { return kZVMediaNoErr; }
     // One of the properties above; `size` must be the property's size.
     long setProperty(uint32_t propertyClass, uint32_t propertyID, const void* value, size_t size);
     // Codec-specific options, given to the codec library as name=value (e.g. "preset" =
@@ -58,12 +60,8 @@ class ZVCompressionSessionOptions {
     bool allowTemporalCompression() const { return _allowTemporalCompression; }
     bool allowFrameReordering() const { return _allowFrameReordering; }
     int32_t maxKeyFrameInterval() const { return _maxKeyFrameInterval; }
-    bool allowFrameTimeChanges() const { return _allowFrameTimeChanges; }
-    bool durationsNeeded() const { return _durationsNeeded; }
     int32_t maxFrameDelayCount() const { return _maxFrameDelayCount; }
-    uint32_t cpuTimeBudget() const { return _cpuTimeBudget; }
     int32_t quality() const { return _quality; }
-    bool allowAsyncCompletion() const { return _allowAsyncCompletion; }
     uint32_t scalingMode() const { return _scalingMode; }
     int64_t averageDataRate() const { return _averageDataRate; }
     const std::map<std::string, std::string>& codecOptions() const { return _codecOptions; }
@@ -72,12 +70,8 @@ class ZVCompressionSessionOptions {
     bool _allowTemporalCompression = true;
     bool _allowFrameReordering = true;
     int32_t _maxKeyFrameInterval = 0;
-    bool _allowFrameTimeChanges = false;
-    bool _durationsNeeded = false;
     int32_t _maxFrameDelayCount = 15;
-    uint32_t _cpuTimeBudget = 0;
     int32_t _quality = kZVCodecNormalQuality;
-    bool _allowAsyncCompletion = false;
     uint32_t _scalingMode = kZVScalingMode_Normal;
     int64_t _averageDataRate = 0;
     std::map<std::string, std::string> _codecOptions;

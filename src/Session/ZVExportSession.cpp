@@ -74,6 +74,7 @@ std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path
     if (info.signature != kZVFomixSignature || info.initialDimensions.width < 1 ||
         info.initialDimensions.height < 1)
         return fail(*capture + ": not a capture file that can be read");
+    s->_recordedSize = info.initialDimensions;
     s->_framesTotal = info.frames;
     s->_duration = info.duration;
     s->_videoOffset = s->_package->startOffsetTime(ZVFomixXResourceVideo).value_or(0);
@@ -148,9 +149,8 @@ std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath)
 std::string ZVExportSession::start() {
     if (_started) return "the export has already started";
     _started = true;
-    const ZVSize recorded = ZVFomixIO::infoForFile(_capturePath).initialDimensions;
     _reader = ZVFomixIO::initWithFile(_capturePath, ZVFomixIO::kReadMode);
-    _compressor = ZVICM::initWithPreset(*_preset, recorded);
+    _compressor = ZVICM::initWithPreset(*_preset, _recordedSize);
     if (!_reader) return _capturePath + ": the capture file cannot be read";
     if (!_compressor) return "the preset's video settings cannot be used for this recording";
     if (auto cursorsPath = _package->pathForResource(ZVFomixXResourceCursors)) {
@@ -172,7 +172,7 @@ std::string ZVExportSession::start() {
     _movie = ZVMovie::initWithPreset(*_preset);
     if (_movie->createMovieAtPath(_moviePathInPackage) != 0)
         return _moviePathInPackage + ": the movie file cannot be created";
-    if (_movie->createVideoTrackWithInitialSize(recorded) != 0)
+    if (_movie->createVideoTrackWithInitialSize(_recordedSize) != 0)
         return "the movie's video track could not be made";
     _movie->setVideoDataSource(_encodedFrames.get());
     _movie->setVideoTrackOffset(_videoOffset);

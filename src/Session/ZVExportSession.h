@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
 #include "Media/ZVEncodingPreset.h"
 
@@ -94,6 +95,7 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     std::string _capturePath;
     std::string _moviePathInPackage;
     std::string _outputPath;
+    ZVSize _recordedSize;  // the capture file's first picture size, read by create
     double _videoOffset = 0;
     double _duration = 0;
     int64_t _framesTotal = 0;

@@ -58,7 +58,7 @@ std::shared_ptr<ZVAudioConverter> ZVFFmpegAudioConverter::create(
     c->_channels = static_cast<int>(destination.channelsPerFrame ? destination.channelsPerFrame
                                                                  : source.channelsPerFrame);
     c->_encoderName = encoderNameFor(destination.formatID);
-    c->_fifoFormat = isPCM(destination) ? sampleFormatFor(destination) : AV_SAMPLE_FMT_NONE;
+    c->_fifoFormat = sampleFormatFor(destination);  // none for a coded format
     const bool known = c->_encoderName || c->_fifoFormat != AV_SAMPLE_FMT_NONE;
     if (c->_sourceFormat == AV_SAMPLE_FMT_NONE || !known || c->_sourceRate == 0 || c->_rate == 0 ||
         source.channelsPerFrame < 1 || source.channelsPerFrame > 8 || c->_channels < 1 ||
@@ -91,10 +91,9 @@ long ZVFFmpegAudioConverter::setCodecSettings(int64_t bitRate,
     return kZVMediaNoErr;
 }
 
-long ZVFFmpegAudioConverter::setCompressionMagicCookie(const std::vector<uint8_t>& cookie) {
+long ZVFFmpegAudioConverter::setCompressionMagicCookie(const std::vector<uint8_t>&) {
     // The encoder makes its own configuration; a cookie from the settings only matters to a
-    // decoder, so it is kept and otherwise unused.
-    _cookie = cookie;
+    // decoder, so it is accepted and ignored.
     return kZVMediaNoErr;
 }
 

@@ -59,7 +59,6 @@ class ZVFFmpegAudioConverter : public ZVAudioConverter {
     uint32_t _quality = 64;
     int64_t _bitRate = 0;
     std::map<std::string, std::string> _options;
-    std::vector<uint8_t> _cookie;
     const char* _encoderName = nullptr;  // nullptr for linear PCM
 
     bool _opened = false;
