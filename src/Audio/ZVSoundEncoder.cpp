@@ -28,28 +28,26 @@ ZVAudioStreamDescription ZVSoundEncoder::LPCMASBDForFormat(ZVSoundFormat f) {
 std::shared_ptr<ZVSoundEncoder> ZVSoundEncoder::initWithPreset(const ZVEncodingPreset& preset,
                                                                ZVSoundFormat sourceFormat) {
     auto e = std::shared_ptr<ZVSoundEncoder>(new ZVSoundEncoder());
-    e->_preset = std::make_shared<const ZVEncodingPreset>(preset);
     e->_sourceFormat = sourceFormat;
-    e->_sourceASBD = LPCMASBDForFormat(sourceFormat);
+    const ZVAudioStreamDescription sourceASBD = LPCMASBDForFormat(sourceFormat);
 
     // Damaged settings are not reported here: the defaults stay (the preset command and
     // the compressor report them).
     ZVCodecSettings settings(ZVCodecSettingsKind::sound);
-    if (auto handle = e->_preset->soundSettings()) settings.load(*handle);
+    if (auto handle = preset.soundSettings()) settings.load(*handle);
     e->_destinationASBD = settings.outputDescription();
     // What the settings leave open follows the source.
     if (e->_destinationASBD.sampleRate <= 0)
         e->_destinationASBD.sampleRate = sourceFormat.sampleRate;
     if (e->_destinationASBD.channelsPerFrame == 0)
-        e->_destinationASBD.channelsPerFrame = e->_sourceASBD.channelsPerFrame;
+        e->_destinationASBD.channelsPerFrame = sourceASBD.channelsPerFrame;
     if (e->_destinationASBD.framesPerPacket == 0) e->_destinationASBD.framesPerPacket = 1;
     e->_formatRequiresPacketDescriptions = settings.needsPacketDescriptions();
     e->_channelLayoutTag = settings.channelLayoutTag();
-    e->_renderQuality = settings.renderQuality();
 
-    e->_converter = ZVAudioConverter::create(e->_sourceASBD, e->_destinationASBD);
+    e->_converter = ZVAudioConverter::create(sourceASBD, e->_destinationASBD);
     if (!e->_converter) return nullptr;
-    e->_converter->setSampleRateConverterQuality(e->_renderQuality);
+    e->_converter->setSampleRateConverterQuality(settings.renderQuality());
     if (!settings.codecOptions().empty() || settings.bitRate() > 0)
         e->_converter->setCodecSettings(settings.bitRate(), settings.codecOptions());
     else if (!settings.magicCookie().empty())

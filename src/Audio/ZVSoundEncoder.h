@@ -35,12 +35,6 @@ class ZVSoundEncoder : public ZVStage {
     // A new description of the output for the movie's sound track; the caller owns it.
     // Any thread.
     std::unique_ptr<ZVSoundDescription> getSoundDescription() const;
-    const ZVAudioStreamDescription& destinationFormat() const { return _destinationASBD; }
-
-    // The format of the incoming packets; the converter keeps the one it was made with.
-    // Any thread while stopped.
-    void setSourceFormat(ZVSoundFormat format) { _sourceFormat = format; }
-    ZVSoundFormat sourceFormat() const { return _sourceFormat; }
 
     // The converter's input: up to `count` frames of the current packet, pointed at by
     // `*data`; `count` becomes the frames given (0 when the source has none). Worker only.
@@ -68,13 +62,10 @@ class ZVSoundEncoder : public ZVStage {
     // One fill of one block; how the pass went. Worker only.
     ZVStep encodeBlock(uint32_t packets, uint32_t bytes);
 
-    std::shared_ptr<const ZVEncodingPreset> _preset;
     std::shared_ptr<ZVAudioConverter> _converter;
-    ZVAudioStreamDescription _sourceASBD;
     ZVAudioStreamDescription _destinationASBD;
     bool _formatRequiresPacketDescriptions = false;
     uint32_t _channelLayoutTag = 0;
-    uint32_t _renderQuality = 0;
     ZVSoundFormat _sourceFormat;
     ZVWorker _worker;
     std::atomic<ZVSoundEncoderDelegateInfromalProtocol*> _delegate{nullptr};

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -78,17 +79,20 @@ bool pollFor(Done done, int stepMs, double seconds) {
     return true;
 }
 
-// Starts DriverInstaller with two arguments. Its exit is collected by a thread of its own
-// (or here, when `wait`), so a finished run never lingers under its name as a zombie.
-// Its exit status when waited for; -1 when it could not be started.
-int launchInstaller(const char* verb, const std::string& path, bool wait) {
+// Starts DriverInstaller: "i" with the shipped bundle, or "u" with the installed one. Its
+// exit is collected by a thread of its own (or here, when `wait`), so a finished run never
+// lingers under its name as a zombie. Its exit status when waited for; -1 when it could
+// not be started.
+int launchInstaller(bool install, bool wait) {
     std::string tool = ZVBundle::resourcePath(ZVSystemSoundSupport::kInstallerName);
     if (tool.empty()) {
         ZVLog("ZVSystemSoundSupport: %s not found in %s", ZVSystemSoundSupport::kInstallerName,
               ZVBundle::resourceDirectory().c_str());
         return -1;
     }
-    std::string v = verb, p = path;
+    std::string v = install ? "i" : "u";
+    std::string p = install ? ZVBundle::resourcePath(ZVSystemSoundSupport::kBundleName)
+                            : ZVSystemSoundSupport::installedDriverPath();
     char* argv[] = {tool.data(), v.data(), p.data(), nullptr};
     pid_t pid = -1;
     if (int e = posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv, environ); e != 0) {
@@ -106,7 +110,6 @@ int launchInstaller(const char* verb, const std::string& path, bool wait) {
 }
 
 void releaseShared() {
-    ZVSystemSoundSupport::sharedSystemSoundSupport();
     ZVLockGuard<ZVMutex> g(gSharedLock);
     gSharedSystemSoundSupport.reset();
 }
@@ -136,12 +139,20 @@ struct Redirection {
     std::string device;
 };
 
-std::optional<Redirection> readRedirection() {
+bool processIsGone(long pid) {
+    // A number that is no process id is as good as a process that is gone.
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return true;
+    return kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+// The redirection in the state file, when the process that wrote it is gone.
+std::optional<Redirection> readStaleRedirection() {
     std::ifstream in(ZVSystemSoundSupport::redirectionStatePath());
     Redirection r;
     if (!(in >> r.pid)) return std::nullopt;
     in.ignore(1);
     std::getline(in, r.device);
+    if (!processIsGone(r.pid)) return std::nullopt;
     return r;
 }
 
@@ -152,12 +163,6 @@ std::string outputDeviceName(uint32_t id) {
         for (const ZVAudioDevice& d : *list)
             if (d.deviceId == id) return d.name;
     return {};
-}
-
-bool processIsGone(long pid) {
-    // A number that is no process id is as good as a process that is gone.
-    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return true;
-    return kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace
@@ -179,19 +184,18 @@ std::string ZVSystemSoundSupport::redirectionStatePath() {
 }
 
 void ZVSystemSoundSupport::installDriver() {
-    launchInstaller("i", ZVBundle::resourcePath(kBundleName), false);
+    launchInstaller(true, false);
     // Let go of the shared object: the next one looks the device up again.
     releaseShared();
 }
 
 void ZVSystemSoundSupport::uninstallDriver() {
-    launchInstaller("u", installedDriverPath(), false);
+    launchInstaller(false, false);
     releaseShared();
 }
 
 int ZVSystemSoundSupport::runDriverInstaller(bool install) {
-    int status = install ? launchInstaller("i", ZVBundle::resourcePath(kBundleName), true)
-                         : launchInstaller("u", installedDriverPath(), true);
+    int status = launchInstaller(install, true);
     releaseShared();
     return status;
 }
@@ -216,7 +220,7 @@ void ZVSystemSoundSupport::updateDriverIfNeeded() {
     auto shipped = bundleVersion(kShippedInfoPlist);
     if (installed && shipped && !shippedVersionIsNewer(*installed, *shipped)) return;
     // The two runs must not overlap: the install starts once the uninstall has ended.
-    launchInstaller("u", installedDriverPath(), true);
+    launchInstaller(false, true);
     if (!pollFor([] { return !isInstallingDriver(); }, 10, kInstallerTimeout))
         ZVLog("ZVSystemSoundSupport: %s still running after %.0f s; installing anyway",
               kInstallerName, kInstallerTimeout);
@@ -348,16 +352,15 @@ int32_t ZVSystemSoundSupport::outputProc(uint32_t, double, const ZVAudioIOBuffer
 }
 
 std::string ZVSystemSoundSupport::staleRedirection() {
-    auto r = readRedirection();
-    if (!r || !processIsGone(r->pid)) return {};
+    auto r = readStaleRedirection();
+    if (!r) return {};
     return "the default output was taken from '" + r->device + "' by process " +
            std::to_string(r->pid) + ", which is gone";
 }
 
 std::string ZVSystemSoundSupport::restoreStaleRedirection() {
-    std::string stale = staleRedirection();
-    if (stale.empty()) return {};
-    auto r = readRedirection();
+    auto r = readStaleRedirection();
+    if (!r) return {};
     auto hardware = ZVAudioHardware::shared();
     auto list = hardware ? hardware->devices(false) : std::nullopt;
     uint32_t id = list ? ZVAudioDeviceList::idForName(*list, r->device) : 0;

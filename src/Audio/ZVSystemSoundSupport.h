@@ -14,8 +14,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 
 #include "Audio/ZVAudioStream.h"

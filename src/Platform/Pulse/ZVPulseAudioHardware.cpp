@@ -13,7 +13,6 @@ struct Answer {
     ZVPulseConnection* connection = nullptr;
     bool success = false;
     uint32_t index = PA_INVALID_INDEX;
-    std::string name;
     std::vector<uint32_t> modules;
     std::string module, marker;
 };
@@ -39,19 +38,13 @@ bool ZVPulseAudioHardware::setDefaultOutputDevice(uint32_t deviceId, std::string
     if (deviceId == 0) return fail(error, "no output device");
     ZVPulseConnection c("Zorvan default output");
     if (!c.open(error)) return false;
+    auto sink = c.sinkByIndex(deviceId - 1);
+    if (!sink || sink->name.empty())
+        return fail(error, "no output device " + std::to_string(deviceId));
     Answer a;
     a.connection = &c;
-    auto onSink = [](pa_context*, const pa_sink_info* info, int eol, void* u) {
-        auto* a = static_cast<Answer*>(u);
-        if (!eol && info && info->name) a->name = info->name;
-        a->connection->signal();
-    };
-    c.run([&](pa_context* ctx) {
-        return pa_context_get_sink_info_by_index(ctx, deviceId - 1, onSink, &a);
-    });
-    if (a.name.empty()) return fail(error, "no output device " + std::to_string(deviceId));
     bool ok = c.run([&](pa_context* ctx) {
-        return pa_context_set_default_sink(ctx, a.name.c_str(), onSuccess, &a);
+        return pa_context_set_default_sink(ctx, sink->name.c_str(), onSuccess, &a);
     });
     return (ok && a.success) || fail(error, c.lastError());
 }

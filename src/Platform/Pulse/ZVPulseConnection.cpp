@@ -78,6 +78,24 @@ bool ZVPulseConnection::run(const std::function<pa_operation*(pa_context*)>& sta
     return ok;
 }
 
+std::optional<ZVPulseConnection::Sink> ZVPulseConnection::sinkByIndex(uint32_t index) {
+    struct Lookup {
+        ZVPulseConnection* connection;
+        std::optional<Sink> sink;
+    } lookup{this, std::nullopt};
+    auto onSink = [](pa_context*, const pa_sink_info* info, int eol, void* u) {
+        auto* l = static_cast<Lookup*>(u);
+        if (!eol && info)
+            l->sink = Sink{info->name ? info->name : "",
+                           info->monitor_source_name ? info->monitor_source_name : ""};
+        l->connection->signal();
+    };
+    run([&](pa_context* ctx) {
+        return pa_context_get_sink_info_by_index(ctx, index, onSink, &lookup);
+    });
+    return lookup.sink;
+}
+
 std::string ZVPulseConnection::lastError() const {
     if (_timedOut) return "the server did not answer";
     return pa_strerror(pa_context_errno(_context));

@@ -5,6 +5,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 class ZVPulseConnection {
@@ -26,6 +27,13 @@ class ZVPulseConnection {
     // Waits under the loop's lock until `done` holds, for at most the answer time; false
     // on a timeout. The caller holds the lock (lock()/unlock()). The owner's thread.
     bool waitLocked(const std::function<bool()>& done);
+
+    // The sink with index `index`: its name and its monitor source's; nullopt when there
+    // is none or the server did not answer. The owner's thread.
+    struct Sink {
+        std::string name, monitor;
+    };
+    std::optional<Sink> sinkByIndex(uint32_t index);
 
     // Wakes the owner waiting in run() or waitLocked(). Main-loop thread (callbacks).
     void signal() { pa_threaded_mainloop_signal(_loop, 0); }

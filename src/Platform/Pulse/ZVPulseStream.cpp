@@ -5,12 +5,6 @@
 
 namespace {
 constexpr pa_sample_spec kSpec{PA_SAMPLE_S16LE, 44100, 2};
-
-struct SinkNames {
-    ZVPulseConnection* connection = nullptr;
-    bool found = false;
-    std::string sink, monitor;
-};
 }  // namespace
 
 ZVPulseStream::ZVPulseStream(uint32_t device, ZVAudioIOProc proc, void* clientData)
@@ -27,21 +21,8 @@ std::unique_ptr<ZVPulseStream> ZVPulseStream::open(uint32_t sinkIndex, bool inpu
     ZVPulseConnection& c = self->_connection;
     if (!c.open(error)) return nullptr;
 
-    SinkNames names;
-    names.connection = &c;
-    auto onSink = [](pa_context*, const pa_sink_info* info, int eol, void* u) {
-        auto* n = static_cast<SinkNames*>(u);
-        if (!eol && info) {
-            n->found = true;
-            n->sink = info->name ? info->name : "";
-            n->monitor = info->monitor_source_name ? info->monitor_source_name : "";
-        }
-        n->connection->signal();
-    };
-    c.run([&](pa_context* ctx) {
-        return pa_context_get_sink_info_by_index(ctx, sinkIndex, onSink, &names);
-    });
-    if (!names.found) return fail("no output device " + std::to_string(sinkIndex + 1));
+    const auto sink = c.sinkByIndex(sinkIndex);
+    if (!sink) return fail("no output device " + std::to_string(sinkIndex + 1));
 
     c.lock();
     ZVPulseStream* raw = self.get();
@@ -62,10 +43,10 @@ std::unique_ptr<ZVPulseStream> ZVPulseStream::open(uint32_t sinkIndex, bool inpu
                                        PA_STREAM_DONT_MOVE);
         if (input) {
             pa_stream_set_read_callback(raw->_stream, &ZVPulseStream::onRead, raw);
-            ok = pa_stream_connect_record(raw->_stream, names.monitor.c_str(), &attr, flags) >= 0;
+            ok = pa_stream_connect_record(raw->_stream, sink->monitor.c_str(), &attr, flags) >= 0;
         } else {
             pa_stream_set_write_callback(raw->_stream, &ZVPulseStream::onWrite, raw);
-            ok = pa_stream_connect_playback(raw->_stream, names.sink.c_str(), &attr, flags, nullptr,
+            ok = pa_stream_connect_playback(raw->_stream, sink->name.c_str(), &attr, flags, nullptr,
                                             nullptr) >= 0;
         }
     }
@@ -78,7 +59,7 @@ std::unique_ptr<ZVPulseStream> ZVPulseStream::open(uint32_t sinkIndex, bool inpu
     }
     std::string why = c.lastError();
     c.unlock();
-    if (!ok) return fail("cannot open a stream on '" + names.sink + "': " + why);
+    if (!ok) return fail("cannot open a stream on '" + sink->name + "': " + why);
     return self;
 }
 
