@@ -1,7 +1,5 @@
 #include "Storage/ZVFomixDiskWriter.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -48,21 +46,7 @@ std::string ZVFomixDiskWriter::error() const {
 
 bool ZVFomixDiskWriter::write(const Record& record) {
     if (_hook) _hook(record.bytes.size());
-    const uint8_t* p = record.bytes.data();
-    size_t left = record.bytes.size();
-    off_t at = record.at;
-    while (left) {
-        const ssize_t n = pwrite(_fd, p, left, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-        at += n;
-    }
-    return true;
+    return ZVWriteAt(_fd, record.bytes.data(), record.bytes.size(), record.at);
 }
 
 void ZVFomixDiskWriter::run() {
