@@ -1,6 +1,5 @@
 // zorvan repair: mends a capture file, or every track of a recording package, without
 // ever making things worse: originals are kept, foreign files are left alone.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
