@@ -6,10 +6,14 @@
 #include "Common/fnocache.h"
 #include "Foundation/ZVLog.h"
 
-ZVFomixDiskWriter::ZVFomixDiskWriter(int fd, std::string path, off_t start, size_t limit)
-    : _fd(fd), _path(std::move(path)), _limit(limit), _writtenEnd(start), _thread([this] {
-          run();
-      }) {}
+ZVFomixDiskWriter::ZVFomixDiskWriter(int fd, std::string path, off_t start, size_t limit,
+                                     std::function<void(size_t)> writeHook)
+    : _fd(fd),
+      _path(std::move(path)),
+      _limit(limit),
+      _hook(std::move(writeHook)),
+      _writtenEnd(start),
+      _thread([this] { run(); }) {}
 
 ZVFomixDiskWriter::~ZVFomixDiskWriter() {
     finish();

@@ -43,8 +43,7 @@ bool ZVFomixFileWriter::open(const std::string& path) {
         return false;
     }
     _end = static_cast<off_t>(kZVFomixHeaderSize);
-    _disk = std::make_unique<ZVFomixDiskWriter>(_fd, _path, _end, _diskLimit);
-    if (_writeHook) _disk->setWriteHook(_writeHook);
+    _disk = std::make_unique<ZVFomixDiskWriter>(_fd, _path, _end, _diskLimit, _writeHook);
     return true;
 }
 
