@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The main job: builds zorvan and shows what it does. It records five seconds of the
 # screen into a recording package, shows what the package holds, writes the last frame
-# as a PNG and exports the recording into a QuickTime movie beside the package. Without a desktop (no DISPLAY) it runs on a private X server of its own, on
-# which `zorvan scene` plays a small animation: moving windows, a changing cursor, clicks
-# and text typed through XTest.
+# as a PNG and exports the recording into a QuickTime movie beside the package. Without a
+# desktop (no DISPLAY) it runs on a private X server of its own, on which `zorvan scene`
+# plays a small animation: moving windows, a changing cursor, clicks and text typed
+# through XTest.
 # Output goes to build/demo/ (ZORVAN_DEMO_DIR overrides).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

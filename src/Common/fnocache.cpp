@@ -1,6 +1,7 @@
 #include "Common/fnocache.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +15,22 @@ int fnocache(int fd) {
         return -1;
     }
     return 0;
+}
+
+bool ZVWriteAt(int fd, const void* data, size_t size, off_t offset) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (size) {
+        const ssize_t n = pwrite(fd, p, size, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += n;
+    }
+    return true;
 }
 
 void ZVCacheDropper::wrote(off_t endOffset) {

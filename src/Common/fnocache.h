@@ -1,9 +1,15 @@
 #pragma once
 #include <sys/types.h>
 
+#include <cstddef>
+
 // Tells the kernel that `fd` is streamed once: read ahead, do not keep it cached.
 // 0 on success; -1 after "fcntl() failed with error: %d" on standard error. Any thread.
 int fnocache(int fd);
+
+// Writes all `size` bytes at `offset`, going on after short writes and signals. False with
+// errno set when it cannot (ENOSPC when the disk took nothing more). Any thread.
+bool ZVWriteAt(int fd, const void* data, size_t size, off_t offset);
 
 // Streaming writers call this after each write: every few megabytes it flushes what was
 // written and drops it from the page cache, so an hour of capture does not push the

@@ -1,17 +1,19 @@
 #include "Storage/ZVFomixDiskWriter.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "Common/fnocache.h"
 #include "Foundation/ZVLog.h"
 
-ZVFomixDiskWriter::ZVFomixDiskWriter(int fd, std::string path, off_t start, size_t limit)
-    : _fd(fd), _path(std::move(path)), _limit(limit), _writtenEnd(start), _thread([this] {
-          run();
-      }) {}
+ZVFomixDiskWriter::ZVFomixDiskWriter(int fd, std::string path, off_t start, size_t limit,
+                                     std::function<void(size_t)> writeHook)
+    : _fd(fd),
+      _path(std::move(path)),
+      _limit(limit),
+      _hook(std::move(writeHook)),
+      _writtenEnd(start),
+      _thread([this] { run(); }) {}
 
 ZVFomixDiskWriter::~ZVFomixDiskWriter() {
     finish();
@@ -48,21 +50,7 @@ std::string ZVFomixDiskWriter::error() const {
 
 bool ZVFomixDiskWriter::write(const Record& record) {
     if (_hook) _hook(record.bytes.size());
-    const uint8_t* p = record.bytes.data();
-    size_t left = record.bytes.size();
-    off_t at = record.at;
-    while (left) {
-        const ssize_t n = pwrite(_fd, p, left, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-        at += n;
-    }
-    return true;
+    return ZVWriteAt(_fd, record.bytes.data(), record.bytes.size(), record.at);
 }
 
 void ZVFomixDiskWriter::run() {

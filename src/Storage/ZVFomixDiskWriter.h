@@ -24,8 +24,11 @@ class ZVFomixDiskWriter {
     static constexpr size_t kDefaultLimit = size_t(64) << 20;
 
     // Writes to `fd` (borrowed; it must stay open until finish()) after the first `start`
-    // bytes, naming `path` in messages. Encoder thread.
-    ZVFomixDiskWriter(int fd, std::string path, off_t start, size_t limit = kDefaultLimit);
+    // bytes, naming `path` in messages. `writeHook`, when given, is called on the disk
+    // thread before each record is written, with its size: tests slow the disk down with
+    // it. Encoder thread.
+    ZVFomixDiskWriter(int fd, std::string path, off_t start, size_t limit = kDefaultLimit,
+                      std::function<void(size_t)> writeHook = {});
     // Writes what is queued and joins the disk thread. Encoder thread.
     ~ZVFomixDiskWriter();
     ZVFomixDiskWriter(const ZVFomixDiskWriter&) = delete;
@@ -50,10 +53,6 @@ class ZVFomixDiskWriter {
     off_t writtenEnd() const { return _writtenEnd.load(); }
     double writtenTimestamp() const { return _writtenTimestamp.load(); }
 
-    // Called on the disk thread before each record is written, with its size: tests slow
-    // the disk down with it. Before the first push.
-    void setWriteHook(std::function<void(size_t)> hook) { _hook = std::move(hook); }
-
   private:
     struct Record {
         std::vector<uint8_t> bytes;
@@ -66,7 +65,7 @@ class ZVFomixDiskWriter {
     const int _fd;
     const std::string _path;
     const size_t _limit;
-    std::function<void(size_t)> _hook;
+    const std::function<void(size_t)> _hook;
 
     mutable ZVMutex _lock;  // guards the queue, _finishing and _error
     ZVCondition _changed;   // a record came, one was written, or finish() was called

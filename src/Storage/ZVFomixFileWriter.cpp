@@ -1,13 +1,13 @@
 #include "Storage/ZVFomixFileWriter.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "Common/fnocache.h"
 #include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
 
@@ -37,17 +37,13 @@ bool ZVFomixFileWriter::open(const std::string& path) {
     // The header's 28 bytes stay zero until finish(): a file whose writer never finished
     // is refused by readers, and the repair knows it by them.
     const ZVFomixFileInfo unfinished{};
-    struct iovec part = {const_cast<ZVFomixFileInfo*>(&unfinished), kZVFomixHeaderSize};
     _end = 0;
-    try {
-        writeAll(&part, 1, 0);
-    } catch (const ZVException&) {
+    if (!ZVWriteAt(_fd, &unfinished, kZVFomixHeaderSize, 0)) {
         close();
         return false;
     }
     _end = static_cast<off_t>(kZVFomixHeaderSize);
-    _disk = std::make_unique<ZVFomixDiskWriter>(_fd, _path, _end, _diskLimit);
-    if (_writeHook) _disk->setWriteHook(_writeHook);
+    _disk = std::make_unique<ZVFomixDiskWriter>(_fd, _path, _end, _diskLimit, _writeHook);
     return true;
 }
 
@@ -59,30 +55,6 @@ void ZVFomixFileWriter::close() {
     _disk.reset();  // writes what is queued first
     if (_fd >= 0) ::close(_fd);
     _fd = -1;
-}
-
-void ZVFomixFileWriter::writeAll(const struct iovec* parts, int count, off_t at) {
-    struct iovec rest[4];
-    std::memcpy(rest, parts, sizeof(struct iovec) * count);
-    struct iovec* v = rest;
-    while (count > 0) {
-        ssize_t n = pwritev(_fd, v, count, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            throw ZVException(kWriterName, ZVFormat("Could not write %s: %s", _path.c_str(),
-                                                    std::strerror(n < 0 ? errno : ENOSPC)));
-        at += n;
-        size_t done = static_cast<size_t>(n);
-        while (count > 0 && done >= v->iov_len) {
-            done -= v->iov_len;
-            ++v;
-            --count;
-        }
-        if (count > 0) {
-            v->iov_base = static_cast<uint8_t*>(v->iov_base) + done;
-            v->iov_len -= done;
-        }
-    }
 }
 
 ZVFomixAppend ZVFomixFileWriter::append(const ZVFomixFrameInput& frame, ZVFomixEncoded& encoded) {
@@ -175,8 +147,9 @@ void ZVFomixFileWriter::finish(ZVFomixFileInfo& header) {
     if (ftruncate(_fd, _end) != 0)
         ZVLog("Capture file %s: cannot cut off a torn record: %s", _path.c_str(),
               std::strerror(errno));
-    struct iovec part = {&header, kZVFomixHeaderSize};
-    writeAll(&part, 1, 0);
+    if (!ZVWriteAt(_fd, &header, kZVFomixHeaderSize, 0))
+        throw ZVException(kWriterName,
+                          ZVFormat("Could not write %s: %s", _path.c_str(), std::strerror(errno)));
     close();
     if (!failure.empty()) throw ZVException(kWriterName, failure);
 }

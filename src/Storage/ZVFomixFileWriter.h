@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "Common/fnocache.h"
 #include "Storage/ZVFomixBlocks.h"
 #include "Storage/ZVFomixDeflate.h"
 #include "Storage/ZVFomixDiskWriter.h"
@@ -78,8 +77,6 @@ class ZVFomixFileWriter {
     double diskQueueFill() const;
 
   private:
-    void writeAll(const struct iovec* parts, int count, off_t at);
-
     std::string _path;
     int _fd = -1;
     off_t _end = 0;  // where the next record goes

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Common/fnocache.h"
 #include "Foundation/ZVLog.h"
 #include "Storage/ZVFomixFileReader.h"
 
@@ -146,27 +147,13 @@ bool readsToItsEnd(ZVFomixFileReader& reader, size_t maxCanvasBytes) {
     return step == ZVFomixStep::End && reader.position() == reader.size() && records == h.frames;
 }
 
-bool writeAll(int fd, const void* data, size_t size) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    while (size) {
-        const ssize_t n = write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Writes the header and the kept records to `to`, synced to the disk.
 bool writeCopy(int from, const std::string& to, const ZVFomixFileInfo& header,
                const std::vector<Kept>& kept) {
     const int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    bool ok = writeAll(fd, &header, sizeof header);
+    bool ok = ZVWriteAt(fd, &header, sizeof header, 0);
+    off_t out = sizeof header;
     std::vector<uint8_t> buffer(kScanWindow);
     for (size_t i = 0; ok && i < kept.size(); ++i) {
         uint64_t begin = kept[i].begin, end = kept[i].end;
@@ -174,8 +161,9 @@ bool writeCopy(int from, const std::string& to, const ZVFomixFileInfo& header,
         for (uint64_t at = begin; ok && at < end;) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), end - at));
             const ssize_t got = pread(from, buffer.data(), n, static_cast<off_t>(at));
-            ok = got == static_cast<ssize_t>(n) && writeAll(fd, buffer.data(), n);
+            ok = got == static_cast<ssize_t>(n) && ZVWriteAt(fd, buffer.data(), n, out);
             at += n;
+            out += static_cast<off_t>(n);
         }
     }
     ok = ok && fsync(fd) == 0;
@@ -271,8 +259,7 @@ ZVFomixRepairResult ZVFomixRepair(const std::string& path, bool dryRun, bool inP
             // Cut first, header last: a repair cut short leaves a file that is still refused
             // and can be repaired again, never a header that counts bytes that are gone.
             const bool ok = ftruncate(wfd, static_cast<off_t>(result.keptSize)) == 0 &&
-                            pwrite(wfd, &header, sizeof header, 0) == sizeof header &&
-                            fsync(wfd) == 0;
+                            ZVWriteAt(wfd, &header, sizeof header, 0) && fsync(wfd) == 0;
             const int saved = errno;
             close(wfd);
             errno = saved;

@@ -31,8 +31,8 @@ T get(const Bytes& b, size_t at) {
     return v;
 }
 
-// A frame of width x height whose words are `seed`-dependent and never zero; `changed`
-// words (spread over the picture) differ from the frame of seed - 1.
+// A frame of width x height whose words are never zero: a background that stays the same
+// and a band of `seed`-dependent words that moves with `seed`.
 std::shared_ptr<ZVMovieFrame> patternFrame(int width, int height, uint32_t seed, double timestamp,
                                            int16_t frameFlags = 0);
 

@@ -1,7 +1,5 @@
 // zorvan driver: installs, removes, updates and describes the loopback driver that
 // --system-audio records through.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>

@@ -1,6 +1,5 @@
 // zorvan repair: mends a capture file, or every track of a recording package, without
 // ever making things worse: originals are kept, foreign files are left alone.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,8 +31,9 @@ bool copyFile(const std::string& from, const std::string& to) {
     const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     bool ok = out >= 0;
     char buffer[1 << 16];
-    for (ssize_t n; ok && (n = read(in, buffer, sizeof buffer)) != 0;)
-        ok = n > 0 && write(out, buffer, static_cast<size_t>(n)) == n;
+    off_t at = 0;
+    for (ssize_t n; ok && (n = read(in, buffer, sizeof buffer)) != 0; at += n)
+        ok = n > 0 && ZVWriteAt(out, buffer, static_cast<size_t>(n), at);
     ok = ok && fsync(out) == 0;
     const int saved = errno;
     close(in);
@@ -84,10 +84,7 @@ bool repairWav(const std::string& path, const Options& o, std::string& line) {
     const auto bytes =
         ZVWavHeader::bytes(ZVWavHeader::records(d->format, static_cast<uint32_t>(frames)), layout);
     const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    const bool ok =
-        fd >= 0 &&
-        pwrite(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()) &&
-        fsync(fd) == 0;
+    const bool ok = fd >= 0 && ZVWriteAt(fd, bytes.data(), bytes.size(), 0) && fsync(fd) == 0;
     const int saved = errno;
     if (fd >= 0) close(fd);
     if (!ok) {
