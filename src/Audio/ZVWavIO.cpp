@@ -44,15 +44,9 @@ class FileHandle {
     throw ZVException(operation, ZVFormat("%s \"%s\": %s", what, path.c_str(), strerror(err)));
 }
 
-void writeAll(int fd, const uint8_t* bytes, size_t length, const std::string& path) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, bytes, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            raiseFileError("-[ZVWavIO wavWriter]", path, "Could not write", n < 0 ? errno : EIO);
-        bytes += n;
-        length -= size_t(n);
-    }
+void writeAt(int fd, const uint8_t* bytes, size_t length, off_t offset, const std::string& path) {
+    if (!ZVWriteAt(fd, bytes, length, offset))
+        raiseFileError("-[ZVWavIO wavWriter]", path, "Could not write", errno);
 }
 
 // Reads until `length` bytes or the end of the file; the count read.
@@ -195,9 +189,7 @@ void ZVWavIO::wavWriter() {
             chData = r.chData;
         }
         std::vector<uint8_t> bytes = ZVWavHeader::bytes(r, layout);
-        if (::lseek(fd, 0, SEEK_SET) < 0)
-            raiseFileError("-[ZVWavIO wavWriter]", _fullPath, "Could not seek in", errno);
-        writeAll(fd, bytes.data(), bytes.size(), _fullPath);
+        writeAt(fd, bytes.data(), bytes.size(), 0, _fullPath);
     };
 
     // The last step runs however the run ends; a foreign exception goes on to the worker,
@@ -262,7 +254,7 @@ void ZVWavIO::writerLoop(int fd, ZVSoundFormat format, int32_t bytesPerFrame, of
             // The stage's own format decides; the packet's flags are not looked at.
             if (swap) packet->swapByteOrder();
             const int64_t size = packet->dataSize();
-            writeAll(fd, packet->baseAddres(), size_t(size), _fullPath);
+            writeAt(fd, packet->baseAddres(), size_t(size), end, _fullPath);
             end += size;
             dropper.wrote(end);
             _framesCount += uint32_t(size) / uint32_t(bytesPerFrame);
