@@ -93,6 +93,15 @@ std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::initWithDictRepresentation(
     return p;
 }
 
+std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::readFile(const std::string& path,
+                                                             std::string& error) {
+    auto value = ZVValue::readFile(path, &error);
+    if (!value) return nullptr;
+    auto preset = initWithDictRepresentation(*value);
+    if (!preset) error = path + ": not a preset (a required key is missing or unreadable)";
+    return preset;
+}
+
 std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::presetWithDictRepresentation(
     const ZVValue& dict) {
     return initWithDictRepresentation(dict);

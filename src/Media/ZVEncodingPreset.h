@@ -32,6 +32,9 @@ class ZVEncodingPreset {
     // missing or "Size" cannot be read. Values are read leniently. Any thread.
     static std::shared_ptr<ZVEncodingPreset> initWithDictRepresentation(const ZVValue& dict);
     static std::shared_ptr<ZVEncodingPreset> presetWithDictRepresentation(const ZVValue& dict);
+    // From a preset file (a property list of the dictionary form); nullptr with one line in
+    // `error` that names the file and what is wrong. Any thread.
+    static std::shared_ptr<ZVEncodingPreset> readFile(const std::string& path, std::string& error);
 
     // The thirteen keys, from the current fields.
     ZVValue dictRepresentation() const;

@@ -93,14 +93,7 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
 }
 
 std::shared_ptr<ZVEncodingPreset> makePreset(const Options& o, std::string& error) {
-    if (!o.presetPath.empty()) {
-        auto value = ZVValue::readFile(o.presetPath, &error);
-        if (!value) return nullptr;
-        auto preset = ZVEncodingPreset::initWithDictRepresentation(*value);
-        if (!preset)
-            error = o.presetPath + ": not a preset (a required key is missing or unreadable)";
-        return preset;
-    }
+    if (!o.presetPath.empty()) return ZVEncodingPreset::readFile(o.presetPath, error);
     auto preset = ZVEncodingPreset::initWithName("zorvan export");
     ZVCodecSettings video(ZVCodecSettingsKind::video);
     if (o.videoCodec) video.setCodecType(*ZVVideoCodecForKey(*o.videoCodec));

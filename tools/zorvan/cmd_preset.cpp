@@ -14,14 +14,6 @@
 namespace {
 const char* kName = "preset";
 
-std::shared_ptr<ZVEncodingPreset> readPreset(const std::string& path, std::string& error) {
-    auto value = ZVValue::readFile(path, &error);
-    if (!value) return nullptr;
-    auto preset = ZVEncodingPreset::initWithDictRepresentation(*value);
-    if (!preset) error = path + ": not a preset (a required key is missing or unreadable)";
-    return preset;
-}
-
 std::string sizeText(const ZVEncodingPreset& p) {
     if (p.videoScaleMode() == 0) return ZVFormat("%g %% of the recording", p.videoScale());
     ZVSize d = p.videoDimensions();
@@ -116,7 +108,7 @@ bool changeSize(ZVEncodingPreset& p, const std::string& text) {
 
 int edit(const std::string& path) {
     std::string error;
-    auto p = readPreset(path, error);
+    auto p = ZVEncodingPreset::readFile(path, error);
     if (!p) return ZVCommandFail(kName, error);
     ZVSettingsDialog::setShared(std::make_shared<ZVTerminalSettingsDialog>(stdin, stdout));
     const int videoItem = 3 + kToggleCount, soundItem = videoItem + 1;
@@ -188,7 +180,7 @@ int run(const std::vector<std::string>& args) {
         return 0;
     }
     if (verb == "edit") return edit(path);
-    auto p = readPreset(path, error);
+    auto p = ZVEncodingPreset::readFile(path, error);
     if (!p) return ZVCommandFail(kName, error);
     show(*p, false);
     return 0;
