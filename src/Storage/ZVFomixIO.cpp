@@ -191,12 +191,16 @@ void ZVFomixIO::fomixWriter() {
     } catch (const ZVException& e) {
         // A full disk or a file-size limit: what was written stays readable, since the
         // header needs no new space; the host hears why the track ended.
+        // When finish() itself threw, it has closed the file and set the header to the
+        // records on the disk; only a failure met while appending leaves it to do here.
         header.signature = kZVFomixSignature;
-        header.frames = static_cast<uint32_t>(_writenFrames.load(std::memory_order_relaxed));
-        try {
-            file.finish(header);
-        } catch (const ZVException&) {
-            file.close();
+        if (file.isOpen()) {
+            header.frames = static_cast<uint32_t>(_writenFrames.load(std::memory_order_relaxed));
+            try {
+                file.finish(header);
+            } catch (const ZVException&) {
+                file.close();
+            }
         }
         setFileInfo(header);
         _diskQueueFill.store(0, std::memory_order_relaxed);

@@ -2,6 +2,8 @@
 // encoded records within their bound, compression comes on before any frame is left out,
 // frames are left out whole and counted, and the file still reads right to its end.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -56,4 +58,37 @@ TEST(ZVFomixWriterBudget, ASlowDiskGetsCompressedRecordsThenWholeFramesLeftOut) 
     if (firstDropped < 0) firstDropped = next;
     ASSERT_GE(firstCompressed, 0);
     EXPECT_LT(firstCompressed, firstDropped);
+}
+
+TEST(ZVFomixWriterBudget, AFullDiskLeavesAHeaderThatCountsWhatIsOnIt) {
+    // Records still wait for the disk when the file-size limit is met: the header and the
+    // writer's own account must count only the records that reached the file.
+    std::vector<std::shared_ptr<ZVMovieFrame>> frames;
+    for (int i = 0; i < 40; ++i)
+        frames.push_back(patternFrame(256, 256, uint32_t(i + 1), 0.01 * i));
+    TempDir dir;
+    const std::string path = dir.file("full.fomix");
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = 600 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    // The disk waits before its first write, so every record is queued when writes fail.
+    auto writer = recordFrames(path, frames, [](ZVFomixIO& w) {
+        w.setDiskQueue(64 << 20, [first = true](size_t) mutable {
+            if (first) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            first = false;
+        });
+    });
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, oldHandler);
+
+    const ReadResult read = readFile(path);
+    ASSERT_TRUE(read.accepted);
+    EXPECT_EQ(read.last, ZVFomixStep::End);
+    EXPECT_GT(read.frames.size(), 0u);
+    EXPECT_LT(read.frames.size(), frames.size());
+    EXPECT_EQ(read.header.frames, read.frames.size());
+    EXPECT_EQ(writer->fileInfo().frames, read.frames.size());
 }
