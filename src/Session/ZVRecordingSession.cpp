@@ -121,9 +121,12 @@ void ZVRecordingSession::requestStop() {
     // goes on the main thread.
     std::thread([self = shared_from_this()]() mutable {
         auto failures = self->finishWriters();
-        ZVRunLoop::main().post([session = std::move(self), failures = std::move(failures)] {
-            session->finish(failures);
-        });
+        // What the package keeps is written here too: on a slow disk its syncs take
+        // seconds, which the main thread (a GUI's) must not wait for.
+        std::vector<std::string> stored;
+        for (auto& track : self->_tracks) stored.push_back(track->store(*self->_package));
+        ZVRunLoop::main().post([session = std::move(self), failures = std::move(failures),
+                                stored = std::move(stored)] { session->finish(failures, stored); });
     }).detach();
 }
 
@@ -149,7 +152,8 @@ std::vector<std::string> ZVRecordingSession::finishWriters() {
     return failures;
 }
 
-void ZVRecordingSession::finish(std::vector<std::string> failures) {
+void ZVRecordingSession::finish(const std::vector<std::string>& failures,
+                                const std::vector<std::string>& stored) {
     ZVValue tracks;
     std::string first;
     for (size_t i = 0; i < _tracks.size(); ++i) {
@@ -158,8 +162,7 @@ void ZVRecordingSession::finish(std::vector<std::string> failures) {
         // what could not be stored comes last.
         std::string why = track->writerStopped() ? track->writerFailure() : std::string();
         if (why.empty()) why = failures[i];
-        std::string stored = track->store(*_package);
-        if (why.empty()) why = stored;
+        if (why.empty()) why = stored[i];
         if (why.empty()) continue;
         if (first.empty()) first = why;
         tracks.set(track->name(), why);

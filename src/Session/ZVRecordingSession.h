@@ -53,8 +53,8 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     std::string writerFailure() const;
 
     // Stops the recorders and returns at once; the writers are finalized once each has
-    // started, drained on a thread of the session's, and the package is stored on the
-    // main thread, which then posts did-finish. A second call does nothing. Main thread.
+    // started and drained, and the package is stored, on a thread of the session's; the
+    // main thread then posts did-finish. A second call does nothing. Main thread.
     void requestStop();
     // requestStop(), then drains the main run loop until did-finish or `timeoutSeconds`;
     // the failure (empty when none), or a line saying the writers did not finish in time.
@@ -80,8 +80,9 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     // The stop thread's work: waits for the writers, finalizes them, waits for them to
     // drain; per track, why its writer could not be waited for, or empty. Stop thread only.
     std::vector<std::string> finishWriters();
-    // Stores every track and posts did-finish. Main thread.
-    void finish(std::vector<std::string> failures);
+    // Takes each track's failures (the writer's wait, then its store) and posts
+    // did-finish. Main thread.
+    void finish(const std::vector<std::string>& failures, const std::vector<std::string>& stored);
 
     std::shared_ptr<ZVFomixXManager> _package;
     // Fixed once the stop thread starts; it only calls the tracks' any-thread operations.

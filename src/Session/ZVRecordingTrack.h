@@ -7,7 +7,7 @@
 // suspended) -> startAtTime (the common start time) -> resume (lift the suspension) ->
 // [pause] -> stopRecorder -> finalizeWriter (once writerStarted) -> writerStopped ->
 // store (what the package keeps about the track). The session's stop thread calls only
-// writerStarted, finalizeWriter and writerStopped, and never two tracks' at once.
+// writerStarted, finalizeWriter, writerStopped and store, and never two tracks' at once.
 #include <string>
 #include <utility>
 
@@ -43,7 +43,7 @@ class ZVRecordingTrack {
     // when it ended normally. Any thread, after writerStopped.
     virtual std::string writerFailure() const = 0;
     // Writes what the package keeps about the track (start offset, side files). One clear
-    // line when it cannot. Main thread, after the writer stopped.
+    // line when it cannot. The session's stop thread, after the writer stopped.
     virtual std::string store(ZVFomixXManager& package) = 0;
     // Where the track lies on the common time line: its start offset and its length, in
     // seconds. Main thread, after store.

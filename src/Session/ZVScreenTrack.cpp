@@ -86,7 +86,9 @@ void ZVScreenTrack::pause(bool paused) {
 }
 
 void ZVScreenTrack::stopRecorder() {
-    stopKeepingCursors();  // store() writes the final list
+    // The keeper may be syncing its file on a slow disk: it is only told to end here, and
+    // joined by store() on the session's stop thread, so the capture ends at once.
+    _keepingCursors.store(false);
     if (!_recorder) return;
     // A paused recorder's link is stopped already; stop() then has nothing to do.
     _recorder->setSuspended(false);
@@ -99,6 +101,7 @@ void ZVScreenTrack::finalizeWriter() {
 
 std::string ZVScreenTrack::store(ZVFomixXManager& package) {
     if (!_recorder) return {};
+    stopKeepingCursors();  // the final list below is the last write of the file
     package.setStartOffsetTime(_recorder->startOffsetTime(), ZVFomixXResourceVideo);
     // Frames the disk could not take, so a player or a user knows the picture has gaps.
     if (_writer && _writer->droppedFrames() > 0)

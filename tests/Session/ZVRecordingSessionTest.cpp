@@ -47,7 +47,8 @@ class FakeTrack : public ZVRecordingTrack {
     std::shared_ptr<std::atomic<bool>> destroyed = std::make_shared<std::atomic<bool>>(false);
 
   private:
-    // Main thread steps only; the stop thread touches the atomics.
+    // The main thread's steps, then the stop thread's store (the hand-off orders them);
+    // otherwise the stop thread touches only the atomics.
     void step(const std::string& what) { _log.push_back(_name + " " + what); }
     std::string _name;
     std::vector<std::string>& _log;
