@@ -5,6 +5,7 @@
 #include <cstdint>
 
 inline constexpr int32_t kZVALCCaptureSamples = 0x312;  // ALC_CAPTURE_SAMPLES
+inline constexpr int32_t kZVALCConnected = 0x313;       // ALC_CONNECTED (ALC_EXT_disconnect)
 
 struct ZVOpenALProvider {
     // A device handle, or nullptr. `name` nullptr opens the default capture device.

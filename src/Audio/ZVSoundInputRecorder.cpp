@@ -40,6 +40,12 @@ int32_t alFramesReady(void* device) {
     if (auto* p = al()) p->alcGetIntegerv(device, kZVALCCaptureSamples, 1, &frames);
     return frames;
 }
+// A device that answers nothing counts as connected.
+bool alConnected(void* device) {
+    int32_t connected = 1;
+    if (auto* p = al()) p->alcGetIntegerv(device, kZVALCConnected, 1, &connected);
+    return connected != 0;
+}
 void alRead(void* device, void* buffer, int32_t frames) {
     if (auto* p = al()) p->alcCaptureSamples(device, buffer, frames);
 }
@@ -178,7 +184,7 @@ void ZVSoundInputRecorder::start() {
     post(ZVSoundInputRecorderShouldStartNotification);
     _worker.launch(
         owner(), [this] { soundInputReader(); },
-        [this] { post(ZVSoundInputRecorderDidStopNotification); }, [this] { stop(); });
+        [this] { postDidStop(ZVSoundInputRecorderDidStopNotification); }, [this] { stop(); });
 }
 
 void ZVSoundInputRecorder::startAtTime(double absoluteTime) {
@@ -320,8 +326,11 @@ bool ZVSoundInputRecorder::deliver(int32_t frames) {
     auto packet = ZVSoundPacket::soundPacketWithFormat(_zvFormat, frames);
     if (!packet) {
         // The packet reported the failure; never read into a missing buffer.
-        ZVLog("ZVSoundInputRecorder: recording of \"%s\" ended: no packet for %d frames",
-              _deviceName.c_str(), frames);
+        const std::string why =
+            ZVFormat("ZVSoundInputRecorder: recording of \"%s\" ended: no packet for %d frames",
+                     _deviceName.c_str(), frames);
+        ZVLog("%s", why.c_str());
+        fail(why);
         return false;
     }
     alRead(_inputDevice, packet->baseAddres(), frames);
@@ -354,6 +363,17 @@ void ZVSoundInputRecorder::readLoop() {
             // Lock order: the device lock, then the destination's own lock.
             ZVLockGuard g(_deviceLock);
             const int32_t threshold = _framesInSlice - _safetyFramesInSilce.load();
+            if (!_worker.isPaused() && !alConnected(_inputDevice)) {
+                // Unplugged, or its server went away: nothing more will come.
+                const std::string why = ZVFormat(
+                    "ZVSoundInputRecorder: recording of \"%s\" ended: the device was "
+                    "disconnected after %.3f s",
+                    _deviceName.c_str(),
+                    double(_totalFramesRead.load(std::memory_order_relaxed)) / _sampleRate);
+                ZVLog("%s", why.c_str());
+                fail(why);
+                break;
+            }
             if (!_worker.isPaused() && destination().canAcceptObject()) {
                 int32_t ready = followClock(true);
                 if (ready > 0 && ready >= threshold) {

@@ -47,6 +47,8 @@ std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package) {
     const std::string shown = _device.empty() ? "the default input device" : "'" + _device + "'";
     _recorder = ZVSoundInputRecorder::initWithDevice(_device);
     if (!_recorder) return "cannot open " + shown + " for recording (see 'zorvan devices')";
+    _recorderWatch.watch(_recorder.get(), ZVSoundInputRecorderDidStartNotification,
+                         ZVSoundInputRecorderDidStopNotification);
 
     auto wavPath = package.createPathForPackageResource(_resource);
     if (!wavPath) return "cannot add an audio track to the package " + package.path();

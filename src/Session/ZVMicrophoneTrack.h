@@ -35,6 +35,7 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     void finalizeWriter() override;
     bool writerStopped() const override { return _watch.stopped(); }
     std::string writerFailure() const override { return _watch.error(); }
+    std::string recorderFailure() const override { return _recorderWatch.error(); }
     std::string store(ZVFomixXManager& package) override;
     std::string status(double elapsedSeconds) const override;
     std::pair<double, double> span() const override;
@@ -61,4 +62,5 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     std::shared_ptr<ZVWavIO> _writer;
     std::shared_ptr<ZVSoundInputRecorder> _recorder;
     ZVWriterWatch _watch;
+    ZVWriterWatch _recorderWatch;  // only its did-stop's reason is used
 };

@@ -107,6 +107,12 @@ std::string ZVRecordingSession::writerFailure() const {
     return {};
 }
 
+std::string ZVRecordingSession::recorderFailure() const {
+    for (auto& track : _tracks)
+        if (std::string why = track->recorderFailure(); !why.empty()) return why;
+    return {};
+}
+
 void ZVRecordingSession::setWriterTimeouts(double startSeconds, double drainSeconds) {
     _startTimeout = startSeconds;
     _drainTimeout = drainSeconds;
@@ -162,6 +168,7 @@ void ZVRecordingSession::finish(const std::vector<std::string>& failures,
         // what could not be stored comes last.
         std::string why = track->writerStopped() ? track->writerFailure() : std::string();
         if (why.empty()) why = failures[i];
+        if (why.empty()) why = track->recorderFailure();
         if (why.empty()) why = stored[i];
         if (why.empty()) continue;
         if (first.empty()) first = why;

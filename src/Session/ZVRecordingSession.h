@@ -51,6 +51,9 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     // Why a writer stopped on its own (a failed write), or empty; the recording must end
     // when it is not. Main thread.
     std::string writerFailure() const;
+    // Why a recorder stopped on its own (a microphone unplugged), or empty; the other
+    // tracks record on, and did-finish carries it. Main thread.
+    std::string recorderFailure() const;
 
     // Stops the recorders and returns at once; the writers are finalized once each has
     // started and drained, and the package is stored, on a thread of the session's; the

@@ -42,6 +42,9 @@ class ZVRecordingTrack {
     // The reason the writer's did-stop carried (its file could not be written), or empty
     // when it ended normally. Any thread, after writerStopped.
     virtual std::string writerFailure() const = 0;
+    // The reason the recorder's did-stop carried when it stopped for a failure of its own
+    // (its device was lost), or empty. The other tracks go on recording. Any thread.
+    virtual std::string recorderFailure() const { return {}; }
     // Writes what the package keeps about the track (start offset, side files). One clear
     // line when it cannot. The session's stop thread, after the writer stopped.
     virtual std::string store(ZVFomixXManager& package) = 0;

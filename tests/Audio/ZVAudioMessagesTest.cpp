@@ -76,6 +76,20 @@ TEST(ZVAudioMessages, ExactTexts) {
              EXPECT_FALSE(ZVSoundInputRecorder::initWithDevice("Nothing Here"));
          },
          "Could not initialize input device: 40964"},
+        {"a microphone unplugged while recording: its track ends, did-finish says why",
+         [&] {
+             ZVFakeOpenAL al;
+             al.connected = false;
+             std::string error;
+             auto session = ZVRecordingSession::create(dir.file("unplugged.fomixx"), &error);
+             session->addTrack(std::make_unique<ZVMicrophoneTrack>("USB Mic"));
+             ASSERT_EQ(session->prepare(), "");
+             session->start();
+             ASSERT_TRUE(zvtest::runMainUntil([&] { return !session->recorderFailure().empty(); }));
+             EXPECT_EQ(session->stopAndWait(5), session->recorderFailure());
+         },
+         "ZVSoundInputRecorder: recording of \"USB Mic\" ended: the device was disconnected "
+         "after 0.000 s"},
         {"a packet the reader cannot make", [] { readWithFailingAllocation(true); },
          "Failed to create packet. Objects in queue: 2"},
         {"objects that are not sound packets",

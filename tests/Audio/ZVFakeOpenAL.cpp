@@ -18,6 +18,7 @@ const ZVOpenALProvider ZVFakeOpenAL::kProvider = {
     [](void*, int32_t param, int32_t size, int32_t* values) {
         if (param == kZVALCCaptureSamples && size >= 1)
             *values = current->readyFrames ? current->readyFrames() : current->ready.load();
+        if (param == kZVALCConnected && size >= 1) *values = current->connected.load();
     },
     [](void*, void* buffer, int32_t frames) {
         current->note("read " + std::to_string(frames));

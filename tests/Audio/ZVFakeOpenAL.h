@@ -19,6 +19,7 @@ class ZVFakeOpenAL {
     std::atomic<int32_t> error{0};
     std::atomic<int32_t> ready{0};  // frames reported ready
     std::atomic<int32_t> reads{0};
+    std::atomic<bool> connected{true};  // false: unplugged
 
     // A device of the test's own in place of the script (set before the recorder opens):
     // told of each start, it says how many frames are ready and fills what is read.

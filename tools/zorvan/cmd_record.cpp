@@ -144,11 +144,18 @@ int run(const std::vector<std::string>& args) {
     auto& loop = ZVRunLoop::main();
     double nextStatus = 0;
     std::string failure;
+    bool recorderFailed = false;
     while (ZVStopSignal() == 0) {
         loop.runUntil([] { return ZVStopSignal() != 0; }, 0.05);
         double t = session->elapsed();
         if (o.duration > 0 && t >= o.duration) break;
         if (failure = session->writerFailure(); !failure.empty()) break;
+        if (std::string why = session->recorderFailure(); !why.empty() && !recorderFailed) {
+            // A lost microphone ends its track only; the screen goes on being recorded.
+            recorderFailed = true;
+            std::fprintf(stderr, "%szorvan record: %s; recording goes on without it\n",
+                         live ? "\r\033[K" : "", why.c_str());
+        }
         if (live && t >= nextStatus) {
             ZVShowStatusLine(session->status());
             nextStatus = t + 0.25;
@@ -201,7 +208,8 @@ const ZVCommand::Registration reg(
      "  --zlib          store the frames' changed pixels zlib-compressed\n"
      "  --mic DEVICE    also record this input device (as 'zorvan devices' lists it;\n"
      "                  'default' is the default one) into the audio track, started in\n"
-     "                  step with the screen\n"
+     "                  step with the screen; when it goes away while recording, its\n"
+     "                  track ends there and the rest goes on (exit status 1)\n"
      "  --system-audio  also record what the machine plays, through the loopback device\n"
      "                  (see 'zorvan driver'), into the system-audio track; meanwhile the\n"
      "                  loopback device is the default output and its sound is played on\n"

@@ -90,4 +90,35 @@ TEST(RecordFailures, AKilledRecordingIsMendedWithItsCursorsAndSound) {
     EXPECT_GT(held, 0.5);
 }
 
+TEST(RecordFailures, AnUnpluggedMicrophoneEndsItsTrackAndTheScreenGoesOn) {
+    ZV_REQUIRE_XVFB();
+    ZVPulseFixture* pulse = ZVPulseFixture::instance();
+    ASSERT_TRUE(pulse);
+    // A microphone of its own, so that unplugging it leaves the fixture's alone.
+    int status = -1;
+    const std::string module =
+        pulse->pactl({"load-module", "module-remap-source", "master=mic_feed.monitor",
+                      "source_name=umic", "source_properties=device.description=USB_Mic"},
+                     &status);
+    ASSERT_EQ(status, 0) << module;
+    TempDir dir;
+    const std::string package = dir.file("unplugged.fomixx");
+    Zorvan rec(dir, {"record", "--mic", "USB_Mic", "--duration", "3", package});
+    eventually([&] { return std::filesystem::exists(package + "/video.fomix"); });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    pulse->pactl({"unload-module", module.substr(0, module.find('\n'))}, &status);
+    ASSERT_EQ(status, 0);
+
+    EXPECT_EQ(rec.wait(), 1);
+    const std::string err = rec.err();
+    EXPECT_NE(err.find("recording of \"USB_Mic\" ended: the device was disconnected"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("recording goes on without it"), std::string::npos) << err;
+    // The screen was recorded to the end, and the package reads.
+    EXPECT_NEAR(double(ZVFomixIO::infoForFile(package + "/video.fomix").duration), 3.0, 0.5);
+    std::string out;
+    EXPECT_EQ(runZorvan(dir, {"info", package}, &out), 0) << out;
+}
+
 }  // namespace
