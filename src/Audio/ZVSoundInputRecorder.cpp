@@ -196,6 +196,14 @@ void ZVSoundInputRecorder::stop() {
     if (_worker.stop()) post(ZVSoundInputRecorderShouldStopNotification);
 }
 
+void ZVSoundInputRecorder::endRecording() {
+    setSuspended(false);
+    if (_worker.stop())
+        post(ZVSoundInputRecorderShouldStopNotification);
+    else
+        _worker.requestStop();  // not reading yet: its read loop ends at once
+}
+
 void ZVSoundInputRecorder::pause(bool paused) {
     {
         // The worker checks the pause flag under this lock, so it never reads from a

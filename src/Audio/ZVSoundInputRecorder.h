@@ -70,6 +70,10 @@ class ZVSoundInputRecorder : public ZVStage {
     void start();
     void startAtTime(double absoluteTime);
     void stop();
+    // Ends the recording at the worker's next check, also while it still opens its device
+    // or waits for the suspension to be lifted (which it lifts); did-stop follows. For a
+    // host that must not wait for the worker to reach its read loop. Any thread.
+    void endRecording();
     void pause(bool paused);
     bool isPaused() const { return _worker.isPaused(); }
     bool isRunning() const { return _worker.isRunning(); }

@@ -7,6 +7,7 @@
 
 #include "Audio/ZVSoundInputRecorder.h"
 #include "Audio/ZVWavIO.h"
+#include "Foundation/ZVLog.h"
 #include "Foundation/ZVNotificationCenter.h"
 #include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
@@ -37,7 +38,10 @@ ZVMicrophoneTrack::ZVMicrophoneTrack(std::string device, ZVFomixXResource resour
 ZVMicrophoneTrack::~ZVMicrophoneTrack() {
     // As for the screen: the recorder stops first; a writer the session gave up on is
     // told to stop and given a moment, since its worker reads the queue that goes last.
-    if (_recorder) stopRecorder();
+    if (_recorder) {
+        stopRecorder();
+        waitForRecorder();  // its worker adds to the queue that goes below
+    }
     if (_writer) _watch.stopAndWait([this] { _writer->stop(); });
     _recorder.reset();
     _writer.reset();
@@ -79,15 +83,21 @@ void ZVMicrophoneTrack::pause(bool paused) {
 }
 
 void ZVMicrophoneTrack::stopRecorder() {
-    if (!_recorder) return;
-    // A recorder ignores stop while it is suspended or still opening its capture: lift
-    // the suspension and let its worker reach the read loop first.
-    _recorder->setSuspended(false);
-    waitFor([this] { return !_recorder->isLaunched() || _recorder->isRunning(); }, 3);
-    _recorder->stop();
+    // Returns at once, even for a recorder still opening its capture (which stop() would
+    // ignore): the waiting is the stop thread's, in finalizeWriter.
+    if (_recorder) _recorder->endRecording();
+}
+
+void ZVMicrophoneTrack::waitForRecorder() {
+    waitFor([this] { return !_recorder->isLaunched(); }, 3);
+    if (_recorder->isLaunched())
+        ZVLog("ZVMicrophoneTrack: the recorder of %s did not end within 3 s", _wavPath.c_str());
 }
 
 void ZVMicrophoneTrack::finalizeWriter() {
+    // Once the recorder's worker has ended nothing more reaches the queue, and what
+    // store() reads of the recorder is final.
+    if (_recorder) waitForRecorder();
     if (_writer) _writer->finalize();
 }
 

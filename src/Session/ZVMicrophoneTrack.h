@@ -54,6 +54,10 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     ZVMicrophoneTrack(std::string device, ZVFomixXResource resource, std::string label);
 
   private:
+    // Waits up to 3 s for the recorder's worker to end (logged when it does not). Not
+    // the main thread, but for teardown.
+    void waitForRecorder();
+
     std::string _device;
     ZVFomixXResource _resource;
     std::string _label;

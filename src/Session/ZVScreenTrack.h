@@ -52,7 +52,8 @@ class ZVScreenTrack : public ZVRecordingTrack {
     std::shared_ptr<ZVScreenRecorder> _recorder;
     ZVWriterWatch _watch;
     // The keeper thread borrows _recorder and _cursorsPath, which stay fixed from its start
-    // until stopKeepingCursors() has joined it (the main thread starts and joins it).
+    // until stopKeepingCursors() has joined it (the main thread starts it; store() on the
+    // session's stop thread joins it, or teardown does).
     std::thread _cursorKeeper;
     std::atomic<bool> _keepingCursors{false};
 };

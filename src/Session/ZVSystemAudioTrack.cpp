@@ -35,9 +35,9 @@ std::string ZVSystemAudioTrack::prepare(ZVFomixXManager& package) {
     return ZVMicrophoneTrack::prepare(package);
 }
 
-void ZVSystemAudioTrack::stopRecorder() {
-    ZVMicrophoneTrack::stopRecorder();
+void ZVSystemAudioTrack::finalizeWriter() {
     endPlayThru();
+    ZVMicrophoneTrack::finalizeWriter();
 }
 
 void ZVSystemAudioTrack::endPlayThru() {

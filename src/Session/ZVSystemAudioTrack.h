@@ -20,11 +20,12 @@ class ZVSystemAudioTrack : public ZVMicrophoneTrack {
     // Undoes a redirection a dead recording left, switches play-through on, then prepares
     // the recorder on the loopback device.
     std::string prepare(ZVFomixXManager& package) override;
-    // Stops the recorder, then play-through.
-    void stopRecorder() override;
+    // Switches play-through off (waiting for its streams' answer, so on the stop thread),
+    // then lets the writer drain.
+    void finalizeWriter() override;
 
   private:
-    // Switches play-through off (once). Main thread.
+    // Switches play-through off (once). The stop thread, or teardown.
     void endPlayThru();
 
     std::shared_ptr<ZVSystemSoundSupport> _support;
