@@ -334,10 +334,9 @@ bool ZVSoundInputRecorder::deliver(int32_t frames) {
     auto packet = ZVSoundPacket::soundPacketWithFormat(_zvFormat, frames);
     if (!packet) {
         // The packet reported the failure; never read into a missing buffer.
-        const std::string why =
-            ZVFormat("ZVSoundInputRecorder: recording of \"%s\" ended: no packet for %d frames",
-                     _deviceName.c_str(), frames);
-        ZVLog("%s", why.c_str());
+        const std::string why = ZVFormat("recording of \"%s\" ended: no packet for %d frames",
+                                         _deviceName.c_str(), frames);
+        ZVLog("ZVSoundInputRecorder: %s", why.c_str());
         fail(why);
         return false;
     }
@@ -374,11 +373,10 @@ void ZVSoundInputRecorder::readLoop() {
             if (!_worker.isPaused() && !alConnected(_inputDevice)) {
                 // Unplugged, or its server went away: nothing more will come.
                 const std::string why = ZVFormat(
-                    "ZVSoundInputRecorder: recording of \"%s\" ended: the device was "
-                    "disconnected after %.3f s",
+                    "recording of \"%s\" ended: the device was disconnected after %.3f s",
                     _deviceName.c_str(),
                     double(_totalFramesRead.load(std::memory_order_relaxed)) / _sampleRate);
-                ZVLog("%s", why.c_str());
+                ZVLog("ZVSoundInputRecorder: %s", why.c_str());
                 fail(why);
                 break;
             }

@@ -90,9 +90,10 @@ TEST_F(RecordCommandTest, TheLastFrameIsTheHeldPictureAndInfoCountsTheFrames) {
 }
 
 TEST_F(RecordCommandTest, ASignalAtAnyMomentEndsWithAReadablePackage) {
-    // Early (the tool still starting), mid-recording by Ctrl-C, and by SIGTERM.
+    // Early (the tool still starting), mid-recording by Ctrl-C, by SIGTERM, and by SIGHUP
+    // (its terminal closed).
     const std::pair<int, std::chrono::milliseconds> cases[] = {
-        {SIGINT, 100ms}, {SIGINT, 700ms}, {SIGTERM, 1000ms}};
+        {SIGINT, 100ms}, {SIGINT, 700ms}, {SIGTERM, 1000ms}, {SIGHUP, 700ms}};
     int n = 0;
     for (auto [sig, after] : cases) {
         std::string path = dir.file("sig" + std::to_string(n++) + ".fomixx");
