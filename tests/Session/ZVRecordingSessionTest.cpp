@@ -34,6 +34,7 @@ class FakeTrack : public ZVRecordingTrack {
     }
     bool writerStopped() const override { return stopped.load(); }
     std::string writerFailure() const override { return failure; }
+    std::string recorderFailure() const override { return lost; }
     std::string store(ZVFomixXManager&) override { return step("store"), std::string(); }
     std::string status(double) const override { return _name; }
 
@@ -44,6 +45,7 @@ class FakeTrack : public ZVRecordingTrack {
     bool drainsOnFinalize = true;
     std::string prepareError;
     std::string failure;  // set before stopped
+    std::string lost;     // the recorder's reason; set before start
     std::shared_ptr<std::atomic<bool>> destroyed = std::make_shared<std::atomic<bool>>(false);
 
   private:
@@ -150,17 +152,24 @@ TEST_F(RecordingSessionTest, Messages) {
 }
 
 TEST_F(RecordingSessionTest, CarriesTheFailingTracksReason) {
+    // Both recorders lost their devices; the microphone's writer failed too, which outranks
+    // its recorder's reason. did-finish's "Error" is the first failing track's.
+    screen->lost = "recording of \"screen\" ended: the device was disconnected";
+    mic->lost = "recording of \"microphone\" ended: the device was disconnected";
     ASSERT_EQ(session->prepare(), "");
     session->start();
+    EXPECT_EQ(session->recorderFailure(), screen->lost);
+    EXPECT_EQ(session->writerFailure(), "");  // lost devices do not end the recording
     mic->failure = "the audio file audio.wav could not be written";
     mic->stopped = true;  // failed on its own while recording
     EXPECT_EQ(session->writerFailure(), mic->failure);
-    EXPECT_EQ(session->stopAndWait(5), mic->failure);
-    EXPECT_EQ(finishInfo.at(0).get("Error")->stringValue(), mic->failure);
+    EXPECT_EQ(session->stopAndWait(5), screen->lost);
+    EXPECT_EQ(finishInfo.at(0).get("Error")->stringValue(), screen->lost);
     const ZVValue* tracks = finishInfo[0].get("Tracks");
     ASSERT_NE(tracks, nullptr);
-    EXPECT_EQ(tracks->size(), 1u);  // the screen track ended well
+    EXPECT_EQ(tracks->size(), 2u);
     EXPECT_EQ(tracks->get("microphone")->stringValue(), mic->failure);
+    EXPECT_EQ(tracks->get("screen")->stringValue(), screen->lost);
 }
 
 TEST_F(RecordingSessionTest, KeepsTheTracksUntilTheWritersAreGone) {
