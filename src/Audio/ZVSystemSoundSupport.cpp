@@ -242,6 +242,12 @@ void ZVSystemSoundSupport::preparePlayThru() {
 }
 
 void ZVSystemSoundSupport::releasePlayThru() {
+    std::shared_ptr<ZVSystemSoundSupport> shared;
+    {
+        ZVLockGuard<ZVMutex> g(gSharedLock);
+        shared = gSharedSystemSoundSupport;
+    }
+    if (shared) shared->endStreams();
     if (auto hardware = ZVAudioHardware::shared())
         hardware->setDefaultOutputDevice(gSelectedOutputDevice);
     std::error_code ec;
@@ -260,22 +266,22 @@ std::shared_ptr<ZVSystemSoundSupport> ZVSystemSoundSupport::create() {
     // A loopback device without the installed driver is someone else's: leave it alone.
     if (self->_soundflower2ch != 0 && !isDriverInstalled()) return nullptr;
     self->_thruBuffer = std::make_unique<ZVQueue>();
-    if (auto hardware = ZVAudioHardware::shared()) {
-        // A missing device gives no stream; starting it then does nothing.
-        if (self->_soundflower2ch)
-            self->_inputStream =
-                hardware->openStream(self->_soundflower2ch, true, &inputCallback, self.get());
-        if (gSelectedOutputDevice)
-            self->_outputStream =
-                hardware->openStream(gSelectedOutputDevice, false, &outputCallback, self.get());
-    }
     return self;
 }
 
 ZVSystemSoundSupport::~ZVSystemSoundSupport() {
     // The streams end first: no procedure runs on the queue once it goes.
+    endStreams();
+}
+
+void ZVSystemSoundSupport::endStreams() {
+    // stop() waits out a procedure still running: none reads the pointers while they go.
+    if (_inputStream) _inputStream->stop();
+    if (_outputStream) _outputStream->stop();
     _inputStream.reset();
     _outputStream.reset();
+    _inputState.store(3);
+    _outputState.store(3);
 }
 
 void ZVSystemSoundSupport::setPlayThru(int32_t state) {
@@ -293,6 +299,12 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
         if (hardware) hardware->setDefaultOutputDevice(_soundflower2ch);
         _inputState.store(0);
         _outputState.store(0);
+        // A missing device gives no stream; that side then never answers.
+        if (hardware && !_inputStream && _soundflower2ch)
+            _inputStream = hardware->openStream(_soundflower2ch, true, &inputCallback, this);
+        if (hardware && !_outputStream && gSelectedOutputDevice)
+            _outputStream =
+                hardware->openStream(gSelectedOutputDevice, false, &outputCallback, this);
         if (_inputStream) _inputStream->start();
         if (_outputStream) _outputStream->start();
         if (!pollFor([this] { return _inputState.load() == 1 && _outputState.load() == 1; }, 1,
@@ -301,16 +313,16 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
                                                  : "the output device did not answer";
     } else if (state == 1) {
         _lastError.clear();
+        // Streams already ended (releasePlayThru) have nothing left to answer.
+        const bool open = _inputStream || _outputStream;
         _inputState.store(2);
         _outputState.store(2);
-        if (!pollFor([this] { return _inputState.load() == 3 && _outputState.load() == 3; }, 5,
-                     kHandshakeTimeout)) {
+        if (open && !pollFor([this] { return _inputState.load() == 3 && _outputState.load() == 3; },
+                             5, kHandshakeTimeout)) {
             _lastError = _inputState.load() != 3 ? "the loopback device did not stop"
                                                  : "the output device did not stop";
-            // A side that never answered is stopped from here.
-            if (_inputStream) _inputStream->stop();
-            if (_outputStream) _outputStream->stop();
         }
+        endStreams();
         releasePlayThru();
     } else {
         return;

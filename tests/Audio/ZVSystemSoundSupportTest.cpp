@@ -56,6 +56,18 @@ double loudness(const std::string& source) {
     for (int16_t s : left) sum += double(s) * s;
     return left.empty() ? 0 : std::sqrt(sum / double(left.size()));
 }
+
+// The play-through streams the server lists, playing and recording.
+int playThruStreams() {
+    auto* pulse = zvtest::ZVPulseFixture::instance();
+    std::string all =
+        pulse->pactl({"list", "sink-inputs"}) + pulse->pactl({"list", "source-outputs"});
+    int n = 0;
+    for (size_t at = 0;
+         (at = all.find("media.name = \"Zorvan play-through", at)) != std::string::npos; ++at)
+        ++n;
+    return n;
+}
 }  // namespace
 
 TEST(SystemSoundSupport, IsInstallingDriverWhileAProcessOfThatNameRuns) {
@@ -147,10 +159,20 @@ TEST(SystemSoundSupport, PlayThroughKeepsTheMachineAudibleAndGivesTheOutputBack)
         EXPECT_GT(loudness("zorvan_soundflower.monitor"), 10000);
         EXPECT_GT(loudness("sys_out.monitor"), 10000);  // and is still heard
     }
+    EXPECT_EQ(playThruStreams(), 2);
     support->setPlayThru(1);
     EXPECT_EQ(support->lastError(), "");
     EXPECT_EQ(defaultSink(), "sys_out");
     EXPECT_FALSE(fs::exists(Support::redirectionStatePath()));
+    // Off, nothing of it stays on the server while the shared object lives on; the next
+    // switch opens the streams again, and releasing ends them too.
+    EXPECT_EQ(playThruStreams(), 0);
+    support->setPlayThru(0);
+    EXPECT_EQ(support->lastError(), "");
+    EXPECT_EQ(playThruStreams(), 2);
+    Support::releasePlayThru();
+    EXPECT_EQ(playThruStreams(), 0);
+    EXPECT_EQ(defaultSink(), "sys_out");
 }
 
 // A record left by a killed recording is found and undone by the next one (end to end in
