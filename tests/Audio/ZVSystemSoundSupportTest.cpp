@@ -175,6 +175,36 @@ TEST(SystemSoundSupport, PlayThroughKeepsTheMachineAudibleAndGivesTheOutputBack)
     EXPECT_EQ(defaultSink(), "sys_out");
 }
 
+// The drop-ins are read at the next server start whether or not the user has a default.pa
+// of their own; uninstalling leaves the user's file as it was and takes away its own.
+TEST(SystemSoundSupport, InstallMakesTheServerReadTheDropIns) {
+    const fs::path pulse = fs::path(std::getenv("XDG_CONFIG_HOME")) / "pulse";
+    const fs::path script = pulse / "default.pa";
+    auto includes = [&] {  // how often the script includes the drop-ins
+        std::ifstream in(script);
+        std::string line;
+        int n = 0;
+        while (std::getline(in, line)) n += line == ".include " + (pulse / "default.pa.d").string();
+        return n;
+    };
+    Support::runDriverInstaller(false);
+    fs::remove(script);
+    ASSERT_EQ(Support::runDriverInstaller(true), 0);
+    EXPECT_EQ(includes(), 1);
+    EXPECT_EQ(Support::runDriverInstaller(false), 0);
+    EXPECT_FALSE(fs::exists(script));
+
+    const std::string mine = "# mine\nload-module module-null-sink sink_name=mine";
+    std::ofstream(script) << mine;
+    Support::runDriverInstaller(true);
+    EXPECT_EQ(Support::runDriverInstaller(true), 0);
+    EXPECT_EQ(includes(), 1);
+    EXPECT_EQ(Support::runDriverInstaller(false), 0);
+    std::ifstream in(script);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), mine);
+    fs::remove(script);
+}
+
 // A record left by a killed recording is found and undone by the next one (end to end in
 // ZVRecordSystemAudioCommandTest); the record of a recording still running never is.
 TEST(SystemSoundSupport, ARedirectionOfALiveProcessIsNotStale) {
