@@ -14,6 +14,7 @@
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -133,26 +134,51 @@ std::vector<long> versionComponents(const std::string& version) {
     return parts;
 }
 
-// The state file: the recording process's id, then the output device's name.
+// The state file: the recording process's id and start time, then the output device's
+// name. The start time tells the recorder from a later process given the same id.
 struct Redirection {
     long pid = 0;
+    unsigned long long started = 0;  // 0: not recorded (a file of an older version)
     std::string device;
 };
 
-bool processIsGone(long pid) {
+// When process `pid` started, in clock ticks since boot (/proc/PID/stat, field 22).
+std::optional<unsigned long long> processStartTime(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    // The name (field 2) is in parentheses and may hold any character: count after it.
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string field;
+    for (int k = 3; k < 22 && fields >> field; ++k) {
+    }
+    unsigned long long started = 0;
+    if (!(fields >> started)) return std::nullopt;
+    return started;
+}
+
+bool processIsGone(const Redirection& r) {
     // A number that is no process id is as good as a process that is gone.
-    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return true;
-    return kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+    if (r.pid <= 0 || r.pid > std::numeric_limits<pid_t>::max()) return true;
+    if (kill(pid_t(r.pid), 0) != 0 && errno == ESRCH) return true;
+    // A live process of that id that started at another time is another process.
+    auto started = processStartTime(r.pid);
+    return r.started != 0 && started && *started != r.started;
 }
 
 // The redirection in the state file, when the process that wrote it is gone.
 std::optional<Redirection> readStaleRedirection() {
     std::ifstream in(ZVSystemSoundSupport::redirectionStatePath());
     Redirection r;
-    if (!(in >> r.pid)) return std::nullopt;
-    in.ignore(1);
+    std::string first;
+    std::getline(in, first);
+    std::istringstream ids(first);
+    if (!(ids >> r.pid)) return std::nullopt;
+    ids >> r.started;
     std::getline(in, r.device);
-    if (!processIsGone(r.pid)) return std::nullopt;
+    if (!processIsGone(r)) return std::nullopt;
     return r;
 }
 
@@ -294,7 +320,9 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
         if (_soundflower2ch && !previous.empty()) {
             std::error_code ec;
             fs::create_directories(fs::path(redirectionStatePath()).parent_path(), ec);
-            std::ofstream(redirectionStatePath()) << getpid() << "\n" << previous << "\n";
+            std::ofstream(redirectionStatePath())
+                << getpid() << " " << processStartTime(getpid()).value_or(0) << "\n"
+                << previous << "\n";
         }
         if (hardware) hardware->setDefaultOutputDevice(_soundflower2ch);
         _inputState.store(0);

@@ -65,8 +65,9 @@ class ZVSystemSoundSupport {
     static std::string installedInfoPlistPath();
     // The state file naming the output device play-through redirected away from.
     static std::string redirectionStatePath();
-    // A redirection left by a process that is gone: one line saying which output device
-    // it took away; empty when there is none. Any thread.
+    // A redirection left by a process that is gone (its id unused, or used by a process
+    // that started at another time): one line saying which output device it took away;
+    // empty when there is none. Any thread.
     static std::string staleRedirection();
     // Undoes a stale redirection: that device is the default output again and the state
     // file goes. The line saying what was done, empty when nothing was stale. Main thread.

@@ -151,6 +151,7 @@ TEST(SystemSoundSupport, PlayThroughKeepsTheMachineAudibleAndGivesTheOutputBack)
     EXPECT_EQ(support->lastError(), "");
     EXPECT_EQ(defaultSink(), "zorvan_soundflower");
     EXPECT_TRUE(fs::exists(Support::redirectionStatePath()));
+    EXPECT_EQ(Support::staleRedirection(), "");  // this process wrote it
     {
         // What the machine plays goes to the default output, now the loopback device.
         ZVTonePlayer tone("@DEFAULT_SINK@");
@@ -206,11 +207,12 @@ TEST(SystemSoundSupport, InstallMakesTheServerReadTheDropIns) {
 }
 
 // A record left by a killed recording is found and undone by the next one (end to end in
-// ZVRecordSystemAudioCommandTest); the record of a recording still running never is.
-TEST(SystemSoundSupport, ARedirectionOfALiveProcessIsNotStale) {
+// ZVRecordSystemAudioCommandTest); the record of a recording still running never is (see
+// the play-through test), but one whose process id now names a later process is.
+TEST(SystemSoundSupport, ARedirectionOfAReusedProcessIdIsStale) {
     fs::create_directories(fs::path(Support::redirectionStatePath()).parent_path());
-    std::ofstream(Support::redirectionStatePath()) << getpid() << "\nSystem_Output\n";
-    EXPECT_EQ(Support::staleRedirection(), "");
+    std::ofstream(Support::redirectionStatePath()) << getpid() << " 1\nSystem_Output\n";
+    EXPECT_NE(Support::staleRedirection(), "");
     fs::remove(Support::redirectionStatePath());
 }
 
