@@ -27,6 +27,7 @@ class ZVAudioStream {
     // Callbacks begin. false when the device did not accept the stream. Any thread but
     // the IO thread.
     virtual bool start() = 0;
-    // Callbacks end after the current one. Any thread, also from inside the procedure.
+    // Callbacks end after the current one; outside the procedure, stop returns once that
+    // one ended. Any thread, also from inside the procedure.
     virtual void stop() = 0;
 };

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -133,26 +134,51 @@ std::vector<long> versionComponents(const std::string& version) {
     return parts;
 }
 
-// The state file: the recording process's id, then the output device's name.
+// The state file: the recording process's id and start time, then the output device's
+// name. The start time tells the recorder from a later process given the same id.
 struct Redirection {
     long pid = 0;
+    unsigned long long started = 0;  // 0: not recorded (a file of an older version)
     std::string device;
 };
 
-bool processIsGone(long pid) {
+// When process `pid` started, in clock ticks since boot (/proc/PID/stat, field 22).
+std::optional<unsigned long long> processStartTime(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    // The name (field 2) is in parentheses and may hold any character: count after it.
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string field;
+    for (int k = 3; k < 22 && fields >> field; ++k) {
+    }
+    unsigned long long started = 0;
+    if (!(fields >> started)) return std::nullopt;
+    return started;
+}
+
+bool processIsGone(const Redirection& r) {
     // A number that is no process id is as good as a process that is gone.
-    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return true;
-    return kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+    if (r.pid <= 0 || r.pid > std::numeric_limits<pid_t>::max()) return true;
+    if (kill(pid_t(r.pid), 0) != 0 && errno == ESRCH) return true;
+    // A live process of that id that started at another time is another process.
+    auto started = processStartTime(r.pid);
+    return r.started != 0 && started && *started != r.started;
 }
 
 // The redirection in the state file, when the process that wrote it is gone.
 std::optional<Redirection> readStaleRedirection() {
     std::ifstream in(ZVSystemSoundSupport::redirectionStatePath());
     Redirection r;
-    if (!(in >> r.pid)) return std::nullopt;
-    in.ignore(1);
+    std::string first;
+    std::getline(in, first);
+    std::istringstream ids(first);
+    if (!(ids >> r.pid)) return std::nullopt;
+    ids >> r.started;
     std::getline(in, r.device);
-    if (!processIsGone(r.pid)) return std::nullopt;
+    if (!processIsGone(r)) return std::nullopt;
     return r;
 }
 
@@ -242,6 +268,12 @@ void ZVSystemSoundSupport::preparePlayThru() {
 }
 
 void ZVSystemSoundSupport::releasePlayThru() {
+    std::shared_ptr<ZVSystemSoundSupport> shared;
+    {
+        ZVLockGuard<ZVMutex> g(gSharedLock);
+        shared = gSharedSystemSoundSupport;
+    }
+    if (shared) shared->endStreams();
     if (auto hardware = ZVAudioHardware::shared())
         hardware->setDefaultOutputDevice(gSelectedOutputDevice);
     std::error_code ec;
@@ -260,22 +292,22 @@ std::shared_ptr<ZVSystemSoundSupport> ZVSystemSoundSupport::create() {
     // A loopback device without the installed driver is someone else's: leave it alone.
     if (self->_soundflower2ch != 0 && !isDriverInstalled()) return nullptr;
     self->_thruBuffer = std::make_unique<ZVQueue>();
-    if (auto hardware = ZVAudioHardware::shared()) {
-        // A missing device gives no stream; starting it then does nothing.
-        if (self->_soundflower2ch)
-            self->_inputStream =
-                hardware->openStream(self->_soundflower2ch, true, &inputCallback, self.get());
-        if (gSelectedOutputDevice)
-            self->_outputStream =
-                hardware->openStream(gSelectedOutputDevice, false, &outputCallback, self.get());
-    }
     return self;
 }
 
 ZVSystemSoundSupport::~ZVSystemSoundSupport() {
     // The streams end first: no procedure runs on the queue once it goes.
+    endStreams();
+}
+
+void ZVSystemSoundSupport::endStreams() {
+    // stop() waits out a procedure still running: none reads the pointers while they go.
+    if (_inputStream) _inputStream->stop();
+    if (_outputStream) _outputStream->stop();
     _inputStream.reset();
     _outputStream.reset();
+    _inputState.store(3);
+    _outputState.store(3);
 }
 
 void ZVSystemSoundSupport::setPlayThru(int32_t state) {
@@ -288,11 +320,19 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
         if (_soundflower2ch && !previous.empty()) {
             std::error_code ec;
             fs::create_directories(fs::path(redirectionStatePath()).parent_path(), ec);
-            std::ofstream(redirectionStatePath()) << getpid() << "\n" << previous << "\n";
+            std::ofstream(redirectionStatePath())
+                << getpid() << " " << processStartTime(getpid()).value_or(0) << "\n"
+                << previous << "\n";
         }
         if (hardware) hardware->setDefaultOutputDevice(_soundflower2ch);
         _inputState.store(0);
         _outputState.store(0);
+        // A missing device gives no stream; that side then never answers.
+        if (hardware && !_inputStream && _soundflower2ch)
+            _inputStream = hardware->openStream(_soundflower2ch, true, &inputCallback, this);
+        if (hardware && !_outputStream && gSelectedOutputDevice)
+            _outputStream =
+                hardware->openStream(gSelectedOutputDevice, false, &outputCallback, this);
         if (_inputStream) _inputStream->start();
         if (_outputStream) _outputStream->start();
         if (!pollFor([this] { return _inputState.load() == 1 && _outputState.load() == 1; }, 1,
@@ -301,16 +341,16 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
                                                  : "the output device did not answer";
     } else if (state == 1) {
         _lastError.clear();
+        // Streams already ended (releasePlayThru) have nothing left to answer.
+        const bool open = _inputStream || _outputStream;
         _inputState.store(2);
         _outputState.store(2);
-        if (!pollFor([this] { return _inputState.load() == 3 && _outputState.load() == 3; }, 5,
-                     kHandshakeTimeout)) {
+        if (open && !pollFor([this] { return _inputState.load() == 3 && _outputState.load() == 3; },
+                             5, kHandshakeTimeout)) {
             _lastError = _inputState.load() != 3 ? "the loopback device did not stop"
                                                  : "the output device did not stop";
-            // A side that never answered is stopped from here.
-            if (_inputStream) _inputStream->stop();
-            if (_outputStream) _outputStream->stop();
         }
+        endStreams();
         releasePlayThru();
     } else {
         return;

@@ -51,6 +51,8 @@ class ZVSystemSoundSupport {
     // Notes the current default output device: play-through plays to it and
     // releasePlayThru makes it the default again. Main thread.
     static void preparePlayThru();
+    // Also ends the shared object's streams, so nothing of play-through stays connected
+    // to the server; the next switch on opens them again. Main thread.
     static void releasePlayThru();
     // The shared object, made on first use; nullptr when the driver is not installed but a
     // loopback device is there anyway. Main thread.
@@ -63,8 +65,9 @@ class ZVSystemSoundSupport {
     static std::string installedInfoPlistPath();
     // The state file naming the output device play-through redirected away from.
     static std::string redirectionStatePath();
-    // A redirection left by a process that is gone: one line saying which output device
-    // it took away; empty when there is none. Any thread.
+    // A redirection left by a process that is gone (its id unused, or used by a process
+    // that started at another time): one line saying which output device it took away;
+    // empty when there is none. Any thread.
     static std::string staleRedirection();
     // Undoes a stale redirection: that device is the default output again and the state
     // file goes. The line saying what was done, empty when nothing was stale. Main thread.
@@ -75,9 +78,10 @@ class ZVSystemSoundSupport {
 
     ~ZVSystemSoundSupport();
 
-    // 0 switches play-through on, 1 off; other values do nothing. Returns once the IO
-    // procedures answered, or after kHandshakeTimeout (then lastError() says which side
-    // never answered). Main thread.
+    // 0 switches play-through on (opening the two streams on the loopback device and the
+    // output noted by preparePlayThru), 1 off (ending them); other values do nothing.
+    // Returns once the IO procedures answered, or after kHandshakeTimeout (then
+    // lastError() says which side never answered). Main thread.
     void setPlayThru(int32_t state);
     // Why the last switch did not complete; empty when it did. Main thread.
     std::string lastError() const { return _lastError; }
@@ -95,12 +99,13 @@ class ZVSystemSoundSupport {
   private:
     ZVSystemSoundSupport() = default;
     static std::shared_ptr<ZVSystemSoundSupport> create();
+    void endStreams();
 
     std::unique_ptr<ZVQueue> _thruBuffer;
     uint32_t _soundflower2ch = 0;
     std::atomic<int32_t> _inputState{3};
     std::atomic<int32_t> _outputState{3};
-    // The registered procedures; made at creation, ended with the object.
+    // The registered procedures; open only while play-through is on. Main thread.
     std::unique_ptr<ZVAudioStream> _inputStream;
     std::unique_ptr<ZVAudioStream> _outputStream;
     std::string _lastError;

@@ -56,6 +56,18 @@ double loudness(const std::string& source) {
     for (int16_t s : left) sum += double(s) * s;
     return left.empty() ? 0 : std::sqrt(sum / double(left.size()));
 }
+
+// The play-through streams the server lists, playing and recording.
+int playThruStreams() {
+    auto* pulse = zvtest::ZVPulseFixture::instance();
+    std::string all =
+        pulse->pactl({"list", "sink-inputs"}) + pulse->pactl({"list", "source-outputs"});
+    int n = 0;
+    for (size_t at = 0;
+         (at = all.find("media.name = \"Zorvan play-through", at)) != std::string::npos; ++at)
+        ++n;
+    return n;
+}
 }  // namespace
 
 TEST(SystemSoundSupport, IsInstallingDriverWhileAProcessOfThatNameRuns) {
@@ -139,6 +151,7 @@ TEST(SystemSoundSupport, PlayThroughKeepsTheMachineAudibleAndGivesTheOutputBack)
     EXPECT_EQ(support->lastError(), "");
     EXPECT_EQ(defaultSink(), "zorvan_soundflower");
     EXPECT_TRUE(fs::exists(Support::redirectionStatePath()));
+    EXPECT_EQ(Support::staleRedirection(), "");  // this process wrote it
     {
         // What the machine plays goes to the default output, now the loopback device.
         ZVTonePlayer tone("@DEFAULT_SINK@");
@@ -147,18 +160,59 @@ TEST(SystemSoundSupport, PlayThroughKeepsTheMachineAudibleAndGivesTheOutputBack)
         EXPECT_GT(loudness("zorvan_soundflower.monitor"), 10000);
         EXPECT_GT(loudness("sys_out.monitor"), 10000);  // and is still heard
     }
+    EXPECT_EQ(playThruStreams(), 2);
     support->setPlayThru(1);
     EXPECT_EQ(support->lastError(), "");
     EXPECT_EQ(defaultSink(), "sys_out");
     EXPECT_FALSE(fs::exists(Support::redirectionStatePath()));
+    // Off, nothing of it stays on the server while the shared object lives on; the next
+    // switch opens the streams again, and releasing ends them too.
+    EXPECT_EQ(playThruStreams(), 0);
+    support->setPlayThru(0);
+    EXPECT_EQ(support->lastError(), "");
+    EXPECT_EQ(playThruStreams(), 2);
+    Support::releasePlayThru();
+    EXPECT_EQ(playThruStreams(), 0);
+    EXPECT_EQ(defaultSink(), "sys_out");
+}
+
+// The drop-ins are read at the next server start whether or not the user has a default.pa
+// of their own; uninstalling leaves the user's file as it was and takes away its own.
+TEST(SystemSoundSupport, InstallMakesTheServerReadTheDropIns) {
+    const fs::path pulse = fs::path(std::getenv("XDG_CONFIG_HOME")) / "pulse";
+    const fs::path script = pulse / "default.pa";
+    auto includes = [&] {  // how often the script includes the drop-ins
+        std::ifstream in(script);
+        std::string line;
+        int n = 0;
+        while (std::getline(in, line)) n += line == ".include " + (pulse / "default.pa.d").string();
+        return n;
+    };
+    Support::runDriverInstaller(false);
+    fs::remove(script);
+    ASSERT_EQ(Support::runDriverInstaller(true), 0);
+    EXPECT_EQ(includes(), 1);
+    EXPECT_EQ(Support::runDriverInstaller(false), 0);
+    EXPECT_FALSE(fs::exists(script));
+
+    const std::string mine = "# mine\nload-module module-null-sink sink_name=mine";
+    std::ofstream(script) << mine;
+    Support::runDriverInstaller(true);
+    EXPECT_EQ(Support::runDriverInstaller(true), 0);
+    EXPECT_EQ(includes(), 1);
+    EXPECT_EQ(Support::runDriverInstaller(false), 0);
+    std::ifstream in(script);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), mine);
+    fs::remove(script);
 }
 
 // A record left by a killed recording is found and undone by the next one (end to end in
-// ZVRecordSystemAudioCommandTest); the record of a recording still running never is.
-TEST(SystemSoundSupport, ARedirectionOfALiveProcessIsNotStale) {
+// ZVRecordSystemAudioCommandTest); the record of a recording still running never is (see
+// the play-through test), but one whose process id now names a later process is.
+TEST(SystemSoundSupport, ARedirectionOfAReusedProcessIdIsStale) {
     fs::create_directories(fs::path(Support::redirectionStatePath()).parent_path());
-    std::ofstream(Support::redirectionStatePath()) << getpid() << "\nSystem_Output\n";
-    EXPECT_EQ(Support::staleRedirection(), "");
+    std::ofstream(Support::redirectionStatePath()) << getpid() << " 1\nSystem_Output\n";
+    EXPECT_NE(Support::staleRedirection(), "");
     fs::remove(Support::redirectionStatePath());
 }
 

@@ -1,13 +1,19 @@
 // DriverInstaller: installs ("i" BUNDLE) or removes ("u" PATH) the loopback driver.
 // Installing copies the bundle into the user's extensions folder, puts its PulseAudio
-// drop-in where the server reads it at every start, and loads the device into the
-// running server now; removing undoes all three. ZVSystemSoundSupport launches it and
+// drop-in where the server reads it at every start (making the user's default.pa read
+// the drop-ins), and loads the modules the drop-in names into the running server now;
+// removing undoes all of it. ZVSystemSoundSupport launches it and
 // learns that it finished by its name leaving the process table.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Audio/ZVAudioHardware.h"
 #include "Audio/ZVSystemSoundSupport.h"
@@ -16,13 +22,16 @@ namespace fs = std::filesystem;
 
 namespace {
 constexpr const char* kDropIn = "zorvan-soundflower.pa";
+// The bundle's drop-in: the one place that says which modules make the device.
+constexpr const char* kBundleDropIn = "Contents/Resources/soundflower.pa";
+// The sink's name, found in the arguments of every module of the device.
 constexpr const char* kMarker = "zorvan_soundflower";
-// The modules of the bundle's drop-in (Contents/Resources/soundflower.pa), sink first.
-constexpr const char* kSinkArguments =
-    "sink_name=zorvan_soundflower sink_properties='device.description=\"Soundflower (2ch)\"'";
-constexpr const char* kSourceArguments =
-    "master=zorvan_soundflower.monitor source_name=zorvan_soundflower_in "
-    "source_properties='device.description=\"Soundflower (2ch)\"'";
+// What install writes into the user's default.pa; uninstall takes out exactly this.
+constexpr const char* kCreatedHead =
+    "# Written by DriverInstaller: the system's configuration, then the user's drop-ins.\n"
+    ".include /etc/pulse/default.pa\n";
+
+using uchar = unsigned char;
 
 std::string configDirectory() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -36,23 +45,94 @@ int fail(const std::string& message) {
     return 1;
 }
 
-// The server reads the user's default.pa instead of the system's when there is one; a
-// user without one gets a small one that reads the system's and then the drop-ins.
+// The "load-module NAME ARGUMENTS" lines of a drop-in, in order; empty when unreadable.
+std::vector<std::pair<std::string, std::string>> modulesOf(const fs::path& dropIn) {
+    std::vector<std::pair<std::string, std::string>> modules;
+    std::ifstream in(dropIn);
+    std::string line, word, name, arguments;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        if (!(fields >> word >> name) || word != "load-module") continue;
+        std::getline(fields >> std::ws, arguments);
+        modules.emplace_back(name, arguments);
+    }
+    return modules;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The lines that make the server read the drop-in folder, marked as install's own; the
+// blank line first also ends a last line that had no line break, and goes with the rest.
+std::string includeBlock(const std::string& dropIns) {
+    return "\n# Added by DriverInstaller (its uninstall takes it out again): the drop-ins.\n"
+           ".ifexists " +
+           dropIns + "\n.include " + dropIns + "\n.endif\n";
+}
+
+// The server reads the user's default.pa instead of the system's when there is one. A
+// user without one gets a small one that reads the system's and then the drop-ins; one
+// who has one gets the drop-ins read at its end, unless it reads them already.
 void ensureDropInsAreRead(const std::string& dropIns) {
     fs::path script = fs::path(configDirectory()) / "default.pa";
     std::error_code ec;
-    if (fs::exists(script, ec)) return;
-    std::ofstream(script) << "# Written by DriverInstaller: the system's configuration, then the "
-                             "user's drop-ins.\n.include /etc/pulse/default.pa\n.ifexists "
-                          << dropIns << "\n.include " << dropIns << "\n.endif\n";
+    if (!fs::exists(script, ec)) {
+        std::ofstream(script) << kCreatedHead << includeBlock(dropIns);
+        return;
+    }
+    std::string text = readFile(script);
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string word, path;
+        fields >> word >> std::ws;
+        std::getline(fields, path);  // the rest of the line, as the server reads it
+        while (path.size() > 1 && (path.back() == '/' || std::isspace(uchar(path.back()))))
+            path.pop_back();
+        if (word == ".include" && path == dropIns) return;
+    }
+    std::ofstream out(script, std::ios::app);
+    if (out << includeBlock(dropIns) << std::flush)
+        std::printf("made %s read %s\n", script.c_str(), dropIns.c_str());
+    else
+        std::printf("add \".include %s\" to %s to have the device at every server start\n",
+                    dropIns.c_str(), script.c_str());
 }
 
-// Takes the device out of the running server; false with *error when it cannot be asked.
-bool unload(ZVAudioHardware& hw, std::string* error) {
-    auto sources = hw.unloadModules("module-remap-source", kMarker, error);
-    auto sinks = sources ? hw.unloadModules("module-null-sink", kMarker, error) : std::nullopt;
-    if (sinks && *sinks + *sources > 0) std::printf("unloaded the loopback device\n");
-    return sinks.has_value();
+// Takes out of default.pa what ensureDropInsAreRead put there: the whole file when it
+// wrote it, else the lines it added.
+void forgetDropIns(const std::string& dropIns) {
+    fs::path script = fs::path(configDirectory()) / "default.pa";
+    std::string text = readFile(script);
+    const std::string block = includeBlock(dropIns);
+    size_t at = text.find(block);
+    if (at == std::string::npos) return;
+    text.erase(at, block.size());
+    std::error_code ec;
+    if (text == kCreatedHead) {
+        fs::remove(script, ec);
+        std::printf("removed %s\n", script.c_str());
+    } else {
+        std::ofstream(script, std::ios::trunc) << text;
+        std::printf("took the drop-ins out of %s\n", script.c_str());
+    }
+}
+
+// Takes the device's modules out of the running server, later ones first; false with
+// *error when it cannot be asked.
+bool unload(ZVAudioHardware& hw, const std::vector<std::pair<std::string, std::string>>& modules,
+            std::string* error) {
+    int unloaded = 0;
+    for (auto it = modules.rbegin(); it != modules.rend(); ++it) {
+        auto n = hw.unloadModules(it->first, kMarker, error);
+        if (!n) return false;
+        unloaded += *n;
+    }
+    if (unloaded > 0) std::printf("unloaded the loopback device\n");
+    return true;
 }
 
 int install(const fs::path& bundle) {
@@ -70,8 +150,8 @@ int install(const fs::path& bundle) {
 
     fs::path dropIns = fs::path(configDirectory()) / "default.pa.d";
     fs::create_directories(dropIns, ec);
-    fs::copy_file(target / "Contents/Resources/soundflower.pa", dropIns / kDropIn,
-                  fs::copy_options::overwrite_existing, ec);
+    fs::copy_file(target / kBundleDropIn, dropIns / kDropIn, fs::copy_options::overwrite_existing,
+                  ec);
     if (ec) return fail("cannot write " + (dropIns / kDropIn).string() + ": " + ec.message());
     ensureDropInsAreRead(dropIns.string());
     std::printf("added %s\n", (dropIns / kDropIn).c_str());
@@ -79,12 +159,12 @@ int install(const fs::path& bundle) {
     auto hw = ZVAudioHardware::shared();
     std::string error = "no audio layer";
     // A device loaded by an earlier install goes first, so there is only ever one.
-    if (!hw || !unload(*hw, &error))
+    const auto modules = modulesOf(target / kBundleDropIn);
+    if (!hw || !unload(*hw, modules, &error))
         return fail("the sound server cannot be reached (" + error +
                     "); the device appears when it next starts");
-    if (!hw->loadModule("module-null-sink", kSinkArguments, &error) ||
-        !hw->loadModule("module-remap-source", kSourceArguments, &error))
-        return fail(error);
+    for (const auto& [name, arguments] : modules)
+        if (!hw->loadModule(name, arguments, &error)) return fail(error);
     std::printf("loaded the loopback device \"%s\"\n", ZVSystemSoundSupport::kDeviceName);
     return 0;
 }
@@ -93,13 +173,17 @@ int uninstall(const fs::path& path) {
     // Only a driver bundle is ever removed, whatever path is given.
     if (path.filename() != ZVSystemSoundSupport::kBundleName)
         return fail(path.string() + " is no " + ZVSystemSoundSupport::kBundleName);
+    // The modules to unload are read before their files go: the bundle's, else the copy.
+    fs::path dropIns = fs::path(configDirectory()) / "default.pa.d";
+    auto modules = modulesOf(path / kBundleDropIn);
+    if (modules.empty()) modules = modulesOf(dropIns / kDropIn);
     std::error_code ec;
     if (fs::remove_all(path, ec) > 0) std::printf("removed %s\n", path.c_str());
-    fs::path dropIn = fs::path(configDirectory()) / "default.pa.d" / kDropIn;
-    if (fs::remove(dropIn, ec)) std::printf("removed %s\n", dropIn.c_str());
+    if (fs::remove(dropIns / kDropIn, ec)) std::printf("removed %s\n", (dropIns / kDropIn).c_str());
+    forgetDropIns(dropIns.string());
     auto hw = ZVAudioHardware::shared();
     std::string error = "no audio layer";
-    if (!hw || !unload(*hw, &error))
+    if (!hw || !unload(*hw, modules, &error))
         return fail("the sound server cannot be reached (" + error + ")");
     return 0;
 }

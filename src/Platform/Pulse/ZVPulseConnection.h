@@ -39,6 +39,7 @@ class ZVPulseConnection {
     void signal() { pa_threaded_mainloop_signal(_loop, 0); }
 
     void lock() { pa_threaded_mainloop_lock(_loop); }
+    bool inLoopThread() const { return pa_threaded_mainloop_in_thread(_loop); }
     void unlock() { pa_threaded_mainloop_unlock(_loop); }
     pa_context* context() const { return _context; }
     // Why the last request failed: the server's error, or the timeout.

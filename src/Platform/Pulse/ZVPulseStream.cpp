@@ -87,9 +87,13 @@ bool ZVPulseStream::start() {
 }
 
 void ZVPulseStream::stop() {
-    // Only the flag: the procedure may call this from inside its callback, where the
-    // main loop's lock is already held. The stream itself ends with the object.
+    // The stream itself ends with the object. Inside a callback the main loop's lock is
+    // already held; elsewhere taking it waits out a callback in progress.
     _running.store(false);
+    if (!_connection.inLoopThread()) {
+        _connection.lock();
+        _connection.unlock();
+    }
 }
 
 // Both sides hand the procedure buffers of one size, kFragmentBytes, as a device's IO
