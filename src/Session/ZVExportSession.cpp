@@ -110,7 +110,7 @@ void ZVExportSession::watchStop(const void* stage, std::string_view name, std::a
 std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath) {
     std::string why;
     auto description = ZVWavHeader::describeFile(wavPath, &why);
-    if (!description) return why;
+    if (!description) return wavPath + ": " + why;
     auto track = std::make_unique<SoundTrack>();
     track->system = kind == ZVFomixXResourceSystemAudio;
     ZVSoundFormat format = description->format;
@@ -146,9 +146,7 @@ std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath)
     return {};
 }
 
-std::string ZVExportSession::start() {
-    if (_started) return "the export has already started";
-    _started = true;
+std::string ZVExportSession::build() {
     _reader = ZVFomixIO::initWithFile(_capturePath, ZVFomixIO::kReadMode);
     _compressor = ZVICM::initWithPreset(*_preset, _recordedSize);
     if (!_reader) return _capturePath + ": the capture file cannot be read";
@@ -187,6 +185,27 @@ std::string ZVExportSession::start() {
             if (!wav || ::access(wav->c_str(), R_OK) != 0) continue;
             if (std::string why = addSoundTrack(kind, *wav); !why.empty()) return why;
         }
+    }
+    return {};
+}
+
+void ZVExportSession::abandon(const std::string& why) {
+    // Dropping the writer closes its file without an index; nothing of it is kept.
+    _movie.reset();
+    if (!_moviePathInPackage.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(_moviePathInPackage, ec);
+    }
+    _finished = true;
+    _finishError = why;
+}
+
+std::string ZVExportSession::start() {
+    if (_started) return "the export has already started";
+    _started = true;
+    if (std::string why = build(); !why.empty()) {
+        abandon(why);
+        return why;
     }
 
     watchStop(_reader.get(), ZVFomixIODidStopNotification, _readerDone, _reader.get());

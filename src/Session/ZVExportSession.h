@@ -59,8 +59,9 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     // free name). Main thread, before start.
     void setOutputPath(const std::string& path) { _outputPath = path; }
 
-    // Builds and starts every stage; one clear line when it cannot (nothing then runs).
-    // Main thread.
+    // Builds and starts every stage; one clear line when it cannot: nothing then runs, no
+    // movie is left and the session is finished at once with that line (no did-finish is
+    // posted). Main thread.
     std::string start();
     // Stops every stage without waiting; did-finish follows with an error. Any thread.
     void cancel();
@@ -78,6 +79,10 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
   private:
     struct SoundTrack;
     ZVExportSession() = default;
+    // Makes every stage, the movie and its tracks; the first failure, or empty.
+    std::string build();
+    // After a failed build: removes the movie begun and finishes with `why`. Main thread.
+    void abandon(const std::string& why);
     std::string addSoundTrack(int kind, const std::string& wavPath);
     // The watch thread: finalizes each stage after its upstream stopped, waits for the
     // movie writers, closes the movie. The first failure, or empty. Watch thread only.

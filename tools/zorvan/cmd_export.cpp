@@ -156,11 +156,8 @@ int run(const std::vector<std::string>& args) {
     auto session = ZVExportSession::create(o.package, *preset, &error);
     if (!session) return ZVCommandFail(kName, error);
     if (!o.output.empty()) session->setOutputPath(o.output);
-    if (error = session->start(); !error.empty()) {
-        session->cancel();
-        session->waitUntilFinished(60);
-        return ZVCommandFail(kName, error);
-    }
+    // A refused start runs nothing and leaves no movie: there is nothing to wait for.
+    if (error = session->start(); !error.empty()) return ZVCommandFail(kName, error);
 
     const bool live = isatty(STDERR_FILENO);
     auto& loop = ZVRunLoop::main();

@@ -1,11 +1,13 @@
 // `zorvan export` end to end: a package recorded by `zorvan record` on the test's Xvfb is
-// exported into a movie beside it that ffprobe reads, and a full disk ends the export
-// with its alert line and a clean exit.
+// exported into a movie beside it that ffprobe reads (or as a preset from `zorvan preset`
+// says), and a failed export (a full disk, a damaged preset or sound track) ends at once
+// with one line and a clean exit.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "Export/ZVExportTestSupport.h"
+#include "Media/ZVEncodingPreset.h"
 #include "Storage/ZVFomixXManager.h"
 #include "support/ZVTestSupport.h"
 #include "support/ZVXvfbFixture.h"
@@ -35,7 +37,7 @@ class ExportCommandTest : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(ExportCommandTest, TheMovieGoesBesideThePackage) {
+TEST_F(ExportCommandTest, TheMovieGoesBesideThePackageOrFollowsAnEditedPreset) {
     Zorvan ex(dir, {"export", "--scale", "50", "--audio-codec", "pcm", dir.file("take.fomixx")});
     ASSERT_EQ(ex.wait(120), 0) << ex.err();
     EXPECT_EQ(ex.out(), dir.file("take.mov") + "\n");
@@ -49,17 +51,50 @@ TEST_F(ExportCommandTest, TheMovieGoesBesideThePackage) {
     EXPECT_NEAR(streams[1].start, 0.5, 0.001);
     EXPECT_NEAR(streams[1].duration, 1.0, 0.001);
     EXPECT_FALSE(std::filesystem::exists(dir.file("take.fomixx/movie.mov")));
+
+    // A preset made by `preset new`, then changed by `preset edit` to 640x360 ProRes.
+    const std::string preset = dir.file("p.plist");
+    ASSERT_EQ(Zorvan(dir, {"preset", "new", preset}).wait(), 0);
+    ASSERT_EQ(
+        Zorvan(dir, {"preset", "edit", preset}, "2\n640x360\n10\n1\nprores\nok\nsave\n").wait(), 0);
+    Zorvan edited(dir,
+                  {"export", "--preset", preset, dir.file("take.fomixx"), "-o", dir.file("p.mov")});
+    ASSERT_EQ(edited.wait(120), 0) << edited.err();
+    streams = zvtest::probeMovie(dir.file("p.mov"));
+    ASSERT_FALSE(streams.empty());
+    EXPECT_EQ(streams[0].codec, "prores");
+    EXPECT_EQ(streams[0].width, 640);
+    EXPECT_EQ(streams[0].height, 360);
 }
 
-TEST_F(ExportCommandTest, AFullDiskEndsWithItsAlertAndNoMovie) {
-    // A file-size limit on the process makes every write past it fail as a full disk does.
-    const std::string command = "ulimit -f 64; exec '" + zvtest::zorvan() +
-                                "' export --video-codec png '" + dir.file("take.fomixx") +
-                                "' -o '" + dir.file("full.mov") + "' 2>'" + dir.file("full.txt") +
-                                "'";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(readText(dir.file("full.txt")), "zorvan export: Disk is possibly full\n");
-    EXPECT_FALSE(std::filesystem::exists(dir.file("full.mov")));
+// Each refused or failed export ends at once (a hang meets `timeout`) with one line, exit
+// status 1, and no movie anywhere.
+TEST_F(ExportCommandTest, AFailedExportEndsAtOnceWithOneLineAndNoMovie) {
+    auto damaged = ZVEncodingPreset::initWithName("damaged");
+    damaged->setVideoSettings(ZVSettingsHandle{'z', 'v', 0xff, 1});
+    ASSERT_TRUE(damaged->dictRepresentation().writeFile(dir.file("damaged.plist"), false));
+    const std::string wav = *ZVFomixXManager::initWithFile(dir.file("take.fomixx"))
+                                 ->pathForResource(ZVFomixXResourceAudio);
+    struct Case {
+        std::string shell, args, line;
+    } cases[] = {
+        // A file-size limit on the process makes every write past it fail as a full disk does.
+        {"ulimit -f 64;", "--video-codec png", "Disk is possibly full"},
+        {"", "--preset '" + dir.file("damaged.plist") + "'",
+         "the preset's video settings cannot be used for this recording"},
+        // The movie is begun before the sound tracks are made.
+        {"echo damaged >'" + wav + "';", "", wav + ": not a WAV file (no RIFF/WAVE header)"},
+    };
+    for (const Case& c : cases) {
+        const std::string command = c.shell + " exec timeout 30 '" + zvtest::zorvan() +
+                                    "' export " + c.args + " '" + dir.file("take.fomixx") +
+                                    "' -o '" + dir.file("out.mov") + "' 2>'" + dir.file("err.txt") +
+                                    "'";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << c.line;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << c.line;
+        EXPECT_EQ(readText(dir.file("err.txt")), "zorvan export: " + c.line + "\n");
+        EXPECT_FALSE(std::filesystem::exists(dir.file("out.mov"))) << c.line;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("take.fomixx/movie.mov"))) << c.line;
+    }
 }
