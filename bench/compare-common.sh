@@ -1,10 +1,17 @@
 # Shared by the *_vs_ffmpeg.sh comparisons, sourced after they set $root: the build, the
 # ffmpeg check and the timing of whole processes.
 
-# Builds build/ and makes sure ffmpeg is there; $1 names the script in the message.
+# Builds build/ (only the targets after $1 once it is configured, when some are named) and
+# makes sure ffmpeg is there; $1 names the script in the message.
 zv_bench_prepare() {
-  "$root/scripts/build.sh" "$root/build" >/dev/null
-  command -v ffmpeg >/dev/null || { echo "$1: ffmpeg is missing" >&2; exit 1; }
+  local name=$1
+  shift
+  if [ $# -gt 0 ] && [ -f "$root/build/build.ninja" ]; then
+    cmake --build "$root/build" --target "$@" >/dev/null
+  else
+    "$root/scripts/build.sh" "$root/build" >/dev/null
+  fi
+  command -v ffmpeg >/dev/null || { echo "$name: ffmpeg is missing" >&2; exit 1; }
 }
 
 # "WALL CPU" of one run of a command: wall-clock seconds and CPU seconds (user + system,
