@@ -169,7 +169,6 @@ void ZVMovie::videoTrackWriter() {
 }
 
 void ZVMovie::audioTrackWriter(Writer& w) {
-    if (_movie) _movie->setTrackStart(w.track, std::max(0.0, w.offset - _videoOffset));
     w.worker.running();
     ZVDataSource* input = w.source.load();
     ZVDataSource none;
@@ -180,8 +179,11 @@ void ZVMovie::audioTrackWriter(Writer& w) {
                 appendSound(w, *packet);
         });
     });
+    // The media goes in at the offsets as they are now: the host may set them until here.
     // Sound append and insert results are not checked: the video writer reports the disk.
-    if (_movie) _movie->finishTrack(w.track);
+    if (!_movie) return;
+    _movie->setTrackStart(w.track, std::max(0.0, w.offset.load() - _videoOffset.load()));
+    _movie->finishTrack(w.track);
 }
 
 void ZVMovie::appendSound(Writer& w, const ZVEncodedSoundPacket& packet) {

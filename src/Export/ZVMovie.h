@@ -2,7 +2,8 @@
 // The movie writer: writes the exported movie file, one video track and up to two sound
 // tracks (microphone, system audio), each fed by a writer thread of its own from its own
 // data source. The muxer behind it serialises the three writers' appends. Sound tracks
-// are placed against the video by the recorders' start offsets (an edit: nothing is cut).
+// are placed against the video by the recorders' start offsets (an edit: nothing is cut),
+// as they are when each sound writer ends.
 //
 // Order of use (main thread): initWithPreset -> createMovieAtPath -> create the tracks ->
 // set sources, delegate and the three offsets -> start the writers -> finalize them once
@@ -46,7 +47,8 @@ class ZVMovie : public ZVStage {
     void setSystemAudioDataSource(ZVDataSource* s) { _systemAudio.source.store(s); }
     void setDelegate(ZVMovieDelegateInfromalProtocol* d) { _delegate.store(d); }
     ZVMovieDelegateInfromalProtocol* delegate() const { return _delegate.load(); }
-    // Start offsets in seconds; set before the sound writers start. Main thread.
+    // Start offsets in seconds, read when a sound writer ends and inserts its media: set
+    // any time before that. Any thread.
     void setVideoTrackOffset(double s) { _videoOffset = s; }
     void setAudioTrackOffset(double s) { _audio.offset = s; }
     void setSystemAudioTrackOffset(double s) { _systemAudio.offset = s; }
@@ -77,7 +79,7 @@ class ZVMovie : public ZVStage {
         ZVWorker worker;
         std::atomic<ZVDataSource*> source{nullptr};
         int32_t track = -1;
-        double offset = 0;
+        std::atomic<double> offset{0};
         ZVAudioStreamDescription format;
     };
     explicit ZVMovie(const ZVEncodingPreset& preset);
@@ -92,7 +94,7 @@ class ZVMovie : public ZVStage {
     Writer _video;
     Writer _audio;
     Writer _systemAudio;
-    double _videoOffset = 0;
+    std::atomic<double> _videoOffset{0};
     long _closeStatus = 0;
     std::atomic<ZVMovieDelegateInfromalProtocol*> _delegate{nullptr};
 };

@@ -26,8 +26,8 @@ class ZVMovieMuxer {
                                   long* error) = 0;
     virtual int32_t newSoundTrack(const ZVSoundDescription& description, int32_t timeScale,
                                   long* error) = 0;
-    // Where the track's media begins in the movie, in seconds (>= 0). Before the track's
-    // first append.
+    // Where the track's media begins in the movie, in seconds (>= 0): before a video
+    // track's first append, before a sound track is finished.
     virtual long setTrackStart(int32_t track, double seconds) = 0;
 
     // Appends one compressed frame with its own times. Any thread.

@@ -37,8 +37,9 @@ std::vector<MovieStream> probeMovie(const std::string& path) {
     return streams;
 }
 
-double toneOnset(const std::string& path) {
-    const std::string pcm = programOutput({"ffmpeg", "-v", "error", "-i", path, "-map", "0:a:0",
+double toneOnset(const std::string& path, int index) {
+    const std::string stream = "0:a:" + std::to_string(index);
+    const std::string pcm = programOutput({"ffmpeg", "-v", "error", "-i", path, "-map", stream,
                                            "-af", "aresample=async=1:first_pts=0", "-ac", "1",
                                            "-ar", "44100", "-f", "s16le", "-"});
     const auto* s = reinterpret_cast<const int16_t*>(pcm.data());
@@ -63,6 +64,11 @@ double firstRedFrame(const std::string& path) {
         if (r > 180 && g < 80 && b < 80) return std::atof(t.c_str());
     }
     return -1;
+}
+
+std::string frameAt(const std::string& path, double seconds) {
+    return programOutput({"ffmpeg", "-v", "error", "-ss", std::to_string(seconds), "-i", path,
+                          "-frames:v", "1", "-pix_fmt", "rgb24", "-f", "rawvideo", "-"});
 }
 
 void writeWav(const std::string& path, int frames, const std::function<int16_t(int)>& sample) {

@@ -23,10 +23,12 @@ struct MovieStream {
 std::vector<MovieStream> probeMovie(const std::string& path);
 
 // Movie time (edit lists applied) of the first audio sample louder than a quarter of full
-// scale in the first audio stream; -1 when there is none.
-double toneOnset(const std::string& path);
+// scale in the audio stream `index`; -1 when there is none.
+double toneOnset(const std::string& path, int index = 0);
 // Display time of the first video frame whose centre is red; -1 when there is none.
 double firstRedFrame(const std::string& path);
+// The picture shown at `seconds`, rgb24 rows top first; empty when there is none.
+std::string frameAt(const std::string& path, double seconds);
 
 // A 16-bit stereo 44100 Hz WAV of `frames` frames, sample i of both channels being
 // `sample(i)`.

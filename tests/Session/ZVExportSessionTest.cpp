@@ -1,5 +1,6 @@
 // The export session on packages made for the purpose: a screen that turns red in the
-// instant a tone starts, read back from the movie with ffprobe and ffmpeg. Where each
+// instant a tone starts, a system-audio tone stretched by its measured rate, overlays
+// recorded with the frames; read back from the movie with ffprobe and ffmpeg. Where each
 // track starts, given its offset, is the movie writer's (tests/Export/ZVMovieTest).
 #include <gtest/gtest.h>
 
@@ -9,45 +10,72 @@
 
 #include "Export/ZVExportTestSupport.h"
 #include "Media/ZVCodecSettings.h"
+#include "Platform/Cairo/ZVCairoKeyStripRenderer.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 #include "Session/ZVExportSession.h"
+#include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixTestFiles.h"
 #include "Storage/ZVFomixXManager.h"
 #include "Video/ZVMovieFrame.h"
+#include "support/ZVCursorSamples.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
 constexpr int kFrames = 120;    // two seconds at 60 frames per second
 constexpr double kRedAt = 1.0;  // screen time of the first red frame
+constexpr int kW = 160, kH = 120;
+// Overlays: the pointer (from the bottom-left) with a 8x8 green cursor hanging from it,
+// a left-button mark whose top-right corner is there, and the key strip (rows 50 to 90).
+constexpr ZVPoint kPointer{100, 110};
 
-std::shared_ptr<ZVMovieFrame> solidFrame(int index) {
+std::shared_ptr<ZVMovieFrame> solidFrame(int index, bool overlays) {
     ZVFrameInfo info{};
-    info.dimensions = ZVSize{64, 48};
+    info.dimensions = ZVSize{kW, kH};
     info.timestamp = index / 60.0;
-    info.mousePointerIndex = 0x7FFFFFFF;
+    info.mousePointerIndex = overlays ? 1 : kZVNoCursorIndex;
+    info.mousePointerLocation = kPointer;
+    info.frameFlags = overlays ? kZVFrameLeftButton : 0;
+    info.keyCode = overlays && index == 20 ? 122 /* F1 */ : -1;
     auto frame = ZVMovieFrame::movieFrameWithInfo(info);
-    const uint32_t word = info.timestamp >= kRedAt ? 0xFFFF0000u : 0xFF808080u;
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 64; ++x)
+    const uint32_t word = info.timestamp >= kRedAt && !overlays ? 0xFFFF0000u : 0xFF808080u;
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
             std::memcpy(frame->baseAddress() + size_t(y) * frame->bytesPerRow() + x * 4, &word, 4);
     return frame;
 }
 
+// A 16-bit tone of `frames` frames from frame `from` on, silence before it.
+void writeTone(const std::string& path, int frames, int from) {
+    zvtest::writeWav(path, frames, [&](int i) {
+        return int16_t(i < from ? 0 : 16000 * std::sin(2 * M_PI * 1000 * i / 44100.0));
+    });
+}
+
 // A package whose screen starts at `videoOffset` and whose microphone, started at
-// `audioOffset`, plays a tone from the moment the screen turns red.
-std::string makePackage(const zvtest::TempDir& dir, double videoOffset, double audioOffset) {
+// `audioOffset`, plays a tone from the moment the screen turns red. With `systemOffset`,
+// a system-audio track started then, whose device ran 1000 ppm fast, holds a tone from its
+// 441000th frame; with `overlays`, the frames record the pointer, cursor, button and a key
+// (and stay grey).
+std::string makePackage(const zvtest::TempDir& dir, double videoOffset, double audioOffset,
+                        std::optional<double> systemOffset = {}, bool overlays = false) {
     auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
     package->createFomixX();
     std::vector<std::shared_ptr<ZVMovieFrame>> frames;
-    for (int i = 0; i < kFrames; ++i) frames.push_back(solidFrame(i));
+    for (int i = 0; i < kFrames; ++i) frames.push_back(solidFrame(i, overlays));
     zvtest::recordFrames(*package->createPathForPackageResource(ZVFomixXResourceVideo), frames);
-    const int toneFrom = int(std::lround((kRedAt + videoOffset - audioOffset) * 44100));
-    zvtest::writeWav(
-        *package->createPathForPackageResource(ZVFomixXResourceAudio), 3 * 44100, [&](int i) {
-            return int16_t(i < toneFrom ? 0 : 16000 * std::sin(2 * M_PI * 1000 * i / 44100.0));
-        });
+    ZVCursorListFile::write(*package->createPathForPackageResource(ZVFomixXResourceCursors),
+                            {zvtest::makeCursor(8, 8, {0, 0}, 1, 0xFF00FF00)});
+    writeTone(*package->createPathForPackageResource(ZVFomixXResourceAudio), 3 * 44100,
+              int(std::lround((kRedAt + videoOffset - audioOffset) * 44100)));
     package->setStartOffsetTime(videoOffset, ZVFomixXResourceVideo);
     package->setStartOffsetTime(audioOffset, ZVFomixXResourceAudio);
+    if (systemOffset) {
+        writeTone(*package->createPathForPackageResource(ZVFomixXResourceSystemAudio), 451000,
+                  441000);
+        package->setStartOffsetTime(*systemOffset, ZVFomixXResourceSystemAudio);
+        package->setPropertie("MeasuredSampleRate", ZVValue(44100 * 1.001),
+                              ZVFomixXResourceSystemAudio);
+    }
     return package->path();
 }
 
@@ -61,31 +89,42 @@ std::shared_ptr<ZVEncodingPreset> testPreset() {
     return preset;
 }
 
-// An export of a new package (see makePackage) with the test preset, started.
-std::shared_ptr<ZVExportSession> startExport(const zvtest::TempDir& dir, double videoOffset,
-                                             double audioOffset) {
+// An export of `package` with `preset`, started.
+std::shared_ptr<ZVExportSession> startExport(const std::string& package,
+                                             const ZVEncodingPreset& preset = *testPreset()) {
     ZVRegisterFFmpegMediaToolkit();
+    ZVRegisterCairoKeyStripRenderer();
     std::string error;
-    auto session =
-        ZVExportSession::create(makePackage(dir, videoOffset, audioOffset), *testPreset(), &error);
+    auto session = ZVExportSession::create(package, preset, &error);
     EXPECT_EQ(session ? session->start() : error, "");  // no error making or starting it
     return session;
+}
+
+// The largest difference from the grey background of a channel of the pixels in the
+// rows [y0, y1) and columns [x0, x1) of an rgb24 picture kW wide.
+int changeFromGrey(const std::string& rgb, int x0, int y0, int x1, int y1) {
+    int most = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            for (int c = 0; c < 3; ++c)
+                most = std::max(most, std::abs(uint8_t(rgb[size_t(y * kW + x) * 3 + c]) - 128));
+    return most;
 }
 }  // namespace
 
 TEST(ExportSessionTest, TheRedFrameAndTheToneOnsetMeetInTheMovie) {
     zvtest::TempDir dir;
-    auto session = startExport(dir, 0.1, 0.6);
+    auto session = startExport(makePackage(dir, 0.1, 0.6, 0.35));
     ASSERT_TRUE(session);
     ASSERT_EQ(session->waitUntilFinished(120), "");
     EXPECT_EQ(session->progress().framesDone, kFrames);
     const std::string movie = session->moviePath();
     EXPECT_EQ(movie, dir.file("take.mov"));
     auto streams = zvtest::probeMovie(movie);
-    ASSERT_EQ(streams.size(), 2u);
+    ASSERT_EQ(streams.size(), 3u);
     EXPECT_EQ(streams[0].codec, "h264");
-    EXPECT_EQ(streams[0].width, 64);
-    EXPECT_EQ(streams[0].height, 48);
+    EXPECT_EQ(streams[0].width, kW);
+    EXPECT_EQ(streams[0].height, kH);
     EXPECT_EQ(streams[0].frames, kFrames);
     EXPECT_NEAR(streams[0].duration, kFrames / 60.0, 0.02);
     EXPECT_EQ(streams[1].codec, "aac");
@@ -93,6 +132,43 @@ TEST(ExportSessionTest, TheRedFrameAndTheToneOnsetMeetInTheMovie) {
     const double red = zvtest::firstRedFrame(movie), onset = zvtest::toneOnset(movie);
     EXPECT_NEAR(red, kRedAt, 0.001);
     EXPECT_NEAR(onset, red, 0.017);
+    // Each sound stream at its own offset, less the encoder's priming (one packet). The
+    // system audio's device gave its 441000th frame 441000 / 44144.1 s after its first,
+    // 10 ms before the nominal rate would put it.
+    EXPECT_NEAR(streams[1].start, 0.5 - 0.024, 0.002);
+    EXPECT_EQ(streams[2].codec, "aac");
+    EXPECT_NEAR(streams[2].start, 0.25 - 0.024, 0.002);
+    EXPECT_NEAR(zvtest::toneOnset(movie, 1), 0.25 + 441000 / 44144.1, 0.003);
+}
+
+TEST(ExportSessionTest, TheOverlaysAreInThePictureUnlessThePresetSwitchesThemOff) {
+    zvtest::TempDir dir;
+    const std::string package = makePackage(dir, 0, 0, {}, true);
+    auto preset = testPreset();
+    struct Case {
+        bool cursor, clicks, keys;
+    } cases[] = {{true, true, true}, {false, true, true}, {true, false, false}};
+    for (const Case& c : cases) {
+        preset->setIncludesCursorTrack(c.cursor);
+        preset->setShowsMouseClicks(c.clicks);
+        preset->setShowsKeysPressed(c.keys);
+        auto session = startExport(package, *preset);
+        ASSERT_TRUE(session);
+        ASSERT_EQ(session->waitUntilFinished(120), "");
+        const std::string rgb = zvtest::frameAt(session->moviePath(), 0.5);
+        ASSERT_EQ(rgb.size(), size_t(kW * kH * 3));
+        const int top = kH - int(kPointer.y), x = int(kPointer.x);
+        const auto near = [](int code, int want) { return std::abs(code - want) < 40; };
+        // The cursor's green at its centre; the mark beside it (drawn with the cursor); the
+        // strip's dark band.
+        const uint8_t* cursor =
+            reinterpret_cast<const uint8_t*>(&rgb[size_t((top + 4) * kW + x + 4) * 3]);
+        EXPECT_EQ(near(cursor[0], 0) && near(cursor[1], 255) && near(cursor[2], 0), c.cursor);
+        EXPECT_EQ(changeFromGrey(rgb, x - 32, top, x, 50) > 60, c.cursor && c.clicks);
+        EXPECT_EQ(changeFromGrey(rgb, kW - 20, 55, kW, 85) > 40, c.keys);
+        EXPECT_LT(changeFromGrey(rgb, 0, 95, kW, kH), 20);  // below the strip: untouched
+        std::filesystem::remove(session->moviePath());
+    }
 }
 
 TEST(ExportSessionTest, ARecordingWithoutAScreenTrackIsRefused) {
@@ -106,7 +182,7 @@ TEST(ExportSessionTest, ARecordingWithoutAScreenTrackIsRefused) {
 
 TEST(ExportSessionTest, ACancelEndsPromptlyWithoutAMovie) {
     zvtest::TempDir dir;
-    auto session = startExport(dir, 0.0, 0.0);
+    auto session = startExport(makePackage(dir, 0.0, 0.0));
     ASSERT_TRUE(session);
     session->cancel();
     EXPECT_EQ(session->waitUntilFinished(30), "the export was cancelled");

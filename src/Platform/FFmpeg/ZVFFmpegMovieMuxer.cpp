@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "Platform/FFmpeg/ZVFFmpegEncodedFrame.h"
 
@@ -44,6 +47,25 @@ AVCodecID soundCodecFor(const ZVAudioStreamDescription& d) {
     return AV_CODEC_ID_NONE;
 }
 
+// One spooled run of sound samples; its bytes follow it.
+struct SpoolRecord {
+    int64_t time;  // media time, before the track's start is added
+    int64_t duration;
+    uint32_t size;
+    uint32_t padding;  // written as zero: no byte of the record is left unset
+};
+
+// An anonymous file beside `path`: on the movie's disk, gone once closed.
+std::FILE* openSpoolBeside(const std::string& path) {
+    std::string name = path + ".soundXXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) return nullptr;
+    ::unlink(name.c_str());
+    std::FILE* f = ::fdopen(fd, "w+b");
+    if (!f) ::close(fd);
+    return f;
+}
+
 bool setExtradata(AVCodecParameters* par, const std::vector<uint8_t>& bytes) {
     if (bytes.empty()) return true;
     par->extradata = static_cast<uint8_t*>(av_mallocz(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -74,6 +96,8 @@ std::shared_ptr<ZVMovieMuxer> ZVFFmpegMovieMuxer::create(const std::string& path
 ZVFFmpegMovieMuxer::~ZVFFmpegMovieMuxer() {
     ZVLockGuard g(_lock);
     for (AVPacket*& p : _held) av_packet_free(&p);
+    for (Track& t : _tracks)
+        if (t.spool) std::fclose(t.spool);
     if (_context) {
         if (!_closed && _context->pb) avio_closep(&_context->pb);
         avformat_free_context(_context);
@@ -152,10 +176,8 @@ long ZVFFmpegMovieMuxer::setTrackStart(int32_t track, double seconds) {
     if (!valid(track) || !std::isfinite(seconds) || seconds < 0 || seconds > 1e7)
         return kZVMediaErrParam;
     Track& t = _tracks[static_cast<size_t>(track)];
-    if (t.samples > 0) return kZVMediaErrParam;
-    t.nextTime -= t.start;
+    if (t.finished || (t.video && t.samples > 0)) return kZVMediaErrParam;
     t.start = std::llround(seconds * t.timeScale);
-    t.nextTime += t.start;
     return kZVMediaNoErr;
 }
 
@@ -235,20 +257,44 @@ long ZVFFmpegMovieMuxer::addSoundSamples(int32_t track, const uint8_t* data, uin
         durationPerSample <= 0 || sampleCount == 0)
         return kZVMediaErrParam;
     Track& t = _tracks[static_cast<size_t>(track)];
-    if (t.finished) return kZVMediaErrParam;
-    AVPacket* p = av_packet_alloc();
-    if (!p || av_new_packet(p, static_cast<int>(size)) < 0) {
-        av_packet_free(&p);
-        return AVERROR(ENOMEM);
+    if (t.finished || size > INT32_MAX) return kZVMediaErrParam;
+    errno = 0;
+    if (!t.spool) t.spool = openSpoolBeside(_path);
+    const SpoolRecord r{t.nextTime, durationPerSample * sampleCount, size, 0};
+    if (!t.spool || std::fwrite(&r, sizeof r, 1, t.spool) != 1 ||
+        std::fwrite(data, 1, size, t.spool) != size) {
+        _failure = status(AVERROR(errno ? errno : EIO));
+        return _failure;
     }
-    std::memcpy(p->data, data, size);
-    p->pts = p->dts = t.nextTime;
-    p->duration = durationPerSample * sampleCount;
-    p->flags |= AV_PKT_FLAG_KEY;
-    p->stream_index = track;
-    t.nextTime += p->duration;
+    t.nextTime += r.duration;
     t.samples += sampleCount;
-    return write(p);
+    return kZVMediaNoErr;
+}
+
+long ZVFFmpegMovieMuxer::writeSpool(int32_t track) {
+    Track& t = _tracks[static_cast<size_t>(track)];
+    std::FILE* spool = std::exchange(t.spool, nullptr);
+    if (!spool) return kZVMediaNoErr;
+    errno = 0;
+    if (!_failure && (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0))
+        _failure = status(AVERROR(errno ? errno : EIO));
+    SpoolRecord r;
+    while (!_failure && std::fread(&r, sizeof r, 1, spool) == 1) {
+        AVPacket* p = av_packet_alloc();
+        if (!p || av_new_packet(p, static_cast<int>(r.size)) < 0 ||
+            std::fread(p->data, 1, r.size, spool) != r.size) {
+            av_packet_free(&p);
+            _failure = AVERROR(EIO);
+            break;
+        }
+        p->pts = p->dts = r.time + t.start;
+        p->duration = r.duration;
+        p->flags |= AV_PKT_FLAG_KEY;
+        p->stream_index = track;
+        write(p);
+    }
+    std::fclose(spool);
+    return _failure;
 }
 
 long ZVFFmpegMovieMuxer::finishTrack(int32_t track) {
@@ -263,6 +309,7 @@ long ZVFFmpegMovieMuxer::finishTrack(int32_t track) {
         t.ready = true;
     }
     long r = writeHeaderIfReady();
+    if (r == kZVMediaNoErr) r = writeSpool(track);
     if (r == kZVMediaNoErr && t.samples == 0) r = kZVMediaErrInvalidDuration;
     return r;
 }
@@ -276,6 +323,9 @@ long ZVFFmpegMovieMuxer::close() {
             _tracks[i].ready = true;
         }
     long r = _tracks.empty() ? kZVMediaErrParam : writeHeaderIfReady();
+    // A sound track never finished still keeps what it got.
+    for (size_t i = 0; i < _tracks.size() && _headerWritten; ++i)
+        if (long s = writeSpool(static_cast<int32_t>(i)); r == kZVMediaNoErr) r = s;
     if (_headerWritten) {
         int w = av_write_trailer(_context);
         if (w >= 0 && _context->pb->error < 0) w = _context->pb->error;

@@ -5,6 +5,9 @@
 // header is written and they go out in the order they came. Samples are written without
 // interleaving (av_write_frame), so a track that runs ahead never waits for the others.
 // A track's start becomes its first time stamp, which the muxer turns into an edit list.
+// A sound track's start may change until the track is finished, so its samples wait in a
+// spool file beside the movie (unlinked at once) and go out, placed, when it finishes.
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,10 +39,11 @@ class ZVFFmpegMovieMuxer : public ZVMovieMuxer {
         bool ready = false;  // its stream parameters are set
         bool finished = false;
         int32_t timeScale = 0;
-        int64_t start = 0;     // in the time scale
-        int64_t nextTime = 0;  // sound: the next sample's media time
-        int64_t samples = 0;   // samples appended
-        int64_t firstDts = 0;  // video: the first frame's decode time, made the track start
+        int64_t start = 0;           // in the time scale
+        int64_t nextTime = 0;        // sound: the next sample's media time
+        int64_t samples = 0;         // samples appended
+        int64_t firstDts = 0;        // video: the first frame's decode time, made the track start
+        std::FILE* spool = nullptr;  // sound: the samples so far, with their media times
     };
     ZVFFmpegMovieMuxer() = default;
     bool valid(int32_t track) const ZV_REQUIRES(_lock);
@@ -47,6 +51,8 @@ class ZVFFmpegMovieMuxer : public ZVMovieMuxer {
     long write(AVPacket* packet) ZV_REQUIRES(_lock);
     // Writes the header once every track is ready, then the held packets.
     long writeHeaderIfReady() ZV_REQUIRES(_lock);
+    // Writes a sound track's spooled samples at its start and closes the spool.
+    long writeSpool(int32_t track) ZV_REQUIRES(_lock);
     long status(int r) const ZV_REQUIRES(_lock);
 
     ZVMutex _lock;  // guards everything below: the one AVFormatContext and the tracks
