@@ -2,7 +2,8 @@
 # Export speed as a multiple of real time: `zorvan export` of a 60 fps 1920x1080 recording
 # of a typing-like scene (with a microphone track) to H.264 veryfast + AAC 128 kbit/s,
 # against ffmpeg encoding the same frames (read raw, so ffmpeg decodes nothing) and the
-# same WAV with the same settings. Both sides write a movie; best of three wall clocks.
+# same WAV with the same settings (and the compressor's BT.709 conversion). Both sides
+# write a movie; best of three wall clocks.
 # Usage: bench/export_vs_ffmpeg.sh [SECONDS]   (from a clean clone; builds first)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -43,7 +44,8 @@ z="" f=""
 for _ in 1 2 3; do
   z=$(faster "$z" "$(run_once "$zorvan" "${export_args[@]}")")
   f=$(faster "$f" "$(run_once ffmpeg -nostdin -y -f rawvideo -pix_fmt bgra -video_size 1920x1080 \
-    -framerate "$rate" -i "$run/frames.bgra" -i "$package/audio.wav" -c:v libx264 \
+    -framerate "$rate" -i "$run/frames.bgra" -i "$package/audio.wav" \
+    -vf scale=out_color_matrix=bt709:out_range=tv -colorspace bt709 -c:v libx264 \
     -preset veryfast -crf 23 -g 250 -pix_fmt yuv420p -c:a aac -b:a 128k "$run/ffmpeg.mov")")
 done
 
