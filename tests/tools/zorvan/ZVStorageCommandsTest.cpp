@@ -43,8 +43,15 @@ TEST(ZVStorageCli, InfoDescribesACaptureFile) {
     writeText(dir.file("plain/notes.txt"), "hello");
     std::filesystem::create_directories(dir.file("bad.fomixx"));
     writeText(dir.file("bad.fomixx/Info.plist"), "junk");
-    EXPECT_EQ(runZorvanLine("info " + dir.file("plain")).status, 1);
-    EXPECT_EQ(runZorvanLine("info " + dir.file("bad.fomixx")).status, 1);
+    r = runZorvanLine("info " + dir.file("plain"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zorvan info: " + dir.file("plain") +
+                         ": not a recording package (no Info.plist and no track files)\n");
+    r = runZorvanLine("info " + dir.file("bad.fomixx"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "zorvan info: " + dir.file("bad.fomixx/Info.plist") +
+                         ": not a property list ('zorvan repair " + dir.file("bad.fomixx") +
+                         "' lists its tracks anew)\n");
 }
 
 TEST(ZVStorageCli, FrameWritesThePicture) {
@@ -87,6 +94,7 @@ TEST(ZVStorageCli, RepairMendsAnUnfinishedFile) {
         << r.out;
     ZVFomixFileInfo info = ZVFomixIO::infoForFile(path);
     EXPECT_EQ(info.frames, 4u);
+    EXPECT_EQ(readBytes(path + ".damaged"), broken);  // the original is kept
     EXPECT_EQ(runZorvanLine("info " + path).status, 0);
 
     // Again: readable already, left alone.
@@ -95,6 +103,16 @@ TEST(ZVStorageCli, RepairMendsAnUnfinishedFile) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("readable already"), std::string::npos) << r.out;
     EXPECT_EQ(readBytes(path), repaired);
+
+    // A file no recording made (28 zero bytes, then text) is refused and left as it is.
+    Bytes foreign(28, 0);
+    for (char c : std::string("notes, not frames")) foreign.push_back(uint8_t(c));
+    writeBytes(dir.file("foreign.bin"), foreign);
+    r = runZorvanLine("repair " + dir.file("foreign.bin"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is not a capture file"), std::string::npos) << r.err;
+    EXPECT_EQ(readBytes(dir.file("foreign.bin")), foreign);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("foreign.bin.damaged")));
 }
 
 }  // namespace
