@@ -70,15 +70,24 @@ TEST(RecordSystemAudioCommand, MicrophoneAndMachineSoundLandInTheirOwnTracks) {
     EXPECT_NEAR(zvaudiotest::measureTone(zvaudiotest::leftChannelOfWav(*sysWav), 1).pitch, 440, 20);
 }
 
-TEST(RecordSystemAudioCommand, AKilledRecordingsRedirectionIsUndoneAtTheNextStart) {
+TEST(RecordSystemAudioCommand, TheOutputComesBackAfterASignalOrAtTheNextStartAfterACrash) {
     ZV_REQUIRE_XVFB();
     ASSERT_TRUE(zvtest::ZVPulseFixture::instance());
     zvtest::TempDir dir;
     std::string out;
     ASSERT_EQ(zvtest::runZorvan(dir, {"driver", "install"}, &out), 0) << out;
 
-    // A crash leaves it redirected: status says so, the next recording undoes it. (A
-    // signal ends a recording as its duration does, giving the output back.)
+    // Ctrl-C and a closed terminal end a recording as its duration does: the output is
+    // given back at once.
+    for (int sig : {SIGINT, SIGHUP}) {
+        zvtest::Zorvan rec(
+            dir, {"record", "--system-audio", dir.file("sig" + std::to_string(sig) + ".fomixx")});
+        ASSERT_TRUE(waitForDefaultSink("zorvan_soundflower")) << rec.err();
+        rec.signal(sig);
+        EXPECT_EQ(rec.wait(), 0) << rec.err();
+        EXPECT_EQ(defaultSink(), "sys_out") << sig;
+    }
+    // A crash leaves it redirected: status says so, the next recording undoes it.
     {
         zvtest::Zorvan rec(dir, {"record", "--system-audio", dir.file("kill.fomixx")});
         ASSERT_TRUE(waitForDefaultSink("zorvan_soundflower")) << rec.err();
