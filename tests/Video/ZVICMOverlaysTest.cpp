@@ -116,9 +116,13 @@ ZVCursorEntry cursor() {
 // The strip's rows: its lower edge is 30 pixels above the picture's bottom.
 constexpr int kStripTop = kH - 70, kStripBottom = kH - 30;
 
+// How much the strip darkens the far right of its band (only its half-black fill is
+// there): 0 when it is not drawn.
+int stripShade(const ZVMovieFrame& f) {
+    return kBackground[1] - at(f, kW - 5, kStripTop + 20)[1];
+}
 bool stripShown(const ZVMovieFrame& f) {
-    // Far right of the strip: only its half-black fill is there.
-    return at(f, kW - 5, kStripTop + 20)[1] < kBackground[1] - 20;
+    return stripShade(f) > 20;
 }
 }  // namespace
 
@@ -204,12 +208,14 @@ TEST(ZVICMOverlays, TheKeyStripShowsTheKeysForOneAndAQuarterSeconds) {
     e.draw(empty);
     EXPECT_EQ(e.overlays.displayedKeys(), "ab \u21E7F1");
 
-    for (double t = 1.3; t < 2.3; t += 0.1) e.at(t);
+    const int shade = stripShade(*e.at(1.3));
+    for (double t = 1.4; t < 2.3; t += 0.1) e.at(t);
     auto full = e.at(2.35);
-    EXPECT_TRUE(stripShown(*full));
+    EXPECT_EQ(stripShade(*full), shade) << "fully drawn for 1.25 s after the last key";
     EXPECT_TRUE(untouched(*full, 0, 0, kW, kStripTop)) << "only the strip's rows change";
     EXPECT_TRUE(untouched(*full, 0, kStripBottom, kW, kH));
-    e.at(2.5);
+    const int half = stripShade(*e.at(2.475));
+    EXPECT_NEAR(half, shade / 2, shade / 5) << "half faded 0.125 s into its 0.25 s fade";
     EXPECT_FALSE(stripShown(*e.at(2.65))) << "gone 1.5 s after the last key";
     EXPECT_EQ(e.overlays.displayedKeys(), "");
 }
