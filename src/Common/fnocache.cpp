@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -38,9 +39,17 @@ void ZVCacheDropper::wrote(off_t endOffset) {
     // Keep the last step in flight; everything before it is on its way to the disk.
     off_t upTo = endOffset - kStep;
     if (upTo <= _dropped) return;
-    sync_file_range(
-        _fd, _dropped, upTo - _dropped,
-        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-    posix_fadvise(_fd, _dropped, upTo - _dropped, POSIX_FADV_DONTNEED);
+    // Pieces ahead are on their way while the writer waits for one, so the disk stays busy.
+    off_t sent = _dropped;
+    for (off_t at = _dropped; at < upTo; at += kPiece) {
+        for (const off_t ahead = std::min(upTo, at + kPiecesAhead * kPiece); sent < ahead;
+             sent += kPiece)
+            sync_file_range(_fd, sent, std::min(kPiece, upTo - sent), SYNC_FILE_RANGE_WRITE);
+        const off_t n = std::min(kPiece, upTo - at);
+        sync_file_range(
+            _fd, at, n,
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        posix_fadvise(_fd, at, n, POSIX_FADV_DONTNEED);
+    }
     _dropped = upTo;
 }

@@ -33,6 +33,7 @@ class Zorvan {
             waitpid(_pid, nullptr, 0);
         }
     }
+    pid_t pid() const { return _pid; }
     // Sends `sig` once the tool catches it: before that (the loader still mapping its
     // libraries on a busy machine) the signal would only test the kernel's default action.
     void signal(int sig) {

@@ -4,8 +4,12 @@
 // with a readable package.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -112,5 +116,71 @@ TEST_F(RecordCommandTest, ASignalAtAnyMomentEndsWithAReadablePackage) {
             EXPECT_NE(info.find("size: {320, 200}"), std::string::npos) << info;
         }
     }
+}
+
+// A disk far slower than the screen, made by the kernel's block-I/O throttle on the
+// recording process (root and the blkio controller; skipped without them).
+class ThrottledDisk {
+  public:
+    ThrottledDisk(const std::string& onFolder, uint64_t bytesPerSecond) {
+        struct stat st {};
+        if (geteuid() != 0 || stat(onFolder.c_str(), &st) != 0) return;
+        std::string dev = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+        const std::string sys = "/sys/dev/block/" + dev;
+        if (!std::filesystem::exists(sys)) return;        // no block device (overlay, tmpfs)
+        if (std::filesystem::exists(sys + "/partition"))  // the throttle is the whole disk's
+            dev = trimmed(zvtest::readText(sys + "/../dev"));
+        _group = "/sys/fs/cgroup/blkio/zorvan-test-" + std::to_string(getpid());
+        std::error_code ignored;
+        if (!std::filesystem::create_directory(_group, ignored) ||
+            !put("blkio.throttle.write_bps_device", dev + " " + std::to_string(bytesPerSecond)))
+            _group.clear();
+    }
+    ~ThrottledDisk() {
+        if (!_group.empty()) rmdir(_group.c_str());
+    }
+    bool ok() const { return !_group.empty(); }
+    bool add(pid_t pid) { return put("cgroup.procs", std::to_string(pid)); }
+
+  private:
+    bool put(const std::string& file, const std::string& text) {
+        FILE* f = std::fopen((_group + "/" + file).c_str(), "w");
+        if (!f) return false;
+        const bool written = std::fputs(text.c_str(), f) >= 0;
+        return std::fclose(f) == 0 && written;
+    }
+    std::string _group;
+};
+
+TEST_F(RecordCommandTest, ASecondCtrlCWhileTheDiskCatchesUpEndsAtOnceAndRepairMendsTheRest) {
+    ThrottledDisk disk(dir.path(), 512 << 10);
+    if (!disk.ok()) GTEST_SKIP() << "no block-I/O throttle here (needs root and blkio)";
+    const std::string package = dir.file("slow.fomixx");
+    Zorvan rec(dir, {"record", package});
+    ASSERT_TRUE(disk.add(rec.pid()));
+    // Whole new screens, megabytes each, for a disk that takes 512 KB a second; the writer
+    // syncs what it wrote every 8 MB, and that is where it meets the slow disk.
+    for (int i = 0; i < 8; ++i) {
+        if (i % 2)
+            client.showColor(0, 0, 1920, 1080, 0x204060u * uint32_t(i));
+        else
+            client.showPattern(0, 0, 1920, 1080);
+        std::this_thread::sleep_for(150ms);
+    }
+    rec.signal(SIGINT);
+    EXPECT_EQ(rec.wait(1), -1) << "still writing what is queued: " << rec.err();
+    const auto second = Clock::now();
+    rec.signal(SIGINT);
+    EXPECT_EQ(rec.wait(10), 1) << rec.err();
+    // A writer's wait for the disk cannot be interrupted: the exit comes once the megabyte
+    // being waited for is written (2 s here), not after all that was queued (minutes).
+    EXPECT_LT(Clock::now() - second, 8s) << "a second Ctrl-C ends at once";
+    EXPECT_NE(rec.err().find("stopped before everything was written; 'zorvan repair " + package),
+              std::string::npos)
+        << rec.err();
+    std::string out;
+    EXPECT_EQ(runZorvan(dir, {"repair", package}, &out), 0) << out;
+    EXPECT_EQ(runZorvan(dir, {"info", package}, &out), 0) << out;
+    EXPECT_GT(framesOf(out), 0) << out;
 }
 }  // namespace
