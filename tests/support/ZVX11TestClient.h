@@ -46,10 +46,10 @@ class X11TestClient {
     // Round trip: everything sent before is done. Main thread.
     void sync();
 
-  private:
     // A mapped window showing `pixels` (w x h, 0x00RRGGBB); its id, 0 without a server.
     uint32_t showPixels(int x, int y, int w, int h, const std::vector<uint32_t>& pixels);
 
+  private:
     xcb_connection_t* _c = nullptr;
     uint32_t _root = 0;
     uint8_t _depth = 24;
