@@ -371,7 +371,9 @@ void ZVSoundInputRecorder::readLoop() {
             ZVLockGuard g(_deviceLock);
             const int32_t threshold = _framesInSlice - _safetyFramesInSilce.load();
             if (!_worker.isPaused() && !alConnected(_inputDevice)) {
-                // Unplugged, or its server went away: nothing more will come.
+                // Unplugged, or its server went away: nothing more will come, but what
+                // was captured before goes into the track.
+                if (const int32_t ready = followClock(true); ready > 0) deliver(ready);
                 const std::string why = ZVFormat(
                     "recording of \"%s\" ended: the device was disconnected after %.3f s",
                     _deviceName.c_str(),

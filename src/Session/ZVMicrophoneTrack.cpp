@@ -71,6 +71,7 @@ std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package) {
 }
 
 void ZVMicrophoneTrack::startAtTime(double absoluteTime) {
+    _recorderStarted = true;
     _recorder->startAtTime(absoluteTime);
 }
 
@@ -89,8 +90,13 @@ void ZVMicrophoneTrack::stopRecorder() {
 }
 
 void ZVMicrophoneTrack::waitForRecorder() {
-    waitFor([this] { return !_recorder->isLaunched(); }, 3);
-    if (_recorder->isLaunched())
+    // The worker gives up its launch just before it posts did-stop, whose reason the
+    // session reads: a recorder that was started is waited for until both happened.
+    auto ended = [this] {
+        return !_recorder->isLaunched() && (!_recorderStarted || _recorderWatch.stopped());
+    };
+    waitFor(ended, 3);
+    if (!ended())
         ZVLog("ZVMicrophoneTrack: the recorder of %s did not end within 3 s", _wavPath.c_str());
 }
 

@@ -66,5 +66,6 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     std::shared_ptr<ZVWavIO> _writer;
     std::shared_ptr<ZVSoundInputRecorder> _recorder;
     ZVWriterWatch _watch;
-    ZVWriterWatch _recorderWatch;  // only its did-stop's reason is used
+    ZVWriterWatch _recorderWatch;   // its did-stop and the reason it carried
+    bool _recorderStarted = false;  // set on the main thread before the stop thread starts
 };

@@ -35,9 +35,13 @@ std::string ZVSystemAudioTrack::prepare(ZVFomixXManager& package) {
     return ZVMicrophoneTrack::prepare(package);
 }
 
-void ZVSystemAudioTrack::finalizeWriter() {
+void ZVSystemAudioTrack::stopRecorder() {
+    ZVMicrophoneTrack::stopRecorder();
+    // Here, not on the stop thread: the user's output is back before requestStop returns
+    // (a second Ctrl-C may end the process right after), and play-through is only ever
+    // switched on the main thread. It answers in milliseconds; only a device that never
+    // answers makes it wait, for its bounded handshake.
     endPlayThru();
-    ZVMicrophoneTrack::finalizeWriter();
 }
 
 void ZVSystemAudioTrack::endPlayThru() {

@@ -20,12 +20,11 @@ class ZVSystemAudioTrack : public ZVMicrophoneTrack {
     // Undoes a redirection a dead recording left, switches play-through on, then prepares
     // the recorder on the loopback device.
     std::string prepare(ZVFomixXManager& package) override;
-    // Switches play-through off (waiting for its streams' answer, so on the stop thread),
-    // then lets the writer drain.
-    void finalizeWriter() override;
+    // Tells the recorder to end, then switches play-through off.
+    void stopRecorder() override;
 
   private:
-    // Switches play-through off (once). The stop thread, or teardown.
+    // Switches play-through off (once). Main thread.
     void endPlayThru();
 
     std::shared_ptr<ZVSystemSoundSupport> _support;

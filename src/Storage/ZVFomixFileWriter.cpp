@@ -147,9 +147,12 @@ void ZVFomixFileWriter::finish(ZVFomixFileInfo& header) {
     if (ftruncate(_fd, _end) != 0)
         ZVLog("Capture file %s: cannot cut off a torn record: %s", _path.c_str(),
               std::strerror(errno));
-    if (!ZVWriteAt(_fd, &header, kZVFomixHeaderSize, 0))
-        throw ZVException(kWriterName,
-                          ZVFormat("Could not write %s: %s", _path.c_str(), std::strerror(errno)));
+    if (!ZVWriteAt(_fd, &header, kZVFomixHeaderSize, 0)) {
+        const std::string why =
+            ZVFormat("Could not write %s: %s", _path.c_str(), std::strerror(errno));
+        close();  // the caller must not take the file for one a failed append left open
+        throw ZVException(kWriterName, why);
+    }
     close();
     if (!failure.empty()) throw ZVException(kWriterName, failure);
 }

@@ -64,6 +64,21 @@ std::string readFile(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// Replaces `path` with `text` whole: written beside it, checked, then renamed over it, so
+// a full disk never leaves the user's file cut short. False when it could not.
+bool replaceFile(const fs::path& path, const std::string& text) {
+    fs::path temporary = path;
+    temporary += ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        if (!(out << text << std::flush)) return false;
+    }
+    std::error_code ec;
+    fs::rename(temporary, path, ec);
+    if (ec) fs::remove(temporary, ec);
+    return !ec;
+}
+
 // The lines that make the server read the drop-in folder, marked as install's own; the
 // blank line first also ends a last line that had no line break, and goes with the rest.
 std::string includeBlock(const std::string& dropIns) {
@@ -115,9 +130,13 @@ void forgetDropIns(const std::string& dropIns) {
     if (text == kCreatedHead) {
         fs::remove(script, ec);
         std::printf("removed %s\n", script.c_str());
-    } else {
-        std::ofstream(script, std::ios::trunc) << text;
+    } else if (replaceFile(script, text)) {
         std::printf("took the drop-ins out of %s\n", script.c_str());
+    } else {
+        std::printf(
+            "could not take the drop-ins out of %s: remove the lines after \"# Added by "
+            "DriverInstaller\"\n",
+            script.c_str());
     }
 }
 

@@ -1,5 +1,6 @@
 #include "Platform/FFmpeg/ZVFFmpegMovieMuxer.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,7 +59,7 @@ struct SpoolRecord {
 // An anonymous file beside `path`: on the movie's disk, gone once closed.
 std::FILE* openSpoolBeside(const std::string& path) {
     std::string name = path + ".soundXXXXXX";
-    const int fd = ::mkstemp(name.data());
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return nullptr;
     ::unlink(name.c_str());
     std::FILE* f = ::fdopen(fd, "w+b");
