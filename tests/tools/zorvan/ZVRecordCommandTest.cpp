@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <regex>
 #include <thread>
@@ -157,13 +158,26 @@ class ThrottledDisk {
     std::string _device;  // MAJOR:MINOR of the whole disk
 };
 
-TEST_F(RecordCommandTest, ASecondCtrlCWhileTheDiskCatchesUpEndsAtOnceAndRepairMendsTheRest) {
-    ThrottledDisk disk(dir.path(), 512 << 10);
-    if (!disk.ok()) GTEST_SKIP() << "no block-I/O throttle here (needs root and blkio)";
+// Recordings whose writes go to a disk that takes 512 KB a second.
+class SlowDiskRecordTest : public RecordCommandTest {
+  protected:
+    void SetUp() override {
+        RecordCommandTest::SetUp();
+        if (!disk.ok()) GTEST_SKIP() << "no block-I/O throttle here (needs root and blkio)";
+    }
+    // `zorvan record` of the whole screen into `package`, on the slow disk.
+    std::unique_ptr<Zorvan> record(const std::string& package) {
+        auto rec = std::make_unique<Zorvan>(dir, std::vector<std::string>{"record", package});
+        EXPECT_TRUE(disk.add(rec->pid()));
+        return rec;
+    }
+    ThrottledDisk disk{dir.path(), 512 << 10};
+};
+
+TEST_F(SlowDiskRecordTest, ASecondCtrlCWhileTheDiskCatchesUpEndsAtOnceAndRepairMendsTheRest) {
     const std::string package = dir.file("slow.fomixx");
-    Zorvan rec(dir, {"record", package});
-    ASSERT_TRUE(disk.add(rec.pid()));
-    // Whole new screens, megabytes each, for a disk that takes 512 KB a second; the writer
+    auto rec = record(package);
+    // Whole new screens, megabytes each, for the slow disk; the writer
     // syncs what it wrote every 8 MB, and that is where it meets the slow disk.
     for (int i = 0; i < 8; ++i) {
         if (i % 2)
@@ -172,31 +186,28 @@ TEST_F(RecordCommandTest, ASecondCtrlCWhileTheDiskCatchesUpEndsAtOnceAndRepairMe
             client.showPattern(0, 0, 1920, 1080);
         std::this_thread::sleep_for(150ms);
     }
-    rec.signal(SIGINT);
-    EXPECT_EQ(rec.wait(1), -1) << "still writing what is queued: " << rec.err();
+    rec->signal(SIGINT);
+    EXPECT_EQ(rec->wait(1), -1) << "still writing what is queued: " << rec->err();
     const auto second = Clock::now();
-    rec.signal(SIGINT);
-    EXPECT_EQ(rec.wait(10), 1) << rec.err();
+    rec->signal(SIGINT);
+    EXPECT_EQ(rec->wait(10), 1) << rec->err();
     // A writer's wait for the disk cannot be interrupted: the exit comes once the megabyte
     // being waited for is written (2 s here), not after all that was queued (minutes).
     EXPECT_LT(Clock::now() - second, 8s) << "a second Ctrl-C ends at once";
-    EXPECT_NE(rec.err().find("stopped before everything was written; 'zorvan repair " + package),
+    EXPECT_NE(rec->err().find("stopped before everything was written; 'zorvan repair " + package),
               std::string::npos)
-        << rec.err();
+        << rec->err();
     std::string out;
     EXPECT_EQ(runZorvan(dir, {"repair", package}, &out), 0) << out;
     EXPECT_EQ(runZorvan(dir, {"info", package}, &out), 0) << out;
     EXPECT_GT(framesOf(out), 0) << out;
 }
 
-TEST_F(RecordCommandTest, ADiskThatFallsBehindCostsWholeFramesCountedInThePackage) {
-    ThrottledDisk disk(dir.path(), 512 << 10);
-    if (!disk.ok()) GTEST_SKIP() << "no block-I/O throttle here (needs root and blkio)";
+TEST_F(SlowDiskRecordTest, ADiskThatFallsBehindCostsWholeFramesCountedInThePackage) {
     const std::string package = dir.file("behind.fomixx");
-    Zorvan rec(dir, {"record", package});
-    ASSERT_TRUE(disk.add(rec.pid()));
+    auto rec = record(package);
     // Screens of noise, which no compression makes smaller: 8 MB each, far beyond what
-    // the writer's queue holds while the disk takes 512 KB a second.
+    // the writer's queue holds while the slow disk takes its time.
     std::mt19937 random(1);
     std::vector<uint32_t> noise(1920 * 1080);
     std::vector<uint32_t> windows;
@@ -209,9 +220,9 @@ TEST_F(RecordCommandTest, ADiskThatFallsBehindCostsWholeFramesCountedInThePackag
         }
         std::this_thread::sleep_for(50ms);
     }
-    rec.signal(SIGINT);
+    rec->signal(SIGINT);
     ASSERT_TRUE(disk.lift());  // the disk catches up: what is queued is written, and it ends
-    ASSERT_EQ(rec.wait(60), 0) << rec.err();
+    ASSERT_EQ(rec->wait(60), 0) << rec->err();
     std::string info;
     ASSERT_EQ(runZorvan(dir, {"info", package}, &info), 0) << info;
     std::smatch m;
