@@ -24,6 +24,7 @@
 #include "Foundation/ZVBundle.h"
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVMutex.h"
+#include "Foundation/ZVTime.h"
 #include "Foundation/ZVValue.h"
 #include "Pipeline/ZVQueue.h"
 
@@ -67,17 +68,6 @@ std::string envOr(const char* name, const std::string& fallback) {
 
 std::string home() {
     return envOr("HOME", "/tmp");
-}
-
-// Polls `done` every `stepMs` for at most `seconds`; whether it came true.
-template <typename Done>
-bool pollFor(Done done, int stepMs, double seconds) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
-    }
-    return true;
 }
 
 // Starts DriverInstaller: "i" with the shipped bundle, or "u" with the installed one. Its
@@ -247,7 +237,7 @@ void ZVSystemSoundSupport::updateDriverIfNeeded() {
     if (installed && shipped && !shippedVersionIsNewer(*installed, *shipped)) return;
     // The two runs must not overlap: the install starts once the uninstall has ended.
     launchInstaller(false, true);
-    if (!pollFor([] { return !isInstallingDriver(); }, 10, kInstallerTimeout))
+    if (!ZVPollUntil([] { return !isInstallingDriver(); }, kInstallerTimeout))
         ZVLog("ZVSystemSoundSupport: %s still running after %.0f s; installing anyway",
               kInstallerName, kInstallerTimeout);
     installDriver();
@@ -335,8 +325,8 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
                 hardware->openStream(gSelectedOutputDevice, false, &outputCallback, this);
         if (_inputStream) _inputStream->start();
         if (_outputStream) _outputStream->start();
-        if (!pollFor([this] { return _inputState.load() == 1 && _outputState.load() == 1; }, 1,
-                     kHandshakeTimeout))
+        if (!ZVPollUntil([this] { return _inputState.load() == 1 && _outputState.load() == 1; },
+                         kHandshakeTimeout, std::chrono::milliseconds(1)))
             _lastError = _inputState.load() != 1 ? "the loopback device did not answer"
                                                  : "the output device did not answer";
     } else if (state == 1) {
@@ -345,8 +335,9 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
         const bool open = _inputStream || _outputStream;
         _inputState.store(2);
         _outputState.store(2);
-        if (open && !pollFor([this] { return _inputState.load() == 3 && _outputState.load() == 3; },
-                             5, kHandshakeTimeout)) {
+        if (open &&
+            !ZVPollUntil([this] { return _inputState.load() == 3 && _outputState.load() == 3; },
+                         kHandshakeTimeout, std::chrono::milliseconds(5))) {
             _lastError = _inputState.load() != 3 ? "the loopback device did not stop"
                                                  : "the output device did not stop";
         }

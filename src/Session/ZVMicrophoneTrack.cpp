@@ -9,6 +9,7 @@
 #include "Audio/ZVWavIO.h"
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVNotificationCenter.h"
+#include "Foundation/ZVTime.h"
 #include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
 #include "Storage/ZVFomixXManager.h"
@@ -17,13 +18,6 @@ namespace {
 // The device's rate as measured against the monotonic clock, for export to stretch the
 // sound to the picture.
 constexpr std::string_view kMeasuredSampleRateKey = "MeasuredSampleRate";
-
-// Waits up to `seconds` for `done`, in the 10 ms steps stages poll in.
-template <typename Done>
-void waitFor(Done done, double seconds) {
-    for (int i = 0; i < int(seconds * 100) && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-}
 }  // namespace
 
 ZVMicrophoneTrack::ZVMicrophoneTrack(std::string device)
@@ -95,8 +89,7 @@ void ZVMicrophoneTrack::waitForRecorder() {
     auto ended = [this] {
         return !_recorder->isLaunched() && (!_recorderStarted || _recorderWatch.stopped());
     };
-    waitFor(ended, 3);
-    if (!ended())
+    if (!ZVPollUntil(ended, 3))
         ZVLog("ZVMicrophoneTrack: the recorder of %s did not end within 3 s", _wavPath.c_str());
 }
 

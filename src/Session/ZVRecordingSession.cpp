@@ -17,19 +17,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-// Waits until `done` or `seconds` pass, in the 10 ms steps stages poll in.
-template <typename Done>
-bool waitFor(Done done, double seconds) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-}  // namespace
-
 std::shared_ptr<ZVRecordingSession> ZVRecordingSession::create(const std::string& path,
                                                                std::string* error) {
     fs::path target(path);
@@ -126,24 +113,21 @@ void ZVRecordingSession::requestStop() {
     // delivery then holds it; so the last reference (and the tracks' teardown) always
     // goes on the main thread.
     std::thread([self = shared_from_this()]() mutable {
-        auto failures = self->finishWriters();
-        // What the package keeps is written here too: on a slow disk its syncs take
-        // seconds, which the main thread (a GUI's) must not wait for.
-        std::vector<std::string> stored;
-        for (auto& track : self->_tracks) stored.push_back(track->store(*self->_package));
-        ZVRunLoop::main().post([session = std::move(self), failures = std::move(failures),
-                                stored = std::move(stored)] { session->finish(failures, stored); });
+        auto reasons = self->finishTracks();
+        ZVRunLoop::main().post([session = std::move(self), reasons = std::move(reasons)] {
+            session->finish(reasons);
+        });
     }).detach();
 }
 
-std::vector<std::string> ZVRecordingSession::finishWriters() {
+std::vector<std::string> ZVRecordingSession::finishTracks() {
     // A writer finalized before its worker is under way could miss the request; wait for
     // each one's did-start (or its early stop) first.
     std::vector<std::string> failures(_tracks.size());
     for (size_t i = 0; i < _tracks.size(); ++i) {
         auto& track = _tracks[i];
-        if (!waitFor([&] { return track->writerStarted() || track->writerStopped(); },
-                     _startTimeout))
+        if (!ZVPollUntil([&] { return track->writerStarted() || track->writerStopped(); },
+                         _startTimeout))
             failures[i] = track->name() + ": the writer did not start";
     }
     for (auto& track : _tracks) track->finalizeWriter();
@@ -151,28 +135,34 @@ std::vector<std::string> ZVRecordingSession::finishWriters() {
     for (size_t i = 0; i < _tracks.size(); ++i) {
         auto& track = _tracks[i];
         double left = std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count();
-        if (!waitFor([&] { return track->writerStopped(); }, std::max(left, 0.0)) &&
+        if (!ZVPollUntil([&] { return track->writerStopped(); }, std::max(left, 0.0)) &&
             failures[i].empty())
             failures[i] = track->name() + ": the writer did not finish its queue";
+    }
+    // Every track is stored here too, whatever failed: on a slow disk the package's syncs
+    // take seconds, which the main thread (a GUI's) must not wait for. A writer that
+    // stopped for a failure of its own outranks the waiting's verdict, then the recorder's
+    // own failure; what could not be stored comes last.
+    for (size_t i = 0; i < _tracks.size(); ++i) {
+        auto& track = _tracks[i];
+        std::string stored = track->store(*_package);
+        std::string why = track->writerStopped() ? track->writerFailure() : std::string();
+        if (why.empty()) why = failures[i];
+        if (why.empty()) why = track->recorderFailure();
+        if (why.empty()) why = stored;
+        failures[i] = why;
     }
     return failures;
 }
 
-void ZVRecordingSession::finish(const std::vector<std::string>& failures,
-                                const std::vector<std::string>& stored) {
+void ZVRecordingSession::finish(const std::vector<std::string>& reasons) {
     ZVValue tracks;
     std::string first;
     for (size_t i = 0; i < _tracks.size(); ++i) {
-        auto& track = _tracks[i];
-        // A writer that stopped for a failure of its own outranks the waiting's verdict;
-        // what could not be stored comes last.
-        std::string why = track->writerStopped() ? track->writerFailure() : std::string();
-        if (why.empty()) why = failures[i];
-        if (why.empty()) why = track->recorderFailure();
-        if (why.empty()) why = stored[i];
+        const std::string& why = reasons[i];
         if (why.empty()) continue;
         if (first.empty()) first = why;
-        tracks.set(track->name(), why);
+        tracks.set(_tracks[i]->name(), why);
     }
     if (_prepareFailed && !_started) {
         // Nothing was recorded: the package made a moment ago goes again.

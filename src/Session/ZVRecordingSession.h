@@ -81,11 +81,10 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
   private:
     ZVRecordingSession() = default;
     // The stop thread's work: waits for the writers, finalizes them, waits for them to
-    // drain; per track, why its writer could not be waited for, or empty. Stop thread only.
-    std::vector<std::string> finishWriters();
-    // Takes each track's failures (the writer's wait, then its store) and posts
-    // did-finish. Main thread.
-    void finish(const std::vector<std::string>& failures, const std::vector<std::string>& stored);
+    // drain, stores every track; per track, why it failed, or empty. Stop thread only.
+    std::vector<std::string> finishTracks();
+    // Posts did-finish with the failing tracks' reasons. Main thread.
+    void finish(const std::vector<std::string>& reasons);
 
     std::shared_ptr<ZVFomixXManager> _package;
     // Fixed once the stop thread starts; it only calls the tracks' any-thread operations.

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "Foundation/ZVNotificationCenter.h"
+#include "Foundation/ZVTime.h"
 
 ZVWriterWatch::~ZVWriterWatch() {
     ZVNotificationCenter::defaultCenter().removeObserver(this);
@@ -30,6 +31,5 @@ std::string ZVWriterWatch::error() const {
 void ZVWriterWatch::stopAndWait(const std::function<void()>& stop) {
     if (stopped()) return;
     stop();
-    for (int i = 0; i < 200 && !stopped(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ZVPollUntil([this] { return stopped(); }, 2);
 }

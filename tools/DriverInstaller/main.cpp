@@ -40,6 +40,14 @@ std::string configDirectory() {
     return base + "/pulse";
 }
 
+// The server's start-up script of the user, and the folder of drop-ins it is made to read.
+fs::path userScript() {
+    return fs::path(configDirectory()) / "default.pa";
+}
+fs::path dropInFolder() {
+    return fs::path(configDirectory()) / "default.pa.d";
+}
+
 int fail(const std::string& message) {
     std::fprintf(stderr, "DriverInstaller: %s\n", message.c_str());
     return 1;
@@ -91,7 +99,7 @@ std::string includeBlock(const std::string& dropIns) {
 // user without one gets a small one that reads the system's and then the drop-ins; one
 // who has one gets the drop-ins read at its end, unless it reads them already.
 void ensureDropInsAreRead(const std::string& dropIns) {
-    fs::path script = fs::path(configDirectory()) / "default.pa";
+    fs::path script = userScript();
     std::error_code ec;
     if (!fs::exists(script, ec)) {
         std::ofstream(script) << kCreatedHead << includeBlock(dropIns);
@@ -120,7 +128,7 @@ void ensureDropInsAreRead(const std::string& dropIns) {
 // Takes out of default.pa what ensureDropInsAreRead put there: the whole file when it
 // wrote it, else the lines it added.
 void forgetDropIns(const std::string& dropIns) {
-    fs::path script = fs::path(configDirectory()) / "default.pa";
+    fs::path script = userScript();
     std::string text = readFile(script);
     const std::string block = includeBlock(dropIns);
     size_t at = text.find(block);
@@ -167,7 +175,7 @@ int install(const fs::path& bundle) {
                     ec.message());
     std::printf("installed %s\n", target.c_str());
 
-    fs::path dropIns = fs::path(configDirectory()) / "default.pa.d";
+    fs::path dropIns = dropInFolder();
     fs::create_directories(dropIns, ec);
     fs::copy_file(target / kBundleDropIn, dropIns / kDropIn, fs::copy_options::overwrite_existing,
                   ec);
@@ -193,7 +201,7 @@ int uninstall(const fs::path& path) {
     if (path.filename() != ZVSystemSoundSupport::kBundleName)
         return fail(path.string() + " is no " + ZVSystemSoundSupport::kBundleName);
     // The modules to unload are read before their files go: the bundle's, else the copy.
-    fs::path dropIns = fs::path(configDirectory()) / "default.pa.d";
+    fs::path dropIns = dropInFolder();
     auto modules = modulesOf(path / kBundleDropIn);
     if (modules.empty()) modules = modulesOf(dropIns / kDropIn);
     std::error_code ec;
