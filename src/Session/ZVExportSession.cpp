@@ -1,8 +1,13 @@
 #include "Session/ZVExportSession.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -10,6 +15,7 @@
 #include "Audio/ZVWavHeader.h"
 #include "Audio/ZVWavIO.h"
 #include "Export/ZVMovie.h"
+#include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVNotificationCenter.h"
 #include "Foundation/ZVRunLoop.h"
@@ -17,6 +23,7 @@
 #include "Pipeline/ZVQueue.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixIO.h"
+#include "Storage/ZVFomixRepair.h"
 #include "Storage/ZVFomixXManager.h"
 #include "Video/ZVICM.h"
 
@@ -46,6 +53,7 @@ void discardAfter(const std::atomic<bool>& writerDone, ZVQueue& queue) {
 
 struct ZVExportSession::SoundTrack {
     bool system = false;
+    double offset = 0;  // the recorder's start offset
     std::shared_ptr<ZVWavIO> reader;
     std::shared_ptr<ZVQueue> pcm;
     std::shared_ptr<ZVSoundEncoder> encoder;
@@ -70,7 +78,13 @@ std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path
     if (!capture || ::access(capture->c_str(), R_OK) != 0)
         return fail(path + ": the recording has no screen track");
     s->_capturePath = *capture;
-    const ZVFomixFileInfo info = ZVFomixIO::infoForFile(*capture);
+    ZVFomixFileInfo info;
+    try {
+        info = ZVFomixIO::infoForFile(*capture);
+    } catch (const ZVException&) {
+        // No header: its writer never finished.
+        if (std::string why = s->takeUnclosedCapture(info); !why.empty()) return fail(why);
+    }
     if (info.signature != kZVFomixSignature || info.initialDimensions.width < 1 ||
         info.initialDimensions.height < 1)
         return fail(*capture + ": not a capture file that can be read");
@@ -79,6 +93,28 @@ std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path
     s->_duration = info.duration;
     s->_videoOffset = s->_package->startOffsetTime(ZVFomixXResourceVideo).value_or(0);
     return s;
+}
+
+std::string ZVExportSession::takeUnclosedCapture(ZVFomixFileInfo& info) {
+    // What a repair would keep, without changing anything; a recording still being written
+    // is read as far as it goes now.
+    const ZVFomixRepairResult whole = ZVFomixRepair(_capturePath, true);
+    if (whole.outcome == ZVFomixRepairResult::Outcome::Failed) return whole.message;
+    if (whole.outcome != ZVFomixRepairResult::Outcome::Repaired)
+        return _capturePath + ": not a capture file that can be read";
+    // Records found past damaged bytes are a repair's work: the reader stops at the damage.
+    if (whole.salvagedFrames > 0)
+        return _capturePath + ": the recording was not closed and " + whole.stopReason +
+               "; run zorvan repair first";
+    if (whole.header.frames == 0)
+        return _capturePath + ": the recording was not closed and holds no whole frame";
+    info = whole.header;
+    _assumedHeader = info;
+    _notice = ZVFormat(
+        "the recording was not closed: exporting the %.2f s that are there; run zorvan repair "
+        "to keep it",
+        double(info.duration));
+    return {};
 }
 
 ZVExportSession::~ZVExportSession() {
@@ -127,7 +163,7 @@ std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath)
     track->reader->setDataDestination(track->pcm.get());
     track->encoder->setDataSource(track->pcm.get());
     track->encoder->setDataDestination(track->encoded.get());
-    const double offset =
+    const double offset = track->offset =
         _package->startOffsetTime(static_cast<ZVFomixXResource>(kind)).value_or(0);
     int32_t made;
     if (track->system) {
@@ -146,11 +182,30 @@ std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath)
     return {};
 }
 
-std::string ZVExportSession::build() {
+std::string ZVExportSession::prepareMoviePath() {
+    _finalPath = _outputPath.empty() ? _package->movieDestination() : _outputPath;
+    struct stat st;
+    if (::stat(_finalPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return _finalPath + ": is a directory, not a movie file";
+    const std::filesystem::path final(_finalPath);
+    std::string folder = final.parent_path().string();
+    if (folder.empty()) folder = ".";
+    // Hidden, and unique among exports running at once into the same folder.
+    std::string temporary = folder + "/." + final.filename().string() + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return ZVFormat("cannot write the movie into %s: %s", folder.c_str(), std::strerror(errno));
+    ::close(fd);
+    _temporaryPath = temporary;
+    return {};
+}
+
+std::string ZVExportSession::buildVideo() {
     _reader = ZVFomixIO::initWithFile(_capturePath, ZVFomixIO::kReadMode);
     _compressor = ZVICM::initWithPreset(*_preset, _recordedSize);
     if (!_reader) return _capturePath + ": the capture file cannot be read";
     if (!_compressor) return "the preset's video settings cannot be used for this recording";
+    if (_assumedHeader) _reader->assumeHeader(*_assumedHeader);
     if (auto cursorsPath = _package->pathForResource(ZVFomixXResourceCursors)) {
         std::string why;
         if (auto cursors = ZVCursorListFile::read(*cursorsPath, &why))
@@ -163,17 +218,24 @@ std::string ZVExportSession::build() {
     _reader->setDataDestination(_frames.get());
     _compressor->setDataSource(_frames.get());
     _compressor->setDataDestination(_encodedFrames.get());
-
-    auto moviePath = _package->pathForResource(ZVFomixXResourceMovie);
-    if (!moviePath) return _package->path() + ": no place for the movie";
-    _moviePathInPackage = *moviePath;
-    _movie = ZVMovie::initWithPreset(*_preset);
-    if (_movie->createMovieAtPath(_moviePathInPackage) != 0)
-        return _moviePathInPackage + ": the movie file cannot be created";
     if (_movie->createVideoTrackWithInitialSize(_recordedSize) != 0)
         return "the movie's video track could not be made";
     _movie->setVideoDataSource(_encodedFrames.get());
     _movie->setVideoTrackOffset(_videoOffset);
+    return {};
+}
+
+std::string ZVExportSession::build() {
+    if (std::string why = prepareMoviePath(); !why.empty()) return why;
+    _withVideo = _preset->includesVideoTrack();
+    _movie = ZVMovie::initWithPreset(*_preset);
+    if (_movie->createMovieAtPath(_temporaryPath) != 0)
+        return _finalPath + ": the movie file cannot be created";
+    if (_withVideo) {
+        if (std::string why = buildVideo(); !why.empty()) return why;
+    } else {
+        _framesTotal = 0;
+    }
 
     if (_preset->includesAudioTrack()) {
         const std::pair<int, bool> kinds[] = {
@@ -186,16 +248,15 @@ std::string ZVExportSession::build() {
             if (std::string why = addSoundTrack(kind, *wav); !why.empty()) return why;
         }
     }
+    if (!_withVideo && _sound.empty())
+        return "the preset leaves the video out and the recording has no sound to export";
     return {};
 }
 
 void ZVExportSession::abandon(const std::string& why) {
     // Dropping the writer closes its file without an index; nothing of it is kept.
     _movie.reset();
-    if (!_moviePathInPackage.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(_moviePathInPackage, ec);
-    }
+    if (!_temporaryPath.empty()) ::unlink(_temporaryPath.c_str());
     _finished = true;
     _finishError = why;
 }
@@ -208,12 +269,20 @@ std::string ZVExportSession::start() {
         return why;
     }
 
-    watchStop(_reader.get(), ZVFomixIODidStopNotification, _readerDone, _reader.get());
-    watchStop(_compressor.get(), ZVICMDidStopNotification, _compressorDone, _compressor.get());
-    watchStop(_movie.get(), ZVMovieDidStopWritingVideoNotification, _videoWritten, nullptr);
-    ZVNotificationCenter::defaultCenter().addObserver(
-        this, ZVICMDidEncodeFrameNotification, _compressor.get(),
-        [this](const ZVNotification&) { _framesDone.fetch_add(1); });
+    if (_withVideo) {
+        watchStop(_reader.get(), ZVFomixIODidStopNotification, _readerDone, _reader.get());
+        watchStop(_compressor.get(), ZVICMDidStopNotification, _compressorDone, _compressor.get());
+        watchStop(_movie.get(), ZVMovieDidStopWritingVideoNotification, _videoWritten, nullptr);
+        ZVNotificationCenter::defaultCenter().addObserver(
+            this, ZVICMDidEncodeFrameNotification, _compressor.get(),
+            [this](const ZVNotification&) { _framesDone.fetch_add(1); });
+    } else {
+        // Sound alone: placed against the first sound track, not a screen left out.
+        double first = _sound[0]->offset;
+        for (auto& t : _sound) first = std::min(first, t->offset);
+        _movie->setVideoTrackOffset(first);
+        _readerDone = _compressorDone = _videoWritten = true;
+    }
     for (auto& t : _sound) {
         watchStop(t->reader.get(), ZVWavIODidStopNotification, t->readerDone, t->reader.get());
         watchStop(t->encoder.get(), ZVSoundEncoderDidStopNotification, t->encoderDone,
@@ -225,14 +294,16 @@ std::string ZVExportSession::start() {
     }
 
     _startedAt = now();
-    _movie->startVideoTrackWriting();
+    if (_withVideo) _movie->startVideoTrackWriting();
     for (auto& t : _sound) {
         t->system ? _movie->startSystemAudioTrackWriting() : _movie->startAudioTrackWriting();
         t->encoder->start();
         t->reader->start();
     }
-    _compressor->start();
-    _reader->start();
+    if (_withVideo) {
+        _compressor->start();
+        _reader->start();
+    }
 
     std::thread([self = shared_from_this()]() mutable {
         std::string failure = self->watch();
@@ -246,11 +317,11 @@ std::string ZVExportSession::start() {
 std::string ZVExportSession::watch() {
     // Each stage drains what its upstream left, then stops by itself.
     auto discard = [&] {
-        discardAfter(_videoWritten, *_encodedFrames);
+        if (_encodedFrames) discardAfter(_videoWritten, *_encodedFrames);
         for (auto& t : _sound) discardAfter(t->written, *t->encoded);
     };
     waitFor([&] { return _readerDone.load(); }, discard);
-    _compressor->finalize();
+    if (_compressor) _compressor->finalize();
     waitFor([&] { return _compressorDone.load(); }, discard);
     _movie->finalizeVideo();
     for (auto& t : _sound) {
@@ -308,31 +379,36 @@ ZVExportSession::Progress ZVExportSession::progress() const {
 
 void ZVExportSession::finish(std::string failure) {
     ZVNotificationCenter::defaultCenter().removeObserver(this);
-    if (failure.empty()) {
-        std::optional<std::string> placed = _package->extractMovie();
-        if (!placed) {
-            failure = _moviePathInPackage + ": the movie is missing";
-        } else if (!_outputPath.empty() && *placed != _outputPath) {
-            std::error_code ec;
-            std::filesystem::rename(*placed, _outputPath, ec);
-            if (ec) {
-                failure = _outputPath + ": " + ec.message();
-                std::filesystem::remove(*placed, ec);
-            } else {
-                placed = _outputPath;
-            }
-        }
-        if (failure.empty()) _moviePath = *placed;
-    } else {
-        std::error_code ec;
-        std::filesystem::remove(_moviePathInPackage, ec);
-    }
+    if (failure.empty()) failure = placeMovie();
+    if (!failure.empty()) ::unlink(_temporaryPath.c_str());
     _finished = true;
     _finishError = failure;
     ZVValue info;
     if (!failure.empty()) info.set("Error", failure);
     ZVNotificationCenter::defaultCenter().post(ZVExportSessionDidFinishNotification, this,
                                                std::move(info));
+}
+
+std::string ZVExportSession::placeMovie() {
+    if (!_outputPath.empty()) {
+        if (::rename(_temporaryPath.c_str(), _finalPath.c_str()) != 0)
+            return _finalPath + ": " + std::strerror(errno);
+    } else {
+        // The default path never replaces a file: a name taken meanwhile gives the next one.
+        while (::renameat2(AT_FDCWD, _temporaryPath.c_str(), AT_FDCWD, _finalPath.c_str(),
+                           RENAME_NOREPLACE) != 0) {
+            if (errno == EEXIST) {
+                _finalPath = _package->movieDestination();
+            } else if ((errno != EINVAL && errno != ENOSYS) ||
+                       ::rename(_temporaryPath.c_str(), _finalPath.c_str()) != 0) {
+                return _finalPath + ": " + std::strerror(errno);
+            } else {
+                break;
+            }
+        }
+    }
+    _moviePath = _finalPath;
+    return {};
 }
 
 std::string ZVExportSession::waitUntilFinished(double timeoutSeconds) {

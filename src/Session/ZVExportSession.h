@@ -7,8 +7,13 @@
 //   WAV reader -> queue -> ZVSoundEncoder -> queue -> ZVMovie (sound, up to two)
 //
 // Each stage is finalized once the stage before it has stopped, so a slow reader never
-// looks like an empty source. When every movie writer is done the movie is closed, moved
-// out beside the package (or to the path asked for) and did-finish is posted.
+// looks like an empty source. The movie is written under a temporary name in the folder of
+// its final path (beside the package, or the path asked for), so that the rename that
+// puts it in place when every movie writer is done never crosses a file system; then
+// did-finish is posted. A preset without video makes a movie of the sound tracks alone.
+//
+// A capture file whose writer never finished (a crash, or a recording still running) is
+// exported up to its last whole record, and notice() says so.
 //
 // Notifications (object: the session), posted on the main thread:
 // ZVExportSessionDidFinishNotification, with {"Error": reason} when the export failed or
@@ -26,6 +31,7 @@
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
 #include "Media/ZVEncodingPreset.h"
+#include "Storage/ZVFomixFormat.h"
 
 class ZVFomixXManager;
 class ZVFomixIO;
@@ -55,11 +61,16 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
                                                    std::string* error);
     ~ZVExportSession();
 
-    // Where the movie ends up; by default beside the recording ("<name>.mov", the first
-    // free name). Main thread, before start.
+    // Where the movie ends up, replacing what is there; by default beside the recording
+    // ("<name>.mov", the first free name, never replacing anything). Main thread, before
+    // start.
     void setOutputPath(const std::string& path) { _outputPath = path; }
+    // One line for the user about what is exported of a recording that was not closed;
+    // empty when the recording is whole. Main thread.
+    const std::string& notice() const { return _notice; }
 
-    // Builds and starts every stage; one clear line when it cannot: nothing then runs, no
+    // Builds and starts every stage; one clear line when it cannot (a folder that cannot
+    // take the movie is found here, before anything is encoded): nothing then runs, no
     // movie is left and the session is finished at once with that line (no did-finish is
     // posted). Main thread.
     std::string start();
@@ -81,6 +92,15 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     ZVExportSession() = default;
     // Makes every stage, the movie and its tracks; the first failure, or empty.
     std::string build();
+    // The screen's chain: capture-file reader, compressor, the movie's video track.
+    std::string buildVideo();
+    // Takes the header of the whole records of a capture file without one; the reason
+    // it cannot be exported otherwise. Main thread.
+    std::string takeUnclosedCapture(ZVFomixFileInfo& info);
+    // Chooses the final path and makes the temporary file beside it. Main thread.
+    std::string prepareMoviePath();
+    // Renames the finished movie to its final path; the failure, or empty. Main thread.
+    std::string placeMovie();
     // After a failed build: removes the movie begun and finishes with `why`. Main thread.
     void abandon(const std::string& why);
     std::string addSoundTrack(int kind, const std::string& wavPath);
@@ -98,8 +118,12 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     std::shared_ptr<const ZVEncodingPreset> _preset;
     std::shared_ptr<ZVFomixXManager> _package;
     std::string _capturePath;
-    std::string _moviePathInPackage;
     std::string _outputPath;
+    std::string _finalPath;                         // where the movie goes
+    std::string _temporaryPath;                     // where it is written until it is whole
+    std::optional<ZVFomixFileInfo> _assumedHeader;  // for a capture file never closed
+    std::string _notice;
+    bool _withVideo = true;
     ZVSize _recordedSize;  // the capture file's first picture size, read by create
     double _videoOffset = 0;
     double _duration = 0;

@@ -217,7 +217,14 @@ void ZVFomixIO::fomixReader() {
                       std::strerror(errno)));
         return;
     }
-    if (!reader.readHeader()) {
+    std::optional<ZVFomixFileInfo> assumed;
+    {
+        ZVLockGuard guard(_stateLock);
+        assumed = _assumedHeader;
+    }
+    if (assumed) {
+        reader.assumeHeader(*assumed);
+    } else if (!reader.readHeader()) {
         // Nothing on this thread would catch the exception of the header check: the
         // reason is logged and kept, and did-stop tells the host that the run is over.
         ZVException refused("-[ZVFomixIO fomixReader]", kUnsupported);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Foundation/ZVMutex.h"
@@ -66,6 +67,15 @@ class ZVFomixIO : public ZVStage {
     // capture file could not be opened for writing; the file was refused, ends early or
     // holds a damaged record. Its did-stop carries the same as {"Error": reason}.
 
+    // Read mode: reads the file as if `header` (host byte order) were its header, without
+    // looking at its first 28 bytes, and stops after header.frames records. For a file whose
+    // writer never finished (or is still writing), with the header of its whole records.
+    // Call before start. Any thread.
+    void assumeHeader(const ZVFomixFileInfo& header) {
+        ZVLockGuard guard(_stateLock);
+        _assumedHeader = header;
+    }
+
     // The path and mode given at construction. Any thread.
     const std::string& fullPath() const { return _fullPath; }
     int32_t mode() const { return _mode; }
@@ -114,4 +124,5 @@ class ZVFomixIO : public ZVStage {
     ZVFomixFileInfo _fileInfo ZV_GUARDED_BY(_stateLock);
     size_t _diskQueueLimit ZV_GUARDED_BY(_stateLock) = ZVFomixDiskWriter::kDefaultLimit;
     std::function<void(size_t)> _diskWriteHook ZV_GUARDED_BY(_stateLock);
+    std::optional<ZVFomixFileInfo> _assumedHeader ZV_GUARDED_BY(_stateLock);
 };

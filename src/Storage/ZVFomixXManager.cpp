@@ -347,7 +347,7 @@ std::optional<std::string> ZVFomixXManager::extractMovie() {
     if (!_package) return _infoDict.get(kPlainMovieKey)->stringValue();
     std::string movie = joinPath(_filePath, kMovieFileName);
     if (!nameTaken(movie)) return std::nullopt;
-    std::string destination = firstFreePath(deletingPathExtension(_filePath), ".mov");
+    std::string destination = movieDestination();
     // A rename, never a copy; refusing to replace closes the gap between choosing the
     // free name and taking it, where the file system allows that.
     int r = ::renameat2(AT_FDCWD, movie.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE);
@@ -357,6 +357,10 @@ std::optional<std::string> ZVFomixXManager::extractMovie() {
         ZVLog("ZVFomixXManager: cannot move %s to %s: %s", movie.c_str(), destination.c_str(),
               std::strerror(errno));
     return destination;
+}
+
+std::string ZVFomixXManager::movieDestination() const {
+    return firstFreePath(deletingPathExtension(_filePath), ".mov");
 }
 
 uint64_t ZVFomixXManager::fileSize() const {

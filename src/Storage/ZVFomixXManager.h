@@ -99,6 +99,9 @@ class ZVFomixXManager {
     // no movie. A plain recording's movie already sits beside it: its "PlainMovie" path.
     // Any thread, one at a time.
     std::optional<std::string> extractMovie();
+    // The first free "<base>.mov" beside the recording now (where extractMovie would move
+    // a package's movie). Any thread, one at a time.
+    std::string movieDestination() const;
     // Bytes of the recording without movies: the capture file, or every file below the
     // package except those with the extension "mov" (Info.plist counts). 0 when it does
     // not exist. Any thread, one at a time.

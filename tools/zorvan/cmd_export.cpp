@@ -8,6 +8,7 @@
 
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodingPreset.h"
+#include "Media/ZVMediaTypes.h"
 #include "Media/ZVTerminalSettingsDialog.h"
 #include "Session/ZVExportSession.h"
 #include "ZVCommand.h"
@@ -92,6 +93,12 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
     return std::nullopt;
 }
 
+// Codecs whose pictures keep colour at half the width (and height): their sides are even.
+bool subsampled(uint32_t codec) {
+    return codec == 0 || codec == kZVVideoCodecType_H264 || codec == kZVVideoCodecType_HEVC ||
+           codec == kZVVideoCodecType_ProRes422;
+}
+
 std::shared_ptr<ZVEncodingPreset> makePreset(const Options& o, std::string& error) {
     if (!o.presetPath.empty()) return ZVEncodingPreset::readFile(o.presetPath, error);
     auto preset = ZVEncodingPreset::initWithName("zorvan export");
@@ -107,11 +114,18 @@ std::shared_ptr<ZVEncodingPreset> makePreset(const Options& o, std::string& erro
     if (o.size) {
         int w = 0, h = 0;
         char tail = 0;
-        if (std::sscanf(o.size->c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w < 2 || h < 2 ||
-            w > 16384 || h > 16384) {
-            error = "--size '" + *o.size + "' is not WxH";
-            return nullptr;
+        const std::string given = "--size '" + *o.size + "' ";
+        if (std::sscanf(o.size->c_str(), "%dx%d%c", &w, &h, &tail) != 2) {
+            error = given + "is not WxH (whole pixels, such as 1280x720)";
+        } else if (w < 2 || h < 2) {
+            error = given + "is too small: each side needs at least 2 pixels";
+        } else if (w > 16384 || h > 16384) {
+            error = given + "is too large: each side may have at most 16384 pixels";
+        } else if ((w % 2 || h % 2) && subsampled(video.codecType())) {
+            error = given + "has an odd side: " + o.videoCodec.value_or("h264") +
+                    " needs an even width and height";
         }
+        if (!error.empty()) return nullptr;
         preset->setVideoScaleMode(1);
         preset->setVideoDimensions(ZVSize{float(w), float(h)});
     }
@@ -155,6 +169,8 @@ int run(const std::vector<std::string>& args) {
     ZVSetAlertHandler([](const std::string&, const std::string&) {});
     auto session = ZVExportSession::create(o.package, *preset, &error);
     if (!session) return ZVCommandFail(kName, error);
+    if (!session->notice().empty())
+        std::fprintf(stderr, "zorvan %s: %s\n", kName, session->notice().c_str());
     if (!o.output.empty()) session->setOutputPath(o.output);
     // A refused start runs nothing and leaves no movie: there is nothing to wait for.
     if (error = session->start(); !error.empty()) return ZVCommandFail(kName, error);
@@ -188,7 +204,10 @@ const ZVCommand::Registration reg(
      "frames, compresses them and writes them with the recorded sound into a movie. The\n"
      "movie goes beside the recording (NAME.mov, the first free NAME-1.mov, ...) unless\n"
      "-o names it; its path is printed. Each sound track starts where its recording\n"
-     "started against the screen; none of it is cut.\n"
+     "started against the screen; none of it is cut. A recording that was not closed (its\n"
+     "recorder crashed, or it is still recording) is exported up to its last whole frame.\n"
+     "The movie is written under a hidden temporary name in its folder and renamed when\n"
+     "it is whole. A preset without video makes a movie of the sound tracks alone.\n"
      "\n"
      "  -o OUT.mov          write the movie here (an existing file is replaced)\n"
      "  --preset FILE       the export preset ('zorvan preset new' makes one)\n"
