@@ -8,7 +8,6 @@
 
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodingPreset.h"
-#include "Media/ZVMediaTypes.h"
 #include "Media/ZVTerminalSettingsDialog.h"
 #include "Session/ZVExportSession.h"
 #include "ZVCommand.h"
@@ -93,12 +92,6 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
     return std::nullopt;
 }
 
-// Codecs whose pictures keep colour at half the width (and height): their sides are even.
-bool subsampled(uint32_t codec) {
-    return codec == 0 || codec == kZVVideoCodecType_H264 || codec == kZVVideoCodecType_HEVC ||
-           codec == kZVVideoCodecType_ProRes422;
-}
-
 std::shared_ptr<ZVEncodingPreset> makePreset(const Options& o, std::string& error) {
     if (!o.presetPath.empty()) return ZVEncodingPreset::readFile(o.presetPath, error);
     auto preset = ZVEncodingPreset::initWithName("zorvan export");
@@ -121,9 +114,6 @@ std::shared_ptr<ZVEncodingPreset> makePreset(const Options& o, std::string& erro
             error = given + "is too small: each side needs at least 2 pixels";
         } else if (w > 16384 || h > 16384) {
             error = given + "is too large: each side may have at most 16384 pixels";
-        } else if ((w % 2 || h % 2) && subsampled(video.codecType())) {
-            error = given + "has an odd side: " + o.videoCodec.value_or("h264") +
-                    " needs an even width and height";
         }
         if (!error.empty()) return nullptr;
         preset->setVideoScaleMode(1);
