@@ -12,22 +12,14 @@ seconds=${1:-3}
 zv_bench_prepare export_vs_ffmpeg
 zorvan="$root/build/zorvan"
 
-run=$(mktemp -d)
-. "$root/scripts/private-display.sh"
-trap 'zv_stop_all; rm -rf "$run"' EXIT
-zv_private_display "$run"
-zv_background "$zorvan" scene >"$run/scene.log" 2>&1
-sleep 0.5
+zv_bench_scene
 
 package=$("$zorvan" record --duration "$seconds" "$run/take.fomixx")
 frames=$("$zorvan" info "$package" | sed -n 's/^frames: \([0-9]*\)$/\1/p' | head -1)
 duration=$("$zorvan" info "$package/video.fomix" | sed -n 's/^duration: \([0-9.]*\).*/\1/p' | head -1)
 duration=${duration:-$seconds}
-# A microphone track as long as the screen, listed in the package's Info.plist.
-sed -i 's|</array>|<dict><key>Name</key><string>audio</string><key>Path</key><string>audio.wav</string><key>StartOffsetTime</key><real>0</real><key>Type</key><string>audio</string></dict></array>|' \
-  "$package/Info.plist"
-ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=$seconds" \
-  -ac 2 -c:a pcm_s16le "$package/audio.wav"
+# A microphone track as long as the screen.
+zv_bench_add_microphone "$package" "$seconds"
 
 # The same frames for ffmpeg: the recording exported losslessly, then unpacked to raw BGRA.
 "$zorvan" export --video-codec png --fps 60 --no-audio "$package" -o "$run/lossless.mov" >/dev/null

@@ -45,10 +45,12 @@ ZVQueue::ZVQueue() {
     registerQueue(this);
 }
 
+ZVQueue::ZVQueue(int64_t fixedLimit) : _limit(fixedLimit), _shared(false) {}
+
 ZVQueue::~ZVQueue() {
     // Leave the registry first, while this queue is still whole, so a recount on another
     // thread never touches a half-destroyed queue.
-    unregisterQueue(this);
+    if (_shared) unregisterQueue(this);
 }
 
 void ZVQueue::addObject(ZVObjectRef object) {

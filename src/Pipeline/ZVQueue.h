@@ -19,6 +19,11 @@ class ZVQueue : public ZVDataSource, public ZVDataDestination {
   public:
     // A new empty queue, registered at once so its limit is its share. Any thread.
     ZVQueue();
+    // A new empty queue bounded by `fixedLimit` bytes of its own, outside the shared
+    // budget: no recount changes its limit and it takes no share from the other queues.
+    // For a pipeline whose memory must not grow with free memory or with what else runs
+    // (an export). Any thread.
+    explicit ZVQueue(int64_t fixedLimit);
     ~ZVQueue() override;
     ZVQueue(const ZVQueue&) = delete;
     ZVQueue& operator=(const ZVQueue&) = delete;
@@ -58,4 +63,5 @@ class ZVQueue : public ZVDataSource, public ZVDataDestination {
     // never change size, so this equals the sum over _objects.
     int64_t _bytes ZV_GUARDED_BY(_queLock) = 0;
     std::atomic<int64_t> _limit{kZVQueueDefaultLimit};
+    const bool _shared = true;  // registered, its limit a share of the shared budget
 };

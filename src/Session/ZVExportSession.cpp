@@ -26,6 +26,7 @@
 #include "Storage/ZVFomixRepair.h"
 #include "Storage/ZVFomixXManager.h"
 #include "Video/ZVICM.h"
+#include "Video/ZVPixelBufferPool.h"
 
 namespace {
 // The package's measured device rate of a sound track, frames per second.
@@ -44,10 +45,17 @@ void waitFor(const std::function<bool()>& done, const std::function<void()>& mea
     }
 }
 
-// A writer that ended early (a full disk, a cancel) takes nothing more from its queue:
+// The export's queues hold a few items each, whatever the recording's length and however
+// much memory is free: reading runs ahead of the encoder by a few frames at most, and the
+// sound, read much faster than it is encoded, waits in the WAV file rather than in memory.
+constexpr int64_t kFramesAhead = 2;            // raw frames between reader and compressor
+constexpr int64_t kEncodedFramesAhead = 2;     // a raw frame's bytes of encoded frames
+constexpr int64_t kSoundBytesAhead = 1 << 20;  // about 6 s of 16-bit stereo at 44.1 kHz
+
+// A stage that ended early (a full disk, a cancel) takes nothing more from its queue:
 // emptying it keeps the stage before it from waiting for room for ever.
-void discardAfter(const std::atomic<bool>& writerDone, ZVQueue& queue) {
-    if (writerDone.load()) queue.flush();
+void discardAfter(const std::atomic<bool>& consumerDone, ZVQueue& queue) {
+    if (consumerDone.load()) queue.flush();
 }
 }  // namespace
 
@@ -158,8 +166,8 @@ std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath)
     track->encoder = ZVSoundEncoder::initWithPreset(*_preset, format);
     if (!track->reader || !track->encoder)
         return wavPath + ": its sound cannot be encoded in the preset's sound format";
-    track->pcm = std::make_shared<ZVQueue>();
-    track->encoded = std::make_shared<ZVQueue>();
+    track->pcm = std::make_shared<ZVQueue>(kSoundBytesAhead);
+    track->encoded = std::make_shared<ZVQueue>(kSoundBytesAhead);
     track->reader->setDataDestination(track->pcm.get());
     track->encoder->setDataSource(track->pcm.get());
     track->encoder->setDataDestination(track->encoded.get());
@@ -213,8 +221,10 @@ std::string ZVExportSession::buildVideo() {
         else
             ZVLog("%s", why.c_str());
     }
-    _frames = std::make_shared<ZVQueue>();
-    _encodedFrames = std::make_shared<ZVQueue>();
+    const int64_t frameBytes =
+        int64_t{ZVPixelBytesPerRow(int32_t(_recordedSize.width))} * int64_t(_recordedSize.height);
+    _frames = std::make_shared<ZVQueue>(kFramesAhead * frameBytes);
+    _encodedFrames = std::make_shared<ZVQueue>(kEncodedFramesAhead * frameBytes);
     _reader->setDataDestination(_frames.get());
     _compressor->setDataSource(_frames.get());
     _compressor->setDataDestination(_encodedFrames.get());
@@ -317,8 +327,19 @@ std::string ZVExportSession::start() {
 std::string ZVExportSession::watch() {
     // Each stage drains what its upstream left, then stops by itself.
     auto discard = [&] {
+        // A stage that was not running yet when the failure came took no stop: ask again.
+        bool failed;
+        {
+            ZVLockGuard g(_failureLock);
+            failed = !_failure.empty();
+        }
+        if (failed) stopAll();
+        if (_frames) discardAfter(_compressorDone, *_frames);
         if (_encodedFrames) discardAfter(_videoWritten, *_encodedFrames);
-        for (auto& t : _sound) discardAfter(t->written, *t->encoded);
+        for (auto& t : _sound) {
+            discardAfter(t->encoderDone, *t->pcm);
+            discardAfter(t->written, *t->encoded);
+        }
     };
     waitFor([&] { return _readerDone.load(); }, discard);
     if (_compressor) _compressor->finalize();

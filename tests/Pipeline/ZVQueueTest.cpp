@@ -32,6 +32,11 @@ TEST_F(ZVQueueTest, SharesOfTheBudgetFollowQueuesComingAndGoing) {
     auto c = std::make_unique<ZVQueue>();
     for (auto* q : {a.get(), b.get(), c.get()}) EXPECT_EQ(q->limit(), 41943040);
     c.reset();
+    // A queue of a fixed limit takes no share, and no recount changes its limit.
+    ZVQueue fixed(1000);
+    EXPECT_EQ(a->limit(), 52428800);
+    ZVQueue::setSharedLimit(0x6400000);
+    EXPECT_EQ(fixed.limit(), 1000);
     b.reset();
     EXPECT_EQ(a->limit(), 0x6400000);  // destroying the others gives the share back
 }
