@@ -83,6 +83,9 @@ std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path
     s->_package = ZVFomixXManager::initWithFile(path);
     if (!s->_package->exists()) return fail(path + ": no such recording");
     auto capture = s->_package->pathForResource(ZVFomixXResourceVideo);
+    if (!capture && !s->_package->infoError().empty())
+        return fail(s->_package->infoError() + " ('zorvan repair " + path +
+                    "' lists its tracks anew)");
     if (!capture || ::access(capture->c_str(), R_OK) != 0)
         return fail(path + ": the recording has no screen track");
     s->_capturePath = *capture;

@@ -71,7 +71,7 @@ struct Case {
     std::function<void(const std::string& package)> damage;
     int status;        // 0: a movie; 1: one line
     std::string line;  // the line on standard error after "zorvan export: " ("@" for the
-                       // capture file), "" for none or (status 1) any
+                       // package), "" for none or (status 1) any
 };
 
 void putCapture(const std::string& package, const Bytes& bytes) {
@@ -102,7 +102,7 @@ TEST(ExportDamagedCli, EachDamagedPackageGivesAMovieOrOneLine) {
          [&](const std::string& p) { putCapture(p, unfinished(cut(r.file, r.file.size() - 1))); },
          0, notice},
         {"unclosed, no record", [&](const std::string& p) { putCapture(p, Bytes(28, 0)); }, 1,
-         "@: the recording was not closed and holds no whole frame"},
+         "@/video.fomix: the recording was not closed and holds no whole frame"},
         {"shorter than a header",
          [&](const std::string& p) {
              putCapture(p, Bytes{'h', 'i'});
@@ -124,8 +124,8 @@ TEST(ExportDamagedCli, EachDamagedPackageGivesAMovieOrOneLine) {
                                     uint32_t(r.starts[5] - r.starts[3])));
          },
          1,
-         "@: the recording was not closed and record 4 is damaged (compressed block data does "
-         "not inflate); run zorvan repair first"},
+         "@/video.fomix: the recording was not closed and record 4 is damaged (compressed "
+         "block data does not inflate); run zorvan repair first"},
         {"closed, a record in the middle of another size",
          [&](const std::string& p) {
              putCapture(p, withWord(r.file, r.starts[3] + 16, 0xFFFFFFFF));
@@ -136,7 +136,7 @@ TEST(ExportDamagedCli, EachDamagedPackageGivesAMovieOrOneLine) {
         {"no Info.plist", [](const std::string& p) { std::filesystem::remove(p + "/Info.plist"); },
          1, ""},
         {"Info.plist junk", [](const std::string& p) { writeText(p + "/Info.plist", "junk"); }, 1,
-         ""},
+         "@/Info.plist: not a property list ('zorvan repair @' lists its tracks anew)"},
         {"empty 44-byte WAV",
          [](const std::string& p) { writeBytes(p + "/audio.wav", emptyWav()); }, 0, ""},
         {"WAV cut to 0 bytes", [](const std::string& p) { writeBytes(p + "/audio.wav", {}); }, 1,
@@ -165,7 +165,8 @@ TEST(ExportDamagedCli, EachDamagedPackageGivesAMovieOrOneLine) {
         const int status = ex.wait(120);
         ASSERT_EQ(status, c.status) << ex.err();
         std::string line = c.line;
-        if (line.rfind('@', 0) == 0) line = package->path() + "/video.fomix" + line.substr(1);
+        for (size_t at; (at = line.find('@')) != std::string::npos;)
+            line.replace(at, 1, package->path());
         if (!line.empty() || status == 0) {
             EXPECT_EQ(ex.err(), line.empty() ? "" : "zorvan export: " + line + "\n");
         }
