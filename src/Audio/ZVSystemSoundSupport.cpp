@@ -158,8 +158,8 @@ bool processIsGone(const Redirection& r) {
     return r.started != 0 && started && *started != r.started;
 }
 
-// The redirection in the state file, when the process that wrote it is gone.
-std::optional<Redirection> readStaleRedirection() {
+// The redirection in the state file, if there is one.
+std::optional<Redirection> readRedirection() {
     std::ifstream in(ZVSystemSoundSupport::redirectionStatePath());
     Redirection r;
     std::string first;
@@ -168,7 +168,13 @@ std::optional<Redirection> readStaleRedirection() {
     if (!(ids >> r.pid)) return std::nullopt;
     ids >> r.started;
     std::getline(in, r.device);
-    if (!processIsGone(r)) return std::nullopt;
+    return r;
+}
+
+// The redirection in the state file, when the process that wrote it is gone.
+std::optional<Redirection> readStaleRedirection() {
+    auto r = readRedirection();
+    if (!r || !processIsGone(*r)) return std::nullopt;
     return r;
 }
 
@@ -257,6 +263,15 @@ void ZVSystemSoundSupport::preparePlayThru() {
     gSelectedOutputDevice = hardware ? hardware->defaultDeviceId(false) : 0;
 }
 
+uint32_t ZVSystemSoundSupport::selectedOutputDevice() {
+    return gSelectedOutputDevice;
+}
+
+long ZVSystemSoundSupport::redirectingProcess() {
+    auto r = readRedirection();
+    return r && !processIsGone(*r) ? r->pid : 0;
+}
+
 void ZVSystemSoundSupport::releasePlayThru() {
     std::shared_ptr<ZVSystemSoundSupport> shared;
     {
@@ -317,29 +332,40 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
         if (hardware) hardware->setDefaultOutputDevice(_soundflower2ch);
         _inputState.store(0);
         _outputState.store(0);
-        // A missing device gives no stream; that side then never answers.
+        // The procedures answer at their first callbacks, which an idle loopback device
+        // makes a second or two later: nothing waits for that (the recording does not
+        // depend on it); a side that never answered is said when switching off.
+        std::string why;
         if (hardware && !_inputStream && _soundflower2ch)
-            _inputStream = hardware->openStream(_soundflower2ch, true, &inputCallback, this);
+            _inputStream = hardware->openStream(_soundflower2ch, true, &inputCallback, this, &why);
+        if (!_inputStream || !_inputStream->start())
+            _lastError = "the loopback device cannot be opened" + (why.empty() ? "" : ": " + why);
         if (hardware && !_outputStream && gSelectedOutputDevice)
             _outputStream =
-                hardware->openStream(gSelectedOutputDevice, false, &outputCallback, this);
-        if (_inputStream) _inputStream->start();
-        if (_outputStream) _outputStream->start();
-        if (!ZVPollUntil([this] { return _inputState.load() == 1 && _outputState.load() == 1; },
-                         kHandshakeTimeout, std::chrono::milliseconds(1)))
-            _lastError = _inputState.load() != 1 ? "the loopback device did not answer"
-                                                 : "the output device did not answer";
+                hardware->openStream(gSelectedOutputDevice, false, &outputCallback, this, &why);
+        if (_lastError.empty() && (!_outputStream || !_outputStream->start()))
+            _lastError = "the output device cannot be opened" + (why.empty() ? "" : ": " + why);
     } else if (state == 1) {
         _lastError.clear();
+        // A side that never answered is stopped as it is; one that runs is asked to stop
+        // and answers at its next callback.
+        int32_t never = 0;
+        const bool inputRan = !_inputState.compare_exchange_strong(never, 3);
+        never = 0;
+        const bool outputRan = !_outputState.compare_exchange_strong(never, 3);
+        if (inputRan) _inputState.store(2);
+        if (outputRan) _outputState.store(2);
         // Streams already ended (releasePlayThru) have nothing left to answer.
         const bool open = _inputStream || _outputStream;
-        _inputState.store(2);
-        _outputState.store(2);
-        if (open &&
+        if (open && (inputRan || outputRan) &&
             !ZVPollUntil([this] { return _inputState.load() == 3 && _outputState.load() == 3; },
                          kHandshakeTimeout, std::chrono::milliseconds(5))) {
             _lastError = _inputState.load() != 3 ? "the loopback device did not stop"
                                                  : "the output device did not stop";
+        } else if (open && !inputRan) {
+            _lastError = "the loopback device never answered";
+        } else if (open && !outputRan) {
+            _lastError = "the output device never answered";
         }
         endStreams();
         releasePlayThru();
@@ -347,8 +373,8 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
         return;
     }
     if (!_lastError.empty())
-        ZVLog("ZVSystemSoundSupport: play-through %s: %s within %.0f s", state ? "off" : "on",
-              _lastError.c_str(), kHandshakeTimeout);
+        ZVLog("ZVSystemSoundSupport: play-through %s: %s", state ? "off" : "on",
+              _lastError.c_str());
 }
 
 int32_t ZVSystemSoundSupport::inputProc(uint32_t, double, const ZVAudioIOBuffer* input, double,
@@ -358,7 +384,8 @@ int32_t ZVSystemSoundSupport::inputProc(uint32_t, double, const ZVAudioIOBuffer*
         _inputState.store(3);
         return 0;
     }
-    if (_inputState.load() == 0) _inputState.store(1);
+    int32_t started = 0;
+    _inputState.compare_exchange_strong(started, 1);
     if (input && input->data && _thruBuffer->canAcceptObject())
         _thruBuffer->addObject(std::make_shared<ZVByteBlock>(input->data, input->byteSize));
     return 0;
@@ -372,7 +399,9 @@ int32_t ZVSystemSoundSupport::outputProc(uint32_t, double, const ZVAudioIOBuffer
         return 0;
     }
     if (_outputState.load() == 0) {
-        if (_inputState.load() == 1) _outputState.store(1);
+        // Not over a switch-off that came first (it marks a side that never answered 3).
+        int32_t started = 0;
+        if (_inputState.load() == 1) _outputState.compare_exchange_strong(started, 1);
         return 0;
     }
     auto block = std::dynamic_pointer_cast<ZVByteBlock>(_thruBuffer->nextObject());

@@ -6,7 +6,8 @@
 // Play-through hands blocks of sound from the loopback device's input procedure to the
 // previous output device's output procedure through a bounded queue. The two state fields
 // are a handshake: the caller writes 0 (start) or 2 (stop), the IO procedures answer 1
-// (running) or 3 (stopped); the caller polls for the answer, for a few seconds at most.
+// (running) or 3 (stopped). The caller does not wait for the first answer; it polls for
+// the second, for a few seconds at most.
 //
 // While play-through is on, the redirection is also written to a small state file, so a
 // recording process that died before switching it off is undone at the next start
@@ -26,7 +27,7 @@ class ZVSystemSoundSupport {
     static constexpr const char* kInstallerName = "DriverInstaller";
     static constexpr const char* kBundleName = "Soundflower.kext";
     static constexpr const char* kShippedInfoPlist = "Soundflower.kext/Contents/Info.plist";
-    // How long setPlayThru waits for the IO procedures to answer.
+    // How long switching play-through off waits for the IO procedures to answer.
     static constexpr double kHandshakeTimeout = 3;
     // How long updateDriverIfNeeded waits for an uninstall run before installing.
     static constexpr double kInstallerTimeout = 30;
@@ -51,6 +52,11 @@ class ZVSystemSoundSupport {
     // Notes the current default output device: play-through plays to it and
     // releasePlayThru makes it the default again. Main thread.
     static void preparePlayThru();
+    // The output device preparePlayThru noted. Main thread.
+    static uint32_t selectedOutputDevice();
+    // The id of the running process whose play-through redirected the default output (the
+    // state file's), 0 when there is none. Any thread.
+    static long redirectingProcess();
     // Also ends the shared object's streams, so nothing of play-through stays connected
     // to the server; the next switch on opens them again. Main thread.
     static void releasePlayThru();
@@ -78,10 +84,14 @@ class ZVSystemSoundSupport {
 
     ~ZVSystemSoundSupport();
 
-    // 0 switches play-through on (opening the two streams on the loopback device and the
-    // output noted by preparePlayThru), 1 off (ending them); other values do nothing.
-    // Returns once the IO procedures answered, or after kHandshakeTimeout (then
-    // lastError() says which side never answered). Main thread.
+    // 0 switches play-through on: the loopback device becomes the default output and the
+    // two streams (on it and on the output noted by preparePlayThru) are opened and
+    // started; it returns then, without waiting for their first callbacks (an idle loopback
+    // device makes its first a second or two later). 1 switches it off: sides that run are
+    // asked to stop and waited for, for kHandshakeTimeout at most; the streams end and the
+    // noted output is the default again. Other values do nothing. lastError() says what
+    // went wrong: a stream that could not be opened, or a side that never answered or did
+    // not stop. Main thread.
     void setPlayThru(int32_t state);
     // Why the last switch did not complete; empty when it did. Main thread.
     std::string lastError() const { return _lastError; }

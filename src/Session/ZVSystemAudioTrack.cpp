@@ -1,5 +1,7 @@
 #include "Session/ZVSystemAudioTrack.h"
 
+#include "Audio/ZVAudioDevice.h"
+#include "Audio/ZVAudioHardware.h"
 #include "Audio/ZVSoundInputRecorder.h"
 #include "Audio/ZVSystemSoundSupport.h"
 #include "Foundation/ZVLog.h"
@@ -18,7 +20,12 @@ std::string ZVSystemAudioTrack::prepare(ZVFomixXManager& package) {
     if (std::string undone = ZVSystemSoundSupport::restoreStaleRedirection(); !undone.empty())
         ZVLog("ZVSystemAudioTrack: %s", undone.c_str());
     const std::string device = ZVSystemSoundSupport::kDeviceName;
-    if (!ZVSoundInputRecorder::deviceIdForDeviceName(device, true))
+    // Without a sound server there is no device at all: that is what to say, not the driver.
+    auto hardware = ZVAudioHardware::shared();
+    std::string why = "no audio layer";
+    auto inputs = hardware ? hardware->devices(true, &why) : std::nullopt;
+    if (!inputs) return "the sound server cannot be reached (" + why + ")";
+    if (!ZVAudioDeviceList::idForName(*inputs, device))
         return "the loopback device \"" + device + "\" is not there (see 'zorvan driver install')";
     ZVSystemSoundSupport::preparePlayThru();
     _support = ZVSystemSoundSupport::sharedSystemSoundSupport();
@@ -26,6 +33,18 @@ std::string ZVSystemAudioTrack::prepare(ZVFomixXManager& package) {
         return "a device \"" + device +
                "\" is there but the loopback driver is not installed (see 'zorvan driver "
                "install')";
+    // Another recording has the machine's sound on the loopback device already: this one
+    // records it too and leaves the output alone. Play-through of its own would play the
+    // loopback device into itself, and giving the output back is that recording's.
+    if (ZVSystemSoundSupport::selectedOutputDevice() == _support->loopbackDevice()) {
+        _sharedWith = ZVSystemSoundSupport::redirectingProcess();
+        ZVLog(
+            "ZVSystemAudioTrack: the default output is the loopback device already (%s); "
+            "recording it without play-through",
+            _sharedWith ? ("redirected by process " + std::to_string(_sharedWith)).c_str()
+                        : "chosen by the user");
+        return ZVMicrophoneTrack::prepare(package);
+    }
     _support->setPlayThru(0);
     _playing = true;
     if (std::string why = _support->lastError(); !why.empty()) {
@@ -50,4 +69,12 @@ void ZVSystemAudioTrack::endPlayThru() {
     _support->setPlayThru(1);
     if (std::string why = _support->lastError(); !why.empty())
         ZVLog("ZVSystemAudioTrack: play-through did not stop cleanly: %s", why.c_str());
+}
+
+std::string ZVSystemAudioTrack::report(std::pair<double, double> screen) const {
+    std::string line = ZVMicrophoneTrack::report(screen);
+    if (_sharedWith && !line.empty())
+        line += "; the machine's sound came through the recording of process " +
+                std::to_string(_sharedWith) + ", and stops when that one ends";
+    return line;
 }

@@ -4,7 +4,11 @@
 // file. While it records, the loopback device is the default output and play-through
 // keeps the machine audible on the output that was the default before; that output is the
 // default again when the recorder stops, when preparing fails, and when the track goes.
+// When another recording has redirected the output already, this track records the
+// loopback device beside it and touches neither the output nor play-through.
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "Session/ZVMicrophoneTrack.h"
 
@@ -22,6 +26,8 @@ class ZVSystemAudioTrack : public ZVMicrophoneTrack {
     std::string prepare(ZVFomixXManager& package) override;
     // Tells the recorder to end, then switches play-through off.
     void stopRecorder() override;
+    // The recorder's line; one that shared another recording's redirection says so.
+    std::string report(std::pair<double, double> screen) const override;
 
   private:
     // Switches play-through off (once). Main thread.
@@ -29,4 +35,5 @@ class ZVSystemAudioTrack : public ZVMicrophoneTrack {
 
     std::shared_ptr<ZVSystemSoundSupport> _support;
     bool _playing = false;
+    long _sharedWith = 0;  // the recording process whose redirection this one shares
 };

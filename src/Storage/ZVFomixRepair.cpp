@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "Common/fnocache.h"
@@ -46,14 +48,21 @@ struct Kept {
 // stepping over damaged stretches to the next record the reader accepts.
 class Salvage {
   public:
+    // Reading starts at `start`: past the header, or past a damaged start of the file.
     Salvage(ZVFomixFileReader& reader, int fd, const ZVFrameInfo& first, uint32_t width,
-            uint32_t height)
-        : _reader(reader), _fd(fd), _first(first), _width(width), _height(height) {
+            uint32_t height, uint64_t start)
+        : _reader(reader),
+          _fd(fd),
+          _first(first),
+          _width(width),
+          _height(height),
+          _start(start),
+          _salvaging(start > kZVFomixHeaderSize) {
         _canvas = ZVFomixMakeCanvas(width, height, _pixels);
     }
 
     void run(ZVFomixRepairResult& result) {
-        _reader.seek(kZVFomixHeaderSize);
+        _reader.seek(_start);
         ZVFomixRecord record;
         for (;;) {
             const ZVFomixStep step = _reader.readFrame(record, _canvas, false);
@@ -127,11 +136,63 @@ class Salvage {
     int _fd;
     ZVFrameInfo _first;
     uint32_t _width, _height;
+    uint64_t _start;
     std::vector<uint8_t> _pixels;
     ZVFomixCanvas _canvas;
     std::vector<Kept> _kept;
-    bool _salvaging = false;
+    bool _salvaging;
 };
+
+// Where the first whole record lies, from `from` on, in a file whose start is damaged: its
+// 44 bytes give a picture size this reader takes and fit it, it reads whole, and so does
+// the record after it (or it ends the file). The picture size comes from the record itself,
+// so it takes two whole records in a row: foreign bytes that look like one are not taken.
+// Its info record goes to `first`.
+std::optional<uint64_t> findFirstRecord(ZVFomixFileReader& reader, int fd, uint64_t from,
+                                        size_t maxCanvasBytes, ZVFrameInfo& first) {
+    const uint64_t size = reader.size();
+    std::vector<uint8_t> window(kScanWindow + kZVFomixInfoSize), pixels;
+    ZVSize made{};
+    ZVFomixCanvas canvas;
+    ZVFomixRecord record;
+    for (uint64_t at = from; at + kZVFomixInfoSize <= size; at += kScanWindow) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(window.size(), size - at));
+        const ssize_t got = pread(fd, window.data(), want, static_cast<off_t>(at));
+        if (got < static_cast<ssize_t>(kZVFomixInfoSize)) return std::nullopt;
+        const size_t last = std::min<size_t>(kScanWindow, got - kZVFomixInfoSize + 1);
+        for (size_t i = 0; i < last; ++i) {
+            ZVFrameInfo info;
+            std::memcpy(&info, window.data() + i, sizeof info);
+            const ZVSize d = info.dimensions;
+            // Cheap test first: a picture's sides are whole numbers.
+            if (!(d.width >= 1 && d.height >= 1 && d.width == std::floor(d.width) &&
+                  d.height == std::floor(d.height)))
+                continue;
+            ZVFomixFileInfo assumed;
+            assumed.signature = kZVFomixSignature;
+            assumed.initialDimensions = d;
+            reader.assumeHeader(assumed);
+            uint32_t width = 0, height = 0;
+            const uint64_t offset = at + i;
+            if (!reader.canvasSize(width, height, maxCanvasBytes) ||
+                !ZVFomixFileReader::isPlausibleInfo(info, width, height,
+                                                    size - offset - kZVFomixInfoSize))
+                continue;
+            if (!(made == d)) {
+                canvas = ZVFomixMakeCanvas(width, height, pixels);
+                made = d;
+            }
+            reader.seek(offset);
+            if (reader.readFrame(record, canvas, false) != ZVFomixStep::Frame) continue;
+            if (reader.position() != size &&
+                reader.readFrame(record, canvas, false) != ZVFomixStep::Frame)
+                continue;
+            first = info;
+            return offset;
+        }
+    }
+    return std::nullopt;
+}
 
 // Whether the reader takes the whole file as its header says, as `zorvan info` judges it.
 bool readsToItsEnd(ZVFomixFileReader& reader, size_t maxCanvasBytes) {
@@ -218,10 +279,11 @@ ZVFomixRepairResult ZVFomixRepair(const std::string& path, bool dryRun, bool inP
     const bool zeroHeader =
         got >= static_cast<ssize_t>(kZVFomixHeaderSize) &&
         std::all_of(head, head + kZVFomixHeaderSize, [](uint8_t b) { return !b; });
-    if (!zeroHeader && found.signature != kZVFomixSignature)
-        return refused(result, path + " is not a capture file; nothing changed");
+    const bool ownHeader = zeroHeader || found.signature == kZVFomixSignature;
 
     // The first record must be one a writer makes; it gives the recording's picture size.
+    // When it is damaged (or the header with it), the records after it are looked for as
+    // past a damaged record in the middle.
     ZVFomixFileInfo header;
     header.signature = kZVFomixSignature;
     std::vector<Kept> kept;
@@ -231,16 +293,32 @@ ZVFomixRepairResult ZVFomixRepair(const std::string& path, bool dryRun, bool inP
         header.initialDimensions = first.dimensions;
         reader.assumeHeader(header);
         uint32_t width = 0, height = 0;
-        if (got != static_cast<ssize_t>(sizeof head) ||
+        uint64_t start = kZVFomixHeaderSize;
+        if (!ownHeader || got != static_cast<ssize_t>(sizeof head) ||
             !reader.canvasSize(width, height, maxCanvasBytes) ||
-            !ZVFomixFileReader::isPlausibleInfo(first, width, height, size - sizeof head))
-            return refused(result, path +
-                                       " is not a capture file (its first record is not "
-                                       "one a recording makes); nothing changed");
-        Salvage salvage(reader, fd, first, width, height);
+            !ZVFomixFileReader::isPlausibleInfo(first, width, height, size - sizeof head)) {
+            auto anchor = findFirstRecord(reader, fd, kZVFomixHeaderSize, maxCanvasBytes, first);
+            if (!anchor)
+                return refused(result, path + (ownHeader ? " is not a capture file (its first "
+                                                           "record is not one a recording "
+                                                           "makes, nor is any after it); "
+                                                           "nothing changed"
+                                                         : " is not a capture file; nothing "
+                                                           "changed"));
+            start = *anchor;
+            header.initialDimensions = first.dimensions;
+            reader.assumeHeader(header);
+            reader.canvasSize(width, height, maxCanvasBytes);
+            result.stopReason =
+                ZVFormat("the %llu bytes before its first whole record are damaged",
+                         static_cast<unsigned long long>(start - kZVFomixHeaderSize));
+        }
+        Salvage salvage(reader, fd, first, width, height, start);
         salvage.run(result);
         kept = salvage.kept();
         result.salvagedFrames = salvage.salvaged();
+    } else if (!ownHeader) {
+        return refused(result, path + " is not a capture file; nothing changed");
     }
     header.frames = static_cast<uint32_t>(kept.size());
     header.duration = kept.empty() ? 0 : kept.back().timestamp;

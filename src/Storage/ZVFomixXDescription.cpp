@@ -11,6 +11,7 @@
 #include "Foundation/ZVValue.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixXManager.h"
+#include "Storage/ZVMovieFileCheck.h"
 
 namespace {
 
@@ -132,7 +133,12 @@ std::string ZVDescribeFomixX(const ZVFomixXManager& recording) {
 
     std::string movie = path + "/" + std::string(ZVFomixXManager::kMovieFileName);
     struct stat st;
-    out += "movie: " + movie + (::stat(movie.c_str(), &st) == 0 ? "" : " (not there)") + "\n";
+    std::string problem = ::stat(movie.c_str(), &st) == 0 ? ZVMovieFileProblem(movie) : "";
+    out += "movie: " + movie +
+           (::stat(movie.c_str(), &st) != 0 ? " (not there)"
+            : problem.empty()               ? ""
+                                            : " (not a whole movie: " + problem + ")") +
+           "\n";
 
     std::vector<std::string> stray;
     std::error_code ec;

@@ -1,6 +1,6 @@
 // The play-through handshake and copies made deterministic: a fake audio layer whose
 // streams never call back on their own, so the test drives both IO procedures by hand
-// while setPlayThru waits on another thread. The real streams are tested on PulseAudio.
+// (while switching off waits on another thread). The real streams are tested on PulseAudio.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -70,26 +70,18 @@ TEST(PlayThru, HandshakeCopiesAndBoundedWaits) {
         s->outputProc(kSpeakers, 0, nullptr, 0, &buffer, 0);
         return b;
     };
-    // Switches in a thread of its own once both streams started, drives the procedures.
-    auto switchTo = [&](int32_t state, const std::function<void()>& drive) {
-        int before = hw->starts.load();
-        std::thread t([&] { s->setPlayThru(state); });
-        if (state == 0) {
-            ASSERT_TRUE(zvtest::runMainUntil([&] { return hw->starts.load() == before + 2; }, 5));
-        }
-        drive();
-        t.join();
-        EXPECT_EQ(s->lastError(), "");
-    };
-
+    // Switching on returns once both streams started, before either answered.
     in(bytes(8, 0x55));  // left over from before: switching on throws it away
-    switchTo(0, [&] {
-        EXPECT_EQ(out(16), bytes(16, 0xAA));  // the output waits for the input
-        while (s->inputState() != 0) std::this_thread::yield();
-        EXPECT_EQ(s->outputState(), 0);
-        in(bytes(32, 0x11));
-        EXPECT_EQ(out(16), bytes(16, 0xAA));  // becomes running, copies nothing yet
-    });
+    s->setPlayThru(0);
+    EXPECT_EQ(s->lastError(), "");
+    EXPECT_EQ(hw->starts.load(), 2);
+    EXPECT_EQ(s->inputState(), 0);
+    EXPECT_EQ(out(16), bytes(16, 0xAA));  // the output waits for the input
+    EXPECT_EQ(s->outputState(), 0);
+    in(bytes(32, 0x11));
+    EXPECT_EQ(s->inputState(), 1);
+    EXPECT_EQ(out(16), bytes(16, 0xAA));  // becomes running, copies nothing yet
+    EXPECT_EQ(s->outputState(), 1);
     EXPECT_EQ(hw->defaultOutput.load(), kLoopback);
     in(bytes(8, 0x22));
     EXPECT_EQ(out(16), bytes(16, 0x11));  // a longer block is cut to the buffer
@@ -100,18 +92,23 @@ TEST(PlayThru, HandshakeCopiesAndBoundedWaits) {
 
     s->setPlayThru(2);
     EXPECT_EQ(s->inputState(), 1);
-    switchTo(1, [&] {
-        while (s->outputState() != 2) std::this_thread::yield();
-        in(bytes(8, 0x33));
-        out(16);
-    });
+    // Switching off waits in a thread of its own while the test drives the procedures.
+    std::thread off([&] { s->setPlayThru(1); });
+    while (s->outputState() != 2) std::this_thread::yield();
+    in(bytes(8, 0x33));
+    out(16);
+    off.join();
+    EXPECT_EQ(s->lastError(), "");
     EXPECT_EQ(s->inputState(), 3);
     EXPECT_EQ(s->outputState(), 3);
     EXPECT_EQ(hw->defaultOutput.load(), kSpeakers);
 
-    // Devices that never answer: the wait ends after the bound and says which side.
+    // A loopback device that never answers is said when switching off, at once.
     s->setPlayThru(0);
-    EXPECT_EQ(s->lastError(), "the loopback device did not answer");
+    EXPECT_EQ(s->lastError(), "");
+    s->setPlayThru(1);
+    EXPECT_EQ(s->lastError(), "the loopback device never answered");
+    EXPECT_EQ(hw->defaultOutput.load(), kSpeakers);
     s.reset();
     ZVAudioHardware::setShared(nullptr);
 }

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "Audio/ZVAudioTestUtil.h"
 #include "Audio/ZVTonePlayer.h"
 #include "Zorvan.h"
@@ -105,4 +107,52 @@ TEST(RecordSystemAudioCommand, TheOutputComesBackAfterASignalOrAtTheNextStartAft
     EXPECT_NE(next.err().find("gave the default output back to 'System_Output'"), std::string::npos)
         << next.err();
     EXPECT_EQ(defaultSink(), "sys_out");
+}
+
+// Two recordings of the machine's sound at once: the second finds the output on the
+// loopback device already and records it beside the first, with no play-through of its
+// own (which would play the loopback device into itself: both tracks would hold the tone
+// fed back onto itself) and without giving the output back, which is the first one's.
+TEST(RecordSystemAudioCommand, ASecondRecordingSharesTheFirstOnesRedirection) {
+    ZV_REQUIRE_XVFB();
+    ASSERT_TRUE(zvtest::ZVPulseFixture::instance());
+    zvtest::TempDir dir, other;
+    std::string out;
+    ASSERT_EQ(zvtest::runZorvan(dir, {"driver", "install"}, &out), 0) << out;
+    zvtest::Zorvan first(dir,
+                         {"record", "--duration", "6", "--system-audio", dir.file("first.fomixx")});
+    ASSERT_TRUE(waitForDefaultSink("zorvan_soundflower")) << first.err();
+    pid_t machine = playToDefaultOutput(9);
+    zvtest::Zorvan second(
+        other, {"record", "--duration", "3", "--system-audio", other.file("second.fomixx")});
+    ASSERT_EQ(second.wait(), 0) << second.err();
+    EXPECT_EQ(defaultSink(), "zorvan_soundflower");
+    EXPECT_NE(
+        second.err().find("came through the recording of process " + std::to_string(first.pid())),
+        std::string::npos)
+        << second.err();
+    ASSERT_EQ(first.wait(), 0) << first.err();
+    kill(machine, SIGTERM);
+    waitpid(machine, nullptr, 0);
+    EXPECT_EQ(defaultSink(), "sys_out");
+    for (const std::string& rec : {zvtest::trimmed(first.out()), zvtest::trimmed(second.out())}) {
+        SCOPED_TRACE(rec);
+        auto wav = ZVFomixXManager::initWithFile(rec)->pathForResource(ZVFomixXResourceSystemAudio);
+        ASSERT_TRUE(wav);
+        const auto tone = zvaudiotest::measureTone(zvaudiotest::leftChannelOfWav(*wav), 1);
+        EXPECT_NEAR(tone.pitch, 440, 20);
+        EXPECT_NEAR(tone.level, 0.354, 0.05);  // the tone as played: half of full scale
+    }
+}
+
+// Without a sound server the server is what is missing, not the driver.
+TEST(RecordSystemAudioCommand, NoSoundServerIsSaidSo) {
+    ZV_REQUIRE_XVFB();
+    zvtest::TempDir dir;
+    zvtest::EnvScope nowhere("PULSE_SERVER", "unix:/nonexistent");
+    zvtest::Zorvan rec(dir, {"record", "--duration", "1", "--system-audio", dir.file("x.fomixx")});
+    EXPECT_EQ(rec.wait(), 1);
+    EXPECT_EQ(rec.err(),
+              "zorvan record: the sound server cannot be reached (Connection refused)\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.fomixx")));
 }

@@ -151,6 +151,9 @@ TEST(SystemSoundSupport, PlayThroughKeepsTheMachineAudibleAndGivesTheOutputBack)
     EXPECT_EQ(support->lastError(), "");
     EXPECT_EQ(defaultSink(), "zorvan_soundflower");
     EXPECT_TRUE(fs::exists(Support::redirectionStatePath()));
+    // Switching on does not wait for the idle loopback device's first sound; both sides
+    // answer once it comes.
+    ASSERT_TRUE(settles([&] { return support->inputState() == 1 && support->outputState() == 1; }));
     EXPECT_EQ(Support::staleRedirection(), "");  // this process wrote it
     {
         // What the machine plays goes to the default output, now the loopback device.

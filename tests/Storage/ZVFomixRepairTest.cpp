@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "ZVFomixTestFiles.h"
 #include "support/ZVTestSupport.h"
@@ -116,14 +117,11 @@ void setWord(Bytes& b, size_t at, uint32_t value) {
 
 TEST(ZVFomixRepair, ForeignFilesStayAsTheyAre) {
     TempDir dir;
-    // Text shorter than a header; 28 zero bytes, then anything but a capture record; and a
-    // real record of another recording's size behind a zero header that no writer made.
+    // Text shorter than a header; 28 zero bytes, then anything but a capture record.
     const Bytes text = {'h', 'e', 'l', 'l', 'o'};
     Bytes zeros(28, 0);
     for (int i = 0; i < 4000; ++i) zeros.push_back(uint8_t('a' + i % 26));
-    Bytes implausible = unfinished(recording().file);
-    setWord(implausible, 28 + 4, 0x7FFFFFF0);  // block data no frame can make
-    for (const Bytes& bytes : {text, zeros, implausible}) {
+    for (const Bytes& bytes : {text, zeros}) {
         const std::string path = dir.file("foreign");
         writeBytes(path, bytes);
         const ZVFomixRepairResult fix = ZVFomixRepair(path);
@@ -170,6 +168,57 @@ TEST(ZVFomixRepair, RecordsAfterADamagedOneAreKept) {
             EXPECT_EQ(mended.frames.size(), 7u);
             EXPECT_EQ(mended.last, ZVFomixStep::End);
             // Now it reads: a second repair changes nothing.
+            EXPECT_EQ(ZVFomixRepair(path).outcome, Outcome::AlreadyReadable);
+        }
+    }
+}
+
+// A damaged start costs what is damaged and no more: the records after it are found as
+// after a damaged record in the middle, by two whole records in a row.
+TEST(ZVFomixRepair, RecordsAfterADamagedStartAreKept) {
+    static const Sample longer = [] {
+        std::vector<std::shared_ptr<ZVMovieFrame>> frames;
+        for (int i = 0; i < 30; ++i)
+            frames.push_back(patternFrame(24, 9, uint32_t(i + 1), 0.1 * i));
+        const Bytes file = recordBytes(frames);
+        return Sample{file, readAll(file)};
+    }();
+    ASSERT_GT(longer.file.size(), 8000u);
+    size_t after4K = 0;  // the first record wholly past the first 4 KB
+    while (longer.read.frames[after4K].start < 4096) ++after4K;
+    const struct {
+        const char* name;
+        std::function<void(Bytes&)> damage;
+        size_t firstKept;
+    } rows[] = {
+        {"first record's size", [](Bytes& b) { setWord(b, 28 + 4, 0x7FFFFFF0); }, 1},
+        {"first record's picture size", [](Bytes& b) { setWord(b, 28 + 16, 0xFFFFFFFF); }, 1},
+        {"first 4 KB zeroed", [](Bytes& b) { std::fill(b.begin(), b.begin() + 4096, 0); }, after4K},
+        {"first 4 KB overwritten",
+         [](Bytes& b) {
+             for (size_t i = 0; i < 4096; ++i) b[i] = uint8_t(i * 7 + 3);
+         },
+         after4K},
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        for (bool finished : {true, false}) {
+            SCOPED_TRACE(std::string(row.name) + (finished ? ", finished" : ", unfinished"));
+            Bytes bytes = finished ? longer.file : unfinished(longer.file);
+            row.damage(bytes);
+            const std::string path = dir.file(std::string(row.name) + ".fomix");
+            writeBytes(path, bytes);
+            const ZVFomixRepairResult fix = ZVFomixRepair(path);
+            ASSERT_EQ(fix.outcome, Outcome::Repaired) << fix.message;
+            const size_t want = longer.read.frames.size() - row.firstKept;
+            EXPECT_EQ(fix.header.frames, want) << fix.message;
+            EXPECT_EQ(fix.salvagedFrames, want);
+            EXPECT_EQ(readBytes(fix.damagedPath), bytes);
+            const ReadResult mended = readFile(path);
+            ASSERT_EQ(mended.frames.size(), want);
+            for (size_t i = 0; i < want; ++i)
+                ASSERT_EQ(0, std::memcmp(&mended.frames[i].info,
+                                         &longer.read.frames[row.firstKept + i].info, 44));
             EXPECT_EQ(ZVFomixRepair(path).outcome, Outcome::AlreadyReadable);
         }
     }

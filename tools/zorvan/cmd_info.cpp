@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Audio/ZVWavHeader.h"
+#include "Session/ZVRecordingRepair.h"
 #include "Storage/ZVFomixFileReader.h"
 #include "ZVCommand.h"
 #include "Zorvan.h"
@@ -29,38 +30,23 @@ const char* signatureName(int32_t signature) {
     }
 }
 
-// What `zorvan repair` would do with a capture file info found broken, so both name the
-// same damage.
-int failCapture(const std::string& path, const std::string& what) {
-    const ZVFomixRepairResult fix = ZVFomixRepair(path, true);
-    std::string hint;
-    if (fix.outcome == ZVFomixRepairResult::Outcome::Repaired)
-        hint = "; 'zorvan repair' can mend it: " + fix.message.substr(path.size() + 2);
-    return ZVCommandFail(kName, what + hint);
-}
-
-// Reads every record and prints what they hold; 0 when the file reads to its end.
-int describeCapture(const std::string& path) {
+// Reads every record and prints what they hold; whether the file is whole is the
+// verdict's to say.
+void describeCapture(const std::string& path) {
     ZVFomixFileReader reader;
-    if (!reader.openFile(path)) return ZVCommandFail(kName, path + ": " + std::strerror(errno));
+    if (!reader.openFile(path)) return;
     std::printf("capture file: %s (%llu bytes)\n", path.c_str(),
                 static_cast<unsigned long long>(reader.size()));
-    if (!reader.readHeader()) {
-        const bool unfinished = reader.header().signature == 0 && reader.size() >= 28;
-        return failCapture(path, path + ": Unsupported FOMIX format" +
-                                     (unfinished ? " (its writer never finished)" : ""));
-    }
+    const bool accepted = reader.readHeader();
     const ZVFomixFileInfo& h = reader.header();
-    std::printf("signature: 0x%08X (%s)\n", static_cast<uint32_t>(h.signature),
-                signatureName(h.signature));
+    const bool unfinished = !accepted && h.signature == 0 && reader.size() >= 28;
+    std::printf("signature: 0x%08X (%s%s)\n", static_cast<uint32_t>(h.signature),
+                signatureName(h.signature), unfinished ? ": its writer never finished" : "");
+    if (!accepted) return;
     std::printf("duration: %.3f s\nframes: %u\nsize: %s\n", h.duration, h.frames,
                 ZVStringFromSize(h.initialDimensions).c_str());
     uint32_t width = 0, height = 0;
-    if (!reader.canvasSize(width, height)) {
-        if (h.frames == 0) return 0;
-        return failCapture(path, path + ": a picture of size " +
-                                     ZVStringFromSize(h.initialDimensions) + " cannot be read");
-    }
+    if (!reader.canvasSize(width, height)) return;
     std::vector<uint8_t> pixels;
     const ZVFomixCanvas canvas = ZVFomixMakeCanvas(width, height, pixels);
 
@@ -68,8 +54,7 @@ int describeCapture(const std::string& path) {
     uint64_t blocks = 0, blockBytes = 0, stored = 0;
     double first = 0, last = 0;
     ZVFomixRecord record;
-    ZVFomixStep step;
-    while ((step = reader.readFrame(record, canvas, false)) == ZVFomixStep::Frame) {
+    while (reader.readFrame(record, canvas, false) == ZVFomixStep::Frame) {
         const ZVFrameInfo& i = record.info;
         if (records == 0) first = i.timestamp;
         last = i.timestamp;
@@ -89,48 +74,42 @@ int describeCapture(const std::string& path) {
                     double(blocks) / records, double(blockBytes) / records,
                     double(stored) / records);
     }
-    if (step != ZVFomixStep::End || reader.position() != reader.size()) {
-        const char* why = step == ZVFomixStep::ShortPayload ? "the file ends inside it"
-                          : step == ZVFomixStep::End        ? "the file ends inside it"
-                                                            : reader.problem().c_str();
-        return failCapture(
-            path, ZVFormat("%s: record %u cannot be read: %s", path.c_str(), records + 1, why));
-    }
-    if (records != h.frames)
-        return failCapture(path, ZVFormat("%s: the header counts %u frames, the file holds %u",
-                                          path.c_str(), h.frames, records));
-    return 0;
 }
 
-// A WAV track's format and duration, from the sizes its writer patched into the header;
-// false when the header does not count the samples that are there.
-bool describeWav(const char* label, const std::string& path) {
+// A WAV track's format and duration, from the sizes its writer patched into the header.
+void describeWav(const char* label, const std::string& path) {
     std::string error;
     auto d = ZVWavHeader::describeFile(path, &error);
     if (!d) {
-        std::printf("\n%s: %s\n", label, error.c_str());
-        return false;
+        std::printf("\n%s: %s: %s\n", label, path.c_str(), error.c_str());
+        return;
     }
     const char* kind = d->format.flags & kZVSoundFormatFloat ? "float" : "integer";
-    std::printf("\n%s: %s\n  %d channels, %d-bit %s, %g Hz\n  %u frames, %.3f s%s\n", label,
+    std::printf("\n%s: %s\n  %d channels, %d-bit %s, %g Hz\n  %u frames, %.3f s\n", label,
                 path.c_str(), d->format.numberOfChannels, d->format.bitsPerChannel, kind,
-                double(d->format.sampleRate), d->frames, d->duration,
-                d->sizesPatched ? "" : " (the header was never finished: 'frames' counts none)");
-    // A recording cut short leaves a header up to a second behind its samples; repair
-    // judges it by the same count.
-    const uint64_t frameBytes =
-        uint64_t(d->format.bitsPerChannel) * uint64_t(d->format.numberOfChannels) / 8;
-    struct stat st;
-    const int64_t dataOffset = ZVWavHeader::layoutFor(d->format).dataOffset;
-    if (d->sizesPatched && frameBytes && stat(path.c_str(), &st) == 0 && st.st_size > dataOffset) {
-        const uint64_t held = (uint64_t(st.st_size) - uint64_t(dataOffset)) / frameBytes;
-        if (held > d->frames) {
-            std::printf("  (the header counts %u frames, the file holds %llu)\n", d->frames,
-                        static_cast<unsigned long long>(held));
-            return false;
-        }
+                double(d->format.sampleRate), d->frames, d->duration);
+}
+
+// What `zorvan repair` judges of each file, in its words: what is fine on standard
+// output, what is to be mended or cannot be on standard error. 1 when anything is.
+int judge(const std::string& path) {
+    const auto verdicts = ZVRepairRecording(path, true);
+    using State = ZVFileVerdict::State;
+    bool mendable = false, broken = false;
+    std::printf("\nstate of each file, as 'zorvan repair' judges it:\n");
+    for (const auto& v : verdicts) {
+        const bool fine = v.state == State::Fine || v.state == State::Notice;
+        if (fine)
+            std::printf("  %s\n", v.words.c_str());
+        else
+            std::fprintf(stderr, "zorvan info: %s\n", v.words.c_str());
+        mendable = mendable || v.state == State::Mendable;
+        broken = broken || !fine;
     }
-    return d->sizesPatched;
+    if (mendable)
+        std::fprintf(stderr, "zorvan info: 'zorvan repair %s' does what is said above\n",
+                     path.c_str());
+    return broken ? 1 : 0;
 }
 
 int run(const std::vector<std::string>& args) {
@@ -140,38 +119,22 @@ int run(const std::vector<std::string>& args) {
     if (stat(path.c_str(), &st) != 0)
         return ZVCommandFail(kName, path + ": " + std::strerror(errno));
     auto recording = ZVFomixXManager::initWithFile(path);
-    if (!recording->isPackage()) return describeCapture(path);
-    if (!recording->infoError().empty())
-        return ZVCommandFail(kName, recording->infoError() + " ('zorvan repair " + path +
-                                        "' lists its tracks anew)");
-    // Any directory reads as a package of the earlier layout; one is only when it holds a
-    // track file.
-    bool anyTrack = false;
-    for (auto kind : {ZVFomixXResourceVideo, ZVFomixXResourceAudio, ZVFomixXResourceSystemAudio,
-                      ZVFomixXResourceCursors}) {
-        auto file = recording->pathForResource(kind);
-        anyTrack = anyTrack || (file && stat(file->c_str(), &st) == 0);
+    if (!recording->isPackage()) {
+        describeCapture(path);
+        return judge(path);
     }
-    if (!anyTrack)
-        return ZVCommandFail(kName, path +
-                                        ": not a recording package (no Info.plist "
-                                        "and no track files)");
     std::fputs(ZVDescribeFomixX(*recording).c_str(), stdout);
-    bool wavsFine = true;
     for (auto [resource, label] : {std::pair{ZVFomixXResourceAudio, "Audio"},
                                    std::pair{ZVFomixXResourceSystemAudio, "System audio"}}) {
         if (auto wav = recording->pathForResource(resource); wav && stat(wav->c_str(), &st) == 0)
-            wavsFine = describeWav(label, *wav) && wavsFine;
+            describeWav(label, *wav);
     }
-    int status = 0;
-    if (auto video = recording->pathForResource(ZVFomixXResourceVideo)) {
+    if (auto video = recording->pathForResource(ZVFomixXResourceVideo);
+        video && stat(video->c_str(), &st) == 0) {
         std::printf("\n");
-        if (stat(video->c_str(), &st) == 0) status = describeCapture(*video);
+        describeCapture(*video);
     }
-    if (!wavsFine && status == 0)
-        return ZVCommandFail(kName, "a WAV track cannot be read in full ('zorvan repair " + path +
-                                        "' mends its header)");
-    return status;
+    return judge(path);
 }
 
 const ZVCommand::Registration reg(
@@ -182,7 +145,8 @@ const ZVCommand::Registration reg(
      "size) and a summary of its frame records, read to the end. For a package: its\n"
      "tracks, files and properties, each WAV track's format and duration, then its\n"
      "capture file as above.\n"
-     "Exits with 1 when something cannot be read (and says what 'zorvan repair' would\n"
-     "mend), or when PATH is a directory that is no recording package.\n",
+     "Then the state of each file, in the words 'zorvan repair --dry-run' uses. Exits\n"
+     "with 1 when a file is to be mended or cannot be, or when PATH is a directory that\n"
+     "is no recording package.\n",
      run});
 }  // namespace
