@@ -82,7 +82,7 @@ std::optional<ZVRect> captureRect(const Options& o, std::string& error) {
     if (o.rect) {
         auto native = ZVParseNativeRect(*o.rect);
         if (!native) {
-            error = "--rect '" + *o.rect + "' is not a rectangle WxH+X+Y";
+            error = "--rect '" + *o.rect + "' " + ZVCommandRectProblem(*o.rect);
             return std::nullopt;
         }
         const ZVRect rect = server->desktopRectFromNative(*native);
@@ -150,6 +150,7 @@ int run(const std::vector<std::string>& args) {
         double t = session->elapsed();
         if (o.duration > 0 && t >= o.duration) break;
         if (failure = session->writerFailure(); !failure.empty()) break;
+        if (session->recordersAllFailed()) break;  // nothing is recorded any more
         if (std::string why = session->recorderFailure(); !why.empty() && !recorderFailed) {
             // A lost microphone ends its track only; the screen goes on being recorded.
             recorderFailed = true;
