@@ -129,6 +129,12 @@ TEST(RecordFailures, APackageNameGetsItsExtensionAndAFailedCreateSaysWhyAndLeave
             left += e.path().filename().string();
         EXPECT_EQ(left, c.leaves) << c.says;
     }
+    // A picture written to the full disk says so, and leaves no torn file.
+    const std::string png = disks.full + "/x.png";
+    Zorvan frame(dir, {"frame", dir.file("plain.fomixx/video.fomix"), "1", "-o", png});
+    EXPECT_EQ(frame.wait(), 1);
+    EXPECT_EQ(frame.err(), "zorvan frame: cannot write " + png + ": No space left on device\n");
+    EXPECT_FALSE(std::filesystem::exists(png));
 }
 
 TEST(RecordFailures, ALostXServerEndsTheRecordingThereWithItsReason) {
