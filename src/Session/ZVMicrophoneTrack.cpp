@@ -108,6 +108,16 @@ std::string ZVMicrophoneTrack::store(ZVFomixXManager& package) {
     return {};
 }
 
+std::pair<ZVFomixXResource, ZVValue> ZVMicrophoneTrack::entry() const {
+    // Known once the device delivered its first sample; the rate is the one measured so far.
+    ZVValue values = ZVValue::dict();
+    if (!_recorder || _recorder->totalFramesRead() == 0) return {_resource, values};
+    values.set(ZVFomixXManager::kStartOffsetTimeKey, _recorder->startOffsetTime());
+    if (_recorder->measuredSampleRate() > 0)
+        values.set(kMeasuredSampleRateKey, _recorder->measuredSampleRate());
+    return {_resource, values};
+}
+
 std::pair<double, double> ZVMicrophoneTrack::span() const {
     if (!_recorder || !(_recorder->measuredSampleRate() > 0)) return {0, 0};
     return {_recorder->startOffsetTime(),

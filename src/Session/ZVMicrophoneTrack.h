@@ -36,6 +36,7 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     bool writerStopped() const override { return _watch.stopped(); }
     std::string writerFailure() const override { return _watch.error(); }
     std::string recorderFailure() const override { return _recorderWatch.error(); }
+    std::pair<ZVFomixXResource, ZVValue> entry() const override;
     std::string store(ZVFomixXManager& package) override;
     std::string status(double elapsedSeconds) const override;
     std::pair<double, double> span() const override;

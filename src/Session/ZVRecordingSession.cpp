@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "Foundation/ZVLog.h"
@@ -17,35 +19,62 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+// The package a recording named `path` goes to: the path with ".fomixx" added unless it
+// has it. A directory that is no package (an existing one without the extension, or a
+// name such as "/", "." or "..") is refused, so that its name never becomes a package's
+// ("somedir.", ".-1."); nullopt with the line in *error then.
+std::optional<std::string> packagePathFor(const std::string& path, std::string* error) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const std::string name = fs::path(p).filename().string();
+    const bool hasExtension =
+        fs::path(p).extension() == "." + std::string(ZVFomixXManager::kPackageExtension);
+    std::error_code ec;
+    if (name.empty() || name == "." || name == ".." || p == "/" ||
+        (!hasExtension && fs::is_directory(p, ec))) {
+        *error = "cannot write " + path +
+                 ": it is a directory, not a recording package (name one such as " +
+                 (fs::path(p) / "take.fomixx").string() + ")";
+        return std::nullopt;
+    }
+    return hasExtension ? p : p + "." + std::string(ZVFomixXManager::kPackageExtension);
+}
+}  // namespace
+
 std::shared_ptr<ZVRecordingSession> ZVRecordingSession::create(const std::string& path,
                                                                std::string* error) {
-    fs::path target(path);
+    auto packagePath = packagePathFor(path, error);
+    if (!packagePath) return nullptr;
+    fs::path target(*packagePath);
     fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::error_code ec;
     if (!fs::is_directory(parent, ec)) {
-        *error = "cannot write " + path + ": " + parent.string() + " is no directory";
+        *error = "cannot write " + *packagePath + ": " + parent.string() + " is no directory";
         return nullptr;
     }
     if (access(parent.c_str(), W_OK | X_OK) != 0) {
-        *error = "cannot write " + path + ": " + std::strerror(errno);
+        *error = "cannot write " + *packagePath + ": " + std::strerror(errno);
         return nullptr;
     }
     std::shared_ptr<ZVRecordingSession> session(new ZVRecordingSession());
-    session->_package = ZVFomixXManager::initWithFile(path);
+    session->_package = ZVFomixXManager::initWithFile(*packagePath);
     if (!session->_package->isPackage()) {
-        *error = "cannot write " + path + ": it is no recording package (.fomixx)";
+        *error = "cannot write " + *packagePath + ": it is no recording package (.fomixx)";
         return nullptr;
     }
-    session->_package->createFomixX();
-    const std::string& made = session->_package->path();
-    if (!fs::is_regular_file(fs::path(made) / ZVFomixXManager::kInfoFileName, ec)) {
-        *error = "cannot create the package " + made;
+    std::string why;
+    if (!session->_package->createFomixX(&why)) {
+        // Nothing is left behind: the manager removed the directory it made.
+        *error = "cannot create the package " + session->_package->path() + ": " + why;
         return nullptr;
     }
     return session;
 }
 
-ZVRecordingSession::~ZVRecordingSession() = default;
+ZVRecordingSession::~ZVRecordingSession() {
+    stopKeeping();
+}
 
 void ZVRecordingSession::addTrack(std::unique_ptr<ZVRecordingTrack> track) {
     _tracks.push_back(std::move(track));
@@ -72,6 +101,47 @@ void ZVRecordingSession::start() {
     for (auto& track : _tracks) track->resume();
     _startedAt = ZVAbsoluteTimeGetCurrent();
     _started = true;
+    {
+        std::lock_guard<std::mutex> g(_keeperLock);
+        _keeping = true;
+    }
+    _keeper = std::thread([this] { keepPackage(); });
+}
+
+void ZVRecordingSession::keepPackage() {
+    using Clock = std::chrono::steady_clock;
+    std::vector<ZVValue> written(_tracks.size(), ZVValue::dict());
+    Clock::time_point nextRefresh = Clock::now();
+    std::unique_lock<std::mutex> lock(_keeperLock);
+    while (
+        !_keeperWake.wait_for(lock, std::chrono::milliseconds(100), [this] { return !_keeping; })) {
+        lock.unlock();
+        const bool due = Clock::now() >= nextRefresh;
+        for (size_t i = 0; i < _tracks.size(); ++i) {
+            _tracks[i]->keep();
+            auto [kind, values] = _tracks[i]->entry();
+            if (!values.dictItems() || values == written[i]) continue;
+            // A key seen for the first time (a start offset) is written at once; changed
+            // values (a rate measured further) with the next refresh.
+            bool newKey = false;
+            for (const auto& item : *values.dictItems())
+                newKey = newKey || written[i].get(item.first) == nullptr;
+            if (!newKey && !due) continue;
+            _package->setProperties(values, kind);
+            written[i] = std::move(values);
+        }
+        if (due) nextRefresh = Clock::now() + std::chrono::seconds(1);
+        lock.lock();
+    }
+}
+
+void ZVRecordingSession::stopKeeping() {
+    {
+        std::lock_guard<std::mutex> g(_keeperLock);
+        _keeping = false;
+    }
+    _keeperWake.notify_all();
+    if (_keeper.joinable()) _keeper.join();
 }
 
 void ZVRecordingSession::pause(bool paused) {
@@ -100,6 +170,12 @@ std::string ZVRecordingSession::recorderFailure() const {
     return {};
 }
 
+bool ZVRecordingSession::recordersAllFailed() const {
+    return !_tracks.empty() && std::all_of(_tracks.begin(), _tracks.end(), [](const auto& t) {
+        return !t->recorderFailure().empty();
+    });
+}
+
 void ZVRecordingSession::setWriterTimeouts(double startSeconds, double drainSeconds) {
     _startTimeout = startSeconds;
     _drainTimeout = drainSeconds;
@@ -124,6 +200,7 @@ std::vector<std::string> ZVRecordingSession::finishTracks() {
     // A writer finalized before its worker is under way could miss the request; wait for
     // each one's did-start (or its early stop) first.
     std::vector<std::string> failures(_tracks.size());
+    stopKeeping();  // the package is the stop thread's from here
     for (size_t i = 0; i < _tracks.size(); ++i) {
         auto& track = _tracks[i];
         if (!ZVPollUntil([&] { return track->writerStarted() || track->writerStopped(); },

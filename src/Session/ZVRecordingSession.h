@@ -13,8 +13,11 @@
 // waiting thread and the main-thread hand-off keep it (and so every track's queue) alive
 // until the writers are gone.
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Foundation/ZVMutex.h"
@@ -29,8 +32,10 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     static constexpr double kWriterStartTimeout = 10;
     static constexpr double kWriterDrainTimeout = 600;
 
-    // Makes the package at `path` (the first free name when it exists). One clear line in
-    // *error when the place cannot be written. Main thread.
+    // Makes the package at `path`, with ".fomixx" added when the name lacks it (the first
+    // free name when it exists). One clear line in *error, and nothing left on the disk,
+    // when `path` is a directory that is no package or the place cannot be written (with
+    // the system's reason). Main thread.
     static std::shared_ptr<ZVRecordingSession> create(const std::string& path, std::string* error);
     ~ZVRecordingSession();
 
@@ -54,6 +59,9 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     // Why a recorder stopped on its own (a microphone unplugged), or empty; the other
     // tracks record on, and did-finish carries it. Main thread.
     std::string recorderFailure() const;
+    // Whether every recorder stopped on its own (the display server and every device lost):
+    // nothing is recorded any more, and the recording should end. Main thread.
+    bool recordersAllFailed() const;
 
     // Stops the recorders and returns at once; the writers are finalized once each has
     // started and drained, and the package is stored, on a thread of the session's; the
@@ -85,8 +93,19 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     std::vector<std::string> finishTracks();
     // Posts did-finish with the failing tracks' reasons. Main thread.
     void finish(const std::vector<std::string>& reasons);
+    // The keeper thread's loop: each track's side files and Info.plist entry kept up to
+    // date while recording. Started by start() (main thread); ended and joined by
+    // stopKeeping() (the stop thread, or the destructor) before any track is stored.
+    void keepPackage();
+    void stopKeeping();
 
+    // Used by the main thread until start(), then by the keeper until stopKeeping(), then
+    // by the stop thread.
     std::shared_ptr<ZVFomixXManager> _package;
+    std::thread _keeper;
+    std::mutex _keeperLock;  // guards _keeping; pairs with _keeperWake
+    std::condition_variable _keeperWake;
+    bool _keeping = false;
     // Fixed once the stop thread starts; it only calls the tracks' any-thread operations.
     std::vector<std::unique_ptr<ZVRecordingTrack>> _tracks;
     double _startedAt = 0;

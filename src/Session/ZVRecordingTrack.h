@@ -6,12 +6,15 @@
 // Steps: prepare (files, stages; the writer is started and the recorder made but
 // suspended) -> startAtTime (the common start time) -> resume (lift the suspension) ->
 // [pause] -> stopRecorder -> finalizeWriter (once writerStarted) -> writerStopped ->
-// store (what the package keeps about the track). The session's stop thread calls only
-// writerStarted, finalizeWriter, writerStopped and store, and never two tracks' at once.
+// store (what the package keeps about the track). While the recording runs, the session's
+// keeper thread calls keep and entry, so that a package a crash leaves holds what a
+// finished one would. The session's stop thread calls only writerStarted, finalizeWriter,
+// writerStopped and store, after the keeper ended, and never two tracks' at once.
 #include <string>
 #include <utility>
 
-class ZVFomixXManager;
+#include "Foundation/ZVValue.h"
+#include "Storage/ZVFomixXManager.h"
 
 class ZVRecordingTrack {
   public:
@@ -45,6 +48,18 @@ class ZVRecordingTrack {
     // The reason the recorder's did-stop carried when it stopped for a failure of its own
     // (its device was lost), or empty. The other tracks go on recording. Any thread.
     virtual std::string recorderFailure() const { return {}; }
+    // Brings the track's side files up to date while it records (the screen's cursor
+    // list), at most about once a second. The session's keeper thread, never at once with
+    // store.
+    virtual void keep() {}
+    // The keys of the track's entry in Info.plist as far as they are known now (its start
+    // offset once the first frame or sample came, the rate measured so far, frames lost):
+    // the kind of entry they go to and a dictionary, empty while nothing is known. The
+    // keeper writes them as soon as a key is new and refreshes them about once a second.
+    // Any thread.
+    virtual std::pair<ZVFomixXResource, ZVValue> entry() const {
+        return {ZVFomixXResourceVideo, ZVValue::dict()};
+    }
     // Writes what the package keeps about the track (start offset, side files). One clear
     // line when it cannot. The session's stop thread, after the writer stopped.
     virtual std::string store(ZVFomixXManager& package) = 0;

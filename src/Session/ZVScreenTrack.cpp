@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "Foundation/ZVNotificationCenter.h"
 #include "Pipeline/ZVNotificationNames.h"
@@ -18,7 +17,6 @@ ZVScreenTrack::~ZVScreenTrack() {
     // The recorder goes first (its destructor stops the link). A writer that never
     // stopped (the session gave up waiting) is told to stop now and given a moment, since
     // its worker reads the queue that goes last.
-    stopKeepingCursors();
     _recorder.reset();
     if (_writer) _watch.stopAndWait([this] { _writer->stop(); });
     _writer.reset();
@@ -33,6 +31,8 @@ std::string ZVScreenTrack::prepare(ZVFomixXManager& package) {
     _recorder = ZVScreenRecorder::initWithRect(_rect);
     if (!_recorder) return "cannot record the screen rectangle " + ZVStringFromRect(_rect);
     _recorder->setZlibCompression(_zlib);
+    _recorderWatch.watch(_recorder.get(), ZVScreenRecorderDidStartNotification,
+                         ZVScreenRecorderDidStopNotification);
 
     _queue = std::make_unique<ZVQueue>();
     _writer = ZVFomixIO::initWithFile(*videoPath, ZVFomixIO::kWriteMode);
@@ -48,33 +48,34 @@ std::string ZVScreenTrack::prepare(ZVFomixXManager& package) {
 
 void ZVScreenTrack::startAtTime(double absoluteTime) {
     _recorder->startAtTime(absoluteTime);
-    if (!_cursorKeeper.joinable()) {
-        _keepingCursors.store(true);
-        _cursorKeeper = std::thread([this] { keepCursors(); });
-    }
 }
 
-void ZVScreenTrack::keepCursors() {
+void ZVScreenTrack::keep() {
     using Clock = std::chrono::steady_clock;
-    size_t written = 0;
-    Clock::time_point nextWrite{};
-    while (_keepingCursors.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (Clock::now() < nextWrite) continue;
-        auto cursors = _recorder->capturedCursors();
-        if (cursors.size() == written) continue;
-        // Written whole to a temporary file, synced and renamed into place: a crash leaves
-        // the last complete list.
-        std::string error;
-        if (!ZVCursorListFile::write(_cursorsPath, cursors, &error)) continue;
-        written = cursors.size();
-        nextWrite = Clock::now() + std::chrono::seconds(1);
-    }
+    // The list is written as soon as the first cursor is seen and again, at most once a
+    // second, when new ones come, so a crash keeps them.
+    if (!_recorder || Clock::now() < _nextCursorWrite) return;
+    auto cursors = _recorder->capturedCursors();
+    if (cursors.size() == _keptCursors) return;
+    // Written whole to a temporary file, synced and renamed into place: a crash leaves
+    // the last complete list.
+    std::string error;
+    if (!ZVCursorListFile::write(_cursorsPath, cursors, &error)) return;
+    _keptCursors = cursors.size();
+    _nextCursorWrite = Clock::now() + std::chrono::seconds(1);
 }
 
-void ZVScreenTrack::stopKeepingCursors() {
-    _keepingCursors.store(false);
-    if (_cursorKeeper.joinable()) _cursorKeeper.join();
+std::pair<ZVFomixXResource, ZVValue> ZVScreenTrack::entry() const {
+    ZVValue values = ZVValue::dict();
+    if (!_recorder || _recorder->capturedFrames() == 0) return {ZVFomixXResourceVideo, values};
+    values.set(ZVFomixXManager::kStartOffsetTimeKey, _recorder->startOffsetTime());
+    // Frames the disk could not take, and those never made while the recorder stalled, so
+    // a player or a user knows the picture has gaps.
+    if (_writer && _writer->droppedFrames() > 0)
+        values.set("DroppedFrames", int64_t(_writer->droppedFrames()));
+    if (_recorder->missedFrames() > 0)
+        values.set(kMissedFramesKey, int64_t(_recorder->missedFrames()));
+    return {ZVFomixXResourceVideo, values};
 }
 
 void ZVScreenTrack::resume() {
@@ -86,9 +87,6 @@ void ZVScreenTrack::pause(bool paused) {
 }
 
 void ZVScreenTrack::stopRecorder() {
-    // The keeper may be syncing its file on a slow disk: it is only told to end here, and
-    // joined by store() on the session's stop thread, so the capture ends at once.
-    _keepingCursors.store(false);
     if (!_recorder) return;
     // A paused recorder's link is stopped already; stop() then has nothing to do.
     _recorder->setSuspended(false);
@@ -101,15 +99,34 @@ void ZVScreenTrack::finalizeWriter() {
 
 std::string ZVScreenTrack::store(ZVFomixXManager& package) {
     if (!_recorder) return {};
-    stopKeepingCursors();  // the final list below is the last write of the file
-    package.setStartOffsetTime(_recorder->startOffsetTime(), ZVFomixXResourceVideo);
-    // Frames the disk could not take, so a player or a user knows the picture has gaps.
-    if (_writer && _writer->droppedFrames() > 0)
-        package.setPropertie("DroppedFrames", ZVValue(int64_t(_writer->droppedFrames())),
-                             ZVFomixXResourceVideo);
+    auto [kind, values] = entry();
+    // A recorder that made no frame still says when it started.
+    if (!values.get(ZVFomixXManager::kStartOffsetTimeKey))
+        values.set(ZVFomixXManager::kStartOffsetTimeKey, _recorder->startOffsetTime());
+    package.setProperties(values, kind);
     std::string error;
     if (!ZVCursorListFile::write(_cursorsPath, _recorder->capturedCursors(), &error)) return error;
     return {};
+}
+
+std::string ZVScreenTrack::report(std::pair<double, double>) const {
+    // Said only when the picture has gaps: a clean recording ends with its path alone.
+    if (!_recorder) return {};
+    const int32_t stalls = _recorder->stalls();
+    const int32_t dropped = _writer ? _writer->droppedFrames() : 0;
+    if (stalls == 0 && dropped == 0) return {};
+    char line[256];
+    int n = std::snprintf(line, sizeof line, "video.fomix: %d frames, %.3f s", capturedFrames(),
+                          _recorder->captureDuration());
+    if (stalls > 0 && n > 0 && size_t(n) < sizeof line)
+        n += std::snprintf(line + n, sizeof line - size_t(n),
+                           "; the recorder stalled %d time%s for %.3f s in all: %d frames missed",
+                           stalls, stalls == 1 ? "" : "s", _recorder->stalledSeconds(),
+                           _recorder->missedFrames());
+    if (dropped > 0 && n > 0 && size_t(n) < sizeof line)
+        std::snprintf(line + n, sizeof line - size_t(n),
+                      "; the disk fell behind: %d frames dropped", dropped);
+    return line;
 }
 
 std::pair<double, double> ZVScreenTrack::span() const {

@@ -1,11 +1,11 @@
 #pragma once
 // The screen track of a recording: ZVScreenRecorder -> ZVQueue -> ZVFomixIO writing the
-// package's capture file; at the end the recording's cursor list goes into the cursors
-// track and the recorder's start offset into the video track's properties.
-#include <atomic>
+// package's capture file; the recording's cursor list goes into the cursors track and the
+// recorder's start offset, with the frames the disk dropped and the stalls missed, into
+// the video track's properties (kept up to date while recording, final at the end).
+#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "Foundation/ZVGeometry.h"
 #include "Session/ZVRecordingTrack.h"
@@ -31,7 +31,11 @@ class ZVScreenTrack : public ZVRecordingTrack {
     void finalizeWriter() override;
     bool writerStopped() const override { return _watch.stopped(); }
     std::string writerFailure() const override { return _watch.error(); }
+    std::string recorderFailure() const override { return _recorderWatch.error(); }
+    void keep() override;
+    std::pair<ZVFomixXResource, ZVValue> entry() const override;
     std::string store(ZVFomixXManager& package) override;
+    std::string report(std::pair<double, double> screen) const override;
     std::string status(double elapsedSeconds) const override;
     std::pair<double, double> span() const override;
 
@@ -39,10 +43,9 @@ class ZVScreenTrack : public ZVRecordingTrack {
     int32_t capturedFrames() const;
 
   private:
-    // The cursor keeper's loop: writes the cursor list as soon as the first cursor is seen
-    // and again, at most once a second, when new ones come, so a crash keeps them.
-    void keepCursors();
-    void stopKeepingCursors();
+    // The package's key for the frames the display link never made (the recorder stalled),
+    // beside the writer's "DroppedFrames".
+    static constexpr std::string_view kMissedFramesKey = "MissedFrames";
 
     ZVRect _rect;
     bool _zlib;
@@ -51,9 +54,8 @@ class ZVScreenTrack : public ZVRecordingTrack {
     std::shared_ptr<ZVFomixIO> _writer;
     std::shared_ptr<ZVScreenRecorder> _recorder;
     ZVWriterWatch _watch;
-    // The keeper thread borrows _recorder and _cursorsPath, which stay fixed from its start
-    // until stopKeepingCursors() has joined it (the main thread starts it; store() on the
-    // session's stop thread joins it, or teardown does).
-    std::thread _cursorKeeper;
-    std::atomic<bool> _keepingCursors{false};
+    ZVWriterWatch _recorderWatch;  // its did-stop and the reason it carried
+    // The keeper's: how many cursors cursors.dat holds, and when it may be written again.
+    size_t _keptCursors = 0;
+    std::chrono::steady_clock::time_point _nextCursorWrite{};
 };

@@ -112,7 +112,7 @@ void ZVFomixIO::fomixWriter() {
                       std::strerror(errno)));
     }
     _writenFrames.store(0, std::memory_order_relaxed);
-    ZVFomixFileInfo header;  // what the worker knows so far; duration moves with each frame
+    ZVFomixFileInfo header;  // what the worker knows so far; duration moves with each stored frame
     setFileInfo(header);
     _worker.running();
     post(ZVFomixIODidStartNotification);
@@ -125,8 +125,6 @@ void ZVFomixIO::fomixWriter() {
                 auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(object);
                 if (!frame) return;
                 const ZVFrameInfo info = frame->info();
-                header.duration = info.timestamp;
-                setFileInfo(ZVFomixFileInfo{0, header.duration, 0, {0, 0}, 0});
                 if (frame->bufferSize() <= 0) return;
                 if (!reference) {
                     header.initialDimensions = info.dimensions;
@@ -177,6 +175,10 @@ void ZVFomixIO::fomixWriter() {
                     case ZVFomixAppend::Skipped:
                         return;
                     case ZVFomixAppend::Written:
+                        // The recording lasts until its last stored frame: frames dropped
+                        // or skipped after it (a lost display reads blank) hold no picture.
+                        header.duration = info.timestamp;
+                        setFileInfo(ZVFomixFileInfo{0, header.duration, 0, {0, 0}, 0});
                         _writenFrames.fetch_add(1, std::memory_order_relaxed);
                         reference = std::move(frame);
                         return;

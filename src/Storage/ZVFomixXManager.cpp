@@ -200,21 +200,22 @@ void ZVFomixXManager::loadInfo() {
               _infoError.c_str());
 }
 
-bool ZVFomixXManager::writeInfo() {
+bool ZVFomixXManager::writeInfo(std::string* why) {
     std::string error;
     if (_infoDict.writeFile(infoPath(), false, &error)) return true;
     ZVLog("ZVFomixXManager: cannot write the package's Info.plist: %s", error.c_str());
+    if (why) *why = error;
     return false;
 }
 
-void ZVFomixXManager::createFomixX() {
+bool ZVFomixXManager::createFomixX(std::string* error) {
     if (_exists) {
         std::string base = deletingPathExtension(_filePath);
         _filePath = firstFreePath(base, "." + pathExtension(_filePath));
     }
     if (!_package) {
         _exists = true;
-        return;
+        return true;
     }
     _infoDict = ZVValue::dict();
     _infoDict.set(kVersionKey, kCurrentVersion);
@@ -222,12 +223,25 @@ void ZVFomixXManager::createFomixX() {
     _earlierLayout = false;
     _infoError.clear();
     std::error_code ec;
-    fs::create_directories(_filePath, ec);
-    if (ec)
+    const bool made = fs::create_directories(_filePath, ec);
+    if (ec) {
         ZVLog("ZVFomixXManager: cannot create the package %s: %s", _filePath.c_str(),
               ec.message().c_str());
-    writeInfo();
+        if (error) *error = ec.message();
+    }
+    std::string why;
+    if (!writeInfo(&why)) {
+        // A package without its track list is no package: the directory made for it goes
+        // again (a full disk would otherwise keep an empty one).
+        if (made) fs::remove(_filePath, ec);
+        // The writer names the file; the caller names the package.
+        const std::string prefix = infoPath() + ": ";
+        if (why.compare(0, prefix.size(), prefix) == 0) why.erase(0, prefix.size());
+        if (error && error->empty()) *error = why;
+        return false;
+    }
     _exists = true;
+    return true;
 }
 
 void ZVFomixXManager::removeFomixX() {
@@ -321,11 +335,17 @@ std::optional<ZVValue> ZVFomixXManager::propertiesForResource(ZVFomixXResource k
 }
 
 void ZVFomixXManager::setPropertie(const std::string& key, ZVValue value, ZVFomixXResource kind) {
-    if (!_exists || !_package) return;
+    ZVValue one = ZVValue::dict();
+    one.set(key, std::move(value));
+    setProperties(one, kind);
+}
+
+void ZVFomixXManager::setProperties(const ZVValue& values, ZVFomixXResource kind) {
+    if (!_exists || !_package || !values.dictItems() || values.dictItems()->empty()) return;
     int index = firstTrackIndex(kind);
     if (index < 0) return;
     ZVValue& t = _infoDict.get(kTracksKey)->arrayItems()->at(static_cast<size_t>(index));
-    t.set(key, std::move(value));
+    for (const auto& [key, value] : *values.dictItems()) t.set(key, value);
     writeInfo();
 }
 

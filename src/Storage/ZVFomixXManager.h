@@ -57,8 +57,10 @@ class ZVFomixXManager {
     // Makes the recording exist: if it exists already, first switches to the first free
     // name "<base><suffix>.<ext>" (suffixes "-1", "-2", ...); a package directory is then
     // created with a fresh Info.plist, a plain recording is only marked as existing (its
-    // writer creates the file). Any thread, one at a time.
-    void createFomixX();
+    // writer creates the file). False, with the reason (strerror) in *error, when the package's
+    // directory or its Info.plist cannot be made; a directory made for it is removed again
+    // and exists() stays as it was. Any thread, one at a time.
+    bool createFomixX(std::string* error = nullptr);
     // Moves the recording to the user's Trash; afterwards exists() is NO, and createFomixX
     // can make it again at the same path. A failure is logged, never reported. Any thread,
     // one at a time.
@@ -87,6 +89,10 @@ class ZVFomixXManager {
     // Sets key to value in the first listed track of that kind and rewrites Info.plist;
     // does nothing where propertiesForResource gives nullopt. Any thread, one at a time.
     void setPropertie(const std::string& key, ZVValue value, ZVFomixXResource kind);
+    // The same for every key of the dictionary `values`, with one rewrite of Info.plist
+    // (written beside and renamed into place, so a crash leaves the old list or the new
+    // one). Any thread, one at a time.
+    void setProperties(const ZVValue& values, ZVFomixXResource kind);
 
     // The recorder's start offset kept on the first track of that kind: set and read
     // "StartOffsetTime". Reading gives nullopt when there is no such track or the entry is
@@ -123,7 +129,8 @@ class ZVFomixXManager {
   private:
     ZVFomixXManager() = default;
     void loadInfo();
-    bool writeInfo();
+    // Rewrites Info.plist atomically; false (logged, "path: why" in *why) when it cannot.
+    bool writeInfo(std::string* why = nullptr);
     std::string infoPath() const;
     // Index in "Tracks" of the first dictionary whose "Type" is the kind's; -1 for none.
     int firstTrackIndex(ZVFomixXResource kind) const;

@@ -91,6 +91,11 @@ class ZVDisplayServer {
     // for an unmapped or unknown window. Any thread.
     virtual std::optional<ZVRawImage> windowImage(int32_t window, bool withShadow) = 0;
 
+    // Why the calling thread's connection to the server broke (the server went away or
+    // closed it), as one line; given once, then empty until it breaks again. Empty for a
+    // server that cannot be lost. Any thread.
+    virtual std::string takeLostReason() { return {}; }
+
     // Screen magnification: never on X11. Any thread.
     virtual bool isZoomed() { return false; }
 

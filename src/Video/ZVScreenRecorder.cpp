@@ -1,5 +1,6 @@
 #include "Video/ZVScreenRecorder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -92,6 +93,10 @@ void ZVScreenRecorder::start() {
     _isPrevCursorSeedInitialized = false;
     _captureDuration.store(0, std::memory_order_relaxed);
     _capturedFrames.store(0, std::memory_order_relaxed);
+    _stalls.store(0, std::memory_order_relaxed);
+    _stalledSeconds.store(0, std::memory_order_relaxed);
+    _missedFrames.store(0, std::memory_order_relaxed);
+    resetStallClock();
     _displayLink->start();
     waitForLink(true);
 }
@@ -124,6 +129,7 @@ void ZVScreenRecorder::pause(bool paused) {
                                  (ZVAbsoluteTimeGetCurrent() - pausedAt),
                              std::memory_order_relaxed);
         }
+        resetStallClock();  // a pause is no stall
         _displayLink->start();
     }
     waitForLink(!paused);
@@ -228,6 +234,34 @@ int64_t ZVScreenRecorder::pacingDelay(int32_t frames, double duration, float des
     return wait > 0 ? int64_t(wait * 1e6) : 0;
 }
 
+void ZVScreenRecorder::noteStall(double now) {
+    const double gap = _lastTickEnd > 0 ? now - _lastTickEnd : 0;
+    if (!(gap > kStallSeconds)) return;
+    // The ticks the link would have made in the gap, less the one that ends it.
+    const double rate = std::min(_displayLink->nominalRefreshRate(), double(_desiredFPS));
+    const int32_t missed = std::max(int32_t(std::lround(gap * rate)) - 1, 0);
+    _stalls.fetch_add(1, std::memory_order_relaxed);
+    _stalledSeconds.store(_stalledSeconds.load(std::memory_order_relaxed) + gap,
+                          std::memory_order_relaxed);
+    _missedFrames.fetch_add(missed, std::memory_order_relaxed);
+    const double at = _lastTickEnd - _startTime.load(std::memory_order_relaxed) -
+                      _pauseTime.load(std::memory_order_relaxed);
+    ZVLog(
+        "Screen recorder: stalled for %.3f s at %.3f s of the recording (the process was "
+        "stopped or the machine froze); %d frames missed",
+        gap, at, missed);
+}
+
+bool ZVScreenRecorder::displayServerLost() {
+    const std::string why = ZVDisplayServer::shared()->takeLostReason();
+    if (why.empty()) return false;
+    const std::string reason = "the screen can no longer be read: " + why;
+    ZVLog("Screen recorder: %s", reason.c_str());
+    fail(reason);
+    stop();
+    return true;
+}
+
 int32_t ZVScreenRecorder::displayLinkCallback(const ZVDisplayLinkTime&) {
     return displayLinkCallback();
 }
@@ -240,6 +274,7 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
         _sync.markFirstActiveMoment();
         post(ZVScreenRecorderDidStartNotification);
     }
+    noteStall(ZVAbsoluteTimeGetCurrent());
 
     // One rectangle for the frame size, the read and the record.
     _snapper->lockFocus();
@@ -269,6 +304,8 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
 
     bool visible = false;
     trackCursor(visible);
+    // A broken connection reads nothing: that frame is not handed on.
+    if (displayServerLost()) return ZVDisplayLink::kError;
 
     double timestamp = captureTime - _startTime.load(std::memory_order_relaxed) -
                        _pauseTime.load(std::memory_order_relaxed);
@@ -295,5 +332,6 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
     _capturedFrames.fetch_add(1, std::memory_order_relaxed);
     _captureDuration.store(timestamp, std::memory_order_relaxed);
     post(ZVScreenRecorderCapturedFrameNotification);
+    _lastTickEnd = ZVAbsoluteTimeGetCurrent();
     return 0;
 }

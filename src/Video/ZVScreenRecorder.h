@@ -9,7 +9,12 @@
 //
 // Notifications (object: the recorder): will-start, did-start (first active tick),
 // captured-frame (per frame; reaches the delegate only when one is set, coalesced) and
-// did-stop, with {"Error": reason} when a frame could not be made.
+// did-stop, with {"Error": reason} when a frame could not be made or the display server
+// was lost (its connection broke: the recording cannot go on).
+//
+// A stall (no tick for longer than kStallSeconds: the process was stopped, the machine
+// froze) is logged with its time and length, and the frames the display link would have
+// made meanwhile are counted in missedFrames().
 //
 // Ownership: the display link's tick holds only a weak_ptr to the recorder and locks it
 // for the length of one tick; the destructor stops the link first, so no tick runs on a
@@ -85,6 +90,14 @@ class ZVScreenRecorder : public ZVStage {
     double captureDuration() const { return _captureDuration.load(std::memory_order_relaxed); }
     int32_t capturedFrames() const { return _capturedFrames.load(std::memory_order_relaxed); }
 
+    // A gap between two ticks longer than this is a stall of the recorder. Any thread.
+    static constexpr double kStallSeconds = 0.5;
+    // Stalls since the last start, their length in all, and the frames missed in them.
+    // Any thread.
+    int32_t stalls() const { return _stalls.load(std::memory_order_relaxed); }
+    double stalledSeconds() const { return _stalledSeconds.load(std::memory_order_relaxed); }
+    int32_t missedFrames() const { return _missedFrames.load(std::memory_order_relaxed); }
+
     // The cursor list: each distinct cursor image once, "Id" = position. A snapshot whose
     // entries share their image bytes with the recorder's own list; entries are never
     // changed, so it stays valid. Any thread.
@@ -115,6 +128,13 @@ class ZVScreenRecorder : public ZVStage {
     uint16_t composeFrameFlags(class ZVHostApplication* host, int16_t& keyCode, uint32_t& flags,
                                std::vector<uint8_t>& keyStrokes);
     bool waitForLink(bool running);
+    // Counts and logs the gap since the last tick's end when it is a stall. Tick only.
+    void noteStall(double now);
+    // Fails and stops when the tick's connection to the display server broke; true then.
+    // Tick only.
+    bool displayServerLost();
+    // Forgets the last tick, so that the gap until the next one is no stall. Link stopped.
+    void resetStallClock() { _lastTickEnd = 0; }
     void setCaptureRectField(ZVRect rect);
 
     ZVSyncStart _sync;
@@ -133,6 +153,9 @@ class ZVScreenRecorder : public ZVStage {
     std::atomic<double> _pauseTime{0};
     std::atomic<double> _prevPauseTime{0};
     std::atomic<bool> _zlibCompression{false};
+    std::atomic<int32_t> _stalls{0};
+    std::atomic<double> _stalledSeconds{0};
+    std::atomic<int32_t> _missedFrames{0};
 
     ZVRecursiveMutex _cursorMonitor;  // guards _cursors
     std::vector<ZVCursorEntry> _cursors ZV_GUARDED_BY(_cursorMonitor);
@@ -141,4 +164,5 @@ class ZVScreenRecorder : public ZVStage {
     uint32_t _currentCursorIndex = kZVNoCursorIndex;
     int64_t _prevCursorSeed = -1;
     bool _isPrevCursorSeedInitialized = false;
+    double _lastTickEnd = 0;  // when the last delivering tick ended; 0: none yet
 };

@@ -1,6 +1,7 @@
 // The recording session's rules on fake tracks: the order of the steps, pause, a stop
 // that never blocks its caller, a writer that never answers, a writer that fails, and
-// tracks (with their queues) kept until the writers are gone.
+// tracks (with their queues) kept until the writers are gone, and each track's entry kept
+// in Info.plist while recording.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 
 #include "Session/ZVRecordingSession.h"
 #include "Session/ZVWriterWatch.h"
+#include "Storage/ZVFomixXManager.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -20,7 +22,10 @@ class FakeTrack : public ZVRecordingTrack {
     ~FakeTrack() override { destroyed->store(true); }
 
     std::string name() const override { return _name; }
-    std::string prepare(ZVFomixXManager&) override { return step("prepare"), prepareError; }
+    std::string prepare(ZVFomixXManager& package) override {
+        if (offset.load() >= 0) package.createPathForPackageResource(ZVFomixXResourceVideo);
+        return step("prepare"), prepareError;
+    }
     void startAtTime(double) override { step("start"); }
     void resume() override { step("resume"); }
     void pause(bool paused) override { step(paused ? "pause" : "unpause"); }
@@ -35,6 +40,11 @@ class FakeTrack : public ZVRecordingTrack {
     bool writerStopped() const override { return stopped.load(); }
     std::string writerFailure() const override { return failure; }
     std::string recorderFailure() const override { return lost; }
+    std::pair<ZVFomixXResource, ZVValue> entry() const override {
+        ZVValue values = ZVValue::dict();
+        if (offset.load() >= 0) values.set("StartOffsetTime", offset.load());
+        return {ZVFomixXResourceVideo, values};
+    }
     std::string store(ZVFomixXManager&) override { return step("store"), std::string(); }
     std::string status(double) const override { return _name; }
 
@@ -46,6 +56,8 @@ class FakeTrack : public ZVRecordingTrack {
     std::string prepareError;
     std::string failure;  // set before stopped
     std::string lost;     // the recorder's reason; set before start
+    // The entry's start offset; a track given one before prepare is listed in the package.
+    std::atomic<double> offset{-1};
     std::shared_ptr<std::atomic<bool>> destroyed = std::make_shared<std::atomic<bool>>(false);
 
   private:
@@ -198,6 +210,23 @@ TEST_F(RecordingSessionTest, AFailedPrepareKeepsOnlyThePreparedTracksAndLeavesNo
     EXPECT_EQ(session->stopAndWait(5), "");
     EXPECT_EQ(log.back(), "screen store");
     EXPECT_FALSE(std::filesystem::exists(session->path()));  // nothing was recorded
+}
+
+TEST_F(RecordingSessionTest, KeepsEachTracksEntryInInfoPlistWhileRecording) {
+    screen->offset = 0.125;
+    ASSERT_EQ(session->prepare(), "");
+    session->start();
+    // What a crash would leave: the offset once it is known, and a changed one with the
+    // next refresh (about a second later).
+    auto onDisk = [&] {
+        return ZVFomixXManager::initWithFile(dir.file("take.fomixx"))
+            ->startOffsetTime(ZVFomixXResourceVideo)
+            .value_or(-1);
+    };
+    EXPECT_TRUE(zvtest::eventually([&] { return onDisk() == 0.125; }, 2));
+    screen->offset = 0.25;
+    EXPECT_TRUE(zvtest::eventually([&] { return onDisk() == 0.25; }, 3));
+    EXPECT_EQ(session->stopAndWait(), "");
 }
 
 TEST(WriterWatch, TakesTheReasonFromARealWritersDidStop) {

@@ -3,8 +3,10 @@
 // names the log line, alert or exception it must leave. Spellings stay as they are.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <regex>
+#include <thread>
 
 #include "Video/ZVScreenRecorder.h"
 #include "Video/ZVVideoAllocation.h"
@@ -139,6 +141,37 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
              EXPECT_TRUE(r->capturedCursors().empty());
          },
          {"ME-9: displayLinkCallback failed with malloc error"}},
+        {"display server lost",
+         [](FakeDisplayServer& server) {
+             zvtest::RecordingDestination frames;
+             auto r = activeRecorder();
+             ASSERT_NE(r, nullptr);
+             r->setDataDestination(&frames);
+             server.lose("the connection to the X display \":9\" broke");
+             EXPECT_EQ(r->displayLinkCallback(), -6660);
+             // That tick's read is no picture: nothing is handed on, and the recorder
+             // says why it stopped.
+             EXPECT_EQ(frames.count(), 0u);
+             EXPECT_EQ(r->failureReason(),
+                       "the screen can no longer be read: the connection to the X display "
+                       "\":9\" broke");
+         },
+         {"Screen recorder: the screen can no longer be read: the connection to the X display "
+          "\":9\" broke"}},
+        {"recorder stalled",
+         [](FakeDisplayServer&) {
+             zvtest::RecordingDestination frames;
+             auto r = activeRecorder();
+             ASSERT_NE(r, nullptr);
+             r->setDataDestination(&frames);
+             EXPECT_EQ(r->displayLinkCallback(), 0);
+             std::this_thread::sleep_for(std::chrono::milliseconds(800));
+             EXPECT_EQ(r->displayLinkCallback(), 0);
+             EXPECT_EQ(r->stalls(), 1);
+             EXPECT_NEAR(r->missedFrames(), 47, 6);  // 0.8 s at 60 Hz, less the tick ending it
+         },
+         {"Screen recorder: stalled for %.3f s at %.3f s of the recording (the process was "
+          "stopped or the machine froze); %d frames missed"}},
         {"picture of a buffer without pixels",
          [](FakeDisplayServer&) {
              auto b = ZVPixelBuffer::pixelBufferWithSize({4, 4});
@@ -166,6 +199,11 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
         // An object's address reads as "%p".
         std::vector<std::string> lines = log.lines();
         for (auto& line : lines) line = std::regex_replace(line, std::regex("0x[0-9a-f]+"), "%p");
+        // Measured times and counts read as their formats.
+        for (auto& line : lines)
+            line = std::regex_replace(
+                std::regex_replace(line, std::regex("[0-9]+\\.[0-9]{3} s"), "%.3f s"),
+                std::regex("; [0-9]+ frames missed"), "; %d frames missed");
         EXPECT_EQ(lines, row.log);
         EXPECT_EQ(thrown, row.exception);
         auto shown = alerts.alerts();

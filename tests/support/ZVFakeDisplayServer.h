@@ -8,6 +8,8 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "Zorvan.h"
@@ -71,6 +73,10 @@ class FakeDisplayServer : public ZVDisplayServer {
         return _mouse;
     }
     std::optional<ZVRawImage> windowImage(int32_t, bool) override { return std::nullopt; }
+    std::string takeLostReason() override {
+        std::lock_guard<std::mutex> g(_lock);
+        return std::exchange(_lost, std::string());
+    }
     bool isZoomed() override { return zoomed.load(); }
 
     void setDisplays(std::vector<ZVDisplayDescription> displays) {
@@ -81,6 +87,11 @@ class FakeDisplayServer : public ZVDisplayServer {
     void setUnavailable(std::string reason) {
         std::lock_guard<std::mutex> g(_lock);
         _reason = std::move(reason);
+    }
+    // The connection breaks: the next takeLostReason() gives `reason`, once.
+    void lose(std::string reason) {
+        std::lock_guard<std::mutex> g(_lock);
+        _lost = std::move(reason);
     }
     // Each display's pixels are its id byte instead of the colour 0xFF336699.
     void fillWithDisplayID() {
@@ -115,6 +126,7 @@ class FakeDisplayServer : public ZVDisplayServer {
     std::mutex _lock;  // guards everything below
     std::vector<ZVDisplayDescription> _displays;
     std::string _reason;
+    std::string _lost;
     bool _fillWithDisplayID = false;
     uint32_t _colour = 0xFF336699;
     std::vector<std::pair<uint32_t, ZVRect>> _reads;

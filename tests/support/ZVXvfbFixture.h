@@ -42,6 +42,23 @@ class XvfbEnvironment : public ::testing::Environment {
     std::unique_ptr<TempDir> _dir;
 };
 
+// An X server of one test's own, for a test that ends it (the binary's server is shared):
+// one 1920x1080 monitor, killed by process id when it goes unless kill() ended it first.
+class PrivateXvfb {
+  public:
+    PrivateXvfb();
+    ~PrivateXvfb() { kill(); }
+    // Its DISPLAY (":N"); empty when it did not start.
+    const std::string& display() const { return _display; }
+    // Ends the server at once (SIGKILL), as a crash would, and waits for it.
+    void kill();
+
+  private:
+    TempDir _dir;
+    pid_t _pid = -1;
+    std::string _display;
+};
+
 // Runs a program with arguments (no shell) and waits; its exit status, or -1. Any thread.
 int runProgram(const std::vector<std::string>& argv);
 

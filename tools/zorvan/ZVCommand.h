@@ -23,3 +23,16 @@ int ZVCommandFail(const char* command, const std::string& message);
 // An option's value as a finite number above 0 with nothing after it; nullopt otherwise,
 // also when the option came without a value.
 std::optional<double> ZVCommandPositiveNumber(const std::optional<std::string>& text);
+
+// What is wrong with the output file `path` before anything is written to it, as
+// "cannot write PATH: why" (its directory is missing or no directory or not writable, or
+// the path names a directory); nullopt when it can be written as far as can be told.
+std::optional<std::string> ZVCommandOutputProblem(const std::string& path);
+// The line for a write of `path` that failed although it looked writable: the file
+// system's full state when it is full, else what is known.
+std::string ZVCommandWriteFailure(const std::string& path);
+
+// Why a screen rectangle given as `text` could not be read as WxH+X+Y, said after the
+// quoted text: "is larger than the screens (3840x1080 in all)", "has no position ...",
+// or "is not a rectangle WxH+X+Y" when it is not one at all.
+std::string ZVCommandRectProblem(const std::string& text);

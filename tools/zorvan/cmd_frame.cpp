@@ -35,6 +35,7 @@ int run(const std::vector<std::string>& args) {
     struct stat st;
     if (stat(capture.c_str(), &st) != 0)
         return ZVCommandFail(kName, capture + ": " + std::strerror(errno));
+    if (auto problem = ZVCommandOutputProblem(out)) return ZVCommandFail(kName, *problem);
     std::shared_ptr<ZVImage> image;
     try {
         image = ZVFomixIO::imageAtIndex(static_cast<uint32_t>(n), capture);
@@ -47,7 +48,7 @@ int run(const std::vector<std::string>& args) {
     if (!image->writePNG(out)) {
         // A picture cut short (a full disk) is no picture: none is left behind.
         std::remove(out.c_str());
-        return ZVCommandFail(kName, "cannot write " + out + " (is the disk full?)");
+        return ZVCommandFail(kName, ZVCommandWriteFailure(out));
     }
     return 0;
 }

@@ -82,7 +82,7 @@ std::optional<ZVRect> captureRect(const Options& o, std::string& error) {
     if (o.rect) {
         auto native = ZVParseNativeRect(*o.rect);
         if (!native) {
-            error = "--rect '" + *o.rect + "' is not a rectangle WxH+X+Y";
+            error = "--rect '" + *o.rect + "' " + ZVCommandRectProblem(*o.rect);
             return std::nullopt;
         }
         const ZVRect rect = server->desktopRectFromNative(*native);
@@ -150,6 +150,7 @@ int run(const std::vector<std::string>& args) {
         double t = session->elapsed();
         if (o.duration > 0 && t >= o.duration) break;
         if (failure = session->writerFailure(); !failure.empty()) break;
+        if (session->recordersAllFailed()) break;  // nothing is recorded any more
         if (std::string why = session->recorderFailure(); !why.empty() && !recorderFailed) {
             // A lost microphone ends its track only; the screen goes on being recorded.
             recorderFailed = true;
@@ -196,8 +197,10 @@ const ZVCommand::Registration reg(
      "                    [--system-audio] OUT.fomixx\n"
      "\n"
      "Records the screen, once per display refresh (at most 60 frames per second), into\n"
-     "the recording package OUT.fomixx (the first free OUT-1.fomixx, ... when it exists)\n"
-     "and prints the package's path. It stops after S seconds, on Ctrl-C or on SIGTERM,\n"
+     "the recording package OUT.fomixx (the first free OUT-1.fomixx, ... when it exists;\n"
+     "\".fomixx\" is added to a name without it, and a directory that is no package is\n"
+     "refused) and prints the package's path. It stops after S seconds, on Ctrl-C or on\n"
+     "SIGTERM, or when the X server goes away (exit status 1),\n"
      "and always writes every frame it captured before it exits. SIGHUP (the terminal\n"
      "closed) stops it like Ctrl-C; a second Ctrl-C while it writes what is queued ends\n"
      "at once (then 'zorvan repair' mends the package).\n"
@@ -217,7 +220,11 @@ const ZVCommand::Registration reg(
      "\n"
      "The package holds:\n"
      "  Info.plist   the track list; the video track's \"StartOffsetTime\" (seconds) is\n"
-     "               how late the first frame came after the common start time\n"
+     "               how late the first frame came after the common start time;\n"
+     "               \"DroppedFrames\" counts frames the disk could not take and\n"
+     "               \"MissedFrames\" those never made while the recorder stalled (the\n"
+     "               process stopped, the machine frozen). Every track's entry is kept up\n"
+     "               to date while recording, so a crash leaves the tracks in step\n"
      "  video.fomix  the capture file: every frame with its pointer, buttons and keys\n"
      "  audio.wav    with --mic: the microphone, 16-bit stereo at 44100 Hz; its track's\n"
      "               \"StartOffsetTime\" is when the device captured its first sample,\n"
@@ -234,7 +241,8 @@ const ZVCommand::Registration reg(
      "               0x7FFFFFFF when no cursor showed\n"
      "\n"
      "At the end one line per audio track on standard error gives its start offset, its\n"
-     "length against the screen track's and the silence filled in for lost sound.\n"
+     "length against the screen track's and the silence filled in for lost sound; a line\n"
+     "for the screen tells of stalls and frames the disk dropped, when there were any.\n"
      "\n"
      "A live status line (time, frames, frames per second, queue fill) is shown on a\n"
      "terminal. Keys and buttons are recorded when the X server has XInput 2.2.\n",

@@ -1,4 +1,5 @@
 // zorvan snapshot: a still picture of the screen, or of a rectangle of it, as a PNG file.
+#include <cstdio>
 #include <cstring>
 
 #include "Platform/ZVPlatformDefaults.h"
@@ -47,15 +48,20 @@ int run(const std::vector<std::string>& args) {
     ZVRect rect;
     if (!geometry.empty()) {
         auto native = ZVParseNativeRect(geometry);
-        if (!native) return ZVCommandFail(kName, "'" + geometry + "' is not a rectangle WxH+X+Y");
+        if (!native)
+            return ZVCommandFail(kName, "'" + geometry + "' " + ZVCommandRectProblem(geometry));
         rect = server->desktopRectFromNative(*native);
     } else {
         rect = wholeDesktop();
         if (rect.isEmpty()) return ZVCommandFail(kName, "the X server shows no display");
     }
+    if (auto problem = ZVCommandOutputProblem(out)) return ZVCommandFail(kName, *problem);
     auto image = ZVSnap::snapFromRect(rect, cursor);
     if (!image) return ZVCommandFail(kName, "the screen could not be read");
-    if (!image->writePNG(out)) return ZVCommandFail(kName, "cannot write '" + out + "'");
+    if (!image->writePNG(out)) {
+        std::remove(out.c_str());  // a picture cut short is no picture
+        return ZVCommandFail(kName, ZVCommandWriteFailure(out));
+    }
     return 0;
 }
 

@@ -1,10 +1,17 @@
 // zorvan: records the screen, the microphone and the system's sound into a recording
 // package, and inspects and exports what was recorded.
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <regex>
 
 #include "ZVCommand.h"
 #include "Zorvan.h"
@@ -44,6 +51,53 @@ std::optional<double> ZVCommandPositiveNumber(const std::optional<std::string>& 
     const double d = std::strtod(text->c_str(), &end);
     if (end == text->c_str() || *end || !(d > 0) || !std::isfinite(d)) return std::nullopt;
     return d;
+}
+
+std::optional<std::string> ZVCommandOutputProblem(const std::string& path) {
+    namespace fs = std::filesystem;
+    const fs::path file(path);
+    const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    std::error_code ec;
+    const std::string head = "cannot write " + path + ": ";
+    if (fs::is_directory(file, ec)) return head + "it is a directory";
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) return head + dir.string() + ": " + std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return head + dir.string() + " is no directory";
+    if (::access(dir.c_str(), W_OK | X_OK) != 0)
+        return head + dir.string() + ": " + std::strerror(errno);
+    return std::nullopt;
+}
+
+std::string ZVCommandWriteFailure(const std::string& path) {
+    const std::filesystem::path file(path);
+    const std::string dir = file.has_parent_path() ? file.parent_path().string() : ".";
+    struct statvfs fs;
+    if (::statvfs(dir.c_str(), &fs) == 0 && fs.f_bavail == 0)
+        return "cannot write " + path + ": " + std::strerror(ENOSPC);
+    return "cannot write " + path + ": the file could not be written whole";
+}
+
+std::string ZVCommandRectProblem(const std::string& text) {
+    std::smatch m;
+    if (!std::regex_match(text, m, std::regex("([0-9]+)x([0-9]+)((\\+-?[0-9]+){2})?")))
+        return "is not a rectangle WxH+X+Y";
+    // The bounding box of every display, in root pixels.
+    float x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool any = false;
+    for (const auto& d : ZVDisplayServer::shared()->displays()) {
+        x0 = any ? std::min(x0, d.frame.minX()) : d.frame.minX();
+        y0 = any ? std::min(y0, d.frame.minY()) : d.frame.minY();
+        x1 = any ? std::max(x1, d.frame.maxX()) : d.frame.maxX();
+        y1 = any ? std::max(y1, d.frame.maxY()) : d.frame.maxY();
+        any = true;
+    }
+    const float w = x1 - x0, h = y1 - y0;
+    const double width = std::stod(m[1]), height = std::stod(m[2]);
+    if (width > w || height > h)
+        return ZVFormat("is larger than the screens (%.0fx%.0f in all)", double(w), double(h));
+    if (width < 1 || height < 1) return "is empty";
+    if (!m[3].matched) return "has no position: give WxH+X+Y, such as " + text + "+0+0";
+    return "lies on no screen";
 }
 
 int main(int argc, char** argv) {

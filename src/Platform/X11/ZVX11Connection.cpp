@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "Foundation/ZVLog.h"
 
@@ -28,6 +29,23 @@ std::string waylandRefusal() {
 
 // The thread's connection; destroyed when the thread ends.
 thread_local std::unique_ptr<ZVX11Connection> tConnection;
+// Why the thread's last connection broke, until someone takes it.
+thread_local std::string tLostReason;
+
+std::string displayName() {
+    const char* d = std::getenv("DISPLAY");
+    return d ? d : "";
+}
+
+// One line for a connection that xcb shut down with `code`.
+std::string brokenConnection(int code) {
+    const char* what = code == XCB_CONN_ERROR ? "the X server went away or closed it"
+                       : code == XCB_CONN_CLOSED_MEM_INSUFFICIENT
+                           ? "out of memory"
+                           : "the X server's data was not understood";
+    return ZVFormat("the connection to the X display \"%s\" broke (%s)", displayName().c_str(),
+                    what);
+}
 
 }  // namespace
 
@@ -37,12 +55,21 @@ std::string ZVX11Connection::unavailableReason() {
     return why;
 }
 
+std::string ZVX11Connection::takeLostReason() {
+    return std::exchange(tLostReason, std::string());
+}
+
 ZVX11Connection* ZVX11Connection::forThisThread(std::string* whyNot) {
     if (std::string refusal = waylandRefusal(); !refusal.empty()) {
         if (whyNot) *whyNot = refusal;
         return nullptr;
     }
-    if (tConnection && xcb_connection_has_error(tConnection->xcb())) tConnection.reset();
+    if (tConnection) {
+        if (int code = xcb_connection_has_error(tConnection->xcb())) {
+            tLostReason = brokenConnection(code);
+            tConnection.reset();
+        }
+    }
     if (!tConnection) {
         int screenNumber = 0;
         xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);

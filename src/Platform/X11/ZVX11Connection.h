@@ -25,6 +25,11 @@ class ZVX11Connection {
     // The reason no connection can be made, or empty. Any thread.
     static std::string unavailableReason();
 
+    // Why the thread's connection broke, once (see ZVDisplayServer::takeLostReason): a
+    // broken connection is noticed, and a new one tried, by the next forThisThread.
+    // Any thread (about its own connection).
+    static std::string takeLostReason();
+
     // Detaches the SHM segment and closes the connection. Owning thread (at its end).
     ~ZVX11Connection();
     ZVX11Connection(const ZVX11Connection&) = delete;

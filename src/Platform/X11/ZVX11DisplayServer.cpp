@@ -21,6 +21,10 @@ std::string ZVX11DisplayServer::unavailableReason() {
     return ZVX11Connection::unavailableReason();
 }
 
+std::string ZVX11DisplayServer::takeLostReason() {
+    return ZVX11Connection::takeLostReason();
+}
+
 std::vector<ZVX11Monitor> ZVX11DisplayServer::monitors(bool fresh) {
     const auto now = std::chrono::steady_clock::now();
     if (!fresh) {

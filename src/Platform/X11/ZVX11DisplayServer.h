@@ -19,6 +19,7 @@ class ZVX11DisplayServer : public ZVDisplayServer {
     ZVPoint mouseLocation() override;
     ZVRect desktopRectFromNative(const ZVRect& native) override;
     std::optional<ZVRawImage> windowImage(int32_t window, bool withShadow) override;
+    std::string takeLostReason() override;
 
     // Forgets the cached monitor list, so the next read asks the server. Any thread.
     void invalidateCache();

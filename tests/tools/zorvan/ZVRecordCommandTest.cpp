@@ -1,7 +1,8 @@
 // `zorvan record` end to end on a real Xvfb: a recording of an animated screen whose last
 // half second holds a known picture must give that picture back pixel for pixel through
 // `zorvan frame`, `zorvan info` must count its frames, and SIGINT, SIGTERM or SIGHUP at any
-// moment must end with a readable package. On a disk made slow by the kernel's throttle,
+// moment must end with a readable package, and a recorder stopped for a while (SIGSTOP)
+// says so and counts the frames it missed. On a disk made slow by the kernel's throttle,
 // frames left out are counted in the package and a second Ctrl-C ends at once.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -121,6 +122,30 @@ TEST_F(RecordCommandTest, ASignalAtAnyMomentEndsWithAReadablePackage) {
     }
 }
 
+TEST_F(RecordCommandTest, AStoppedRecorderIsReportedAndItsMissedFramesCounted) {
+    const std::string package = dir.file("stalled.fomixx");
+    Zorvan rec(dir, {"record", "--rect", "320x200+10+10", "--duration", "4", package});
+    zvtest::eventually([&] { return std::filesystem::exists(package + "/video.fomix"); });
+    std::this_thread::sleep_for(1s);
+    kill(rec.pid(), SIGSTOP);  // as a frozen machine would
+    std::this_thread::sleep_for(1500ms);
+    kill(rec.pid(), SIGCONT);
+    ASSERT_EQ(rec.wait(30), 0) << rec.err();
+    // The end line gives the stall and the frames missed at 60 Hz; the package keeps them.
+    std::smatch m;
+    const std::string err = rec.err();
+    ASSERT_TRUE(std::regex_search(
+        err, m,
+        std::regex("the recorder stalled [0-9]+ times? for ([0-9.]+) s in all: ([0-9]+) "
+                   "frames missed")))
+        << err;
+    EXPECT_NEAR(std::stod(m[1]), 1.5, 0.3);
+    EXPECT_NEAR(std::stol(m[2]), 89, 20);
+    std::string info;
+    ASSERT_EQ(runZorvan(dir, {"info", package}, &info), 0) << info;
+    EXPECT_NE(info.find("MissedFrames = " + std::string(m[2])), std::string::npos) << info;
+}
+
 // A disk far slower than the screen, made by the kernel's block-I/O throttle on the
 // recording process (root and the blkio controller; skipped without them).
 class ThrottledDisk {
@@ -228,6 +253,9 @@ TEST_F(SlowDiskRecordTest, ADiskThatFallsBehindCostsWholeFramesCountedInThePacka
     std::smatch m;
     ASSERT_TRUE(std::regex_search(info, m, std::regex("DroppedFrames = ([0-9]+)"))) << info;
     EXPECT_GT(std::stol(m[1]), 0);
+    EXPECT_NE(rec->err().find("the disk fell behind: " + std::string(m[1]) + " frames dropped"),
+              std::string::npos)
+        << rec->err();
     EXPECT_GT(framesOf(info), 0) << info;
     for (uint32_t w : windows) client.destroyWindow(w);
 }

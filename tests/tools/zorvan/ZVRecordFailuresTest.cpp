@@ -1,11 +1,19 @@
 // What a user meets when a recording goes wrong, through the zorvan tool: starts that
-// cannot work are refused before any package exists; a recording killed outright is
-// mended by `zorvan repair` (picture, cursors and sound).
+// cannot work (a directory for a name, a full or read-only disk) are refused with their
+// reason and leave nothing; an X server that dies ends the recording there with its
+// reason; a recording killed outright keeps its tracks' offsets and is mended by
+// `zorvan repair` (picture, cursors and sound) and exported in step.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <thread>
 
+#include "Audio/ZVTonePlayer.h"
+#include "Export/ZVExportTestSupport.h"
+#include "Storage/ZVFomixFileReader.h"
 #include "Zorvan.h"
 #include "support/ZVPulseFixture.h"
 #include "support/ZVX11TestClient.h"
@@ -39,6 +47,22 @@ TEST(RecordFailures, BadStartsSayWhyAndLeaveNoPackage) {
          "cannot write " + nowhere + ": /nonexistent/place is no directory"},
         {{"--mic", "No Such Microphone", "--duration", "1", out},
          "cannot open 'No Such Microphone' for recording (see 'zorvan devices')"},
+        {{"--rect", "99999x99999", out},
+         "--rect '99999x99999' is larger than the screens (1920x1080 in all)"},
+        // A directory that is no package never becomes a name ("dir.", ".-1.", "/-1.").
+        {{"--duration", "1", dir.path()},
+         "cannot write " + dir.path() +
+             ": it is a directory, not a recording package (name one such as " +
+             dir.file("take.fomixx") + ")"},
+        {{"--duration", "1", "/"},
+         "cannot write /: it is a directory, not a recording package (name one such as "
+         "/take.fomixx)"},
+        {{"--duration", "1", "."},
+         "cannot write .: it is a directory, not a recording package (name one such as "
+         "./take.fomixx)"},
+        {{"--duration", "1", "../"},
+         "cannot write ../: it is a directory, not a recording package (name one such as "
+         "../take.fomixx)"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"record"};
@@ -49,22 +73,145 @@ TEST(RecordFailures, BadStartsSayWhyAndLeaveNoPackage) {
         EXPECT_EQ(rec.out(), "");
         EXPECT_FALSE(std::filesystem::exists(out)) << c.says;
     }
+    // Nothing but the runs' own output files.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().extension(), ".txt") << entry.path();
 }
 
-TEST(RecordFailures, AKilledRecordingIsMendedWithItsCursorsAndSound) {
+// Two small file systems of the test's own, one full and one read-only, unmounted when it
+// goes; ok() is false where mounting is not allowed.
+class TinyDisks {
+  public:
+    explicit TinyDisks(const TempDir& dir) : full(dir.file("full")), readOnly(dir.file("ro")) {
+        std::filesystem::create_directory(full);
+        std::filesystem::create_directory(readOnly);
+        _ok = runProgram({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", full}) == 0 &&
+              runProgram({"mount", "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", readOnly}) == 0;
+        // Filled to the last block.
+        if (_ok) runProgram({"dd", "if=/dev/zero", "of=" + full + "/filler", "bs=4k"});
+    }
+    ~TinyDisks() {
+        runProgram({"umount", full});
+        runProgram({"umount", readOnly});
+    }
+    bool ok() const { return _ok; }
+    const std::string full, readOnly;
+
+  private:
+    bool _ok = false;
+};
+
+TEST(RecordFailures, APackageNameGetsItsExtensionAndAFailedCreateSaysWhyAndLeavesNothing) {
+    ZV_REQUIRE_XVFB();
+    TempDir dir;
+    Zorvan named(dir, {"record", "--duration", "0.5", dir.file("plain")});
+    EXPECT_EQ(named.wait(), 0) << named.err();
+    EXPECT_EQ(trimmed(named.out()), dir.file("plain.fomixx"));
+
+    TinyDisks disks(dir);
+    if (!disks.ok()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    const struct {
+        std::string package, says, leaves;
+    } cases[] = {
+        {disks.full + "/x.fomixx",
+         "cannot create the package " + disks.full + "/x.fomixx: No space left on device",
+         "filler"},
+        {disks.readOnly + "/x.fomixx",
+         "cannot write " + disks.readOnly + "/x.fomixx: Read-only file system", ""},
+    };
+    for (const auto& c : cases) {
+        Zorvan rec(dir, {"record", "--duration", "1", c.package});
+        EXPECT_EQ(rec.wait(), 1) << c.says;
+        EXPECT_EQ(rec.err(), "zorvan record: " + c.says + "\n");
+        std::string left;
+        for (const auto& e :
+             std::filesystem::directory_iterator(std::filesystem::path(c.package).parent_path()))
+            left += e.path().filename().string();
+        EXPECT_EQ(left, c.leaves) << c.says;
+    }
+    // A picture written to the full disk says so, and leaves no torn file.
+    const std::string png = disks.full + "/x.png";
+    Zorvan frame(dir, {"frame", dir.file("plain.fomixx/video.fomix"), "1", "-o", png});
+    EXPECT_EQ(frame.wait(), 1);
+    EXPECT_EQ(frame.err(), "zorvan frame: cannot write " + png + ": No space left on device\n");
+    EXPECT_FALSE(std::filesystem::exists(png));
+}
+
+TEST(RecordFailures, ALostXServerEndsTheRecordingThereWithItsReason) {
+    PrivateXvfb x;
+    ASSERT_FALSE(x.display().empty());
+    TempDir dir;
+    const std::string package = dir.file("lost.fomixx");
+    std::unique_ptr<Zorvan> rec;
+    {
+        EnvScope display("DISPLAY", x.display().c_str());
+        rec.reset(new Zorvan(dir, {"record", "--duration", "10", package}));
+    }
+    eventually([&] { return std::filesystem::exists(package + "/video.fomix"); }, 30);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    x.kill();
+    const auto killed = std::chrono::steady_clock::now();
+    EXPECT_EQ(rec->wait(), 1);
+    // It ends with the server, not when its ten seconds are up.
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(5));
+    EXPECT_NE(rec->err().find("zorvan record: the screen can no longer be read: the connection "
+                              "to the X display \"" +
+                              x.display() + "\" broke (the X server went away or closed it)\n"),
+              std::string::npos)
+        << rec->err();
+    // The header says what the file holds: its frames, lasting to the last one's time.
+    ZVFomixFileReader reader;
+    ASSERT_TRUE(reader.openFile(package + "/video.fomix") && reader.readHeader());
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(reader.canvasSize(w, h));
+    std::vector<uint8_t> pixels;
+    const ZVFomixCanvas canvas = ZVFomixMakeCanvas(w, h, pixels);
+    ZVFomixRecord record;
+    uint32_t frames = 0;
+    float last = 0;
+    while (reader.readFrame(record, canvas, false) == ZVFomixStep::Frame) {
+        ++frames;
+        last = float(record.info.timestamp);
+    }
+    const ZVFomixFileInfo header = ZVFomixIO::infoForFile(package + "/video.fomix");
+    EXPECT_EQ(header.frames, frames);
+    EXPECT_FLOAT_EQ(header.duration, last);
+    EXPECT_NEAR(last, 2.0, 1.0);
+}
+
+TEST(RecordFailures, AKilledRecordingKeepsItsOffsetsAndIsMendedInStep) {
     ZV_REQUIRE_XVFB();
     ASSERT_TRUE(ZVPulseFixture::instance());
     X11TestClient client;
     ASSERT_TRUE(client.ok());
     client.setRootCursor(kCursorWatch);
+    ZVTonePlayer tone("mic_feed", 5000);  // keeps the feed awake; silent until the tone
+    const uint32_t black = client.showColor(0, 0, 320, 240, 0x000000);
     TempDir dir;
     const std::string package = dir.file("killed.fomixx");
-    Zorvan rec(dir, {"record", "--mic", "default", package});
-    // The package appears once recording began; give it three seconds from there.
+    Zorvan rec(dir, {"record", "--rect", "320x240+0+0", "--mic", "default", package});
+    // The package appears once recording began; the screen turns red and a tone starts
+    // together two seconds from there, and the recording is killed a second later.
     eventually([&] { return std::filesystem::exists(package + "/video.fomix"); });
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double before = ZVAbsoluteTimeGetCurrent();
+    const uint32_t red = client.showColor(0, 0, 320, 240, 0xFF0000);
+    const double now = (before + ZVAbsoluteTimeGetCurrent()) / 2;
+    tone.setTone(now, now + 2);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     rec.signal(SIGKILL);
     rec.wait();
+    client.destroyWindow(red);
+    client.destroyWindow(black);
+
+    // Info.plist as the crash left it places every track: both offsets, and the rate
+    // measured so far.
+    auto left = ZVFomixXManager::initWithFile(package);
+    EXPECT_TRUE(left->startOffsetTime(ZVFomixXResourceVideo));
+    EXPECT_TRUE(left->startOffsetTime(ZVFomixXResourceAudio));
+    auto audio = left->propertiesForResource(ZVFomixXResourceAudio);
+    ASSERT_TRUE(audio && audio->get("MeasuredSampleRate"));
+    EXPECT_NEAR(audio->get("MeasuredSampleRate")->doubleValue(), 44100, 44100 * 0.002);
 
     std::string out;
     EXPECT_EQ(runZorvan(dir, {"info", package}, &out), 1);
@@ -75,7 +222,7 @@ TEST(RecordFailures, AKilledRecordingIsMendedWithItsCursorsAndSound) {
 
     const ZVFomixFileInfo video = ZVFomixIO::infoForFile(package + "/video.fomix");
     EXPECT_GT(video.frames, 30u);
-    EXPECT_NEAR(double(video.duration), 3.0, 1.0);
+    EXPECT_NEAR(double(video.duration), 3.0, 1.0);  // the last stored frame's time
     auto cursors = ZVCursorListFile::read(package + "/cursors.dat");
     ASSERT_TRUE(cursors);
     EXPECT_FALSE(cursors->empty());
@@ -88,6 +235,12 @@ TEST(RecordFailures, AKilledRecordingIsMendedWithItsCursorsAndSound) {
     const double held = double(std::filesystem::file_size(package + "/audio.wav") - 92) / 4 / 44100;
     EXPECT_NEAR(std::atof(length.c_str()), held, 0.01);
     EXPECT_GT(held, 0.5);
+    // Exported, the tone starts with the red picture.
+    const std::string movie = dir.file("killed.mov");
+    ASSERT_EQ(runZorvan(dir, {"export", package, "-o", movie}, &out), 0) << out;
+    const double redAt = firstRedFrame(movie);
+    ASSERT_GT(redAt, 0);
+    EXPECT_NEAR(toneOnset(movie), redAt, 0.035);
 }
 
 TEST(RecordFailures, AnUnpluggedMicrophoneEndsItsTrackAndTheScreenGoesOn) {

@@ -76,11 +76,18 @@ TEST(ZorvanSnapshotCommand, ClearErrors) {
         const char* args;
         const char* error;
     } cases[] = {
-        {"snapshot --rect 10x10 -o /tmp/x.png", "is not a rectangle WxH+X+Y"},
-        {"snapshot --rect 0x10+1+1 -o /tmp/x.png", "is not a rectangle WxH+X+Y"},
+        {"snapshot --rect 10x10 -o /tmp/x.png",
+         "'10x10' has no position: give WxH+X+Y, such as 10x10+0+0"},
+        {"snapshot --rect 0x10+1+1 -o /tmp/x.png", "'0x10+1+1' is empty"},
+        {"snapshot --rect 99999x99999 -o /tmp/x.png",
+         "'99999x99999' is larger than the screens (3200x1080 in all)"},
+        {"snapshot --rect 10x10+99999+0 -o /tmp/x.png", "'10x10+99999+0' lies on no screen"},
+        {"snapshot --rect 10y10 -o /tmp/x.png", "'10y10' is not a rectangle WxH+X+Y"},
         {"snapshot", "no output file given"},
         {"snapshot --bogus -o /tmp/x.png", "unexpected argument '--bogus'"},
-        {"snapshot --rect 10x10+0+0 -o /nonexistent/dir/x.png", "cannot write"},
+        {"snapshot --rect 10x10+0+0 -o /nonexistent/dir/x.png",
+         "cannot write /nonexistent/dir/x.png: /nonexistent/dir: No such file or directory"},
+        {"snapshot --rect 10x10+0+0 -o /tmp", "cannot write /tmp: it is a directory"},
         {"grab-window -o /tmp/x.png", "no window id given"},
         {"grab-window 12abc -o /tmp/x.png", "is not a window id"},
         {"grab-window 0x200000", "no output file given"},

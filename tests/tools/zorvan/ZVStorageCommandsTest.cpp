@@ -75,6 +75,8 @@ TEST(ZVStorageCli, FrameWritesThePicture) {
 
     EXPECT_EQ(runZorvanLine("frame " + path + " x -o " + dir.file("x.png")).status, 1);
     EXPECT_EQ(runZorvanLine("frame " + path + " 1").status, 1);
+    EXPECT_EQ(runZorvanLine("frame " + path + " 1 -o /missing/x.png").err,
+              "zorvan frame: cannot write /missing/x.png: /missing: No such file or directory\n");
 }
 
 TEST(ZVStorageCli, RepairMendsAnUnfinishedFile) {
