@@ -69,6 +69,7 @@ void waitUntilEnded(const std::function<bool()>& launched) {
 
 void BM_CaptureAndWavWritingCpuPerSecond(benchmark::State& state) {
     ZVOpenALSetProvider(&kSynthetic);
+    ZVCaptureSetProvider(ZVOpenALCaptureProvider());
     const double seconds = 3;
     double cpu = 0, audio = 0;
     for (auto _ : state) {
@@ -93,6 +94,7 @@ void BM_CaptureAndWavWritingCpuPerSecond(benchmark::State& state) {
         audio += recorder->totalFramesRead() / 44100.0;
     }
     ZVOpenALSetProvider(ZVOpenALSoftProvider());
+    ZVCaptureSetProvider(ZVPlatformCaptureProvider());
     unlink(scratchPath("capture.wav").c_str());
     state.counters["cpu_ms_per_audio_s"] = audio > 0 ? 1000 * cpu / audio : 0;
     state.counters["cpu_percent"] = audio > 0 ? 100 * cpu / audio : 0;

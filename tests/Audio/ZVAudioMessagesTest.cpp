@@ -61,11 +61,11 @@ TEST(ZVAudioMessages, ExactTexts) {
          "Format: 24bpc 1ch 22050.500000Hz 0x14."},
         {"a header that fails the reader's checks", [] { readWithFailingAllocation(false); },
          "Unsupported WAVE format."},
-        {"no OpenAL provider at all",
+        {"no capture provider at all",
          [] {
-             ZVOpenALSetProvider(nullptr);
+             ZVCaptureSetProvider(nullptr);
              EXPECT_FALSE(ZVSoundInputRecorder::initWithDevice("Virtual_Mic"));
-             ZVOpenALSetProvider(ZVOpenALSoftProvider());
+             ZVCaptureSetProvider(ZVPlatformCaptureProvider());
          },
          "Could not initialize input device: 0"},
         {"a device OpenAL refuses",

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <random>
 
-#include "Zorvan.h"
+#include "Audio/ZVCaptureClock.h"
 
 TEST(ZVCaptureClock, MeasuresADriftingDeviceAndPlacesItsFrames) {
     for (double drift : {100e-6, 1e-3}) {

@@ -138,9 +138,11 @@ int run(const std::vector<std::string>& args) {
     // Buttons and keys come from the display server's input events, on a thread of their
     // own.
     ZVSetSharedApplication(ZVCreatePlatformHostInput());
+    const bool live = isatty(STDERR_FILENO);
+    if (std::string slow = session->waitingFor(); !slow.empty() && live)
+        ZVShowStatusLine("waiting up to 2 s for " + slow + " to start");
     session->start();
 
-    const bool live = isatty(STDERR_FILENO);
     auto& loop = ZVRunLoop::main();
     double nextStatus = 0;
     std::string failure;
