@@ -17,19 +17,25 @@ void ZVRateFit::add(double t, int64_t frame) {
     }
     const Point p{t - _t0, (t - _t0) - double(frame - _frame0) / _nominal};
     const auto index = int64_t(std::floor(p.x / kWindowSeconds));
-    if (index != _windowIndex && _inWindow > 0) {
-        _means.push_back({_sum.x / _inWindow, _sum.y / _inWindow});
+    if (index != _windowIndex && !_window.empty()) {
+        _means.push_back(median());
+        _window.clear();
         fit();
-        _sum = {0, 0};
-        _inWindow = 0;
     }
     _windowIndex = index;
-    _sum.x += p.x, _sum.y += p.y, ++_inWindow;
+    _window.push_back(p);
     if (_means.size() < 3 || _means.back().x - _means.front().x < kMinMeasureSeconds) {
-        // Not measured yet: along the nominal rate from the newest average.
+        // Not measured yet: along the nominal rate from the newest point.
         _slope = 0;
-        _intercept = _sum.y / _inWindow;
+        _intercept = p.y;
     }
+}
+
+ZVRateFit::Point ZVRateFit::median() {
+    auto mid = _window.begin() + long(_window.size() / 2);
+    std::nth_element(_window.begin(), mid, _window.end(),
+                     [](const Point& a, const Point& b) { return a.y < b.y; });
+    return *mid;
 }
 
 void ZVRateFit::fit() {

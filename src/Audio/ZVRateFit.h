@@ -1,9 +1,10 @@
 #pragma once
 // A capture device's real rate and time line from when its frames were captured, as the
 // sound server says: "frame n was captured at time t" for the first frame of each run.
-// Each half second's points are averaged, and a least-squares line through those averages
-// gives the rate once they span kMinMeasureSeconds; averages far off the line (a timing
-// report taken in a hurry) are left out of a second fit. Not thread-safe: one owner (the
+// Each half second keeps the median of its points (a few of the server's timing reports
+// come milliseconds off), and a least-squares line through those medians gives the rate
+// once they span kMinMeasureSeconds; medians far off the line are left out of a second
+// fit. Not thread-safe: one owner (the
 // recorder's worker).
 #include <cstdint>
 #include <vector>
@@ -30,15 +31,15 @@ class ZVRateFit {
         double x, y;  // seconds since the first point; x - frames / nominal rate
     };
     void fit();
+    Point median();  // of the open window's points
 
     double _nominal;
     int64_t _points = 0;
     double _t0 = 0;
     int64_t _frame0 = 0;
     int64_t _windowIndex = -1;
-    Point _sum{0, 0};  // of the open window's points
-    int _inWindow = 0;
-    std::vector<Point> _means;  // one per closed window
-    double _slope = 0;          // 1 - real / nominal rate
-    double _intercept = 0;      // y at x = 0 along the slope
+    std::vector<Point> _window;  // the open window's points
+    std::vector<Point> _means;   // one median per closed window
+    double _slope = 0;           // 1 - real / nominal rate
+    double _intercept = 0;       // y at x = 0 along the slope
 };

@@ -152,10 +152,11 @@ TEST(MicCapture, EverySampleOfAMonitorAndOfTheSineSourceIdleAndBusy) {
         auto m = packageOf(monitor);
         const Sound tone =
             soundIn(zvaudiotest::leftChannelOfWav(*m->pathForResource(ZVFomixXResourceAudio)));
+        // (A player that runs dry on a loaded machine leaves silence in both.)
         EXPECT_GT(reference.seconds(), 14.5);
         EXPECT_NEAR(tone.seconds(), reference.seconds(), 0.020);
-        EXPECT_LE(tone.longestSilence, size_t(0.005 * kRate)) << tone.silenceAt / kRate << " s";
-        EXPECT_LE(reference.longestSilence, size_t(0.005 * kRate));
+        EXPECT_LE(tone.longestSilence, std::max(reference.longestSilence, size_t(0.005 * kRate)))
+            << tone.silenceAt / kRate << " s";
         EXPECT_NE(monitor.err().find("no sound lost"), std::string::npos) << monitor.err();
 
         // The sine source: sound from the first sample to the last, all of the take.
@@ -164,6 +165,7 @@ TEST(MicCapture, EverySampleOfAMonitorAndOfTheSineSourceIdleAndBusy) {
             soundIn(zvaudiotest::leftChannelOfWav(*s->pathForResource(ZVFomixXResourceAudio)));
         EXPECT_LE(sound.longestSilence, size_t(0.005 * kRate)) << sound.silenceAt / kRate << " s";
         EXPECT_LE(sineReference.longestSilence, size_t(0.005 * kRate));
+        EXPECT_GT(sineReference.seconds(), 20);
         EXPECT_NEAR(sound.seconds(), 20, 0.1) << sine.err();
         int64_t count = 0;
         EXPECT_EQ(lostSeconds(*s, &count), 0);
@@ -172,41 +174,55 @@ TEST(MicCapture, EverySampleOfAMonitorAndOfTheSineSourceIdleAndBusy) {
     pulse->pactl({"unload-module", module.substr(0, module.find('\n'))});
 }
 
-TEST(MicCapture, ARecorderStoppedForASecondKeepsWhatTheServerLostAsSilence) {
+TEST(MicCapture, ARecorderStoppedKeepsWhatTheServerLostAsSilenceAndNothingElse) {
     ZV_REQUIRE_XVFB();
-    ZVTonePlayer tone("mic_feed");
-    const double now = ZVAbsoluteTimeGetCurrent();
-    tone.setTone(now, now + 60);
-    zvtest::TempDir dir;
-    zvtest::Zorvan rec(dir, {"record", "--rect", "64x64+0+0", "--mic", "Monitor of Mic_Feed",
-                             "--duration", "6", dir.file("stop.fomixx")});
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    kill(rec.pid(), SIGSTOP);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    kill(rec.pid(), SIGCONT);
-    ASSERT_EQ(rec.wait(), 0) << rec.err();
+    // A tone at the server's default latency, which a busy machine does not interrupt.
+    const int tone = zvtest::startProgram(
+        {"sox", "-n", "-t", "pulseaudio", "mic_feed", "synth", "60", "sine", "1000", "vol", "0.5"},
+        "", "", "");
+    // The server keeps a few seconds for a reader that does not read: a stop of a second
+    // loses nothing, a longer one loses what did not fit.
+    for (double stopped : {1.0, 4.5}) {
+        SCOPED_TRACE(stopped);
+        zvtest::TempDir dir;
+        zvtest::Zorvan rec(dir, {"record", "--rect", "64x64+0+0", "--mic", "Monitor of Mic_Feed",
+                                 "--duration", "9", dir.file("stop.fomixx")});
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        kill(rec.pid(), SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::duration<double>(stopped));
+        kill(rec.pid(), SIGCONT);
+        ASSERT_EQ(rec.wait(), 0) << rec.err();
 
-    auto package = packageOf(rec);
-    int64_t count = 0;
-    const double lost = lostSeconds(*package, &count);
-    EXPECT_EQ(count, 1) << rec.err();
-    EXPECT_GT(lost, 0.05);
-    const Sound sound =
-        soundIn(zvaudiotest::leftChannelOfWav(*package->pathForResource(ZVFomixXResourceAudio)));
-    // The one silent stretch is the loss, and the tone goes on after it to the end, which
-    // is where the picture ends: a loss put in too short or too long would move it.
-    EXPECT_NEAR(double(sound.longestSilence) / kRate, lost, 0.020);
-    double audio[2] = {}, screen[2] = {};
-    const size_t at = rec.err().find("audio.wav: starts at ");
-    ASSERT_NE(at, std::string::npos) << rec.err();
-    ASSERT_EQ(std::sscanf(rec.err().c_str() + at,
-                          "audio.wav: starts at %lf s (screen %lf s), %lf s long (screen %lf s)",
-                          &audio[0], &screen[0], &audio[1], &screen[1]),
-              4);
-    EXPECT_NEAR(audio[0] + audio[1], screen[0] + screen[1], 0.040) << rec.err();
-    EXPECT_NEAR(audio[0] + double(sound.last) / kRate, screen[0] + screen[1], 0.040);
-    EXPECT_NE(rec.err().find(
-                  ZVFormat("the sound server lost %.3f s of sound (kept as silence) at ", lost)),
-              std::string::npos)
-        << rec.err();
+        auto package = packageOf(rec);
+        int64_t count = 0;
+        const double lost = lostSeconds(*package, &count);
+        EXPECT_EQ(count, stopped > 3 ? 1 : 0) << rec.err();
+        const Sound sound = soundIn(
+            zvaudiotest::leftChannelOfWav(*package->pathForResource(ZVFomixXResourceAudio)));
+        // The one silent stretch is the loss, and the tone goes on after it to the end,
+        // which is where the picture ends: a loss put in too short or too long would move
+        // it.
+        if (count == 1) {
+            EXPECT_GT(lost, 0.5);
+            EXPECT_NEAR(double(sound.longestSilence) / kRate, lost, 0.020);
+            EXPECT_NE(rec.err().find(ZVFormat(
+                          "the sound server lost %.3f s of sound (kept as silence) at ", lost)),
+                      std::string::npos)
+                << rec.err();
+        } else {
+            EXPECT_LE(sound.longestSilence, size_t(0.005 * kRate));
+            EXPECT_NE(rec.err().find("no sound lost"), std::string::npos) << rec.err();
+        }
+        double audio[2] = {}, screen[2] = {};
+        const size_t at = rec.err().find("audio.wav: starts at ");
+        ASSERT_NE(at, std::string::npos) << rec.err();
+        ASSERT_EQ(
+            std::sscanf(rec.err().c_str() + at,
+                        "audio.wav: starts at %lf s (screen %lf s), %lf s long (screen %lf s)",
+                        &audio[0], &screen[0], &audio[1], &screen[1]),
+            4);
+        EXPECT_NEAR(audio[0] + double(sound.last) / kRate, screen[0] + screen[1], 0.040)
+            << rec.err();
+    }
+    zvtest::endChild(tone);
 }

@@ -46,10 +46,14 @@ class ZVPulseCapture : public ZVCaptureDevice {
     // The provider that opens these devices. Any thread.
     static const ZVCaptureProvider* provider();
 
-    // A fragment this much later than the one before it ends follows a loss.
-    static constexpr double kLossSeconds = 0.015;
-    // What the server keeps for us while we do not read, and what we keep for the reader.
-    static constexpr double kServerBufferSeconds = 0.5;
+    // A fragment this much later than the one before it ends follows a loss. The reports
+    // place fragments within a few milliseconds; what the server drops is a whole push of
+    // the source, and it drops only after kServerBufferSeconds without a read.
+    static constexpr double kLossSeconds = 0.05;
+    // What the server keeps for us while we do not read (more than a source that delivers
+    // in bursts hands over at once: PulseAudio's sine source, 2 s), and what we keep for
+    // the reader.
+    static constexpr double kServerBufferSeconds = 3;
     static constexpr double kQueueSeconds = 10;
 
   private:
