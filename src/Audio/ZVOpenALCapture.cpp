@@ -1,11 +1,11 @@
 // The capture provider over the OpenAL calls. OpenAL says how many frames are ready but
-// not when they were captured: the capture clock learns that from when they arrive. It
-// knows nothing of losses, so it reports none: without the server's word, a late
-// delivery is not a loss.
+// not when they were captured: the newest was captured just before it was seen, which
+// places the others (the recorder's rate fit smooths what deliveries add). It knows
+// nothing of losses, so it reports none: without the server's word, a late delivery is
+// not a loss.
 #include <algorithm>
 #include <atomic>
 
-#include "Audio/ZVCaptureClock.h"
 #include "Audio/ZVCaptureProvider.h"
 #include "Audio/ZVOpenALProvider.h"
 #include "Foundation/ZVTime.h"
@@ -15,43 +15,29 @@ namespace {
 class OpenALCaptureDevice : public ZVCaptureDevice {
   public:
     OpenALCaptureDevice(const ZVOpenALProvider* al, void* device, double rate)
-        : _al(al), _device(device), _rate(rate), _clock(rate) {}
+        : _al(al), _device(device), _rate(rate) {}
     ~OpenALCaptureDevice() override {
         _al->alcCaptureStop(_device);
         _al->alcCaptureCloseDevice(_device);
     }
 
     bool start() override {
-        // After a pause the device's frames come later by the paused stretch: a clock of
-        // its own from there on.
-        if (_stopped) _clock = ZVCaptureClock(_rate);
-        _stopped = false;
         _al->alcCaptureStart(_device);
         return true;
     }
-    void stop() override {
-        _stopped = true;
-        _al->alcCaptureStop(_device);
-    }
+    void stop() override { _al->alcCaptureStop(_device); }
     int32_t framesReady() override {
         int32_t ready = 0;
         _al->alcGetIntegerv(_device, kZVALCCaptureSamples, 1, &ready);
-        ready = std::max(ready, 0);
-        if (ready > 0 && _read + ready > _seen) {
-            // New frames came: the newest was captured just before now.
-            _seen = _read + ready;
-            _clock.addArrival(ZVAbsoluteTimeGetCurrent(), _seen);
-            _captured.store(true, std::memory_order_relaxed);
-        }
-        return ready;
+        if (ready > 0) _captured.store(true, std::memory_order_relaxed);
+        return std::max(ready, 0);
     }
     ZVCaptureRun peek() override {
         const int32_t ready = framesReady();
-        return {ready, ready > 0 ? _clock.captureTime(_read) : 0, 0};
+        return {ready, ready > 0 ? ZVAbsoluteTimeGetCurrent() - ready / _rate : 0, 0};
     }
     void read(void* buffer, int32_t frames) override {
         _al->alcCaptureSamples(_device, buffer, frames);
-        _read += frames;
     }
     // A device that answers nothing counts as connected.
     bool isConnected() override {
@@ -65,10 +51,6 @@ class OpenALCaptureDevice : public ZVCaptureDevice {
     const ZVOpenALProvider* _al;
     void* _device;
     double _rate;
-    ZVCaptureClock _clock;  // the reader's
-    int64_t _read = 0;      // frames read since the device opened
-    int64_t _seen = 0;      // frames read or ready at the last look
-    bool _stopped = false;
     std::atomic<bool> _captured{false};
 };
 

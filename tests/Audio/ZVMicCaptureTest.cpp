@@ -181,7 +181,9 @@ TEST(MicCapture, ARecorderStoppedKeepsWhatTheServerLostAsSilenceAndNothingElse) 
         {"sox", "-n", "-t", "pulseaudio", "mic_feed", "synth", "60", "sine", "1000", "vol", "0.5"},
         "", "", "");
     // The server keeps a few seconds for a reader that does not read: a stop of a second
-    // loses nothing, a longer one loses what did not fit.
+    // loses nothing. After a longer one the server drops what did not fit (reported, and
+    // kept here as silence of its length) or puts silence in its place itself; either
+    // way the sound after it lies where it was heard.
     for (double stopped : {1.0, 4.5}) {
         SCOPED_TRACE(stopped);
         zvtest::TempDir dir;
@@ -196,23 +198,21 @@ TEST(MicCapture, ARecorderStoppedKeepsWhatTheServerLostAsSilenceAndNothingElse) 
         auto package = packageOf(rec);
         int64_t count = 0;
         const double lost = lostSeconds(*package, &count);
-        EXPECT_EQ(count, stopped > 3 ? 1 : 0) << rec.err();
         const Sound sound = soundIn(
             zvaudiotest::leftChannelOfWav(*package->pathForResource(ZVFomixXResourceAudio)));
-        // The one silent stretch is the loss, and the tone goes on after it to the end,
-        // which is where the picture ends: a loss put in too short or too long would move
-        // it.
-        if (count == 1) {
-            EXPECT_GT(lost, 0.5);
-            EXPECT_NEAR(double(sound.longestSilence) / kRate, lost, 0.020);
+        if (stopped < 3) {
+            EXPECT_EQ(count, 0) << rec.err();
+            EXPECT_NE(rec.err().find("no sound lost"), std::string::npos) << rec.err();
+        } else if (count > 0) {
+            EXPECT_EQ(count, 1) << rec.err();
+            EXPECT_GE(double(sound.longestSilence) / kRate, lost - 0.020);
             EXPECT_NE(rec.err().find(ZVFormat(
                           "the sound server lost %.3f s of sound (kept as silence) at ", lost)),
                       std::string::npos)
                 << rec.err();
-        } else {
-            EXPECT_LE(sound.longestSilence, size_t(0.005 * kRate));
-            EXPECT_NE(rec.err().find("no sound lost"), std::string::npos) << rec.err();
         }
+        // The tone goes on to the end, which is where the picture ends: a loss put in too
+        // short or too long, or one missed, would move it.
         double audio[2] = {}, screen[2] = {};
         const size_t at = rec.err().find("audio.wav: starts at ");
         ASSERT_NE(at, std::string::npos) << rec.err();
@@ -221,8 +221,16 @@ TEST(MicCapture, ARecorderStoppedKeepsWhatTheServerLostAsSilenceAndNothingElse) 
                         "audio.wav: starts at %lf s (screen %lf s), %lf s long (screen %lf s)",
                         &audio[0], &screen[0], &audio[1], &screen[1]),
             4);
-        EXPECT_NEAR(audio[0] + double(sound.last) / kRate, screen[0] + screen[1], 0.040)
+        EXPECT_NEAR(audio[0] + double(sound.last) / kRate, screen[0] + screen[1], 0.060)
             << rec.err();
+        // zorvan info tells the same.
+        const std::string info = zvtest::programOutput({zvtest::zorvan(), "info", package->path()});
+        EXPECT_NE(info.find(count ? ZVFormat("  the sound server lost %.3f s of sound in 1 place "
+                                             "(kept as silence)\n",
+                                             lost)
+                                  : "  no sound lost\n"),
+                  std::string::npos)
+            << info;
     }
     zvtest::endChild(tone);
 }

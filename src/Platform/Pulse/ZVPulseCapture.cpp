@@ -83,32 +83,21 @@ std::unique_ptr<ZVPulseCapture> ZVPulseCapture::open(const std::string& name, ui
 
     c.lock();
     ZVPulseCapture* raw = self.get();
-    raw->_stream = pa_stream_new(c.context(), "Zorvan recording", &spec, nullptr);
+    raw->_stream = c.newStream("Zorvan recording", &spec);
     bool ok = raw->_stream != nullptr;
     if (ok) {
-        pa_stream_set_state_callback(
-            raw->_stream,
-            [](pa_stream*, void* u) { static_cast<ZVPulseCapture*>(u)->_connection.signal(); },
-            raw);
         pa_stream_set_read_callback(raw->_stream, &ZVPulseCapture::onRead, raw);
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(pa_usec_to_bytes(pa_usec_t(kServerBufferSeconds * 1e6), &spec));
-        attr.fragsize = uint32_t(pa_usec_to_bytes(10000, &spec));
+        attr.fragsize = uint32_t(pa_usec_to_bytes(25000, &spec));
         attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
         // Not moved to another source when this one goes: that ends the recording.
-        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING |
-                                             PA_STREAM_AUTO_TIMING_UPDATE |
+        const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE |
                                              PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
         ok = pa_stream_connect_record(raw->_stream, source ? source->c_str() : nullptr, &attr,
                                       flags) >= 0;
     }
-    if (ok) {
-        ok = c.waitLocked([raw] {
-            pa_stream_state_t state = pa_stream_get_state(raw->_stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        });
-        ok = ok && pa_stream_get_state(raw->_stream) == PA_STREAM_READY;
-    }
+    ok = ok && c.waitForStream(raw->_stream);
     const int code = pa_context_errno(c.context());
     c.unlock();
     if (!ok) return fail(code ? code : PA_ERR_TIMEOUT);
@@ -157,7 +146,7 @@ bool ZVPulseCapture::isConnected() {
 
 void ZVPulseCapture::refreshTiming(pa_stream* s) {
     const double now = ZVAbsoluteTimeGetCurrent();
-    if (_timingAsked || now - _timingAskedAt < 0.05) return;
+    if (_timingAsked || now - _timingAskedAt < kTimingSeconds) return;
     pa_operation* op = pa_stream_update_timing_info(
         s, [](pa_stream*, int, void* u) { static_cast<ZVPulseCapture*>(u)->_timingAsked = false; },
         this);

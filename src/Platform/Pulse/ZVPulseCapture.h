@@ -47,14 +47,18 @@ class ZVPulseCapture : public ZVCaptureDevice {
     static const ZVCaptureProvider* provider();
 
     // A fragment this much later than the one before it ends follows a loss. The reports
-    // place fragments within a few milliseconds; what the server drops is a whole push of
-    // the source, and it drops only after kServerBufferSeconds without a read.
-    static constexpr double kLossSeconds = 0.05;
+    // place fragments within a few milliseconds, but on a loaded machine a report now and
+    // then is tens of milliseconds off; the server drops only after kServerBufferSeconds
+    // without a read, and then whole pushes of the source.
+    static constexpr double kLossSeconds = 0.1;
     // What the server keeps for us while we do not read (more than a source that delivers
     // in bursts hands over at once: PulseAudio's sine source, 2 s), and what we keep for
     // the reader.
     static constexpr double kServerBufferSeconds = 3;
     static constexpr double kQueueSeconds = 10;
+    // Timing reports are asked for this often, beside libpulse's own (which grow sparse):
+    // a loss is placed within this much of where it happened.
+    static constexpr double kTimingSeconds = 0.25;
 
   private:
     ZVPulseCapture(uint32_t rate, uint32_t frameBytes);
