@@ -72,6 +72,28 @@ void waitUntilEnded(const std::function<bool()>& launched) {
     ZVRunLoop::main().runOnce();
 }
 
+// Records `seconds` from `recorder` into a WAV file; the process's CPU seconds it took,
+// and the seconds of sound in *audio.
+double recordCpuSeconds(ZVSoundInputRecorder& recorder, double seconds, double* audio) {
+    ZVQueue queue;
+    auto writer = ZVWavIO::wavIOForWriting(scratchPath("capture.wav"), recorder.format());
+    recorder.setDataDestination(&queue);
+    writer->setDataSource(&queue);
+    const double cpu0 = processCpuSeconds();
+    writer->start();
+    while (!writer->isRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    recorder.setSuspended(false);
+    recorder.start();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    recorder.stop();
+    waitUntilEnded([&] { return recorder.isLaunched(); });
+    writer->finalize();
+    waitUntilEnded([&] { return writer->isLaunched(); });
+    *audio += recorder.totalFramesRead() / 44100.0;
+    unlink(scratchPath("capture.wav").c_str());
+    return processCpuSeconds() - cpu0;
+}
+
 void BM_CaptureAndWavWritingCpuPerSecond(benchmark::State& state) {
     ZVOpenALSetProvider(&kSynthetic);
     ZVCaptureSetProvider(ZVOpenALCaptureProvider());
@@ -80,27 +102,11 @@ void BM_CaptureAndWavWritingCpuPerSecond(benchmark::State& state) {
     for (auto _ : state) {
         gDevice.started = 0;
         gDevice.consumed = 0;
-        ZVQueue queue;
-        auto recorder = ZVSoundInputRecorder::initWithDevice("synthetic");
-        auto writer = ZVWavIO::wavIOForWriting(scratchPath("capture.wav"), recorder->format());
-        recorder->setDataDestination(&queue);
-        writer->setDataSource(&queue);
-        const double cpu0 = processCpuSeconds();
-        writer->start();
-        while (!writer->isRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        recorder->setSuspended(false);
-        recorder->start();
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        recorder->stop();
-        waitUntilEnded([&] { return recorder->isLaunched(); });
-        writer->finalize();
-        waitUntilEnded([&] { return writer->isLaunched(); });
-        cpu += processCpuSeconds() - cpu0;
-        audio += recorder->totalFramesRead() / 44100.0;
+        cpu +=
+            recordCpuSeconds(*ZVSoundInputRecorder::initWithDevice("synthetic"), seconds, &audio);
     }
     ZVOpenALSetProvider(ZVOpenALSoftProvider());
     ZVCaptureSetProvider(ZVPlatformCaptureProvider());
-    unlink(scratchPath("capture.wav").c_str());
     state.counters["cpu_ms_per_audio_s"] = audio > 0 ? 1000 * cpu / audio : 0;
     state.counters["cpu_percent"] = audio > 0 ? 100 * cpu / audio : 0;
 }
@@ -117,31 +123,15 @@ void BM_ServerCaptureCpuPerSecond(benchmark::State& state) {
     ZVCaptureSetProvider(state.range(0) ? ZVPlatformCaptureProvider() : ZVOpenALCaptureProvider());
     double cpu = 0, audio = 0;
     for (auto _ : state) {
-        ZVQueue queue;
         auto recorder =
             ZVSoundInputRecorder::initWithDevice(source ? source : "Monitor of Mic_Feed");
         if (!recorder) {
             state.SkipWithError("no sound server or no such source");
             break;
         }
-        auto writer = ZVWavIO::wavIOForWriting(scratchPath("server.wav"), recorder->format());
-        recorder->setDataDestination(&queue);
-        writer->setDataSource(&queue);
-        const double cpu0 = processCpuSeconds();
-        writer->start();
-        while (!writer->isRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        recorder->setSuspended(false);
-        recorder->start();
-        std::this_thread::sleep_for(std::chrono::seconds(5));
-        recorder->stop();
-        waitUntilEnded([&] { return recorder->isLaunched(); });
-        writer->finalize();
-        waitUntilEnded([&] { return writer->isLaunched(); });
-        cpu += processCpuSeconds() - cpu0;
-        audio += recorder->totalFramesRead() / 44100.0;
+        cpu += recordCpuSeconds(*recorder, 5, &audio);
     }
     ZVCaptureSetProvider(ZVPlatformCaptureProvider());
-    unlink(scratchPath("server.wav").c_str());
     state.counters["cpu_ms_per_audio_s"] = audio > 0 ? 1000 * cpu / audio : 0;
 }
 BENCHMARK(BM_ServerCaptureCpuPerSecond)

@@ -106,13 +106,7 @@ std::unique_ptr<ZVPulseCapture> ZVPulseCapture::open(const std::string& name, ui
 
 ZVPulseCapture::~ZVPulseCapture() {
     _connection.lock();
-    if (_stream) {
-        pa_stream_set_state_callback(_stream, nullptr, nullptr);
-        pa_stream_set_read_callback(_stream, nullptr, nullptr);
-        pa_stream_disconnect(_stream);
-        pa_stream_unref(_stream);
-        _stream = nullptr;
-    }
+    ZVPulseConnection::endStream(_stream);
     _connection.unlock();
 }
 

@@ -95,6 +95,16 @@ bool ZVPulseConnection::waitForStream(pa_stream* stream) {
     return answered && pa_stream_get_state(stream) == PA_STREAM_READY;
 }
 
+void ZVPulseConnection::endStream(pa_stream*& stream) {
+    if (!stream) return;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
 std::optional<ZVPulseConnection::Sink> ZVPulseConnection::sinkByIndex(uint32_t index) {
     struct Lookup {
         ZVPulseConnection* connection;

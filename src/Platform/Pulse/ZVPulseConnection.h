@@ -34,6 +34,9 @@ class ZVPulseConnection {
     // Waits until a connecting stream is ready or has failed; whether it is ready (false
     // also on a timeout). The caller holds the lock.
     bool waitForStream(pa_stream* stream);
+    // Silences the stream's callbacks, disconnects and lets go of it; `stream` becomes
+    // nullptr. The caller holds the lock.
+    static void endStream(pa_stream*& stream);
 
     // The sink with index `index`: its name and its monitor source's; nullopt when there
     // is none or the server did not answer. The owner's thread.

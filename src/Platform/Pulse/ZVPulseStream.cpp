@@ -57,14 +57,7 @@ std::unique_ptr<ZVPulseStream> ZVPulseStream::open(uint32_t sinkIndex, bool inpu
 ZVPulseStream::~ZVPulseStream() {
     _running.store(false);
     _connection.lock();
-    if (_stream) {
-        pa_stream_set_state_callback(_stream, nullptr, nullptr);
-        pa_stream_set_read_callback(_stream, nullptr, nullptr);
-        pa_stream_set_write_callback(_stream, nullptr, nullptr);
-        pa_stream_disconnect(_stream);
-        pa_stream_unref(_stream);
-        _stream = nullptr;
-    }
+    ZVPulseConnection::endStream(_stream);
     _connection.unlock();
 }
 
