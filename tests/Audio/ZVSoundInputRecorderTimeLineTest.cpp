@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -20,13 +21,13 @@ namespace {
 
 constexpr double kNominal = 44100, kReal = 44320;  // declared, real
 constexpr double kSpeedUp = 60;
-constexpr int64_t kFragment = 441;
 
 struct ClockedDevice : ZVCaptureDevice {
-    double t0 = 0;                     // when frame 0 was captured
-    double started = 0;                // when the device started, on the real clock
-    int64_t lostFrom = 0, lostTo = 0;  // the server lost these frames
-    int64_t next = 0;                  // the next frame to hand over
+    double t0 = 0;                       // when frame 0 was captured
+    double started = 0;                  // when the device started, on the real clock
+    int64_t lostFrom = 0, lostTo = 0;    // the server lost these frames
+    int64_t next = 0;                    // the next frame to hand over; the reader's
+    std::atomic<int64_t> handedOver{0};  // the same, for the test to watch
     bool lossReported = false;
     std::mt19937 random{3};
 
@@ -62,6 +63,7 @@ struct ClockedDevice : ZVCaptureDevice {
             out[2 * i] = int16_t(next & 0x7FFF);
             out[2 * i + 1] = int16_t(next >> 15);
         }
+        handedOver.store(next);
     }
     bool isConnected() override { return true; }
     bool hasCaptured() const override { return true; }
@@ -101,7 +103,8 @@ TEST(ZVSoundInputRecorderTimeLine, EveryFrameLiesWhereItWasCapturedAndLossesAreK
     ASSERT_TRUE(r->startCapture());
     r->startAtTime(common);
     r->setSuspended(false);
-    ASSERT_TRUE(zvtest::runMainUntil([&] { return device.next >= int64_t(61 * kReal); }, 20));
+    ASSERT_TRUE(
+        zvtest::runMainUntil([&] { return device.handedOver.load() >= int64_t(61 * kReal); }, 20));
     r->stop();
     ASSERT_TRUE(stopped.wait());  // the recorder has closed (and deleted) its device
 
