@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -45,8 +46,12 @@ const ZVOpenALProvider kSynthetic = {
         if (gDevice.started.load() == 0) gDevice.started.store(monotonicSeconds());
     },
     [](void*) {},
-    [](void*, int32_t, int32_t, int32_t* v) {
-        *v = int32_t(std::min<int64_t>(gDevice.available(), kSoundInputRecorderDefultSliceSize));
+    [](void*, int32_t param, int32_t, int32_t* v) {
+        // Frames ready, up to the buffer's size; the device stays connected.
+        *v = param != kZVALCCaptureSamples
+                 ? 1
+                 : int32_t(
+                       std::min<int64_t>(gDevice.available(), kSoundInputRecorderDefultSliceSize));
     },
     [](void*, void* buffer, int32_t frames) {
         // A ramp, so the samples are not all zero pages.
@@ -67,37 +72,71 @@ void waitUntilEnded(const std::function<bool()>& launched) {
     ZVRunLoop::main().runOnce();
 }
 
+// Records `seconds` from `recorder` into a WAV file; the process's CPU seconds it took,
+// and the seconds of sound in *audio.
+double recordCpuSeconds(ZVSoundInputRecorder& recorder, double seconds, double* audio) {
+    ZVQueue queue;
+    auto writer = ZVWavIO::wavIOForWriting(scratchPath("capture.wav"), recorder.format());
+    recorder.setDataDestination(&queue);
+    writer->setDataSource(&queue);
+    const double cpu0 = processCpuSeconds();
+    writer->start();
+    while (!writer->isRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    recorder.setSuspended(false);
+    recorder.start();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    recorder.stop();
+    waitUntilEnded([&] { return recorder.isLaunched(); });
+    writer->finalize();
+    waitUntilEnded([&] { return writer->isLaunched(); });
+    *audio += recorder.totalFramesRead() / 44100.0;
+    unlink(scratchPath("capture.wav").c_str());
+    return processCpuSeconds() - cpu0;
+}
+
 void BM_CaptureAndWavWritingCpuPerSecond(benchmark::State& state) {
     ZVOpenALSetProvider(&kSynthetic);
+    ZVCaptureSetProvider(ZVOpenALCaptureProvider());
     const double seconds = 3;
     double cpu = 0, audio = 0;
     for (auto _ : state) {
         gDevice.started = 0;
         gDevice.consumed = 0;
-        ZVQueue queue;
-        auto recorder = ZVSoundInputRecorder::initWithDevice("synthetic");
-        auto writer = ZVWavIO::wavIOForWriting(scratchPath("capture.wav"), recorder->format());
-        recorder->setDataDestination(&queue);
-        writer->setDataSource(&queue);
-        const double cpu0 = processCpuSeconds();
-        writer->start();
-        while (!writer->isRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        recorder->setSuspended(false);
-        recorder->start();
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        recorder->stop();
-        waitUntilEnded([&] { return recorder->isLaunched(); });
-        writer->finalize();
-        waitUntilEnded([&] { return writer->isLaunched(); });
-        cpu += processCpuSeconds() - cpu0;
-        audio += recorder->totalFramesRead() / 44100.0;
+        cpu +=
+            recordCpuSeconds(*ZVSoundInputRecorder::initWithDevice("synthetic"), seconds, &audio);
     }
     ZVOpenALSetProvider(ZVOpenALSoftProvider());
-    unlink(scratchPath("capture.wav").c_str());
+    ZVCaptureSetProvider(ZVPlatformCaptureProvider());
     state.counters["cpu_ms_per_audio_s"] = audio > 0 ? 1000 * cpu / audio : 0;
     state.counters["cpu_percent"] = audio > 0 ? 100 * cpu / audio : 0;
 }
 BENCHMARK(BM_CaptureAndWavWritingCpuPerSecond)
+    ->Iterations(2)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+// The same through a real sound server (PULSE_SERVER, a source named by ZV_BENCH_SOURCE,
+// "Monitor of Mic_Feed" by default): openal-soft's capture (0, what the recorder used
+// before) against the server's own stream (1).
+void BM_ServerCaptureCpuPerSecond(benchmark::State& state) {
+    const char* source = std::getenv("ZV_BENCH_SOURCE");
+    ZVCaptureSetProvider(state.range(0) ? ZVPlatformCaptureProvider() : ZVOpenALCaptureProvider());
+    double cpu = 0, audio = 0;
+    for (auto _ : state) {
+        auto recorder =
+            ZVSoundInputRecorder::initWithDevice(source ? source : "Monitor of Mic_Feed");
+        if (!recorder) {
+            state.SkipWithError("no sound server or no such source");
+            break;
+        }
+        cpu += recordCpuSeconds(*recorder, 5, &audio);
+    }
+    ZVCaptureSetProvider(ZVPlatformCaptureProvider());
+    state.counters["cpu_ms_per_audio_s"] = audio > 0 ? 1000 * cpu / audio : 0;
+}
+BENCHMARK(BM_ServerCaptureCpuPerSecond)
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(2)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();

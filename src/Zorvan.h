@@ -3,6 +3,7 @@
 #include "Audio/ZVAudioDevice.h"
 #include "Audio/ZVAudioHardware.h"
 #include "Audio/ZVAudioStream.h"
+#include "Audio/ZVCaptureProvider.h"
 #include "Audio/ZVOpenALProvider.h"
 #include "Audio/ZVSoundEncoder.h"
 #include "Audio/ZVSoundFormat.h"

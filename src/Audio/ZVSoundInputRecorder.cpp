@@ -7,7 +7,6 @@
 
 #include "Audio/ZVAudioDevice.h"
 #include "Audio/ZVAudioHardware.h"
-#include "Audio/ZVOpenALProvider.h"
 #include "Audio/ZVSoundPacket.h"
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVTime.h"
@@ -15,51 +14,6 @@
 
 namespace {
 
-// The OpenAL calls through the provider of the moment; with none, each yields zero or
-// nothing, so opening fails with error 0.
-const ZVOpenALProvider* al() {
-    return ZVOpenALGetProvider();
-}
-
-void* alOpen(const char* name, uint32_t frequency, int32_t format, int32_t bufferSize) {
-    auto* p = al();
-    return p ? p->alcCaptureOpenDevice(name, frequency, format, bufferSize) : nullptr;
-}
-int32_t alError(void* device) {
-    auto* p = al();
-    return p ? p->alcGetError(device) : 0;
-}
-void alStart(void* device) {
-    if (auto* p = al()) p->alcCaptureStart(device);
-}
-void alStop(void* device) {
-    if (auto* p = al()) p->alcCaptureStop(device);
-}
-int32_t alFramesReady(void* device) {
-    int32_t frames = 0;
-    if (auto* p = al()) p->alcGetIntegerv(device, kZVALCCaptureSamples, 1, &frames);
-    return frames;
-}
-// A device that answers nothing counts as connected.
-bool alConnected(void* device) {
-    int32_t connected = 1;
-    if (auto* p = al()) p->alcGetIntegerv(device, kZVALCConnected, 1, &connected);
-    return connected != 0;
-}
-void alRead(void* device, void* buffer, int32_t frames) {
-    if (auto* p = al()) p->alcCaptureSamples(device, buffer, frames);
-}
-void alClose(void* device) {
-    if (auto* p = al()) p->alcCaptureCloseDevice(device);
-}
-
-// Frames that come later than the device's clock says by more than this were lost (a
-// stall, an overflowing buffer): a frame is seen soon after it was captured, whatever
-// the delivery's size, so a delayed delivery is never this late.
-constexpr double kGapSeconds = 0.1;
-// Shorter losses are told by every arrival coming at least this much late for a while.
-constexpr double kShortGapSeconds = 0.02;
-constexpr double kShortGapConfirmSeconds = 0.5;
 // Silence goes out in packets of at most this many frames.
 constexpr int64_t kSilenceFrames = 1 << 16;
 // Frames are at most this wide in the four OpenAL capture formats.
@@ -113,22 +67,25 @@ ZVSoundInputRecorder::ZVSoundInputRecorder(std::string deviceName, int32_t alFor
       _framesInSlice(sliceSize),
       _alFormat(alFormat),
       _zvFormat(ZVSoundFormatForALFormat(alFormat, frequency)),
-      _clock(frequency),
+      _fit(frequency),
       _measuredRate(frequency) {}
 
 std::shared_ptr<ZVSoundInputRecorder> ZVSoundInputRecorder::initWithDevice(
     const std::string& deviceName, int32_t alFormat, float frequency, int32_t sliceSize) {
-    void* device = alOpen(deviceName.empty() ? nullptr : deviceName.c_str(), alFrequency(frequency),
-                          alFormat, sliceSize);
+    const ZVCaptureProvider* provider = ZVCaptureGetProvider();
+    int32_t error = 0;
+    std::unique_ptr<ZVCaptureDevice> device =
+        provider ? provider->open(deviceName, alFrequency(frequency), alFormat, sliceSize, &error)
+                 : nullptr;
     if (!device) {
-        ZVLog("Could not initialize input device: %d", alError(nullptr));
+        ZVLog("Could not initialize input device: %d", error);
         return nullptr;
     }
     std::shared_ptr<ZVSoundInputRecorder> r(
         new ZVSoundInputRecorder(deviceName, alFormat, frequency, sliceSize));
     {
         ZVLockGuard g(r->_deviceLock);
-        r->_inputDevice = device;
+        r->_inputDevice = std::move(device);
     }
     ZVSoundInputRecorder* self = r.get();
     auto delegate = [self] {
@@ -169,10 +126,24 @@ ZVSoundInputRecorder::~ZVSoundInputRecorder() {
 
 void ZVSoundInputRecorder::closeDevice() {
     ZVLockGuard g(_deviceLock);
-    if (!_inputDevice) return;
-    alStop(_inputDevice);
-    alClose(_inputDevice);
-    _inputDevice = nullptr;
+    _inputDevice.reset();
+}
+
+bool ZVSoundInputRecorder::startCapture() {
+    ZVLockGuard g(_deviceLock);
+    if (!_inputDevice) return false;
+    if (!_capturing) _capturing = _inputDevice->start();
+    return _capturing;
+}
+
+std::vector<std::pair<double, double>> ZVSoundInputRecorder::losses() const {
+    ZVLockGuard g(_lossLock);
+    return _losses;
+}
+
+bool ZVSoundInputRecorder::hasCaptured() const {
+    ZVLockGuard g(_deviceLock);
+    return _inputDevice && _inputDevice->hasCaptured();
 }
 
 void ZVSoundInputRecorder::start() {
@@ -210,11 +181,13 @@ void ZVSoundInputRecorder::pause(bool paused) {
         // device that pause has just stopped.
         ZVLockGuard g(_deviceLock);
         if (!_inputDevice || !_worker.pause(paused)) return;
-        if (paused)
-            alStop(_inputDevice);
-        else
-            alStart(_inputDevice);
-        _resumed = !paused;
+        if (paused) {
+            _inputDevice->stop();
+        } else {
+            _inputDevice->start();
+            _resumed = true;
+        }
+        _capturing = !paused;
     }
     ZVValue info = ZVValue::dict();
     info.set(kZVPauseStateKey, paused);
@@ -230,104 +203,133 @@ void ZVSoundInputRecorder::soundInputReader() {
 
     post(ZVSoundInputRecorderWillStartNotification);
     _totalFramesRead.store(0, std::memory_order_relaxed);
-    {
-        ZVLockGuard g(_deviceLock);
-        alStart(_inputDevice);
-    }
-    // Capture already runs; reading waits for the host to lift the suspension, so that
-    // recorders started together begin together. Meanwhile the device's clock is
-    // followed, and full slices are dropped so that its buffer never overflows.
+    startCapture();
+    // Capture already runs; the track waits for the host to lift the suspension, so that
+    // recorders started together begin together. Meanwhile what was captured before the
+    // common start time is dropped, and with no common time everything is.
     while (_sync.isSuspended()) {
         {
             ZVLockGuard g(_deviceLock);
-            const int32_t ready = followClock(false);
-            if (ready >= _framesInSlice - _safetyFramesInSilce.load()) drop(ready);
+            if (!takeRuns(false)) break;
         }
         std::this_thread::sleep_for(ZVWorker::kSuspendSleep);
     }
     {
-        // The track begins with the first frame after the release.
         ZVLockGuard g(_deviceLock);
-        drop(followClock(false));
-        _firstFrame = _framesInAll;
+        // With no common time the track begins with the first frame after the release.
+        if (_sync.realStartTime() <= 0) takeRuns(false);
     }
     _worker.running();
-    // Provisional: the device's first frames tell when its first frame was captured.
+    // Provisional until the track's first frame is in.
     _sync.markFirstActiveMoment();
     post(ZVSoundInputRecorderDidStartNotification);
     readLoop();
+    if (failureReason().empty()) takeTheRest();
     post(ZVSoundInputRecorderWillStopNotification);
 }
 
-int32_t ZVSoundInputRecorder::followClock(bool keep) {
-    int32_t ready = std::max(alFramesReady(_inputDevice), 0);
-    const double now = ZVAbsoluteTimeGetCurrent();
-    int64_t inAll = _deviceFrames + _lostFrames + ready;
-    if (ready > 0 && inAll > _framesInAll) {
-        // New frames came: their newest was captured just before now.
-        if (_clock.hasArrivals()) {
-            const double late = _clock.lateness(now, inAll) - _usualLateness;
-            // A loss too short to tell from a slow delivery shows as every arrival coming
-            // late by its length for a while.
-            if (late > kShortGapSeconds) {
-                if (_lateRun.arrivals++ == 0) _lateRun.since = now;
-                _lateRun.least = std::min(_lateRun.least, late);
-            } else {
-                _lateRun = LateRun{};
-            }
-            const bool shortLoss =
-                keep && _lateRun.arrivals >= 5 && now - _lateRun.since >= kShortGapConfirmSeconds;
-            if (_resumed) {
-                // The paused stretch is left out of the track, as the screen leaves it out.
-                const auto paused = std::max<int64_t>(0, std::llround(late * _sampleRate));
-                _lostFrames += paused;
-                inAll += paused;
-                _resumed = false;
-            } else if (late > kGapSeconds || shortLoss) {
-                const double seconds = late > kGapSeconds ? late : _lateRun.least;
-                // What was ready at the previous look came before a loss seen at once.
-                const int32_t before = late > kGapSeconds ? std::min(_readyBefore, ready) : 0;
-                const auto lost = std::llround(seconds * _sampleRate);
-                if (keep && (before <= 0 || deliver(before))) {
-                    ready -= before;
-                    ZVLog(
-                        "ZVSoundInputRecorder: \"%s\" lost %.3f s of sound %.3f s into the "
-                        "recording; filled with silence",
-                        _deviceName.c_str(), double(lost) / _sampleRate,
-                        double(_totalFramesRead.load(std::memory_order_relaxed)) / _sampleRate);
-                    fillSilence(lost);
-                    _filledGaps.fetch_add(1, std::memory_order_relaxed);
-                }
-                _lostFrames += lost;
-                inAll += lost;
-                _lateRun = LateRun{};
-            } else if (late < kShortGapSeconds) {
-                _usualLateness += 0.05 * late;
-            }
-        }
-        _clock.addArrival(now, inAll);
-        _framesInAll = inAll;
-        _measuredRate.store(_clock.measuredRate(), std::memory_order_relaxed);
-        if (_firstFrame >= 0) noteStartOffset();
+void ZVSoundInputRecorder::noteRun(const ZVCaptureRun& run) {
+    if (run.captureTime == 0) return;  // the device cannot tell
+    double t = run.captureTime - _pausedSeconds;
+    if (_resumed && _fit.hasPoints()) {
+        // The stretch since the pause is left out of the time line, as from the picture.
+        _pausedSeconds += std::max(0.0, t - _nextTime);
+        t = run.captureTime - _pausedSeconds;
     }
-    _readyBefore = ready;
-    return ready;
+    _resumed = false;
+    _fit.add(t, _deviceFrames);
+    _nextTime = t + double(run.frames) / _sampleRate;
+    _measuredRate.store(_fit.rate(), std::memory_order_relaxed);
+}
+
+bool ZVSoundInputRecorder::takeRuns(bool keep, double until) {
+    const double common = _sync.realStartTime();
+    for (ZVCaptureRun run = _inputDevice->peek(); run.frames > 0; run = _inputDevice->peek()) {
+        if (run.captureTime > 0 && run.captureTime + double(run.frames) / _sampleRate > until) {
+            // Only what was captured before `until`.
+            run.frames = int32_t(std::clamp<double>(
+                std::ceil((until - run.captureTime) * _sampleRate), 0, run.frames));
+            _reachedEnd = true;
+            if (run.frames == 0) break;
+        }
+        // Before the track's first frame: what was captured before the common start time
+        // is not the track's, and without one nothing before the release is.
+        int32_t skip = 0;
+        if (_firstFrame < 0 && common <= 0) {
+            skip = keep ? 0 : run.frames;
+        } else if (_firstFrame < 0 && run.captureTime > 0) {
+            const double early = common - run.captureTime;
+            skip = int32_t(std::clamp<double>(std::ceil(early * _sampleRate), 0, run.frames));
+        }
+        // Frames after the common start, before the release: held back (unread, so the
+        // run still carries its loss).
+        const bool hold = _firstFrame < 0 && !keep && skip < run.frames;
+        if (hold && skip == 0) break;
+        if (run.lostBefore > 0) {
+            if (_firstFrame >= 0) {
+                ZVLog(
+                    "ZVSoundInputRecorder: the sound server lost %.3f s of sound from \"%s\" "
+                    "%.3f s into the recording; kept as silence",
+                    double(run.lostBefore) / _sampleRate, _deviceName.c_str(),
+                    double(_totalFramesRead.load(std::memory_order_relaxed)) / _sampleRate);
+                {
+                    ZVLockGuard g(_lossLock);
+                    _losses.emplace_back(
+                        double(_totalFramesRead.load(std::memory_order_relaxed)) / _sampleRate,
+                        double(run.lostBefore) / _sampleRate);
+                }
+                _filledGaps.fetch_add(1, std::memory_order_relaxed);
+                fillSilence(run.lostBefore);
+            }
+            _deviceFrames += run.lostBefore;
+        }
+        noteRun(run);
+        drop(skip);
+        if (hold) break;
+        const int32_t frames = run.frames - skip;
+        if (frames == 0) continue;
+        if (_firstFrame < 0) _firstFrame = _deviceFrames;
+        if (!deliver(frames)) return false;
+        if (_reachedEnd) break;
+    }
+    if (_firstFrame >= 0) noteStartOffset();
+    return true;
+}
+
+void ZVSoundInputRecorder::takeTheRest() {
+    // A source that delivers in bursts still holds sound captured before the stop; it is
+    // the track's, so it is waited for a moment.
+    const double end = ZVAbsoluteTimeGetCurrent();
+    double wait = 0;
+    {
+        ZVLockGuard g(_deviceLock);
+        if (_inputDevice->hasCaptured()) wait = _inputDevice->lateSoundSeconds();
+    }
+    while (ZVAbsoluteTimeGetCurrent() < end + wait) {
+        {
+            ZVLockGuard g(_deviceLock);
+            if (_worker.isPaused() || !_inputDevice->isConnected() || !takeRuns(true, end) ||
+                _reachedEnd)
+                return;
+        }
+        std::this_thread::sleep_for(ZVWorker::kIdleSleep);
+    }
 }
 
 void ZVSoundInputRecorder::noteStartOffset() {
-    // With a common start time the frames captured before it were dropped; the clock's
+    // With a common start time the frames captured before it were dropped; the fit's
     // refinements (a millisecond or so) must not put the track before it again.
+    if (!_fit.hasPoints()) return;
     const double common = _sync.realStartTime();
-    const double offset = _clock.captureTime(_firstFrame) - common;
+    const double offset = _fit.timeAt(_firstFrame) - common;
     _sync.setStartOffsetTime(common > 0 ? std::max(offset, 0.0) : offset);
 }
 
 void ZVSoundInputRecorder::drop(int32_t frames) {
     if (frames <= 0) return;
     _scratch.resize(size_t(frames) * kMaxFrameBytes);
-    alRead(_inputDevice, _scratch.data(), frames);
+    _inputDevice->read(_scratch.data(), frames);
     _deviceFrames += frames;
-    _readyBefore = std::max(0, _readyBefore - frames);
 }
 
 bool ZVSoundInputRecorder::deliver(int32_t frames) {
@@ -340,9 +342,8 @@ bool ZVSoundInputRecorder::deliver(int32_t frames) {
         fail(why);
         return false;
     }
-    alRead(_inputDevice, packet->baseAddres(), frames);
+    _inputDevice->read(packet->baseAddres(), frames);
     _deviceFrames += frames;
-    _readyBefore = std::max(0, _readyBefore - frames);
     _totalFramesRead.fetch_add(frames, std::memory_order_relaxed);
     destination().addObject(std::move(packet));
     return true;
@@ -370,10 +371,10 @@ void ZVSoundInputRecorder::readLoop() {
             // Lock order: the device lock, then the destination's own lock.
             ZVLockGuard g(_deviceLock);
             const int32_t threshold = _framesInSlice - _safetyFramesInSilce.load();
-            if (!_worker.isPaused() && !alConnected(_inputDevice)) {
+            if (!_worker.isPaused() && !_inputDevice->isConnected()) {
                 // Unplugged, or its server went away: nothing more will come, but what
                 // was captured before goes into the track.
-                if (const int32_t ready = followClock(true); ready > 0) deliver(ready);
+                takeRuns(true);
                 const std::string why = ZVFormat(
                     "recording of \"%s\" ended: the device was disconnected after %.3f s",
                     _deviceName.c_str(),
@@ -383,23 +384,11 @@ void ZVSoundInputRecorder::readLoop() {
                 break;
             }
             if (!_worker.isPaused() && destination().canAcceptObject()) {
-                int32_t ready = followClock(true);
+                const int32_t ready = _inputDevice->framesReady();
+                // Everything ready at once, so each packet holds at least a slice less
+                // the safety margin (but where a loss splits it).
                 if (ready > 0 && ready >= threshold) {
-                    // The first frames in may have been captured just before the common
-                    // start time: the track starts after it, as every track does.
-                    const double common = _sync.realStartTime();
-                    if (_totalFramesRead.load(std::memory_order_relaxed) == 0 && common > 0) {
-                        const double early = common - _clock.captureTime(_firstFrame);
-                        const auto skip = int32_t(std::clamp<double>(std::ceil(early * _sampleRate),
-                                                                     0, double(ready - 1)));
-                        drop(skip);
-                        _firstFrame += skip;
-                        noteStartOffset();
-                        ready -= skip;
-                    }
-                    // Everything ready at once, so each packet holds at least a slice less
-                    // the safety margin.
-                    if (!deliver(ready)) break;
+                    if (!takeRuns(true)) break;
                     idle = false;
                 }
             }

@@ -1,13 +1,16 @@
 #pragma once
-// Records one audio input device into sound packets through the OpenAL capture calls.
-// The device is opened at creation and started by the worker, which then holds back its
-// first read while the recorder is suspended, so that several recorders start in step.
+// Records one audio input device into sound packets through the capture provider (the
+// sound server's own stream, or the OpenAL calls where no server answers). The device is
+// opened at creation; its capture may start before the worker does (startCapture), and
+// the worker holds back the track while the recorder is suspended, so that several
+// recorders start in step.
 //
 // The packets keep one time line with the device's clock: startOffsetTime is when the
 // device captured the track's first frame (after the time given to startAtTime), and
-// frames the device lost later are logged and put in as silence of their length, so frame
-// n was captured at startOffsetTime + n / measuredSampleRate. What the device captured
-// while the recorder was suspended, or before the common start time, is dropped; a
+// frames the sound server reports lost later are logged and put in as silence of their
+// length, so frame n was captured at startOffsetTime + n / measuredSampleRate. Nothing
+// else is a loss: a late delivery is only late. What the device captured before the
+// common start time, or while the recorder was suspended without one, is dropped; a
 // paused stretch is left out, as the screen recorder leaves it out of its timestamps.
 //
 // Threads: the caller configures, starts, stops, pauses and lifts the suspension; the
@@ -16,9 +19,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "Audio/ZVCaptureClock.h"
+#include "Audio/ZVCaptureProvider.h"
+#include "Audio/ZVRateFit.h"
 #include "Audio/ZVSoundFormat.h"
 #include "Foundation/ZVMutex.h"
 #include "Pipeline/ZVDelegates.h"
@@ -55,6 +60,14 @@ class ZVSoundInputRecorder : public ZVStage {
     static std::shared_ptr<ZVSoundInputRecorder> initWithDevice(const std::string& deviceName);
     ~ZVSoundInputRecorder() override;
 
+    // Starts the device's capture now, before start, so that the track can begin at the
+    // common start time; what it captures before then is dropped. false when the device
+    // cannot start. Any thread.
+    bool startCapture();
+    // Whether the device has captured sound since its capture started, so that its first
+    // frames can lie at the common start time. Any thread.
+    bool hasCaptured() const;
+
     // The worker reads once at least slice - safety frames are ready (1024 by default).
     // Any thread.
     void setSafetySlice(int32_t frames) { _safetyFramesInSilce.store(frames); }
@@ -86,9 +99,13 @@ class ZVSoundInputRecorder : public ZVStage {
     // The device's frames per second against the absolute clock (CLOCK_MONOTONIC), as
     // measured while recording; the nominal rate until enough time has passed. Any thread.
     double measuredSampleRate() const { return _measuredRate.load(std::memory_order_relaxed); }
-    // Silence put in for frames the device lost, and the number of such gaps. Any thread.
+    // Silence put in for frames the sound server reported lost, and the number of such
+    // losses. Any thread.
     int64_t filledFrames() const { return _filledFrames.load(std::memory_order_relaxed); }
     int32_t filledGaps() const { return _filledGaps.load(std::memory_order_relaxed); }
+    // Each loss the server reported: where it lies in the track and how long it is, in
+    // seconds. Any thread.
+    std::vector<std::pair<double, double>> losses() const;
     // The packets' format, and the name the device was opened by. Any thread.
     ZVSoundFormat format() const { return _zvFormat; }
     const std::string& deviceName() const { return _deviceName; }
@@ -110,11 +127,18 @@ class ZVSoundInputRecorder : public ZVStage {
 
     void soundInputReader();  // worker only
     void readLoop();          // worker only
-    // Follows the device's clock at one look at its buffer; answers the frames ready.
-    // `keep`: frames lost now are put in as silence. Worker only.
-    int32_t followClock(bool keep) ZV_REQUIRES(_deviceLock);
-    void noteStartOffset();                                 // worker only
-    void drop(int32_t frames) ZV_REQUIRES(_deviceLock);     // worker only
+    // Takes every run ready; `keep`: into the track (after the common start), else
+    // dropped. false when a packet could not be made. Worker only.
+    // `until`: only frames captured before then (and _reachedEnd once a frame after it
+    // was seen).
+    bool takeRuns(bool keep, double until = 1e300) ZV_REQUIRES(_deviceLock);
+    // After the read loop: takes what the device captured before now, as it comes, for
+    // a moment. Worker only.
+    void takeTheRest();
+    // Notes when a run's first frame was captured, on the time line without pauses.
+    void noteRun(const ZVCaptureRun& run) ZV_REQUIRES(_deviceLock);  // worker only
+    void noteStartOffset();                                          // worker only
+    void drop(int32_t frames) ZV_REQUIRES(_deviceLock);              // worker only
     bool deliver(int32_t frames) ZV_REQUIRES(_deviceLock);  // worker only; false: no packet
     void fillSilence(int64_t frames);                       // worker only
     void closeDevice() ZV_EXCLUDES(_deviceLock);
@@ -126,30 +150,27 @@ class ZVSoundInputRecorder : public ZVStage {
     const int32_t _alFormat;
     std::atomic<int32_t> _totalFramesRead{0};
     const ZVSoundFormat _zvFormat;
-    ZVMutex _deviceLock;  // serialises every call on the capture device, and guards the handle
-    void* _inputDevice ZV_GUARDED_BY(_deviceLock) = nullptr;
+    mutable ZVMutex
+        _deviceLock;  // serialises every call on the capture device, and guards the handle
+    std::unique_ptr<ZVCaptureDevice> _inputDevice ZV_GUARDED_BY(_deviceLock);
+    bool _capturing ZV_GUARDED_BY(_deviceLock) = false;  // started and not paused
     ZVSyncStart _sync;
 
     // The time line, owned by the worker: frames on it are every frame the device
-    // delivered plus those it lost.
-    ZVCaptureClock _clock;
-    int64_t _deviceFrames = 0;  // read from the device, kept or dropped
-    int64_t _lostFrames = 0;    // lost (filled in, or the paused stretch)
-    int64_t _framesInAll = 0;   // on the time line at the last look
-    int32_t _readyBefore = 0;   // ready at the previous look
+    // captured (read or lost), and capture times leave the paused stretches out.
+    ZVRateFit _fit;
+    int64_t _deviceFrames = 0;  // read from the device or lost, kept or dropped
     int64_t _firstFrame = -1;   // the track's first frame on the time line
-    double _usualLateness = 0;  // of arrivals, smoothed
-    // The arrivals that came late in a row, for losses too short to tell at once.
-    struct LateRun {
-        double since = 0;
-        double least = 1e300;  // the smallest lateness
-        int arrivals = 0;
-    } _lateRun;
-    std::vector<uint8_t> _scratch;                     // for dropped frames
-    bool _resumed ZV_GUARDED_BY(_deviceLock) = false;  // the next delay is a pause, not a loss
+    double _pausedSeconds = 0;  // left out of the capture times so far
+    double _nextTime = 0;       // when the next frame was due, before a pause
+    bool _resumed ZV_GUARDED_BY(_deviceLock) = false;  // the next run follows a pause
+    bool _reachedEnd = false;       // takeRuns saw a frame captured after its `until`
+    std::vector<uint8_t> _scratch;  // for dropped frames
     std::atomic<double> _measuredRate;
     std::atomic<int64_t> _filledFrames{0};
     std::atomic<int32_t> _filledGaps{0};
+    mutable ZVMutex _lossLock;  // guards _losses (the worker adds, anyone reads)
+    std::vector<std::pair<double, double>> _losses ZV_GUARDED_BY(_lossLock);
     std::atomic<ZVSoundInputRecorderDelegateInformalProtocol*> _delegate{nullptr};
     ZVWorker _worker;
 };

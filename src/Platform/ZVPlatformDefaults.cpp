@@ -3,6 +3,7 @@
 #include "Platform/ZVPlatformDefaults.h"
 
 #include "Audio/ZVAudioHardware.h"
+#include "Audio/ZVCaptureProvider.h"
 #include "Audio/ZVOpenALProvider.h"
 #include "Foundation/ZVTrash.h"
 #include "Keys/SRKeyboardLayout.h"
@@ -11,6 +12,7 @@
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 #include "Platform/GIO/ZVGIOTrash.h"
 #include "Platform/Pulse/ZVPulseAudioHardware.h"
+#include "Platform/Pulse/ZVPulseCapture.h"
 #include "Platform/X11/ZVX11DisplayServer.h"
 #include "Platform/X11/ZVX11Geometry.h"
 #include "Platform/X11/ZVX11HostInput.h"
@@ -19,6 +21,25 @@
 
 namespace {
 const SRKeymapSource kX11KeymapSource{&ZVX11KeymapMonitor::start, &ZVX11KeymapMonitor::refresh};
+
+// The sound server's stream where a server answers; the OpenAL calls where none does
+// (they then reach the sound hardware through ALSA).
+class PlatformCaptureProvider : public ZVCaptureProvider {
+  public:
+    std::unique_ptr<ZVCaptureDevice> open(const std::string& name, uint32_t rate, int32_t alFormat,
+                                          int32_t bufferFrames, int32_t* error) const override {
+        int32_t code = 0;
+        if (auto device =
+                ZVPulseCapture::provider()->open(name, rate, alFormat, bufferFrames, &code))
+            return device;
+        if (code != PA_ERR_CONNECTIONREFUSED) {
+            if (error) *error = code;
+            return nullptr;
+        }
+        return ZVOpenALCaptureProvider()->open(name, rate, alFormat, bufferFrames, error);
+    }
+};
+const PlatformCaptureProvider kPlatformCapture;
 
 std::shared_ptr<ZVDisplayServer> makeX11DisplayServer() {
     return std::make_shared<ZVX11DisplayServer>();
@@ -35,9 +56,14 @@ void ZVInstallPlatformDefaults() {
     SRKeyboardLayout::setKeymapSource(&kX11KeymapSource);
     ZVAudioHardware::setShared(std::make_shared<ZVPulseAudioHardware>());
     ZVOpenALSetProvider(ZVOpenALSoftProvider());
+    ZVCaptureSetProvider(&kPlatformCapture);
     ZVSetTrashHandler(&ZVGIOMoveToTrash);
     ZVRegisterFFmpegMediaToolkit();
     ZVRegisterCairoKeyStripRenderer();
+}
+
+const ZVCaptureProvider* ZVPlatformCaptureProvider() {
+    return &kPlatformCapture;
 }
 
 std::shared_ptr<ZVHostApplication> ZVCreatePlatformHostInput() {

@@ -61,7 +61,15 @@ std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package) {
     _recorder->setDataDestination(_queue.get());
     _writer->setDataSource(_queue.get());
     _writer->start();
+    // Capturing from now on, so that the track can begin right at the common start time;
+    // what comes before it is dropped.
+    if (!_recorder->startCapture()) ZVLog("ZVMicrophoneTrack: %s did not start", shown.c_str());
+    _shown = shown;
     return {};
+}
+
+std::string ZVMicrophoneTrack::waitingFor() const {
+    return _recorder && !_recorder->hasCaptured() ? _shown : std::string();
 }
 
 void ZVMicrophoneTrack::startAtTime(double absoluteTime) {
@@ -105,6 +113,11 @@ std::string ZVMicrophoneTrack::store(ZVFomixXManager& package) {
     package.setStartOffsetTime(_recorder->startOffsetTime(), _resource);
     package.setPropertie(std::string(kMeasuredSampleRateKey),
                          ZVValue(_recorder->measuredSampleRate()), _resource);
+    package.setPropertie(std::string(kLostSoundCountKey), ZVValue(int64_t(_recorder->filledGaps())),
+                         _resource);
+    package.setPropertie(std::string(kLostSoundSecondsKey),
+                         ZVValue(double(_recorder->filledFrames()) / _recorder->sampleRate()),
+                         _resource);
     return {};
 }
 
@@ -127,25 +140,26 @@ std::pair<double, double> ZVMicrophoneTrack::span() const {
 std::string ZVMicrophoneTrack::report(std::pair<double, double> screen) const {
     if (!_recorder) return {};
     return reportLine(std::filesystem::path(_wavPath).filename().string(), span(), screen,
-                      _recorder->filledGaps(),
-                      _recorder->filledFrames() / double(_recorder->sampleRate()),
-                      _recorder->measuredSampleRate());
+                      _recorder->losses(), _recorder->measuredSampleRate());
 }
 
 std::string ZVMicrophoneTrack::reportLine(const std::string& name, std::pair<double, double> audio,
-                                          std::pair<double, double> screen, int32_t gaps,
-                                          double filledSeconds, double measuredRate) {
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "%s: starts at %.3f s (screen %.3f s), %.3f s long (screen %.3f s), "
-                  "device clock %.1f Hz, ",
-                  name.c_str(), audio.first, screen.first, audio.second, screen.second,
-                  measuredRate);
-    std::string text = line;
-    if (gaps == 0) return text + "no sound lost";
-    std::snprintf(line, sizeof line, "%d gap%s filled with %.3f s of silence", gaps,
-                  gaps == 1 ? "" : "s", filledSeconds);
-    return text + line;
+                                          std::pair<double, double> screen,
+                                          const std::vector<std::pair<double, double>>& losses,
+                                          double measuredRate) {
+    std::string text = ZVFormat(
+        "%s: starts at %.3f s (screen %.3f s), %.3f s long (screen %.3f s), device clock %.1f Hz, ",
+        name.c_str(), audio.first, screen.first, audio.second, screen.second, measuredRate);
+    if (losses.empty()) return text + "no sound lost";
+    double total = 0;
+    for (const auto& loss : losses) total += loss.second;
+    text += ZVFormat("the sound server lost %.3f s of sound (kept as silence) at", total);
+    // The first few places; a recording with more has a log line for each.
+    constexpr size_t kShown = 5;
+    for (size_t i = 0; i < losses.size() && i < kShown; ++i)
+        text += ZVFormat("%s %.3f s (%.3f s)", i ? "," : "", losses[i].first, losses[i].second);
+    if (losses.size() > kShown) text += ZVFormat(" and %zu more places", losses.size() - kShown);
+    return text;
 }
 
 std::string ZVMicrophoneTrack::status(double) const {

@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "Session/ZVRecordingTrack.h"
 #include "Session/ZVWriterWatch.h"
@@ -27,6 +30,7 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
 
     std::string name() const override { return "microphone"; }
     std::string prepare(ZVFomixXManager& package) override;
+    std::string waitingFor() const override;
     void startAtTime(double absoluteTime) override;
     void resume() override;
     void pause(bool paused) override;
@@ -43,11 +47,15 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     std::string report(std::pair<double, double> screen) const override;
 
     // The report line of an audio track `name` that starts at `start` and lasts
-    // `seconds`, against the screen's span, with the silence filled in for lost sound.
-    // Any thread.
+    // `seconds`, against the screen's span, with the sound the server lost: each loss's
+    // place and length in seconds. Any thread.
     static std::string reportLine(const std::string& name, std::pair<double, double> audio,
-                                  std::pair<double, double> screen, int32_t gaps,
-                                  double filledSeconds, double measuredRate);
+                                  std::pair<double, double> screen,
+                                  const std::vector<std::pair<double, double>>& losses,
+                                  double measuredRate);
+    // The package keys of an audio track that count the losses and their total length.
+    static constexpr std::string_view kLostSoundCountKey = "LostSoundCount";
+    static constexpr std::string_view kLostSoundSecondsKey = "LostSoundSeconds";
 
   protected:
     // A sound track of another kind: `resource` is the package track it fills, `label`
@@ -63,6 +71,7 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     ZVFomixXResource _resource;
     std::string _label;
     std::string _wavPath;
+    std::string _shown;               // the device as messages name it
     std::unique_ptr<ZVQueue> _queue;  // outlives both stages (declared before them)
     std::shared_ptr<ZVWavIO> _writer;
     std::shared_ptr<ZVSoundInputRecorder> _recorder;

@@ -94,7 +94,20 @@ std::string ZVRecordingSession::prepare() {
     return {};
 }
 
+std::string ZVRecordingSession::waitingFor() const {
+    std::string names;
+    for (auto& track : _tracks)
+        if (std::string what = track->waitingFor(); !what.empty())
+            names += (names.empty() ? "" : ", ") + what;
+    return names;
+}
+
 void ZVRecordingSession::start() {
+    // Sound devices started capturing in prepare, so that their first samples can lie at
+    // the common time; one slow to start gets a moment.
+    if (!ZVPollUntil([this] { return waitingFor().empty(); }, kDeviceStartTimeout))
+        ZVLog("ZVRecordingSession: %s did not start within %g s; recording without waiting longer",
+              waitingFor().c_str(), kDeviceStartTimeout);
     // One common time; each recorder notes how late its first active moment came.
     double t = ZVAbsoluteTimeGetCurrent();
     for (auto& track : _tracks) track->startAtTime(t);

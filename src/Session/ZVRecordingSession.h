@@ -45,8 +45,15 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     // tracks prepared before it remain for stop. A session stopped after a failed prepare
     // recorded nothing: its package is removed again when it finishes. Main thread.
     std::string prepare();
-    // Starts every recorder at one common time and lifts their suspensions. Main thread.
+    // Starts every recorder at one common time and lifts their suspensions; a sound device
+    // that has not started capturing yet is waited for up to kDeviceStartTimeout first (then
+    // the recording starts anyway, and the track's offset says where its sound begins).
+    // Main thread.
     void start();
+    // The devices start() would wait for, named for a status line; empty when none.
+    // Main thread, after prepare.
+    std::string waitingFor() const;
+    static constexpr double kDeviceStartTimeout = 2;
     // Pauses or resumes every recorder; paused time is left out of the recording.
     // Main thread.
     void pause(bool paused);

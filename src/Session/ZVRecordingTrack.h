@@ -25,6 +25,9 @@ class ZVRecordingTrack {
     // Registers the track's files in `package` and makes its stages; the writer is
     // started, the recorder waits suspended. One clear line when it cannot. Main thread.
     virtual std::string prepare(ZVFomixXManager& package) = 0;
+    // What the track waits for before its first sample can lie at the common start time
+    // (a sound device that has not captured yet), or empty. Main thread, after prepare.
+    virtual std::string waitingFor() const { return {}; }
     // Starts the recorder (still suspended) with the session's common start time.
     // Main thread.
     virtual void startAtTime(double absoluteTime) = 0;

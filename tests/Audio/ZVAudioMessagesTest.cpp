@@ -61,11 +61,11 @@ TEST(ZVAudioMessages, ExactTexts) {
          "Format: 24bpc 1ch 22050.500000Hz 0x14."},
         {"a header that fails the reader's checks", [] { readWithFailingAllocation(false); },
          "Unsupported WAVE format."},
-        {"no OpenAL provider at all",
+        {"no capture provider at all",
          [] {
-             ZVOpenALSetProvider(nullptr);
+             ZVCaptureSetProvider(nullptr);
              EXPECT_FALSE(ZVSoundInputRecorder::initWithDevice("Virtual_Mic"));
-             ZVOpenALSetProvider(ZVOpenALSoftProvider());
+             ZVCaptureSetProvider(ZVPlatformCaptureProvider());
          },
          "Could not initialize input device: 0"},
         {"a device OpenAL refuses",
@@ -92,6 +92,19 @@ TEST(ZVAudioMessages, ExactTexts) {
          },
          "ZVSoundInputRecorder: recording of \"USB Mic\" ended: the device was disconnected "
          "after 0.000 s"},
+        {"a microphone that captures nothing holds the start back for 2 s at most",
+         [&] {
+             ZVFakeOpenAL al;
+             std::string error;
+             auto session = ZVRecordingSession::create(dir.file("slow.fomixx"), &error);
+             session->addTrack(std::make_unique<ZVMicrophoneTrack>("Slow Mic"));
+             ASSERT_EQ(session->prepare(), "");
+             EXPECT_EQ(session->waitingFor(), "'Slow Mic'");
+             session->start();
+             EXPECT_EQ(session->stopAndWait(5), "");
+         },
+         "ZVRecordingSession: 'Slow Mic' did not start within 2 s; recording without waiting "
+         "longer"},
         {"a packet the reader cannot make", [] { readWithFailingAllocation(true); },
          "Failed to create packet. Objects in queue: 2"},
         {"objects that are not sound packets",

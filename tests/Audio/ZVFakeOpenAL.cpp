@@ -36,10 +36,12 @@ const ZVOpenALProvider ZVFakeOpenAL::kProvider = {
 ZVFakeOpenAL::ZVFakeOpenAL() {
     current = this;
     ZVOpenALSetProvider(&kProvider);
+    ZVCaptureSetProvider(ZVOpenALCaptureProvider());
 }
 
 ZVFakeOpenAL::~ZVFakeOpenAL() {
     ZVOpenALSetProvider(ZVOpenALSoftProvider());
+    ZVCaptureSetProvider(ZVPlatformCaptureProvider());
 }
 
 void ZVFakeOpenAL::note(std::string call) {

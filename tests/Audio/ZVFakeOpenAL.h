@@ -12,8 +12,8 @@
 
 class ZVFakeOpenAL {
   public:
-    ZVFakeOpenAL();   // installs itself
-    ~ZVFakeOpenAL();  // installs openal-soft again
+    ZVFakeOpenAL();   // installs itself, and the capture provider over OpenAL
+    ~ZVFakeOpenAL();  // installs openal-soft and the platform's capture provider again
 
     std::atomic<bool> opens{true};
     std::atomic<int32_t> error{0};

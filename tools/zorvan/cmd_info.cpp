@@ -8,6 +8,7 @@
 
 #include "Audio/ZVWavHeader.h"
 #include "Session/ZVRecordingRepair.h"
+#include "Session/ZVMicrophoneTrack.h"
 #include "Storage/ZVFomixFileReader.h"
 #include "ZVCommand.h"
 #include "Zorvan.h"
@@ -112,6 +113,23 @@ int judge(const std::string& path) {
     return broken ? 1 : 0;
 }
 
+// What the sound server lost while the track was recorded, as the recorder noted it (a
+// package recorded before losses were noted says nothing).
+void describeLosses(ZVFomixXManager& recording, ZVFomixXResource resource) {
+    auto props = recording.propertiesForResource(resource);
+    const ZVValue* count =
+        props ? props->get(std::string(ZVMicrophoneTrack::kLostSoundCountKey)) : nullptr;
+    const ZVValue* seconds =
+        props ? props->get(std::string(ZVMicrophoneTrack::kLostSoundSecondsKey)) : nullptr;
+    if (!count || !seconds) return;
+    const int64_t n = count->intValue();
+    if (n <= 0)
+        std::printf("  no sound lost\n");
+    else
+        std::printf("  the sound server lost %.3f s of sound in %lld place%s (kept as silence)\n",
+                    seconds->doubleValue(), static_cast<long long>(n), n == 1 ? "" : "s");
+}
+
 int run(const std::vector<std::string>& args) {
     if (args.size() != 1) return ZVCommandFail(kName, "expects one PATH (see --help)");
     const std::string& path = args[0];
@@ -126,8 +144,10 @@ int run(const std::vector<std::string>& args) {
     std::fputs(ZVDescribeFomixX(*recording).c_str(), stdout);
     for (auto [resource, label] : {std::pair{ZVFomixXResourceAudio, "Audio"},
                                    std::pair{ZVFomixXResourceSystemAudio, "System audio"}}) {
-        if (auto wav = recording->pathForResource(resource); wav && stat(wav->c_str(), &st) == 0)
+        if (auto wav = recording->pathForResource(resource); wav && stat(wav->c_str(), &st) == 0) {
             describeWav(label, *wav);
+            describeLosses(*recording, resource);
+        }
     }
     if (auto video = recording->pathForResource(ZVFomixXResourceVideo);
         video && stat(video->c_str(), &st) == 0) {

@@ -138,9 +138,11 @@ int run(const std::vector<std::string>& args) {
     // Buttons and keys come from the display server's input events, on a thread of their
     // own.
     ZVSetSharedApplication(ZVCreatePlatformHostInput());
+    const bool live = isatty(STDERR_FILENO);
+    if (std::string slow = session->waitingFor(); !slow.empty() && live)
+        ZVShowStatusLine("waiting up to 2 s for " + slow + " to start");
     session->start();
 
-    const bool live = isatty(STDERR_FILENO);
     auto& loop = ZVRunLoop::main();
     double nextStatus = 0;
     std::string failure;
@@ -228,11 +230,12 @@ const ZVCommand::Registration reg(
      "  video.fomix  the capture file: every frame with its pointer, buttons and keys\n"
      "  audio.wav    with --mic: the microphone, 16-bit stereo at 44100 Hz; its track's\n"
      "               \"StartOffsetTime\" is when the device captured its first sample,\n"
-     "               after the common start time; sound the device lost later is kept\n"
-     "               as silence of its length, so sample n was heard at StartOffsetTime\n"
-     "               + n / rate; \"MeasuredSampleRate\" is the device's real rate\n"
-     "               against the monotonic clock, for export to stretch the sound to\n"
-     "               the picture\n"
+     "               after the common start time; sound the sound server reports lost\n"
+     "               later is kept as silence of its length, so sample n was heard at\n"
+     "               StartOffsetTime + n / rate; \"MeasuredSampleRate\" is the device's\n"
+     "               real rate against the monotonic clock, for export to stretch the\n"
+     "               sound to the picture; \"LostSoundCount\" and \"LostSoundSeconds\"\n"
+     "               count the losses\n"
      "  systemaudio.wav  with --system-audio: the machine's sound, in the same format and\n"
      "               on the same time line\n"
      "  cursors.dat  the cursor list: a binary property list, an array of dictionaries\n"
@@ -241,8 +244,9 @@ const ZVCommand::Registration reg(
      "               0x7FFFFFFF when no cursor showed\n"
      "\n"
      "At the end one line per audio track on standard error gives its start offset, its\n"
-     "length against the screen track's and the silence filled in for lost sound; a line\n"
-     "for the screen tells of stalls and frames the disk dropped, when there were any.\n"
+     "length against the screen track's, and \"no sound lost\" or how much sound the\n"
+     "server lost and where; a line for the screen tells of stalls and frames the disk\n"
+     "dropped, when there were any.\n"
      "\n"
      "A live status line (time, frames, frames per second, queue fill) is shown on a\n"
      "terminal. Keys and buttons are recorded when the X server has XInput 2.2.\n",

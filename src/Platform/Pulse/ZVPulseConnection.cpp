@@ -78,6 +78,33 @@ bool ZVPulseConnection::run(const std::function<pa_operation*(pa_context*)>& sta
     return ok;
 }
 
+pa_stream* ZVPulseConnection::newStream(const char* name, const pa_sample_spec* spec) {
+    pa_stream* stream = pa_stream_new(_context, name, spec, nullptr);
+    if (stream)
+        pa_stream_set_state_callback(
+            stream, [](pa_stream*, void* u) { static_cast<ZVPulseConnection*>(u)->signal(); },
+            this);
+    return stream;
+}
+
+bool ZVPulseConnection::waitForStream(pa_stream* stream) {
+    const bool answered = waitLocked([stream] {
+        pa_stream_state_t state = pa_stream_get_state(stream);
+        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+    });
+    return answered && pa_stream_get_state(stream) == PA_STREAM_READY;
+}
+
+void ZVPulseConnection::endStream(pa_stream*& stream) {
+    if (!stream) return;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
 std::optional<ZVPulseConnection::Sink> ZVPulseConnection::sinkByIndex(uint32_t index) {
     struct Lookup {
         ZVPulseConnection* connection;

@@ -28,6 +28,16 @@ class ZVPulseConnection {
     // on a timeout. The caller holds the lock (lock()/unlock()). The owner's thread.
     bool waitLocked(const std::function<bool()>& done);
 
+    // A new stream on the context whose state changes wake the owner waiting in
+    // waitForStream; nullptr when it cannot be made. The caller holds the lock.
+    pa_stream* newStream(const char* name, const pa_sample_spec* spec);
+    // Waits until a connecting stream is ready or has failed; whether it is ready (false
+    // also on a timeout). The caller holds the lock.
+    bool waitForStream(pa_stream* stream);
+    // Silences the stream's callbacks, disconnects and lets go of it; `stream` becomes
+    // nullptr. The caller holds the lock.
+    static void endStream(pa_stream*& stream);
+
     // The sink with index `index`: its name and its monitor source's; nullopt when there
     // is none or the server did not answer. The owner's thread.
     struct Sink {

@@ -73,9 +73,15 @@ std::vector<std::string> openALNames(const std::vector<RawDevice>& devices, int 
     return names;
 }
 
-}  // namespace
+// The devices of one direction in index order, each with its name as the list shows it,
+// and which one is the server's default (-1: none).
+struct Listing {
+    std::vector<RawDevice> raw;
+    std::vector<std::string> names;
+    int defaultAt = -1;
+};
 
-std::optional<std::vector<ZVAudioDevice>> ZVPulseDevices::read(bool input, std::string* error) {
+std::optional<Listing> readListing(bool input, std::string* error) {
     ZVPulseConnection connection("Zorvan device list");
     if (!connection.open(error)) return std::nullopt;
     Exchange ex;
@@ -99,23 +105,40 @@ std::optional<std::vector<ZVAudioDevice>> ZVPulseDevices::read(bool input, std::
         if (error) *error = connection.lastError();
         return std::nullopt;
     }
+    Listing l;
+    l.raw = std::move(ex.devices);
+    std::sort(l.raw.begin(), l.raw.end(), [](auto& a, auto& b) { return a.index < b.index; });
+    for (size_t i = 0; i < l.raw.size(); ++i)
+        if (l.raw[i].name == ex.defaultName) l.defaultAt = int(i);
+    l.names = openALNames(l.raw, l.defaultAt);
+    return l;
+}
 
-    std::vector<RawDevice>& raw = ex.devices;
-    std::sort(raw.begin(), raw.end(), [](auto& a, auto& b) { return a.index < b.index; });
-    int defaultAt = -1;
-    for (size_t i = 0; i < raw.size(); ++i)
-        if (raw[i].name == ex.defaultName) defaultAt = int(i);
-    std::vector<std::string> names = openALNames(raw, defaultAt);
+}  // namespace
 
+std::optional<std::vector<ZVAudioDevice>> ZVPulseDevices::read(bool input, std::string* error) {
+    auto listing = readListing(input, error);
+    if (!listing) return std::nullopt;
     std::vector<ZVAudioDevice> devices;
-    for (size_t i = 0; i < raw.size(); ++i) {
+    for (size_t i = 0; i < listing->raw.size(); ++i) {
+        const RawDevice& raw = listing->raw[i];
         ZVAudioDevice d;
-        d.deviceId = raw[i].index + 1;
-        d.name = names[i];
-        d.isDefault = int(i) == defaultAt;
-        d.sources = raw[i].ports;
-        d.currentSource = raw[i].activePort;
+        d.deviceId = raw.index + 1;
+        d.name = listing->names[i];
+        d.isDefault = int(i) == listing->defaultAt;
+        d.sources = raw.ports;
+        d.currentSource = raw.activePort;
         devices.push_back(std::move(d));
     }
     return devices;
+}
+
+std::optional<std::string> ZVPulseDevices::sourceNamed(const std::string& name,
+                                                       std::string* error) {
+    auto listing = readListing(true, error);
+    if (!listing) return std::nullopt;
+    for (size_t i = 0; i < listing->raw.size(); ++i)
+        if (listing->names[i] == name) return listing->raw[i].name;
+    if (error) *error = "no input device \"" + name + "\"";
+    return std::nullopt;
 }

@@ -18,4 +18,9 @@ class ZVPulseDevices {
     // device first, then the others in index order; a repeated description gets " #2",
     // " #3"), so that a name opens in openal-soft. Any thread; blocks.
     static std::optional<std::vector<ZVAudioDevice>> read(bool input, std::string* error = nullptr);
+
+    // The server's own name of the input device listed as `name` (a plain device name of
+    // the list above); nullopt when there is none or the server does not answer (*error
+    // says why). Any thread; blocks.
+    static std::optional<std::string> sourceNamed(const std::string& name, std::string* error);
 };

@@ -26,13 +26,10 @@ std::unique_ptr<ZVPulseStream> ZVPulseStream::open(uint32_t sinkIndex, bool inpu
 
     c.lock();
     ZVPulseStream* raw = self.get();
-    raw->_stream = pa_stream_new(
-        c.context(), input ? "Zorvan play-through in" : "Zorvan play-through out", &kSpec, nullptr);
+    raw->_stream =
+        c.newStream(input ? "Zorvan play-through in" : "Zorvan play-through out", &kSpec);
     bool ok = raw->_stream != nullptr;
     if (ok) {
-        pa_stream_set_state_callback(
-            raw->_stream,
-            [](pa_stream*, void* u) { static_cast<ZVPulseStream*>(u)->_connection.signal(); }, raw);
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
         attr.fragsize = kFragmentBytes;
@@ -50,13 +47,7 @@ std::unique_ptr<ZVPulseStream> ZVPulseStream::open(uint32_t sinkIndex, bool inpu
                                             nullptr) >= 0;
         }
     }
-    if (ok) {
-        ok = c.waitLocked([raw] {
-            pa_stream_state_t state = pa_stream_get_state(raw->_stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        });
-        ok = ok && pa_stream_get_state(raw->_stream) == PA_STREAM_READY;
-    }
+    ok = ok && c.waitForStream(raw->_stream);
     std::string why = c.lastError();
     c.unlock();
     if (!ok) return fail("cannot open a stream on '" + sink->name + "': " + why);
@@ -66,14 +57,7 @@ std::unique_ptr<ZVPulseStream> ZVPulseStream::open(uint32_t sinkIndex, bool inpu
 ZVPulseStream::~ZVPulseStream() {
     _running.store(false);
     _connection.lock();
-    if (_stream) {
-        pa_stream_set_state_callback(_stream, nullptr, nullptr);
-        pa_stream_set_read_callback(_stream, nullptr, nullptr);
-        pa_stream_set_write_callback(_stream, nullptr, nullptr);
-        pa_stream_disconnect(_stream);
-        pa_stream_unref(_stream);
-        _stream = nullptr;
-    }
+    ZVPulseConnection::endStream(_stream);
     _connection.unlock();
 }
 

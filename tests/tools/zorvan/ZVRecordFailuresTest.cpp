@@ -222,7 +222,9 @@ TEST(RecordFailures, AKilledRecordingKeepsItsOffsetsAndIsMendedInStep) {
 
     const ZVFomixFileInfo video = ZVFomixIO::infoForFile(package + "/video.fomix");
     EXPECT_GT(video.frames, 30u);
-    EXPECT_NEAR(double(video.duration), 3.0, 1.0);  // the last stored frame's time
+    // A microphone that has not captured yet holds the start back for up to 2 s.
+    EXPECT_GT(double(video.duration), 0.8);
+    EXPECT_LT(double(video.duration), 4.0);
     auto cursors = ZVCursorListFile::read(package + "/cursors.dat");
     ASSERT_TRUE(cursors);
     EXPECT_FALSE(cursors->empty());
