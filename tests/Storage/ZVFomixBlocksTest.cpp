@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "Storage/ZVFomixBlocks.h"
+#include "ZVFomixTestFiles.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using zvtest::Bytes;
+using zvtest::setWord;
 
 struct Block {
     uint32_t offset, length;
@@ -44,10 +46,6 @@ Encoded encode(const Bytes& frame, const Bytes& reference, size_t stride) {
         ZVFomixEncodeBlocks(frame.data(), reference.data(), stride, frame.size(), e.data.data());
     e.data.resize(e.result.dataSize);
     return e;
-}
-
-void setWord(Bytes& b, size_t at, uint32_t w) {
-    std::memcpy(b.data() + at, &w, 4);
 }
 
 // One block of `length` bytes of `fill`.

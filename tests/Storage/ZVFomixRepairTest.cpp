@@ -100,19 +100,12 @@ TEST(ZVFomixRepair, LeavesReadableAndMissingFilesAlone) {
     EXPECT_EQ(ZVFomixIO::infoForFile(dir.file("zero")).frames, 0u);
 }
 
-// Eight plain frames, for damage in the middle.
-const Sample& recording() {
-    static Sample r = [] {
-        std::vector<std::shared_ptr<ZVMovieFrame>> frames;
-        for (int i = 0; i < 8; ++i) frames.push_back(patternFrame(24, 9, uint32_t(i + 1), 0.1 * i));
-        const Bytes file = recordBytes(frames);
-        return Sample{file, readAll(file)};
-    }();
-    return r;
-}
-
-void setWord(Bytes& b, size_t at, uint32_t value) {
-    std::memcpy(b.data() + at, &value, 4);
+// `count` plain frames 0.1 s apart.
+Sample plainSample(int count) {
+    std::vector<std::shared_ptr<ZVMovieFrame>> frames;
+    for (int i = 0; i < count; ++i) frames.push_back(patternFrame(24, 9, uint32_t(i + 1), 0.1 * i));
+    const Bytes file = recordBytes(frames);
+    return Sample{file, readAll(file)};
 }
 
 TEST(ZVFomixRepair, ForeignFilesStayAsTheyAre) {
@@ -131,101 +124,75 @@ TEST(ZVFomixRepair, ForeignFilesStayAsTheyAre) {
     }
 }
 
+// A damaged record costs that record and no more, in the middle or at the start: the
+// records after it are found by two whole records in a row. A dry run says what it would
+// do and changes nothing; the mended file reads, and a second repair leaves it alone.
 TEST(ZVFomixRepair, RecordsAfterADamagedOneAreKept) {
-    const Sample& r = recording();
-    ASSERT_EQ(r.read.frames.size(), 8u);
-    TempDir dir;
-    // Record 4's size field grown (it swallows what follows), or its picture size broken;
-    // in a finished file and in one whose writer never finished.
-    for (int damage = 0; damage < 2; ++damage) {
-        for (bool finished : {true, false}) {
-            SCOPED_TRACE(damage * 2 + finished);
-            Bytes bytes = r.file;
-            if (!finished) bytes = unfinished(bytes);
-            const size_t at = r.read.frames[3].start;
-            if (damage == 0)
-                setWord(bytes, at + 4, uint32_t(r.read.frames[5].start - at));
-            else
-                setWord(bytes, at + 16, 0xFFFFFFFF);
-            const std::string path = dir.file("damaged.fomix");
-            writeBytes(path, bytes);
-            std::filesystem::remove(path + ".damaged");
-
-            const ZVFomixRepairResult dry = ZVFomixRepair(path, true);
-            EXPECT_EQ(dry.outcome, Outcome::Repaired);  // says what it would do...
-            EXPECT_EQ(dry.header.frames, 7u);
-            EXPECT_EQ(readBytes(path), bytes);  // ...and changes nothing
-
-            const ZVFomixRepairResult fix = ZVFomixRepair(path);
-            ASSERT_EQ(fix.outcome, Outcome::Repaired) << fix.message;
-            EXPECT_EQ(fix.header.frames, 7u) << fix.message;
-            EXPECT_EQ(fix.salvagedFrames, 4u);
-            EXPECT_DOUBLE_EQ(double(fix.header.duration), 0.7);
-            EXPECT_EQ(fix.damagedPath, path + ".damaged");
-            EXPECT_EQ(readBytes(path + ".damaged"), bytes);
-            const ReadResult mended = readFile(path);
-            ASSERT_TRUE(mended.accepted);
-            EXPECT_EQ(mended.frames.size(), 7u);
-            EXPECT_EQ(mended.last, ZVFomixStep::End);
-            // Now it reads: a second repair changes nothing.
-            EXPECT_EQ(ZVFomixRepair(path).outcome, Outcome::AlreadyReadable);
-        }
-    }
-}
-
-// A damaged start costs what is damaged and no more: the records after it are found as
-// after a damaged record in the middle, by two whole records in a row.
-TEST(ZVFomixRepair, RecordsAfterADamagedStartAreKept) {
-    static const Sample longer = [] {
-        std::vector<std::shared_ptr<ZVMovieFrame>> frames;
-        for (int i = 0; i < 30; ++i)
-            frames.push_back(patternFrame(24, 9, uint32_t(i + 1), 0.1 * i));
-        const Bytes file = recordBytes(frames);
-        return Sample{file, readAll(file)};
-    }();
+    const Sample longer = plainSample(30);
+    const size_t total = longer.read.frames.size();
     ASSERT_GT(longer.file.size(), 8000u);
     size_t after4K = 0;  // the first record wholly past the first 4 KB
     while (longer.read.frames[after4K].start < 4096) ++after4K;
+    const size_t fourth = longer.read.frames[3].start, sixth = longer.read.frames[5].start;
     const struct {
         const char* name;
         std::function<void(Bytes&)> damage;
-        size_t firstKept;
+        size_t from, to;  // the records lost
     } rows[] = {
-        {"first record's size", [](Bytes& b) { setWord(b, 28 + 4, 0x7FFFFFF0); }, 1},
-        {"first record's picture size", [](Bytes& b) { setWord(b, 28 + 16, 0xFFFFFFFF); }, 1},
-        {"first 4 KB zeroed", [](Bytes& b) { std::fill(b.begin(), b.begin() + 4096, 0); }, after4K},
+        {"record 4's size swallows record 5",
+         [&](Bytes& b) { setWord(b, fourth + 4, uint32_t(sixth - fourth)); }, 3, 4},
+        {"record 4's picture size", [&](Bytes& b) { setWord(b, fourth + 16, 0xFFFFFFFF); }, 3, 4},
+        {"first record's size", [](Bytes& b) { setWord(b, 28 + 4, 0x7FFFFFF0); }, 0, 1},
+        {"first record's picture size", [](Bytes& b) { setWord(b, 28 + 16, 0xFFFFFFFF); }, 0, 1},
+        {"first 4 KB zeroed", [](Bytes& b) { std::fill(b.begin(), b.begin() + 4096, 0); }, 0,
+         after4K},
         {"first 4 KB overwritten",
          [](Bytes& b) {
              for (size_t i = 0; i < 4096; ++i) b[i] = uint8_t(i * 7 + 3);
          },
-         after4K},
+         0, after4K},
     };
     TempDir dir;
     for (const auto& row : rows) {
         for (bool finished : {true, false}) {
-            SCOPED_TRACE(std::string(row.name) + (finished ? ", finished" : ", unfinished"));
+            const std::string name =
+                std::string(row.name) + (finished ? ", finished" : ", unfinished");
+            SCOPED_TRACE(name);
             Bytes bytes = finished ? longer.file : unfinished(longer.file);
             row.damage(bytes);
-            const std::string path = dir.file(std::string(row.name) + ".fomix");
+            const std::string path = dir.file(name + ".fomix");
             writeBytes(path, bytes);
+            const size_t want = total - (row.to - row.from);
+
+            const ZVFomixRepairResult dry = ZVFomixRepair(path, true);
+            EXPECT_EQ(dry.outcome, Outcome::Repaired);
+            EXPECT_EQ(dry.header.frames, want);
+            EXPECT_EQ(readBytes(path), bytes);
+
             const ZVFomixRepairResult fix = ZVFomixRepair(path);
             ASSERT_EQ(fix.outcome, Outcome::Repaired) << fix.message;
-            const size_t want = longer.read.frames.size() - row.firstKept;
             EXPECT_EQ(fix.header.frames, want) << fix.message;
-            EXPECT_EQ(fix.salvagedFrames, want);
+            EXPECT_EQ(fix.salvagedFrames, total - row.to);
+            EXPECT_DOUBLE_EQ(double(fix.header.duration),
+                             double(longer.read.frames.back().info.timestamp));
+            EXPECT_EQ(fix.damagedPath, path + ".damaged");
             EXPECT_EQ(readBytes(fix.damagedPath), bytes);
             const ReadResult mended = readFile(path);
+            ASSERT_TRUE(mended.accepted);
+            EXPECT_EQ(mended.last, ZVFomixStep::End);
             ASSERT_EQ(mended.frames.size(), want);
-            for (size_t i = 0; i < want; ++i)
-                ASSERT_EQ(0, std::memcmp(&mended.frames[i].info,
-                                         &longer.read.frames[row.firstKept + i].info, 44));
+            for (size_t i = 0; i < want; ++i) {
+                const size_t was = i < row.from ? i : i + row.to - row.from;
+                ASSERT_EQ(0,
+                          std::memcmp(&mended.frames[i].info, &longer.read.frames[was].info, 44));
+            }
             EXPECT_EQ(ZVFomixRepair(path).outcome, Outcome::AlreadyReadable);
         }
     }
 }
 
 TEST(ZVFomixRepair, InPlaceMendsAnUnfinishedFileWithoutACopy) {
-    const Sample& r = recording();
+    const Sample r = plainSample(8);
     TempDir dir;
     const Bytes bytes = unfinished(Bytes(r.file.begin(), r.file.end() - 5));
     const std::string path = dir.file("cut.fomix");

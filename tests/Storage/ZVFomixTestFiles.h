@@ -17,7 +17,7 @@ namespace zvtest {
 
 using Bytes = std::vector<uint8_t>;
 
-// Appends `v` as it lies in memory; reads a `T` at `at`.
+// Appends `v` as it lies in memory; reads a `T` at `at`; overwrites the word at `at`.
 template <typename T>
 void put(Bytes& b, T v) {
     const size_t at = b.size();
@@ -29,6 +29,9 @@ T get(const Bytes& b, size_t at) {
     T v;
     std::memcpy(&v, b.data() + at, sizeof v);
     return v;
+}
+inline void setWord(Bytes& b, size_t at, uint32_t w) {
+    std::memcpy(b.data() + at, &w, 4);
 }
 
 // A frame of width x height whose words are never zero: a background that stays the same

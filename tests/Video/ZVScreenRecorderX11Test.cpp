@@ -63,9 +63,8 @@ TEST_F(RecorderX11Test, NothingComesBeforeTheSuspensionEndsAndTheLateStartIsNote
     EXPECT_LT(offset, resumedAt - commonStart + 0.1);
     auto frames = zvtest::frameRecords(log);
     EXPECT_LT(frames[0].info.timestamp, 0.05);
-    for (size_t i = 1; i < frames.size(); ++i) {
+    for (size_t i = 1; i < frames.size(); ++i)
         EXPECT_GT(frames[i].info.timestamp, frames[i - 1].info.timestamp);
-    }
     recorder->stop();
     EXPECT_FALSE(recorder->isRunning());
 }
@@ -106,9 +105,8 @@ TEST_F(RecorderX11Test, AFullDestinationHoldsTheRecorderBackWithoutDroppingFrame
     // Every frame made was delivered, in order.
     auto frames = zvtest::frameRecords(log);
     EXPECT_EQ(size_t(recorder->capturedFrames()), frames.size());
-    for (size_t i = 1; i < frames.size(); ++i) {
+    for (size_t i = 1; i < frames.size(); ++i)
         EXPECT_GT(frames[i].info.timestamp, frames[i - 1].info.timestamp);
-    }
 }
 
 TEST_F(RecorderX11Test, ARectangleChangeWhileRecordingGivesFramesOfTheNewSize) {

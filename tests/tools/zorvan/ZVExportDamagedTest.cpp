@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "Audio/ZVWavHeader.h"
 #include "Export/ZVExportTestSupport.h"
 #include "Media/ZVEncodingPreset.h"
 #include "Storage/ZVCursorListFile.h"
@@ -44,26 +45,14 @@ Bytes cut(const Bytes& b, size_t size) {
 }
 
 Bytes withWord(Bytes b, size_t at, uint32_t value) {
-    std::memcpy(b.data() + at, &value, 4);
+    setWord(b, at, value);
     return b;
 }
 
-// A canonical 44-byte WAV header of 16-bit stereo at 44100 Hz and no sound.
+// The 44-byte header a WAV writer writes first: 16-bit stereo at 44100 Hz and no sound.
 Bytes emptyWav() {
-    Bytes b;
-    for (char c : std::string("RIFF")) b.push_back(uint8_t(c));
-    put<uint32_t>(b, 36);
-    for (char c : std::string("WAVEfmt ")) b.push_back(uint8_t(c));
-    put<uint32_t>(b, 16);
-    put<uint16_t>(b, 1);
-    put<uint16_t>(b, 2);
-    put<uint32_t>(b, 44100);
-    put<uint32_t>(b, 44100 * 4);
-    put<uint16_t>(b, 4);
-    put<uint16_t>(b, 16);
-    for (char c : std::string("data")) b.push_back(uint8_t(c));
-    put<uint32_t>(b, 0);
-    return b;
+    const ZVSoundFormat format{2, 16, 44100, kZVSoundFormatSignedInteger};
+    return ZVWavHeader::bytes(ZVWavHeader::records(format, 0), ZVWavHeader::layoutFor(format));
 }
 
 struct Case {
@@ -73,6 +62,10 @@ struct Case {
     std::string line;  // the line on standard error after "zorvan export: " ("@" for the
                        // package), "" for none or (status 1) any
 };
+
+void writeSquareWav(const std::string& path) {
+    writeWav(path, 44100, [](int i) { return int16_t(i % 100 < 50 ? 8000 : -8000); });
+}
 
 void putCapture(const std::string& package, const Bytes& bytes) {
     writeBytes(package + "/video.fomix", bytes);
@@ -84,23 +77,17 @@ TEST(ExportDamagedCli, EachDamagedPackageGivesAMovieOrOneLine) {
     const Recording& r = recording();
     ASSERT_EQ(r.starts.size(), size_t(kFrames));
     const size_t last = r.starts.back();
-    const std::string notice =
-        "the recording was not closed: exporting the 0.60 s that are there; run zorvan "
-        "repair to keep it";
     const Case cases[] = {
         {"whole", [](const std::string&) {}, 0, ""},
         {"unclosed, whole", [&](const std::string& p) { putCapture(p, unfinished(r.file)); }, 0,
          "the recording was not closed: exporting the 0.70 s that are there; run zorvan "
          "repair to keep it"},
-        {"unclosed, torn in its last info record",
-         [&](const std::string& p) { putCapture(p, unfinished(cut(r.file, last + 20))); }, 0,
-         notice},
-        {"unclosed, torn in its last key chunk",
-         [&](const std::string& p) { putCapture(p, unfinished(cut(r.file, last + 50))); }, 0,
-         notice},
+        // One tear will do: ZVFomixRepairTest cuts the reader's input at every byte.
         {"unclosed, torn in its last payload",
          [&](const std::string& p) { putCapture(p, unfinished(cut(r.file, r.file.size() - 1))); },
-         0, notice},
+         0,
+         "the recording was not closed: exporting the 0.60 s that are there; run zorvan "
+         "repair to keep it"},
         {"unclosed, no record", [&](const std::string& p) { putCapture(p, Bytes(28, 0)); }, 1,
          "@/video.fomix: the recording was not closed and holds no whole frame"},
         {"shorter than a header",
@@ -139,8 +126,6 @@ TEST(ExportDamagedCli, EachDamagedPackageGivesAMovieOrOneLine) {
          "@/Info.plist: not a property list ('zorvan repair @' lists its tracks anew)"},
         {"empty 44-byte WAV",
          [](const std::string& p) { writeBytes(p + "/audio.wav", emptyWav()); }, 0, ""},
-        {"WAV cut to 0 bytes", [](const std::string& p) { writeBytes(p + "/audio.wav", {}); }, 1,
-         ""},
         {"WAV cut to 20 bytes",
          [](const std::string& p) { writeBytes(p + "/audio.wav", cut(emptyWav(), 20)); }, 1, ""},
         {"WAV garbage header",
@@ -154,8 +139,7 @@ TEST(ExportDamagedCli, EachDamagedPackageGivesAMovieOrOneLine) {
         auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
         package->createFomixX();
         writeBytes(*package->createPathForPackageResource(ZVFomixXResourceVideo), r.file);
-        writeWav(*package->createPathForPackageResource(ZVFomixXResourceAudio), 44100,
-                 [](int i) { return int16_t(i % 100 < 50 ? 8000 : -8000); });
+        writeSquareWav(*package->createPathForPackageResource(ZVFomixXResourceAudio));
         ZVCursorListFile::write(*package->createPathForPackageResource(ZVFomixXResourceCursors),
                                 {});
         c.damage(package->path());
@@ -248,8 +232,7 @@ TEST(ExportDamagedCli, RefusalsComeBeforeEncodingAndTheMovieGoesWhereAsked) {
     EXPECT_FALSE(std::filesystem::exists(package + "/movie.mov"));
 
     // With a microphone track, the preset without video makes a movie of the sound alone.
-    writeWav(*made->createPathForPackageResource(ZVFomixXResourceAudio), 44100,
-             [](int i) { return int16_t(i % 100 < 50 ? 8000 : -8000); });
+    writeSquareWav(*made->createPathForPackageResource(ZVFomixXResourceAudio));
     Zorvan sound(
         dir, {"export", package, "--preset", dir.file("sound.plist"), "-o", dir.file("sound.mov")});
     ASSERT_EQ(sound.wait(60), 0) << sound.err();
