@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "Audio/ZVWavHeader.h"
-#include "Session/ZVRecordingRepair.h"
 #include "Session/ZVMicrophoneTrack.h"
+#include "Session/ZVRecordingRepair.h"
 #include "Storage/ZVFomixFileReader.h"
 #include "ZVCommand.h"
 #include "Zorvan.h"
