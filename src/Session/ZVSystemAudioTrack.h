@@ -26,6 +26,11 @@ class ZVSystemAudioTrack : public ZVMicrophoneTrack {
     std::string prepare(ZVFomixXManager& package) override;
     // Tells the recorder to end, then switches play-through off.
     void stopRecorder() override;
+    // Never holds the start back. An idle loopback device renders silence up to two
+    // seconds ahead, and a new reader gets nothing of that block: what it would wait for is
+    // that silence, while the sound programs play from now on reaches the device at its
+    // next render and is recorded then. The track's start offset says where it begins.
+    std::string waitingFor() const override { return {}; }
     // The recorder's line; one that shared another recording's redirection says so.
     std::string report(std::pair<double, double> screen) const override;
 
