@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Export/ZVICM.h"
 #include "Foundation/ZVRunLoop.h"
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodingPreset.h"
 #include "Platform/Cairo/ZVCairoKeyStripRenderer.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
-#include "Video/ZVICM.h"
 #include "Video/ZVMovieFrame.h"
 #include "overlay_scene.h"
 

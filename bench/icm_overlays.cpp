@@ -4,8 +4,8 @@
 // them; this program is the one to profile them with.
 #include <benchmark/benchmark.h>
 
+#include "Export/ZVICMOverlays.h"
 #include "Platform/Cairo/ZVCairoKeyStripRenderer.h"
-#include "Video/ZVICMOverlays.h"
 #include "Video/ZVMovieFrame.h"
 #include "overlay_scene.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 static void BM_FlipBufferContents1080p(benchmark::State& state) {
     auto b = ZVPixelBuffer::pixelBufferWithSize({1920, 1080});

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 namespace {
 class Blob : public ZVQueueObject {

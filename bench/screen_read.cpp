@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Platform/X11/ZVX11ScreenReader.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 static void BM_CopyOpaqueRows1080p(benchmark::State& state) {
     const uint32_t w = 1920, h = 1080;

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // What tests and benchmarks reach that a host never needs: ways to put a fake behind a
 // platform service or to make a failure path happen on purpose. Not part of the public
 // interface (Zorvan.h does not include it).

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 namespace {
 std::string scratchFile() {

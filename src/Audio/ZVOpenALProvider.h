@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The OpenAL capture calls the microphone recorder makes, as a table of functions. The
 // recorder looks the provider up on every use, so a host or a test may swap it; with none
 // installed every call yields zero or nothing, and opening fails with error 0.

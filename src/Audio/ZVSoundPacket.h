@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // A block of interleaved PCM frames with the format that describes them: what the
 // microphone recorder and the WAV reader make, and the WAV writer and the sound encoder
 // take. The producer fills the buffer before it queues the packet; after that only the

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 #include <string>
 
 // YES when a running process has exactly this short command name (case-sensitive; the

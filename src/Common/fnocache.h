@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 #include <sys/types.h>
 
 #include <cstddef>

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Key code <-> key name, both ways, for bindings (a host's shortcut settings) and for
 // SRStringForKeyCode. Class-wide tables, built once on first use and never freed:
 //  - the fixed names (function keys, arrows, Space, Return...), used before any layout;

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The localised words of key naming ("Space", "Command + ", "Pad %@"...): the strings table
 // "KeyNames" among the framework's resources, one per language, as
 // <resources>/<language>.lproj/KeyNames.plist, a property-list dictionary of strings

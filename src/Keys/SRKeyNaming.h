@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Key naming: virtual key codes and modifier-flag words turned into short display strings
 // (the key strip of exported movies, the key-stroke text of frames, a host's shortcut
 // settings). Key codes are Macintosh virtual key codes (Keys/ZVKeyCodeTable.h); names

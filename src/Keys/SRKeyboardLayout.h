@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The keyboard layout that key names follow: an immutable snapshot of an xkbcommon keymap
 // and the layout group in effect. A layout change builds a new snapshot and swaps it in;
 // readers keep the snapshot they took (a shared_ptr) for as long as they use it, so a

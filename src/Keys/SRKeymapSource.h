@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Where the system's keyboard layout comes from: the display server's keymap and the
 // group in effect, followed as they change. The platform installs one
 // (SRKeyboardLayout::setKeymapSource); without it the environment decides.

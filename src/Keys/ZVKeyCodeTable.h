@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The one table between the Macintosh virtual key codes that frames store (kVK_ANSI_A = 0,
 // the key positions of a Macintosh keyboard) and the Linux evdev key codes (KEY_A = 30).
 // X11 key codes are evdev codes + 8 (the evdev rules of every X server and of xkbcommon).

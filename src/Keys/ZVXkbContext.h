@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // xkbcommon contexts for key naming. Each keymap gets a context of its own: xkbcommon
 // counts references without atomics, so keymaps that shared a context could not be
 // released on two threads at once.

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // A compressed video frame on its way through a queue to the movie writer. The wrapper
 // keeps its own reference to the frame for its whole life.
 #include <memory>

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // One block of compressed (or PCM) sound on its way from the sound encoder to the movie
 // writer: a buffer list the converter fills in place and, for formats whose packets vary
 // in size, one description per packet. The packet owns its buffers and descriptions; the

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The seam between the media classes and the codec library that implements them. The
 // platform layer installs the implementation (ZVRegisterFFmpegMediaToolkit); tests may
 // install their own. Without one, sessions cannot be made (kZVMediaErrNoToolkit).

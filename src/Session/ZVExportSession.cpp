@@ -11,10 +11,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "Audio/ZVSoundEncoder.h"
 #include "Audio/ZVWavHeader.h"
 #include "Audio/ZVWavIO.h"
+#include "Export/ZVICM.h"
 #include "Export/ZVMovie.h"
+#include "Export/ZVSoundEncoder.h"
 #include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVNotificationCenter.h"
@@ -25,7 +26,6 @@
 #include "Storage/ZVFomixIO.h"
 #include "Storage/ZVFomixRepair.h"
 #include "Storage/ZVFomixXManager.h"
-#include "Video/ZVICM.h"
 #include "Video/ZVPixelBufferPool.h"
 
 namespace {

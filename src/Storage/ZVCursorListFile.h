@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The cursor list of a recording, as the package's cursors track keeps it ("cursors.dat"):
 // a binary property list, an array of dictionaries {"Id" (integer), "Info" (the 44 bytes
 // of ZVCursorInfo, in the byte order of the machine that recorded them), "Data" (the

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The block codec of the capture file, as plain functions over raw pixel memory (base
 // address, row stride, byte size), so that frames from the pool (padded rows) and plain
 // byte arrays (the examples the tests hold to) go through the same code.

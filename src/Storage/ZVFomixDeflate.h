@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The zlib streams (RFC 1950) of compressed capture-file payloads, made and inflated with
 // libdeflate: at level 1 it compresses about 1.5 times and inflates about twice as fast
 // as zlib on screen pictures (bench/fomix.cpp), and its streams are plain zlib streams

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Reads a capture file record by record onto a canvas, synchronously, on the caller's
 // thread. The reading stage's worker, +imageAtIndex:ofFile:, the repair tool, the fuzzers
 // and the tests all read through this class, so they all end the same way on a bad file.

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Appends frame records to a capture file and writes its header last. The header stays 28
 // zero bytes until finish(), so a file whose writer never finished is refused by every
 // reader (and can be mended with `zorvan repair`). Used by the writing stage's worker and

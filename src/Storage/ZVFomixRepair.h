@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Mends a capture file whose writer never finished (it crashed, the disk filled up, the
 // machine went down) or whose records were damaged afterwards. Such a file keeps 28 zero
 // bytes where its header belongs, or reads only part of the way, so readers refuse it.

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Whether a movie file in a recording is whole: an export that was cut short (a crash, a
 // full disk) leaves a file that ends inside one of its atoms, or one that never got its
 // index ("moov"). Only the top-level atoms are walked; what they hold is the player's.

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The image of the mouse cursor shown now, in the form the cursor drawing of a movie frame
 // takes: 32-bit pixels of four 8-bit samples, bytes blue, green, red, alpha (straight
 // alpha), rows top-down.

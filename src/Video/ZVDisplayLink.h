@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // One call per refresh of the primary display, on a thread of the link's own.
 //
 // The tick thread sleeps to absolute deadlines on the monotonic clock, one period apart

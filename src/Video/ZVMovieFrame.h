@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // One captured picture of a recording with everything that was true when it was taken:
 // the per-frame record (mouse, cursor, buttons, key, modifiers, time), the keys typed since
 // the previous frame and their text, and the drawing of the cursor into the pixels.

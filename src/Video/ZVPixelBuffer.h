@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The framework's in-memory picture: one pooled buffer of 32-bit BGRA pixels (bytes blue,
 // green, red, alpha). Rows lie bytesPerRow() apart, which may be more than 4 × width; row
 // 0 is the first row in memory, and which screen edge it shows is up to the producer and

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The memory behind pixel buffers: a pool that makes buffers of one size and takes them
 // back for reuse, and the buffer it hands out (ZVPixelStorage).
 //

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Heap blocks of the pixel and frame objects. They go through here so that a test can make
 // the next allocations of its own thread fail and see the failure paths that a real
 // shortage would take (a log line, nothing drawn, nothing flipped).

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 TEST(ZVAudioDeviceList, DefaultFirstAndSourcesAsDeviceColonSource) {
     std::vector<ZVAudioDevice> devices = {

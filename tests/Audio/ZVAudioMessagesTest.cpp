@@ -8,7 +8,7 @@
 
 #include "ZVAudioTestUtil.h"
 #include "ZVFakeOpenAL.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "ZorvanTesting.h"
 #include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVTestSupport.h"
 
 namespace zvaudiotest {

@@ -12,7 +12,7 @@
 #include "Storage/ZVFomixFileReader.h"
 #include "ZVAudioTestUtil.h"
 #include "ZVTonePlayer.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVPulseFixture.h"
 #include "support/ZVX11TestClient.h"
 #include "support/ZVXvfbFixture.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 class ZVFakeOpenAL {
   public:

@@ -16,7 +16,7 @@
 
 #include "ZVAudioTestUtil.h"
 #include "ZVTonePlayer.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVPulseFixture.h"
 #include "support/ZVXvfbFixture.h"
 #include "support/ZVZorvanProcess.h"

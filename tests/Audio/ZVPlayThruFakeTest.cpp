@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVTestSupport.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "Audio/ZVAudioTestUtil.h"
 #include "Audio/ZVTonePlayer.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVPulseFixture.h"
 #include "support/ZVXvfbFixture.h"
 #include "support/ZVZorvanProcess.h"

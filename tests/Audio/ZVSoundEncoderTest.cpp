@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cmath>
 
-#include "Audio/ZVSoundEncoder.h"
 #include "Audio/ZVSoundPacket.h"
+#include "Export/ZVSoundEncoder.h"
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedSoundPacket.h"
 #include "Pipeline/ZVNotificationNames.h"

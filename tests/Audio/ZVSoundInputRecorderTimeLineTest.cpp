@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "ZVAudioTestUtil.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVTestSupport.h"
 
 namespace {

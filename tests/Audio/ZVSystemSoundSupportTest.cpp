@@ -14,7 +14,7 @@
 
 #include "Audio/ZVAudioTestUtil.h"
 #include "Audio/ZVTonePlayer.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVPulseFixture.h"
 #include "support/ZVTestSupport.h"
 #include "support/ZVZorvanProcess.h"

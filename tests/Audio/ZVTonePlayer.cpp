@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 ZVTonePlayer::ZVTonePlayer(const std::string& sink, int targetMicroseconds)
     : _thread([this, sink, targetMicroseconds] { play(sink, targetMicroseconds); }) {}

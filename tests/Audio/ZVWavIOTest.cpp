@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "ZVAudioTestUtil.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"
 

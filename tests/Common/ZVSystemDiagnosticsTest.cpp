@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVTestSupport.h"
 
 // Log lines reach the sink in every *MessagesTest, and an alert from a worker reaches the

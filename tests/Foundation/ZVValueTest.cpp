@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVTestSupport.h"
 
 namespace {

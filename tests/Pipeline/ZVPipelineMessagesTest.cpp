@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 

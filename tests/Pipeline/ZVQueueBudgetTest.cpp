@@ -1,7 +1,7 @@
 // The first registrations of a process, with memory statistics under the test's control.
 #include <gtest/gtest.h>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "ZorvanTesting.h"
 
 TEST(ZVQueueBudget, UnreadableMemoryLeavesTheBudgetUnsetUntilANumberAppears) {

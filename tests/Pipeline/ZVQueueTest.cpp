@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVStageHarness.h"
 
 using zvtest::Token;

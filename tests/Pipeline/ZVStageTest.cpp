@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"
 

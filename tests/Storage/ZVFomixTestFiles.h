@@ -10,7 +10,7 @@
 
 #include "Storage/ZVFomixFileReader.h"
 #include "Storage/ZVFomixIO.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVTestSupport.h"
 
 namespace zvtest {

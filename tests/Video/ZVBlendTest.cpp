@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Video/ZVPixelTestSupport.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 namespace {
 using zvtest::bytesOf;

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Export/ZVICMOverlays.h"
 #include "Platform/Cairo/ZVCairoKeyStripRenderer.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
-#include "Video/ZVICMOverlays.h"
 #include "Video/ZVPixelTestSupport.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVCursorSamples.h"
 
 namespace {

@@ -7,12 +7,12 @@
 #include <cstring>
 #include <thread>
 
+#include "Export/ZVICM.h"
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedMovieFrame.h"
 #include "Media/ZVEncodingPreset.h"
-#include "Video/ZVICM.h"
 #include "Video/ZVPixelTestSupport.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"
 

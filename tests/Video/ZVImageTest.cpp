@@ -5,7 +5,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVTestSupport.h"
 
 namespace {

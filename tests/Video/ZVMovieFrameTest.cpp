@@ -5,7 +5,7 @@
 
 #include "Video/ZVPixelTestSupport.h"
 #include "Video/ZVVideoAllocation.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVCursorSamples.h"
 #include "support/ZVTestSupport.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Video/ZVPixelTestSupport.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVTestSupport.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVFakeDisplayServer.h"
 #include "support/ZVStageHarness.h"
 

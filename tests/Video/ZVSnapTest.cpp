@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "ZorvanTesting.h"
 #include "support/ZVFakeDisplayServer.h"
 #include "support/ZVTestSupport.h"

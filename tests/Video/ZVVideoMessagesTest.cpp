@@ -10,7 +10,7 @@
 
 #include "Video/ZVScreenRecorder.h"
 #include "Video/ZVVideoAllocation.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "ZorvanTesting.h"
 #include "support/ZVFakeDisplayServer.h"
 #include "support/ZVStageHarness.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 namespace zvtest {
 

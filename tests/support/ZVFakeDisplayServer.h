@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 namespace zvtest {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 namespace zvtest {
 

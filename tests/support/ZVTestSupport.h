@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 
 namespace zvtest {
 

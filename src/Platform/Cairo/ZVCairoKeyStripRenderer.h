@@ -1,8 +1,10 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The key strip drawn with cairo and pango: DejaVu Sans at 20 pixels (the size a 20-point
 // font has on the 72-units-per-inch canvas the strip's geometry is given in), the shadow
 // blurred by a three-pass box filter.
-#include "Video/ZVKeyStripRenderer.h"
+#include "Export/ZVKeyStripRenderer.h"
 
 // Installs the cairo renderer as ZVKeyStripRenderer::shared(). Called once by the platform
 // defaults at start-up (and by tests); calling it again does no harm. Any thread.

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The audio converter over libswresample and a libavcodec sound encoder (AAC, ALAC), or
 // libswresample alone for linear PCM output. Input is resampled into a FIFO in the
 // encoder's format as it is pulled; the encoder takes whole frames from the FIFO, and

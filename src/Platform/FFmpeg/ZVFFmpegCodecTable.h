@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Which libavcodec encoder and picture format make each of our video codec types, and how
 // the shared quality scale maps onto each encoder's own knobs.
 #include <cstdint>

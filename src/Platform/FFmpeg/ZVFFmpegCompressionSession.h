@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The compression session over libavcodec. Pictures are converted and fitted with
 // libswscale on the caller's thread inside encodeFrame, so the source goes back to its
 // owner before encodeFrame returns; the encoder itself runs on the session's own thread,

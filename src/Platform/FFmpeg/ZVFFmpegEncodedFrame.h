@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // An encoded frame holding a libavcodec packet, and the stream parameters (codec,
 // size, configuration record) that a muxer needs for the track the frame belongs to.
 #include <memory>

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The media toolkit over libavcodec and libswscale.
 #include <memory>
 

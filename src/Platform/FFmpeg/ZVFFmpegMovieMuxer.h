@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The movie muxer over libavformat's QuickTime (mov) muxer. The file header needs every
 // stream's parameters, and a video stream's come only with its first encoded frame: until
 // every track has them, appended samples wait in memory (refcounted copies); then the

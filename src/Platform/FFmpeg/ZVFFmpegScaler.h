@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Converts BGRA pictures into the encoder's picture format and size with libswscale:
 // stretched, or fitted with the proportions kept and black bars around (letterbox).
 #include <cstdint>

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The freedesktop.org Trash through GIO: the Trash handler of Linux desktops.
 #include <string>
 

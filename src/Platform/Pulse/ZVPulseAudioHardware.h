@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // ZVAudioHardware over PulseAudio: the device lists come from libpulse introspection
 // (ZVPulseDevices); default changes and module loads are single requests, and
 // play-through streams ZVPulseStreams, each on a short-lived connection of its own.

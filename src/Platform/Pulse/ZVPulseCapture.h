@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // A capture device over a libpulse record stream, on a connection of its own. The server's
 // timing reports say when each fragment was captured: the report's time, less what the
 // source still held then (plus, for a monitor, what its sink will play later), along the

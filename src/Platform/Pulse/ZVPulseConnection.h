@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // One connection to the PulseAudio server on a threaded main loop of its own, never
 // spawning a server. Every wait on it is bounded: a server that accepts and never answers
 // must not hang the caller.

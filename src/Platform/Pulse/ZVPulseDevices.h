@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The PulseAudio server's devices, read once through libpulse introspection on a threaded
 // main loop of its own (never spawning a server). Sources are input devices, sinks output
 // devices, ports are data sources; the id is the server's index + 1.

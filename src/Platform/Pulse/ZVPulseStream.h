@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // A play-through stream over libpulse: a record stream on an output device's monitor, or
 // a playback stream to the device, on a connection of its own. The IO procedure runs on
 // that connection's main-loop thread.

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The monitor-name descriptor of an EDID block.
 #include <cstddef>
 #include <cstdint>

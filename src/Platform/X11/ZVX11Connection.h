@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The X connection of the calling thread. XCB connections are thread-safe, but each
 // thread keeps its own so that one thread's round trips never queue behind another's
 // (the capture tick must not wait on a host thread). Every request that can fail is

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The cursor image and pointer position through XFixes and the core protocol.
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The display server on X11: every call uses the calling thread's own connection.
 #include <chrono>
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // X11 geometry strings ("640x480+100+50"), the way Linux users give a screen rectangle.
 #include <cstdint>
 #include <optional>

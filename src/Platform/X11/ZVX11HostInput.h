@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // A ready host input object for X11 desktops: it watches every keyboard and mouse of the
 // X server (XInput 2 raw events, which also show other clients' input) on a connection
 // and a thread of its own, and answers the recorder's host input contract from what it

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Follows the X server's keyboard for key naming: its keymap and the layout group in
 // effect, read through xkbcommon-x11. The keymap watcher has an X connection of its own.
 #include <cstdint>

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // The RandR 1.5 monitor list of one connection, with each monitor's state, product name
 // and refresh rate, primary first.
 #include <xcb/xcb.h>

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Reads of the root window: through the connection's MIT-SHM segment, or plain get_image
 // when the server cannot attach one.
 #include <cstdint>

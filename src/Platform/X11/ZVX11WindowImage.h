@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Pictures of one window.
 #include <cstdint>
 #include <optional>

@@ -13,7 +13,7 @@
 
 #include "Audio/ZVAudioTestUtil.h"
 #include "Audio/ZVTonePlayer.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVPulseFixture.h"
 #include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"

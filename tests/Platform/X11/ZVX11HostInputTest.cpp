@@ -12,7 +12,7 @@
 #include "Keys/SRKeyNaming.h"
 #include "Keys/ZVKeyCodeTable.h"
 #include "Platform/X11/ZVX11HostInput.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVTestSupport.h"
 #include "support/ZVXvfbFixture.h"
 

@@ -14,7 +14,7 @@
 #include "Audio/ZVTonePlayer.h"
 #include "Export/ZVExportTestSupport.h"
 #include "Storage/ZVFomixFileReader.h"
-#include "Zorvan.h"
+#include "ZorvanInternal.h"
 #include "support/ZVPulseFixture.h"
 #include "support/ZVX11TestClient.h"
 #include "support/ZVXvfbFixture.h"

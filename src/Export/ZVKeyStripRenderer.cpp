@@ -1,4 +1,4 @@
-#include "Video/ZVKeyStripRenderer.h"
+#include "Export/ZVKeyStripRenderer.h"
 
 #include "Foundation/ZVMutex.h"
 

@@ -1,12 +1,12 @@
-#include "Video/ZVICM.h"
+#include "Export/ZVICM.h"
 
 #include <cmath>
 
+#include "Export/ZVICMOverlays.h"
 #include "Foundation/ZVLog.h"
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedMovieFrame.h"
 #include "Pipeline/ZVNotificationNames.h"
-#include "Video/ZVICMOverlays.h"
 #include "Video/ZVMovieFrame.h"
 
 namespace {

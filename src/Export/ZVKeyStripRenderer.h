@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Draws the key strip of exported movies: the picture-wide band in which the video
 // compressor shows the keys being pressed. Text drawing is a platform facility; the
 // platform installs the implementation with setShared, and the compressor only asks for

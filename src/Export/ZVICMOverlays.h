@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // What the video compressor draws into each exported frame, and the state that carries
 // from frame to frame: the click mark at the pointer, the cursor, and the key strip with
 // the keys gathered since it last faded out. Fades run on recording time: a mark starts at
@@ -14,9 +16,9 @@
 #include <optional>
 #include <string>
 
+#include "Export/ZVKeyStripRenderer.h"
 #include "Video/ZVCursorEntry.h"
 #include "Video/ZVImage.h"
-#include "Video/ZVKeyStripRenderer.h"
 
 class ZVMovieFrame;
 

@@ -1,4 +1,4 @@
-#include "Video/ZVICMOverlays.h"
+#include "Export/ZVICMOverlays.h"
 
 #include <algorithm>
 

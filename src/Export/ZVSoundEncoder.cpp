@@ -1,4 +1,4 @@
-#include "Audio/ZVSoundEncoder.h"
+#include "Export/ZVSoundEncoder.h"
 
 #include <cmath>
 
