@@ -3,7 +3,7 @@
 # files that differ and exits non-zero if there are any.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t files < <(git ls-files -- '*.cpp' '*.h' | grep -E '^(src|tools|tests|fuzz|bench|resources)/')
+mapfile -t files < <(git ls-files -- '*.cpp' '*.h' | grep -E '^(include|src|tools|tests|fuzz|bench|resources)/')
 if [ "${1:-}" = --check ]; then
   bad=0
   for f in "${files[@]}"; do
