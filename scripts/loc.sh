@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The share of test code: non-blank lines of tests/ and fuzz/ among all C++ lines of include/, src/,
-# tools/, bench/, tests/ and fuzz/. The project keeps it between 0.25 and 0.33; exits
+# The share of test code: non-blank lines of tests/ and fuzz/ among all C++ lines of
+# include/, src/, tools/, bench/, tests/ and fuzz/. The project keeps it between 0.25 and 0.33; exits
 # non-zero outside that range.
 set -euo pipefail
 cd "$(dirname "$0")/.."
