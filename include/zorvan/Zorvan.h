@@ -24,6 +24,7 @@
 #include "Foundation/ZVRunLoop.h"
 #include "Foundation/ZVTime.h"
 #include "Foundation/ZVTrash.h"
+#include "Foundation/ZVUserDirectory.h"
 #include "Foundation/ZVValue.h"
 #include "Media/ZVAudioBuffers.h"
 #include "Media/ZVAudioConverter.h"

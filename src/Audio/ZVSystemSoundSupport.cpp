@@ -25,6 +25,7 @@
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVMutex.h"
 #include "Foundation/ZVTime.h"
+#include "Foundation/ZVUserDirectory.h"
 #include "Foundation/ZVValue.h"
 #include "Pipeline/ZVQueue.h"
 
@@ -59,15 +60,6 @@ int32_t outputCallback(uint32_t device, double now, const ZVAudioIOBuffer* input
                        ZVAudioIOBuffer* output, double outputTime, void* clientData) {
     return static_cast<ZVSystemSoundSupport*>(clientData)
         ->outputProc(device, now, input, inputTime, output, outputTime);
-}
-
-std::string envOr(const char* name, const std::string& fallback) {
-    const char* v = std::getenv(name);
-    return v && *v ? v : fallback;
-}
-
-std::string home() {
-    return envOr("HOME", "/tmp");
 }
 
 // Starts DriverInstaller: "i" with the shipped bundle, or "u" with the installed one. Its
@@ -190,7 +182,7 @@ std::string outputDeviceName(uint32_t id) {
 }  // namespace
 
 std::string ZVSystemSoundSupport::extensionsDirectory() {
-    return envOr("XDG_DATA_HOME", home() + "/.local/share") + "/zorvan/Extensions";
+    return ZVUserDirectory(ZVUserDirectoryKind::data) + "/zorvan/Extensions";
 }
 
 std::string ZVSystemSoundSupport::installedDriverPath() {
@@ -202,7 +194,7 @@ std::string ZVSystemSoundSupport::installedInfoPlistPath() {
 }
 
 std::string ZVSystemSoundSupport::redirectionStatePath() {
-    return envOr("XDG_STATE_HOME", home() + "/.local/state") + "/zorvan/default-output";
+    return ZVUserDirectory(ZVUserDirectoryKind::state) + "/zorvan/default-output";
 }
 
 void ZVSystemSoundSupport::installDriver() {

@@ -17,3 +17,13 @@ TEST(ZVFoundation, AbsoluteTimeIsSince2001) {
     EXPECT_NEAR(ZVAbsoluteTimeGetCurrent(),
                 static_cast<double>(std::time(nullptr)) - kZVAbsoluteTimeIntervalSince1970, 2.0);
 }
+
+// The library looks for the driver where the installer put it: both go by this rule.
+TEST(ZVFoundation, UserDirectoriesFollowTheirVariablesElseHome) {
+    zvtest::EnvScope home("HOME", "/home/u"), data("XDG_DATA_HOME", ""),
+        state("XDG_STATE_HOME", nullptr), config("XDG_CONFIG_HOME", "/c");
+    EXPECT_EQ(ZVUserDirectory(ZVUserDirectoryKind::data), "/home/u/.local/share");
+    EXPECT_EQ(ZVUserDirectory(ZVUserDirectoryKind::config), "/c");
+    zvtest::EnvScope noHome("HOME", nullptr);
+    EXPECT_EQ(ZVUserDirectory(ZVUserDirectoryKind::state), "/tmp/.local/state");
+}

@@ -17,6 +17,7 @@
 
 #include "Audio/ZVAudioHardware.h"
 #include "Audio/ZVSystemSoundSupport.h"
+#include "Foundation/ZVUserDirectory.h"
 
 namespace fs = std::filesystem;
 
@@ -34,10 +35,7 @@ constexpr const char* kCreatedHead =
 using uchar = unsigned char;
 
 std::string configDirectory() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    std::string base = config && *config ? config : std::string(home ? home : "/tmp") + "/.config";
-    return base + "/pulse";
+    return ZVUserDirectory(ZVUserDirectoryKind::config) + "/pulse";
 }
 
 // The server's start-up script of the user, and the folder of drop-ins it is made to read.
