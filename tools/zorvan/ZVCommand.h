@@ -1,6 +1,7 @@
 #pragma once
 // The zorvan tool's commands. Each command lives in a file of its own and registers itself
 // with a static ZVCommand::Registration, so adding one touches no other file.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,22 @@ int ZVCommandFail(const char* command, const std::string& message);
 // An option's value as a finite number above 0 with nothing after it; nullopt otherwise,
 // also when the option came without a value.
 std::optional<double> ZVCommandPositiveNumber(const std::optional<std::string>& text);
+
+// One option of a command: a switch that sets `flag`, or an option whose value `take`
+// reads (the next word, nullopt when there is none); `take` returns what is wrong, as the
+// command's error line, or nullptr.
+struct ZVCommandOption {
+    const char* name;
+    std::function<const char*(const std::optional<std::string>& value)> take;
+    bool* flag = nullptr;
+};
+
+// Reads `args` as `options` in any order and one word that is no option into `operand`,
+// which `noun` names ("more than one NOUN given", "no NOUN given (see 'zorvan COMMAND
+// --help')"); an unknown option is refused likewise. What is wrong first, or nullopt.
+std::optional<std::string> ZVCommandParse(const char* command, const std::vector<std::string>& args,
+                                          const std::vector<ZVCommandOption>& options,
+                                          const char* noun, std::string& operand);
 
 // What is wrong with the output file `path` before anything is written to it, as
 // "cannot write PATH: why" (its directory is missing or no directory or not writable, or

@@ -28,61 +28,51 @@ struct Options {
 };
 
 std::optional<std::string> parse(const std::vector<std::string>& args, Options& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) return std::nullopt;
-            return args[++i];
+    auto path = [](std::string& to, const char* problem) {
+        return [&to, problem](const std::optional<std::string>& v) {
+            to = v.value_or("");
+            return to.empty() ? problem : nullptr;
         };
-        if (a == "-o") {
-            auto v = value();
-            if (!v || v->empty()) return "-o needs a movie path";
-            o.output = *v;
-        } else if (a == "--preset") {
-            auto v = value();
-            if (!v || v->empty()) return "--preset needs a preset file";
-            o.presetPath = *v;
-        } else if (a == "--video-codec") {
-            o.videoCodec = value();
-            if (!o.videoCodec || !ZVVideoCodecForKey(*o.videoCodec))
-                return "--video-codec needs h264, hevc, prores, animation, png or mjpeg";
-        } else if (a == "--audio-codec") {
-            o.audioCodec = value();
-            if (!o.audioCodec || !ZVSoundFormatForKey(*o.audioCodec))
-                return "--audio-codec needs aac, alac or pcm";
-        } else if (a == "--video-option") {
-            auto v = value();
-            const size_t eq = v ? v->find('=') : std::string::npos;
-            if (eq == std::string::npos || eq == 0) return "--video-option needs NAME=VALUE";
-            o.videoOptions.emplace_back(v->substr(0, eq), v->substr(eq + 1));
-        } else if (a == "--fps") {
-            if (!(o.fps = ZVCommandPositiveNumber(value())))
-                return "--fps needs a number of frames per second above 0";
-        } else if (a == "--scale") {
-            if (!(o.scale = ZVCommandPositiveNumber(value())))
-                return "--scale needs a percentage above 0";
-        } else if (a == "--size") {
-            o.size = value();
-            if (!o.size) return "--size needs WxH";
-        } else if (a == "--no-cursor") {
-            o.noCursor = true;
-        } else if (a == "--no-clicks") {
-            o.noClicks = true;
-        } else if (a == "--no-keys") {
-            o.noKeys = true;
-        } else if (a == "--no-audio") {
-            o.noAudio = true;
-        } else if (a == "--no-system-audio") {
-            o.noSystemAudio = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return "unknown option " + a + " (see 'zorvan export --help')";
-        } else if (o.package.empty()) {
-            o.package = a;
-        } else {
-            return "more than one recording given";
-        }
-    }
-    if (o.package.empty()) return "no recording given (see 'zorvan export --help')";
+    };
+    auto number = [](std::optional<double>& to, const char* problem) {
+        return [&to, problem](const std::optional<std::string>& v) {
+            return (to = ZVCommandPositiveNumber(v)) ? nullptr : problem;
+        };
+    };
+    if (auto problem = ZVCommandParse(
+            kName, args,
+            {{"-o", path(o.output, "-o needs a movie path")},
+             {"--preset", path(o.presetPath, "--preset needs a preset file")},
+             {"--video-codec",
+              [&](auto& v) {
+                  o.videoCodec = v;
+                  return v && ZVVideoCodecForKey(*v)
+                             ? nullptr
+                             : "--video-codec needs h264, hevc, prores, animation, png or mjpeg";
+              }},
+             {"--audio-codec",
+              [&](auto& v) {
+                  o.audioCodec = v;
+                  return v && ZVSoundFormatForKey(*v) ? nullptr
+                                                      : "--audio-codec needs aac, alac or pcm";
+              }},
+             {"--video-option",
+              [&](auto& v) {
+                  const size_t eq = v ? v->find('=') : std::string::npos;
+                  if (eq == std::string::npos || eq == 0) return "--video-option needs NAME=VALUE";
+                  o.videoOptions.emplace_back(v->substr(0, eq), v->substr(eq + 1));
+                  return static_cast<const char*>(nullptr);
+              }},
+             {"--fps", number(o.fps, "--fps needs a number of frames per second above 0")},
+             {"--scale", number(o.scale, "--scale needs a percentage above 0")},
+             {"--size", [&](auto& v) { return (o.size = v) ? nullptr : "--size needs WxH"; }},
+             {"--no-cursor", {}, &o.noCursor},
+             {"--no-clicks", {}, &o.noClicks},
+             {"--no-keys", {}, &o.noKeys},
+             {"--no-audio", {}, &o.noAudio},
+             {"--no-system-audio", {}, &o.noSystemAudio}},
+            "recording", o.package))
+        return problem;
     const bool inline_ =
         o.videoCodec || o.audioCodec || o.size || o.fps || o.scale || !o.videoOptions.empty();
     if (!o.presetPath.empty() && inline_)

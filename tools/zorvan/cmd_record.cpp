@@ -42,36 +42,23 @@ struct Options {
 };
 
 std::optional<std::string> parse(const std::vector<std::string>& args, Options& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) return std::nullopt;
-            return args[++i];
-        };
-        if (a == "--rect") {
-            o.rect = value();
-            if (!o.rect) return "--rect needs WxH+X+Y";
-        } else if (a == "--duration") {
-            auto seconds = ZVCommandPositiveNumber(value());
-            if (!seconds) return "--duration needs a number of seconds above 0";
-            o.duration = *seconds;
-        } else if (a == "--mic") {
-            o.mic = value();
-            if (!o.mic || o.mic->empty()) return "--mic needs a device name or 'default'";
-        } else if (a == "--system-audio") {
-            o.systemAudio = true;
-        } else if (a == "--zlib") {
-            o.zlib = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return "unknown option " + a + " (see 'zorvan record --help')";
-        } else if (o.output.empty()) {
-            o.output = a;
-        } else {
-            return "more than one output path given";
-        }
-    }
-    if (o.output.empty()) return "no output path given (see 'zorvan record --help')";
-    return std::nullopt;
+    return ZVCommandParse(
+        kName, args,
+        {{"--rect", [&](auto& v) { return (o.rect = v) ? nullptr : "--rect needs WxH+X+Y"; }},
+         {"--duration",
+          [&](auto& v) {
+              auto seconds = ZVCommandPositiveNumber(v);
+              o.duration = seconds.value_or(0);
+              return seconds ? nullptr : "--duration needs a number of seconds above 0";
+          }},
+         {"--mic",
+          [&](auto& v) {
+              o.mic = v;
+              return v && !v->empty() ? nullptr : "--mic needs a device name or 'default'";
+          }},
+         {"--system-audio", {}, &o.systemAudio},
+         {"--zlib", {}, &o.zlib}},
+        "output path", o.output);
 }
 
 // The capture rectangle in desktop space: the primary monitor, or --rect (root-window

@@ -53,6 +53,33 @@ std::optional<double> ZVCommandPositiveNumber(const std::optional<std::string>& 
     return d;
 }
 
+std::optional<std::string> ZVCommandParse(const char* command, const std::vector<std::string>& args,
+                                          const std::vector<ZVCommandOption>& options,
+                                          const char* noun, std::string& operand) {
+    const std::string help = std::string(" (see 'zorvan ") + command + " --help')";
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto option = std::find_if(options.begin(), options.end(),
+                                   [&](const ZVCommandOption& o) { return a == o.name; });
+        if (option != options.end() && option->flag) {
+            *option->flag = true;
+        } else if (option != options.end()) {
+            // The next word is the value, whatever it looks like.
+            std::optional<std::string> value;
+            if (i + 1 < args.size()) value = args[++i];
+            if (const char* problem = option->take(value)) return problem;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return "unknown option " + a + help;
+        } else if (operand.empty()) {
+            operand = a;
+        } else {
+            return std::string("more than one ") + noun + " given";
+        }
+    }
+    if (operand.empty()) return std::string("no ") + noun + " given" + help;
+    return std::nullopt;
+}
+
 std::optional<std::string> ZVCommandOutputProblem(const std::string& path) {
     namespace fs = std::filesystem;
     const fs::path file(path);

@@ -241,3 +241,27 @@ TEST(ExportDamagedCli, RefusalsComeBeforeEncodingAndTheMovieGoesWhereAsked) {
     EXPECT_EQ(streams[0].type, "audio");
     EXPECT_NEAR(streams[0].duration, 1.0, 0.05);
 }
+
+// `record` and `export` read their words alike: a wrong one is named, before anything starts
+// (no X server or sound server is needed to be refused).
+TEST(ExportDamagedCli, WrongWordsOfRecordAndExportAreNamed) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"record --bogus x", "record: unknown option --bogus (see 'zorvan record --help')"},
+        {"record a b", "record: more than one output path given"},
+        {"record --mic", "record: --mic needs a device name or 'default'"},
+        {"record --zlib --system-audio",
+         "record: no output path given (see 'zorvan record --help')"},
+        {"export --fps 0 p", "export: --fps needs a number of frames per second above 0"},
+        {"export -o", "export: -o needs a movie path"},
+        {"export - -", "export: more than one recording given"},
+        {"export --video-option =x p", "export: --video-option needs NAME=VALUE"},
+        {"export --no-keys --nope", "export: unknown option --nope (see 'zorvan export --help')"},
+        {"export --preset p.plist --fps 5 p",
+         "export: --preset cannot be combined with codec or size options"},
+    };
+    for (const auto& [line, says] : rows) {
+        const ZorvanRun run = runZorvanLine(line);
+        EXPECT_EQ(run.status, 1) << line;
+        EXPECT_EQ(run.err, "zorvan " + says + "\n");
+    }
+}
