@@ -26,15 +26,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-# The unit tests that exercise each folder (ctest -R patterns).
-declare -A tests_of=(
-  [src/Storage]='^test_storage$'
-  [src/Pipeline]='^(test_pipeline|test_queue_budget)$'
-  [src/Video]='^(test_video|test_video_icm)$'
-  [src/Audio]='^(test_audio|test_playthru|test_export_unit)$'
-)
+# The folders mutated; each one's unit tests are those ctest runs from its mirror in tests/.
+folders=(src/Storage src/Pipeline src/Video src/Audio src/Export)
 
-mutants=$(python3 - "$root" "$seed" "$count" "${!tests_of[@]}" <<'EOF'
+mutants=$(python3 - "$root" "$seed" "$count" "${folders[@]}" <<'EOF'
 import random, re, sys, pathlib
 root, seed, count, dirs = pathlib.Path(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3]), sorted(sys.argv[4:])
 SKIP = re.compile(r'^\s*(#|//|\*|/\*)|static_assert|ZVLog|fprintf|throw |ZVException')
@@ -98,6 +93,24 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")} CCACHE_NOHASHDIR=${C
 cmake -S "$root" -B "$build" -G Ninja -DZV_UNIT_ONLY=ON -DZV_WERROR=OFF -DCMAKE_BUILD_TYPE=None \
   -DCMAKE_CXX_FLAGS=-O0 -DCMAKE_LINK_DEPENDS_NO_SHARED=ON >/dev/null
 cmake --build "$build" >/dev/null
+
+# The unit tests of each folder, as ctest knows them: a test whose program is built in
+# tests/X of the build tree tests src/X. Written as ctest -R patterns.
+declare -A tests_of
+while IFS=$'\t' read -r dir pattern; do
+  tests_of[$dir]=$pattern
+done < <(cd "$build" && ctest -L unit --show-only=json-v1 | python3 -c '
+import json, os, sys
+build, of = sys.argv[1], {}
+for test in json.load(sys.stdin)["tests"]:
+    folder = os.path.relpath(os.path.dirname(test["command"][0]), os.path.join(build, "tests"))
+    of.setdefault("src/" + folder, []).append(test["name"])
+for folder, names in sorted(of.items()):
+    print(folder + "\t^(" + "|".join(sorted(names)) + ")$")
+' "$build")
+for dir in "${folders[@]}"; do
+  [ -n "${tests_of[$dir]:-}" ] || { echo "no unit tests of $dir in $build" >&2; exit 1; }
+done
 
 backup=$(mktemp)
 current=""
