@@ -109,6 +109,7 @@ struct LayoutRegistry {
 // The platform's keymap source; a plain pointer, so a platform may set it from its own
 // static initialiser.
 std::atomic<const SRKeymapSource*> gKeymapSource{nullptr};
+std::atomic<uint64_t> gSystemKeymapsSeen{0};
 
 LayoutRegistry& registry() {
     // Never destroyed: the X server's watcher may still deliver a keymap while the process
@@ -182,13 +183,19 @@ std::shared_ptr<const SRKeyboardLayout> SRKeyboardLayout::fromNames(std::string_
 
 void SRKeyboardLayout::installSystemKeymap(xkb_keymap* keymap, uint32_t group) {
     std::shared_ptr<const SRKeyboardLayout> layout = adoptKeymap(keymap, group, "X server");
+    bool taken = false;
     {
         LayoutRegistry& r = registry();
         ZVLockGuard<ZVMutex> guard(r.lock);
-        if (r.pinned) return;
-        r.current = std::move(layout);  // the old snapshot lives on in its readers' hands
+        taken = !r.pinned;
+        if (taken) r.current = std::move(layout);  // the old one lives on in its readers' hands
     }
-    postChange();
+    if (taken) postChange();
+    gSystemKeymapsSeen.fetch_add(1);
+}
+
+uint64_t SRKeyboardLayout::systemKeymapsSeen() {
+    return gSystemKeymapsSeen.load();
 }
 
 bool SRKeyboardLayout::installSystemLayout(bool firstRead) {

@@ -68,6 +68,10 @@ class SRKeyboardLayout {
     bool hasKeymap() const { return _keymap != nullptr; }
     uint32_t group() const { return _group; }
 
+    // Test hook: how many keymaps the X server's watcher has handed over so far, taken or
+    // left for a selection; counted once each is dealt with. Any thread.
+    static uint64_t systemKeymapsSeen();
+
     ~SRKeyboardLayout();
     SRKeyboardLayout(const SRKeyboardLayout&) = delete;
     SRKeyboardLayout& operator=(const SRKeyboardLayout&) = delete;

@@ -7,9 +7,7 @@
 #include <xcb/xkb.h>
 #undef explicit
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "Keys/SRKeyCodeTransformer.h"
 #include "Keys/SRKeyNaming.h"
@@ -71,8 +69,9 @@ TEST(SRKeyboardLayoutX11, ASelectionOutranksTheServer) {
     SRKeyboardLayout::followSystem();
     ASSERT_TRUE(SRKeyboardLayout::select("de"));
     // The server's next keymap arrives but does not replace the selection...
+    const uint64_t seen = SRKeyboardLayout::systemKeymapsSeen();
     ASSERT_EQ(setxkbmap("fr"), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    zvtest::eventually([&] { return SRKeyboardLayout::systemKeymapsSeen() > seen; }, 10);
     EXPECT_EQ(nameOf(kVK_ANSI_Y), "Z");
     // ... until the system is followed again.
     SRKeyboardLayout::followSystem();

@@ -2,10 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <sstream>
-#include <thread>
 
 namespace zvtest {
 
@@ -69,10 +67,12 @@ void ZVPulseFixture::SetUp() {
     const std::string out = _run + "/pulse.out";
     _server = startProgram(argv, "", out, out);
     int status = -1;
-    for (int i = 0; i < 200 && status != 0; ++i) {
-        pactl({"info"}, &status);
-        if (status != 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    eventually(
+        [&] {
+            pactl({"info"}, &status);
+            return status == 0;
+        },
+        10);
     ASSERT_EQ(status, 0) << "pulseaudio did not answer; see " << _run << "/pulse.log";
     pactl({"set-default-sink", "sys_out"});
     pactl({"set-default-source", "vmic"});

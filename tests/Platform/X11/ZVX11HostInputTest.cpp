@@ -68,10 +68,12 @@ TEST_F(HostInputTest, TypedKeysLandOnTheStackWithTheirModifiersAndTheStackEmptie
                            {kSRCocoaShiftKeyMask, kVK_ANSI_B},
                            {kSRCocoaControlKeyMask | kSRCocoaOptionKeyMask | kSRCocoaCommandKeyMask,
                             kVK_Return}}));
-    // Handed over: the next call starts empty. Modifier presses alone type nothing.
-    xdo("key shift");
-    std::this_thread::sleep_for(100ms);
+    // Handed over: the next call starts empty. Modifier presses alone type nothing: the
+    // listener has taken the press in once a button held after it is seen.
+    xdo("key shift mousedown 3");
+    ASSERT_TRUE(eventually([&] { return *input->getMouseButtonsState() == kZVMouseRightButton; }));
     EXPECT_TRUE(input->getKeyStrokesStack()->empty());
+    xdo("mouseup 3");
 }
 
 TEST_F(HostInputTest, HeldKeyAndModifiersAreReportedAndRepeatStartsAfterTheDelay) {
@@ -114,14 +116,19 @@ TEST_F(HostInputTest, DoubleClickNeedsTwoLeftPressesCloseInTimeAndPlace) {
         eventually([&] { return (*input->getMouseButtonsState() & kZVMouseDoubleClick) != 0; }));
     EXPECT_EQ(input->getMouseButtonsState(), 0);
 
-    std::this_thread::sleep_for(500ms);  // forget the last press
-    xdo("click 1 sleep 0.5 click 1");    // too slow
-    std::this_thread::sleep_for(100ms);
+    // The listener has taken the clicks in once a key typed after them is seen.
+    auto clickAndType = [&](const std::string& clicks) {
+        xdo(clicks + " keydown b");
+        EXPECT_TRUE(eventually([&] { return input->getKeyCode() == kVK_ANSI_B; }));
+        xdo("keyup b");
+        EXPECT_TRUE(eventually([&] { return input->getKeyCode() == -1; }));
+    };
+    std::this_thread::sleep_for(500ms);         // forget the last press
+    clickAndType("click 1 sleep 0.5 click 1");  // too slow
     EXPECT_EQ(*input->getMouseButtonsState() & kZVMouseDoubleClick, 0);
 
     std::this_thread::sleep_for(500ms);
-    xdo("mousemove 300 300 click 1 mousemove 310 300 click 1");  // too far
-    std::this_thread::sleep_for(100ms);
+    clickAndType("mousemove 300 300 click 1 mousemove 310 300 click 1");  // too far
     EXPECT_EQ(*input->getMouseButtonsState() & kZVMouseDoubleClick, 0);
 }
 
