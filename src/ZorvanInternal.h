@@ -68,6 +68,7 @@
 #include "Session/ZVRecordingTrack.h"
 #include "Session/ZVScreenTrack.h"
 #include "Session/ZVSystemAudioTrack.h"
+#include "Session/ZVWriterWatch.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixFormat.h"
 #include "Storage/ZVFomixIO.h"

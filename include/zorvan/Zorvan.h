@@ -1,6 +1,25 @@
 #pragma once
 
-// The public interface of libzorvan: a host includes this one header.
+// The public interface of libzorvan: a host includes this one header (as <zorvan/Zorvan.h>
+// with include/ on its path, or "Zorvan.h" with include/zorvan/) and links libzorvan.
+//
+// Threads. Every public operation ends its comment with one of four labels: where a host
+// may call it, or, for a delegate method, an observer or a callback, where it is called.
+//   any thread     from any thread, at any time. An object without a lock of its own (a
+//                  value, the package) says "any thread, one at a time": whichever
+//                  thread, one caller at a time.
+//   main thread    the host's main thread, the one that drains ZVRunLoop::main(). A host
+//                  makes, wires, starts, pauses and stops stages and sessions there, and
+//                  the delegate calls a stage hands off arrive there, in posting order.
+//   worker thread  a thread the library or the sound server runs: a stage's worker, a
+//                  session's stop or keeper thread, the disk writer, an audio stream's IO
+//                  thread. A host never calls such an operation itself; a delegate method
+//                  or observer labelled so runs there, returns soon and never waits for
+//                  the main thread.
+//   tick only      the display link's tick thread, once per frame (what the screen
+//                  recorder asks the host's ZVHostApplication). It returns well within a
+//                  frame and never waits.
+// A label may name which thread of its kind it means, in parentheses.
 #include "Audio/ZVAudioDevice.h"
 #include "Audio/ZVAudioHardware.h"
 #include "Audio/ZVAudioStream.h"
@@ -45,6 +64,7 @@
 #include "Pipeline/ZVSyncStart.h"
 #include "Pipeline/ZVUtils.h"
 #include "Pipeline/ZVWorker.h"
+#include "Session/ZVCaptureFileSummary.h"
 #include "Session/ZVExportSession.h"
 #include "Session/ZVMicrophoneTrack.h"
 #include "Session/ZVRecordingRepair.h"

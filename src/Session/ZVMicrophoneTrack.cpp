@@ -12,6 +12,7 @@
 #include "Foundation/ZVTime.h"
 #include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
+#include "Session/ZVWriterWatch.h"
 #include "Storage/ZVFomixXManager.h"
 
 namespace {
@@ -27,7 +28,25 @@ ZVMicrophoneTrack::ZVMicrophoneTrack(std::string device, ZVFomixXResource resour
                                      std::string label)
     : _device(device == "default" ? std::string() : std::move(device)),
       _resource(resource),
-      _label(std::move(label)) {}
+      _label(std::move(label)),
+      _watch(std::make_unique<ZVWriterWatch>()),
+      _recorderWatch(std::make_unique<ZVWriterWatch>()) {}
+
+bool ZVMicrophoneTrack::writerStarted() const {
+    return _watch->started();
+}
+
+bool ZVMicrophoneTrack::writerStopped() const {
+    return _watch->stopped();
+}
+
+std::string ZVMicrophoneTrack::writerFailure() const {
+    return _watch->error();
+}
+
+std::string ZVMicrophoneTrack::recorderFailure() const {
+    return _recorderWatch->error();
+}
 
 ZVMicrophoneTrack::~ZVMicrophoneTrack() {
     // As for the screen: the recorder stops first; a writer the session gave up on is
@@ -36,7 +55,7 @@ ZVMicrophoneTrack::~ZVMicrophoneTrack() {
         stopRecorder();
         waitForRecorder();  // its worker adds to the queue that goes below
     }
-    if (_writer) _watch.stopAndWait([this] { _writer->stop(); });
+    if (_writer) _watch->stopAndWait([this] { _writer->stop(); });
     _recorder.reset();
     _writer.reset();
 }
@@ -45,8 +64,8 @@ std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package) {
     const std::string shown = _device.empty() ? "the default input device" : "'" + _device + "'";
     _recorder = ZVSoundInputRecorder::initWithDevice(_device);
     if (!_recorder) return "cannot open " + shown + " for recording (see 'zorvan devices')";
-    _recorderWatch.watch(_recorder.get(), ZVSoundInputRecorderDidStartNotification,
-                         ZVSoundInputRecorderDidStopNotification);
+    _recorderWatch->watch(_recorder.get(), ZVSoundInputRecorderDidStartNotification,
+                          ZVSoundInputRecorderDidStopNotification);
 
     auto wavPath = package.createPathForPackageResource(_resource);
     if (!wavPath) return "cannot add an audio track to the package " + package.path();
@@ -56,7 +75,7 @@ std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package) {
     _writer = ZVWavIO::wavIOForWriting(_wavPath, _recorder->format());
     if (!_writer) return "cannot write " + _wavPath;
 
-    _watch.watch(_writer.get(), ZVWavIODidStartNotification, ZVWavIODidStopNotification);
+    _watch->watch(_writer.get(), ZVWavIODidStartNotification, ZVWavIODidStopNotification);
 
     _recorder->setDataDestination(_queue.get());
     _writer->setDataSource(_queue.get());
@@ -95,7 +114,7 @@ void ZVMicrophoneTrack::waitForRecorder() {
     // The worker gives up its launch just before it posts did-stop, whose reason the
     // session reads: a recorder that was started is waited for until both happened.
     auto ended = [this] {
-        return !_recorder->isLaunched() && (!_recorderStarted || _recorderWatch.stopped());
+        return !_recorder->isLaunched() && (!_recorderStarted || _recorderWatch->stopped());
     };
     if (!ZVPollUntil(ended, 3))
         ZVLog("ZVMicrophoneTrack: the recorder of %s did not end within 3 s", _wavPath.c_str());

@@ -6,19 +6,40 @@
 #include "Foundation/ZVNotificationCenter.h"
 #include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
+#include "Session/ZVWriterWatch.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixIO.h"
 #include "Storage/ZVFomixXManager.h"
 #include "Video/ZVScreenRecorder.h"
 
-ZVScreenTrack::ZVScreenTrack(ZVRect rect, bool zlib) : _rect(rect), _zlib(zlib) {}
+ZVScreenTrack::ZVScreenTrack(ZVRect rect, bool zlib)
+    : _rect(rect),
+      _zlib(zlib),
+      _watch(std::make_unique<ZVWriterWatch>()),
+      _recorderWatch(std::make_unique<ZVWriterWatch>()) {}
+
+bool ZVScreenTrack::writerStarted() const {
+    return _watch->started();
+}
+
+bool ZVScreenTrack::writerStopped() const {
+    return _watch->stopped();
+}
+
+std::string ZVScreenTrack::writerFailure() const {
+    return _watch->error();
+}
+
+std::string ZVScreenTrack::recorderFailure() const {
+    return _recorderWatch->error();
+}
 
 ZVScreenTrack::~ZVScreenTrack() {
     // The recorder goes first (its destructor stops the link). A writer that never
     // stopped (the session gave up waiting) is told to stop now and given a moment, since
     // its worker reads the queue that goes last.
     _recorder.reset();
-    if (_writer) _watch.stopAndWait([this] { _writer->stop(); });
+    if (_writer) _watch->stopAndWait([this] { _writer->stop(); });
     _writer.reset();
 }
 
@@ -31,14 +52,14 @@ std::string ZVScreenTrack::prepare(ZVFomixXManager& package) {
     _recorder = ZVScreenRecorder::initWithRect(_rect);
     if (!_recorder) return "cannot record the screen rectangle " + ZVStringFromRect(_rect);
     _recorder->setZlibCompression(_zlib);
-    _recorderWatch.watch(_recorder.get(), ZVScreenRecorderDidStartNotification,
-                         ZVScreenRecorderDidStopNotification);
+    _recorderWatch->watch(_recorder.get(), ZVScreenRecorderDidStartNotification,
+                          ZVScreenRecorderDidStopNotification);
 
     _queue = std::make_unique<ZVQueue>();
     _writer = ZVFomixIO::initWithFile(*videoPath, ZVFomixIO::kWriteMode);
     if (!_writer) return "cannot write " + *videoPath;
 
-    _watch.watch(_writer.get(), ZVFomixIODidStartNotification, ZVFomixIODidStopNotification);
+    _watch->watch(_writer.get(), ZVFomixIODidStartNotification, ZVFomixIODidStopNotification);
 
     _recorder->setDataDestination(_queue.get());
     _writer->setDataSource(_queue.get());

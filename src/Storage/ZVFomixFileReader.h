@@ -53,8 +53,8 @@ enum class ZVFomixStep {
 
 class ZVFomixFileReader {
   public:
-    // Upper bound of a canvas this reader makes room for: an 8K screen fits four times.
-    static constexpr size_t kDefaultMaxCanvasBytes = size_t(512) << 20;
+    // Upper bound of a canvas this reader makes room for.
+    static constexpr size_t kDefaultMaxCanvasBytes = kZVFomixMaxCanvasBytes;
 
     ZVFomixFileReader();
     ~ZVFomixFileReader();

@@ -1,5 +1,7 @@
-// Compiles and runs against the public header alone, as a host would.
-#include "Zorvan.h"
+// Compiles and runs against the public header alone, as a host would: without
+// ZV_PRIVATE_API, linked with libzorvan only, so a public header that reaches a private
+// one fails to build here.
+#include <zorvan/Zorvan.h>
 
 #include <gtest/gtest.h>
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "Audio/ZVWavHeader.h"
+#include "Session/ZVCaptureFileSummary.h"
 #include "Session/ZVMicrophoneTrack.h"
 #include "Session/ZVRecordingRepair.h"
-#include "Storage/ZVFomixFileReader.h"
 #include "ZVCommand.h"
 #include "Zorvan.h"
 
@@ -34,46 +34,23 @@ const char* signatureName(int32_t signature) {
 // Reads every record and prints what they hold; whether the file is whole is the
 // verdict's to say.
 void describeCapture(const std::string& path) {
-    ZVFomixFileReader reader;
-    if (!reader.openFile(path)) return;
+    const auto s = ZVCaptureFileSummary::ofFile(path);
+    if (!s) return;
     std::printf("capture file: %s (%llu bytes)\n", path.c_str(),
-                static_cast<unsigned long long>(reader.size()));
-    const bool accepted = reader.readHeader();
-    const ZVFomixFileInfo& h = reader.header();
-    const bool unfinished = !accepted && h.signature == 0 && reader.size() >= 28;
+                static_cast<unsigned long long>(s->fileSize));
+    const ZVFomixFileInfo& h = s->header;
     std::printf("signature: 0x%08X (%s%s)\n", static_cast<uint32_t>(h.signature),
-                signatureName(h.signature), unfinished ? ": its writer never finished" : "");
-    if (!accepted) return;
+                signatureName(h.signature), s->unfinished ? ": its writer never finished" : "");
+    if (!s->accepted) return;
     std::printf("duration: %.3f s\nframes: %u\nsize: %s\n", h.duration, h.frames,
                 ZVStringFromSize(h.initialDimensions).c_str());
-    uint32_t width = 0, height = 0;
-    if (!reader.canvasSize(width, height)) return;
-    std::vector<uint8_t> pixels;
-    const ZVFomixCanvas canvas = ZVFomixMakeCanvas(width, height, pixels);
-
-    uint32_t records = 0, compressed = 0, withKeys = 0, unchanged = 0;
-    uint64_t blocks = 0, blockBytes = 0, stored = 0;
-    double first = 0, last = 0;
-    ZVFomixRecord record;
-    while (reader.readFrame(record, canvas, false) == ZVFomixStep::Frame) {
-        const ZVFrameInfo& i = record.info;
-        if (records == 0) first = i.timestamp;
-        last = i.timestamp;
-        ++records;
-        compressed += (i.frameFlags & kZVFrameCompress) != 0;
-        withKeys += (i.frameFlags & kZVFrameHasKeyStrokes) != 0;
-        unchanged += i.blocks == 0;
-        blocks += i.blocks;
-        blockBytes += i.dataSize;
-        stored += record.endOffset - record.startOffset;
-    }
-    std::printf("records: %u (%u compressed, %u with key strokes, %u unchanged)\n", records,
-                compressed, withKeys, unchanged);
-    if (records) {
-        std::printf("timestamps: %.3f s to %.3f s\n", first, last);
+    if (!s->canvasAccepted) return;
+    std::printf("records: %u (%u compressed, %u with key strokes, %u unchanged)\n", s->records,
+                s->compressed, s->withKeyStrokes, s->unchanged);
+    if (const double n = s->records) {
+        std::printf("timestamps: %.3f s to %.3f s\n", s->firstTimestamp, s->lastTimestamp);
         std::printf("per record: %.1f blocks, %.0f bytes of block data, %.0f bytes stored\n",
-                    double(blocks) / records, double(blockBytes) / records,
-                    double(stored) / records);
+                    double(s->blocks) / n, double(s->blockBytes) / n, double(s->storedBytes) / n);
     }
 }
 

@@ -16,7 +16,7 @@
 #include "Session/ZVRecordingSession.h"
 #include "Session/ZVScreenTrack.h"
 #include "Session/ZVSystemAudioTrack.h"
-#include "Storage/ZVFomixFileReader.h"
+#include "Storage/ZVFomixFormat.h"
 #include "Video/ZVDisplayServer.h"
 #include "Video/ZVHostApplication.h"
 #include "ZVCommand.h"
@@ -75,7 +75,7 @@ std::optional<ZVRect> captureRect(const Options& o, std::string& error) {
         const ZVRect rect = server->desktopRectFromNative(*native);
         // A frame buffer of that size could neither be held nor read back.
         if (double(rect.size.width) * double(rect.size.height) * 4 >
-            double(ZVFomixFileReader::kDefaultMaxCanvasBytes)) {
+            double(kZVFomixMaxCanvasBytes)) {
             error = "--rect '" + *o.rect + "' is larger than a recording can hold";
             return std::nullopt;
         }

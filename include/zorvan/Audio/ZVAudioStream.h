@@ -13,7 +13,7 @@ struct ZVAudioIOBuffer {
 
 // The IO procedure: device, current time, input buffer, input time, output buffer,
 // output time, and the client data given at open. Exactly one of the buffers is set.
-// Called on the stream's IO thread only; must not wait.
+// Worker thread (the stream's IO thread) only; must not wait.
 using ZVAudioIOProc = int32_t (*)(uint32_t device, double now, const ZVAudioIOBuffer* input,
                                   double inputTime, ZVAudioIOBuffer* output, double outputTime,
                                   void* clientData);

@@ -24,17 +24,17 @@ class ZVCaptureDevice {
 
     // Capture runs (true) or cannot (false); after stop(), start() resumes it, and the
     // stretch between is no loss. Frames already captured stay readable after stop().
-    // The reader's thread.
+    // Worker thread (the reader's).
     virtual bool start() = 0;
     virtual void stop() = 0;
-    // Every frame captured and not yet read, across losses. The reader's thread.
+    // Every frame captured and not yet read, across losses. Worker thread (the reader's).
     virtual int32_t framesReady() = 0;
-    // The oldest run (frames 0 when nothing is ready). The reader's thread.
+    // The oldest run (frames 0 when nothing is ready). Worker thread (the reader's).
     virtual ZVCaptureRun peek() = 0;
     // Copies `frames` (at most the oldest run's) into `buffer` and lets go of them.
-    // The reader's thread.
+    // Worker thread (the reader's).
     virtual void read(void* buffer, int32_t frames) = 0;
-    // False once the device or its server went away for good. The reader's thread.
+    // False once the device or its server went away for good. Worker thread (the reader's).
     virtual bool isConnected() = 0;
     // Whether the device has captured anything since start(). Any thread.
     virtual bool hasCaptured() const = 0;

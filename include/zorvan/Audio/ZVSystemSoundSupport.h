@@ -99,8 +99,8 @@ class ZVSystemSoundSupport {
     int32_t inputState() const { return _inputState.load(); }
     int32_t outputState() const { return _outputState.load(); }
 
-    // The IO procedures' bodies. Input: the loopback device's IO thread; output: the
-    // output device's. Never wait.
+    // The IO procedures' bodies. Worker thread: the loopback device's IO thread for
+    // input, the output device's for output. Never wait.
     int32_t inputProc(uint32_t device, double now, const ZVAudioIOBuffer* input, double inputTime,
                       ZVAudioIOBuffer* output, double outputTime);
     int32_t outputProc(uint32_t device, double now, const ZVAudioIOBuffer* input, double inputTime,

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "Session/ZVRecordingTrack.h"
-#include "Session/ZVWriterWatch.h"
 
 class ZVSoundInputRecorder;
 class ZVWavIO;
 class ZVQueue;
+class ZVWriterWatch;
 enum ZVFomixXResource : int32_t;
 
 class ZVMicrophoneTrack : public ZVRecordingTrack {
@@ -35,11 +35,11 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     void resume() override;
     void pause(bool paused) override;
     void stopRecorder() override;
-    bool writerStarted() const override { return _watch.started(); }
+    bool writerStarted() const override;
     void finalizeWriter() override;
-    bool writerStopped() const override { return _watch.stopped(); }
-    std::string writerFailure() const override { return _watch.error(); }
-    std::string recorderFailure() const override { return _recorderWatch.error(); }
+    bool writerStopped() const override;
+    std::string writerFailure() const override;
+    std::string recorderFailure() const override;
     std::pair<ZVFomixXResource, ZVValue> entry() const override;
     std::string store(ZVFomixXManager& package) override;
     std::string status(double elapsedSeconds) const override;
@@ -75,7 +75,7 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     std::unique_ptr<ZVQueue> _queue;  // outlives both stages (declared before them)
     std::shared_ptr<ZVWavIO> _writer;
     std::shared_ptr<ZVSoundInputRecorder> _recorder;
-    ZVWriterWatch _watch;
-    ZVWriterWatch _recorderWatch;   // its did-stop and the reason it carried
+    const std::unique_ptr<ZVWriterWatch> _watch;          // the writer's did-start and did-stop
+    const std::unique_ptr<ZVWriterWatch> _recorderWatch;  // its did-stop and the reason it carried
     bool _recorderStarted = false;  // set on the main thread before the stop thread starts
 };

@@ -96,7 +96,8 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
   private:
     ZVRecordingSession() = default;
     // The stop thread's work: waits for the writers, finalizes them, waits for them to
-    // drain, stores every track; per track, why it failed, or empty. Stop thread only.
+    // drain, stores every track; per track, why it failed, or empty. Worker thread
+    // (the stop thread).
     std::vector<std::string> finishTracks();
     // Posts did-finish with the failing tracks' reasons. Main thread.
     void finish(const std::vector<std::string>& reasons);

@@ -52,8 +52,8 @@ class ZVRecordingTrack {
     // (its device was lost), or empty. The other tracks go on recording. Any thread.
     virtual std::string recorderFailure() const { return {}; }
     // Brings the track's side files up to date while it records (the screen's cursor
-    // list), at most about once a second. The session's keeper thread, never at once with
-    // store.
+    // list), at most about once a second. Worker thread (the session's keeper), never
+    // at once with store.
     virtual void keep() {}
     // The keys of the track's entry in Info.plist as far as they are known now (its start
     // offset once the first frame or sample came, the rate measured so far, frames lost):
@@ -64,7 +64,8 @@ class ZVRecordingTrack {
         return {ZVFomixXResourceVideo, ZVValue::dict()};
     }
     // Writes what the package keeps about the track (start offset, side files). One clear
-    // line when it cannot. The session's stop thread, after the writer stopped.
+    // line when it cannot. Worker thread (the session's stop thread), after the writer
+    // stopped.
     virtual std::string store(ZVFomixXManager& package) = 0;
     // Where the track lies on the common time line: its start offset and its length, in
     // seconds. Main thread, after store.

@@ -9,11 +9,11 @@
 
 #include "Foundation/ZVGeometry.h"
 #include "Session/ZVRecordingTrack.h"
-#include "Session/ZVWriterWatch.h"
 
 class ZVScreenRecorder;
 class ZVFomixIO;
 class ZVQueue;
+class ZVWriterWatch;
 
 class ZVScreenTrack : public ZVRecordingTrack {
   public:
@@ -27,11 +27,11 @@ class ZVScreenTrack : public ZVRecordingTrack {
     void resume() override;
     void pause(bool paused) override;
     void stopRecorder() override;
-    bool writerStarted() const override { return _watch.started(); }
+    bool writerStarted() const override;
     void finalizeWriter() override;
-    bool writerStopped() const override { return _watch.stopped(); }
-    std::string writerFailure() const override { return _watch.error(); }
-    std::string recorderFailure() const override { return _recorderWatch.error(); }
+    bool writerStopped() const override;
+    std::string writerFailure() const override;
+    std::string recorderFailure() const override;
     void keep() override;
     std::pair<ZVFomixXResource, ZVValue> entry() const override;
     std::string store(ZVFomixXManager& package) override;
@@ -53,8 +53,8 @@ class ZVScreenTrack : public ZVRecordingTrack {
     std::unique_ptr<ZVQueue> _queue;  // outlives both stages (declared before them)
     std::shared_ptr<ZVFomixIO> _writer;
     std::shared_ptr<ZVScreenRecorder> _recorder;
-    ZVWriterWatch _watch;
-    ZVWriterWatch _recorderWatch;  // its did-stop and the reason it carried
+    const std::unique_ptr<ZVWriterWatch> _watch;          // the writer's did-start and did-stop
+    const std::unique_ptr<ZVWriterWatch> _recorderWatch;  // its did-stop and the reason it carried
     // The keeper's: how many cursors cursors.dat holds, and when it may be written again.
     size_t _keptCursors = 0;
     std::chrono::steady_clock::time_point _nextCursorWrite{};

@@ -26,20 +26,22 @@ class ZVFomixDiskWriter {
     // Writes to `fd` (borrowed; it must stay open until finish()) after the first `start`
     // bytes, naming `path` in messages. `writeHook`, when given, is called on the disk
     // thread before each record is written, with its size: tests slow the disk down with
-    // it. Encoder thread.
+    // it. Worker thread (the writing stage's).
     ZVFomixDiskWriter(int fd, std::string path, off_t start, size_t limit = kDefaultLimit,
                       std::function<void(size_t)> writeHook = {});
-    // Writes what is queued and joins the disk thread. Encoder thread.
+    // Writes what is queued and joins the disk thread. Worker thread (the
+    // writing stage's).
     ~ZVFomixDiskWriter();
     ZVFomixDiskWriter(const ZVFomixDiskWriter&) = delete;
     ZVFomixDiskWriter& operator=(const ZVFomixDiskWriter&) = delete;
 
     // Whether a record of `bytes` fits: an empty queue takes anything. Any thread.
     bool canTake(size_t bytes) const;
-    // Queues one whole record to be written at `at`; the queue takes the bytes. Encoder
-    // thread.
+    // Queues one whole record to be written at `at`; the queue takes the bytes. Worker
+    // thread (the writing stage's).
     void push(std::vector<uint8_t> record, off_t at, double timestamp);
-    // Waits until every queued record is written or a write failed. Encoder thread.
+    // Waits until every queued record is written or a write failed. Worker thread (the
+    // writing stage's).
     void finish();
 
     // Bytes waiting to be written; the bound. Any thread.

@@ -33,6 +33,9 @@ inline constexpr int32_t kZVFomixSwappedEarlierSignature = 0x5E7F1A2C;
 inline constexpr size_t kZVFomixHeaderSize = sizeof(ZVFomixFileInfo);
 inline constexpr size_t kZVFomixInfoSize = 44;
 inline constexpr size_t kZVFomixChunkHeaderSize = 8;
+// The largest picture buffer a reader makes room for (an 8K screen fits four times), so a
+// recording is never larger than it.
+inline constexpr size_t kZVFomixMaxCanvasBytes = size_t(512) << 20;
 
 inline constexpr uint32_t kZVFomixKeyStrokesTag = 0x6B737472;   // 'kstr'
 inline constexpr uint32_t kZVFomixKeyTextTag = 0x6B737473;      // 'ksts'

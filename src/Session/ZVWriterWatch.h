@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // Follows one writer stage's did-start and did-stop through its notifications, so a track
 // can tell the session when its writer may be finalized, when it has drained, and why it
 // stopped when it failed.
