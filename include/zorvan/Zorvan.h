@@ -43,6 +43,7 @@
 #include "Pipeline/ZVUtils.h"
 #include "Pipeline/ZVSyncStart.h"
 #include "Pipeline/ZVWorker.h"
+#include "Pipeline/ZVWorkerStage.h"
 #include "Session/ZVExportSession.h"
 #include "Session/ZVMicrophoneTrack.h"
 #include "Session/ZVRecordingRepair.h"
