@@ -64,6 +64,7 @@
 #include "Pipeline/ZVSyncStart.h"
 #include "Pipeline/ZVUtils.h"
 #include "Pipeline/ZVWorker.h"
+#include "Pipeline/ZVWorkerStage.h"
 #include "Session/ZVCaptureFileSummary.h"
 #include "Session/ZVExportSession.h"
 #include "Session/ZVMicrophoneTrack.h"

@@ -151,11 +151,8 @@ void ZVSoundInputRecorder::start() {
         ZVLockGuard g(_deviceLock);
         if (!_inputDevice) return;  // recorded once already
     }
-    if (!_worker.claimLaunch()) return;
-    post(ZVSoundInputRecorderShouldStartNotification);
-    _worker.launch(
-        owner(), [this] { soundInputReader(); },
-        [this] { postDidStop(ZVSoundInputRecorderDidStopNotification); }, [this] { stop(); });
+    launchWorker([this] { soundInputReader(); }, ZVSoundInputRecorderDidStopNotification,
+                 [this] { post(ZVSoundInputRecorderShouldStartNotification); });
 }
 
 void ZVSoundInputRecorder::startAtTime(double absoluteTime) {
@@ -212,7 +209,9 @@ void ZVSoundInputRecorder::soundInputReader() {
             ZVLockGuard g(_deviceLock);
             if (!takeRuns(false)) break;
         }
-        std::this_thread::sleep_for(ZVWorker::kSuspendSleep);
+        // The device has no event for frames ready: what it captured meanwhile is dropped
+        // every kForeignPoll, and the lift wakes the worker at once.
+        _sync.waitWhileSuspended(ZVWorker::kForeignPoll);
     }
     {
         ZVLockGuard g(_deviceLock);
@@ -312,7 +311,7 @@ void ZVSoundInputRecorder::takeTheRest() {
                 _reachedEnd)
                 return;
         }
-        std::this_thread::sleep_for(ZVWorker::kIdleSleep);
+        _worker.idle();
     }
 }
 
@@ -383,7 +382,10 @@ void ZVSoundInputRecorder::readLoop() {
                 fail(why);
                 break;
             }
-            if (!_worker.isPaused() && destination().canAcceptObject()) {
+            if (_worker.isPaused()) {
+                // Woken by the end of the pause or a stop, not by the clock.
+                idle = false;
+            } else if (destination().canAcceptObject()) {
                 const int32_t ready = _inputDevice->framesReady();
                 // Everything ready at once, so each packet holds at least a slice less
                 // the safety margin (but where a loss splits it).
@@ -393,8 +395,12 @@ void ZVSoundInputRecorder::readLoop() {
                 }
             }
         }
-        // Sleeping outside the lock: a mutex is not fair, and a worker that slept while
-        // holding it would take it straight back and keep pause waiting indefinitely.
-        if (idle) std::this_thread::sleep_for(ZVWorker::kIdleSleep);
+        // Waiting outside the lock: a mutex is not fair, and a worker that slept while
+        // holding it would take it straight back and keep pause waiting indefinitely. The
+        // device has no event for frames ready, so it is asked again after kForeignPoll.
+        if (_worker.isPaused())
+            _worker.waitWhilePaused();
+        else if (idle)
+            _worker.idle();
     }
 }

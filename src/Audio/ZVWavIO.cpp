@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "Audio/ZVSoundPacket.h"
@@ -135,20 +134,12 @@ void ZVWavIO::start() {
         if (!_worker.isLaunched()) post(ZVWavIOShouldStartNotification);
         return;
     }
-    if (!_worker.claimLaunch()) return;
-    clearFailure();
-    post(ZVWavIOShouldStartNotification);
-    _worker.launch(
-        owner(), [this] { _mode == kModeWrite ? wavWriter() : wavReader(); },
-        [this] { postDidStop(ZVWavIODidStopNotification); }, [this] { stop(); });
+    launchWorker([this] { _mode == kModeWrite ? wavWriter() : wavReader(); },
+                 ZVWavIODidStopNotification, [this] { post(ZVWavIOShouldStartNotification); });
 }
 
 void ZVWavIO::stop() {
     if (_worker.stop()) post(ZVWavIOShouldStopNotification);
-}
-
-void ZVWavIO::finalize() {
-    _worker.finalize();
 }
 
 void ZVWavIO::pause(bool paused) {
@@ -321,12 +312,16 @@ void ZVWavIO::readerLoop(int fd, ZVSoundFormat format) {
     const uint32_t frameSize = static_cast<uint32_t>(format.bytesPerFrame());
     std::vector<uint8_t> chunk(static_cast<size_t>(_chunkSize));
     while (_worker.shouldContinue()) {
-        if (_worker.isPaused() || !destination().canAcceptObject()) {
-            std::this_thread::sleep_for(ZVWorker::kIdleSleep);
+        if (_worker.isPaused()) {
+            _worker.waitWhilePaused();
             continue;
         }
+        if (!_worker.waitForRoom(destination())) continue;
         const size_t got = readUpTo(fd, chunk.data(), chunk.size(), _fullPath);
-        if (got == 0) break;  // the end of the file
+        if (got == 0) {  // the end of the file
+            _worker.markEnded();
+            break;
+        }
         // A trailing part of a frame is dropped; a read shorter than a frame makes an
         // empty packet.
         const uint32_t frames = static_cast<uint32_t>(got) / frameSize;

@@ -20,6 +20,9 @@ long setProperty(ZVCompressionSessionOptions& options, uint32_t id, T value) {
     return options.setProperty(kZVCompressionSessionOptionsPropertyClass, id, &value, sizeof value);
 }
 
+// How long the compression output waits for room before looking at _tearingDown again.
+constexpr auto kOutputWait = std::chrono::milliseconds(100);
+
 int32_t truncated(double v) {
     return std::isfinite(v) && v > 0 && v < INT32_MAX ? static_cast<int32_t>(v) : 0;
 }
@@ -121,22 +124,7 @@ ZVICM::~ZVICM() {
 }
 
 void ZVICM::start() {
-    if (!_worker.claimLaunch()) return;
-    _worker.launch(
-        owner(), [this] { frameCompressor(); }, [this] { post(ZVICMDidStopNotification); },
-        [this] { stop(); });
-}
-
-void ZVICM::stop() {
-    _worker.stop();
-}
-
-void ZVICM::pause(bool paused) {
-    _worker.pause(paused);
-}
-
-void ZVICM::finalize() {
-    _worker.finalize();
+    launchWorker([this] { frameCompressor(); }, ZVICMDidStopNotification);
 }
 
 void ZVICM::setCursors(std::vector<ZVCursorEntry> cursors) {
@@ -218,7 +206,12 @@ long ZVICM::frameOutput(long status, ZVEncodedFrameRef frame) {
     if (status != kZVMediaNoErr || !frame || _tearingDown.load()) return status;
     auto wrapped = ZVEncodedMovieFrame::encodedMovieFrameWithICMEncodedFrame(std::move(frame));
     ZVDataDestination& out = destination();
-    if (!ZVWaitUntilAccepts(out, [this] { return _tearingDown.load(); })) return status;
+    // No frame is dropped: the output holds here until there is room (a flush makes room
+    // at once). The destructor sets _tearingDown without a wake, so it is looked at again
+    // after each timeout.
+    const auto interrupted = [this] { return _tearingDown.load(); };
+    while (!ZVWaitUntilAccepts(out, kOutputWait, interrupted))
+        if (interrupted()) return status;
     out.addObject(std::move(wrapped));
     post(ZVICMDidEncodeFrameNotification);
     return status;

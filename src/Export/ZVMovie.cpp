@@ -25,7 +25,8 @@ std::shared_ptr<ZVMovie> ZVMovie::initWithPreset(const ZVEncodingPreset& preset)
     auto m = std::shared_ptr<ZVMovie>(new ZVMovie(preset));
     ZVCodecSettings sound(ZVCodecSettingsKind::sound);
     if (auto handle = m->_preset->soundSettings()) sound.load(*handle);
-    m->_audio.format = m->_systemAudio.format = sound.outputDescription();
+    m->at(ZVMovieInput::Audio).format = m->at(ZVMovieInput::SystemAudio).format =
+        sound.outputDescription();
 
     using D = ZVMovieDelegateInfromalProtocol;
     ZVMovie* raw = m.get();
@@ -62,26 +63,28 @@ int32_t ZVMovie::createVideoTrackWithInitialSize(ZVSize recordedSize) {
 int32_t ZVMovie::createVideoTrackWithInitialSize(ZVSize recordedSize, int32_t timeScale) {
     const ZVOutputSize size = _preset->outputSizeForRecordedSize(recordedSize);
     long error = kZVMediaErrParam;
-    _video.track = _movie ? _movie->newVideoTrack(size.width, size.height, timeScale, &error) : -1;
-    if (_video.track < 0) {
+    TrackInput& video = at(ZVMovieInput::Video);
+    video.track = _movie ? _movie->newVideoTrack(size.width, size.height, timeScale, &error) : -1;
+    if (video.track < 0) {
         ZVLog("NewMovieTrack() failed with error %i", static_cast<int>(error));
         return -1;
     }
     return 0;
 }
 
-int32_t ZVMovie::createSoundTrack(Writer& w, std::unique_ptr<ZVSoundDescription> d,
-                                  const char* what) {
+int32_t ZVMovie::createSoundTrack(ZVMovieInput input, std::unique_ptr<ZVSoundDescription> d) {
     if (!_movie || !d) {
         ZVLog("NewMovieTrack() failed with error %i", static_cast<int>(kZVMediaErrParam));
         return -1;
     }
+    TrackInput& w = at(input);
     // One media time unit is one frame of the output.
     const double rate = d->format.sampleRate > 0 ? d->format.sampleRate : w.format.sampleRate;
     long error = kZVMediaErrParam;
     const int32_t track = _movie->newSoundTrack(*d, truncatedRate(rate), &error);
     if (track < 0) {
-        ZVLog("%sNewTrackMedia() failed with error %i", what, static_cast<int>(error));
+        ZVLog("%sNewTrackMedia() failed with error %i",
+              input == ZVMovieInput::SystemAudio ? "syssnd: " : "", static_cast<int>(error));
         return -1;
     }
     w.track = track;
@@ -89,66 +92,64 @@ int32_t ZVMovie::createSoundTrack(Writer& w, std::unique_ptr<ZVSoundDescription>
     return 0;
 }
 
-int32_t ZVMovie::createAudioTrackWithAudioDescriptionHandle(std::unique_ptr<ZVSoundDescription> d) {
-    return createSoundTrack(_audio, std::move(d), "");
-}
-
-int32_t ZVMovie::createSystemAudioTrackWithAudioDescriptionHandle(
-    std::unique_ptr<ZVSoundDescription> d) {
-    return createSoundTrack(_systemAudio, std::move(d), "syssnd: ");
-}
-
-void ZVMovie::startVideoTrackWriting() {
-    if (!_video.worker.claimLaunch()) return;
-    _video.worker.launch(
-        owner(), [this] { videoTrackWriter(); },
-        [this] { postDidStop(ZVMovieDidStopWritingVideoNotification); },
-        [this] { stopVideoTrackWriting(); });
-}
-
-void ZVMovie::startSoundWriter(Writer& w, std::string_view didStop) {
+void ZVMovie::startWriting(ZVMovieInput input) {
+    TrackInput& w = at(input);
     if (!w.worker.claimLaunch()) return;
+    static constexpr std::string_view kDidStop[] = {ZVMovieDidStopWritingVideoNotification,
+                                                    ZVMovieDidStopWritingAudioNotification,
+                                                    ZVMovieDidStopWritingSystemAudioNotification};
+    const std::string_view didStop = kDidStop[static_cast<size_t>(input)];
+    // Only the video writer fails, and only its did-stop carries the failure.
+    if (input == ZVMovieInput::Video) clearFailure();
     w.worker.launch(
-        owner(), [this, &w] { audioTrackWriter(w); }, [this, didStop] { post(didStop); },
+        owner(), [this, input] { trackWriter(input); },
+        [this, input, didStop] {
+            input == ZVMovieInput::Video ? postDidStop(didStop) : post(didStop);
+        },
         [&w] { w.worker.stop(); });
 }
 
-void ZVMovie::startAudioTrackWriting() {
-    startSoundWriter(_audio, ZVMovieDidStopWritingAudioNotification);
+void ZVMovie::finalizeWriting(ZVMovieInput input) {
+    TrackInput& w = at(input);
+    if (input == ZVMovieInput::Video || w.worker.isLaunched()) w.worker.finalize();
 }
 
-void ZVMovie::startSystemAudioTrackWriting() {
-    startSoundWriter(_systemAudio, ZVMovieDidStopWritingSystemAudioNotification);
-}
-
-void ZVMovie::finalizeAudio() {
-    if (_audio.worker.isLaunched()) _audio.worker.finalize();
-}
-
-void ZVMovie::finalizeSystemAudio() {
-    if (_systemAudio.worker.isLaunched()) _systemAudio.worker.finalize();
-}
-
-void ZVMovie::videoTrackWriter() {
-    clearFailure();
-    _video.worker.running();
-    ZVDataSource* input = _video.source.load();
+void ZVMovie::trackWriter(ZVMovieInput input) {
+    TrackInput& w = at(input);
+    w.worker.running();
+    ZVDataSource* given = w.source.load();
     ZVDataSource none;
-    ZVDataSource& source = input ? *input : none;
+    ZVDataSource& source = given ? *given : none;
+    const bool video = input == ZVMovieInput::Video;
     long failed = 0;
-    _video.worker.loop([&] {
-        return _video.worker.consume(source, [&](ZVObjectRef object) {
+    w.worker.loop([&] {
+        return w.worker.consume(source, [&](ZVObjectRef object) {
+            if (!video) {
+                if (auto packet = std::dynamic_pointer_cast<ZVEncodedSoundPacket>(object))
+                    appendSound(w, *packet);
+                return;
+            }
             auto frame = std::dynamic_pointer_cast<ZVEncodedMovieFrame>(std::move(object));
             if (!frame || !frame->encodedFrame() || frame->encodedFrame()->decodeDuration() <= 0)
                 return;  // no time of its own: skipped
-            const long error = _movie ? _movie->addVideoSample(_video.track, frame->encodedFrame())
-                                      : kZVMediaErrParam;
+            const long error =
+                _movie ? _movie->addVideoSample(w.track, frame->encodedFrame()) : kZVMediaErrParam;
             if (error == kZVMediaNoErr) return;
             ZVLog("AddMediaSampleFromEncodedFrame() failed with error %i", static_cast<int>(error));
             failed = error;
-            _video.worker.requestStop();
+            w.worker.requestStop();
         });
     });
+    if (video) return finishVideo(failed);
+    // The media goes in at the offsets as they are now: the host may set them until here.
+    // Sound append and insert results are not checked: the video writer reports the disk.
+    if (!_movie) return;
+    const double videoOffset = at(ZVMovieInput::Video).offset.load();
+    _movie->setTrackStart(w.track, std::max(0.0, w.offset.load() - videoOffset));
+    _movie->finishTrack(w.track);
+}
+
+void ZVMovie::finishVideo(long failed) {
     if (failed) {
         const char* message = failed == kZVMediaErrDiskFull
                                   ? "Disk is possibly full"
@@ -156,7 +157,8 @@ void ZVMovie::videoTrackWriter() {
         fail(message);
         ZVRunAlertPanel(kVideoWriterTitle, message);
     }
-    const long error = _movie ? _movie->finishTrack(_video.track) : kZVMediaErrParam;
+    const int32_t track = at(ZVMovieInput::Video).track;
+    const long error = _movie ? _movie->finishTrack(track) : kZVMediaErrParam;
     if (error != kZVMediaNoErr) {
         ZVLog("InsertMediaIntoTrack() failed with error %i", static_cast<int>(error));
         if (error == kZVMediaErrInvalidDuration) {
@@ -168,25 +170,7 @@ void ZVMovie::videoTrackWriter() {
     }
 }
 
-void ZVMovie::audioTrackWriter(Writer& w) {
-    w.worker.running();
-    ZVDataSource* input = w.source.load();
-    ZVDataSource none;
-    ZVDataSource& source = input ? *input : none;
-    w.worker.loop([&] {
-        return w.worker.consume(source, [&](ZVObjectRef object) {
-            if (auto packet = std::dynamic_pointer_cast<ZVEncodedSoundPacket>(std::move(object)))
-                appendSound(w, *packet);
-        });
-    });
-    // The media goes in at the offsets as they are now: the host may set them until here.
-    // Sound append and insert results are not checked: the video writer reports the disk.
-    if (!_movie) return;
-    _movie->setTrackStart(w.track, std::max(0.0, w.offset.load() - _videoOffset.load()));
-    _movie->finishTrack(w.track);
-}
-
-void ZVMovie::appendSound(Writer& w, const ZVEncodedSoundPacket& packet) {
+void ZVMovie::appendSound(TrackInput& w, const ZVEncodedSoundPacket& packet) {
     if (!_movie || packet.bufferList().empty()) return;
     const ZVAudioBuffer& buffer = packet.bufferList()[0];
     const auto* data = static_cast<const uint8_t*>(buffer.mData);

@@ -96,29 +96,14 @@ uint32_t ZVSoundEncoder::blockSize() const {
 }
 
 void ZVSoundEncoder::start() {
-    if (!_worker.claimLaunch()) return;
-    _worker.launch(
-        owner(), [this] { soundEncoder(); },
-        [this] { postDidStop(ZVSoundEncoderDidStopNotification); }, [this] { stop(); });
-}
-
-void ZVSoundEncoder::stop() {
-    _worker.stop();
-}
-
-void ZVSoundEncoder::pause(bool paused) {
-    _worker.pause(paused);
-}
-
-void ZVSoundEncoder::finalize() {
-    _worker.finalize();
+    launchWorker([this] { soundEncoder(); }, ZVSoundEncoderDidStopNotification);
 }
 
 void ZVSoundEncoder::soundEncoder() {
-    clearFailure();
     const uint32_t packets = packetsPerBlock();
     const uint32_t bytes = blockSize();
     _draining = false;
+    _currentPacket.reset();
     _worker.running();
     _worker.loop([&] {
         return _worker.produce(destination(), [&] { return encodeBlock(packets, bytes); });
@@ -147,24 +132,27 @@ ZVStep ZVSoundEncoder::encodeBlock(uint32_t packets, uint32_t bytes) {
         destination().addObject(std::move(block));
         return ZVStep::Worked;
     }
-    if (!_worker.isFinalizing()) return ZVStep::Idle;
-    // The source ran dry for good: one more fill tells the converter so and takes what it
-    // still holds; after that, a fill that makes nothing ends the run.
-    if (_draining) {
-        stop();
-    } else {
-        _draining = true;
-    }
+    // Nothing made: the fill was woken by a stop or a pause, or the converter has given
+    // out its remainder after the end of the source, which ends the run.
+    if (_draining) _worker.endOfStream();
     return ZVStep::Worked;
 }
 
 void ZVSoundEncoder::getPackets(const uint8_t** data, uint32_t& count) {
     if (_currentPacket && _currentPacket->dataSize() <= _currentPacketOffset)
         _currentPacket.reset();
-    if (!_currentPacket) {
-        _currentPacket = std::dynamic_pointer_cast<ZVSoundPacket>(source().nextObject());
+    while (!_currentPacket) {
+        // After the source's end the converter hears so and gives out its remainder.
+        if (_draining) {
+            count = 0;
+            return;
+        }
+        ZVPopped popped = _worker.take(source());
+        _draining = popped.ended;
+        const bool woken = !popped.object && !popped.ended;
+        _currentPacket = std::dynamic_pointer_cast<ZVSoundPacket>(std::move(popped.object));
         _currentPacketOffset = 0;
-        if (!_currentPacket) {
+        if (woken && (_worker.stopRequested() || _worker.isPaused())) {
             count = 0;
             return;
         }

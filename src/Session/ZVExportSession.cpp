@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 #include "Audio/ZVWavHeader.h"
 #include "Audio/ZVWavIO.h"
@@ -37,26 +36,12 @@ double now() {
         .count();
 }
 
-// Polls until `done`; `meanwhile` runs between polls.
-void waitFor(const std::function<bool()>& done, const std::function<void()>& meanwhile = {}) {
-    while (!done()) {
-        if (meanwhile) meanwhile();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
 // The export's queues hold a few items each, whatever the recording's length and however
 // much memory is free: reading runs ahead of the encoder by a few frames at most, and the
 // sound, read much faster than it is encoded, waits in the WAV file rather than in memory.
 constexpr int64_t kFramesAhead = 2;            // raw frames between reader and compressor
 constexpr int64_t kEncodedFramesAhead = 2;     // a raw frame's bytes of encoded frames
 constexpr int64_t kSoundBytesAhead = 1 << 20;  // about 6 s of 16-bit stereo at 44.1 kHz
-
-// A stage that ended early (a full disk, a cancel) takes nothing more from its queue:
-// emptying it keeps the stage before it from waiting for room for ever.
-void discardAfter(const std::atomic<bool>& consumerDone, ZVQueue& queue) {
-    if (consumerDone.load()) queue.flush();
-}
 }  // namespace
 
 struct ZVExportSession::SoundTrack {
@@ -66,9 +51,6 @@ struct ZVExportSession::SoundTrack {
     std::shared_ptr<ZVQueue> pcm;
     std::shared_ptr<ZVSoundEncoder> encoder;
     std::shared_ptr<ZVQueue> encoded;
-    std::atomic<bool> readerDone{false};
-    std::atomic<bool> encoderDone{false};
-    std::atomic<bool> written{false};
 };
 
 std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path,
@@ -142,15 +124,11 @@ void ZVExportSession::noteFailure(const std::string& why) {
     stopAll();
 }
 
-void ZVExportSession::watchStop(const void* stage, std::string_view name, std::atomic<bool>& flag,
-                                ZVStage* failing) {
+void ZVExportSession::watchStop(const void* stage, std::string_view name, bool writer) {
     ZVNotificationCenter::defaultCenter().addObserver(
-        this, name, stage, [this, &flag, failing](const ZVNotification& n) {
-            if (const ZVValue* e = n.userInfo.get("Error"))
-                noteFailure(e->stringValue());
-            else if (failing)
-                noteFailure(failing->failureReason());
-            flag.store(true);
+        this, name, stage, [this, writer](const ZVNotification& n) {
+            if (const ZVValue* e = n.userInfo.get("Error")) noteFailure(e->stringValue());
+            if (writer && _writersLeft.fetch_sub(1) == 1) complete();
         });
 }
 
@@ -282,10 +260,12 @@ std::string ZVExportSession::start() {
         return why;
     }
 
+    // Each stage ends at the end of its source's stream and passes it on; the last movie
+    // writer's did-stop completes the export.
     if (_withVideo) {
-        watchStop(_reader.get(), ZVFomixIODidStopNotification, _readerDone, _reader.get());
-        watchStop(_compressor.get(), ZVICMDidStopNotification, _compressorDone, _compressor.get());
-        watchStop(_movie.get(), ZVMovieDidStopWritingVideoNotification, _videoWritten, nullptr);
+        watchStop(_reader.get(), ZVFomixIODidStopNotification, false);
+        watchStop(_compressor.get(), ZVICMDidStopNotification, false);
+        watchStop(_movie.get(), ZVMovieDidStopWritingVideoNotification, true);
         ZVNotificationCenter::defaultCenter().addObserver(
             this, ZVICMDidEncodeFrameNotification, _compressor.get(),
             [this](const ZVNotification&) { _framesDone.fetch_add(1); });
@@ -294,18 +274,31 @@ std::string ZVExportSession::start() {
         double first = _sound[0]->offset;
         for (auto& t : _sound) first = std::min(first, t->offset);
         _movie->setVideoTrackOffset(first);
-        _readerDone = _compressorDone = _videoWritten = true;
     }
     for (auto& t : _sound) {
-        watchStop(t->reader.get(), ZVWavIODidStopNotification, t->readerDone, t->reader.get());
-        watchStop(t->encoder.get(), ZVSoundEncoderDidStopNotification, t->encoderDone,
-                  t->encoder.get());
+        watchStop(t->reader.get(), ZVWavIODidStopNotification, false);
+        watchStop(t->encoder.get(), ZVSoundEncoderDidStopNotification, false);
         watchStop(_movie.get(),
                   t->system ? ZVMovieDidStopWritingSystemAudioNotification
                             : ZVMovieDidStopWritingAudioNotification,
-                  t->written, nullptr);
+                  true);
+    }
+    // A reader that was not running yet when a failure came took no stop: it takes it now.
+    if (_reader)
+        ZVNotificationCenter::defaultCenter().addObserver(
+            this, ZVFomixIODidStartNotification, _reader.get(), [this](const ZVNotification&) {
+                if (failed()) _reader->stop();
+            });
+    for (auto& t : _sound) {
+        ZVNotificationCenter::defaultCenter().addObserver(
+            this, ZVWavIODidStartNotification, t->reader.get(),
+            [this, reader = t->reader.get()](const ZVNotification&) {
+                if (failed()) reader->stop();
+            });
     }
 
+    _writersLeft = int(_sound.size()) + (_withVideo ? 1 : 0);
+    _self = shared_from_this();  // let go of in complete()
     _startedAt = now();
     if (_withVideo) _movie->startVideoTrackWriting();
     for (auto& t : _sound) {
@@ -317,68 +310,65 @@ std::string ZVExportSession::start() {
         _compressor->start();
         _reader->start();
     }
-
-    std::thread([self = shared_from_this()]() mutable {
-        std::string failure = self->watch();
-        ZVRunLoop::main().post([session = std::move(self), failure = std::move(failure)] {
-            session->finish(failure);
-        });
-    }).detach();
     return {};
 }
 
-std::string ZVExportSession::watch() {
-    // Each stage drains what its upstream left, then stops by itself.
-    auto discard = [&] {
-        // A stage that was not running yet when the failure came took no stop: ask again.
-        bool failed;
-        {
-            ZVLockGuard g(_failureLock);
-            failed = !_failure.empty();
-        }
-        if (failed) stopAll();
-        if (_frames) discardAfter(_compressorDone, *_frames);
-        if (_encodedFrames) discardAfter(_videoWritten, *_encodedFrames);
-        for (auto& t : _sound) {
-            discardAfter(t->encoderDone, *t->pcm);
-            discardAfter(t->written, *t->encoded);
-        }
-    };
-    waitFor([&] { return _readerDone.load(); }, discard);
-    if (_compressor) _compressor->finalize();
-    waitFor([&] { return _compressorDone.load(); }, discard);
-    _movie->finalizeVideo();
+bool ZVExportSession::failed() const {
+    ZVLockGuard g(_failureLock);
+    return !_failure.empty();
+}
+
+void ZVExportSession::complete() {
+    // A stage that failed and still passed the end on (a capture file shorter than its
+    // header) has set its reason before the end reached the writers.
+    std::vector<ZVStage*> stages = {_reader.get(), _compressor.get(), _movie.get()};
     for (auto& t : _sound) {
-        waitFor([&] { return t->readerDone.load(); }, discard);
-        t->encoder->finalize();
-        waitFor([&] { return t->encoderDone.load(); }, discard);
-        t->system ? _movie->finalizeSystemAudio() : _movie->finalizeAudio();
+        stages.push_back(t->reader.get());
+        stages.push_back(t->encoder.get());
     }
-    waitFor([&] { return _videoWritten.load(); });
-    for (auto& t : _sound) waitFor([&] { return t->written.load(); });
-    if (_movie->failureReason().size()) noteFailure(_movie->failureReason());
+    for (ZVStage* stage : stages)
+        if (stage) noteFailure(stage->failureReason());
     _movie->closeMovie();
     if (_movie->closeStatus() == kZVMediaErrDiskFull)
         noteFailure("Disk is possibly full");
     else if (_movie->closeStatus() != 0)
         noteFailure(ZVFormat("the movie could not be written (error %ld)", _movie->closeStatus()));
     if (_cancelled.load()) noteFailure("the export was cancelled");
-    ZVLockGuard g(_failureLock);
-    return _failure;
+    std::string failure;
+    {
+        ZVLockGuard g(_failureLock);
+        failure = _failure;
+    }
+    ZVRunLoop::main().post(
+        [session = std::move(_self), failure = std::move(failure)] { session->finish(failure); });
 }
 
 void ZVExportSession::stopAll() {
-    // Stopping every stage, upstream first; each writer still closes its track.
+    // Upstream first. Every queue then flushes, which wakes whoever waits on it, and every
+    // consumer is finalized as well as stopped: one that was not running yet ends as soon
+    // as it runs, its queue being empty. Each writer still closes its track.
     if (_reader) _reader->stop();
-    if (_compressor) _compressor->stop();
+    for (auto& t : _sound) t->reader->stop();
+    for (ZVQueue* q : {_frames.get(), _encodedFrames.get()})
+        if (q) q->setFlushing(true);
     for (auto& t : _sound) {
-        t->reader->stop();
+        t->pcm->setFlushing(true);
+        t->encoded->setFlushing(true);
+    }
+    if (_compressor) {
+        _compressor->stop();
+        _compressor->finalize();
+    }
+    for (auto& t : _sound) {
         t->encoder->stop();
+        t->encoder->finalize();
     }
     if (_movie) {
-        _movie->stopVideoTrackWriting();
-        _movie->stopAudioTrackWriting();
-        _movie->stopSystemAudioTrackWriting();
+        for (ZVMovieInput input :
+             {ZVMovieInput::Video, ZVMovieInput::Audio, ZVMovieInput::SystemAudio}) {
+            _movie->stopWriting(input);
+            _movie->finalizeWriting(input);
+        }
     }
 }
 

@@ -61,23 +61,8 @@ ZVFomixIO::~ZVFomixIO() = default;
 
 void ZVFomixIO::start() {
     if (_mode != kWriteMode && _mode != kReadMode) return;
-    if (!_worker.claimLaunch()) return;
-    clearFailure();
-    _worker.launch(
-        owner(), [this] { _mode == kWriteMode ? fomixWriter() : fomixReader(); },
-        [this] { postDidStop(ZVFomixIODidStopNotification); }, [this] { stop(); });
-}
-
-void ZVFomixIO::stop() {
-    _worker.stop();
-}
-
-void ZVFomixIO::pause(bool paused) {
-    _worker.pause(paused);
-}
-
-void ZVFomixIO::finalize() {
-    _worker.finalize();
+    launchWorker([this] { _mode == kWriteMode ? fomixWriter() : fomixReader(); },
+                 ZVFomixIODidStopNotification);
 }
 
 ZVFomixFileInfo ZVFomixIO::fileInfo() const {
@@ -249,6 +234,7 @@ void ZVFomixIO::fomixReader() {
     ZVFomixRecord record;
     _worker.loop([&] {
         if (!canvas) {  // a file of no frames and no size: nothing to read
+            _worker.markEnded();
             stop();
             return ZVStep::Worked;
         }
@@ -260,6 +246,7 @@ void ZVFomixIO::fomixReader() {
                     if (static_cast<uint32_t>(index) < header.frames)
                         fail(ZVFormat("Capture file %s ends after %d of %u frames",
                                       _fullPath.c_str(), index, header.frames));
+                    _worker.markEnded();
                     stop();
                     return ZVStep::Worked;
                 case ZVFomixStep::ShortPayload:
@@ -300,7 +287,10 @@ void ZVFomixIO::fomixReader() {
                 if (record.hasKeyText) frame->setKeyStrokesString(std::move(record.keyText));
                 destination().addObject(std::move(frame));
                 const int32_t read = _readFrames.fetch_add(1, std::memory_order_relaxed) + 1;
-                if (static_cast<uint32_t>(read) == header.frames) stop();
+                if (static_cast<uint32_t>(read) == header.frames) {
+                    _worker.markEnded();
+                    stop();
+                }
             } catch (const ZVException& e) {
                 ZVRunAlertPanel(e.name(), e.reason());
                 stop();

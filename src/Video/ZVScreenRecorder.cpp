@@ -26,10 +26,6 @@ ZVRect floorRect(ZVRect r) {
     return ZVMakeRect(std::floor(r.origin.x), std::floor(r.origin.y), std::floor(r.size.width),
                       std::floor(r.size.height));
 }
-
-void sleepStep() {
-    std::this_thread::sleep_for(ZVWorker::kIdleSleep);
-}
 }  // namespace
 
 std::shared_ptr<ZVScreenRecorder> ZVScreenRecorder::initWithRect(ZVRect rect) {
@@ -80,11 +76,6 @@ bool ZVScreenRecorder::isRunning() const {
     return _displayLink->isRunning();
 }
 
-bool ZVScreenRecorder::waitForLink(bool running) {
-    while (_displayLink->isRunning() != running) sleepStep();
-    return true;
-}
-
 void ZVScreenRecorder::start() {
     if (isRunning()) return;
     post(ZVScreenRecorderWillStartNotification);
@@ -97,8 +88,7 @@ void ZVScreenRecorder::start() {
     _stalledSeconds.store(0, std::memory_order_relaxed);
     _missedFrames.store(0, std::memory_order_relaxed);
     resetStallClock();
-    _displayLink->start();
-    waitForLink(true);
+    _displayLink->start();  // running at return
 }
 
 void ZVScreenRecorder::startAtTime(double absoluteTime) {
@@ -108,10 +98,9 @@ void ZVScreenRecorder::startAtTime(double absoluteTime) {
 
 void ZVScreenRecorder::stop() {
     if (!isRunning()) return;
+    // From another thread this returns after the last tick; from inside a tick (the
+    // frame-failure path) the link stops without waiting for that same tick.
     _displayLink->stop();
-    // From inside a tick (the frame-failure path) the link stops without waiting for
-    // that same tick, and this must not wait either.
-    if (!_displayLink->isTickThread()) waitForLink(false);
     postDidStop(ZVScreenRecorderDidStopNotification);
 }
 
@@ -132,7 +121,6 @@ void ZVScreenRecorder::pause(bool paused) {
         resetStallClock();  // a pause is no stall
         _displayLink->start();
     }
-    waitForLink(!paused);
 }
 
 void ZVScreenRecorder::startSetRect() {
@@ -322,9 +310,10 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
     frame->setInfo(info);
     if (!keyStrokes.empty()) frame->setKeyStrokes(std::move(keyStrokes));
 
-    // No frame is ever dropped: the tick holds here while the destination is full.
+    // No frame is ever dropped: the tick holds here while the destination is full (the
+    // link keeps its own clock and skips the boundaries it missed).
     ZVDataDestination& dest = destination();
-    ZVWaitUntilAccepts(dest, nullptr);
+    ZVWaitUntilAccepts(dest, kZVWaitForever, {});
     if (int64_t us = pacingDelay(capturedFrames(), captureDuration(), _desiredFPS)) {
         std::this_thread::sleep_for(std::chrono::microseconds(us));
     }

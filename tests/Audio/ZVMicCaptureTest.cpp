@@ -234,3 +234,33 @@ TEST(MicCapture, ARecorderStoppedKeepsWhatTheServerLostAsSilenceAndNothingElse) 
     }
     zvtest::endChild(tone);
 }
+
+// A paused recording of the screen and the microphone wakes none of its workers: each sleeps
+// on its queue or on its pause until something happens.
+TEST(MicCapture, APausedRecordingWakesNoWorker) {
+    ZV_REQUIRE_XVFB();
+    ZVTonePlayer tone("mic_feed", 5000);
+    ASSERT_TRUE(zvtest::ZVPulseFixture::instance());
+    zvtest::TempDir dir;
+    std::string error;
+    auto session = ZVRecordingSession::create(dir.file("paused.fomixx"), &error);
+    ASSERT_TRUE(session) << error;
+    session->addTrack(std::make_unique<ZVScreenTrack>(ZVMakeRect(0, 0, 160, 120), false));
+    session->addTrack(std::make_unique<ZVMicrophoneTrack>("Monitor of Mic_Feed"));
+    ASSERT_EQ(session->prepare(), "");
+    session->start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    session->pause(true);
+    // The pause reaches each worker, which then goes to sleep: nothing after that.
+    ASSERT_TRUE(zvtest::eventually([] {
+        const uint64_t before = ZVWorker::wakeUps();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return ZVWorker::wakeUps() == before;
+    }));
+    const uint64_t asleep = ZVWorker::wakeUps();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(ZVWorker::wakeUps(), asleep);
+    session->pause(false);
+    ASSERT_EQ(session->stopAndWait(20), "");
+    ASSERT_TRUE(tone.ok());
+}

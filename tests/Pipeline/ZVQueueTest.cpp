@@ -124,3 +124,60 @@ TEST_F(ZVQueueTest, RegistrationFromManyThreadsKeepsTheRegistryWhole) {
     ZVQueue alone;
     EXPECT_EQ(alone.limit(), int64_t{1} << 36);  // every temporary queue unregistered
 }
+
+TEST_F(ZVQueueTest, TheEndMarkComesAfterEveryObjectBeforeItAndOnlyThen) {
+    ZVQueue q(kZVQueueNoLimit);
+    std::thread producer([&] {
+        for (int i = 0; i < 200; ++i) q.addObject(token(i));
+        q.addEndOfStream();
+    });
+    int next = 0;
+    for (;;) {
+        ZVPopped p = q.popObject(std::chrono::seconds(5));
+        if (p.ended) break;
+        ASSERT_TRUE(p.object) << "timed out after " << next;
+        EXPECT_EQ(seqOf(p.object), next++);
+    }
+    producer.join();
+    EXPECT_EQ(next, 200);
+    EXPECT_EQ(q.count(), 0);
+    // The mark is taken once; a pop then waits its timeout and gives nothing.
+    ZVPopped after = q.popObject(std::chrono::milliseconds(5));
+    EXPECT_FALSE(after.object || after.ended);
+}
+
+TEST_F(ZVQueueTest, FlushingWakesABlockedProducerAndABlockedConsumerAtOnce) {
+    using namespace std::chrono;
+    ZVQueue full(10), empty(10);
+    full.addObject(token(1, 10));  // at its limit: a push waits
+    std::atomic<int64_t> producerWoke{0}, consumerWoke{0};
+    std::atomic<bool> pushed{true}, popped{true};
+    auto nanosNow = [] { return steady_clock::now().time_since_epoch().count(); };
+    std::thread producer([&] {
+        pushed = full.pushObject(token(2), kZVWaitForever);
+        producerWoke = nanosNow();
+    });
+    std::thread consumer([&] {
+        ZVPopped p = empty.popObject(kZVWaitForever);
+        popped = p.object || p.ended;
+        consumerWoke = nanosNow();
+    });
+    std::this_thread::sleep_for(milliseconds(100));  // both are waiting by now
+    EXPECT_EQ(producerWoke.load() + consumerWoke.load(), 0);
+    const int64_t flushed = nanosNow();
+    full.setFlushing(true);
+    empty.setFlushing(true);
+    producer.join();
+    consumer.join();
+    EXPECT_FALSE(pushed.load());
+    EXPECT_FALSE(popped.load());
+    // About a millisecond on an idle machine; well under 50 ms on a busy one.
+    EXPECT_LT(producerWoke - flushed, 50'000'000);
+    EXPECT_LT(consumerWoke - flushed, 50'000'000);
+    EXPECT_EQ(full.count(), 0);
+    full.addObject(token(3));  // dropped while flushing
+    EXPECT_EQ(full.count(), 0);
+    full.setFlushing(false);
+    EXPECT_TRUE(full.pushObject(token(4), milliseconds(0)));
+    EXPECT_EQ(full.count(), 1);
+}

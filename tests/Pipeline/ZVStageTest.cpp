@@ -170,6 +170,16 @@ TEST_F(WiredStage, StopReturnsAtOnceAndDidStopComesFromTheWorker) {
     EXPECT_GT(src.remaining(), 0u);
 }
 
+TEST_F(WiredStage, ASourceThatEndsStopsTheStageAfterItsLastObjectWithoutFinalize) {
+    push(20);
+    src.addEndOfStream();
+    s->start();
+    ASSERT_TRUE(stopped());
+    EXPECT_EQ(dst.count(), 20u);
+    EXPECT_TRUE(s->worker.reachedEnd());
+    EXPECT_FALSE(s->worker.isFinalizing());
+}
+
 TEST(ZVStage, DelegateCallsArriveAfterTheHostLetGoOfTheStage) {
     Recorder d;
     std::weak_ptr<PassStage> watch;

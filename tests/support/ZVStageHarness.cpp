@@ -4,24 +4,6 @@
 
 namespace zvtest {
 
-void ScriptedSource::push(ZVObjectRef object) {
-    std::lock_guard<std::mutex> g(_lock);
-    _objects.push_back(std::move(object));
-}
-
-ZVObjectRef ScriptedSource::nextObject() {
-    std::lock_guard<std::mutex> g(_lock);
-    if (_objects.empty()) return nullptr;
-    auto o = std::move(_objects.front());
-    _objects.pop_front();
-    return o;
-}
-
-size_t ScriptedSource::remaining() {
-    std::lock_guard<std::mutex> g(_lock);
-    return _objects.size();
-}
-
 bool RecordingDestination::canAcceptObject() {
     bool accepting;
     {

@@ -2,7 +2,6 @@
 // A harness for one stage: a scripted source to feed it and a recording destination to
 // see what it made, so each stage's loop can be tested deterministically beside the tests
 // against real servers.
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -20,16 +19,13 @@ class Token : public ZVQueueObject {
     const int64_t size;
 };
 
-// Hands out what the test pushed, oldest first. Any thread.
-class ScriptedSource : public ZVDataSource {
+// Hands out what the test pushed, oldest first: an unbounded queue, so a stage waits on it
+// as on any other. Any thread.
+class ScriptedSource : public ZVQueue {
   public:
-    void push(ZVObjectRef object);
-    ZVObjectRef nextObject() override;
-    size_t remaining();
-
-  private:
-    std::mutex _lock;  // guards _objects
-    std::deque<ZVObjectRef> _objects;
+    ScriptedSource() : ZVQueue(kZVQueueNoLimit) {}
+    void push(ZVObjectRef object) { addObject(std::move(object)); }
+    size_t remaining() { return size_t(count()); }
 };
 
 // The one recording destination of the tests: keeps what it is given (or what `keep` makes

@@ -27,15 +27,14 @@
 #include "Audio/ZVSoundFormat.h"
 #include "Foundation/ZVMutex.h"
 #include "Pipeline/ZVDelegates.h"
-#include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVSyncStart.h"
-#include "Pipeline/ZVWorker.h"
+#include "Pipeline/ZVWorkerStage.h"
 
 inline constexpr int32_t kSoundInputRecorderDefultFormat = 0x1103;  // 16-bit stereo
 inline constexpr float kSoundInputRecorderDefultSampleRate = 44100.0f;
 inline constexpr int32_t kSoundInputRecorderDefultSliceSize = 4096;
 
-class ZVSoundInputRecorder : public ZVStage {
+class ZVSoundInputRecorder : public ZVWorkerStage<ZVSoundInputRecorderDelegateInformalProtocol> {
   public:
     // The input devices' names, the default first. Any thread; asks the audio server.
     static std::vector<std::string> availableDevices();
@@ -82,15 +81,12 @@ class ZVSoundInputRecorder : public ZVStage {
     // while it is held back by the suspension. Any thread.
     void start();
     void startAtTime(double absoluteTime);
-    void stop();
+    void stop() override;
     // Ends the recording at the worker's next check, also while it still opens its device
     // or waits for the suspension to be lifted (which it lifts); did-stop follows. For a
     // host that must not wait for the worker to reach its read loop. Any thread.
     void endRecording();
-    void pause(bool paused);
-    bool isPaused() const { return _worker.isPaused(); }
-    bool isRunning() const { return _worker.isRunning(); }
-    bool isLaunched() const { return _worker.isLaunched(); }
+    void pause(bool paused) override;
 
     // When the device captured the track's first frame, minus the time given to
     // startAtTime (0 when start was used). Any thread; from DidStart on, refined as the
@@ -117,9 +113,7 @@ class ZVSoundInputRecorder : public ZVStage {
     // Any thread.
     int32_t totalFramesRead() const { return _totalFramesRead.load(std::memory_order_relaxed); }
 
-    // Borrowed; nullptr means the do-nothing delegate. Any thread.
-    void setDelegate(ZVSoundInputRecorderDelegateInformalProtocol* d) { _delegate.store(d); }
-    ZVSoundInputRecorderDelegateInformalProtocol* delegate() const { return _delegate.load(); }
+    // The delegate (ZVWorkerStage's): nullptr means the do-nothing one.
 
   private:
     ZVSoundInputRecorder(std::string deviceName, int32_t alFormat, float frequency,
@@ -171,6 +165,4 @@ class ZVSoundInputRecorder : public ZVStage {
     std::atomic<int32_t> _filledGaps{0};
     mutable ZVMutex _lossLock;  // guards _losses (the worker adds, anyone reads)
     std::vector<std::pair<double, double>> _losses ZV_GUARDED_BY(_lossLock);
-    std::atomic<ZVSoundInputRecorderDelegateInformalProtocol*> _delegate{nullptr};
-    ZVWorker _worker;
 };

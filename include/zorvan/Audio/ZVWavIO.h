@@ -20,13 +20,12 @@
 #include "Audio/ZVWavRecords.h"
 #include "Foundation/ZVMutex.h"
 #include "Pipeline/ZVDelegates.h"
-#include "Pipeline/ZVStage.h"
-#include "Pipeline/ZVWorker.h"
+#include "Pipeline/ZVWorkerStage.h"
 
 // Bytes a reader takes from the file per packet.
 inline constexpr int32_t kZVWavIODefaultChunkSize = 4096;
 
-class ZVWavIO : public ZVStage {
+class ZVWavIO : public ZVWorkerStage<ZVWavIODelegateInformalProtocol> {
   public:
     static constexpr int32_t kModeRead = 0;
     static constexpr int32_t kModeWrite = 1;
@@ -46,21 +45,14 @@ class ZVWavIO : public ZVStage {
     // The writer's format, or a reader's once its worker has read the header. Any thread.
     ZVSoundFormat format() const;
 
-    // Borrowed; nullptr means the do-nothing delegate. Any thread.
-    void setDelegate(ZVWavIODelegateInformalProtocol* delegate) { _delegate.store(delegate); }
-    ZVWavIODelegateInformalProtocol* delegate() const { return _delegate.load(); }
-
-    // Lifecycle (see ZVWorker). start launches the writer or the reader, once; stop asks a
-    // running worker to end; finalize lets a writer drain its source and stop; pause posts
-    // only when the state changes. Any thread.
+    // Lifecycle (see ZVWorkerStage; a nullptr delegate means the do-nothing one). start
+    // launches the writer or the reader, once; stop asks a running worker to end; a writer
+    // drains its source and stops at its end of stream or after finalize; a reader passes
+    // the end on after the file's last packet; pause posts only when the state changes.
+    // Any thread.
     void start();
-    void stop();
-    void finalize();
-    void pause(bool paused);
-    bool isPaused() const { return _worker.isPaused(); }
-    bool isRunning() const { return _worker.isRunning(); }
-    // True from start until the worker's did-stop. Any thread.
-    bool isLaunched() const { return _worker.isLaunched(); }
+    void stop() override;
+    void pause(bool paused) override;
 
     // A copy of the three header records as they are now. Any thread.
     ZVWavFileInfo fileInfo() const;
@@ -95,6 +87,4 @@ class ZVWavIO : public ZVStage {
     int32_t _bytesPerFrame ZV_GUARDED_BY(_headerLock) = 0;
     uint32_t _framesCount = 0;  // the writer's worker only
     const int32_t _chunkSize = kZVWavIODefaultChunkSize;
-    std::atomic<ZVWavIODelegateInformalProtocol*> _delegate{nullptr};
-    ZVWorker _worker;
 };

@@ -22,14 +22,13 @@
 #include "Media/ZVCompressionSession.h"
 #include "Media/ZVEncodingPreset.h"
 #include "Pipeline/ZVDelegates.h"
-#include "Pipeline/ZVStage.h"
-#include "Pipeline/ZVWorker.h"
+#include "Pipeline/ZVWorkerStage.h"
 #include "Video/ZVCursorEntry.h"
 
 class ZVICMOverlays;
 class ZVMovieFrame;
 
-class ZVICM : public ZVStage {
+class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
   public:
     // Time scale when the video settings choose no frame rate (ticks per second).
     static constexpr int32_t kDefaultTimeScale = 2500;
@@ -47,22 +46,11 @@ class ZVICM : public ZVStage {
                                                  ZVSize initialDimensions);
     ~ZVICM() override;
 
-    // Launches the worker (frameCompressor) unless one runs. Any thread.
+    // Launches the worker (frameCompressor) unless one runs. After stop, frames already
+    // given to the session are still completed and delivered before did-stop; finalize
+    // compresses every frame the source still holds, then stops; pause posts nothing.
+    // Any thread.
     void start();
-    // Asks the worker to end at its next check; frames already given to the session are
-    // still completed and delivered before did-stop. Any thread.
-    void stop();
-    // Sets or clears the pause flag of a running worker (no notification). Any thread.
-    void pause(bool paused);
-    bool isPaused() const { return _worker.isPaused(); }
-    // Compress every frame the source still holds, then stop. Any thread.
-    void finalize();
-    // The worker has done its preparations and not yet ended. Any thread.
-    bool isRunning() const { return _worker.isRunning(); }
-
-    // Not owned; nullptr for none. Any thread.
-    void setDelegate(ZVICMDelegateInformalProtocol* delegate) { _delegate.store(delegate); }
-    ZVICMDelegateInformalProtocol* delegate() const { return _delegate.load(); }
 
     // Whether each frame's rows are reversed before drawing (default true: the capture-file
     // reader gives frames bottom row first). The name is spelled as it always was. Any
@@ -96,8 +84,6 @@ class ZVICM : public ZVStage {
     int32_t _timeScale = kDefaultTimeScale;
     int32_t _outputWidth = 0;
     int32_t _outputHeight = 0;
-    ZVWorker _worker;
-    std::atomic<ZVICMDelegateInformalProtocol*> _delegate{nullptr};
     std::atomic<bool> _needsToFlipBufferContents{true};
     std::atomic<bool> _cursorAsRGBA{false};
     // Set when the stage is being destroyed: the session's last outputs are dropped.

@@ -6,13 +6,14 @@
 // as they are when each sound writer ends.
 //
 // Order of use (main thread): initWithPreset -> createMovieAtPath -> create the tracks ->
-// set sources, delegate and the three offsets -> start the writers -> finalize them once
-// their upstream stages are done -> after every started writer posted its did-stop,
-// closeMovie.
+// set sources, delegate and the three offsets -> start the writers -> each ends at the end
+// of its source's stream (or once finalized and its source is empty) -> after every
+// started writer posted its did-stop, closeMovie.
 //
 // Notifications (object: the writer), each posted by its writer as its last act:
 // ZVMovieDidStopWritingVideoNotification (with {"Error"} after a failed append),
 // ZVMovieDidStopWritingAudioNotification, ZVMovieDidStopWritingSystemAudioNotification.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,9 @@
 
 class ZVEncodedSoundPacket;
 
+// The movie's track inputs, each written by a writer thread of its own.
+enum class ZVMovieInput { Video = 0, Audio = 1, SystemAudio = 2 };
+
 class ZVMovie : public ZVStage {
   public:
     static std::shared_ptr<ZVMovie> initWithPreset(const ZVEncodingPreset& preset);
@@ -37,37 +41,52 @@ class ZVMovie : public ZVStage {
     // The time scale from the video settings (frame rate x 100, else 2500). Main thread.
     int32_t createVideoTrackWithInitialSize(ZVSize recordedSize);
     int32_t createVideoTrackWithInitialSize(ZVSize recordedSize, int32_t timeScale);
-    // Take the description (from the track's sound encoder) on success. Main thread.
-    int32_t createAudioTrackWithAudioDescriptionHandle(std::unique_ptr<ZVSoundDescription> d);
-    int32_t createSystemAudioTrackWithAudioDescriptionHandle(std::unique_ptr<ZVSoundDescription> d);
+    // Takes the description (from the track's sound encoder) on success. Main thread.
+    int32_t createSoundTrack(ZVMovieInput input, std::unique_ptr<ZVSoundDescription> d);
+    int32_t createAudioTrackWithAudioDescriptionHandle(std::unique_ptr<ZVSoundDescription> d) {
+        return createSoundTrack(ZVMovieInput::Audio, std::move(d));
+    }
+    int32_t createSystemAudioTrackWithAudioDescriptionHandle(
+        std::unique_ptr<ZVSoundDescription> d) {
+        return createSoundTrack(ZVMovieInput::SystemAudio, std::move(d));
+    }
 
-    // Borrowed; the host keeps them alive while the writers run. Any thread.
-    void setVideoDataSource(ZVDataSource* s) { _video.source.store(s); }
-    void setAudioDataSource(ZVDataSource* s) { _audio.source.store(s); }
-    void setSystemAudioDataSource(ZVDataSource* s) { _systemAudio.source.store(s); }
+    // Borrowed; the host keeps it alive while the writer runs. Any thread.
+    void setDataSource(ZVMovieInput input, ZVDataSource* s) { at(input).source.store(s); }
+    // A start offset in seconds, read when a sound writer ends and inserts its media: set
+    // any time before that. Any thread.
+    void setTrackOffset(ZVMovieInput input, double s) { at(input).offset = s; }
+    // As every stage, per writer. A writer ends at the end of its source's stream, or
+    // after finalize once its source is empty; the video writer's finalize takes effect
+    // even before it starts, a sound writer's only once started. Any thread.
+    void startWriting(ZVMovieInput input);
+    void stopWriting(ZVMovieInput input) { at(input).worker.stop(); }
+    void pauseWriting(ZVMovieInput input, bool p) { at(input).worker.pause(p); }
+    void finalizeWriting(ZVMovieInput input);
+
+    // The same per track, by the names hosts have always used. Any thread.
+    void setVideoDataSource(ZVDataSource* s) { setDataSource(ZVMovieInput::Video, s); }
+    void setAudioDataSource(ZVDataSource* s) { setDataSource(ZVMovieInput::Audio, s); }
+    void setSystemAudioDataSource(ZVDataSource* s) { setDataSource(ZVMovieInput::SystemAudio, s); }
+    void setVideoTrackOffset(double s) { setTrackOffset(ZVMovieInput::Video, s); }
+    void setAudioTrackOffset(double s) { setTrackOffset(ZVMovieInput::Audio, s); }
+    void setSystemAudioTrackOffset(double s) { setTrackOffset(ZVMovieInput::SystemAudio, s); }
+    void startVideoTrackWriting() { startWriting(ZVMovieInput::Video); }
+    void startAudioTrackWriting() { startWriting(ZVMovieInput::Audio); }
+    void startSystemAudioTrackWriting() { startWriting(ZVMovieInput::SystemAudio); }
+    void stopVideoTrackWriting() { stopWriting(ZVMovieInput::Video); }
+    void stopAudioTrackWriting() { stopWriting(ZVMovieInput::Audio); }
+    void stopSystemAudioTrackWriting() { stopWriting(ZVMovieInput::SystemAudio); }
+    void pauseVideoTrackWriting(bool p) { pauseWriting(ZVMovieInput::Video, p); }
+    void pauseAudioTrackWriting(bool p) { pauseWriting(ZVMovieInput::Audio, p); }
+    void pauseSystemAudioTrackWriting(bool p) { pauseWriting(ZVMovieInput::SystemAudio, p); }
+    void finalizeVideo() { finalizeWriting(ZVMovieInput::Video); }
+    void finalizeAudio() { finalizeWriting(ZVMovieInput::Audio); }
+    void finalizeSystemAudio() { finalizeWriting(ZVMovieInput::SystemAudio); }
+    void updateMovie() {}
+
     void setDelegate(ZVMovieDelegateInfromalProtocol* d) { _delegate.store(d); }
     ZVMovieDelegateInfromalProtocol* delegate() const { return _delegate.load(); }
-    // Start offsets in seconds, read when a sound writer ends and inserts its media: set
-    // any time before that. Any thread.
-    void setVideoTrackOffset(double s) { _videoOffset = s; }
-    void setAudioTrackOffset(double s) { _audio.offset = s; }
-    void setSystemAudioTrackOffset(double s) { _systemAudio.offset = s; }
-
-    // As every stage, one set per writer. finalizeVideo takes effect even before the video
-    // writer starts; the sound writers' finalize only once started. Any thread.
-    void startVideoTrackWriting();
-    void startAudioTrackWriting();
-    void startSystemAudioTrackWriting();
-    void stopVideoTrackWriting() { _video.worker.stop(); }
-    void stopAudioTrackWriting() { _audio.worker.stop(); }
-    void stopSystemAudioTrackWriting() { _systemAudio.worker.stop(); }
-    void pauseVideoTrackWriting(bool p) { _video.worker.pause(p); }
-    void pauseAudioTrackWriting(bool p) { _audio.worker.pause(p); }
-    void pauseSystemAudioTrackWriting(bool p) { _systemAudio.worker.pause(p); }
-    void finalizeVideo() { _video.worker.finalize(); }
-    void finalizeAudio();
-    void finalizeSystemAudio();
-    void updateMovie() {}
 
     // Writes the movie's index and closes the file: after every started writer stopped.
     // Always 0; closeStatus() tells whether the file was written. Main thread.
@@ -75,7 +94,7 @@ class ZVMovie : public ZVStage {
     long closeStatus() const { return _closeStatus; }
 
   private:
-    struct Writer {
+    struct TrackInput {
         ZVWorker worker;
         std::atomic<ZVDataSource*> source{nullptr};
         int32_t track = -1;
@@ -83,18 +102,16 @@ class ZVMovie : public ZVStage {
         ZVAudioStreamDescription format;
     };
     explicit ZVMovie(const ZVEncodingPreset& preset);
-    int32_t createSoundTrack(Writer& w, std::unique_ptr<ZVSoundDescription> d, const char* what);
-    void videoTrackWriter();
-    void audioTrackWriter(Writer& w);
-    void appendSound(Writer& w, const ZVEncodedSoundPacket& packet);
-    void startSoundWriter(Writer& w, std::string_view didStop);
+    TrackInput& at(ZVMovieInput input) { return _inputs[static_cast<size_t>(input)]; }
+    // The writer of one input. Worker only.
+    void trackWriter(ZVMovieInput input);
+    // What the video writer does after its last frame; `failed`: the append error.
+    void finishVideo(long failed);
+    void appendSound(TrackInput& w, const ZVEncodedSoundPacket& packet);
 
     std::shared_ptr<const ZVEncodingPreset> _preset;
     std::shared_ptr<ZVMovieMuxer> _movie;
-    Writer _video;
-    Writer _audio;
-    Writer _systemAudio;
-    std::atomic<double> _videoOffset{0};
+    std::array<TrackInput, 3> _inputs;
     long _closeStatus = 0;
     std::atomic<ZVMovieDelegateInfromalProtocol*> _delegate{nullptr};
 };

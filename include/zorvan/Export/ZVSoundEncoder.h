@@ -16,12 +16,11 @@
 #include "Media/ZVAudioConverter.h"
 #include "Media/ZVEncodingPreset.h"
 #include "Pipeline/ZVDelegates.h"
-#include "Pipeline/ZVStage.h"
-#include "Pipeline/ZVWorker.h"
+#include "Pipeline/ZVWorkerStage.h"
 
 class ZVSoundPacket;
 
-class ZVSoundEncoder : public ZVStage {
+class ZVSoundEncoder : public ZVWorkerStage<ZVSoundEncoderDelegateInfromalProtocol> {
   public:
     static constexpr std::string_view kNumFramesKey = "NumFrames";
 
@@ -37,24 +36,18 @@ class ZVSoundEncoder : public ZVStage {
     std::unique_ptr<ZVSoundDescription> getSoundDescription() const;
 
     // The converter's input: up to `count` frames of the current packet, pointed at by
-    // `*data`; `count` becomes the frames given (0 when the source has none). Worker only.
+    // `*data`; `count` becomes the frames given (0 when the source has ended, or a stop or
+    // pause came while it waited for the next packet). Worker only.
     void getPackets(const uint8_t** data, uint32_t& count);
 
     // Packets per output block and the block's size in bytes. Any thread.
     uint32_t packetsPerBlock() const;
     uint32_t blockSize() const;
 
-    void setDelegate(ZVSoundEncoderDelegateInfromalProtocol* d) { _delegate.store(d); }
-    ZVSoundEncoderDelegateInfromalProtocol* delegate() const { return _delegate.load(); }
-
-    // As every stage; no notification on start, stop or pause. Any thread.
+    // As every stage; no notification on start, stop or pause. At the end of its source
+    // (or after finalize) it encodes what the source still holds, the converter's
+    // remainder too, then stops. Any thread.
     void start();
-    void stop();
-    void pause(bool paused);
-    bool isPaused() const { return _worker.isPaused(); }
-    // Encode what the source still holds, the converter's remainder too, then stop.
-    void finalize();
-    bool isRunning() const { return _worker.isRunning(); }
 
   private:
     ZVSoundEncoder() = default;
@@ -67,10 +60,8 @@ class ZVSoundEncoder : public ZVStage {
     bool _formatRequiresPacketDescriptions = false;
     uint32_t _channelLayoutTag = 0;
     ZVSoundFormat _sourceFormat;
-    ZVWorker _worker;
-    std::atomic<ZVSoundEncoderDelegateInfromalProtocol*> _delegate{nullptr};
     // Worker only: the packet being consumed and how many of its bytes went out, and
-    // whether the finalized source ran dry (the converter then gives out its remainder).
+    // whether the source ended (the converter then gives out its remainder).
     std::shared_ptr<ZVSoundPacket> _currentPacket;
     int32_t _currentPacketOffset = 0;
     bool _draining = false;

@@ -3,6 +3,12 @@
 // and the source of a consumer, safe for both at once. It is bounded by bytes: it refuses
 // more once what it holds reaches its limit, an equal share of a budget that all queues of
 // the process share.
+//
+// Producers and consumers may block on it: a pop waits for an object or the end-of-stream
+// mark a producer puts in after its last object (a consumer meets the mark only after
+// every object added before it); a push waits for room. A flushing queue empties itself and
+// wakes every waiter at once: waiting pops give nothing, waiting pushes give up, and while
+// it stays flushing whatever is added is dropped (later pops wait as on an empty queue).
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -32,11 +38,32 @@ class ZVQueue : public ZVDataSource, public ZVDataDestination {
     // ("-[ZVQueue addObject:]", "Can't add nil object to que") and changes nothing.
     // Any thread.
     void addObject(ZVObjectRef object) override;
-    // The oldest object, handed to the caller; nullptr when empty. Never waits. Any thread.
+    // The oldest object, handed to the caller; nullptr when empty or when the end mark is
+    // next (it stays). Never waits. Any thread.
     ZVObjectRef nextObject() override;
-    // True when unlimited, or when the bytes held are strictly below the limit. O(1).
+    // The oldest object or the end mark (taken out), waiting up to `timeout` for one;
+    // neither when the wait timed out, `interrupted` answered true, or a flush came.
     // Any thread.
+    ZVPopped popObject(ZVWaitTime timeout, const ZVInterrupt& interrupted = {}) override;
+    bool canWait() const override { return true; }
+    // True when unlimited, or when the bytes held are strictly below the limit, or while
+    // flushing (what is added is dropped). O(1). Any thread.
     bool canAcceptObject() override;
+    // Waits up to `timeout` for canAcceptObject; false when it timed out, `interrupted`
+    // answered true, or a flush came while waiting. Any thread.
+    bool waitUntilAccepts(ZVWaitTime timeout, const ZVInterrupt& interrupted = {}) override;
+    // waitUntilAccepts, then addObject: false (the object dropped) when it did not accept
+    // in time or the queue is flushing. Any thread.
+    bool pushObject(ZVObjectRef object, ZVWaitTime timeout, const ZVInterrupt& interrupted = {});
+    // Puts the end mark in after everything added so far; it takes no room. Any thread.
+    void addEndOfStream() override;
+    void wakeConsumers() override;
+    void wakeProducers() override;
+    // Entering the flushing state empties the queue (end marks too) and wakes every
+    // waiter; leaving it lets objects in again. Any thread.
+    void setFlushing(bool flushing);
+    bool isFlushing();
+    // Empties the queue (end marks too); waiting producers find room. Any thread.
     void flush();
     int32_t count();
     bool hasObjects();
@@ -57,8 +84,17 @@ class ZVQueue : public ZVDataSource, public ZVDataDestination {
     static void unregisterQueue(ZVQueue* queue);
 
   private:
-    ZVMutex _queLock;  // guards _objects and _bytes
+    // Whether a waiter that began at flush generation `since` must give up. Holds _queLock.
+    bool flushedSince(uint64_t since) ZV_REQUIRES(_queLock) { return _flushes != since; }
+
+    ZVMutex _queLock;       // guards the fields below it up to _limit
+    ZVCondition _notEmpty;  // an object or a mark came, a flush, or a wake
+    ZVCondition _notFull;   // room came, a flush, or a wake
+    // The objects in order; nullptr stands for an end mark.
     std::deque<ZVObjectRef> _objects ZV_GUARDED_BY(_queLock);
+    int32_t _marks ZV_GUARDED_BY(_queLock) = 0;  // end marks among _objects
+    bool _flushing ZV_GUARDED_BY(_queLock) = false;
+    uint64_t _flushes ZV_GUARDED_BY(_queLock) = 0;  // flushes so far, for waiters to see one
     // Running sum of the held objects' sizes, taken when each was added; held objects
     // never change size, so this equals the sum over _objects.
     int64_t _bytes ZV_GUARDED_BY(_queLock) = 0;

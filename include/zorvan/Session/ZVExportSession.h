@@ -6,8 +6,9 @@
 //   capture-file reader -> queue -> ZVICM -> queue -> ZVMovie (video)
 //   WAV reader -> queue -> ZVSoundEncoder -> queue -> ZVMovie (sound, up to two)
 //
-// Each stage is finalized once the stage before it has stopped, so a slow reader never
-// looks like an empty source. The movie is written under a temporary name in the folder of
+// Each reader puts the end of the stream after its last item and every stage passes it
+// on, so a slow reader never looks like an empty source; the export is complete when the
+// last movie writer has stopped. The movie is written under a temporary name in the folder of
 // its final path (beside the package, or the path asked for), so that the rename that
 // puts it in place when every movie writer is done never crosses a file system; then
 // did-finish is posted. A preset without video makes a movie of the sound tracks alone.
@@ -19,8 +20,8 @@
 // ZVExportSessionDidFinishNotification, with {"Error": reason} when the export failed or
 // was cancelled (then no movie is left behind).
 //
-// Ownership: held by std::shared_ptr; while it runs, its watch thread and then the
-// main-thread hand-off keep it (and every stage and queue) alive until did-finish.
+// Ownership: held by std::shared_ptr; while it runs it holds itself (and so every stage
+// and queue), and then the main-thread hand-off keeps it alive until did-finish.
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -104,14 +105,15 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     // After a failed build: removes the movie begun and finishes with `why`. Main thread.
     void abandon(const std::string& why);
     std::string addSoundTrack(int kind, const std::string& wavPath);
-    // The watch thread: finalizes each stage after its upstream stopped, waits for the
-    // movie writers, closes the movie. The first failure, or empty. Watch thread only.
-    std::string watch();
+    // After the last movie writer stopped: closes the movie and hands did-finish to the
+    // main thread. That writer's thread.
+    void complete();
+    bool failed() const;
     // Moves the movie into place and posts did-finish. Main thread.
     void finish(std::string failure);
-    // Registers an observer that notes `stage`'s stop in `flag` (and a failure).
-    void watchStop(const void* stage, std::string_view name, std::atomic<bool>& flag,
-                   ZVStage* failing);
+    // Registers an observer that notes a failure of `stage`'s stop, and completes the
+    // export after the last `writer`.
+    void watchStop(const void* stage, std::string_view name, bool writer);
     void noteFailure(const std::string& why);
     void stopAll();
 
@@ -136,9 +138,8 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     std::shared_ptr<ZVMovie> _movie;
     std::vector<std::unique_ptr<SoundTrack>> _sound;
 
-    std::atomic<bool> _readerDone{false};
-    std::atomic<bool> _compressorDone{false};
-    std::atomic<bool> _videoWritten{false};
+    std::atomic<int> _writersLeft{0};
+    std::shared_ptr<ZVExportSession> _self;  // from start until complete()
     std::atomic<bool> _cancelled{false};
     std::atomic<int64_t> _framesDone{0};
     std::atomic<double> _startedAt{0};

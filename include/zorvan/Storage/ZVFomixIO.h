@@ -18,13 +18,12 @@
 
 #include "Foundation/ZVMutex.h"
 #include "Pipeline/ZVDelegates.h"
-#include "Pipeline/ZVStage.h"
-#include "Pipeline/ZVWorker.h"
+#include "Pipeline/ZVWorkerStage.h"
 #include "Storage/ZVFomixDiskWriter.h"
 #include "Storage/ZVFomixFormat.h"
 #include "Video/ZVImage.h"
 
-class ZVFomixIO : public ZVStage {
+class ZVFomixIO : public ZVWorkerStage<ZVFomixIODelegateInformalProtocol> {
   public:
     static constexpr int32_t kWriteMode = 0;
     static constexpr int32_t kReadMode = 1;
@@ -34,23 +33,11 @@ class ZVFomixIO : public ZVStage {
     static std::shared_ptr<ZVFomixIO> initWithFile(const std::string& path, int32_t mode);
     ~ZVFomixIO() override;
 
-    // Launches the worker (fomixWriter or fomixReader by mode) unless one runs. Any thread.
+    // Launches the worker (fomixWriter or fomixReader by mode) unless one runs. stop
+    // leaves frames still queued unwritten; pause posts nothing; finalize (write mode)
+    // writes every queued frame, then stops; a reader passes the end of the stream on
+    // after the file's last frame. Any thread.
     void start();
-    // Asks the worker to end at its next check; frames still queued are not written.
-    // Any thread.
-    void stop();
-    // Sets or clears the pause flag of a running worker (no notification). Any thread.
-    void pause(bool paused);
-    // The pause flag. Any thread.
-    bool isPaused() const { return _worker.isPaused(); }
-    // Write mode: write every queued frame, then stop. Any thread.
-    void finalize();
-    // The worker has done its preparations and not yet ended. Any thread.
-    bool isRunning() const { return _worker.isRunning(); }
-
-    // Not owned; nullptr for none. Its calls come on the main thread. Any thread.
-    void setDelegate(ZVFomixIODelegateInformalProtocol* delegate) { _delegate.store(delegate); }
-    ZVFomixIODelegateInformalProtocol* delegate() const { return _delegate.load(); }
 
     // Writing: all zero except duration while the worker runs; after did-stop, the header
     // it wrote. Reading: the file's header in host byte order once the worker started.
@@ -113,8 +100,6 @@ class ZVFomixIO : public ZVStage {
 
     const std::string _fullPath;
     const int32_t _mode;
-    ZVWorker _worker;
-    std::atomic<ZVFomixIODelegateInformalProtocol*> _delegate{nullptr};
     std::atomic<int32_t> _writenFrames{0};
     std::atomic<int32_t> _readFrames{0};
     std::atomic<size_t> _blockBufferLimit{SIZE_MAX};

@@ -127,7 +127,6 @@ class ZVScreenRecorder : public ZVStage {
     void trackCursor(bool& visible);
     uint16_t composeFrameFlags(class ZVHostApplication* host, int16_t& keyCode, uint32_t& flags,
                                std::vector<uint8_t>& keyStrokes);
-    bool waitForLink(bool running);
     // Counts and logs the gap since the last tick's end when it is a stall. Tick only.
     void noteStall(double now);
     // Fails and stops when the tick's connection to the display server broke; true then.
