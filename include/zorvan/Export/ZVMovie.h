@@ -25,12 +25,16 @@
 #include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVWorker.h"
+#include "Platform/ZVPlatformDefaults.h"
 
 class ZVEncodedSoundPacket;
+class ZVMediaToolkit;
 
 class ZVMovie : public ZVStage {
   public:
-    static std::shared_ptr<ZVMovie> initWithPreset(const ZVEncodingPreset& preset);
+    // A movie writer that makes its file through the services' media toolkit. Main thread.
+    static std::shared_ptr<ZVMovie> initWithPreset(
+        const ZVEncodingPreset& preset, const ZVPlatformServices& services = ZVPlatformDefaults());
 
     // 0, or -1 after a log line. Main thread.
     int32_t createMovieAtPath(const std::string& path);
@@ -91,6 +95,7 @@ class ZVMovie : public ZVStage {
 
     std::shared_ptr<const ZVEncodingPreset> _preset;
     std::shared_ptr<ZVMovieMuxer> _movie;
+    std::shared_ptr<ZVMediaToolkit> _toolkit;  // set by initWithPreset; makes _movie
     Writer _video;
     Writer _audio;
     Writer _systemAudio;

@@ -18,6 +18,7 @@
 #include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVWorker.h"
+#include "Platform/ZVPlatformDefaults.h"
 
 class ZVSoundPacket;
 
@@ -26,9 +27,10 @@ class ZVSoundEncoder : public ZVStage {
     static constexpr std::string_view kNumFramesKey = "NumFrames";
 
     // An encoder from `sourceFormat` to the preset's sound settings; nullptr when no
-    // converter can be made between the two. Any thread.
-    static std::shared_ptr<ZVSoundEncoder> initWithPreset(const ZVEncodingPreset& preset,
-                                                          ZVSoundFormat sourceFormat);
+    // converter can be made between the two by the services' media toolkit. Any thread.
+    static std::shared_ptr<ZVSoundEncoder> initWithPreset(
+        const ZVEncodingPreset& preset, ZVSoundFormat sourceFormat,
+        const ZVPlatformServices& services = ZVPlatformDefaults());
     // The linear-PCM stream description of `format`. Any thread.
     static ZVAudioStreamDescription LPCMASBDForFormat(ZVSoundFormat format);
 
