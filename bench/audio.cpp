@@ -95,18 +95,16 @@ double recordCpuSeconds(ZVSoundInputRecorder& recorder, double seconds, double* 
 }
 
 void BM_CaptureAndWavWritingCpuPerSecond(benchmark::State& state) {
-    ZVOpenALSetProvider(&kSynthetic);
-    ZVCaptureSetProvider(ZVOpenALCaptureProvider());
+    ZVPlatformServices services = ZVPlatformDefaults();
+    services.capture = ZVOpenALCaptureProvider(&kSynthetic);
     const double seconds = 3;
     double cpu = 0, audio = 0;
     for (auto _ : state) {
         gDevice.started = 0;
         gDevice.consumed = 0;
-        cpu +=
-            recordCpuSeconds(*ZVSoundInputRecorder::initWithDevice("synthetic"), seconds, &audio);
+        cpu += recordCpuSeconds(*ZVSoundInputRecorder::initWithDevice("synthetic", services),
+                                seconds, &audio);
     }
-    ZVOpenALSetProvider(ZVOpenALSoftProvider());
-    ZVCaptureSetProvider(ZVPlatformCaptureProvider());
     state.counters["cpu_ms_per_audio_s"] = audio > 0 ? 1000 * cpu / audio : 0;
     state.counters["cpu_percent"] = audio > 0 ? 100 * cpu / audio : 0;
 }
@@ -120,18 +118,18 @@ BENCHMARK(BM_CaptureAndWavWritingCpuPerSecond)
 // before) against the server's own stream (1).
 void BM_ServerCaptureCpuPerSecond(benchmark::State& state) {
     const char* source = std::getenv("ZV_BENCH_SOURCE");
-    ZVCaptureSetProvider(state.range(0) ? ZVPlatformCaptureProvider() : ZVOpenALCaptureProvider());
+    ZVPlatformServices services = ZVPlatformDefaults();
+    if (!state.range(0)) services.capture = ZVOpenALCaptureProvider(ZVOpenALSoftProvider());
     double cpu = 0, audio = 0;
     for (auto _ : state) {
         auto recorder =
-            ZVSoundInputRecorder::initWithDevice(source ? source : "Monitor of Mic_Feed");
+            ZVSoundInputRecorder::initWithDevice(source ? source : "Monitor of Mic_Feed", services);
         if (!recorder) {
             state.SkipWithError("no sound server or no such source");
             break;
         }
         cpu += recordCpuSeconds(*recorder, 5, &audio);
     }
-    ZVCaptureSetProvider(ZVPlatformCaptureProvider());
     state.counters["cpu_ms_per_audio_s"] = audio > 0 ? 1000 * cpu / audio : 0;
 }
 BENCHMARK(BM_ServerCaptureCpuPerSecond)

@@ -79,8 +79,6 @@ struct Sink : ZVDataDestination, ZVICMDelegateInformalProtocol {
 };
 
 void BM_Compressor(benchmark::State& state, uint32_t codec, const char* speed, bool overlays) {
-    ZVRegisterFFmpegMediaToolkit();
-    ZVRegisterCairoKeyStripRenderer();
     ZVCodecSettings settings(ZVCodecSettingsKind::video);
     settings.setCodecType(codec);
     settings.setFrameRate(ZVDoubleToFixed(kFramesPerSecond));

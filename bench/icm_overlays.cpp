@@ -6,6 +6,7 @@
 
 #include "Export/ZVICMOverlays.h"
 #include "Platform/Cairo/ZVCairoKeyStripRenderer.h"
+#include "Platform/ZVPlatformDefaults.h"
 #include "Video/ZVMovieFrame.h"
 #include "overlay_scene.h"
 
@@ -13,8 +14,7 @@ namespace {
 // Everything visible on every frame: a held button's mark, the cursor and a strip with a
 // held modifier; `newTextEvery` frames a key is typed, so the strip is laid out again.
 void runOverlays(benchmark::State& state, int newTextEvery) {
-    ZVRegisterCairoKeyStripRenderer();
-    ZVICMOverlays overlays;
+    ZVICMOverlays overlays(ZVPlatformDefaults());
     const ZVCursorEntry cursor = zvbench::arrow();
     auto frame = ZVMovieFrame::movieFrameWithInfo(zvbench::sceneInfo(0, 60, newTextEvery));
     zvbench::paint(frame->baseAddress(), frame->bytesPerRow(), 0);

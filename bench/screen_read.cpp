@@ -20,7 +20,7 @@ static void BM_CopyOpaqueRows1080p(benchmark::State& state) {
 BENCHMARK(BM_CopyOpaqueRows1080p);
 
 static void BM_SnapRead1080p(benchmark::State& state) {
-    if (!ZVDisplayServer::shared()->unavailableReason().empty()) {
+    if (!ZVPlatformDefaults().displayServer->unavailableReason().empty()) {
         state.SkipWithError("no X display");
         return;
     }
@@ -37,7 +37,7 @@ static void BM_SnapRead1080p(benchmark::State& state) {
 BENCHMARK(BM_SnapRead1080p)->Unit(benchmark::kMillisecond);
 
 static void BM_CursorSeed(benchmark::State& state) {
-    auto server = ZVDisplayServer::shared();
+    auto server = ZVPlatformDefaults().displayServer;
     if (!server->unavailableReason().empty()) {
         state.SkipWithError("no X display");
         return;

@@ -20,6 +20,7 @@
 #include "Common/bsdprocess.h"
 #include "Common/fnocache.h"
 #include "Common/vmstat.h"
+#include "Common/vmstatSource.h"
 #include "Export/ZVICM.h"
 #include "Export/ZVMovie.h"
 #include "Export/ZVSoundEncoder.h"

@@ -1,12 +1,5 @@
 #include "Audio/ZVAudioHardware.h"
 
-#include "Foundation/ZVMutex.h"
-
-namespace {
-ZVMutex gHardwareLock;  // guards gHardware
-std::shared_ptr<ZVAudioHardware> gHardware ZV_GUARDED_BY(gHardwareLock);
-}  // namespace
-
 uint32_t ZVAudioHardware::defaultDeviceId(bool input) {
     auto list = devices(input);
     if (!list) return 0;
@@ -40,14 +33,4 @@ std::optional<int> ZVAudioHardware::unloadModules(const std::string&, const std:
 std::unique_ptr<ZVAudioStream> ZVAudioHardware::openStream(uint32_t, bool, ZVAudioIOProc, void*,
                                                            std::string* error) {
     return unsupported<std::unique_ptr<ZVAudioStream>>(error, nullptr);
-}
-
-std::shared_ptr<ZVAudioHardware> ZVAudioHardware::shared() {
-    ZVLockGuard<ZVMutex> g(gHardwareLock);
-    return gHardware;
-}
-
-void ZVAudioHardware::setShared(std::shared_ptr<ZVAudioHardware> hardware) {
-    ZVLockGuard<ZVMutex> g(gHardwareLock);
-    gHardware = std::move(hardware);
 }

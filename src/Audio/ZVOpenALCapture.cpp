@@ -56,10 +56,12 @@ class OpenALCaptureDevice : public ZVCaptureDevice {
 
 class OpenALCaptureProvider : public ZVCaptureProvider {
   public:
+    explicit OpenALCaptureProvider(const ZVOpenALProvider* calls) : _calls(calls) {}
+
     std::unique_ptr<ZVCaptureDevice> open(const std::string& name, uint32_t rate, int32_t alFormat,
                                           int32_t bufferFrames, int32_t* error) const override {
-        // With no OpenAL calls installed nothing opens, with error 0.
-        const ZVOpenALProvider* al = ZVOpenALGetProvider();
+        // Without OpenAL calls nothing opens, with error 0.
+        const ZVOpenALProvider* al = _calls;
         void* device = al ? al->alcCaptureOpenDevice(name.empty() ? nullptr : name.c_str(), rate,
                                                      alFormat, bufferFrames)
                           : nullptr;
@@ -69,12 +71,13 @@ class OpenALCaptureProvider : public ZVCaptureProvider {
         }
         return std::make_unique<OpenALCaptureDevice>(al, device, rate);
     }
-};
 
-const OpenALCaptureProvider gOpenALCapture;
+  private:
+    const ZVOpenALProvider* _calls;  // borrowed: outlives the provider
+};
 
 }  // namespace
 
-const ZVCaptureProvider* ZVOpenALCaptureProvider() {
-    return &gOpenALCapture;
+std::shared_ptr<const ZVCaptureProvider> ZVOpenALCaptureProvider(const ZVOpenALProvider* calls) {
+    return std::make_shared<OpenALCaptureProvider>(calls);
 }

@@ -1,10 +1,13 @@
 #pragma once
 #include "ZVPrivate.h"  // library-internal
 
-// The OpenAL capture calls the microphone recorder makes, as a table of functions. The
-// recorder looks the provider up on every use, so a host or a test may swap it; with none
-// installed every call yields zero or nothing, and opening fails with error 0.
+// The OpenAL capture calls the microphone recorder makes, as a table of functions, and the
+// capture provider over such a table. The platform's table calls openal-soft; a test makes
+// a provider over a table of its own and hands it in with the services.
 #include <cstdint>
+#include <memory>
+
+class ZVCaptureProvider;
 
 inline constexpr int32_t kZVALCCaptureSamples = 0x312;  // ALC_CAPTURE_SAMPLES
 inline constexpr int32_t kZVALCConnected = 0x313;       // ALC_CONNECTED (ALC_EXT_disconnect)
@@ -21,12 +24,10 @@ struct ZVOpenALProvider {
     bool (*alcCaptureCloseDevice)(void* device);
 };
 
-// The provider in use: the platform's (openal-soft) unless another was installed.
-// Any thread.
-const ZVOpenALProvider* ZVOpenALGetProvider();
-// Installs `provider` (borrowed; it must outlive its use); nullptr installs none.
-// Not while a recorder is between opening and closing its device.
-void ZVOpenALSetProvider(const ZVOpenALProvider* provider);
-// The platform's provider, the one that calls libopenal (openal-soft); defined in the
+// The capture provider over the OpenAL calls of `calls` (borrowed; it must outlive the
+// provider and its devices; nullptr: nothing opens, with error 0). It times frames by when
+// they arrive and never reports a loss. Any thread.
+std::shared_ptr<const ZVCaptureProvider> ZVOpenALCaptureProvider(const ZVOpenALProvider* calls);
+// The platform's table, the one that calls libopenal (openal-soft); defined in the
 // platform layer. Any thread.
 const ZVOpenALProvider* ZVOpenALSoftProvider();

@@ -28,18 +28,21 @@ ZVSoundInputRecorderDelegateInformalProtocol gNoDelegate;
 
 }  // namespace
 
-std::vector<std::string> ZVSoundInputRecorder::availableDevices() {
-    return availableDevicesIsInput(true);
+std::vector<std::string> ZVSoundInputRecorder::availableDevices(
+    const ZVPlatformServices& services) {
+    return availableDevicesIsInput(true, services);
 }
 
-std::vector<std::string> ZVSoundInputRecorder::availableDevicesIsInput(bool input) {
-    auto hardware = ZVAudioHardware::shared();
+std::vector<std::string> ZVSoundInputRecorder::availableDevicesIsInput(
+    bool input, const ZVPlatformServices& services) {
+    const auto& hardware = services.audioHardware;
     auto devices = hardware ? hardware->devices(input) : std::nullopt;
     return devices ? ZVAudioDeviceList::names(*devices) : std::vector<std::string>{};
 }
 
-uint32_t ZVSoundInputRecorder::deviceIdForDeviceName(const std::string& name, bool input) {
-    auto hardware = ZVAudioHardware::shared();
+uint32_t ZVSoundInputRecorder::deviceIdForDeviceName(const std::string& name, bool input,
+                                                     const ZVPlatformServices& services) {
+    const auto& hardware = services.audioHardware;
     auto devices = hardware ? hardware->devices(input) : std::nullopt;
     return devices ? ZVAudioDeviceList::idForName(*devices, name) : 0;
 }
@@ -71,8 +74,9 @@ ZVSoundInputRecorder::ZVSoundInputRecorder(std::string deviceName, int32_t alFor
       _measuredRate(frequency) {}
 
 std::shared_ptr<ZVSoundInputRecorder> ZVSoundInputRecorder::initWithDevice(
-    const std::string& deviceName, int32_t alFormat, float frequency, int32_t sliceSize) {
-    const ZVCaptureProvider* provider = ZVCaptureGetProvider();
+    const std::string& deviceName, int32_t alFormat, float frequency, int32_t sliceSize,
+    const ZVPlatformServices& services) {
+    const ZVCaptureProvider* provider = services.capture.get();
     int32_t error = 0;
     std::unique_ptr<ZVCaptureDevice> device =
         provider ? provider->open(deviceName, alFrequency(frequency), alFormat, sliceSize, &error)
@@ -113,9 +117,10 @@ std::shared_ptr<ZVSoundInputRecorder> ZVSoundInputRecorder::initWithDevice(
 }
 
 std::shared_ptr<ZVSoundInputRecorder> ZVSoundInputRecorder::initWithDevice(
-    const std::string& deviceName) {
+    const std::string& deviceName, const ZVPlatformServices& services) {
     return initWithDevice(deviceName, kSoundInputRecorderDefultFormat,
-                          kSoundInputRecorderDefultSampleRate, kSoundInputRecorderDefultSliceSize);
+                          kSoundInputRecorderDefultSampleRate, kSoundInputRecorderDefultSliceSize,
+                          services);
 }
 
 ZVSoundInputRecorder::~ZVSoundInputRecorder() {

@@ -1,7 +1,5 @@
 #include "Audio/ZVSoundPacket.h"
 
-#include "ZorvanTesting.h"
-
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -52,3 +52,10 @@ class ZVSoundPacket : public ZVQueueObject {
     int32_t _numFrames;
     ZVSoundFormat _format;
 };
+
+// Where sound-packet buffers come from: malloc, unless a test installs one that fails on
+// purpose to reach the failure paths. It must answer memory that free() releases, or
+// nullptr; nullptr installs malloc again. Not while packets are being made on other
+// threads.
+using ZVSoundPacketAllocator = void* (*)(size_t);
+void ZVSetSoundPacketAllocator(ZVSoundPacketAllocator allocator);

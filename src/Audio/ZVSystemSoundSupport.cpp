@@ -170,8 +170,7 @@ std::optional<Redirection> readStaleRedirection() {
     return r;
 }
 
-std::string outputDeviceName(uint32_t id) {
-    auto hardware = ZVAudioHardware::shared();
+std::string outputDeviceName(const std::shared_ptr<ZVAudioHardware>& hardware, uint32_t id) {
     auto list = hardware ? hardware->devices(false) : std::nullopt;
     if (list)
         for (const ZVAudioDevice& d : *list)
@@ -250,8 +249,8 @@ bool ZVSystemSoundSupport::isDriverInstalled() {
     return fs::exists(fs::symlink_status(installedDriverPath(), ec));
 }
 
-void ZVSystemSoundSupport::preparePlayThru() {
-    auto hardware = ZVAudioHardware::shared();
+void ZVSystemSoundSupport::preparePlayThru(const ZVPlatformServices& services) {
+    const auto& hardware = services.audioHardware;
     gSelectedOutputDevice = hardware ? hardware->defaultDeviceId(false) : 0;
 }
 
@@ -264,28 +263,34 @@ long ZVSystemSoundSupport::redirectingProcess() {
     return r && !processIsGone(*r) ? r->pid : 0;
 }
 
-void ZVSystemSoundSupport::releasePlayThru() {
+void ZVSystemSoundSupport::releasePlayThru(const ZVPlatformServices& services) {
     std::shared_ptr<ZVSystemSoundSupport> shared;
     {
         ZVLockGuard<ZVMutex> g(gSharedLock);
         shared = gSharedSystemSoundSupport;
     }
     if (shared) shared->endStreams();
-    if (auto hardware = ZVAudioHardware::shared())
+    if (const auto& hardware = services.audioHardware)
         hardware->setDefaultOutputDevice(gSelectedOutputDevice);
     std::error_code ec;
     fs::remove(redirectionStatePath(), ec);
 }
 
-std::shared_ptr<ZVSystemSoundSupport> ZVSystemSoundSupport::sharedSystemSoundSupport() {
+std::shared_ptr<ZVSystemSoundSupport> ZVSystemSoundSupport::sharedSystemSoundSupport(
+    const ZVPlatformServices& services) {
     ZVLockGuard<ZVMutex> g(gSharedLock);
-    if (!gSharedSystemSoundSupport) gSharedSystemSoundSupport = create();
+    if (!gSharedSystemSoundSupport ||
+        gSharedSystemSoundSupport->_hardware != services.audioHardware)
+        gSharedSystemSoundSupport = create(services);
     return gSharedSystemSoundSupport;
 }
 
-std::shared_ptr<ZVSystemSoundSupport> ZVSystemSoundSupport::create() {
+std::shared_ptr<ZVSystemSoundSupport> ZVSystemSoundSupport::create(
+    const ZVPlatformServices& services) {
     std::shared_ptr<ZVSystemSoundSupport> self(new ZVSystemSoundSupport);
-    self->_soundflower2ch = ZVSoundInputRecorder::deviceIdForDeviceName(kDeviceName, false);
+    self->_hardware = services.audioHardware;
+    self->_soundflower2ch =
+        ZVSoundInputRecorder::deviceIdForDeviceName(kDeviceName, false, services);
     // A loopback device without the installed driver is someone else's: leave it alone.
     if (self->_soundflower2ch != 0 && !isDriverInstalled()) return nullptr;
     self->_thruBuffer = std::make_unique<ZVQueue>();
@@ -308,12 +313,12 @@ void ZVSystemSoundSupport::endStreams() {
 }
 
 void ZVSystemSoundSupport::setPlayThru(int32_t state) {
-    auto hardware = ZVAudioHardware::shared();
+    const auto& hardware = _hardware;
     if (state == 0) {
         _lastError.clear();
         _thruBuffer->flush();
         // The state file goes first: a crash right after the switch is undone next time.
-        std::string previous = outputDeviceName(gSelectedOutputDevice);
+        std::string previous = outputDeviceName(hardware, gSelectedOutputDevice);
         if (_soundflower2ch && !previous.empty()) {
             std::error_code ec;
             fs::create_directories(fs::path(redirectionStatePath()).parent_path(), ec);
@@ -410,10 +415,10 @@ std::string ZVSystemSoundSupport::staleRedirection() {
            std::to_string(r->pid) + ", which is gone";
 }
 
-std::string ZVSystemSoundSupport::restoreStaleRedirection() {
+std::string ZVSystemSoundSupport::restoreStaleRedirection(const ZVPlatformServices& services) {
     auto r = readStaleRedirection();
     if (!r) return {};
-    auto hardware = ZVAudioHardware::shared();
+    const auto& hardware = services.audioHardware;
     auto list = hardware ? hardware->devices(false) : std::nullopt;
     uint32_t id = list ? ZVAudioDeviceList::idForName(*list, r->device) : 0;
     std::string error;

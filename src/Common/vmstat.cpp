@@ -1,6 +1,6 @@
 #include "Common/vmstat.h"
 
-#include "ZorvanTesting.h"
+#include "Common/vmstatSource.h"
 
 #include <unistd.h>
 

@@ -32,7 +32,8 @@ ZVICM::ZVICM(const ZVEncodingPreset& preset)
     : _preset(std::make_shared<const ZVEncodingPreset>(preset)) {}
 
 std::shared_ptr<ZVICM> ZVICM::initWithPreset(const ZVEncodingPreset& preset,
-                                             ZVSize initialDimensions) {
+                                             ZVSize initialDimensions,
+                                             const ZVPlatformServices& services) {
     auto stage = std::shared_ptr<ZVICM>(new ZVICM(preset));
 
     ZVCodecSettings settings(ZVCodecSettingsKind::video);
@@ -91,14 +92,15 @@ std::shared_ptr<ZVICM> ZVICM::initWithPreset(const ZVEncodingPreset& preset,
     ZVICM* raw = stage.get();
     long error = kZVMediaNoErr;
     stage->_session = ZVCompressionSession::create(
-        stage->_outputWidth, stage->_outputHeight, codecType, stage->_timeScale, options,
+        services.mediaToolkit.get(), stage->_outputWidth, stage->_outputHeight, codecType,
+        stage->_timeScale, options,
         [raw](long status, ZVEncodedFrameRef frame) { return raw->frameOutput(status, frame); },
         &error);
     if (error != kZVMediaNoErr || !stage->_session)
         ZVLog("ICMCompressionSessionCreate() failed with error %ld", error);
     if (!stage->_session) return nullptr;
 
-    stage->_overlays = std::make_unique<ZVICMOverlays>();
+    stage->_overlays = std::make_unique<ZVICMOverlays>(services);
     using D = ZVICMDelegateInformalProtocol;
     auto forward = [&](std::string_view name, void (D::*op)(ZVICM*)) {
         stage->forwardToDelegate(name, [raw, op](const ZVNotification&) {

@@ -4,6 +4,7 @@
 
 #include "Foundation/ZVBundle.h"
 #include "Keys/SRKeyNaming.h"
+#include "Keys/SRKeyboardLayout.h"
 #include "Video/ZVMovieFrame.h"
 
 namespace {
@@ -30,7 +31,10 @@ void drawImage(ZVMovieFrame& frame, const ZVImage& image, float opacity, ZVPoint
 }
 }  // namespace
 
-ZVICMOverlays::ZVICMOverlays() : _stripRenderer(ZVKeyStripRenderer::shared()) {
+ZVICMOverlays::ZVICMOverlays(const ZVPlatformServices& services)
+    : _stripRenderer(services.keyStripRenderer) {
+    // The key names follow the display server's layout.
+    SRKeyboardLayout::offerKeymapSource(services.keymapSource);
     for (size_t i = 0; i < kMarkCount; ++i) _marks[i] = loadMark(kMarkFiles[i]);
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "Export/ZVKeyStripRenderer.h"
+#include "Foundation/ZVPlatformServices.h"
 #include "Video/ZVCursorEntry.h"
 #include "Video/ZVImage.h"
 
@@ -39,8 +40,8 @@ class ZVICMOverlays {
     using CursorLookup = std::function<std::optional<ZVCursorEntry>(uint32_t id)>;
 
     // Loads the five marks from the framework's resources (a mark that cannot be read is
-    // never drawn) and takes the installed key-strip renderer. Any thread.
-    ZVICMOverlays();
+    // never drawn) and takes the services' key-strip renderer. Any thread.
+    explicit ZVICMOverlays(const ZVPlatformServices& services);
 
     // Both opacities back to "nothing shown", as at the start of every run; the text and
     // the current mark stay. Worker only.

@@ -2,9 +2,8 @@
 #include "ZVPrivate.h"  // library-internal
 
 // Draws the key strip of exported movies: the picture-wide band in which the video
-// compressor shows the keys being pressed. Text drawing is a platform facility; the
-// platform installs the implementation with setShared, and the compressor only asks for
-// strips.
+// compressor shows the keys being pressed. Text drawing is a platform facility; its
+// implementation comes in the platform services, and the compressor only asks for strips.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,10 +25,4 @@ class ZVKeyStripRenderer {
     // 1...kMaxWidth or when drawing fails. Any thread.
     virtual std::shared_ptr<ZVImage> drawStrip(int32_t width, const std::string& keys,
                                                const std::string& modifiers) = 0;
-
-    // The installed renderer; nullptr when none is (the compressor then draws no strip).
-    // Any thread.
-    static std::shared_ptr<ZVKeyStripRenderer> shared();
-    // Installs `renderer` for every compressor made afterwards. Any thread.
-    static void setShared(std::shared_ptr<ZVKeyStripRenderer> renderer);
 };

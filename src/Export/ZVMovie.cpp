@@ -21,8 +21,10 @@ int32_t truncatedRate(double rate) {
 ZVMovie::ZVMovie(const ZVEncodingPreset& preset)
     : _preset(std::make_shared<const ZVEncodingPreset>(preset)) {}
 
-std::shared_ptr<ZVMovie> ZVMovie::initWithPreset(const ZVEncodingPreset& preset) {
+std::shared_ptr<ZVMovie> ZVMovie::initWithPreset(const ZVEncodingPreset& preset,
+                                                 const ZVPlatformServices& services) {
     auto m = std::shared_ptr<ZVMovie>(new ZVMovie(preset));
+    m->_toolkit = services.mediaToolkit;
     ZVCodecSettings sound(ZVCodecSettingsKind::sound);
     if (auto handle = m->_preset->soundSettings()) sound.load(*handle);
     m->at(ZVMovieInput::Audio).format = m->at(ZVMovieInput::SystemAudio).format =
@@ -43,7 +45,7 @@ std::shared_ptr<ZVMovie> ZVMovie::initWithPreset(const ZVEncodingPreset& preset)
 
 int32_t ZVMovie::createMovieAtPath(const std::string& path) {
     long error = 0;
-    _movie = ZVMovieMuxer::create(path, &error);
+    _movie = ZVMovieMuxer::create(_toolkit.get(), path, &error);
     if (!_movie) {
         ZVLog("CreateMovieStorage() failed with error %i", static_cast<int>(error));
         return -1;

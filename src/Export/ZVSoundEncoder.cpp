@@ -26,7 +26,8 @@ ZVAudioStreamDescription ZVSoundEncoder::LPCMASBDForFormat(ZVSoundFormat f) {
 }
 
 std::shared_ptr<ZVSoundEncoder> ZVSoundEncoder::initWithPreset(const ZVEncodingPreset& preset,
-                                                               ZVSoundFormat sourceFormat) {
+                                                               ZVSoundFormat sourceFormat,
+                                                               const ZVPlatformServices& services) {
     auto e = std::shared_ptr<ZVSoundEncoder>(new ZVSoundEncoder());
     e->_sourceFormat = sourceFormat;
     const ZVAudioStreamDescription sourceASBD = LPCMASBDForFormat(sourceFormat);
@@ -45,7 +46,8 @@ std::shared_ptr<ZVSoundEncoder> ZVSoundEncoder::initWithPreset(const ZVEncodingP
     e->_formatRequiresPacketDescriptions = settings.needsPacketDescriptions();
     e->_channelLayoutTag = settings.channelLayoutTag();
 
-    e->_converter = ZVAudioConverter::create(sourceASBD, e->_destinationASBD);
+    e->_converter =
+        ZVAudioConverter::create(services.mediaToolkit.get(), sourceASBD, e->_destinationASBD);
     if (!e->_converter) return nullptr;
     e->_converter->setSampleRateConverterQuality(settings.renderQuality());
     if (!settings.codecOptions().empty() || settings.bitRate() > 0)

@@ -223,8 +223,9 @@ bool SRKeyboardLayout::installSystemLayout(bool firstRead) {
     return true;
 }
 
-void SRKeyboardLayout::setKeymapSource(const SRKeymapSource* source) {
-    gKeymapSource.store(source);
+void SRKeyboardLayout::offerKeymapSource(const SRKeymapSource* source) {
+    const SRKeymapSource* none = nullptr;
+    gKeymapSource.compare_exchange_strong(none, source);
 }
 
 std::shared_ptr<const SRKeyboardLayout> SRKeyboardLayout::current() {

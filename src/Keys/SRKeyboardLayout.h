@@ -37,10 +37,12 @@ class SRKeyboardLayout {
     // Any thread.
     static void followSystem();
 
-    // Where the system's keymap comes from (the platform installs the display server's;
-    // nullptr: the environment alone). Not owned; it must outlive the process's use of
-    // it. Set before the first read. Any thread.
-    static void setKeymapSource(const struct SRKeymapSource* source);
+    // Offers where the system's keymap comes from (the display server's, from the platform
+    // services of a stage that names keys). The first offer stands: the layout is one per
+    // process, as the display server's keymap is, and its watcher starts once. Without an
+    // offer before the first read, the environment decides. Not owned; it must live for
+    // the process. Any thread.
+    static void offerKeymapSource(const struct SRKeymapSource* source);
 
     // A snapshot of the given XKB names (nullptr when they do not compile); not made
     // current. Any thread.

@@ -2,8 +2,9 @@
 #include "ZVPrivate.h"  // library-internal
 
 // Where the system's keyboard layout comes from: the display server's keymap and the
-// group in effect, followed as they change. The platform installs one
-// (SRKeyboardLayout::setKeymapSource); without it the environment decides.
+// group in effect, followed as they change. The platform services carry one, which the
+// stages that name keys offer (SRKeyboardLayout::offerKeymapSource); without it the
+// environment decides.
 #include <cstdint>
 
 struct xkb_keymap;

@@ -1,26 +1,8 @@
 #include "Media/ZVMediaToolkit.h"
 
-#include "Foundation/ZVMutex.h"
-
-namespace {
-ZVMutex gToolkitLock;  // guards gToolkit
-std::shared_ptr<ZVMediaToolkit> gToolkit ZV_GUARDED_BY(gToolkitLock);
-}  // namespace
-
-std::shared_ptr<ZVMediaToolkit> ZVMediaToolkit::shared() {
-    ZVLockGuard<ZVMutex> g(gToolkitLock);
-    return gToolkit;
-}
-
-void ZVMediaToolkit::setShared(std::shared_ptr<ZVMediaToolkit> toolkit) {
-    ZVLockGuard<ZVMutex> g(gToolkitLock);
-    gToolkit = std::move(toolkit);
-}
-
 std::shared_ptr<ZVCompressionSession> ZVCompressionSession::create(
-    int32_t width, int32_t height, uint32_t codecType, int32_t timeScale,
+    ZVMediaToolkit* toolkit, int32_t width, int32_t height, uint32_t codecType, int32_t timeScale,
     const ZVCompressionSessionOptions& options, ZVCompressionOutputCallback output, long* error) {
-    auto toolkit = ZVMediaToolkit::shared();
     if (!toolkit) {
         if (error) *error = kZVMediaErrNoToolkit;
         return nullptr;
@@ -33,9 +15,8 @@ std::shared_ptr<ZVCompressionSession> ZVCompressionSession::create(
 }
 
 std::shared_ptr<ZVAudioConverter> ZVAudioConverter::create(
-    const ZVAudioStreamDescription& source, const ZVAudioStreamDescription& destination,
-    long* error) {
-    auto toolkit = ZVMediaToolkit::shared();
+    ZVMediaToolkit* toolkit, const ZVAudioStreamDescription& source,
+    const ZVAudioStreamDescription& destination, long* error) {
     long status = kZVMediaErrNoToolkit;
     std::shared_ptr<ZVAudioConverter> converter;
     if (toolkit) {
@@ -46,8 +27,8 @@ std::shared_ptr<ZVAudioConverter> ZVAudioConverter::create(
     return converter;
 }
 
-std::shared_ptr<ZVMovieMuxer> ZVMovieMuxer::create(const std::string& path, long* error) {
-    auto toolkit = ZVMediaToolkit::shared();
+std::shared_ptr<ZVMovieMuxer> ZVMovieMuxer::create(ZVMediaToolkit* toolkit, const std::string& path,
+                                                   long* error) {
     long status = kZVMediaErrNoToolkit;
     std::shared_ptr<ZVMovieMuxer> muxer;
     if (toolkit) {

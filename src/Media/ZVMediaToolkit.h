@@ -2,8 +2,8 @@
 #include "ZVPrivate.h"  // library-internal
 
 // The seam between the media classes and the codec library that implements them. The
-// platform layer installs the implementation (ZVRegisterFFmpegMediaToolkit); tests may
-// install their own. Without one, sessions cannot be made (kZVMediaErrNoToolkit).
+// platform's implementation (FFmpeg) comes in the platform services; a test may hand in
+// its own. Without one, sessions cannot be made (kZVMediaErrNoToolkit).
 #include <cstdint>
 #include <memory>
 
@@ -29,9 +29,4 @@ class ZVMediaToolkit {
     // See ZVMovieMuxer::create. Any thread.
     virtual std::shared_ptr<ZVMovieMuxer> createMovieMuxer(const std::string& path,
                                                            long* error) = 0;
-
-    // The installed toolkit; nullptr when none. Any thread.
-    static std::shared_ptr<ZVMediaToolkit> shared();
-    // Installs `toolkit` (nullptr removes it). Sessions already made keep working. Any thread.
-    static void setShared(std::shared_ptr<ZVMediaToolkit> toolkit);
 };

@@ -6,7 +6,6 @@
 #include "Audio/ZVCaptureProvider.h"
 #include "Audio/ZVOpenALProvider.h"
 #include "Foundation/ZVTrash.h"
-#include "Keys/SRKeyboardLayout.h"
 #include "Keys/SRKeymapSource.h"
 #include "Platform/Cairo/ZVCairoKeyStripRenderer.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
@@ -36,34 +35,29 @@ class PlatformCaptureProvider : public ZVCaptureProvider {
             if (error) *error = code;
             return nullptr;
         }
-        return ZVOpenALCaptureProvider()->open(name, rate, alFormat, bufferFrames, error);
+        return _openAL->open(name, rate, alFormat, bufferFrames, error);
     }
+
+  private:
+    const std::shared_ptr<const ZVCaptureProvider> _openAL =
+        ZVOpenALCaptureProvider(ZVOpenALSoftProvider());
 };
-const PlatformCaptureProvider kPlatformCapture;
 
-std::shared_ptr<ZVDisplayServer> makeX11DisplayServer() {
-    return std::make_shared<ZVX11DisplayServer>();
-}
-
-// Installed when the library loads, before a host can call into it. Everything set here
-// is a plain pointer or constant-initialised, so the order of static initialisers between
-// files does not matter.
-[[maybe_unused]] const bool gInstalled = (ZVInstallPlatformDefaults(), true);
 }  // namespace
 
-void ZVInstallPlatformDefaults() {
-    ZVDisplayServer::setFactory(&makeX11DisplayServer);
-    SRKeyboardLayout::setKeymapSource(&kX11KeymapSource);
-    ZVAudioHardware::setShared(std::make_shared<ZVPulseAudioHardware>());
-    ZVOpenALSetProvider(ZVOpenALSoftProvider());
-    ZVCaptureSetProvider(&kPlatformCapture);
-    ZVSetTrashHandler(&ZVGIOMoveToTrash);
-    ZVRegisterFFmpegMediaToolkit();
-    ZVRegisterCairoKeyStripRenderer();
-}
-
-const ZVCaptureProvider* ZVPlatformCaptureProvider() {
-    return &kPlatformCapture;
+const ZVPlatformServices& ZVPlatformDefaults() {
+    static const ZVPlatformServices services = [] {
+        ZVPlatformServices s;
+        s.displayServer = std::make_shared<ZVX11DisplayServer>();
+        s.keymapSource = &kX11KeymapSource;
+        s.audioHardware = std::make_shared<ZVPulseAudioHardware>();
+        s.capture = std::make_shared<PlatformCaptureProvider>();
+        s.moveToTrash = &ZVGIOMoveToTrash;
+        s.mediaToolkit = std::make_shared<ZVFFmpegMediaToolkit>();
+        s.keyStripRenderer = std::make_shared<ZVCairoKeyStripRenderer>();
+        return s;
+    }();
+    return services;
 }
 
 std::shared_ptr<ZVHostApplication> ZVCreatePlatformHostInput() {

@@ -55,12 +55,14 @@ struct ZVExportSession::SoundTrack {
 
 std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path,
                                                          const ZVEncodingPreset& preset,
-                                                         std::string* error) {
+                                                         std::string* error,
+                                                         const ZVPlatformServices& services) {
     auto fail = [&](std::string why) -> std::shared_ptr<ZVExportSession> {
         if (error) *error = std::move(why);
         return nullptr;
     };
     auto s = std::shared_ptr<ZVExportSession>(new ZVExportSession());
+    s->_services = services;
     s->_preset = std::make_shared<const ZVEncodingPreset>(preset);
     s->_package = ZVFomixXManager::initWithFile(path);
     if (!s->_package->exists()) return fail(path + ": no such recording");
@@ -144,7 +146,7 @@ std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath)
         if (const ZVValue* rate = props->get(kMeasuredSampleRateKey))
             if (double r = rate->doubleValue(); r > 1000 && r < 1e6) format.sampleRate = float(r);
     track->reader = ZVWavIO::wavIOForReading(wavPath);
-    track->encoder = ZVSoundEncoder::initWithPreset(*_preset, format);
+    track->encoder = ZVSoundEncoder::initWithPreset(*_preset, format, _services);
     if (!track->reader || !track->encoder)
         return wavPath + ": its sound cannot be encoded in the preset's sound format";
     track->pcm = std::make_shared<ZVQueue>(kSoundBytesAhead);
@@ -191,7 +193,7 @@ std::string ZVExportSession::prepareMoviePath() {
 
 std::string ZVExportSession::buildVideo() {
     _reader = ZVFomixIO::initWithFile(_capturePath, ZVFomixIO::kReadMode);
-    _compressor = ZVICM::initWithPreset(*_preset, _recordedSize);
+    _compressor = ZVICM::initWithPreset(*_preset, _recordedSize, _services);
     if (!_reader) return _capturePath + ": the capture file cannot be read";
     if (!_compressor) return "the preset's video settings cannot be used for this recording";
     if (_assumedHeader) _reader->assumeHeader(*_assumedHeader);
@@ -219,7 +221,7 @@ std::string ZVExportSession::buildVideo() {
 std::string ZVExportSession::build() {
     if (std::string why = prepareMoviePath(); !why.empty()) return why;
     _withVideo = _preset->includesVideoTrack();
-    _movie = ZVMovie::initWithPreset(*_preset);
+    _movie = ZVMovie::initWithPreset(*_preset, _services);
     if (_movie->createMovieAtPath(_temporaryPath) != 0)
         return _finalPath + ": the movie file cannot be created";
     if (_withVideo) {

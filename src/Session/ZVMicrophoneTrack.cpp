@@ -60,9 +60,10 @@ ZVMicrophoneTrack::~ZVMicrophoneTrack() {
     _writer.reset();
 }
 
-std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package) {
+std::string ZVMicrophoneTrack::prepare(ZVFomixXManager& package,
+                                       const ZVPlatformServices& services) {
     const std::string shown = _device.empty() ? "the default input device" : "'" + _device + "'";
-    _recorder = ZVSoundInputRecorder::initWithDevice(_device);
+    _recorder = ZVSoundInputRecorder::initWithDevice(_device, services);
     if (!_recorder) return "cannot open " + shown + " for recording (see 'zorvan devices')";
     _recorderWatch->watch(_recorder.get(), ZVSoundInputRecorderDidStartNotification,
                           ZVSoundInputRecorderDidStopNotification);

@@ -43,7 +43,8 @@ std::optional<std::string> packagePathFor(const std::string& path, std::string* 
 }  // namespace
 
 std::shared_ptr<ZVRecordingSession> ZVRecordingSession::create(const std::string& path,
-                                                               std::string* error) {
+                                                               std::string* error,
+                                                               const ZVPlatformServices& services) {
     auto packagePath = packagePathFor(path, error);
     if (!packagePath) return nullptr;
     fs::path target(*packagePath);
@@ -58,6 +59,7 @@ std::shared_ptr<ZVRecordingSession> ZVRecordingSession::create(const std::string
         return nullptr;
     }
     std::shared_ptr<ZVRecordingSession> session(new ZVRecordingSession());
+    session->_services = services;
     session->_package = ZVFomixXManager::initWithFile(*packagePath);
     if (!session->_package->isPackage()) {
         *error = "cannot write " + *packagePath + ": it is no recording package (.fomixx)";
@@ -82,7 +84,7 @@ void ZVRecordingSession::addTrack(std::unique_ptr<ZVRecordingTrack> track) {
 
 std::string ZVRecordingSession::prepare() {
     for (size_t i = 0; i < _tracks.size(); ++i) {
-        std::string error = _tracks[i]->prepare(*_package);
+        std::string error = _tracks[i]->prepare(*_package, _services);
         if (!error.empty()) {
             // A track that could not be prepared started no writer; only those before it
             // have something to stop and drain.

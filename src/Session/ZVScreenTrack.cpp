@@ -43,13 +43,13 @@ ZVScreenTrack::~ZVScreenTrack() {
     _writer.reset();
 }
 
-std::string ZVScreenTrack::prepare(ZVFomixXManager& package) {
+std::string ZVScreenTrack::prepare(ZVFomixXManager& package, const ZVPlatformServices& services) {
     auto videoPath = package.createPathForPackageResource(ZVFomixXResourceVideo);
     auto cursorsPath = package.createPathForPackageResource(ZVFomixXResourceCursors);
     if (!videoPath || !cursorsPath) return "cannot add tracks to the package " + package.path();
     _cursorsPath = *cursorsPath;
 
-    _recorder = ZVScreenRecorder::initWithRect(_rect);
+    _recorder = ZVScreenRecorder::initWithRect(_rect, services);
     if (!_recorder) return "cannot record the screen rectangle " + ZVStringFromRect(_rect);
     _recorder->setZlibCompression(_zlib);
     _recorderWatch->watch(_recorder.get(), ZVScreenRecorderDidStartNotification,

@@ -14,21 +14,23 @@ ZVSystemAudioTrack::~ZVSystemAudioTrack() {
     endPlayThru();
 }
 
-std::string ZVSystemAudioTrack::prepare(ZVFomixXManager& package) {
+std::string ZVSystemAudioTrack::prepare(ZVFomixXManager& package,
+                                        const ZVPlatformServices& services) {
     // A recording that died with play-through on left the output redirected; the output
     // noted below must be the user's, not the loopback device.
-    if (std::string undone = ZVSystemSoundSupport::restoreStaleRedirection(); !undone.empty())
+    if (std::string undone = ZVSystemSoundSupport::restoreStaleRedirection(services);
+        !undone.empty())
         ZVLog("ZVSystemAudioTrack: %s", undone.c_str());
     const std::string device = ZVSystemSoundSupport::kDeviceName;
     // Without a sound server there is no device at all: that is what to say, not the driver.
-    auto hardware = ZVAudioHardware::shared();
+    const auto& hardware = services.audioHardware;
     std::string why = "no audio layer";
     auto inputs = hardware ? hardware->devices(true, &why) : std::nullopt;
     if (!inputs) return "the sound server cannot be reached (" + why + ")";
     if (!ZVAudioDeviceList::idForName(*inputs, device))
         return "the loopback device \"" + device + "\" is not there (see 'zorvan driver install')";
-    ZVSystemSoundSupport::preparePlayThru();
-    _support = ZVSystemSoundSupport::sharedSystemSoundSupport();
+    ZVSystemSoundSupport::preparePlayThru(services);
+    _support = ZVSystemSoundSupport::sharedSystemSoundSupport(services);
     if (!_support)
         return "a device \"" + device +
                "\" is there but the loopback driver is not installed (see 'zorvan driver "
@@ -43,7 +45,7 @@ std::string ZVSystemAudioTrack::prepare(ZVFomixXManager& package) {
             "recording it without play-through",
             _sharedWith ? ("redirected by process " + std::to_string(_sharedWith)).c_str()
                         : "chosen by the user");
-        return ZVMicrophoneTrack::prepare(package);
+        return ZVMicrophoneTrack::prepare(package, services);
     }
     _support->setPlayThru(0);
     _playing = true;
@@ -51,7 +53,7 @@ std::string ZVSystemAudioTrack::prepare(ZVFomixXManager& package) {
         endPlayThru();
         return "play-through could not start: " + why;
     }
-    return ZVMicrophoneTrack::prepare(package);
+    return ZVMicrophoneTrack::prepare(package, services);
 }
 
 void ZVSystemAudioTrack::stopRecorder() {

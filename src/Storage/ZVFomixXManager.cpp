@@ -244,9 +244,9 @@ bool ZVFomixXManager::createFomixX(std::string* error) {
     return true;
 }
 
-void ZVFomixXManager::removeFomixX() {
+void ZVFomixXManager::removeFomixX(const ZVPlatformServices& services) {
     std::string error;
-    if (!ZVMoveToTrash(_filePath, &error))
+    if (!ZVMoveToTrash(services, _filePath, &error))
         ZVLog("ZVFomixXManager: cannot move the recording to the Trash: %s", error.c_str());
     _exists = false;
 }

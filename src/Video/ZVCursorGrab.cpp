@@ -4,16 +4,15 @@
 
 #include "Video/ZVDisplayServer.h"
 
-ZVCursorInfo ORVGetCurrentCursorDataSize() {
+ZVCursorInfo ORVGetCurrentCursorDataSize(ZVDisplayServer& server) {
     ZVCursorInfo info{};
-    if (auto img = ZVDisplayServer::shared()->currentCursor())
-        info.size = static_cast<int32_t>(img->pixels.size());
+    if (auto img = server.currentCursor()) info.size = static_cast<int32_t>(img->pixels.size());
     return info;
 }
 
-int32_t ORVGetCurrentCursor(ZVCursorInfo* info, void* buffer) {
+int32_t ORVGetCurrentCursor(ZVDisplayServer& server, ZVCursorInfo* info, void* buffer) {
     if (!info) return kORVCursorFailure;
-    auto img = ZVDisplayServer::shared()->currentCursor();
+    auto img = server.currentCursor();
     if (!img || img->pixels.empty()) return kORVCursorFailure;
     if (!buffer || info->size < 0 || img->pixels.size() > static_cast<size_t>(info->size))
         return kORVCursorRangeCheck;

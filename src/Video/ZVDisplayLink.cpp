@@ -25,10 +25,10 @@ int64_t nanos(std::chrono::steady_clock::time_point t) {
 }
 }  // namespace
 
-std::shared_ptr<ZVDisplayLink> ZVDisplayLink::createWithActiveDisplays(int32_t* error) {
-    auto server = ZVDisplayServer::shared();
-    const std::string why = server->unavailableReason();
-    auto displays = why.empty() ? server->displays() : std::vector<ZVDisplayDescription>{};
+std::shared_ptr<ZVDisplayLink> ZVDisplayLink::createWithActiveDisplays(ZVDisplayServer& server,
+                                                                       int32_t* error) {
+    const std::string why = server.unavailableReason();
+    auto displays = why.empty() ? server.displays() : std::vector<ZVDisplayDescription>{};
     if (displays.empty()) {
         // The caller logs the code; the reason is what a user can act on.
         ZVLog("No display to follow: %s",

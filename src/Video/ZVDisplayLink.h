@@ -20,6 +20,8 @@
 
 #include "Foundation/ZVMutex.h"
 
+class ZVDisplayServer;
+
 struct ZVDisplayLinkTime {
     int64_t deadline = 0;  // CLOCK_MONOTONIC nanoseconds this tick was due
     int64_t now = 0;       // CLOCK_MONOTONIC nanoseconds when the callback was entered
@@ -35,10 +37,11 @@ class ZVDisplayLink {
 
     using Callback = std::function<int32_t(const ZVDisplayLinkTime&)>;
 
-    // A link that follows the primary display's refresh rate (60 Hz when the server does
-    // not know it or says 0); nullptr with `*error` = kInvalidDisplay when there is no
-    // usable display (no X server, a Wayland session). Any thread.
-    static std::shared_ptr<ZVDisplayLink> createWithActiveDisplays(int32_t* error = nullptr);
+    // A link that follows the primary display's refresh rate of `server` (60 Hz when the
+    // server does not know it or says 0); nullptr with `*error` = kInvalidDisplay when
+    // there is no usable display (no X server, a Wayland session). Any thread.
+    static std::shared_ptr<ZVDisplayLink> createWithActiveDisplays(ZVDisplayServer& server,
+                                                                   int32_t* error = nullptr);
 
     // A link ticking at `hz` (60 when not above 0), for tests and off-screen use. Any thread.
     static std::shared_ptr<ZVDisplayLink> createWithRate(double hz);

@@ -1,8 +1,5 @@
 #include "Video/ZVDisplayServer.h"
 
-#include "Foundation/ZVMutex.h"
-#include "ZorvanTesting.h"
-
 namespace {
 // What a process without a display platform sees: no displays, nothing to read.
 class ZVNoDisplayServer : public ZVDisplayServer {
@@ -20,11 +17,6 @@ class ZVNoDisplayServer : public ZVDisplayServer {
     std::optional<ZVRawImage> windowImage(int32_t, bool) override { return std::nullopt; }
 };
 
-ZVMutex gServerLock;  // guards gServer and gFactory
-std::shared_ptr<ZVDisplayServer> gServer ZV_GUARDED_BY(gServerLock);
-// A plain pointer, so that it is set before any constructor runs and a platform may
-// install it from its own static initialiser.
-ZVDisplayServer::Factory gFactory ZV_GUARDED_BY(gServerLock) = nullptr;
 }  // namespace
 
 bool ZVCursorImage::isHidden() const {
@@ -33,19 +25,8 @@ bool ZVCursorImage::isHidden() const {
     return true;
 }
 
-std::shared_ptr<ZVDisplayServer> ZVDisplayServer::shared() {
-    ZVLockGuard<ZVMutex> g(gServerLock);
-    if (!gServer) gServer = gFactory ? gFactory() : std::make_shared<ZVNoDisplayServer>();
-    return gServer;
-}
-
-void ZVSetSharedDisplayServer(std::shared_ptr<ZVDisplayServer> server) {
-    ZVLockGuard<ZVMutex> g(gServerLock);
-    gServer = std::move(server);
-}
-
-void ZVDisplayServer::setFactory(Factory factory) {
-    ZVLockGuard<ZVMutex> g(gServerLock);
-    gFactory = factory;
-    gServer.reset();
+std::shared_ptr<ZVDisplayServer> ZVDisplayServer::from(const ZVPlatformServices& services) {
+    if (services.displayServer) return services.displayServer;
+    static const auto none = std::make_shared<ZVNoDisplayServer>();
+    return none;
 }

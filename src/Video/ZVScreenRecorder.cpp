@@ -28,14 +28,16 @@ ZVRect floorRect(ZVRect r) {
 }
 }  // namespace
 
-std::shared_ptr<ZVScreenRecorder> ZVScreenRecorder::initWithRect(ZVRect rect) {
+std::shared_ptr<ZVScreenRecorder> ZVScreenRecorder::initWithRect(
+    ZVRect rect, const ZVPlatformServices& services) {
     rect = floorRect(rect);
     if (rect.isEmpty()) return nullptr;
     std::shared_ptr<ZVScreenRecorder> recorder(new ZVScreenRecorder());
     recorder->setCaptureRectField(rect);
 
+    recorder->_server = ZVDisplayServer::from(services);
     int32_t error = 0;
-    recorder->_displayLink = ZVDisplayLink::createWithActiveDisplays(&error);
+    recorder->_displayLink = ZVDisplayLink::createWithActiveDisplays(*recorder->_server, &error);
     if (!recorder->_displayLink) {
         ZVLog("Failed to create display link (Error: %d)", error);
         return nullptr;
@@ -43,7 +45,7 @@ std::shared_ptr<ZVScreenRecorder> ZVScreenRecorder::initWithRect(ZVRect rect) {
     // The tick holds the recorder only while it runs; the destructor stops the link.
     recorder->_displayLink->setOutputTarget(std::weak_ptr<ZVScreenRecorder>(recorder),
                                             &ZVScreenRecorder::displayLinkCallback);
-    recorder->_snapper = ZVSnap::initWithCaptureRect(rect);
+    recorder->_snapper = ZVSnap::initWithCaptureRect(rect, services);
 
     using D = ZVScreenRecorderDelegateInformalProtocol;
     auto forward = [&](std::string_view name, void (D::*op)(ZVScreenRecorder*)) {
@@ -154,17 +156,17 @@ std::vector<ZVCursorEntry> ZVScreenRecorder::capturedCursors() {
 }
 
 void ZVScreenRecorder::trackCursor(bool& visible) {
-    auto server = ZVDisplayServer::shared();
-    int64_t seed = server->cursorSeed();
+    ZVDisplayServer& server = *_server;
+    int64_t seed = server.cursorSeed();
     if (!_isPrevCursorSeedInitialized) {
         _isPrevCursorSeedInitialized = true;
         _prevCursorSeed = -1;
         _currentCursorIndex = kZVNoCursorIndex;
     }
-    visible = server->isCursorVisible();
+    visible = server.isCursorVisible();
     if (!visible || seed == _prevCursorSeed) return;
 
-    ZVCursorInfo info = ORVGetCurrentCursorDataSize();
+    ZVCursorInfo info = ORVGetCurrentCursorDataSize(server);
     if (info.size <= 0) return;  // no image to be had now: asked again next tick
     std::unique_ptr<uint8_t, decltype(&std::free)> bytes(
         static_cast<uint8_t*>(ZVVideoMalloc(size_t(info.size))), &std::free);
@@ -174,7 +176,7 @@ void ZVScreenRecorder::trackCursor(bool& visible) {
     }
     // A cursor that changed between the size and the pixels is looked up again on the
     // next tick rather than stored half-made.
-    if (ORVGetCurrentCursor(&info, bytes.get()) != 0) return;
+    if (ORVGetCurrentCursor(server, &info, bytes.get()) != 0) return;
     _prevCursorSeed = seed;
     const size_t size = size_t(info.size);
 
@@ -206,7 +208,7 @@ uint16_t ZVScreenRecorder::composeFrameFlags(ZVHostApplication* host, int16_t& k
         }
         if (auto buttons = host->getMouseButtonsState()) frameFlags |= uint16_t(*buttons & 0xF);
     }
-    if (ZVDisplayServer::shared()->isZoomed()) frameFlags |= kZVFrameDisplayZoomed;
+    if (_server->isZoomed()) frameFlags |= kZVFrameDisplayZoomed;
     if (isZlibCompressionEnabled()) frameFlags |= kZVFrameCompress | kZVFrameHasKeyStrokes;
     return frameFlags;
 }
@@ -241,7 +243,7 @@ void ZVScreenRecorder::noteStall(double now) {
 }
 
 bool ZVScreenRecorder::displayServerLost() {
-    const std::string why = ZVDisplayServer::shared()->takeLostReason();
+    const std::string why = _server->takeLostReason();
     if (why.empty()) return false;
     const std::string reason = "the screen can no longer be read: " + why;
     ZVLog("Screen recorder: %s", reason.c_str());
@@ -298,7 +300,7 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
     double timestamp = captureTime - _startTime.load(std::memory_order_relaxed) -
                        _pauseTime.load(std::memory_order_relaxed);
 
-    ZVPoint mouse = ZVDisplayServer::shared()->mouseLocation();
+    ZVPoint mouse = _server->mouseLocation();
     std::vector<uint8_t> keyStrokes;
     ZVFrameInfo info{};
     std::shared_ptr<ZVHostApplication> host = ZVSharedApplication();

@@ -13,13 +13,15 @@
 #include "Video/ZVMovieFrame.h"
 #include "Video/ZVScreen.h"
 
-std::shared_ptr<ZVSnap> ZVSnap::initWithCaptureRect(ZVRect rect) {
-    return std::shared_ptr<ZVSnap>(new ZVSnap(rect));
+std::shared_ptr<ZVSnap> ZVSnap::initWithCaptureRect(ZVRect rect,
+                                                    const ZVPlatformServices& services) {
+    return std::shared_ptr<ZVSnap>(new ZVSnap(rect, services));
 }
 
 template <typename OnFailure>
-void ZVSnap::readRect(ZVRect rect, ZVPixelBuffer& buffer, OnFailure&& onFailure) {
-    for (const auto& screen : ZVScreen::cachedScreens()) {
+void ZVSnap::readRect(ZVRect rect, ZVPixelBuffer& buffer, const ZVPlatformServices& services,
+                      OnFailure&& onFailure) {
+    for (const auto& screen : ZVScreen::cachedScreens(services)) {
         const ZVRect piece = ZVIntersectionRect(rect, screen->frame());
         if (piece.isEmpty()) continue;
         const int32_t column = static_cast<int32_t>(piece.origin.x - rect.origin.x);
@@ -44,7 +46,7 @@ void ZVSnap::readRect(ZVRect rect, ZVPixelBuffer& buffer, OnFailure&& onFailure)
 }
 
 void ZVSnap::readRectToBuffer(ZVPixelBuffer& buffer) {
-    readRect(_captureRect, buffer, [](const ZVScreen& screen, const ZVException& e) {
+    readRect(_captureRect, buffer, _services, [](const ZVScreen& screen, const ZVException& e) {
         ZVLog("Screen #%u could not be read: %s", screen.number(), e.reason().c_str());
     });
 }
@@ -52,8 +54,8 @@ void ZVSnap::readRectToBuffer(ZVPixelBuffer& buffer) {
 void ZVSnap::readPartialScreenToBuffer(ZVRect piece, const ZVScreen& screen,
                                        uint8_t* bufferBaseAddress, uint32_t bufferBytesPerRow) {
     if (!screen.description().active) return;
-    auto server = ZVDisplayServer::shared();
-    if (std::string why = server->unavailableReason(); !why.empty())
+    ZVDisplayServer& server = screen.server();
+    if (std::string why = server.unavailableReason(); !why.empty())
         throw ZVException("ZVSnap", why);
     // Display space: origin at the display's top-left, y down.
     const ZVRect f = screen.frame();
@@ -63,19 +65,19 @@ void ZVSnap::readPartialScreenToBuffer(ZVRect piece, const ZVScreen& screen,
                    piece.size.width, piece.size.height);
     const uint32_t rows = static_cast<uint32_t>(std::max(0.0f, piece.size.height));
     const uint32_t bytes = static_cast<uint32_t>(std::max(0.0f, piece.size.width)) * 4;
-    server->readDisplayRect(screen.number(), local, bufferBaseAddress, bufferBytesPerRow, rows,
-                            bytes);
+    server.readDisplayRect(screen.number(), local, bufferBaseAddress, bufferBytesPerRow, rows,
+                           bytes);
 }
 
 bool ZVSnap::captureRectLiesOnActiveDisplays() const {
-    return rectLiesOnActiveDisplays(_captureRect);
+    return rectLiesOnActiveDisplays(_captureRect, _services);
 }
 
-bool ZVSnap::rectLiesOnActiveDisplays(ZVRect rect) {
+bool ZVSnap::rectLiesOnActiveDisplays(ZVRect rect, const ZVPlatformServices& services) {
     if (rect.isEmpty()) return true;
     std::vector<ZVRect> pieces;
     std::vector<float> xs{rect.minX(), rect.maxX()}, ys{rect.minY(), rect.maxY()};
-    for (const auto& screen : ZVScreen::cachedScreens()) {
+    for (const auto& screen : ZVScreen::cachedScreens(services)) {
         if (!screen->description().active) continue;
         ZVRect p = ZVIntersectionRect(rect, screen->frame());
         if (p.isEmpty()) continue;
@@ -100,7 +102,8 @@ bool ZVSnap::rectLiesOnActiveDisplays(ZVRect rect) {
     return true;
 }
 
-std::shared_ptr<ZVImage> ZVSnap::snapFromRect(ZVRect rect, bool withCursor) {
+std::shared_ptr<ZVImage> ZVSnap::snapFromRect(ZVRect rect, bool withCursor,
+                                              const ZVPlatformServices& services) {
     std::shared_ptr<ZVMovieFrame> frame;
     try {
         frame = ZVMovieFrame::movieFrameWithSize(rect.size);
@@ -110,21 +113,22 @@ std::shared_ptr<ZVImage> ZVSnap::snapFromRect(ZVRect rect, bool withCursor) {
     }
     if (!frame) return nullptr;
     // Pixels on no display would show whatever the pooled buffer held before.
-    if (!rectLiesOnActiveDisplays(rect)) frame->clearBuffer();
-    readRect(rect, *frame, [](const ZVScreen& screen, const ZVException& e) {
+    if (!rectLiesOnActiveDisplays(rect, services)) frame->clearBuffer();
+    readRect(rect, *frame, services, [](const ZVScreen& screen, const ZVException& e) {
         ZVRunAlertPanel(e.reason(), ZVFormat(kZVSnapScreenReadFailureFormat,
                                              static_cast<int>(screen.number())));
     });
     frame->flipBufferContents();  // top-down, the order the cursor drawing counts rows in
     if (withCursor) {
-        ZVCursorInfo info = ORVGetCurrentCursorDataSize();
+        auto server = ZVDisplayServer::from(services);
+        ZVCursorInfo info = ORVGetCurrentCursorDataSize(*server);
         void* bytes = std::malloc(size_t(std::max(info.size, 1)));
         if (!bytes) {
             ZVLog("%s", kZVSnapCursorMallocFailure);
             return nullptr;
         }
-        if (ORVGetCurrentCursor(&info, bytes) == 0) {
-            const ZVPoint mouse = ZVDisplayServer::shared()->mouseLocation();
+        if (ORVGetCurrentCursor(*server, &info, bytes) == 0) {
+            const ZVPoint mouse = server->mouseLocation();
             const ZVPoint at{mouse.x - rect.origin.x, mouse.y - rect.origin.y};
             ZVCursorEntry entry;
             entry.info = info;
@@ -142,8 +146,9 @@ std::shared_ptr<ZVImage> ZVSnap::imageFromCGImageRef(const std::shared_ptr<ZVIma
     return image;
 }
 
-std::shared_ptr<ZVImage> ZVSnap::GrabWindow(int32_t windowNumber, bool withShadow) {
-    auto raw = ZVDisplayServer::shared()->windowImage(windowNumber, withShadow);
+std::shared_ptr<ZVImage> ZVSnap::GrabWindow(int32_t windowNumber, bool withShadow,
+                                            const ZVPlatformServices& services) {
+    auto raw = ZVDisplayServer::from(services)->windowImage(windowNumber, withShadow);
     if (!raw) return nullptr;
     return imageFromCGImageRef(ZVImage::create(raw->width, raw->height, ZVImage::Format::BGRX,
                                                raw->pixels.data(), raw->bytesPerRow));

@@ -9,7 +9,6 @@
 #include "ZVAudioTestUtil.h"
 #include "ZVFakeOpenAL.h"
 #include "ZorvanInternal.h"
-#include "ZorvanTesting.h"
 #include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"
 
@@ -63,9 +62,9 @@ TEST(ZVAudioMessages, ExactTexts) {
          "Unsupported WAVE format."},
         {"no capture provider at all",
          [] {
-             ZVCaptureSetProvider(nullptr);
-             EXPECT_FALSE(ZVSoundInputRecorder::initWithDevice("Virtual_Mic"));
-             ZVCaptureSetProvider(ZVPlatformCaptureProvider());
+             ZVPlatformServices none = ZVPlatformDefaults();
+             none.capture = nullptr;
+             EXPECT_FALSE(ZVSoundInputRecorder::initWithDevice("Virtual_Mic", none));
          },
          "Could not initialize input device: 0"},
         {"a device OpenAL refuses",
@@ -73,7 +72,7 @@ TEST(ZVAudioMessages, ExactTexts) {
              ZVFakeOpenAL al;
              al.opens = false;
              al.error = 0xA004;
-             EXPECT_FALSE(ZVSoundInputRecorder::initWithDevice("Nothing Here"));
+             EXPECT_FALSE(ZVSoundInputRecorder::initWithDevice("Nothing Here", al.services()));
          },
          "Could not initialize input device: 40964"},
         {"a microphone unplugged while recording: its track ends, did-finish says why",
@@ -81,7 +80,8 @@ TEST(ZVAudioMessages, ExactTexts) {
              ZVFakeOpenAL al;
              al.connected = false;
              std::string error;
-             auto session = ZVRecordingSession::create(dir.file("unplugged.fomixx"), &error);
+             auto session =
+                 ZVRecordingSession::create(dir.file("unplugged.fomixx"), &error, al.services());
              session->addTrack(std::make_unique<ZVMicrophoneTrack>("USB Mic"));
              ASSERT_EQ(session->prepare(), "");
              session->start();
@@ -96,7 +96,8 @@ TEST(ZVAudioMessages, ExactTexts) {
          [&] {
              ZVFakeOpenAL al;
              std::string error;
-             auto session = ZVRecordingSession::create(dir.file("slow.fomixx"), &error);
+             auto session =
+                 ZVRecordingSession::create(dir.file("slow.fomixx"), &error, al.services());
              session->addTrack(std::make_unique<ZVMicrophoneTrack>("Slow Mic"));
              ASSERT_EQ(session->prepare(), "");
              EXPECT_EQ(session->waitingFor(), "'Slow Mic'");

@@ -33,15 +33,13 @@ const ZVOpenALProvider ZVFakeOpenAL::kProvider = {
     },
 };
 
-ZVFakeOpenAL::ZVFakeOpenAL() {
+ZVFakeOpenAL::ZVFakeOpenAL() : _services(ZVPlatformDefaults()) {
     current = this;
-    ZVOpenALSetProvider(&kProvider);
-    ZVCaptureSetProvider(ZVOpenALCaptureProvider());
+    _services.capture = ZVOpenALCaptureProvider(&kProvider);
 }
 
 ZVFakeOpenAL::~ZVFakeOpenAL() {
-    ZVOpenALSetProvider(ZVOpenALSoftProvider());
-    ZVCaptureSetProvider(ZVPlatformCaptureProvider());
+    current = nullptr;
 }
 
 void ZVFakeOpenAL::note(std::string call) {

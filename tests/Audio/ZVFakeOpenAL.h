@@ -12,8 +12,11 @@
 
 class ZVFakeOpenAL {
   public:
-    ZVFakeOpenAL();   // installs itself, and the capture provider over OpenAL
-    ~ZVFakeOpenAL();  // installs openal-soft and the platform's capture provider again
+    ZVFakeOpenAL();  // the script that the services() below open their devices over
+    ~ZVFakeOpenAL();
+
+    // The platform's services with the capture provider over this script's OpenAL calls.
+    const ZVPlatformServices& services() const { return _services; }
 
     std::atomic<bool> opens{true};
     std::atomic<int32_t> error{0};
@@ -33,6 +36,7 @@ class ZVFakeOpenAL {
     static const ZVOpenALProvider kProvider;
     static ZVFakeOpenAL* current;
     void note(std::string call);
+    ZVPlatformServices _services;
     std::mutex _lock;  // guards _calls
     std::vector<std::string> _calls;
 };

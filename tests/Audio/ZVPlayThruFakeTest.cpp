@@ -55,9 +55,10 @@ TEST(PlayThru, HandshakeCopiesAndBoundedWaits) {
     setenv("XDG_STATE_HOME", home.path().c_str(), 1);
     std::filesystem::create_directories(ZVSystemSoundSupport::installedDriverPath());
     auto hw = std::make_shared<FakeHardware>();
-    ZVAudioHardware::setShared(hw);
-    ZVSystemSoundSupport::preparePlayThru();
-    auto s = ZVSystemSoundSupport::sharedSystemSoundSupport();
+    ZVPlatformServices services = ZVPlatformDefaults();
+    services.audioHardware = hw;
+    ZVSystemSoundSupport::preparePlayThru(services);
+    auto s = ZVSystemSoundSupport::sharedSystemSoundSupport(services);
     ASSERT_TRUE(s);
 
     auto in = [&](std::vector<uint8_t> b) {
@@ -110,5 +111,4 @@ TEST(PlayThru, HandshakeCopiesAndBoundedWaits) {
     EXPECT_EQ(s->lastError(), "the loopback device never answered");
     EXPECT_EQ(hw->defaultOutput.load(), kSpeakers);
     s.reset();
-    ZVAudioHardware::setShared(nullptr);
 }

@@ -8,7 +8,6 @@
 #include "ZVAudioTestUtil.h"
 #include "ZVFakeOpenAL.h"
 #include "ZorvanInternal.h"
-#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 using namespace zvaudiotest;
@@ -21,12 +20,12 @@ void sleepMs(int ms) {
 
 TEST(ZVSoundInputRecorderFake, OpensByNameWithTheDefaultsAndClosesWhenNeverStarted) {
     ZVFakeOpenAL al;
-    auto r = ZVSoundInputRecorder::initWithDevice("Virtual_Mic");
+    auto r = ZVSoundInputRecorder::initWithDevice("Virtual_Mic", al.services());
     ASSERT_TRUE(r);
     EXPECT_EQ(al.calls().at(0), "open Virtual_Mic");
     EXPECT_EQ(r->format(), (ZVSoundFormat{2, 16, 44100, kZVSoundFormatSignedInteger}));
     EXPECT_TRUE(r->isSuspended());
-    ZVSoundInputRecorder::initWithDevice("");  // the default input device
+    ZVSoundInputRecorder::initWithDevice("", al.services());  // the default input device
     auto calls = al.calls();
     EXPECT_EQ(calls.at(1), "open (default)");
     EXPECT_EQ(calls.back(), "close");  // never started, it still closes its device
@@ -34,7 +33,7 @@ TEST(ZVSoundInputRecorderFake, OpensByNameWithTheDefaultsAndClosesWhenNeverStart
 
 TEST(ZVSoundInputRecorderFake, ReadsOnlyOnceASliceLessTheSafetyIsReady) {
     ZVFakeOpenAL al;
-    auto r = ZVSoundInputRecorder::initWithDevice("mic");
+    auto r = ZVSoundInputRecorder::initWithDevice("mic", al.services());
     ZVQueue q;
     r->setDataDestination(&q);
     Posted stopped(ZVSoundInputRecorderDidStopNotification, r.get());
@@ -85,7 +84,7 @@ TEST(ZVSoundInputRecorderFake, SuspensionAndPauseHoldTheDeviceAndTellTheDelegate
         }
     } delegate;
     ZVFakeOpenAL al;
-    auto r = ZVSoundInputRecorder::initWithDevice("mic");
+    auto r = ZVSoundInputRecorder::initWithDevice("mic", al.services());
     r->setDelegate(&delegate);
     ZVQueue q;
     r->setDataDestination(&q);
@@ -138,7 +137,7 @@ TEST(ZVSoundInputRecorderFake, APacketThatCannotBeMadeEndsTheRecordingWithoutRea
     ZVFakeOpenAL al;
     zvtest::LogCapture log;
     zvtest::StderrCapture err;
-    auto r = ZVSoundInputRecorder::initWithDevice("mic");
+    auto r = ZVSoundInputRecorder::initWithDevice("mic", al.services());
     Posted stopped(ZVSoundInputRecorderDidStopNotification, r.get());
     ZVSetSoundPacketAllocator([](size_t) -> void* { return nullptr; });
     r->setSuspended(false);

@@ -82,15 +82,15 @@ struct OneDevice : ZVCaptureProvider {
 }  // namespace
 
 TEST(ZVSoundInputRecorderTimeLine, EveryFrameLiesWhereItWasCapturedAndLossesAreKeptAsSilence) {
-    OneDevice provider;
-    ZVCaptureSetProvider(&provider);
+    auto provider = std::make_shared<OneDevice>();
+    ZVPlatformServices services = ZVPlatformDefaults();
+    services.capture = provider;
     zvtest::LogCapture log;
     ZVQueue queue;
     queue.setLimit(kZVQueueNoLimit);
-    auto r = ZVSoundInputRecorder::initWithDevice("clocked");
-    ZVCaptureSetProvider(ZVPlatformCaptureProvider());
-    ASSERT_TRUE(r && provider.device);
-    ClockedDevice& device = *provider.device;
+    auto r = ZVSoundInputRecorder::initWithDevice("clocked", services);
+    ASSERT_TRUE(r && provider->device);
+    ClockedDevice& device = *provider->device;
     r->setDataDestination(&queue);
     zvaudiotest::Posted stopped(ZVSoundInputRecorderDidStopNotification, r.get());
     // As a session starts it: capture first, then one common time 0.2 s of the device's

@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "ZorvanInternal.h"
-#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 TEST(ZVSystemDiagnostics, ProcessLookupMatchesWholeShortNamesOnly) {

@@ -42,10 +42,9 @@ std::unique_ptr<ZVSoundDescription> pcmDescription();
 bool runWriter(ZVMovie& movie, std::string_view didStop, const std::function<void()>& start,
                const std::function<void()>& finalize);
 
-// The movie writer's tests: FFmpeg registered, a preset and a folder of their own.
+// The movie writer's tests: a preset and a folder of their own.
 class MovieWriterTest : public ::testing::Test {
   protected:
-    void SetUp() override { ZVRegisterFFmpegMediaToolkit(); }
     std::shared_ptr<ZVEncodingPreset> preset = ZVEncodingPreset::initWithName("test");
     TempDir dir;
 };

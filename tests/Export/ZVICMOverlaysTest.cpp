@@ -28,20 +28,10 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so.1\n";
 }
 
-// The platform's strip renderer and codecs, as the library's hosts get them.
-struct PlatformEnvironment : ::testing::Environment {
-    void SetUp() override {
-        ZVRegisterCairoKeyStripRenderer();
-        ZVRegisterFFmpegMediaToolkit();
-    }
-};
-[[maybe_unused]] const auto* const kPlatform =
-    ::testing::AddGlobalTestEnvironment(new PlatformEnvironment);
-
 // Feeds frames to one overlay state as the compressor's worker does: each frame's time
 // since the previous one advances the fades.
 struct Exporter {
-    ZVICMOverlays overlays;
+    ZVICMOverlays overlays{ZVPlatformDefaults()};  // the platform's strip renderer
     ZVICMOverlays::Switches switches;
     std::vector<ZVCursorEntry> cursors;
     double previous = 0;
@@ -267,7 +257,7 @@ TEST(ZVICMOverlays, OverlaysThePresetTurnsOffAreNotDrawn) {
 
 // The text is too long for the strip: its head is cut, the latest keys stay.
 TEST(ZVKeyStripRenderer, AStripWithKeysAndAModifierBoxLooksLikeItsReference) {
-    auto renderer = ZVKeyStripRenderer::shared();
+    auto renderer = ZVPlatformDefaults().keyStripRenderer;
     ASSERT_TRUE(renderer);
     auto strip =
         renderer->drawStrip(480, "Hello \u2303\u21E7S typed, and the latest keys", "\u2303\u21E7");

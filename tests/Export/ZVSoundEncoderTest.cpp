@@ -33,7 +33,6 @@ ZVAudioStreamDescription output(uint32_t format, double rate, uint32_t framesPer
 }
 
 std::shared_ptr<ZVSoundEncoder> encoderFor(const ZVAudioStreamDescription& d, int64_t bitRate = 0) {
-    ZVRegisterFFmpegMediaToolkit();
     ZVCodecSettings settings(ZVCodecSettingsKind::sound);
     settings.setOutputDescription(d);
     if (bitRate) settings.setBitRate(bitRate);

@@ -19,6 +19,10 @@
 ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::OneMonitor);
 
 namespace {
+// The layout follows the display server's keymap, as for a stage made over the platform's
+// services.
+[[maybe_unused]] const bool kOffered =
+    (SRKeyboardLayout::offerKeymapSource(ZVPlatformDefaults().keymapSource), true);
 
 int setxkbmap(const std::string& layout) {
     return zvtest::runProgram({"setxkbmap", "-display", getenv("DISPLAY"), layout});

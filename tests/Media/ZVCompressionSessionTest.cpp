@@ -152,10 +152,7 @@ int maxError(const DecodedPicture& d, int x0, int y0, int x1, int y1, Colour c) 
     return worst;
 }
 
-class ZVCompressionSessionTest : public ::testing::TestWithParam<uint32_t> {
-  protected:
-    void SetUp() override { ZVRegisterFFmpegMediaToolkit(); }
-};
+class ZVCompressionSessionTest : public ::testing::TestWithParam<uint32_t> {};
 
 // Every picture comes back within a small error, in display order with the given times
 // and durations worked out from them; every source is released exactly once, and all
@@ -163,8 +160,9 @@ class ZVCompressionSessionTest : public ::testing::TestWithParam<uint32_t> {
 TEST_P(ZVCompressionSessionTest, RoundTripsInDisplayOrder) {
     SessionRecord record;
     long error = -1;
-    auto session = ZVCompressionSession::create(96, 64, GetParam(), 2500, sessionOptions(),
-                                                record.output(), &error);
+    auto session =
+        ZVCompressionSession::create(ZVPlatformDefaults().mediaToolkit.get(), 96, 64, GetParam(),
+                                     2500, sessionOptions(), record.output(), &error);
     ASSERT_TRUE(session) << error;
     std::vector<std::unique_ptr<SourcePicture>> pictures;
     for (int i = 0; i < 6; i++) {
@@ -205,10 +203,10 @@ INSTANTIATE_TEST_SUITE_P(Codecs, ZVCompressionSessionTest,
 // A wide picture in a square session keeps its proportions: black bars above and below.
 // A later frame after completeFrames goes on in the same session.
 TEST(ZVCompressionSessionLetterbox, FitsWithBarsAndGoesOnAfterCompleting) {
-    ZVRegisterFFmpegMediaToolkit();
     SessionRecord record;
-    auto session = ZVCompressionSession::create(80, 80, kZVVideoCodecType_Animation, 600,
-                                                sessionOptions(), record.output());
+    auto session = ZVCompressionSession::create(ZVPlatformDefaults().mediaToolkit.get(), 80, 80,
+                                                kZVVideoCodecType_Animation, 600, sessionOptions(),
+                                                record.output());
     ASSERT_TRUE(session);
     SourcePicture wide(160, 60, {255, 255, 255});
     ASSERT_EQ(session->encodeFrame(wide.pixels(), 0, 0, kZVValidTimeFlag_DisplayTimeStampIsValid,
@@ -236,12 +234,12 @@ TEST(ZVCompressionSessionLetterbox, FitsWithBarsAndGoesOnAfterCompleting) {
 // A caller that lets go of its last reference inside the output callback gets no further
 // callbacks, and nothing is left waiting or freed twice.
 TEST(ZVCompressionSessionOwner, LettingGoInsideTheCallbackEndsTheCallbacks) {
-    ZVRegisterFFmpegMediaToolkit();
     std::atomic<std::shared_ptr<ZVCompressionSession>> holder;
     std::atomic<bool> released{false};
     std::atomic<int> calls{0};
     auto session = ZVCompressionSession::create(
-        32, 32, kZVVideoCodecType_Animation, 600, sessionOptions(), [&](long, ZVEncodedFrameRef) {
+        ZVPlatformDefaults().mediaToolkit.get(), 32, 32, kZVVideoCodecType_Animation, 600,
+        sessionOptions(), [&](long, ZVEncodedFrameRef) {
             calls++;
             while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             auto last = holder.exchange(nullptr);

@@ -50,11 +50,11 @@ TEST(ZVMediaMessages, DamagedSettings) {
 }
 
 TEST(ZVMediaMessages, LogLines) {
-    ZVRegisterFFmpegMediaToolkit();
     auto create = [](int w, uint32_t codec, const char* option, const char* value) {
         ZVCompressionSessionOptions o;
         if (option) o.setCodecOption(option, value);
-        return ZVCompressionSession::create(w, 16, codec, 2500, o, nullptr);
+        return ZVCompressionSession::create(ZVPlatformDefaults().mediaToolkit.get(), w, 16, codec,
+                                            2500, o, nullptr);
     };
     const struct {
         std::function<void()> trigger;

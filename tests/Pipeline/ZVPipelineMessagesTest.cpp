@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "ZorvanInternal.h"
-#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 TEST(PipelineMessages, QueueExceptionAndSystemHelperTexts) {

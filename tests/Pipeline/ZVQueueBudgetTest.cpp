@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "ZorvanInternal.h"
-#include "ZorvanTesting.h"
 
 TEST(ZVQueueBudget, UnreadableMemoryLeavesTheBudgetUnsetUntilANumberAppears) {
     ZVVMStatistics stats{};

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "Video/ZVRecorderTestSupport.h"
-#include "ZorvanTesting.h"
 #include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"
 
@@ -47,7 +46,6 @@ uint64_t fnv1a(const std::string& path) {
 TEST(CaptureScene, WritesTheSameBytesAsEver) {
     zvtest::TempDir dir;
     auto server = std::make_shared<SceneServer>();
-    ZVSetSharedDisplayServer(server);
     auto host = std::make_shared<ScriptedHost>();
     ZVSetSharedApplication(host);
 
@@ -68,7 +66,8 @@ TEST(CaptureScene, WritesTheSameBytesAsEver) {
                        [&](const ZVNotification&) { stopped = true; });
     writer->start();
 
-    auto recorder = ZVScreenRecorder::initWithRect(ZVMakeRect(3, 5, kWidth, kHeight));
+    auto recorder = ZVScreenRecorder::initWithRect(ZVMakeRect(3, 5, kWidth, kHeight),
+                                                   zvtest::withDisplay(server));
     ASSERT_NE(recorder, nullptr);
     recorder->setDataDestination(&restamp);
     recorder->setSuspended(false);
@@ -104,7 +103,6 @@ TEST(CaptureScene, WritesTheSameBytesAsEver) {
         << error;
     recorder.reset();
     ZVSetSharedApplication(nullptr);
-    ZVSetSharedDisplayServer(nullptr);
 
     EXPECT_EQ(writer->writenFrames(), kFrames);
     EXPECT_EQ(fnv1a(dir.file("video.fomix")), 0x09e0f737184d8093ull);

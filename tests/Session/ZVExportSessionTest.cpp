@@ -92,8 +92,6 @@ std::shared_ptr<ZVEncodingPreset> testPreset() {
 // An export of `package` with `preset`, started.
 std::shared_ptr<ZVExportSession> startExport(const std::string& package,
                                              const ZVEncodingPreset& preset = *testPreset()) {
-    ZVRegisterFFmpegMediaToolkit();
-    ZVRegisterCairoKeyStripRenderer();
     std::string error;
     auto session = ZVExportSession::create(package, preset, &error);
     EXPECT_EQ(session ? session->start() : error, "");  // no error making or starting it

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "Video/ZVRecorderTestSupport.h"
-#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -21,12 +20,12 @@ bool readable(int fd) {
 class HandOffTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ZVSetSharedDisplayServer(std::make_shared<zvtest::FakeDisplayServer>());
-        recorder = ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, 64, 48));
+        recorder = ZVScreenRecorder::initWithRect(
+            ZVMakeRect(0, 0, 64, 48),
+            zvtest::withDisplay(std::make_shared<zvtest::FakeDisplayServer>()));
         ASSERT_NE(recorder, nullptr);
         ZVRunLoop::main().runOnce();
     }
-    void TearDown() override { ZVSetSharedDisplayServer(nullptr); }
 
     // Posts kFrames captured-frame events from a worker thread, `seq` counting them.
     std::thread postFrames() {

@@ -22,7 +22,7 @@ class FakeTrack : public ZVRecordingTrack {
     ~FakeTrack() override { destroyed->store(true); }
 
     std::string name() const override { return _name; }
-    std::string prepare(ZVFomixXManager& package) override {
+    std::string prepare(ZVFomixXManager& package, const ZVPlatformServices&) override {
         if (offset.load() >= 0) package.createPathForPackageResource(ZVFomixXResourceVideo);
         return step("prepare"), prepareError;
     }

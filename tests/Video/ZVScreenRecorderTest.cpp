@@ -9,7 +9,6 @@
 #include "Video/ZVDisplayLink.h"
 #include "Video/ZVScreenRecorder.h"
 #include "ZVRecorderTestSupport.h"
-#include "ZorvanTesting.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -22,9 +21,9 @@ class RecorderUnitTest : public ::testing::Test {
   protected:
     void SetUp() override {
         server = std::make_shared<FakeDisplayServer>();
-        ZVSetSharedDisplayServer(server);
         ZVSetSharedApplication(nullptr);
-        recorder = ZVScreenRecorder::initWithRect(ZVMakeRect(10, 20, 320, 240));
+        recorder = ZVScreenRecorder::initWithRect(ZVMakeRect(10, 20, 320, 240),
+                                                  zvtest::withDisplay(server));
         ASSERT_NE(recorder, nullptr);
         log.keep = zvtest::keepFrameRecord;
         recorder->setDataDestination(&log);
@@ -33,7 +32,6 @@ class RecorderUnitTest : public ::testing::Test {
     void TearDown() override {
         recorder.reset();
         ZVSetSharedApplication(nullptr);
-        ZVSetSharedDisplayServer(nullptr);
     }
     ZVFrameInfo tick() {
         EXPECT_EQ(recorder->displayLinkCallback(), 0);
@@ -47,20 +45,19 @@ class RecorderUnitTest : public ::testing::Test {
 
 TEST(RecorderInit, FloorsTheRectangleAndRefusesAnEmptyOne) {
     auto server = std::make_shared<FakeDisplayServer>();
-    ZVSetSharedDisplayServer(server);
-    auto r = ZVScreenRecorder::initWithRect(ZVMakeRect(10.7f, 20.2f, 640.9f, 480.5f));
+    const ZVPlatformServices services = zvtest::withDisplay(server);
+    auto r = ZVScreenRecorder::initWithRect(ZVMakeRect(10.7f, 20.2f, 640.9f, 480.5f), services);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->captureRect(), ZVMakeRect(10, 20, 640, 480));
     EXPECT_TRUE(r->isSuspended());
     EXPECT_FALSE(r->isRunning());
-    EXPECT_EQ(ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, 0.6f, 480)), nullptr);
-    EXPECT_EQ(ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, 640, -3)), nullptr);
+    EXPECT_EQ(ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, 0.6f, 480), services), nullptr);
+    EXPECT_EQ(ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, 640, -3), services), nullptr);
     // An empty rectangle given later is ignored.
     r->startSetRect();
     r->setRect(ZVMakeRect(5, 5, 0.9f, 100));
     r->endSetRect();
     EXPECT_EQ(r->captureRect(), ZVMakeRect(10, 20, 640, 480));
-    ZVSetSharedDisplayServer(nullptr);
 }
 
 TEST_F(RecorderUnitTest, AHostWithoutInputOperationsGivesTheDefaults) {

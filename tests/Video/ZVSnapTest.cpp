@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "ZorvanInternal.h"
-#include "ZorvanTesting.h"
 #include "support/ZVFakeDisplayServer.h"
 #include "support/ZVTestSupport.h"
 
@@ -29,15 +28,15 @@ class ZVSnapScripted : public ::testing::Test {
     void SetUp() override {
         server->fillWithDisplayID();
         twoDisplays(true);
-        ZVSetSharedDisplayServer(server);
+        services = zvtest::withDisplay(server);
     }
-    void TearDown() override { ZVSetSharedDisplayServer(nullptr); }
     void twoDisplays(bool rightActive) {
         server->setDisplays({display(7, ZVMakeRect(0, 0, 100, 50), true, true),
                              display(9, ZVMakeRect(100, 10, 60, 30), false, rightActive)});
     }
     std::shared_ptr<zvtest::FakeDisplayServer> server =
         std::make_shared<zvtest::FakeDisplayServer>();
+    ZVPlatformServices services;
 };
 
 uint8_t byteAt(const ZVPixelBuffer& b, int c, int r) {
@@ -46,10 +45,11 @@ uint8_t byteAt(const ZVPixelBuffer& b, int c, int r) {
 
 // What one tick's read of `rect` leaves in a buffer filled with 0xAB; `onActive` is whether
 // the rectangle lies wholly on active displays.
-std::shared_ptr<ZVPixelBuffer> readAsATick(ZVRect rect, bool onActive) {
+std::shared_ptr<ZVPixelBuffer> readAsATick(const ZVPlatformServices& services, ZVRect rect,
+                                           bool onActive) {
     auto buf = ZVPixelBuffer::initWithSize(rect.size);
     std::memset(buf->baseAddress(), 0xAB, size_t(buf->bufferSize()));
-    auto snap = ZVSnap::initWithCaptureRect(rect);
+    auto snap = ZVSnap::initWithCaptureRect(rect, services);
     snap->lockFocus();
     snap->readRectToBuffer(*buf);
     EXPECT_EQ(snap->captureRectLiesOnActiveDisplays(), onActive);
@@ -61,7 +61,7 @@ std::shared_ptr<ZVPixelBuffer> readAsATick(ZVRect rect, bool onActive) {
 
 TEST_F(ZVSnapScripted, PiecesGoToDisplaySpaceAndTheirOffsets) {
     // Desktop (90, 20, 20, 25): LEFT x 90..100 y 20..45, RIGHT x 100..110 y 20..40.
-    auto buf = readAsATick(ZVMakeRect(90, 20, 20, 25), false);
+    auto buf = readAsATick(services, ZVMakeRect(90, 20, 20, 25), false);
     auto reads = server->reads();
     ASSERT_EQ(reads.size(), 2u);
     EXPECT_EQ(reads[0].first, 7u);
@@ -74,7 +74,7 @@ TEST_F(ZVSnapScripted, PiecesGoToDisplaySpaceAndTheirOffsets) {
     EXPECT_EQ(byteAt(*buf, 19, 19), 9);
     EXPECT_EQ(byteAt(*buf, 19, 20), 0xAB);  // above RIGHT: on no display
     // The still picture is upright: that strip is at its top, black.
-    auto img = ZVSnap::snapFromRect(ZVMakeRect(90, 20, 20, 25), false);
+    auto img = ZVSnap::snapFromRect(ZVMakeRect(90, 20, 20, 25), false, services);
     ASSERT_TRUE(img);
     EXPECT_EQ(img->rgbaAt(19, 0), (std::array<uint8_t, 4>{0, 0, 0, 255}));
     EXPECT_EQ(img->rgbaAt(19, 24), (std::array<uint8_t, 4>{9, 9, 9, 255}));
@@ -82,27 +82,27 @@ TEST_F(ZVSnapScripted, PiecesGoToDisplaySpaceAndTheirOffsets) {
 
 TEST_F(ZVSnapScripted, InactiveDisplayIsNotRead) {
     twoDisplays(false);
-    auto buf = readAsATick(ZVMakeRect(95, 15, 20, 10), false);
+    auto buf = readAsATick(services, ZVMakeRect(95, 15, 20, 10), false);
     ASSERT_EQ(server->reads().size(), 1u);
     EXPECT_EQ(byteAt(*buf, 4, 0), 7);
     EXPECT_EQ(byteAt(*buf, 5, 0), 0xAB);
-    auto right = ZVScreen::screenByNumber(9);
+    auto right = ZVScreen::screenByNumber(9, services);
     ASSERT_TRUE(right);
     EXPECT_TRUE(right->isOnline());
     EXPECT_FALSE(right->isActive());
     EXPECT_EQ(right->localizedName(), std::optional<std::string>("Panel"));
-    EXPECT_TRUE(ZVSnap::rectLiesOnActiveDisplays(ZVMakeRect(10, 10, 20, 20)));
+    EXPECT_TRUE(ZVSnap::rectLiesOnActiveDisplays(ZVMakeRect(10, 10, 20, 20), services));
     // A display that went away is offline for the screen object that still names it.
     server->setDisplays({display(7, ZVMakeRect(0, 0, 100, 50), true, true)});
     EXPECT_FALSE(right->isOnline());
-    EXPECT_EQ(screenNameForDisplay(7), std::nullopt);
+    EXPECT_EQ(screenNameForDisplay(7, services), std::nullopt);
 }
 
 TEST_F(ZVSnapScripted, UnreadableDisplaysAlertAndTheStillPictureGoesOn) {
     server->setUnavailable("the display went away");
     zvtest::AlertCapture alerts;
     zvtest::LogCapture log;
-    auto img = ZVSnap::snapFromRect(ZVMakeRect(90, 20, 20, 25), false);
+    auto img = ZVSnap::snapFromRect(ZVMakeRect(90, 20, 20, 25), false, services);
     ASSERT_TRUE(img);  // the picture is still made, black where nothing was read
     EXPECT_EQ(img->rgbaAt(0, 0), (std::array<uint8_t, 4>{0, 0, 0, 255}));
     auto a = alerts.alerts();
@@ -113,18 +113,18 @@ TEST_F(ZVSnapScripted, UnreadableDisplaysAlertAndTheStillPictureGoesOn) {
               "initialization error");
     EXPECT_NE(a[1].second.find("#9 "), std::string::npos);
     // The tick's read logs instead of raising an alert.
-    readAsATick(ZVMakeRect(90, 20, 20, 25), false);
+    readAsATick(services, ZVMakeRect(90, 20, 20, 25), false);
     EXPECT_EQ(alerts.alerts().size(), 2u);
     EXPECT_TRUE(log.contains("the display went away"));
 }
 
 TEST_F(ZVSnapScripted, NoCursorImageMeansNoCursorRecord) {
-    ZVCursorInfo info = ORVGetCurrentCursorDataSize();
+    ZVCursorInfo info = ORVGetCurrentCursorDataSize(*server);
     EXPECT_EQ(info.size, 0);
     uint8_t byte = 0;
-    EXPECT_EQ(ORVGetCurrentCursor(&info, &byte), kORVCursorFailure);
-    EXPECT_EQ(ORVGetCurrentCursor(nullptr, &byte), kORVCursorFailure);
-    EXPECT_TRUE(ZVSnap::snapFromRect(ZVMakeRect(0, 0, 8, 8), true));
-    EXPECT_EQ(ZVSnap::snapFromRect(ZVMakeRect(0, 0, 0, 8), false), nullptr);
-    EXPECT_EQ(ZVSnap::GrabWindow(5, false), nullptr);
+    EXPECT_EQ(ORVGetCurrentCursor(*server, &info, &byte), kORVCursorFailure);
+    EXPECT_EQ(ORVGetCurrentCursor(*server, nullptr, &byte), kORVCursorFailure);
+    EXPECT_TRUE(ZVSnap::snapFromRect(ZVMakeRect(0, 0, 8, 8), true, services));
+    EXPECT_EQ(ZVSnap::snapFromRect(ZVMakeRect(0, 0, 0, 8), false, services), nullptr);
+    EXPECT_EQ(ZVSnap::GrabWindow(5, false, services), nullptr);
 }

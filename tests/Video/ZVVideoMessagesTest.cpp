@@ -11,7 +11,6 @@
 #include "Video/ZVScreenRecorder.h"
 #include "Video/ZVVideoAllocation.h"
 #include "ZorvanInternal.h"
-#include "ZorvanTesting.h"
 #include "support/ZVFakeDisplayServer.h"
 #include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"
@@ -26,8 +25,10 @@ ZVCursorEntry opaqueCursor() {
     return ZVCursorEntry{0, info, data};
 }
 
+ZVPlatformServices gServices;  // with the fake display of the row being run
+
 std::shared_ptr<ZVScreenRecorder> activeRecorder(ZVRect rect = ZVMakeRect(0, 0, 64, 48)) {
-    auto r = ZVScreenRecorder::initWithRect(rect);
+    auto r = ZVScreenRecorder::initWithRect(rect, gServices);
     if (r) r->setSuspended(false);
     return r;
 }
@@ -107,7 +108,8 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
         {"no display link",
          [](FakeDisplayServer& server) {
              server.setDisplays({});
-             EXPECT_EQ(ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, 64, 48)), nullptr);
+             EXPECT_EQ(ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, 64, 48), gServices),
+                       nullptr);
          },
          {"No display to follow: the X server shows no monitor",
           "Failed to create display link (Error: -6670)"}},
@@ -186,7 +188,7 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         auto server = std::make_shared<FakeDisplayServer>();
-        ZVSetSharedDisplayServer(server);
+        gServices = zvtest::withDisplay(server);
         zvtest::LogCapture log;
         zvtest::AlertCapture alerts;
         std::string thrown;
@@ -209,6 +211,6 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
         auto shown = alerts.alerts();
         EXPECT_EQ(shown.empty() ? "" : shown[0].first + ": " + shown[0].second, row.alert);
         EXPECT_LE(shown.size(), 1u);
-        ZVSetSharedDisplayServer(nullptr);
+        gServices = {};
     }
 }

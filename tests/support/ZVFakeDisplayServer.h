@@ -135,4 +135,11 @@ class FakeDisplayServer : public ZVDisplayServer {
     ZVPoint _mouse{};
 };
 
+// The platform's services with `server` in place of its display server.
+inline ZVPlatformServices withDisplay(std::shared_ptr<ZVDisplayServer> server) {
+    ZVPlatformServices services = ZVPlatformDefaults();
+    services.displayServer = std::move(server);
+    return services;
+}
+
 }  // namespace zvtest

@@ -181,7 +181,7 @@ int install(const fs::path& bundle) {
     ensureDropInsAreRead(dropIns.string());
     std::printf("added %s\n", (dropIns / kDropIn).c_str());
 
-    auto hw = ZVAudioHardware::shared();
+    auto hw = ZVPlatformDefaults().audioHardware;
     std::string error = "no audio layer";
     // A device loaded by an earlier install goes first, so there is only ever one.
     const auto modules = modulesOf(target / kBundleDropIn);
@@ -206,7 +206,7 @@ int uninstall(const fs::path& path) {
     if (fs::remove_all(path, ec) > 0) std::printf("removed %s\n", path.c_str());
     if (fs::remove(dropIns / kDropIn, ec)) std::printf("removed %s\n", (dropIns / kDropIn).c_str());
     forgetDropIns(dropIns.string());
-    auto hw = ZVAudioHardware::shared();
+    auto hw = ZVPlatformDefaults().audioHardware;
     std::string error = "no audio layer";
     if (!hw || !unload(*hw, modules, &error))
         return fail("the sound server cannot be reached (" + error + ")");

@@ -57,7 +57,7 @@ int status() {
     std::printf("installer:      %s\n", Support::isInstallingDriver() ? "running" : "not running");
     std::printf("device:         \"%s\" %s\n", Support::kDeviceName,
                 loopbackPresent() ? "present" : "absent");
-    auto hardware = ZVAudioHardware::shared();
+    auto hardware = ZVPlatformDefaults().audioHardware;
     auto outputs = hardware ? hardware->devices(false) : std::nullopt;
     std::string current = "unknown (no sound server)";
     if (outputs)

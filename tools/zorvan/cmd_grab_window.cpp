@@ -31,7 +31,7 @@ int run(const std::vector<std::string>& args) {
     unsigned long window = std::strtoul(id.c_str(), &end, 0);  // decimal or 0x hex, as xwininfo
     if (errno || *end || window == 0 || window > 0x7FFFFFFFul)
         return ZVCommandFail(kName, "'" + id + "' is not a window id");
-    if (std::string why = ZVDisplayServer::shared()->unavailableReason(); !why.empty())
+    if (std::string why = ZVPlatformDefaults().displayServer->unavailableReason(); !why.empty())
         return ZVCommandFail(kName, why);
     auto image = ZVSnap::GrabWindow(static_cast<int32_t>(window), shadow);
     if (!image) return ZVCommandFail(kName, "window " + id + " does not exist or is not shown");

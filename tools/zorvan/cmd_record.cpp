@@ -64,7 +64,7 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
 // The capture rectangle in desktop space: the primary monitor, or --rect (root-window
 // geometry, as X11 users type it).
 std::optional<ZVRect> captureRect(const Options& o, std::string& error) {
-    auto server = ZVDisplayServer::shared();
+    auto server = ZVPlatformDefaults().displayServer;
     if (error = server->unavailableReason(); !error.empty()) return std::nullopt;
     if (o.rect) {
         auto native = ZVParseNativeRect(*o.rect);

@@ -42,7 +42,7 @@ int run(const std::vector<std::string>& args) {
         }
     }
     if (out.empty()) return ZVCommandFail(kName, "no output file given (-o OUT.png)");
-    auto server = ZVDisplayServer::shared();
+    auto server = ZVPlatformDefaults().displayServer;
     if (std::string why = server->unavailableReason(); !why.empty())
         return ZVCommandFail(kName, why);
     ZVRect rect;

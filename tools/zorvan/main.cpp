@@ -111,7 +111,7 @@ std::string ZVCommandRectProblem(const std::string& text) {
     // The bounding box of every display, in root pixels.
     float x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     bool any = false;
-    for (const auto& d : ZVDisplayServer::shared()->displays()) {
+    for (const auto& d : ZVPlatformDefaults().displayServer->displays()) {
         x0 = any ? std::min(x0, d.frame.minX()) : d.frame.minX();
         y0 = any ? std::min(y0, d.frame.minY()) : d.frame.minY();
         x1 = any ? std::max(x1, d.frame.maxX()) : d.frame.maxX();

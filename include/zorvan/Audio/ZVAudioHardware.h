@@ -2,7 +2,7 @@
 // The narrow interface through which the audio classes reach the system's audio layer:
 // the device lists and the default devices, changing the default output, loading the
 // loopback driver's modules, and the play-through streams. The PulseAudio implementation lives in
-// Platform/Pulse and is installed by Platform/ZVPlatformDefaults; tests may install a fake.
+// Platform/Pulse and reaches the audio classes in the platform services; tests hand in a fake.
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,9 +44,4 @@ class ZVAudioHardware {
     virtual std::unique_ptr<ZVAudioStream> openStream(uint32_t deviceId, bool input,
                                                       ZVAudioIOProc proc, void* clientData,
                                                       std::string* error = nullptr);
-
-    // The audio layer in use; nullptr when no platform installed one. Any thread.
-    static std::shared_ptr<ZVAudioHardware> shared();
-    // Installs `hardware` (nullptr: none). Any thread.
-    static void setShared(std::shared_ptr<ZVAudioHardware> hardware);
 };

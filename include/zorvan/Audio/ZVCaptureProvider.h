@@ -3,8 +3,8 @@
 // frames come in runs that say when their first frame was captured and how many frames
 // the sound server lost just before them. The sound server's own stream (libpulse) is the
 // provider where a server answers; the OpenAL calls are the fallback, which know no loss.
-// The recorder looks the provider up when it opens a device, so a host or a test may swap
-// it in between.
+// The recorder opens its device through the provider of the services it was made with
+// (ZVPlatformServices::capture), so a test hands in its own.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -55,14 +55,3 @@ class ZVCaptureProvider {
                                                   int32_t* error) const = 0;
 };
 
-// The provider in use (the platform's unless another was installed). Any thread.
-const ZVCaptureProvider* ZVCaptureGetProvider();
-// Installs `provider` (borrowed; it must outlive its use); nullptr installs none, and then
-// no device opens. Any thread; recorders already open keep their devices.
-void ZVCaptureSetProvider(const ZVCaptureProvider* provider);
-// The provider over the OpenAL calls of ZVOpenALGetProvider(): it times frames by when
-// they arrive and never reports a loss. Any thread.
-const ZVCaptureProvider* ZVOpenALCaptureProvider();
-// The platform's provider: the sound server's own stream where a server answers, the
-// OpenAL calls where none does; defined in the platform layer. Any thread.
-const ZVCaptureProvider* ZVPlatformCaptureProvider();

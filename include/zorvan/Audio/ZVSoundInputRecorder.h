@@ -29,6 +29,7 @@
 #include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVSyncStart.h"
 #include "Pipeline/ZVWorkerStage.h"
+#include "Platform/ZVPlatformDefaults.h"
 
 inline constexpr int32_t kSoundInputRecorderDefultFormat = 0x1103;  // 16-bit stereo
 inline constexpr float kSoundInputRecorderDefultSampleRate = 44100.0f;
@@ -36,27 +37,34 @@ inline constexpr int32_t kSoundInputRecorderDefultSliceSize = 4096;
 
 class ZVSoundInputRecorder : public ZVWorkerStage<ZVSoundInputRecorderDelegateInformalProtocol> {
   public:
-    // The input devices' names, the default first. Any thread; asks the audio server.
-    static std::vector<std::string> availableDevices();
+    // The input devices' names, the default first. Any thread; asks the services' audio
+    // hardware.
+    static std::vector<std::string> availableDevices(
+        const ZVPlatformServices& services = ZVPlatformDefaults());
     // The names of the input (true) or output (false) devices, the default first; empty
     // when the list cannot be read. A device with two or more data sources appears once
-    // per source as "device: source". Any thread; asks the audio server.
-    static std::vector<std::string> availableDevicesIsInput(bool input);
+    // per source as "device: source". Any thread; asks the services' audio hardware.
+    static std::vector<std::string> availableDevicesIsInput(
+        bool input, const ZVPlatformServices& services = ZVPlatformDefaults());
     // The id of the device of that direction named exactly `name` (a plain device name of
     // the list); 0 when there is none or the list cannot be read. Any thread.
-    static uint32_t deviceIdForDeviceName(const std::string& name, bool input);
+    static uint32_t deviceIdForDeviceName(
+        const std::string& name, bool input,
+        const ZVPlatformServices& services = ZVPlatformDefaults());
     // The packet format of an OpenAL capture format code (0x1100 to 0x1103); other codes
     // give flags 0 and no channels or bits. Any thread.
     static ZVSoundFormat ZVSoundFormatForALFormat(int32_t alFormat, float sampleRate);
 
     // The recorder with its capture device open, suspended; nullptr after "Could not
     // initialize input device: %d" when the device does not open. An empty name opens the
-    // default input device. Main thread (any thread works).
-    static std::shared_ptr<ZVSoundInputRecorder> initWithDevice(const std::string& deviceName,
-                                                                int32_t alFormat, float frequency,
-                                                                int32_t sliceSize);
+    // default input device. The device is opened through the services' capture provider.
+    // Main thread (any thread works).
+    static std::shared_ptr<ZVSoundInputRecorder> initWithDevice(
+        const std::string& deviceName, int32_t alFormat, float frequency, int32_t sliceSize,
+        const ZVPlatformServices& services = ZVPlatformDefaults());
     // The above with 16-bit stereo, 44100 Hz and slices of 4096 frames. Main thread.
-    static std::shared_ptr<ZVSoundInputRecorder> initWithDevice(const std::string& deviceName);
+    static std::shared_ptr<ZVSoundInputRecorder> initWithDevice(
+        const std::string& deviceName, const ZVPlatformServices& services = ZVPlatformDefaults());
     ~ZVSoundInputRecorder() override;
 
     // Starts the device's capture now, before start, so that the track can begin at the

@@ -18,7 +18,9 @@
 #include <string>
 
 #include "Audio/ZVAudioStream.h"
+#include "Platform/ZVPlatformDefaults.h"
 
+class ZVAudioHardware;
 class ZVQueue;
 
 class ZVSystemSoundSupport {
@@ -49,9 +51,9 @@ class ZVSystemSoundSupport {
     static bool isInstallingDriver();
     // Something exists at the installed bundle's path. Any thread.
     static bool isDriverInstalled();
-    // Notes the current default output device: play-through plays to it and
-    // releasePlayThru makes it the default again. Main thread.
-    static void preparePlayThru();
+    // Notes the current default output device of the services' audio hardware: play-through
+    // plays to it and releasePlayThru makes it the default again. Main thread.
+    static void preparePlayThru(const ZVPlatformServices& services = ZVPlatformDefaults());
     // The output device preparePlayThru noted. Main thread.
     static uint32_t selectedOutputDevice();
     // The id of the running process whose play-through redirected the default output (the
@@ -59,10 +61,13 @@ class ZVSystemSoundSupport {
     static long redirectingProcess();
     // Also ends the shared object's streams, so nothing of play-through stays connected
     // to the server; the next switch on opens them again. Main thread.
-    static void releasePlayThru();
-    // The shared object, made on first use; nullptr when the driver is not installed but a
-    // loopback device is there anyway. Main thread.
-    static std::shared_ptr<ZVSystemSoundSupport> sharedSystemSoundSupport();
+    static void releasePlayThru(const ZVPlatformServices& services = ZVPlatformDefaults());
+    // The shared object over the services' audio hardware, made on first use (and made
+    // again when asked for over other hardware: the redirection of the output is one per
+    // process); nullptr when the driver is not installed but a loopback device is there
+    // anyway. Main thread.
+    static std::shared_ptr<ZVSystemSoundSupport> sharedSystemSoundSupport(
+        const ZVPlatformServices& services = ZVPlatformDefaults());
 
     // Where drivers are installed: $XDG_DATA_HOME/zorvan/Extensions. Any thread.
     static std::string extensionsDirectory();
@@ -77,7 +82,8 @@ class ZVSystemSoundSupport {
     static std::string staleRedirection();
     // Undoes a stale redirection: that device is the default output again and the state
     // file goes. The line saying what was done, empty when nothing was stale. Main thread.
-    static std::string restoreStaleRedirection();
+    static std::string restoreStaleRedirection(
+        const ZVPlatformServices& services = ZVPlatformDefaults());
     // Whether `shipped` is to replace `installed` by the driver's version rule: more
     // components, or any component greater at the same position. Any thread.
     static bool shippedVersionIsNewer(const std::string& installed, const std::string& shipped);
@@ -108,9 +114,10 @@ class ZVSystemSoundSupport {
 
   private:
     ZVSystemSoundSupport() = default;
-    static std::shared_ptr<ZVSystemSoundSupport> create();
+    static std::shared_ptr<ZVSystemSoundSupport> create(const ZVPlatformServices& services);
     void endStreams();
 
+    std::shared_ptr<ZVAudioHardware> _hardware;  // set by create; may be nullptr
     std::unique_ptr<ZVQueue> _thruBuffer;
     uint32_t _soundflower2ch = 0;
     std::atomic<int32_t> _inputState{3};

@@ -23,6 +23,7 @@
 #include "Media/ZVEncodingPreset.h"
 #include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVWorkerStage.h"
+#include "Platform/ZVPlatformDefaults.h"
 #include "Video/ZVCursorEntry.h"
 
 class ZVICMOverlays;
@@ -41,9 +42,11 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
     // settings' frame rate × 100 (kDefaultTimeScale without one). nullptr after a log line
     // when the settings are refused ("SCCopyCompressionSessionOptions() failed with error
     // %ld") or the session cannot be made ("ICMCompressionSessionCreate() failed with error
-    // %ld"). Any thread.
-    static std::shared_ptr<ZVICM> initWithPreset(const ZVEncodingPreset& preset,
-                                                 ZVSize initialDimensions);
+    // %ld"). It encodes through the services' media toolkit and draws the key strip with
+    // their renderer. Any thread.
+    static std::shared_ptr<ZVICM> initWithPreset(
+        const ZVEncodingPreset& preset, ZVSize initialDimensions,
+        const ZVPlatformServices& services = ZVPlatformDefaults());
     ~ZVICM() override;
 
     // Launches the worker (frameCompressor) unless one runs. After stop, frames already

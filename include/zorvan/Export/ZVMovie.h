@@ -26,15 +26,19 @@
 #include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVWorker.h"
+#include "Platform/ZVPlatformDefaults.h"
 
 class ZVEncodedSoundPacket;
+class ZVMediaToolkit;
 
 // The movie's track inputs, each written by a writer thread of its own.
 enum class ZVMovieInput { Video = 0, Audio = 1, SystemAudio = 2 };
 
 class ZVMovie : public ZVStage {
   public:
-    static std::shared_ptr<ZVMovie> initWithPreset(const ZVEncodingPreset& preset);
+    // A movie writer that makes its file through the services' media toolkit. Main thread.
+    static std::shared_ptr<ZVMovie> initWithPreset(
+        const ZVEncodingPreset& preset, const ZVPlatformServices& services = ZVPlatformDefaults());
 
     // 0, or -1 after a log line. Main thread.
     int32_t createMovieAtPath(const std::string& path);
@@ -111,6 +115,7 @@ class ZVMovie : public ZVStage {
 
     std::shared_ptr<const ZVEncodingPreset> _preset;
     std::shared_ptr<ZVMovieMuxer> _movie;
+    std::shared_ptr<ZVMediaToolkit> _toolkit;  // set by initWithPreset; makes _movie
     std::array<TrackInput, 3> _inputs;
     long _closeStatus = 0;
     std::atomic<ZVMovieDelegateInfromalProtocol*> _delegate{nullptr};

@@ -17,6 +17,7 @@
 #include "Media/ZVEncodingPreset.h"
 #include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVWorkerStage.h"
+#include "Platform/ZVPlatformDefaults.h"
 
 class ZVSoundPacket;
 
@@ -25,9 +26,10 @@ class ZVSoundEncoder : public ZVWorkerStage<ZVSoundEncoderDelegateInfromalProtoc
     static constexpr std::string_view kNumFramesKey = "NumFrames";
 
     // An encoder from `sourceFormat` to the preset's sound settings; nullptr when no
-    // converter can be made between the two. Any thread.
-    static std::shared_ptr<ZVSoundEncoder> initWithPreset(const ZVEncodingPreset& preset,
-                                                          ZVSoundFormat sourceFormat);
+    // converter can be made between the two by the services' media toolkit. Any thread.
+    static std::shared_ptr<ZVSoundEncoder> initWithPreset(
+        const ZVEncodingPreset& preset, ZVSoundFormat sourceFormat,
+        const ZVPlatformServices& services = ZVPlatformDefaults());
     // The linear-PCM stream description of `format`. Any thread.
     static ZVAudioStreamDescription LPCMASBDForFormat(ZVSoundFormat format);
 

@@ -24,11 +24,14 @@ inline constexpr long kZVAudioConverterEndOfStream = -2;
 // above.
 using ZVAudioConverterInputProc = std::function<long(uint32_t& ioFrames, const uint8_t*& data)>;
 
+class ZVMediaToolkit;
+
 class ZVAudioConverter {
   public:
-    // A converter through the installed media toolkit; nullptr with `*error` set when the
-    // two formats cannot be converted. Any thread.
-    static std::shared_ptr<ZVAudioConverter> create(const ZVAudioStreamDescription& source,
+    // A converter through `toolkit` (the services' media toolkit); nullptr with `*error`
+    // set when there is no toolkit or the two formats cannot be converted. Any thread.
+    static std::shared_ptr<ZVAudioConverter> create(ZVMediaToolkit* toolkit,
+                                                    const ZVAudioStreamDescription& source,
                                                     const ZVAudioStreamDescription& destination,
                                                     long* error = nullptr);
     virtual ~ZVAudioConverter() = default;

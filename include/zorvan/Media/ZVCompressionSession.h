@@ -41,12 +41,15 @@ using ZVCompressionOutputCallback = std::function<long(long status, ZVEncodedFra
 // Called when the session lets go of a source (see above). Same threads as the output.
 using ZVSourceTrackingCallback = std::function<void(uint32_t flags, ZVSourceReference source)>;
 
+class ZVMediaToolkit;
+
 class ZVCompressionSession {
   public:
-    // A session through the installed media toolkit (ZVMediaToolkit). nullptr with `*error`
-    // set (when given) when the codec is unknown, the size is empty or the encoder
-    // refuses its settings. Any thread.
-    static std::shared_ptr<ZVCompressionSession> create(int32_t width, int32_t height,
+    // A session through `toolkit` (the services' media toolkit). nullptr with `*error` set
+    // (when given) when there is no toolkit, the codec is unknown, the size is empty or the
+    // encoder refuses its settings. Any thread.
+    static std::shared_ptr<ZVCompressionSession> create(ZVMediaToolkit* toolkit, int32_t width,
+                                                        int32_t height,
                                                         uint32_t codecType, int32_t timeScale,
                                                         const ZVCompressionSessionOptions& options,
                                                         ZVCompressionOutputCallback output,

@@ -14,11 +14,15 @@ inline constexpr long kZVMediaErrDiskFull = -34;
 // Finishing a track that holds no media.
 inline constexpr long kZVMediaErrInvalidDuration = -2014;
 
+class ZVMediaToolkit;
+
 class ZVMovieMuxer {
   public:
-    // A new movie file at `path`, replacing a file that is there; nullptr with `*error` set
-    // when it cannot be created. Any thread.
-    static std::shared_ptr<ZVMovieMuxer> create(const std::string& path, long* error = nullptr);
+    // A new movie file at `path` through `toolkit` (the services' media toolkit), replacing
+    // a file that is there; nullptr with `*error` set when there is no toolkit or it cannot
+    // be created. Any thread.
+    static std::shared_ptr<ZVMovieMuxer> create(ZVMediaToolkit* toolkit, const std::string& path,
+                                                long* error = nullptr);
     virtual ~ZVMovieMuxer() = default;
 
     // A new track; its number, or -1 with `*error` set. Before the first append.

@@ -1,20 +1,21 @@
 #pragma once
 // The one entry point into the platform layer: which display server, keymap source, audio
 // hardware, capture layer, Trash, media toolkit and text drawing this build of the library
-// uses (X11, xkbcommon-x11, PulseAudio, openal-soft, GIO, FFmpeg, cairo and pango). They
-// are installed when the library loads; a host calls these only to go back to them or for
-// the few platform services it uses directly.
+// uses (X11, xkbcommon-x11, PulseAudio, openal-soft, GIO, FFmpeg, cairo and pango). Nothing
+// of it is installed when the library loads: the sessions and stages take the services
+// object below (their factories default to it), and a host or a test may hand in another.
 #include <memory>
 #include <optional>
 #include <string_view>
 
 #include "Foundation/ZVGeometry.h"
+#include "Foundation/ZVPlatformServices.h"
 
 class ZVHostApplication;
 
-// Installs the platform's implementations behind every interface (a test's fakes are
-// replaced). Any thread.
-void ZVInstallPlatformDefaults();
+// The platform's services, made on the first call and kept for the process (they connect
+// to their servers only when first used). Any thread.
+const ZVPlatformServices& ZVPlatformDefaults();
 
 // The platform's ready host input: keys and buttons from the display server's input
 // events, on a thread of its own; nullptr when the display gives none. Install it with

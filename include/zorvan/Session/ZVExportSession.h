@@ -32,6 +32,7 @@
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
 #include "Media/ZVEncodingPreset.h"
+#include "Platform/ZVPlatformDefaults.h"
 #include "Storage/ZVFomixFormat.h"
 
 class ZVFomixXManager;
@@ -56,10 +57,11 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     };
 
     // An export of the recording at `path` with `preset` (copied). nullptr with one clear
-    // line in *error when the recording has no screen track that can be read. Main thread.
-    static std::shared_ptr<ZVExportSession> create(const std::string& path,
-                                                   const ZVEncodingPreset& preset,
-                                                   std::string* error);
+    // line in *error when the recording has no screen track that can be read. The stages
+    // are made over `services`. Main thread.
+    static std::shared_ptr<ZVExportSession> create(
+        const std::string& path, const ZVEncodingPreset& preset, std::string* error,
+        const ZVPlatformServices& services = ZVPlatformDefaults());
     ~ZVExportSession();
 
     // Where the movie ends up, replacing what is there; by default beside the recording
@@ -91,6 +93,7 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
   private:
     struct SoundTrack;
     ZVExportSession() = default;
+    ZVPlatformServices _services;  // set by create, handed to every stage it makes
     // Makes every stage, the movie and its tracks; the first failure, or empty.
     std::string build();
     // The screen's chain: capture-file reader, compressor, the movie's video track.

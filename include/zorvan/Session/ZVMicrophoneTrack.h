@@ -29,7 +29,7 @@ class ZVMicrophoneTrack : public ZVRecordingTrack {
     ~ZVMicrophoneTrack() override;
 
     std::string name() const override { return "microphone"; }
-    std::string prepare(ZVFomixXManager& package) override;
+    std::string prepare(ZVFomixXManager& package, const ZVPlatformServices& services) override;
     std::string waitingFor() const override;
     void startAtTime(double absoluteTime) override;
     void resume() override;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Foundation/ZVMutex.h"
+#include "Platform/ZVPlatformDefaults.h"
 #include "Session/ZVRecordingTrack.h"
 
 class ZVFomixXManager;
@@ -35,8 +36,10 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     // Makes the package at `path`, with ".fomixx" added when the name lacks it (the first
     // free name when it exists). One clear line in *error, and nothing left on the disk,
     // when `path` is a directory that is no package or the place cannot be written (with
-    // the system's reason). Main thread.
-    static std::shared_ptr<ZVRecordingSession> create(const std::string& path, std::string* error);
+    // the system's reason). The tracks make their stages over `services`. Main thread.
+    static std::shared_ptr<ZVRecordingSession> create(
+        const std::string& path, std::string* error,
+        const ZVPlatformServices& services = ZVPlatformDefaults());
     ~ZVRecordingSession();
 
     // Adds a track; tracks record in the order added. Main thread, before prepare.
@@ -110,6 +113,7 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     // Used by the main thread until start(), then by the keeper until stopKeeping(), then
     // by the stop thread.
     std::shared_ptr<ZVFomixXManager> _package;
+    ZVPlatformServices _services;  // set by create, handed to every track's prepare
     std::thread _keeper;
     std::mutex _keeperLock;  // guards _keeping; pairs with _keeperWake
     std::condition_variable _keeperWake;

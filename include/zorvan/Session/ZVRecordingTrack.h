@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "Foundation/ZVPlatformServices.h"
 #include "Foundation/ZVValue.h"
 #include "Storage/ZVFomixXManager.h"
 
@@ -22,9 +23,10 @@ class ZVRecordingTrack {
 
     // What the track records ("screen", "microphone"), for messages. Any thread.
     virtual std::string name() const = 0;
-    // Registers the track's files in `package` and makes its stages; the writer is
-    // started, the recorder waits suspended. One clear line when it cannot. Main thread.
-    virtual std::string prepare(ZVFomixXManager& package) = 0;
+    // Registers the track's files in `package` and makes its stages over the session's
+    // `services`; the writer is started, the recorder waits suspended. One clear line when
+    // it cannot. Main thread.
+    virtual std::string prepare(ZVFomixXManager& package, const ZVPlatformServices& services) = 0;
     // What the track waits for before its first sample can lie at the common start time
     // (a sound device that has not captured yet), or empty. Main thread, after prepare.
     virtual std::string waitingFor() const { return {}; }

@@ -22,7 +22,7 @@ class ZVScreenTrack : public ZVRecordingTrack {
     ~ZVScreenTrack() override;
 
     std::string name() const override { return "screen"; }
-    std::string prepare(ZVFomixXManager& package) override;
+    std::string prepare(ZVFomixXManager& package, const ZVPlatformServices& services) override;
     void startAtTime(double absoluteTime) override;
     void resume() override;
     void pause(bool paused) override;

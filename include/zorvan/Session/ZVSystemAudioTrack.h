@@ -23,7 +23,7 @@ class ZVSystemAudioTrack : public ZVMicrophoneTrack {
     std::string name() const override { return "system audio"; }
     // Undoes a redirection a dead recording left, switches play-through on, then prepares
     // the recorder on the loopback device.
-    std::string prepare(ZVFomixXManager& package) override;
+    std::string prepare(ZVFomixXManager& package, const ZVPlatformServices& services) override;
     // Tells the recorder to end, then switches play-through off.
     void stopRecorder() override;
     // Never holds the start back. An idle loopback device renders silence up to two

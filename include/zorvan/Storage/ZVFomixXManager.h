@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "Foundation/ZVValue.h"
+#include "Platform/ZVPlatformDefaults.h"
 
 // The kind of a per-track operation; callers pass only these five.
 enum ZVFomixXResource : int32_t {
@@ -61,10 +62,10 @@ class ZVFomixXManager {
     // directory or its Info.plist cannot be made; a directory made for it is removed again
     // and exists() stays as it was. Any thread, one at a time.
     bool createFomixX(std::string* error = nullptr);
-    // Moves the recording to the user's Trash; afterwards exists() is NO, and createFomixX
-    // can make it again at the same path. A failure is logged, never reported. Any thread,
-    // one at a time.
-    void removeFomixX();
+    // Moves the recording to the user's Trash (the services' Trash); afterwards exists() is
+    // NO, and createFomixX can make it again at the same path. A failure is logged, never
+    // reported. Any thread, one at a time.
+    void removeFomixX(const ZVPlatformServices& services = ZVPlatformDefaults());
     bool exists() const { return _exists; }
     bool isPackage() const { return _package; }
     // The recording's path; it changes when createFomixX picks a fresh name. Any thread,

@@ -1,8 +1,8 @@
 #pragma once
 // The narrow interface through which the screen classes reach the display server: the
 // display list, reads of a display rectangle, the cursor, the pointer and window pictures.
-// The X11 implementation lives in Platform/X11 (installed by Platform/ZVPlatformDefaults);
-// tests install a fake with ZVSetSharedDisplayServer (ZorvanTesting.h).
+// The X11 implementation lives in Platform/X11 and reaches the screen classes in the
+// platform services (Platform/ZVPlatformDefaults); tests hand in services with a fake.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Foundation/ZVGeometry.h"
+#include "Foundation/ZVPlatformServices.h"
 
 // One display (a RandR monitor on X11) as the screen list shows it.
 struct ZVDisplayDescription {
@@ -99,11 +100,7 @@ class ZVDisplayServer {
     // Screen magnification: never on X11. Any thread.
     virtual bool isZoomed() { return false; }
 
-    // The server in use: the platform's unless another was installed; one without
-    // displays (and saying so) when no platform is. Any thread.
-    static std::shared_ptr<ZVDisplayServer> shared();
-    // How the platform's server is made (Platform/ZVPlatformDefaults installs it); the
-    // next shared() makes a new one. Any thread.
-    using Factory = std::shared_ptr<ZVDisplayServer> (*)();
-    static void setFactory(Factory factory);
+    // The server of `services`; when they hold none, one without displays that says so.
+    // Any thread.
+    static std::shared_ptr<ZVDisplayServer> from(const ZVPlatformServices& services);
 };

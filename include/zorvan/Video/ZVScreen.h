@@ -8,22 +8,28 @@
 #include <string>
 #include <vector>
 
+#include "Platform/ZVPlatformDefaults.h"
 #include "Video/ZVDisplayServer.h"
 
 class ZVScreen {
   public:
-    // The screens now, primary first (the screen-list order of every reader). Empty when
-    // there is no usable display. Any thread.
-    static std::vector<std::shared_ptr<ZVScreen>> screens();
+    // The screens of the services' display server now, primary first (the screen-list
+    // order of every reader). Empty when there is no usable display. Any thread.
+    static std::vector<std::shared_ptr<ZVScreen>> screens(
+        const ZVPlatformServices& services = ZVPlatformDefaults());
     // The same list from the display server's short-lived cache; for the capture tick.
     // Any thread.
-    static std::vector<std::shared_ptr<ZVScreen>> cachedScreens();
+    static std::vector<std::shared_ptr<ZVScreen>> cachedScreens(
+        const ZVPlatformServices& services = ZVPlatformDefaults());
 
     // The first screen whose number equals `number`; nullptr for none. Any thread.
-    static std::shared_ptr<ZVScreen> screenByNumber(int64_t number);
+    static std::shared_ptr<ZVScreen> screenByNumber(
+        int64_t number, const ZVPlatformServices& services = ZVPlatformDefaults());
 
-    // A screen for one entry of the display list. Any thread.
-    explicit ZVScreen(ZVDisplayDescription description) : _description(std::move(description)) {}
+    // A screen for one entry of `server`'s display list (the screen keeps the server, to
+    // ask it for the display's state). Any thread.
+    ZVScreen(ZVDisplayDescription description, std::shared_ptr<ZVDisplayServer> server)
+        : _description(std::move(description)), _server(std::move(server)) {}
 
     // The frame in desktop space, when the list was made. Any thread.
     ZVRect frame() const { return _description.frame; }
@@ -39,11 +45,15 @@ class ZVScreen {
 
     // Everything the list knew of the display when it was made. Any thread.
     const ZVDisplayDescription& description() const { return _description; }
+    // The display server the screen belongs to. Any thread.
+    ZVDisplayServer& server() const { return *_server; }
 
   private:
     ZVDisplayDescription _description;
+    std::shared_ptr<ZVDisplayServer> _server;  // never nullptr
 };
 
 // The product name of a display (the monitor-name descriptor of its EDID); nullopt when the
 // display has none or is unknown. Any thread.
-std::optional<std::string> screenNameForDisplay(uint32_t displayID);
+std::optional<std::string> screenNameForDisplay(
+    uint32_t displayID, const ZVPlatformServices& services = ZVPlatformDefaults());

@@ -29,10 +29,12 @@
 #include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVSyncStart.h"
+#include "Platform/ZVPlatformDefaults.h"
 #include "Video/ZVCursorEntry.h"
 #include "Video/ZVFrameInfo.h"
 
 class ZVDisplayLink;
+class ZVDisplayServer;
 struct ZVDisplayLinkTime;
 class ZVSnap;
 class ZVMovieFrame;
@@ -40,9 +42,10 @@ class ZVMovieFrame;
 class ZVScreenRecorder : public ZVStage {
   public:
     // A suspended recorder of `rect` (desktop space; each component is floored); nullptr
-    // when the floored rectangle is empty or no display link can be made (logged).
-    // Main thread.
-    static std::shared_ptr<ZVScreenRecorder> initWithRect(ZVRect rect);
+    // when the floored rectangle is empty or no display link can be made (logged). It reads
+    // the screens of the services' display server. Main thread.
+    static std::shared_ptr<ZVScreenRecorder> initWithRect(
+        ZVRect rect, const ZVPlatformServices& services = ZVPlatformDefaults());
     // Stops the display link (waiting for a tick in progress) before anything goes.
     ~ZVScreenRecorder() override;
 
@@ -140,6 +143,7 @@ class ZVScreenRecorder : public ZVStage {
     std::atomic<ZVScreenRecorderDelegateInformalProtocol*> _delegate{nullptr};
     std::shared_ptr<ZVDisplayLink> _displayLink;
     std::shared_ptr<ZVSnap> _snapper;
+    std::shared_ptr<ZVDisplayServer> _server;  // set by initWithRect, never nullptr
     // Changes come under the snapper's lock too (startSetRect), so a tick that holds it
     // reads the same rectangle as its snapper. Lock order: snapper, then _rectLock.
     mutable ZVMutex _rectLock;  // guards _captureRect

@@ -8,8 +8,10 @@
 
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
+#include "Platform/ZVPlatformDefaults.h"
 #include "Video/ZVImage.h"
 
+class ZVDisplayServer;
 class ZVPixelBuffer;
 class ZVScreen;
 
@@ -21,8 +23,10 @@ inline constexpr const char* kZVSnapScreenReadFailureFormat =
 
 class ZVSnap {
   public:
-    // A snapper for `rect` (desktop space), stored as given. Any thread.
-    static std::shared_ptr<ZVSnap> initWithCaptureRect(ZVRect rect);
+    // A snapper for `rect` (desktop space), stored as given, reading the screens of the
+    // services' display server. Any thread.
+    static std::shared_ptr<ZVSnap> initWithCaptureRect(
+        ZVRect rect, const ZVPlatformServices& services = ZVPlatformDefaults());
 
     // Holds the lock that pairs a read with a change of the rectangle. Any thread.
     void lockFocus() ZV_ACQUIRE(_lock) { _lock.lock(); }
@@ -43,12 +47,14 @@ class ZVSnap {
     // lockFocus. Any thread.
     bool captureRectLiesOnActiveDisplays() const ZV_REQUIRES(_lock);
     // The same for any rectangle (desktop space). Any thread.
-    static bool rectLiesOnActiveDisplays(ZVRect rect);
+    static bool rectLiesOnActiveDisplays(ZVRect rect,
+                                         const ZVPlatformServices& services = ZVPlatformDefaults());
 
     // Copies one piece (desktop space, lying on `screen`) from that display: the piece's
     // bottom line goes to `bufferBaseAddress`, lines above it `bufferBytesPerRow` bytes
     // further each. Nothing is written for an inactive display or an image that cannot be
-    // made. Throws ZVException when the display server cannot be reached. Any thread.
+    // made. Throws ZVException when the screen's display server cannot be reached. Any
+    // thread.
     static void readPartialScreenToBuffer(ZVRect piece, const ZVScreen& screen,
                                           uint8_t* bufferBaseAddress, uint32_t bufferBytesPerRow);
 
@@ -56,23 +62,29 @@ class ZVSnap {
     // nullptr when no frame or no memory for the cursor could be had. A display that cannot
     // be read is reported in an alert and the others are still read. Any thread (the alert
     // blocks the caller).
-    static std::shared_ptr<ZVImage> snapFromRect(ZVRect rect, bool withCursor);
+    static std::shared_ptr<ZVImage> snapFromRect(
+        ZVRect rect, bool withCursor, const ZVPlatformServices& services = ZVPlatformDefaults());
 
     // The host's image of a picture: here the same image, shared. Any thread.
     static std::shared_ptr<ZVImage> imageFromCGImageRef(const std::shared_ptr<ZVImage>& image);
 
     // A picture of one window: the window alone, or with its frame and shadow; nullptr for
     // an unknown or unmapped window. Any thread.
-    static std::shared_ptr<ZVImage> GrabWindow(int32_t windowNumber, bool withShadow);
+    static std::shared_ptr<ZVImage> GrabWindow(
+        int32_t windowNumber, bool withShadow,
+        const ZVPlatformServices& services = ZVPlatformDefaults());
 
   private:
-    explicit ZVSnap(ZVRect rect) : _captureRect(rect) {}
+    ZVSnap(ZVRect rect, const ZVPlatformServices& services)
+        : _captureRect(rect), _services(services) {}
 
     // Algorithm of readRectToBuffer for any rectangle, writing at most the buffer's size;
     // `onFailure` is called for a display whose read threw.
     template <typename OnFailure>
-    static void readRect(ZVRect rect, ZVPixelBuffer& buffer, OnFailure&& onFailure);
+    static void readRect(ZVRect rect, ZVPixelBuffer& buffer, const ZVPlatformServices& services,
+                         OnFailure&& onFailure);
 
     ZVRect _captureRect ZV_GUARDED_BY(_lock);
+    const ZVPlatformServices _services;
     ZVMutex _lock;  // pairs a read with a change of the rectangle (see lockFocus)
 };

@@ -154,11 +154,6 @@ std::shared_ptr<ZVImage> toImage(cairo_surface_t* surface) {
 
 }  // namespace
 
-void ZVRegisterCairoKeyStripRenderer() {
-    if (std::dynamic_pointer_cast<ZVCairoKeyStripRenderer>(ZVKeyStripRenderer::shared())) return;
-    ZVKeyStripRenderer::setShared(std::make_shared<ZVCairoKeyStripRenderer>());
-}
-
 std::shared_ptr<ZVImage> ZVCairoKeyStripRenderer::drawStrip(int32_t width, const std::string& keys,
                                                             const std::string& modifiers) {
     if (width < 1 || width > kMaxWidth) return nullptr;

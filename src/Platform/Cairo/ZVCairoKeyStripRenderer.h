@@ -6,10 +6,6 @@
 // blurred by a three-pass box filter.
 #include "Export/ZVKeyStripRenderer.h"
 
-// Installs the cairo renderer as ZVKeyStripRenderer::shared(). Called once by the platform
-// defaults at start-up (and by tests); calling it again does no harm. Any thread.
-void ZVRegisterCairoKeyStripRenderer();
-
 class ZVCairoKeyStripRenderer : public ZVKeyStripRenderer {
   public:
     // Each call draws on surfaces of its own; pango's font map is per thread. Any thread.

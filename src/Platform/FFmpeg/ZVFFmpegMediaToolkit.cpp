@@ -8,12 +8,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-void ZVRegisterFFmpegMediaToolkit() {
-    if (std::dynamic_pointer_cast<ZVFFmpegMediaToolkit>(ZVMediaToolkit::shared())) return;
-    // The encoders' own progress and statistics lines would go to the host's standard
-    // error; keep only their errors.
+ZVFFmpegMediaToolkit::ZVFFmpegMediaToolkit() {
     av_log_set_level(AV_LOG_ERROR);
-    ZVMediaToolkit::setShared(std::make_shared<ZVFFmpegMediaToolkit>());
 }
 
 std::shared_ptr<ZVCompressionSession> ZVFFmpegMediaToolkit::createCompressionSession(

@@ -6,12 +6,12 @@
 
 #include "Media/ZVMediaToolkit.h"
 
-// Installs the FFmpeg toolkit as ZVMediaToolkit::shared(). Called once by the platform
-// defaults at start-up (and by tests); calling it again does no harm. Any thread.
-void ZVRegisterFFmpegMediaToolkit();
-
+// Made once by the platform defaults (and by tests that use it alone).
 class ZVFFmpegMediaToolkit : public ZVMediaToolkit {
   public:
+    // Keeps the encoders' own progress and statistics lines off the host's standard error;
+    // only their errors are written. Any thread.
+    ZVFFmpegMediaToolkit();
     std::shared_ptr<ZVCompressionSession> createCompressionSession(
         int32_t width, int32_t height, uint32_t codecType, int32_t timeScale,
         const ZVCompressionSessionOptions& options, ZVCompressionOutputCallback output,

@@ -149,7 +149,7 @@ TEST(ZVX11OneMonitor, TheServersOwnMonitor) {
     EXPECT_EQ(std::tuple(s.description().name, ZVStringFromRect(s.frame()), s.isOnline(),
                          s.isActive(), s.description().refreshRate),
               std::tuple(std::string("screen"), "{{0, 0}, {1920, 1080}}", true, true, 0.0));
-    auto link = ZVDisplayLink::createWithActiveDisplays();
+    auto link = ZVDisplayLink::createWithActiveDisplays(*ZVPlatformDefaults().displayServer);
     ASSERT_TRUE(link);
     EXPECT_DOUBLE_EQ(link->nominalRefreshRate(), 60.0);
 }

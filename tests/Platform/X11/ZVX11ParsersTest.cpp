@@ -92,7 +92,8 @@ TEST(ZVX11Connection, NoDisplayLinkInAWaylandSession) {
     zvtest::EnvScope wayland("WAYLAND_DISPLAY", "wayland-0");
     zvtest::LogCapture log;
     int32_t error = 0;
-    EXPECT_EQ(ZVDisplayLink::createWithActiveDisplays(&error), nullptr);
+    EXPECT_EQ(ZVDisplayLink::createWithActiveDisplays(*ZVPlatformDefaults().displayServer, &error),
+              nullptr);
     EXPECT_EQ(error, ZVDisplayLink::kInvalidDisplay);
     EXPECT_TRUE(log.contains(kZVX11WaylandRefusal));
 }

@@ -12,7 +12,7 @@ ZV_XVFB_ENVIRONMENT(zvtest::XvfbLayout::TwoMonitors);
 namespace {
 
 std::shared_ptr<ZVDisplayServer> server() {
-    return ZVDisplayServer::shared();
+    return ZVPlatformDefaults().displayServer;
 }
 
 uint32_t displayID(const std::string& name) {
