@@ -55,8 +55,6 @@
 #include "Media/ZVSettingsDialog.h"
 #include "Media/ZVTerminalSettingsDialog.h"
 #include "Pipeline/ZVDataFlow.h"
-#include "Pipeline/ZVDelegates.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVSyncStart.h"

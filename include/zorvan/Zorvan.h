@@ -59,8 +59,6 @@
 #include "Media/ZVTerminalSettingsDialog.h"
 #include "Pipeline/ZVDataFlow.h"
 #include "Platform/ZVPlatformDefaults.h"
-#include "Pipeline/ZVDelegates.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVSyncStart.h"

@@ -10,7 +10,6 @@
 #include "Audio/ZVSoundPacket.h"
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVTime.h"
-#include "Pipeline/ZVNotificationNames.h"
 
 namespace {
 

@@ -16,7 +16,6 @@
 #include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVTime.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
 
 namespace {

@@ -6,7 +6,6 @@
 #include "Foundation/ZVLog.h"
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedMovieFrame.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Video/ZVMovieFrame.h"
 
 namespace {

@@ -8,7 +8,6 @@
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedMovieFrame.h"
 #include "Media/ZVEncodedSoundPacket.h"
-#include "Pipeline/ZVNotificationNames.h"
 
 namespace {
 constexpr const char* kVideoWriterTitle = "-[ZVMovie videoTrackWriter]";

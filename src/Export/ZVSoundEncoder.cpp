@@ -5,7 +5,6 @@
 #include "Audio/ZVSoundPacket.h"
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedSoundPacket.h"
-#include "Pipeline/ZVNotificationNames.h"
 
 ZVAudioStreamDescription ZVSoundEncoder::LPCMASBDForFormat(ZVSoundFormat f) {
     ZVAudioStreamDescription d;

@@ -19,7 +19,6 @@
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVNotificationCenter.h"
 #include "Foundation/ZVRunLoop.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixIO.h"

@@ -10,7 +10,6 @@
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVNotificationCenter.h"
 #include "Foundation/ZVTime.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
 #include "Session/ZVWriterWatch.h"
 #include "Storage/ZVFomixXManager.h"

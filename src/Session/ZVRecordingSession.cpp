@@ -14,7 +14,6 @@
 #include "Foundation/ZVNotificationCenter.h"
 #include "Foundation/ZVRunLoop.h"
 #include "Foundation/ZVTime.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Storage/ZVFomixXManager.h"
 
 namespace fs = std::filesystem;

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "Foundation/ZVNotificationCenter.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVQueue.h"
 #include "Session/ZVWriterWatch.h"
 #include "Storage/ZVCursorListFile.h"

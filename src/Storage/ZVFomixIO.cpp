@@ -9,7 +9,6 @@
 #include "Foundation/ZVAlert.h"
 #include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Storage/ZVFomixFileReader.h"
 #include "Storage/ZVFomixFileWriter.h"
 #include "Video/ZVMovieFrame.h"

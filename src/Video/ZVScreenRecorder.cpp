@@ -11,7 +11,6 @@
 #include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVTime.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Pipeline/ZVWorker.h"
 #include "Video/ZVCursorGrab.h"
 #include "Video/ZVDisplayLink.h"

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "Media/ZVCodecSettings.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "ZVExportTestSupport.h"
 
 using zvtest::MovieWriterTest;

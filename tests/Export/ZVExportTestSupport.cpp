@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "Audio/ZVWavHeader.h"
-#include "Pipeline/ZVNotificationNames.h"
 
 namespace zvtest {
 

@@ -6,7 +6,6 @@
 
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedSoundPacket.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "ZVExportTestSupport.h"
 #include "support/ZVStageHarness.h"
 

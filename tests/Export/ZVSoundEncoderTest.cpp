@@ -10,7 +10,6 @@
 #include "Export/ZVSoundEncoder.h"
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedSoundPacket.h"
-#include "Pipeline/ZVNotificationNames.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 #include "support/ZVStageHarness.h"
 #include "support/ZVTestSupport.h"

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,7 +27,6 @@
 #include "Audio/ZVRateFit.h"
 #include "Audio/ZVSoundFormat.h"
 #include "Foundation/ZVMutex.h"
-#include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVSyncStart.h"
 #include "Pipeline/ZVWorkerStage.h"
 #include "Platform/ZVPlatformDefaults.h"
@@ -34,6 +34,35 @@
 inline constexpr int32_t kSoundInputRecorderDefultFormat = 0x1103;  // 16-bit stereo
 inline constexpr float kSoundInputRecorderDefultSampleRate = 44100.0f;
 inline constexpr int32_t kSoundInputRecorderDefultSliceSize = 4096;
+
+class ZVSoundInputRecorder;
+
+// The stage's notifications; each value is its own name (hosts match on the text).
+inline constexpr std::string_view ZVSoundInputRecorderShouldStartNotification =
+    "ZVSoundInputRecorderShouldStartNotification";
+inline constexpr std::string_view ZVSoundInputRecorderWillStartNotification =
+    "ZVSoundInputRecorderWillStartNotification";
+inline constexpr std::string_view ZVSoundInputRecorderDidStartNotification =
+    "ZVSoundInputRecorderDidStartNotification";
+inline constexpr std::string_view ZVSoundInputRecorderDidChangePauseStateNotification =
+    "ZVSoundInputRecorderDidChangePauseStateNotification";
+inline constexpr std::string_view ZVSoundInputRecorderShouldStopNotification =
+    "ZVSoundInputRecorderShouldStopNotification";
+inline constexpr std::string_view ZVSoundInputRecorderWillStopNotification =
+    "ZVSoundInputRecorderWillStopNotification";
+inline constexpr std::string_view ZVSoundInputRecorderDidStopNotification =
+    "ZVSoundInputRecorderDidStopNotification";
+
+// What the stage tells its delegate, on the main thread; every call does nothing by default.
+class ZVSoundInputRecorderDelegateInformalProtocol {
+  public:
+    virtual ~ZVSoundInputRecorderDelegateInformalProtocol() = default;
+    virtual void ZVSoundInputRecorderDidStart(ZVSoundInputRecorder*) {}
+    virtual void ZVSoundInputRecorderDidStop(ZVSoundInputRecorder*) {}
+    virtual void ZVSoundInputRecorderDidChangePauseState(ZVSoundInputRecorder*, bool /*paused*/) {}
+    virtual void ZVSoundInputRecorderShouldStart(ZVSoundInputRecorder*) {}
+    virtual void ZVSoundInputRecorderWillStart(ZVSoundInputRecorder*) {}
+};
 
 class ZVSoundInputRecorder : public ZVWorkerStage<ZVSoundInputRecorderDelegateInformalProtocol> {
   public:

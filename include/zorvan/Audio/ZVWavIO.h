@@ -13,17 +13,38 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <sys/types.h>
 
 #include "Audio/ZVSoundFormat.h"
 #include "Audio/ZVWavRecords.h"
 #include "Foundation/ZVMutex.h"
-#include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVWorkerStage.h"
 
 // Bytes a reader takes from the file per packet.
 inline constexpr int32_t kZVWavIODefaultChunkSize = 4096;
+
+class ZVWavIO;
+
+// The stage's notifications; each value is its own name (hosts match on the text).
+inline constexpr std::string_view ZVWavIOShouldStartNotification = "ZVWavIOShouldStartNotification";
+inline constexpr std::string_view ZVWavIOWillStartNotification = "ZVWavIOWillStartNotification";
+inline constexpr std::string_view ZVWavIODidStartNotification = "ZVWavIODidStartNotification";
+inline constexpr std::string_view ZVWavIODidChangePauseStateNotification =
+    "ZVWavIODidChangePauseStateNotification";
+inline constexpr std::string_view ZVWavIOShouldStopNotification = "ZVWavIOShouldStopNotification";
+inline constexpr std::string_view ZVWavIOWillStopNotification = "ZVWavIOWillStopNotification";
+inline constexpr std::string_view ZVWavIODidStopNotification = "ZVWavIODidStopNotification";
+
+// What the stage tells its delegate, on the main thread; every call does nothing by default.
+class ZVWavIODelegateInformalProtocol {
+  public:
+    virtual ~ZVWavIODelegateInformalProtocol() = default;
+    virtual void ZVWavIODidStart(ZVWavIO*) {}
+    virtual void ZVWavIODidStop(ZVWavIO*) {}
+    virtual void ZVWavIODidChangePauseState(ZVWavIO*, bool /*paused*/) {}
+};
 
 class ZVWavIO : public ZVWorkerStage<ZVWavIODelegateInformalProtocol> {
   public:

@@ -15,19 +15,46 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
 #include "Media/ZVCompressionSession.h"
 #include "Media/ZVEncodingPreset.h"
-#include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVWorkerStage.h"
 #include "Platform/ZVPlatformDefaults.h"
 #include "Video/ZVCursorEntry.h"
 
 class ZVICMOverlays;
 class ZVMovieFrame;
+
+class ZVICM;
+class ZVMovieFrame;
+
+// The stage's notifications; each value is its own name (hosts match on the text).
+inline constexpr std::string_view ZVICMDidStartNotification = "ZVICMDidStartNotification";
+inline constexpr std::string_view ZVICMDidEncodeFrameNotification =
+    "ZVICMDidEncodeFrameNotification";
+inline constexpr std::string_view ZVICMDidStopNotification = "ZVICMDidStopNotification";
+// Declared for hosts, never posted.
+inline constexpr std::string_view ZVICMWillStopNotification = "ZVICMWillStopNotification";
+inline constexpr std::string_view ZVICMWillStartpNotification = "ZVICMWillStartpNotification";
+inline constexpr std::string_view ZVICMShouldStopNotification = "ZVICMShouldStopNotification";
+inline constexpr std::string_view ZVICMShouldStartNotification = "ZVICMShouldStartNotification";
+inline constexpr std::string_view ZVICMDidChangePauseStateNotification =
+    "ZVICMDidChangePauseStateNotification";
+
+// What the stage tells its delegate, on the main thread; every call does nothing by default.
+class ZVICMDelegateInformalProtocol {
+  public:
+    virtual ~ZVICMDelegateInformalProtocol() = default;
+    virtual void ZVICMDidStop(ZVICM*) {}
+    virtual void ZVICMDidStart(ZVICM*) {}
+    virtual void ZVICMDidEncodeFrame(ZVICM*) {}
+    // Called directly on the compressor's worker, just before the frame is compressed.
+    virtual void ZVICMWillEncodeFrame(ZVICM*, ZVMovieFrame* /*frame*/) {}
+};
 
 class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
   public:

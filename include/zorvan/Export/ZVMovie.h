@@ -18,12 +18,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "Foundation/ZVGeometry.h"
 #include "Media/ZVAudioBuffers.h"
 #include "Media/ZVEncodingPreset.h"
 #include "Media/ZVMovieMuxer.h"
-#include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVWorker.h"
 #include "Platform/ZVPlatformDefaults.h"
@@ -33,6 +33,25 @@ class ZVMediaToolkit;
 
 // The movie's track inputs, each written by a writer thread of its own.
 enum class ZVMovieInput { Video = 0, Audio = 1, SystemAudio = 2 };
+
+class ZVMovie;
+
+// The stage's notifications; each value is its own name (hosts match on the text).
+inline constexpr std::string_view ZVMovieDidStopWritingVideoNotification =
+    "ZVMovieDidStopWritingVideoNotification";
+inline constexpr std::string_view ZVMovieDidStopWritingAudioNotification =
+    "ZVMovieDidStopWritingAudioNotification";
+inline constexpr std::string_view ZVMovieDidStopWritingSystemAudioNotification =
+    "ZVMovieDidStopWritingSystemAudioNotification";
+
+// What the stage tells its delegate, on the main thread; every call does nothing by default.
+class ZVMovieDelegateInfromalProtocol {
+  public:
+    virtual ~ZVMovieDelegateInfromalProtocol() = default;
+    virtual void ZVMovieDidStopWritingAudio(ZVMovie*) {}
+    virtual void ZVMovieDidStopWritingVideo(ZVMovie*) {}
+    virtual void ZVMovieDidStopWritingSystemAudio(ZVMovie*) {}
+};
 
 class ZVMovie : public ZVStage {
   public:

@@ -11,15 +11,34 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "Audio/ZVSoundFormat.h"
 #include "Media/ZVAudioConverter.h"
 #include "Media/ZVEncodingPreset.h"
-#include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVWorkerStage.h"
 #include "Platform/ZVPlatformDefaults.h"
 
 class ZVSoundPacket;
+
+class ZVSoundEncoder;
+
+// The stage's notifications; each value is its own name (hosts match on the text).
+// No "Notification" suffix on this one.
+inline constexpr std::string_view ZVSoundEncoderWillEncodeFrames = "ZVSoundEncoderWillEncodeFrames";
+inline constexpr std::string_view ZVSoundEncoderDidStopNotification =
+    "ZVSoundEncoderDidStopNotification";
+inline constexpr std::string_view ZVSoundEncoderWillStopNotification =
+    "ZVSoundEncoderWillStopNotification";                         // never posted
+inline constexpr std::string_view kZVNumFramesKey = "NumFrames";  // userInfo key
+
+// What the stage tells its delegate, on the main thread; every call does nothing by default.
+class ZVSoundEncoderDelegateInfromalProtocol {
+  public:
+    virtual ~ZVSoundEncoderDelegateInfromalProtocol() = default;
+    virtual void ZVSoundEncoderDidStop(ZVSoundEncoder*) {}
+    virtual void ZVSoundEncoderWillEncodeFrames(ZVSoundEncoder*, int32_t /*frames*/) {}
+};
 
 class ZVSoundEncoder : public ZVWorkerStage<ZVSoundEncoderDelegateInfromalProtocol> {
   public:

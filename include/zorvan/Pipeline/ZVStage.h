@@ -22,6 +22,9 @@
 #include "Foundation/ZVNotificationCenter.h"
 #include "Pipeline/ZVDataFlow.h"
 
+// The userInfo key of a stage's did-change-pause-state notification: the new state.
+inline constexpr std::string_view kZVPauseStateKey = "PauseStateKey";
+
 class ZVStage : public std::enable_shared_from_this<ZVStage> {
   public:
     virtual ~ZVStage();

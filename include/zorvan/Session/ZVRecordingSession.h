@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,9 @@
 #include "Session/ZVRecordingTrack.h"
 
 class ZVFomixXManager;
+
+inline constexpr std::string_view ZVRecordingSessionDidFinishNotification =
+    "ZVRecordingSessionDidFinishNotification";
 
 class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSession> {
   public:

@@ -15,13 +15,27 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "Foundation/ZVMutex.h"
-#include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVWorkerStage.h"
 #include "Storage/ZVFomixDiskWriter.h"
 #include "Storage/ZVFomixFormat.h"
 #include "Video/ZVImage.h"
+
+class ZVFomixIO;
+
+// The stage's notifications; each value is its own name (hosts match on the text).
+inline constexpr std::string_view ZVFomixIODidStartNotification = "ZVFomixIODidStartNotification";
+inline constexpr std::string_view ZVFomixIODidStopNotification = "ZVFomixIODidStopNotification";
+
+// What the stage tells its delegate, on the main thread; every call does nothing by default.
+class ZVFomixIODelegateInformalProtocol {
+  public:
+    virtual ~ZVFomixIODelegateInformalProtocol() = default;
+    virtual void ZVFomixIODidStop(ZVFomixIO*) {}
+    virtual void ZVFomixIODidStart(ZVFomixIO*) {}
+};
 
 class ZVFomixIO : public ZVWorkerStage<ZVFomixIODelegateInformalProtocol> {
   public:

@@ -22,11 +22,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
-#include "Pipeline/ZVDelegates.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVSyncStart.h"
 #include "Platform/ZVPlatformDefaults.h"
@@ -38,6 +38,28 @@ class ZVDisplayServer;
 struct ZVDisplayLinkTime;
 class ZVSnap;
 class ZVMovieFrame;
+
+class ZVScreenRecorder;
+
+// The stage's notifications; each value is its own name (hosts match on the text).
+inline constexpr std::string_view ZVScreenRecorderWillStartNotification =
+    "ZVScreenRecorderWillStartNotification";
+inline constexpr std::string_view ZVScreenRecorderDidStartNotification =
+    "ZVScreenRecorderDidStartNotification";
+inline constexpr std::string_view ZVScreenRecorderCapturedFrameNotification =
+    "ZVScreenRecorderCapturedFrameNotification";
+inline constexpr std::string_view ZVScreenRecorderDidStopNotification =
+    "ZVScreenRecorderDidStopNotification";
+
+// What the stage tells its delegate, on the main thread; every call does nothing by default.
+class ZVScreenRecorderDelegateInformalProtocol {
+  public:
+    virtual ~ZVScreenRecorderDelegateInformalProtocol() = default;
+    virtual void ZVScreenRecorderCapturedFrame(ZVScreenRecorder*) {}
+    virtual void ZVScreenRecorderDidStop(ZVScreenRecorder*) {}
+    virtual void ZVScreenRecorderDidStart(ZVScreenRecorder*) {}
+    virtual void ZVScreenRecorderWillStart(ZVScreenRecorder*) {}
+};
 
 class ZVScreenRecorder : public ZVStage {
   public:
