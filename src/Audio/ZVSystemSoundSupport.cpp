@@ -264,14 +264,17 @@ long ZVSystemSoundSupport::redirectingProcess() {
 }
 
 void ZVSystemSoundSupport::releasePlayThru(const ZVPlatformServices& services) {
+    releasePlayThruOn(services.audioHardware);
+}
+
+void ZVSystemSoundSupport::releasePlayThruOn(const std::shared_ptr<ZVAudioHardware>& hardware) {
     std::shared_ptr<ZVSystemSoundSupport> shared;
     {
         ZVLockGuard<ZVMutex> g(gSharedLock);
         shared = gSharedSystemSoundSupport;
     }
     if (shared) shared->endStreams();
-    if (const auto& hardware = services.audioHardware)
-        hardware->setDefaultOutputDevice(gSelectedOutputDevice);
+    if (hardware) hardware->setDefaultOutputDevice(gSelectedOutputDevice);
     std::error_code ec;
     fs::remove(redirectionStatePath(), ec);
 }
@@ -365,7 +368,7 @@ void ZVSystemSoundSupport::setPlayThru(int32_t state) {
             _lastError = "the output device never answered";
         }
         endStreams();
-        releasePlayThru();
+        releasePlayThruOn(_hardware);
     } else {
         return;
     }

@@ -106,8 +106,7 @@ struct LayoutRegistry {
     std::once_flag systemRead;
 };
 
-// The platform's keymap source; a plain pointer, so a platform may set it from its own
-// static initialiser.
+// The first keymap source offered (see offerKeymapSource); nullptr until then.
 std::atomic<const SRKeymapSource*> gKeymapSource{nullptr};
 std::atomic<uint64_t> gSystemKeymapsSeen{0};
 

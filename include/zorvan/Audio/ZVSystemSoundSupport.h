@@ -115,6 +115,8 @@ class ZVSystemSoundSupport {
   private:
     ZVSystemSoundSupport() = default;
     static std::shared_ptr<ZVSystemSoundSupport> create(const ZVPlatformServices& services);
+    // releasePlayThru over `hardware` (may be nullptr).
+    static void releasePlayThruOn(const std::shared_ptr<ZVAudioHardware>& hardware);
     void endStreams();
 
     std::shared_ptr<ZVAudioHardware> _hardware;  // set by create; may be nullptr

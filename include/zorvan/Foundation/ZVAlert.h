@@ -7,7 +7,9 @@
 
 using ZVAlertHandler = std::function<void(const std::string& title, const std::string& message)>;
 
-// Installs the host's handler; an empty function restores the default. Any thread.
+// Installs the host's handler; an empty function restores the default. A setting of the
+// host, not a platform service: how failures are shown is the host's own choice, made once
+// for the process, so it is not in ZVPlatformServices. Any thread.
 void ZVSetAlertHandler(ZVAlertHandler handler);
 
 // Shows an alert through the installed handler. Any thread.

@@ -16,7 +16,8 @@ class ZVSettingsDialog {
     virtual long requestSettings(ZVCodecSettings& settings) = 0;
 
     // The installed dialog; a terminal dialog on standard input and error until one is
-    // installed. Any thread.
+    // installed. A setting of the host, not a platform service: the dialog is part of the
+    // host's own user interface, so it is not in ZVPlatformServices. Any thread.
     static std::shared_ptr<ZVSettingsDialog> shared();
     static void setShared(std::shared_ptr<ZVSettingsDialog> dialog);
 };

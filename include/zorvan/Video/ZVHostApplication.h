@@ -39,7 +39,9 @@ class ZVHostApplication {
 };
 
 // Installs the process's application object (nullptr: none, every operation defaults).
-// Any thread.
+// A setting of the host, not a platform service: where key and button events come from is
+// the host's own choice (its toolkit, or ZVCreatePlatformHostInput), and a host may swap it
+// while a recording runs, so it is not in ZVPlatformServices. Any thread.
 void ZVSetSharedApplication(std::shared_ptr<ZVHostApplication> application);
 
 // The installed application object, or nullptr. The caller keeps it alive for as long as
