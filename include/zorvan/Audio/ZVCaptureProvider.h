@@ -54,4 +54,3 @@ class ZVCaptureProvider {
                                                   int32_t alFormat, int32_t bufferFrames,
                                                   int32_t* error) const = 0;
 };
-

@@ -33,11 +33,11 @@ using ZVTrashHandler = bool (*)(const std::string& path, std::string* error);
 // (nothing to record from, no Trash), which its users report as such. Copies share the
 // implementations. Any thread.
 struct ZVPlatformServices {
-    std::shared_ptr<ZVDisplayServer> displayServer;       // displays, screen reads, cursor
-    const SRKeymapSource* keymapSource = nullptr;         // static: lives for the process
-    std::shared_ptr<ZVAudioHardware> audioHardware;       // devices, defaults, loopback
-    std::shared_ptr<const ZVCaptureProvider> capture;     // opens sound input devices
-    ZVTrashHandler moveToTrash = nullptr;                 // the user's Trash
-    std::shared_ptr<ZVMediaToolkit> mediaToolkit;         // encoders, converters, muxers
-    std::shared_ptr<ZVKeyStripRenderer> keyStripRenderer; // text of the key strip overlay
+    std::shared_ptr<ZVDisplayServer> displayServer;        // displays, screen reads, cursor
+    const SRKeymapSource* keymapSource = nullptr;          // static: lives for the process
+    std::shared_ptr<ZVAudioHardware> audioHardware;        // devices, defaults, loopback
+    std::shared_ptr<const ZVCaptureProvider> capture;      // opens sound input devices
+    ZVTrashHandler moveToTrash = nullptr;                  // the user's Trash
+    std::shared_ptr<ZVMediaToolkit> mediaToolkit;          // encoders, converters, muxers
+    std::shared_ptr<ZVKeyStripRenderer> keyStripRenderer;  // text of the key strip overlay
 };

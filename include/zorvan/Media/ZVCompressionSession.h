@@ -49,8 +49,8 @@ class ZVCompressionSession {
     // (when given) when there is no toolkit, the codec is unknown, the size is empty or the
     // encoder refuses its settings. Any thread.
     static std::shared_ptr<ZVCompressionSession> create(ZVMediaToolkit* toolkit, int32_t width,
-                                                        int32_t height,
-                                                        uint32_t codecType, int32_t timeScale,
+                                                        int32_t height, uint32_t codecType,
+                                                        int32_t timeScale,
                                                         const ZVCompressionSessionOptions& options,
                                                         ZVCompressionOutputCallback output,
                                                         long* error = nullptr);
