@@ -5,6 +5,7 @@
 #include "Export/ZVICMOverlays.h"
 #include "Foundation/ZVLog.h"
 #include "Media/ZVCodecSettings.h"
+#include "Media/ZVCompressionSession.h"
 #include "Media/ZVEncodedMovieFrame.h"
 #include "Video/ZVMovieFrame.h"
 

@@ -8,6 +8,7 @@
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedMovieFrame.h"
 #include "Media/ZVEncodedSoundPacket.h"
+#include "Media/ZVMovieMuxer.h"
 
 namespace {
 constexpr const char* kVideoWriterTitle = "-[ZVMovie videoTrackWriter]";

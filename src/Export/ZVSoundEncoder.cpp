@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "Audio/ZVSoundPacket.h"
+#include "Media/ZVAudioConverter.h"
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodedSoundPacket.h"
 

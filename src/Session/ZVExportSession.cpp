@@ -19,6 +19,7 @@
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVNotificationCenter.h"
 #include "Foundation/ZVRunLoop.h"
+#include "Media/ZVMovieMuxer.h"
 #include "Pipeline/ZVQueue.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixIO.h"
@@ -125,11 +126,11 @@ void ZVExportSession::noteFailure(const std::string& why) {
     stopAll();
 }
 
-void ZVExportSession::watchStop(const void* stage, std::string_view name, bool writer) {
+void ZVExportSession::watchStop(const void* stage, std::string_view name) {
     ZVNotificationCenter::defaultCenter().addObserver(
-        this, name, stage, [this, writer](const ZVNotification& n) {
+        this, name, stage, [this](const ZVNotification& n) {
             if (const ZVValue* e = n.userInfo.get("Error")) noteFailure(e->stringValue());
-            if (writer && _writersLeft.fetch_sub(1) == 1) complete();
+            if (_stagesLeft.fetch_sub(1) == 1) complete();
         });
 }
 
@@ -261,12 +262,13 @@ std::string ZVExportSession::start() {
         return why;
     }
 
-    // Each stage ends at the end of its source's stream and passes it on; the last movie
-    // writer's did-stop completes the export.
+    // Each stage ends at the end of its source's stream and passes it on; the last
+    // stage's did-stop (a movie writer's, unless a failure stopped the readers late)
+    // completes the export.
     if (_withVideo) {
-        watchStop(_reader.get(), ZVFomixIODidStopNotification, false);
-        watchStop(_compressor.get(), ZVICMDidStopNotification, false);
-        watchStop(_movie.get(), ZVMovieDidStopWritingVideoNotification, true);
+        watchStop(_reader.get(), ZVFomixIODidStopNotification);
+        watchStop(_compressor.get(), ZVICMDidStopNotification);
+        watchStop(_movie.get(), ZVMovieDidStopWritingVideoNotification);
         ZVNotificationCenter::defaultCenter().addObserver(
             this, ZVICMDidEncodeFrameNotification, _compressor.get(),
             [this](const ZVNotification&) { _framesDone.fetch_add(1); });
@@ -277,12 +279,10 @@ std::string ZVExportSession::start() {
         _movie->setVideoTrackOffset(first);
     }
     for (auto& t : _sound) {
-        watchStop(t->reader.get(), ZVWavIODidStopNotification, false);
-        watchStop(t->encoder.get(), ZVSoundEncoderDidStopNotification, false);
-        watchStop(_movie.get(),
-                  t->system ? ZVMovieDidStopWritingSystemAudioNotification
-                            : ZVMovieDidStopWritingAudioNotification,
-                  true);
+        watchStop(t->reader.get(), ZVWavIODidStopNotification);
+        watchStop(t->encoder.get(), ZVSoundEncoderDidStopNotification);
+        watchStop(_movie.get(), t->system ? ZVMovieDidStopWritingSystemAudioNotification
+                                          : ZVMovieDidStopWritingAudioNotification);
     }
     // A reader that was not running yet when a failure came took no stop: it takes it now.
     if (_reader)
@@ -298,7 +298,7 @@ std::string ZVExportSession::start() {
             });
     }
 
-    _writersLeft = int(_sound.size()) + (_withVideo ? 1 : 0);
+    _stagesLeft = 3 * int(_sound.size()) + (_withVideo ? 3 : 0);
     _self = shared_from_this();  // let go of in complete()
     _startedAt = now();
     if (_withVideo) _movie->startVideoTrackWriting();

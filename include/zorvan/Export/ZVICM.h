@@ -20,17 +20,17 @@
 
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
-#include "Media/ZVCompressionSession.h"
 #include "Media/ZVEncodingPreset.h"
 #include "Pipeline/ZVWorkerStage.h"
 #include "Platform/ZVPlatformDefaults.h"
 #include "Video/ZVCursorEntry.h"
 
+class ZVCompressionSession;
+class ZVEncodedFrame;
 class ZVICMOverlays;
 class ZVMovieFrame;
 
 class ZVICM;
-class ZVMovieFrame;
 
 // The stage's notifications; each value is its own name (hosts match on the text).
 inline constexpr std::string_view ZVICMDidStartNotification = "ZVICMDidStartNotification";
@@ -107,7 +107,7 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
     // Flips, draws and hands one frame to the session. Worker only.
     void compress(std::shared_ptr<ZVMovieFrame> frame, double& previousTimestamp);
     // The session's output: wraps and adds one frame, waiting for the destination.
-    long frameOutput(long status, ZVEncodedFrameRef frame);
+    long frameOutput(long status, std::shared_ptr<const ZVEncodedFrame> frame);
 
     const std::shared_ptr<const ZVEncodingPreset> _preset;  // the stage's own copy
     double _frameRate = 0;

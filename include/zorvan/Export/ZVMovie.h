@@ -23,12 +23,12 @@
 #include "Foundation/ZVGeometry.h"
 #include "Media/ZVAudioBuffers.h"
 #include "Media/ZVEncodingPreset.h"
-#include "Media/ZVMovieMuxer.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVWorker.h"
 #include "Platform/ZVPlatformDefaults.h"
 
 class ZVEncodedSoundPacket;
+class ZVMovieMuxer;
 class ZVMediaToolkit;
 
 // The movie's track inputs, each written by a writer thread of its own.

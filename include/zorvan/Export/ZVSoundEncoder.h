@@ -14,11 +14,12 @@
 #include <string_view>
 
 #include "Audio/ZVSoundFormat.h"
-#include "Media/ZVAudioConverter.h"
+#include "Media/ZVAudioBuffers.h"
 #include "Media/ZVEncodingPreset.h"
 #include "Pipeline/ZVWorkerStage.h"
 #include "Platform/ZVPlatformDefaults.h"
 
+class ZVAudioConverter;
 class ZVSoundPacket;
 
 class ZVSoundEncoder;

@@ -108,15 +108,16 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     // After a failed build: removes the movie begun and finishes with `why`. Main thread.
     void abandon(const std::string& why);
     std::string addSoundTrack(int kind, const std::string& wavPath);
-    // After the last movie writer stopped: closes the movie and hands did-finish to the
-    // main thread. That writer's thread.
+    // After the last stage stopped: closes the movie and hands did-finish to the main
+    // thread. That stage's worker thread.
     void complete();
     bool failed() const;
     // Moves the movie into place and posts did-finish. Main thread.
     void finish(std::string failure);
     // Registers an observer that notes a failure of `stage`'s stop, and completes the
-    // export after the last `writer`.
-    void watchStop(const void* stage, std::string_view name, bool writer);
+    // export after the last stage's stop: the queues between them live as long as the
+    // session, so none may still be waiting on one when the session goes.
+    void watchStop(const void* stage, std::string_view name);
     void noteFailure(const std::string& why);
     void stopAll();
 
@@ -141,7 +142,7 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     std::shared_ptr<ZVMovie> _movie;
     std::vector<std::unique_ptr<SoundTrack>> _sound;
 
-    std::atomic<int> _writersLeft{0};
+    std::atomic<int> _stagesLeft{0};         // stages whose did-stop has not come yet
     std::shared_ptr<ZVExportSession> _self;  // from start until complete()
     std::atomic<bool> _cancelled{false};
     std::atomic<int64_t> _framesDone{0};

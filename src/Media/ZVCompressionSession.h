@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // A video compression session: BGRA pictures in, one compressed frame per picture out.
 // Frames are encoded asynchronously on the session's own thread, in display order as
 // given; the session works out each frame's duration from the next frame's time stamp

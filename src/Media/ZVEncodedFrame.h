@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // One compressed video frame as a compression session gives it out. Shared and immutable:
 // a ZVEncodedFrameRef may be kept and read on any thread.
 #include <cstdint>

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // An audio converter: PCM in one format to PCM or compressed sound in another, in the pull
 // model: a fill asks for up to N output packets and pulls its input through a callback,
 // which may answer that nothing is ready now. A fill then returns what it could make, and

@@ -1,4 +1,6 @@
 #pragma once
+#include "ZVPrivate.h"  // library-internal
+
 // A movie file being written: tracks of compressed video and sound, each placed at its own
 // start in the movie (an edit, so no sample is cut or padded). Appends to different tracks
 // may come from different threads at once; the muxer serialises them.
