@@ -204,6 +204,11 @@ void ZVSoundInputRecorder::soundInputReader() {
 
     post(ZVSoundInputRecorderWillStartNotification);
     _totalFramesRead.store(0, std::memory_order_relaxed);
+    {
+        // The device lives until closeDevice, and the worker with it.
+        ZVLockGuard g(_deviceLock);
+        _deviceNotifies = _inputDevice->notifyWhenReady([this] { _worker.nudge(); });
+    }
     startCapture();
     // Capture already runs; the track waits for the host to lift the suspension, so that
     // recorders started together begin together. Meanwhile what was captured before the
@@ -213,8 +218,9 @@ void ZVSoundInputRecorder::soundInputReader() {
             ZVLockGuard g(_deviceLock);
             if (!takeRuns(false)) break;
         }
-        // The device has no event for frames ready: what it captured meanwhile is dropped
-        // every kForeignPoll, and the lift wakes the worker at once.
+        // The suspension lasts from prepare to the session's start (a moment): what the
+        // device captured meanwhile is dropped every kForeignPoll, and the lift wakes the
+        // worker at once.
         _sync.waitWhileSuspended(ZVWorker::kForeignPoll);
     }
     {
@@ -315,7 +321,7 @@ void ZVSoundInputRecorder::takeTheRest() {
                 _reachedEnd)
                 return;
         }
-        _worker.idle();
+        idleUntilFrames(end + wait - ZVAbsoluteTimeGetCurrent());
     }
 }
 
@@ -367,6 +373,14 @@ void ZVSoundInputRecorder::fillSilence(int64_t frames) {
     }
 }
 
+void ZVSoundInputRecorder::idleUntilFrames(double atMostSeconds) {
+    // A device that tells when frames arrive is still asked now and then: the wake-up is
+    // a courtesy of its server, and a lost one must not end the track.
+    const double poll = std::chrono::duration<double>(ZVWorker::kForeignPoll).count();
+    const double limit = std::clamp(_deviceNotifies ? atMostSeconds : poll, 0.0, 1.0);
+    _worker.idle(std::chrono::duration_cast<ZVWaitTime>(std::chrono::duration<double>(limit)));
+}
+
 void ZVSoundInputRecorder::readLoop() {
     while (_worker.shouldContinue()) {
         bool idle = true;
@@ -400,11 +414,10 @@ void ZVSoundInputRecorder::readLoop() {
             }
         }
         // Waiting outside the lock: a mutex is not fair, and a worker that slept while
-        // holding it would take it straight back and keep pause waiting indefinitely. The
-        // device has no event for frames ready, so it is asked again after kForeignPoll.
+        // holding it would take it straight back and keep pause waiting indefinitely.
         if (_worker.isPaused())
             _worker.waitWhilePaused();
         else if (idle)
-            _worker.idle();
+            idleUntilFrames();
     }
 }

@@ -127,8 +127,15 @@ void ZVRecordingSession::keepPackage() {
     std::vector<ZVValue> written(_tracks.size(), ZVValue::dict());
     Clock::time_point nextRefresh = Clock::now();
     std::unique_lock<std::mutex> lock(_keeperLock);
-    while (
-        !_keeperWake.wait_for(lock, std::chrono::milliseconds(100), [this] { return !_keeping; })) {
+    // A timer while recording (new keys go in within a tenth of a second); asleep while
+    // paused, when no track changes.
+    while (!_keeperWake.wait_for(lock, std::chrono::milliseconds(100), [this] {
+        return !_keeping || _keeperPaused;
+    }) || _keeping) {
+        if (_keeperPaused) {
+            _keeperWake.wait(lock, [this] { return !_keeping || !_keeperPaused; });
+            continue;
+        }
         lock.unlock();
         const bool due = Clock::now() >= nextRefresh;
         for (size_t i = 0; i < _tracks.size(); ++i) {
@@ -162,6 +169,11 @@ void ZVRecordingSession::pause(bool paused) {
     if (!_started || _stopRequested || paused == _paused) return;
     for (auto& track : _tracks) track->pause(paused);
     _paused = paused;
+    {
+        std::lock_guard<std::mutex> g(_keeperLock);
+        _keeperPaused = paused;
+    }
+    _keeperWake.notify_all();
 }
 
 double ZVRecordingSession::elapsed() const {

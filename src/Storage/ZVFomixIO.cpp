@@ -233,8 +233,7 @@ void ZVFomixIO::fomixReader() {
     ZVFomixRecord record;
     _worker.loop([&] {
         if (!canvas) {  // a file of no frames and no size: nothing to read
-            _worker.markEnded();
-            stop();
+            _worker.endOfStream();
             return ZVStep::Worked;
         }
         return _worker.produce(destination(), [&] {
@@ -245,8 +244,7 @@ void ZVFomixIO::fomixReader() {
                     if (static_cast<uint32_t>(index) < header.frames)
                         fail(ZVFormat("Capture file %s ends after %d of %u frames",
                                       _fullPath.c_str(), index, header.frames));
-                    _worker.markEnded();
-                    stop();
+                    _worker.endOfStream();
                     return ZVStep::Worked;
                 case ZVFomixStep::ShortPayload:
                     ZVLog("Frame checksum incorrect.");
@@ -287,8 +285,7 @@ void ZVFomixIO::fomixReader() {
                 destination().addObject(std::move(frame));
                 const int32_t read = _readFrames.fetch_add(1, std::memory_order_relaxed) + 1;
                 if (static_cast<uint32_t>(read) == header.frames) {
-                    _worker.markEnded();
-                    stop();
+                    _worker.endOfStream();
                 }
             } catch (const ZVException& e) {
                 ZVRunAlertPanel(e.name(), e.reason());

@@ -224,7 +224,9 @@ int64_t ZVScreenRecorder::pacingDelay(int32_t frames, double duration, float des
 }
 
 void ZVScreenRecorder::noteStall(double now) {
-    const double gap = _lastTickEnd > 0 ? now - _lastTickEnd : 0;
+    // A full destination holds a tick on purpose (the disk is behind, counted apart);
+    // every other second between two tick starts is time the recorder could not run.
+    const double gap = _lastTickStart > 0 ? now - _lastTickStart - _lastTickWaited : 0;
     if (!(gap > kStallSeconds)) return;
     // The ticks the link would have made in the gap, less the one that ends it.
     const double rate = std::min(_displayLink->nominalRefreshRate(), double(_desiredFPS));
@@ -233,7 +235,7 @@ void ZVScreenRecorder::noteStall(double now) {
     _stalledSeconds.store(_stalledSeconds.load(std::memory_order_relaxed) + gap,
                           std::memory_order_relaxed);
     _missedFrames.fetch_add(missed, std::memory_order_relaxed);
-    const double at = _lastTickEnd - _startTime.load(std::memory_order_relaxed) -
+    const double at = _lastTickStart - _startTime.load(std::memory_order_relaxed) -
                       _pauseTime.load(std::memory_order_relaxed);
     ZVLog(
         "Screen recorder: stalled for %.3f s at %.3f s of the recording (the process was "
@@ -263,7 +265,8 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
         _sync.markFirstActiveMoment();
         post(ZVScreenRecorderDidStartNotification);
     }
-    noteStall(ZVAbsoluteTimeGetCurrent());
+    const double tickStart = ZVAbsoluteTimeGetCurrent();
+    noteStall(tickStart);
 
     // One rectangle for the frame size, the read and the record.
     _snapper->lockFocus();
@@ -314,7 +317,9 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
     // No frame is ever dropped: the tick holds here while the destination is full (the
     // link keeps its own clock and skips the boundaries it missed).
     ZVDataDestination& dest = destination();
+    const double waitStart = ZVAbsoluteTimeGetCurrent();
     ZVWaitUntilAccepts(dest, kZVWaitForever, {});
+    const double waited = ZVAbsoluteTimeGetCurrent() - waitStart;
     if (int64_t us = pacingDelay(capturedFrames(), captureDuration(), _desiredFPS)) {
         std::this_thread::sleep_for(std::chrono::microseconds(us));
     }
@@ -322,6 +327,7 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
     _capturedFrames.fetch_add(1, std::memory_order_relaxed);
     _captureDuration.store(timestamp, std::memory_order_relaxed);
     post(ZVScreenRecorderCapturedFrameNotification);
-    _lastTickEnd = ZVAbsoluteTimeGetCurrent();
+    _lastTickStart = tickStart;
+    _lastTickWaited = waited;
     return 0;
 }

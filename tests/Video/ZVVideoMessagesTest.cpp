@@ -161,7 +161,7 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
          {"Screen recorder: the screen can no longer be read: the connection to the X display "
           "\":9\" broke"}},
         {"recorder stalled",
-         [](FakeDisplayServer&) {
+         [](FakeDisplayServer& server) {
              zvtest::RecordingDestination frames;
              auto r = activeRecorder();
              ASSERT_NE(r, nullptr);
@@ -171,8 +171,16 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
              EXPECT_EQ(r->displayLinkCallback(), 0);
              EXPECT_EQ(r->stalls(), 1);
              EXPECT_NEAR(r->missedFrames(), 47, 6);  // 0.8 s at 60 Hz, less the tick ending it
+             // A freeze in the middle of a tick is a stall too, seen by the next tick.
+             server.freezeNextRead(800);
+             EXPECT_EQ(r->displayLinkCallback(), 0);
+             EXPECT_EQ(r->stalls(), 1);
+             EXPECT_EQ(r->displayLinkCallback(), 0);
+             EXPECT_EQ(r->stalls(), 2);
          },
          {"Screen recorder: stalled for %.3f s at %.3f s of the recording (the process was "
+          "stopped or the machine froze); %d frames missed",
+          "Screen recorder: stalled for %.3f s at %.3f s of the recording (the process was "
           "stopped or the machine froze); %d frames missed"}},
         {"picture of a buffer without pixels",
          [](FakeDisplayServer&) {

@@ -5,10 +5,12 @@
 // every read. Any thread.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -39,6 +41,8 @@ class FakeDisplayServer : public ZVDisplayServer {
     std::vector<ZVDisplayDescription> cachedDisplays() override { return displays(); }
     bool readDisplayRect(uint32_t id, const ZVRect& rect, uint8_t* bottomLeft, uint32_t stride,
                          uint32_t maxRows, uint32_t maxBytesPerRow) override {
+        if (int ms = _freezeNextRead.exchange(0))
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         std::lock_guard<std::mutex> g(_lock);
         _reads.emplace_back(id, rect);
         const uint32_t rows = std::min<uint32_t>(uint32_t(rect.size.height), maxRows);
@@ -93,6 +97,8 @@ class FakeDisplayServer : public ZVDisplayServer {
         std::lock_guard<std::mutex> g(_lock);
         _lost = std::move(reason);
     }
+    // The next read takes `ms` longer, as when the machine freezes in the middle of a tick.
+    void freezeNextRead(int ms) { _freezeNextRead = ms; }
     // Each display's pixels are its id byte instead of the colour 0xFF336699.
     void fillWithDisplayID() {
         std::lock_guard<std::mutex> g(_lock);
@@ -123,7 +129,8 @@ class FakeDisplayServer : public ZVDisplayServer {
     std::atomic<bool> zoomed{false};
 
   private:
-    std::mutex _lock;  // guards everything below
+    std::atomic<int> _freezeNextRead{0};  // milliseconds; read without the lock
+    std::mutex _lock;                     // guards everything below
     std::vector<ZVDisplayDescription> _displays;
     std::string _reason;
     std::string _lost;

@@ -6,6 +6,7 @@
 // The recorder opens its device through the provider of the services it was made with
 // (ZVPlatformServices::capture), so a test hands in its own.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,6 +42,11 @@ class ZVCaptureDevice {
     // How long sound captured by now may take to be ready (a source that delivers in
     // bursts); 0 when what is ready is all there is. Any thread.
     virtual double lateSoundSeconds() const { return 0; }
+    // Calls `ready`, on the device's own thread, whenever frames arrive or the device's
+    // state changes (it went away), from now until it is closed, so that the reader can
+    // sleep until then; false when the device cannot tell, and the reader asks it again
+    // after a short while. Worker thread (the reader's).
+    virtual bool notifyWhenReady(std::function<void()> /*ready*/) { return false; }
 };
 
 class ZVCaptureProvider {

@@ -173,6 +173,8 @@ class ZVSoundInputRecorder : public ZVWorkerStage<ZVSoundInputRecorderDelegateIn
     bool deliver(int32_t frames) ZV_REQUIRES(_deviceLock);  // worker only; false: no packet
     void fillSilence(int64_t frames);                       // worker only
     void closeDevice() ZV_EXCLUDES(_deviceLock);
+    // Worker only: until the device has news or a flag changes, or at most `atMostSeconds`.
+    void idleUntilFrames(double atMostSeconds = 1);
 
     const std::string _deviceName;
     const float _sampleRate;
@@ -195,7 +197,10 @@ class ZVSoundInputRecorder : public ZVWorkerStage<ZVSoundInputRecorderDelegateIn
     double _pausedSeconds = 0;  // left out of the capture times so far
     double _nextTime = 0;       // when the next frame was due, before a pause
     bool _resumed ZV_GUARDED_BY(_deviceLock) = false;  // the next run follows a pause
-    bool _reachedEnd = false;       // takeRuns saw a frame captured after its `until`
+    bool _reachedEnd = false;  // takeRuns saw a frame captured after its `until`
+    // The device wakes the worker when frames arrive, so it sleeps until then (worker
+    // only); without it the device is asked again every ZVWorker::kForeignPoll.
+    bool _deviceNotifies = false;
     std::vector<uint8_t> _scratch;  // for dropped frames
     std::atomic<double> _measuredRate;
     std::atomic<int64_t> _filledFrames{0};

@@ -117,8 +117,11 @@ class ZVWorker {
 
     // Worker only: sleeps until the pause ends (or stop / finalize).
     void waitWhilePaused();
-    // Worker only: sleeps until a flag changes, or up to `limit`.
+    // Worker only: sleeps until a flag changes or nudge() is called, or up to `limit`.
     void idle(ZVWaitTime limit = kForeignPoll);
+    // Wakes idle() as a flag change does: for a source with an event of its own (a capture
+    // device's "frames arrived"). Any thread.
+    void nudge() { wake(); }
 
     // How often workers of this process woke from a wait (a pause, a queue, an idle pass).
     // A pipeline with nothing to do must not raise it. Any thread (for tests).

@@ -119,9 +119,10 @@ class ZVRecordingSession : public std::enable_shared_from_this<ZVRecordingSessio
     std::shared_ptr<ZVFomixXManager> _package;
     ZVPlatformServices _services;  // set by create, handed to every track's prepare
     std::thread _keeper;
-    std::mutex _keeperLock;  // guards _keeping; pairs with _keeperWake
+    std::mutex _keeperLock;  // guards _keeping and _keeperPaused; pairs with _keeperWake
     std::condition_variable _keeperWake;
     bool _keeping = false;
+    bool _keeperPaused = false;  // nothing changes while paused: the keeper sleeps
     // Fixed once the stop thread starts; it only calls the tracks' any-thread operations.
     std::vector<std::unique_ptr<ZVRecordingTrack>> _tracks;
     double _startedAt = 0;

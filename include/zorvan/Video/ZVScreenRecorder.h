@@ -152,13 +152,14 @@ class ZVScreenRecorder : public ZVStage {
     void trackCursor(bool& visible);
     uint16_t composeFrameFlags(class ZVHostApplication* host, int16_t& keyCode, uint32_t& flags,
                                std::vector<uint8_t>& keyStrokes);
-    // Counts and logs the gap since the last tick's end when it is a stall. Tick only.
+    // Counts and logs the time since the last tick began, less what that tick spent
+    // waiting for room downstream, when it is a stall. Tick only.
     void noteStall(double now);
     // Fails and stops when the tick's connection to the display server broke; true then.
     // Tick only.
     bool displayServerLost();
     // Forgets the last tick, so that the gap until the next one is no stall. Link stopped.
-    void resetStallClock() { _lastTickEnd = 0; }
+    void resetStallClock() { _lastTickStart = 0; }
     void setCaptureRectField(ZVRect rect);
 
     ZVSyncStart _sync;
@@ -189,5 +190,8 @@ class ZVScreenRecorder : public ZVStage {
     uint32_t _currentCursorIndex = kZVNoCursorIndex;
     int64_t _prevCursorSeed = -1;
     bool _isPrevCursorSeedInitialized = false;
-    double _lastTickEnd = 0;  // when the last delivering tick ended; 0: none yet
+    // When the last delivering tick began (0: none yet) and how long it waited for room.
+    // Measured from the start, so that a stop landing inside a tick still counts.
+    double _lastTickStart = 0;
+    double _lastTickWaited = 0;
 };

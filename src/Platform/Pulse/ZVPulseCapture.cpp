@@ -130,6 +130,24 @@ void ZVPulseCapture::stop() {
     cork(true);
 }
 
+bool ZVPulseCapture::notifyWhenReady(std::function<void()> ready) {
+    _connection.lock();
+    _ready = std::move(ready);
+    // A stream fails when it or its server goes away: the reader learns it at once.
+    if (_stream)
+        pa_stream_set_state_callback(
+            _stream,
+            [](pa_stream*, void* u) {
+                auto* self = static_cast<ZVPulseCapture*>(u);
+                self->_connection.signal();
+                if (self->_ready) self->_ready();
+            },
+            this);
+    const bool ok = _stream != nullptr;
+    _connection.unlock();
+    return ok;
+}
+
 bool ZVPulseCapture::isConnected() {
     _connection.lock();
     const bool ok = _stream && pa_stream_get_state(_stream) == PA_STREAM_READY &&
@@ -210,6 +228,7 @@ void ZVPulseCapture::onRead(pa_stream* s, size_t, void* u) {
         }
         self->_captured.store(true, std::memory_order_relaxed);
     }
+    if (self->_ready) self->_ready();
 }
 
 int32_t ZVPulseCapture::framesReady() {

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ class ZVPulseCapture : public ZVCaptureDevice {
     bool hasCaptured() const override { return _captured.load(std::memory_order_relaxed); }
     // PulseAudio's sine source delivers in bursts of about two seconds.
     double lateSoundSeconds() const override { return 2.5; }
+    bool notifyWhenReady(std::function<void()> ready) override;
 
     // Whether a sound server answers here (a provider of this kind can work). Any thread
     // but a main-loop thread; blocks for at most a few seconds.
@@ -90,6 +92,7 @@ class ZVPulseCapture : public ZVCaptureDevice {
     double _nextTime = 0;       // when the frame after the last fragment was due; 0: none
     bool _timingAsked = false;  // a timing report is on its way
     double _timingAskedAt = 0;
+    std::function<void()> _ready;  // the reader's wake-up, after fragments or a state change
 
     ZVMutex _lock;  // guards the queue
     std::deque<Fragment> _queue ZV_GUARDED_BY(_lock);
