@@ -11,6 +11,7 @@ PACKAGES=(
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-randr0-dev libxcb-xinput-dev
   libxcb-xtest0-dev libxcb-dpms0-dev libxcb-xkb-dev
   pulseaudio pulseaudio-utils libpulse-dev libopenal-dev openal-info
+  pipewire pipewire-pulse wireplumber dbus-daemon
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libcairo2-dev libpango1.0-dev fonts-dejavu-core libplist-dev libglib2.0-dev zlib1g-dev
   libdeflate-dev sox libsox-fmt-pulse imagemagick

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "ZVAudioTestUtil.h"
@@ -122,20 +123,26 @@ TEST(MicCapture, TheFirstSampleLiesAtTheStartOnAFreshServer) {
 TEST(MicCapture, EverySampleOfAMonitorAndOfTheSineSourceIdleAndBusy) {
     ZV_REQUIRE_XVFB();
     auto* pulse = zvtest::ZVPulseFixture::instance();
+    // PipeWire's server has no sine source (and hands every source over in fragments of
+    // its graph's cycle): there the monitor is recorded alone.
     const std::string module = pulse->pactl(
         {"load-module", "module-sine-source", "source_name=sine", "rate=44100", "frequency=1000"});
-    ASSERT_FALSE(module.empty());
+    ASSERT_TRUE(!module.empty() || zvtest::ZVPulseFixture::isPipeWire());
     for (bool busy : {false, true}) {
         SCOPED_TRACE(busy ? "busy" : "idle");
         zvtest::TempDir monitorDir, sineDir;
-        Reference monitorRef(monitorDir, "mic_feed.monitor"), sineRef(sineDir, "sine");
+        Reference monitorRef(monitorDir, "mic_feed.monitor");
+        std::optional<Reference> sineRef;
+        if (!module.empty()) sineRef.emplace(sineDir, "sine");
         BusyLoops loops(busy);
         zvtest::Zorvan monitor(monitorDir,
                                {"record", "--rect", "64x64+0+0", "--mic", "Monitor of Mic_Feed",
                                 "--duration", "20", monitorDir.file("m.fomixx")});
-        zvtest::Zorvan sine(sineDir,
-                            {"record", "--rect", "64x64+0+0", "--mic", "Sine source at 1000 Hz",
-                             "--duration", "20", sineDir.file("s.fomixx")});
+        std::optional<zvtest::Zorvan> sine;
+        if (sineRef)
+            sine.emplace(sineDir, std::vector<std::string>{"record", "--rect", "64x64+0+0", "--mic",
+                                                           "Sine source at 1000 Hz", "--duration",
+                                                           "20", sineDir.file("s.fomixx")});
         // A tone as a player plays it, at the server's default latency, well inside both.
         std::this_thread::sleep_for(std::chrono::seconds(2));
         int status = -1;
@@ -144,9 +151,7 @@ TEST(MicCapture, EverySampleOfAMonitorAndOfTheSineSourceIdleAndBusy) {
                               &status);
         EXPECT_EQ(status, 0);
         ASSERT_EQ(monitor.wait(), 0) << monitor.err();
-        ASSERT_EQ(sine.wait(), 0) << sine.err();
         const Sound reference = soundIn(monitorRef.stop());
-        const Sound sineReference = soundIn(sineRef.stop());
 
         // The monitor: the tone whole, as long as parecord's, without a silent stretch.
         auto m = packageOf(monitor);
@@ -159,19 +164,22 @@ TEST(MicCapture, EverySampleOfAMonitorAndOfTheSineSourceIdleAndBusy) {
             << tone.silenceAt / kRate << " s";
         EXPECT_NE(monitor.err().find("no sound lost"), std::string::npos) << monitor.err();
 
+        if (!sine) continue;
         // The sine source: sound from the first sample to the last, all of the take.
-        auto s = packageOf(sine);
+        ASSERT_EQ(sine->wait(), 0) << sine->err();
+        const Sound sineReference = soundIn(sineRef->stop());
+        auto s = packageOf(*sine);
         const Sound sound =
             soundIn(zvaudiotest::leftChannelOfWav(*s->pathForResource(ZVFomixXResourceAudio)));
         EXPECT_LE(sound.longestSilence, size_t(0.005 * kRate)) << sound.silenceAt / kRate << " s";
         EXPECT_LE(sineReference.longestSilence, size_t(0.005 * kRate));
         EXPECT_GT(sineReference.seconds(), 20);
-        EXPECT_NEAR(sound.seconds(), 20, 0.1) << sine.err();
+        EXPECT_NEAR(sound.seconds(), 20, 0.1) << sine->err();
         int64_t count = 0;
         EXPECT_EQ(lostSeconds(*s, &count), 0);
         EXPECT_EQ(count, 0);
     }
-    pulse->pactl({"unload-module", module.substr(0, module.find('\n'))});
+    if (!module.empty()) pulse->pactl({"unload-module", module.substr(0, module.find('\n'))});
 }
 
 TEST(MicCapture, ARecorderStoppedKeepsWhatTheServerLostAsSilenceAndNothingElse) {

@@ -1,6 +1,7 @@
 #include "support/ZVPulseFixture.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -33,6 +34,42 @@ int ZVPulseFixture::indexOf(const std::string& name, bool input) {
     return -1;
 }
 
+bool ZVPulseFixture::isPipeWire() {
+    const char* server = std::getenv("ZV_SOUND_SERVER");
+    return server && std::string(server) == "pipewire";
+}
+
+void ZVPulseFixture::launch(const std::vector<std::string>& argv, const std::string& log) {
+    const std::string out = _run + "/" + log;
+    _servers.push_back(startProgram(argv, "", out, out));
+}
+
+void ZVPulseFixture::startPulseAudio() {
+    launch({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+            "--log-target=file:" + _run + "/pulse.log", "-L", "module-native-protocol-unix"},
+           "pulse.out");
+}
+
+void ZVPulseFixture::startPipeWire() {
+    // WirePlumber ends at once without a session bus; a bus of our own keeps the desktop's
+    // out of it.
+    const std::string bus = _run + "/bus";
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
+    unsetenv("PIPEWIRE_REMOTE");
+    unsetenv("PIPEWIRE_RUNTIME_DIR");
+    launch({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus}, "dbus.log");
+    // Each waits for the one before to listen: a client that finds no socket gives up.
+    const auto listening = [](const std::string& path) {
+        return eventually([&] { return access(path.c_str(), F_OK) == 0; }, 10);
+    };
+    ASSERT_TRUE(listening(bus)) << "dbus-daemon did not start; see " << _run << "/dbus.log";
+    launch({"pipewire"}, "pipewire.log");
+    ASSERT_TRUE(listening(_run + "/pipewire-0"))
+        << "pipewire did not start; see " << _run << "/pipewire.log";
+    launch({"wireplumber"}, "wireplumber.log");
+    launch({"pipewire-pulse"}, "pipewire-pulse.log");
+}
+
 void ZVPulseFixture::SetUp() {
     gInstance = this;
     _root = std::make_unique<TempDir>();
@@ -49,23 +86,11 @@ void ZVPulseFixture::SetUp() {
     unsetenv("PULSE_SINK");
     unsetenv("PULSE_SOURCE");
 
-    std::vector<std::string> argv = {
-        "pulseaudio",
-        "-n",
-        "--daemonize=no",
-        "--exit-idle-time=-1",
-        "--log-target=file:" + _run + "/pulse.log",
-        "-L",
-        "module-native-protocol-unix",
-        "-L",
-        "module-null-sink sink_name=sys_out sink_properties=device.description=System_Output",
-        "-L",
-        "module-null-sink sink_name=mic_feed sink_properties=device.description=Mic_Feed",
-        "-L",
-        "module-remap-source master=mic_feed.monitor source_name=vmic "
-        "source_properties=device.description=Virtual_Mic"};
-    const std::string out = _run + "/pulse.out";
-    _server = startProgram(argv, "", out, out);
+    if (isPipeWire())
+        startPipeWire();
+    else
+        startPulseAudio();
+    if (::testing::Test::HasFatalFailure()) return;
     int status = -1;
     eventually(
         [&] {
@@ -73,14 +98,33 @@ void ZVPulseFixture::SetUp() {
             return status == 0;
         },
         10);
-    ASSERT_EQ(status, 0) << "pulseaudio did not answer; see " << _run << "/pulse.log";
+    ASSERT_EQ(status, 0) << "the sound server did not answer; see the logs in " << _run;
+    // The same devices on both servers, made the way a user makes them.
+    for (const std::vector<std::string>& module : std::vector<std::vector<std::string>>{
+             {"module-null-sink", "sink_name=sys_out",
+              "sink_properties=device.description=System_Output"},
+             {"module-null-sink", "sink_name=mic_feed",
+              "sink_properties=device.description=Mic_Feed"},
+             {"module-remap-source", "master=mic_feed.monitor", "source_name=vmic",
+              "source_properties=device.description=Virtual_Mic"}}) {
+        std::vector<std::string> args = {"load-module"};
+        args.insert(args.end(), module.begin(), module.end());
+        pactl(args, &status);
+        ASSERT_EQ(status, 0) << "the server refused " << module[0];
+    }
     pactl({"set-default-sink", "sys_out"});
     pactl({"set-default-source", "vmic"});
+    // PipeWire's session manager makes the choice the default a moment later.
+    ASSERT_TRUE(eventually([&] {
+        return pactl({"get-default-sink"}) == "sys_out\n" &&
+               pactl({"get-default-source"}) == "vmic\n";
+    })) << "the defaults did not take; see the logs in "
+        << _run;
 }
 
 void ZVPulseFixture::TearDown() {
-    if (_server > 0) endChild(_server);
-    _server = -1;
+    for (auto it = _servers.rbegin(); it != _servers.rend(); ++it) endChild(*it);
+    _servers.clear();
     _root.reset();
     gInstance = nullptr;
 }

@@ -185,6 +185,12 @@ double ZVPulseCapture::captureTime(pa_stream* s, int64_t index) {
     return negative ? now + double(latency) / 1e6 : now - double(latency) / 1e6;
 }
 
+int64_t ZVPulseCapture::skippedBytes(pa_stream* s) const {
+    const pa_timing_info* ti = pa_stream_get_timing_info(s);
+    if (!ti || ti->read_index_corrupt) return 0;
+    return std::max<int64_t>(0, ti->read_index - _index);
+}
+
 void ZVPulseCapture::onRead(pa_stream* s, size_t, void* u) {
     auto* self = static_cast<ZVPulseCapture*>(u);
     self->refreshTiming(s);
@@ -192,6 +198,14 @@ void ZVPulseCapture::onRead(pa_stream* s, size_t, void* u) {
     size_t bytes = 0;
     while (pa_stream_readable_size(s) > 0 && pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
         const auto frames = int64_t(bytes / self->_frameBytes);
+        const int64_t skipped = self->skippedBytes(s);
+        if (skipped > 0) {
+            self->_index += skipped;
+            ZVLockGuard g(self->_lock);
+            // What the server skipped while the stream was paused is no loss.
+            if (!self->_resumed) self->_lostPending += skipped / self->_frameBytes;
+            self->_nextTime = 0;  // the skip is counted: no second loss from the times
+        }
         Fragment f;
         if (data) {
             f.time = self->captureTime(s, self->_index);

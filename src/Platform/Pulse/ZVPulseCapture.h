@@ -6,7 +6,10 @@
 // source still held then (plus, for a monitor, what its sink will play later), along the
 // stream from the report's write index. A fragment that comes later than the one before
 // it ends by more than kLossSeconds follows frames the server lost (its queue for us
-// overflowed while we did not read); a hole in the stream is a loss too; nothing else is.
+// overflowed while we did not read); a hole in the stream is a loss too, and so is what the
+// server skipped without a hole (PipeWire's server, whose queue for us overflowed, goes on
+// at the newest fragment and says so only by its read index in the next timing report,
+// which then runs ahead of ours); nothing else is.
 //
 // Threads: the main loop's thread receives fragments into the queue; the reader (the
 // recorder's worker) takes them. _lock guards the queue; the main loop's lock is taken
@@ -73,6 +76,10 @@ class ZVPulseCapture : public ZVCaptureDevice {
     // Asks for a fresh timing report unless one is on its way or came a moment ago.
     // Main-loop thread.
     void refreshTiming(pa_stream* s);
+    // The stream bytes the server passed over before the fragment at _index: how far the
+    // last timing report's read index (which libpulse moves on with our reads) runs ahead.
+    // Main-loop thread.
+    int64_t skippedBytes(pa_stream* s) const;
     void cork(bool corked);
 
     struct Fragment {
