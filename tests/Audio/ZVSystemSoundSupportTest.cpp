@@ -180,7 +180,8 @@ TEST(SystemSoundSupport, PlayThroughKeepsTheMachineAudibleAndGivesTheOutputBack)
 }
 
 // The drop-ins are read at the next server start whether or not the user has a default.pa
-// of their own; uninstalling leaves the user's file as it was and takes away its own.
+// of their own, and PipeWire's server has the device at its next start as well;
+// uninstalling leaves the user's file as it was and takes away its own.
 TEST(SystemSoundSupport, InstallMakesTheServerReadTheDropIns) {
     const fs::path pulse = fs::path(std::getenv("XDG_CONFIG_HOME")) / "pulse";
     const fs::path script = pulse / "default.pa";
@@ -195,8 +196,13 @@ TEST(SystemSoundSupport, InstallMakesTheServerReadTheDropIns) {
     fs::remove(script);
     ASSERT_EQ(Support::runDriverInstaller(true), 0);
     EXPECT_EQ(includes(), 1);
+    auto* server = zvtest::ZVPulseFixture::instance();
+    server->restartServer();
+    EXPECT_TRUE(loopbackPresent());
     EXPECT_EQ(Support::runDriverInstaller(false), 0);
     EXPECT_FALSE(fs::exists(script));
+    server->restartServer();
+    EXPECT_FALSE(loopbackPresent());
 
     const std::string mine = "# mine\nload-module module-null-sink sink_name=mine";
     std::ofstream(script) << mine;

@@ -39,15 +39,9 @@ bool ZVPulseFixture::isPipeWire() {
     return server && std::string(server) == "pipewire";
 }
 
-void ZVPulseFixture::launch(const std::vector<std::string>& argv, const std::string& log) {
+pid_t ZVPulseFixture::launch(const std::vector<std::string>& argv, const std::string& log) {
     const std::string out = _run + "/" + log;
-    _servers.push_back(startProgram(argv, "", out, out));
-}
-
-void ZVPulseFixture::startPulseAudio() {
-    launch({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-            "--log-target=file:" + _run + "/pulse.log", "-L", "module-native-protocol-unix"},
-           "pulse.out");
+    return startProgram(argv, "", out, out);
 }
 
 void ZVPulseFixture::startPipeWire() {
@@ -57,40 +51,32 @@ void ZVPulseFixture::startPipeWire() {
     setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
     unsetenv("PIPEWIRE_REMOTE");
     unsetenv("PIPEWIRE_RUNTIME_DIR");
-    launch({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus}, "dbus.log");
+    _servers.push_back(
+        launch({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus}, "dbus.log"));
     // Each waits for the one before to listen: a client that finds no socket gives up.
     const auto listening = [](const std::string& path) {
         return eventually([&] { return access(path.c_str(), F_OK) == 0; }, 10);
     };
     ASSERT_TRUE(listening(bus)) << "dbus-daemon did not start; see " << _run << "/dbus.log";
-    launch({"pipewire"}, "pipewire.log");
+    _servers.push_back(launch({"pipewire"}, "pipewire.log"));
     ASSERT_TRUE(listening(_run + "/pipewire-0"))
         << "pipewire did not start; see " << _run << "/pipewire.log";
-    launch({"wireplumber"}, "wireplumber.log");
-    launch({"pipewire-pulse"}, "pipewire-pulse.log");
+    _servers.push_back(launch({"wireplumber"}, "wireplumber.log"));
 }
 
-void ZVPulseFixture::SetUp() {
-    gInstance = this;
-    _root = std::make_unique<TempDir>();
-    _run = _root->file("run");
-    const std::string home = _root->file("home");
-    mkdir(_run.c_str(), 0700);
-    mkdir(home.c_str(), 0700);
-    // Everything this process and its children do with PulseAudio goes to this server:
-    // libpulse, openal-soft, pactl and the players.
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", _run.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + _run + "/pulse/native").c_str(), 1);
-    unsetenv("PULSE_SINK");
-    unsetenv("PULSE_SOURCE");
+void ZVPulseFixture::startPulseServer(bool atLogin) {
+    if (isPipeWire()) {
+        _pulse = launch({"pipewire-pulse"}, "pipewire-pulse.log");
+        return;
+    }
+    std::vector<std::string> argv = {"pulseaudio", "--daemonize=no", "--exit-idle-time=-1",
+                                     "--log-target=file:" + _run + "/pulse.log"};
+    // Without -n it reads the user's default.pa, or the system's when there is none.
+    if (!atLogin) argv.insert(argv.end(), {"-n", "-L", "module-native-protocol-unix"});
+    _pulse = launch(argv, "pulse.out");
+}
 
-    if (isPipeWire())
-        startPipeWire();
-    else
-        startPulseAudio();
-    if (::testing::Test::HasFatalFailure()) return;
+void ZVPulseFixture::makeDevices() {
     int status = -1;
     eventually(
         [&] {
@@ -122,7 +108,37 @@ void ZVPulseFixture::SetUp() {
         << _run;
 }
 
+void ZVPulseFixture::SetUp() {
+    gInstance = this;
+    _root = std::make_unique<TempDir>();
+    _run = _root->file("run");
+    const std::string home = _root->file("home");
+    mkdir(_run.c_str(), 0700);
+    mkdir(home.c_str(), 0700);
+    // Everything this process and its children do with PulseAudio goes to this server:
+    // libpulse, openal-soft, pactl and the players.
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", _run.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + _run + "/pulse/native").c_str(), 1);
+    unsetenv("PULSE_SINK");
+    unsetenv("PULSE_SOURCE");
+
+    if (isPipeWire()) startPipeWire();
+    if (::testing::Test::HasFatalFailure()) return;
+    startPulseServer(false);
+    makeDevices();
+}
+
+void ZVPulseFixture::restartServer() {
+    endChild(_pulse);
+    startPulseServer(true);
+    makeDevices();
+}
+
 void ZVPulseFixture::TearDown() {
+    if (_pulse > 0) endChild(_pulse);
+    _pulse = -1;
     for (auto it = _servers.rbegin(); it != _servers.rend(); ++it) endChild(*it);
     _servers.clear();
     _root.reset();

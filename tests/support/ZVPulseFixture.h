@@ -39,16 +39,25 @@ class ZVPulseFixture : public ::testing::Environment {
     int indexOf(const std::string& name, bool input);
     // Whether the server is PipeWire's rather than PulseAudio. Any thread.
     static bool isPipeWire();
+    // Ends the server and starts it as the user's next login does (PulseAudio with the
+    // user's start-up script, pipewire-pulse with its drop-ins), then makes the devices
+    // above again. Main thread.
+    void restartServer();
 
   private:
-    // Starts `argv` with its output in RUN/`log`; its process id is ended at TearDown.
-    void launch(const std::vector<std::string>& argv, const std::string& log);
-    void startPulseAudio();
+    // Starts `argv` with its output in RUN/`log`; its process id.
+    pid_t launch(const std::vector<std::string>& argv, const std::string& log);
+    // What pipewire-pulse needs running: a session bus, pipewire and WirePlumber.
     void startPipeWire();
+    // The server that speaks the pulse protocol; `atLogin` as restartServer says.
+    void startPulseServer(bool atLogin);
+    // Waits for the server to answer, then makes the devices and the defaults.
+    void makeDevices();
 
     std::unique_ptr<TempDir> _root;  // HOME and the runtime directory live under it
     std::string _run;
-    std::vector<pid_t> _servers;  // in start order; ended last first
+    pid_t _pulse = -1;            // pulseaudio or pipewire-pulse
+    std::vector<pid_t> _servers;  // what it needs, in start order; ended last first
 };
 
 }  // namespace zvtest

@@ -1,7 +1,8 @@
 // DriverInstaller: installs ("i" BUNDLE) or removes ("u" PATH) the loopback driver.
 // Installing copies the bundle into the user's extensions folder, puts its PulseAudio
 // drop-in where the server reads it at every start (making the user's default.pa read
-// the drop-ins), and loads the modules the drop-in names into the running server now;
+// the drop-ins), writes the same modules as commands for PipeWire's PulseAudio server
+// (which reads no default.pa), and loads the modules into the running server now;
 // removing undoes all of it. ZVSystemSoundSupport launches it and
 // learns that it finished by its name leaving the process table.
 #include <cctype>
@@ -25,6 +26,8 @@ namespace {
 constexpr const char* kDropIn = "zorvan-soundflower.pa";
 // The bundle's drop-in: the one place that says which modules make the device.
 constexpr const char* kBundleDropIn = "Contents/Resources/soundflower.pa";
+// PipeWire's PulseAudio server runs the commands of every file in this folder at its start.
+constexpr const char* kPipeWireDropIn = "zorvan-soundflower.conf";
 // The sink's name, found in the arguments of every module of the device.
 constexpr const char* kMarker = "zorvan_soundflower";
 // What install writes into the user's default.pa; uninstall takes out exactly this.
@@ -46,6 +49,11 @@ fs::path dropInFolder() {
     return fs::path(configDirectory()) / "default.pa.d";
 }
 
+fs::path pipewireDropIn() {
+    return fs::path(ZVUserDirectory(ZVUserDirectoryKind::config)) /
+           "pipewire/pipewire-pulse.conf.d" / kPipeWireDropIn;
+}
+
 int fail(const std::string& message) {
     std::fprintf(stderr, "DriverInstaller: %s\n", message.c_str());
     return 1;
@@ -63,6 +71,23 @@ std::vector<std::pair<std::string, std::string>> modulesOf(const fs::path& dropI
         modules.emplace_back(name, arguments);
     }
     return modules;
+}
+
+// The modules as PipeWire's server runs them at its start. "nofail": a module it cannot
+// load must not keep it from running the commands of the user's other files.
+std::string pipewireCommands(const std::vector<std::pair<std::string, std::string>>& modules) {
+    std::string text =
+        "# Written by DriverInstaller (its uninstall removes it): the loopback device \"" +
+        std::string(ZVSystemSoundSupport::kDeviceName) + "\".\npulse.cmd = [\n";
+    for (const auto& [name, arguments] : modules) {
+        std::string quoted;
+        for (char c : name + " " + arguments) {
+            if (c == '"' || c == '\\') quoted += '\\';
+            quoted += c;
+        }
+        text += "  { cmd = \"load-module\" args = \"" + quoted + "\" flags = [ \"nofail\" ] }\n";
+    }
+    return text + "]\n";
 }
 
 std::string readFile(const fs::path& path) {
@@ -180,11 +205,15 @@ int install(const fs::path& bundle) {
     if (ec) return fail("cannot write " + (dropIns / kDropIn).string() + ": " + ec.message());
     ensureDropInsAreRead(dropIns.string());
     std::printf("added %s\n", (dropIns / kDropIn).c_str());
+    const auto modules = modulesOf(target / kBundleDropIn);
+    fs::create_directories(pipewireDropIn().parent_path(), ec);
+    if (!replaceFile(pipewireDropIn(), pipewireCommands(modules)))
+        return fail("cannot write " + pipewireDropIn().string());
+    std::printf("added %s\n", pipewireDropIn().c_str());
 
     auto hw = ZVPlatformDefaults().audioHardware;
     std::string error = "no audio layer";
     // A device loaded by an earlier install goes first, so there is only ever one.
-    const auto modules = modulesOf(target / kBundleDropIn);
     if (!hw || !unload(*hw, modules, &error))
         return fail("the sound server cannot be reached (" + error +
                     "); the device appears when it next starts");
@@ -204,7 +233,8 @@ int uninstall(const fs::path& path) {
     if (modules.empty()) modules = modulesOf(dropIns / kDropIn);
     std::error_code ec;
     if (fs::remove_all(path, ec) > 0) std::printf("removed %s\n", path.c_str());
-    if (fs::remove(dropIns / kDropIn, ec)) std::printf("removed %s\n", (dropIns / kDropIn).c_str());
+    for (const fs::path& dropIn : {dropIns / kDropIn, pipewireDropIn()})
+        if (fs::remove(dropIn, ec)) std::printf("removed %s\n", dropIn.c_str());
     forgetDropIns(dropIns.string());
     auto hw = ZVPlatformDefaults().audioHardware;
     std::string error = "no audio layer";
