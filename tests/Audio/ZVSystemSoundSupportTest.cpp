@@ -228,11 +228,14 @@ TEST(SystemSoundSupport, ARedirectionOfAReusedProcessIdIsStale) {
 TEST(SystemSoundSupport, InstallerMessages) {
     const std::string installer = ZVBundle::resourcePath(Support::kInstallerName);
     ASSERT_FALSE(installer.empty());
-    zvtest::TempDir dir;
+    zvtest::TempDir dir, config;
+    // A file where PipeWire's drop-in folder would go.
+    zvtest::writeText(config.file("pipewire"), "");
+    const std::string configHome = "XDG_CONFIG_HOME=" + config.path();
     struct Case {
         std::vector<std::string> args;
         const char* env;  // extra environment, or nullptr
-        const char* message;
+        std::string message;
     } cases[] = {
         {{"i", dir.path()}, nullptr, "is no driver bundle (no Contents/Info.plist)"},
         {{"u", dir.path()}, nullptr, "is no Soundflower.kext"},
@@ -240,6 +243,9 @@ TEST(SystemSoundSupport, InstallerMessages) {
          "PULSE_SERVER=unix:/nonexistent",
          "the sound server cannot be reached (Connection refused); the device appears when it "
          "next starts"},
+        {{"i", ZVBundle::resourcePath(Support::kBundleName)},
+         configHome.c_str(),
+         "cannot write " + config.file("pipewire/pipewire-pulse.conf.d/zorvan-soundflower.conf")},
         {{"x"}, nullptr, "usage: DriverInstaller i BUNDLE | u PATH"},
     };
     for (const Case& c : cases) {
