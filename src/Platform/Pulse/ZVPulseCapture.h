@@ -60,7 +60,9 @@ class ZVPulseCapture : public ZVCaptureDevice {
     static constexpr double kLossSeconds = 0.1;
     // What the server keeps for us while we do not read (more than a source that delivers
     // in bursts hands over at once: PulseAudio's sine source, 2 s), and what we keep for
-    // the reader.
+    // the reader. PulseAudio drops only what does not fit; PipeWire's server, once it
+    // overflows, drops all it kept but the newest fragment (a reader stopped for 4.5 s
+    // loses 4.3 s there).
     static constexpr double kServerBufferSeconds = 3;
     static constexpr double kQueueSeconds = 10;
     // Timing reports are asked for this often, beside libpulse's own (which grow sparse):
