@@ -31,7 +31,8 @@ struct Stroke {
 
 std::vector<Stroke> strokesOf(const std::vector<uint8_t>& bytes) {
     std::vector<Stroke> strokes(bytes.size() / sizeof(Stroke));
-    std::memcpy(strokes.data(), bytes.data(), strokes.size() * sizeof(Stroke));
+    if (!strokes.empty())
+        std::memcpy(strokes.data(), bytes.data(), strokes.size() * sizeof(Stroke));
     return strokes;
 }
 
