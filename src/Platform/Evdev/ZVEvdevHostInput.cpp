@@ -131,12 +131,15 @@ bool ZVEvdevHostInput::openDevice(const std::string& name, int* openError) {
         return false;
     }
     if (traits->keys && traits->capsLock) _tracker.setCapsLock(true);
-    _devices.push_back({name, fd, *traits});
+    _devices.push_back({name, fd, *traits, {}});
     _deviceCount.store(_devices.size());
     return true;
 }
 
 void ZVEvdevHostInput::closeDevice(size_t index) {
+    // A device unplugged with a key held sends no release: its keys and buttons go up here.
+    for (uint16_t code : std::exchange(_devices[index].down, {}))
+        handle(_devices[index], EV_KEY, code, 0, Clock::now());
     close(_devices[index].fd);
     _devices.erase(_devices.begin() + static_cast<std::ptrdiff_t>(index));
     _deviceCount.store(_devices.size());
@@ -202,7 +205,7 @@ bool ZVEvdevHostInput::readDevice(Device& device) {
     }
 }
 
-void ZVEvdevHostInput::handle(const Device& device, uint16_t type, uint16_t code, int32_t value,
+void ZVEvdevHostInput::handle(Device& device, uint16_t type, uint16_t code, int32_t value,
                               Clock::time_point when) {
     if (type == EV_REL && device.traits.buttons) {
         // The mice's motion summed up places the clicks relative to each other, which is
@@ -213,6 +216,11 @@ void ZVEvdevHostInput::handle(const Device& device, uint16_t type, uint16_t code
     }
     // Value 2 is the kernel's own repeat, which the desktop ignores for its own.
     if (type != EV_KEY || value == 2) return;
+    if (value) {
+        device.down.insert(code);
+    } else {
+        device.down.erase(code);
+    }
     if (int64_t bit = buttonBit(code)) {
         _tracker.onButton(bit, value == 1, when, _pointer);
         return;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,6 +75,7 @@ class ZVEvdevHostInput : public ZVHostApplication {
         std::string name;  // file name in the folder
         int fd = -1;
         DeviceTraits traits;
+        std::set<uint16_t> down;  // its keys and buttons held now, released if it goes
     };
 
     explicit ZVEvdevHostInput(Options options);
@@ -84,7 +86,7 @@ class ZVEvdevHostInput : public ZVHostApplication {
     void listen();                    // the listener's body
     void readInotify();               // listener only
     bool readDevice(Device& device);  // false when the device is gone; listener only
-    void handle(const Device& device, uint16_t type, uint16_t code, int32_t value,
+    void handle(Device& device, uint16_t type, uint16_t code, int32_t value,
                 ZVHostInputTracker::Clock::time_point when);
 
     const Options _options;
