@@ -214,6 +214,17 @@ void ZVEvdevHostInput::handle(Device& device, uint16_t type, uint16_t code, int3
         if (code == REL_Y) _pointer.second += value;
         return;
     }
+    if (type == EV_SYN && code == SYN_DROPPED) {
+        // The kernel's buffer overflowed (a busy machine): releases may be lost, so keys
+        // the device no longer holds go up now.
+        unsigned long keys[longsFor(KEY_MAX)] = {};
+        if (ioctl(device.fd, EVIOCGKEY(sizeof keys), keys) < 0) return;
+        std::set<uint16_t> held = device.down;
+        for (uint16_t key : held) {
+            if (!testBit(keys, key)) handle(device, EV_KEY, key, 0, when);
+        }
+        return;
+    }
     // Value 2 is the kernel's own repeat, which the desktop ignores for its own.
     if (type != EV_KEY || value == 2) return;
     if (value) {
