@@ -15,6 +15,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libcairo2-dev libpango1.0-dev fonts-dejavu-core libplist-dev libglib2.0-dev zlib1g-dev
   libdeflate-dev sox libsox-fmt-pulse imagemagick
+  libwayland-dev weston
 )
 
 missing=()

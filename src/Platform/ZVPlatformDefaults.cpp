@@ -8,18 +8,31 @@
 #include "Foundation/ZVTrash.h"
 #include "Keys/SRKeymapSource.h"
 #include "Platform/Cairo/ZVCairoKeyStripRenderer.h"
+#include "Platform/Evdev/ZVEvdevHostInput.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 #include "Platform/GIO/ZVGIOTrash.h"
 #include "Platform/Pulse/ZVPulseAudioHardware.h"
 #include "Platform/Pulse/ZVPulseCapture.h"
+#include "Platform/Wayland/ZVWaylandKeymapMonitor.h"
 #include "Platform/X11/ZVX11DisplayServer.h"
 #include "Platform/X11/ZVX11Geometry.h"
 #include "Platform/X11/ZVX11HostInput.h"
 #include "Platform/X11/ZVX11KeymapMonitor.h"
 #include "Video/ZVDisplayServer.h"
 
+#include <cstdlib>
+#include <string>
+
 namespace {
 const SRKeymapSource kX11KeymapSource{&ZVX11KeymapMonitor::start, &ZVX11KeymapMonitor::refresh};
+const SRKeymapSource kWaylandKeymapSource{&ZVWaylandKeymapMonitor::start,
+                                          &ZVWaylandKeymapMonitor::refresh};
+
+bool isWaylandSession() {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (wayland && *wayland) || (type && std::string_view(type) == "wayland");
+}
 
 // The sound server's stream where a server answers; the OpenAL calls where none does
 // (they then reach the sound hardware through ALSA).
@@ -49,7 +62,7 @@ const ZVPlatformServices& ZVPlatformDefaults() {
     static const ZVPlatformServices services = [] {
         ZVPlatformServices s;
         s.displayServer = std::make_shared<ZVX11DisplayServer>();
-        s.keymapSource = &kX11KeymapSource;
+        s.keymapSource = isWaylandSession() ? &kWaylandKeymapSource : &kX11KeymapSource;
         s.audioHardware = std::make_shared<ZVPulseAudioHardware>();
         s.capture = std::make_shared<PlatformCaptureProvider>();
         s.moveToTrash = &ZVGIOMoveToTrash;
@@ -60,8 +73,13 @@ const ZVPlatformServices& ZVPlatformDefaults() {
     return services;
 }
 
-std::shared_ptr<ZVHostApplication> ZVCreatePlatformHostInput() {
-    return ZVX11HostInput::create();
+std::shared_ptr<ZVHostApplication> ZVCreatePlatformHostInput(std::string* notice) {
+    // Wayland gives no client the input of others: there the kernel's devices are read,
+    // and a key repeats after the compositor's delay.
+    if (!isWaylandSession()) return ZVX11HostInput::create();
+    ZVEvdevHostInput::Options options;
+    if (auto delay = ZVWaylandKeymapMonitor::repeatDelay()) options.repeatDelay = *delay;
+    return ZVEvdevHostInput::create(options, notice);
 }
 
 std::optional<ZVRect> ZVParseNativeRect(std::string_view text) {

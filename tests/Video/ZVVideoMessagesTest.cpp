@@ -2,12 +2,15 @@
 // exactly as hosts and users see it, in one table: each row makes the failure happen and
 // names the log line, alert or exception it must leave. Spellings stay as they are.
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <functional>
 #include <regex>
 #include <thread>
 
+#include "Platform/Evdev/ZVEvdevTestDevice.h"
 #include "Video/ZVScreenRecorder.h"
 #include "Video/ZVVideoAllocation.h"
 #include "ZorvanInternal.h"
@@ -182,6 +185,25 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
           "stopped or the machine froze); %d frames missed",
           "Screen recorder: stalled for %.3f s at %.3f s of the recording (the process was "
           "stopped or the machine froze); %d frames missed"}},
+        {"no folder of input devices",
+         [](FakeDisplayServer&) {
+             EXPECT_EQ(ZVEvdevHostInput::create(zvtest::folderOptions("/nonexistent/input")),
+                       nullptr);
+         },
+         {"keys and clicks are not recorded: cannot watch /nonexistent/input for input devices "
+          "(No such file or directory)"}},
+        {"input devices this user may not read",
+         [](FakeDisplayServer&) {
+             zvtest::TempDir dir;
+             chmod(dir.path().c_str(), 0755);
+             ASSERT_EQ(mkfifo(dir.file("event0").c_str(), 0), 0);
+             // As an unprivileged user: root's file access ignores the modes.
+             const uid_t before = setfsuid(65534);
+             EXPECT_EQ(ZVEvdevHostInput::create(zvtest::folderOptions(dir.path())), nullptr);
+             setfsuid(before);
+         },
+         {"keys and clicks are not recorded: this user cannot read TMP/event* (add yourself to "
+          "the 'input' group: sudo usermod -aG input $USER, then log in again)"}},
         {"picture of a buffer without pixels",
          [](FakeDisplayServer&) {
              auto b = ZVPixelBuffer::pixelBufferWithSize({4, 4});
@@ -209,6 +231,9 @@ TEST(VideoMessages, EachFailureLeavesItsExactText) {
         // An object's address reads as "%p".
         std::vector<std::string> lines = log.lines();
         for (auto& line : lines) line = std::regex_replace(line, std::regex("0x[0-9a-f]+"), "%p");
+        // A test's temporary folder reads as "TMP".
+        for (auto& line : lines)
+            line = std::regex_replace(line, std::regex("/[^ ]*zvtest-[A-Za-z0-9]{6}"), "TMP");
         // Measured times and counts read as their formats.
         for (auto& line : lines)
             line = std::regex_replace(

@@ -122,9 +122,11 @@ int run(const std::vector<std::string>& args) {
         session->stopAndWait();  // the session removes the package it made
         return ZVCommandFail(kName, error);
     }
-    // Buttons and keys come from the display server's input events, on a thread of their
-    // own.
-    ZVSetSharedApplication(ZVCreatePlatformHostInput());
+    // Buttons and keys come from the display server's input events (the input devices on
+    // Wayland), on a thread of their own; without them the recording goes on.
+    std::string inputNotice;
+    ZVSetSharedApplication(ZVCreatePlatformHostInput(&inputNotice));
+    if (!inputNotice.empty()) std::fprintf(stderr, "zorvan record: %s\n", inputNotice.c_str());
     const bool live = isatty(STDERR_FILENO);
     if (std::string slow = session->waitingFor(); !slow.empty() && live)
         ZVShowStatusLine("waiting up to 2 s for " + slow + " to start");

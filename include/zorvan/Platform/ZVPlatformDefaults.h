@@ -6,6 +6,7 @@
 // object below (their factories default to it), and a host or a test may hand in another.
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "Foundation/ZVGeometry.h"
@@ -18,9 +19,11 @@ class ZVHostApplication;
 const ZVPlatformServices& ZVPlatformDefaults();
 
 // The platform's ready host input: keys and buttons from the display server's input
-// events, on a thread of its own; nullptr when the display gives none. Install it with
+// events, or on Wayland (which gives clients none) from the kernel's input devices, on a
+// thread of its own; nullptr when there are none to read. Then *notice (when given) may
+// hold one line for the user saying why and how to enable them. Install it with
 // ZVSetSharedApplication. Main thread.
-std::shared_ptr<ZVHostApplication> ZVCreatePlatformHostInput();
+std::shared_ptr<ZVHostApplication> ZVCreatePlatformHostInput(std::string* notice = nullptr);
 
 // A rectangle as the display server's users write it ("WxH+X+Y", X11 root-window pixels
 // from the top-left corner), in that native space; nullopt when `text` is no such

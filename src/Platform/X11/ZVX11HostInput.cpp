@@ -11,7 +11,6 @@
 #undef explicit
 
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "Foundation/ZVLog.h"
@@ -19,32 +18,6 @@
 #include "Keys/ZVKeyCodeTable.h"
 
 namespace {
-// Macintosh virtual key codes 0x36 to 0x3F are the modifier keys (Command, Shift, Caps
-// Lock, Option, Control, their right-hand twins, Function): they show in the flags, not
-// as keys of their own.
-uint32_t cocoaBitOfModifierKey(int32_t macKeyCode) {
-    switch (macKeyCode) {
-        case kVK_Shift:
-        case kVK_RightShift:
-            return kSRCocoaShiftKeyMask;
-        case kVK_Control:
-        case kVK_RightControl:
-            return kSRCocoaControlKeyMask;
-        case kVK_Option:
-        case kVK_RightOption:
-            return kSRCocoaOptionKeyMask;
-        case kVK_Command:
-        case kVK_RightCommand:
-            return kSRCocoaCommandKeyMask;
-        default:
-            return 0;  // Function has no bit of its own here
-    }
-}
-
-bool isModifierKey(int32_t macKeyCode) {
-    return macKeyCode >= kVK_RightCommand && macKeyCode <= kVK_Function;
-}
-
 constexpr uint16_t kAllMasterDevices = 1;  // XIAllMasterDevices
 }  // namespace
 
@@ -125,7 +98,7 @@ bool ZVX11HostInput::connect(const std::string& display) {
     // Caps Lock as it stands now; the listener follows its toggles from here on.
     int x = 0, y = 0;
     uint16_t mask = 0;
-    if (queryPointer(x, y, mask)) _capsLock = (mask & XCB_MOD_MASK_LOCK) != 0;
+    if (queryPointer(x, y, mask)) _tracker.setCapsLock((mask & XCB_MOD_MASK_LOCK) != 0);
 
     _wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     return _wakeFd >= 0;
@@ -151,10 +124,11 @@ void ZVX11HostInput::listen() {
                 auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(event);
                 switch (ge->event_type) {
                     case XCB_INPUT_RAW_KEY_PRESS:
-                        onKey(raw->detail, true);
-                        break;
                     case XCB_INPUT_RAW_KEY_RELEASE:
-                        onKey(raw->detail, false);
+                        _tracker.onKey(raw->detail,
+                                       ZVKeyCodeTable::macKeyCodeForX11KeyCode(int(raw->detail)),
+                                       ge->event_type == XCB_INPUT_RAW_KEY_PRESS,
+                                       ZVHostInputTracker::Clock::now());
                         break;
                     case XCB_INPUT_RAW_BUTTON_PRESS:
                         onButton(raw->detail, true);
@@ -187,44 +161,6 @@ bool ZVX11HostInput::queryPointer(int& x, int& y, uint16_t& mask) {
     return true;
 }
 
-uint32_t ZVX11HostInput::modifiersAtThisEvent() const {
-    uint32_t flags = _capsLock ? kZVAlphaShiftKeyMask : 0;
-    for (auto& [key, bit] : _modifierKeysDown) flags |= bit;
-    return flags;
-}
-
-void ZVX11HostInput::onKey(uint32_t xKeycode, bool pressed) {
-    int32_t mac = ZVKeyCodeTable::macKeyCodeForX11KeyCode(int(xKeycode));
-    if (mac < 0) return;
-    if (isModifierKey(mac)) {
-        // The modifiers of a key stroke are those held when its event happened; asking the
-        // server later would see keys pressed since. Caps Lock toggles on each press.
-        if (mac == kVK_CapsLock) {
-            if (pressed) _capsLock = !_capsLock;
-        } else if (pressed) {
-            _modifierKeysDown[xKeycode] = cocoaBitOfModifierKey(mac);
-        } else {
-            _modifierKeysDown.erase(xKeycode);
-        }
-        return;
-    }
-    if (!pressed) {
-        ZVLockGuard guard(_lock);
-        _heldKeys.erase(xKeycode);
-        if (_lastKey == xKeycode) _lastKey = 0;
-        return;
-    }
-    uint32_t flags = modifiersAtThisEvent();
-    uint8_t entry[8];
-    std::memcpy(entry, &flags, 4);
-    std::memcpy(entry + 4, &mac, 4);
-    ZVLockGuard guard(_lock);
-    // A press of a key already held is the server's own auto-repeat: it keeps its start.
-    _heldKeys.try_emplace(xKeycode, HeldKey{mac, Clock::now()});
-    _lastKey = xKeycode;
-    _strokes.insert(_strokes.end(), entry, entry + 8);
-}
-
 void ZVX11HostInput::onButton(uint32_t button, bool pressed) {
     // X buttons 4 to 7 are wheel steps, not buttons a user holds.
     if (button >= 4 && button <= 7) return;
@@ -232,36 +168,19 @@ void ZVX11HostInput::onButton(uint32_t button, bool pressed) {
                   : button == 3 ? kZVMouseRightButton
                                 : kZVMouseOtherButton;
     if (!pressed) {
-        ZVLockGuard guard(_lock);
-        _buttonsHeld &= ~bit;
-        if (bit == kZVMouseLeftButton) _doubleClickHeld = false;
+        _tracker.onButton(bit, false, ZVHostInputTracker::Clock::now(), std::nullopt);
         return;
     }
+    // Only a left press needs the place it happened, for the double click.
     int x = 0, y = 0;
     uint16_t mask = 0;
     bool located = bit == kZVMouseLeftButton && queryPointer(x, y, mask);
-    auto now = Clock::now();
-    ZVLockGuard guard(_lock);
-    _buttonsHeld |= bit;
-    _buttonsLatched |= bit;
-    if (bit != kZVMouseLeftButton || !located) return;
-    if (_haveLeftPress && now - _lastLeftPress <= kDoubleClickTime &&
-        std::abs(x - _lastLeftX) <= kDoubleClickDistance &&
-        std::abs(y - _lastLeftY) <= kDoubleClickDistance) {
-        _doubleClickHeld = _doubleClickLatched = true;
-        _haveLeftPress = false;  // a third quick press starts a new pair
-        return;
-    }
-    _haveLeftPress = true;
-    _lastLeftPress = now;
-    _lastLeftX = x;
-    _lastLeftY = y;
+    _tracker.onButton(bit, true, ZVHostInputTracker::Clock::now(),
+                      located ? std::optional(std::pair(x, y)) : std::nullopt);
 }
 
 std::optional<int64_t> ZVX11HostInput::getKeyCode() {
-    ZVLockGuard guard(_lock);
-    auto it = _heldKeys.find(_lastKey);
-    return it == _heldKeys.end() ? -1 : it->second.macKeyCode;
+    return _tracker.keyCode();
 }
 
 std::optional<uint32_t> ZVX11HostInput::getFlags() {
@@ -273,21 +192,13 @@ std::optional<uint32_t> ZVX11HostInput::getFlags() {
 }
 
 std::optional<bool> ZVX11HostInput::isKeyRepeating() {
-    ZVLockGuard guard(_lock);
-    auto it = _heldKeys.find(_lastKey);
-    return it != _heldKeys.end() && Clock::now() - it->second.since > _repeatDelay;
+    return _tracker.isKeyRepeating(_repeatDelay);
 }
 
 std::optional<std::vector<uint8_t>> ZVX11HostInput::getKeyStrokesStack() {
-    ZVLockGuard guard(_lock);
-    return std::exchange(_strokes, {});
+    return _tracker.takeKeyStrokes();
 }
 
 std::optional<int64_t> ZVX11HostInput::getMouseButtonsState() {
-    ZVLockGuard guard(_lock);
-    int64_t state = _buttonsHeld | _buttonsLatched;
-    if (_doubleClickHeld || _doubleClickLatched) state |= kZVMouseDoubleClick;
-    _buttonsLatched = 0;
-    _doubleClickLatched = false;
-    return state;
+    return _tracker.takeMouseButtonsState();
 }

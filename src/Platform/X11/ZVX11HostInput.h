@@ -5,27 +5,19 @@
 // X server (XInput 2 raw events, which also show other clients' input) on a connection
 // and a thread of its own, and answers the recorder's host input contract from what it
 // saw. A host installs it with ZVSetSharedApplication(ZVX11HostInput::create()).
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 
-#include "Foundation/ZVGeometry.h"
-#include "Foundation/ZVMutex.h"
 #include "Video/ZVHostApplication.h"
+#include "Video/ZVHostInputTracker.h"
 
 struct xcb_connection_t;
 
 class ZVX11HostInput : public ZVHostApplication {
   public:
-    // Two clicks of the left button make a double click when the second comes within this
-    // time and distance of the first.
-    static constexpr auto kDoubleClickTime = std::chrono::milliseconds(400);
-    static constexpr int kDoubleClickDistance = 4;
-
     // Connects to `display` (empty: $DISPLAY) and starts listening. nullptr after a log
     // line when there is no X server or it lacks XInput 2.2. Any thread.
     static std::shared_ptr<ZVX11HostInput> create(const std::string& display = {});
@@ -62,16 +54,10 @@ class ZVX11HostInput : public ZVHostApplication {
     ZVX11HostInput() = default;
     bool connect(const std::string& display);
     void listen();  // the listening thread's body
-    void onKey(uint32_t xKeycode, bool pressed);
     void onButton(uint32_t button, bool pressed);
     // Asks the server for the pointer (root coordinates) and the modifier mask. Listener
     // only (uses the event connection).
     bool queryPointer(int& x, int& y, uint16_t& mask);
-    // The Cocoa modifier flags of the modifier keys down at the event being handled.
-    // Listener only.
-    uint32_t modifiersAtThisEvent() const;
-
-    using Clock = std::chrono::steady_clock;
 
     // The event connection is the listener's alone; the query connection serves getFlags
     // on the caller's thread (XCB connections may be shared, but a reply read elsewhere
@@ -83,25 +69,5 @@ class ZVX11HostInput : public ZVHostApplication {
     int _wakeFd = -1;  // an eventfd; written by the destructor to end the listener
     std::chrono::milliseconds _repeatDelay{660};
     std::thread _listener;
-    // Listener only (set up before it starts): modifier keys down by X key code, with
-    // their Cocoa bits, and the Caps Lock state, followed from the raw events.
-    std::map<uint32_t, uint32_t> _modifierKeysDown;
-    bool _capsLock = false;
-
-    ZVMutex _lock;  // guards the input state below; written by the listener, read by ticks
-    struct HeldKey {
-        int32_t macKeyCode;
-        Clock::time_point since;
-    };
-    std::map<uint32_t, HeldKey> _heldKeys ZV_GUARDED_BY(_lock);  // by X key code
-    uint32_t _lastKey ZV_GUARDED_BY(_lock) = 0;  // X key code of the last held key, 0 none
-    std::vector<uint8_t> _strokes ZV_GUARDED_BY(_lock);
-    int64_t _buttonsHeld ZV_GUARDED_BY(_lock) = 0;
-    int64_t _buttonsLatched ZV_GUARDED_BY(_lock) = 0;  // pressed since the last report
-    bool _doubleClickHeld ZV_GUARDED_BY(_lock) = false;
-    bool _doubleClickLatched ZV_GUARDED_BY(_lock) = false;
-    bool _haveLeftPress ZV_GUARDED_BY(_lock) = false;
-    Clock::time_point _lastLeftPress ZV_GUARDED_BY(_lock);
-    int _lastLeftX ZV_GUARDED_BY(_lock) = 0;
-    int _lastLeftY ZV_GUARDED_BY(_lock) = 0;
+    ZVHostInputTracker _tracker;  // fed by the listener, asked by ticks
 };
