@@ -160,30 +160,38 @@ TEST(PipeWireStream, ASourceThatGoesAwayEndsTheStreamWithAReason) {
     EXPECT_TRUE(l.stream->image());
 }
 
+// A display server over `grant`, opened while the source sends (opening waits for the
+// first frame).
+std::shared_ptr<ZVWaylandDisplayServer> openedServer(const ZVScreenCastGrant& grant,
+                                                     ZVPipeWireProducer& producer, int* opened) {
+    auto server = std::make_shared<ZVWaylandDisplayServer>(
+        [grant, opened](const ZVScreenCastRequest&, std::string*) {
+            ++*opened;
+            return std::optional<ZVScreenCastGrant>(grant);
+        },
+        ZVScreenCastRequest{});
+    std::atomic<bool> opening{true};
+    std::thread sender([&] {
+        producer.waitUntilStreaming();
+        while (opening) {
+            producer.send(picture(0x44), cursorAt(30, 40, 8, 0x80));
+            std::this_thread::sleep_for(20ms);
+        }
+    });
+    server->unavailableReason();
+    opening = false;
+    sender.join();
+    return server;
+}
+
 TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
     auto producer = std::make_unique<ZVPipeWireProducer>(320, 200);
     ZVScreenCastGrant grant;
     grant.streams.push_back(ZVScreenCastStream{producer->nodeId(), "0", kZVSourceMonitor, {}, {}});
     grant.cursorMode = kZVCursorMetadata;
     int opened = 0;
-    auto server = std::make_shared<ZVWaylandDisplayServer>(
-        [&](const ZVScreenCastRequest&, std::string*) {
-            ++opened;
-            return std::optional<ZVScreenCastGrant>(grant);
-        },
-        ZVScreenCastRequest{});
-    // The server waits for the first frame while it opens: send from beside it.
-    std::atomic<bool> opening{true};
-    std::thread sender([&] {
-        producer->waitUntilStreaming();
-        while (opening) {
-            producer->send(picture(0x44), cursorAt(30, 40, 8, 0x80));
-            std::this_thread::sleep_for(20ms);
-        }
-    });
+    auto server = openedServer(grant, *producer, &opened);
     const auto displays = server->displays();
-    opening = false;
-    sender.join();
     EXPECT_EQ(opened, 1);
     ASSERT_EQ(displays.size(), 1u);
     EXPECT_EQ(displays[0].frame, ZVMakeRect(0, 0, 320, 200));
@@ -233,6 +241,39 @@ TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
     EXPECT_EQ(status, ZVDisplayLink::kError);
     EXPECT_NE(recorder->failureReason().find("the screen cast stream ended: "), std::string::npos)
         << recorder->failureReason();
+}
+
+TEST(WaylandDisplayServer, AHiDPICastWithTheCursorInItsPixelsIsRecordedSo) {
+    auto producer = std::make_unique<ZVPipeWireProducer>(320, 200);
+    ZVScreenCastGrant grant;
+    grant.streams.push_back(
+        ZVScreenCastStream{producer->nodeId(), "", kZVSourceMonitor, {100, 50}, {160, 100}});
+    grant.cursorMode = kZVCursorEmbedded;
+    int opened = 0;
+    auto server = openedServer(grant, *producer, &opened);
+    ASSERT_EQ(server->unavailableReason(), "");
+    EXPECT_EQ(server->displays().at(0).frame, ZVMakeRect(0, 0, 160, 100));
+    EXPECT_TRUE(server->cursorInFrames());
+    // A rectangle as users type it, in the compositor's space: 10 units in, 10 down.
+    const ZVRect rect = server->desktopRectFromNative(ZVMakeRect(110, 60, 40, 30));
+    EXPECT_EQ(rect, ZVMakeRect(10, 60, 40, 30));
+
+    zvtest::TempDir dir;
+    auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
+    package->createFomixX();
+    ZVScreenTrack track(rect, false);
+    ASSERT_EQ(track.prepare(*package, zvtest::withDisplay(server)), "");
+    track.startAtTime(ZVAbsoluteTimeGetCurrent());
+    track.resume();
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return track.capturedFrames() >= 3; }));
+    track.stopRecorder();
+    track.finalizeWriter();
+    ASSERT_TRUE(zvtest::runMainUntil([&] { return track.writerStopped(); }));
+    ASSERT_EQ(track.store(*package), "");
+    const auto video = package->propertiesForResource(ZVFomixXResourceVideo);
+    ASSERT_TRUE(video);
+    EXPECT_TRUE(video->get(ZVScreenTrack::kCursorInFramesKey)->boolValue());
+    EXPECT_EQ(video->get(ZVScreenTrack::kPixelScaleKey)->doubleValue(), 2);
 }
 
 }  // namespace
