@@ -298,8 +298,8 @@ std::unique_ptr<ZVPipeWireStream> ZVPipeWireStream::open(
     Impl& i = *s->_impl;
     LoopLock lock(connection->loop());
     if (const std::string lost = connection->lostReason(); !lost.empty()) {
-        if (error) *error = lost;
-        return nullptr;
+        i.end(lost);  // ended before it began, for the same reason as its siblings
+        return s;
     }
     i.stream = pw_stream_new(connection->core(), "Zorvan screen",
                              pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,

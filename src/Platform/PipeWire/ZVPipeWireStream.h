@@ -34,7 +34,8 @@ class ZVPipeWireStream {
         std::shared_ptr<const ZVCursorImage> image;  // its serial names the bitmap
     };
 
-    // Connects to node `nodeId` on `connection` (kept). nullptr with *error. Any thread.
+    // Connects to node `nodeId` on `connection` (kept). nullptr with *error; on a connection
+    // that broke, a stream that has ended already. Any thread.
     static std::unique_ptr<ZVPipeWireStream> open(std::shared_ptr<ZVPipeWireConnection> connection,
                                                   uint32_t nodeId, std::string* error);
     ~ZVPipeWireStream();
