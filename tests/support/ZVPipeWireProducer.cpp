@@ -19,12 +19,6 @@ namespace {
 constexpr int32_t kCursorRoom = 64;  // the largest bitmap sent
 constexpr size_t kCursorMetaSize =
     sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + kCursorRoom * kCursorRoom * 4;
-
-struct LoopLock {
-    pw_thread_loop* loop;
-    explicit LoopLock(pw_thread_loop* l) : loop(l) { pw_thread_loop_lock(loop); }
-    ~LoopLock() { pw_thread_loop_unlock(loop); }
-};
 }  // namespace
 
 struct ZVPipeWireProducer::Impl {
@@ -135,7 +129,7 @@ ZVPipeWireProducer::ZVPipeWireProducer(int32_t width, int32_t height)
     }
     i.offeredW = width;
     i.offeredH = height;
-    LoopLock lock(i.connection->loop());
+    ZVPipeWireConnection::Lock lock(*i.connection);
     i.stream = pw_stream_new(i.connection->core(), "zorvan-test-source",
                              pw_properties_new(PW_KEY_MEDIA_CLASS, "Video/Source", nullptr));
     i.events.version = PW_VERSION_STREAM_EVENTS;
@@ -161,7 +155,7 @@ ZVPipeWireProducer::ZVPipeWireProducer(int32_t width, int32_t height)
 
 ZVPipeWireProducer::~ZVPipeWireProducer() {
     if (!_impl->stream) return;
-    LoopLock lock(_impl->connection->loop());
+    ZVPipeWireConnection::Lock lock(*_impl->connection);
     spa_hook_remove(&_impl->hook);
     pw_stream_destroy(_impl->stream);
 }
@@ -174,7 +168,7 @@ uint32_t ZVPipeWireProducer::nodeId() const {
                    _impl->state != PW_STREAM_STATE_CONNECTING;
         });
     }
-    LoopLock lock(_impl->connection->loop());
+    ZVPipeWireConnection::Lock lock(*_impl->connection);
     return pw_stream_get_node_id(_impl->stream);
 }
 
@@ -192,12 +186,12 @@ void ZVPipeWireProducer::send(Pattern pattern, std::optional<Cursor> cursor) {
         _impl->pattern = std::move(pattern);
         _impl->cursor = std::move(cursor);
     }
-    LoopLock lock(_impl->connection->loop());
+    ZVPipeWireConnection::Lock lock(*_impl->connection);
     pw_stream_trigger_process(_impl->stream);
 }
 
 void ZVPipeWireProducer::resize(int32_t width, int32_t height) {
-    LoopLock lock(_impl->connection->loop());
+    ZVPipeWireConnection::Lock lock(*_impl->connection);
     {
         std::lock_guard<std::mutex> g(_impl->m);
         _impl->offeredW = width;

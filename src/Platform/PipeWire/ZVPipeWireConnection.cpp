@@ -18,13 +18,6 @@ void initOnce() {
     static std::once_flag once;
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
 }
-
-// Holds the loop's lock for one scope.
-struct LoopLock {
-    pw_thread_loop* loop;
-    explicit LoopLock(pw_thread_loop* l) : loop(l) { pw_thread_loop_lock(loop); }
-    ~LoopLock() { pw_thread_loop_unlock(loop); }
-};
 }  // namespace
 
 std::shared_ptr<ZVPipeWireConnection> ZVPipeWireConnection::connect(int fd, std::string* error) {
@@ -49,7 +42,7 @@ std::shared_ptr<ZVPipeWireConnection> ZVPipeWireConnection::connect(int fd, std:
         if (fd >= 0) close(fd);
         return fail("PipeWire: cannot start the loop thread");
     }
-    LoopLock lock(c->_loop);
+    Lock lock(*c);
     // pw_context_connect_fd owns the fd from here on, whatever it returns.
     c->_core = fd >= 0 ? pw_context_connect_fd(c->_context, fd, nullptr, 0)
                        : pw_context_connect(c->_context, nullptr, 0);
@@ -84,6 +77,14 @@ ZVPipeWireConnection::~ZVPipeWireConnection() {
     }
     if (_context) pw_context_destroy(_context);
     pw_thread_loop_destroy(_loop);
+}
+
+ZVPipeWireConnection::Lock::Lock(ZVPipeWireConnection& c) : _loop(c._loop) {
+    pw_thread_loop_lock(_loop);
+}
+
+ZVPipeWireConnection::Lock::~Lock() {
+    pw_thread_loop_unlock(_loop);
 }
 
 uint64_t ZVPipeWireConnection::addListener(Listener listener) {

@@ -33,7 +33,19 @@ class ZVPipeWireConnection {
     ZVPipeWireConnection(const ZVPipeWireConnection&) = delete;
     ZVPipeWireConnection& operator=(const ZVPipeWireConnection&) = delete;
 
-    pw_thread_loop* loop() const { return _loop; }
+    // Holds the loop's lock for one scope: PipeWire objects of this connection are touched
+    // only with it (or on the loop thread). Not on the loop thread.
+    class Lock {
+      public:
+        explicit Lock(ZVPipeWireConnection& c);
+        ~Lock();
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+      private:
+        pw_thread_loop* _loop;
+    };
+
     pw_core* core() const { return _core; }
 
     // Adds a listener; its token for removeListener. Loop locked or loop thread.

@@ -51,23 +51,20 @@ void copyRow(const uint8_t* s, uint8_t* d, uint32_t n, bool swapRB) {
 // A cursor bitmap in one of the formats compositors use, to B, G, R, A.
 bool cursorPixels(uint32_t format, const uint8_t* s, uint32_t stride, int32_t w, int32_t h,
                   std::vector<uint8_t>& out) {
-    int order[4];  // where B, G, R and A sit in a source pixel
-    switch (format) {
-        case SPA_VIDEO_FORMAT_BGRA:
-            order[0] = 0, order[1] = 1, order[2] = 2, order[3] = 3;
-            break;
-        case SPA_VIDEO_FORMAT_RGBA:
-            order[0] = 2, order[1] = 1, order[2] = 0, order[3] = 3;
-            break;
-        case SPA_VIDEO_FORMAT_ARGB:
-            order[0] = 3, order[1] = 2, order[2] = 1, order[3] = 0;
-            break;
-        case SPA_VIDEO_FORMAT_ABGR:
-            order[0] = 1, order[1] = 2, order[2] = 3, order[3] = 0;
-            break;
-        default:
-            return false;
-    }
+    // Where B, G, R and A sit in a source pixel of each format.
+    struct Order {
+        uint32_t format;
+        int at[4];
+    };
+    static constexpr Order kOrders[] = {{SPA_VIDEO_FORMAT_BGRA, {0, 1, 2, 3}},
+                                        {SPA_VIDEO_FORMAT_RGBA, {2, 1, 0, 3}},
+                                        {SPA_VIDEO_FORMAT_ARGB, {3, 2, 1, 0}},
+                                        {SPA_VIDEO_FORMAT_ABGR, {1, 2, 3, 0}}};
+    const Order* found = nullptr;
+    for (const Order& o : kOrders)
+        if (o.format == format) found = &o;
+    if (!found) return false;
+    const int* order = found->at;
     out.resize(size_t(w) * size_t(h) * 4);
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* row = s + size_t(y) * stride;
@@ -277,14 +274,6 @@ void ZVPipeWireStream::Impl::onRemoveBuffer(pw_buffer* b) {
     owner->_held = nullptr;
 }
 
-namespace {
-struct LoopLock {
-    pw_thread_loop* loop;
-    explicit LoopLock(pw_thread_loop* l) : loop(l) { pw_thread_loop_lock(loop); }
-    ~LoopLock() { pw_thread_loop_unlock(loop); }
-};
-}  // namespace
-
 ZVPipeWireStream::ZVPipeWireStream(std::unique_ptr<Impl> impl) : _impl(std::move(impl)) {
     _impl->owner = this;
 }
@@ -296,7 +285,7 @@ std::unique_ptr<ZVPipeWireStream> ZVPipeWireStream::open(
     impl->nodeId = nodeId;
     std::unique_ptr<ZVPipeWireStream> s(new ZVPipeWireStream(std::move(impl)));
     Impl& i = *s->_impl;
-    LoopLock lock(connection->loop());
+    ZVPipeWireConnection::Lock lock(*connection);
     if (const std::string lost = connection->lostReason(); !lost.empty()) {
         i.end(lost);  // ended before it began, for the same reason as its siblings
         return s;
@@ -362,7 +351,7 @@ std::unique_ptr<ZVPipeWireStream> ZVPipeWireStream::open(
 }
 
 ZVPipeWireStream::~ZVPipeWireStream() {
-    LoopLock lock(_impl->connection->loop());
+    ZVPipeWireConnection::Lock lock(*_impl->connection);
     _impl->connection->removeListener(_impl->listenerToken);
     if (_impl->stream) {
         // Destroying it gives every buffer back, the held one too (remove_buffer).
