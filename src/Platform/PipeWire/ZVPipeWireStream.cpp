@@ -13,7 +13,8 @@
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
 
 namespace {
-// The largest cursor bitmap we make room for, and the metadata it needs.
+// The metadata a cursor bitmap of w x h needs. We offer room for 64 x 64 and accept what
+// room a compositor fixes between 1 x 1 and 1024 x 1024.
 constexpr size_t cursorMetaSize(int32_t w, int32_t h) {
     return sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + size_t(w) * size_t(h) * 4;
 }
@@ -140,7 +141,7 @@ void ZVPipeWireStream::Impl::onParamChanged(uint32_t id, const spa_pod* param) {
         &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
         SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
         SPA_POD_CHOICE_RANGE_Int(int32_t(cursorMetaSize(64, 64)), int32_t(cursorMetaSize(1, 1)),
-                                 int32_t(cursorMetaSize(256, 256)))));
+                                 int32_t(cursorMetaSize(1024, 1024)))));
     params[3] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
         SPA_POD_Id(SPA_META_VideoCrop), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
@@ -245,6 +246,7 @@ void ZVPipeWireStream::Impl::onProcess() {
     }
     cursor.visible = cursor.image && !cursor.image->isHidden();
     pw_buffer* old = nullptr;
+    std::vector<uint8_t> oldCopy;  // freed once the lock is let go
     {
         ZVLockGuard<ZVMutex> g(owner->_frameLock);
         owner->_cursor = cursor;
@@ -252,6 +254,7 @@ void ZVPipeWireStream::Impl::onProcess() {
             old = owner->_held;
             owner->_held = newest;
             owner->_frame = frame;
+            oldCopy.swap(owner->_ownCopy);
             ++owner->_frames;
         }
     }
