@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
+#include "Platform/PipeWire/ZVPipeWireCursorMeta.h"
 
 namespace {
 // The metadata a cursor bitmap of w x h needs. We offer room for 64 x 64 and accept what
@@ -47,33 +48,6 @@ void copyRow(const uint8_t* s, uint8_t* d, uint32_t n, bool swapRB) {
         copyRow<true>(s, d, n);
     else
         copyRow<false>(s, d, n);
-}
-
-// A cursor bitmap in one of the formats compositors use, to B, G, R, A.
-bool cursorPixels(uint32_t format, const uint8_t* s, uint32_t stride, int32_t w, int32_t h,
-                  std::vector<uint8_t>& out) {
-    // Where B, G, R and A sit in a source pixel of each format.
-    struct Order {
-        uint32_t format;
-        int at[4];
-    };
-    static constexpr Order kOrders[] = {{SPA_VIDEO_FORMAT_BGRA, {0, 1, 2, 3}},
-                                        {SPA_VIDEO_FORMAT_RGBA, {2, 1, 0, 3}},
-                                        {SPA_VIDEO_FORMAT_ARGB, {3, 2, 1, 0}},
-                                        {SPA_VIDEO_FORMAT_ABGR, {1, 2, 3, 0}}};
-    const Order* found = nullptr;
-    for (const Order& o : kOrders)
-        if (o.format == format) found = &o;
-    if (!found) return false;
-    const int* order = found->at;
-    out.resize(size_t(w) * size_t(h) * 4);
-    for (int32_t y = 0; y < h; ++y) {
-        const uint8_t* row = s + size_t(y) * stride;
-        uint8_t* d = out.data() + size_t(y) * size_t(w) * 4;
-        for (int32_t x = 0; x < w; ++x)
-            for (int c = 0; c < 4; ++c) d[4 * x + c] = row[4 * x + order[c]];
-    }
-    return true;
 }
 }  // namespace
 
@@ -194,34 +168,13 @@ std::shared_ptr<const ZVCursorImage> ZVPipeWireStream::Impl::cursorImage(ZVCurso
 
 void ZVPipeWireStream::Impl::readCursor(spa_buffer* b, Cursor& c) {
     spa_meta* m = spa_buffer_find_meta(b, SPA_META_Cursor);
-    if (!m || !m->data || m->size < sizeof(spa_meta_cursor)) return;
-    const auto* mc = static_cast<const spa_meta_cursor*>(m->data);
+    if (!m || !m->data) return;
     c.known = true;
-    if (mc->id == 0) return;  // nothing new about the cursor in this buffer
-    c.x = mc->position.x;
-    c.y = mc->position.y;
-    if (mc->bitmap_offset < sizeof(spa_meta_cursor) ||
-        size_t{mc->bitmap_offset} + sizeof(spa_meta_bitmap) > m->size)
-        return;  // the same bitmap as before
-    const auto* bm = reinterpret_cast<const spa_meta_bitmap*>(static_cast<const uint8_t*>(m->data) +
-                                                              mc->bitmap_offset);
-    const int64_t w = bm->size.width, h = bm->size.height;
-    const int64_t stride = bm->stride > 0 ? bm->stride : w * 4;
-    const int64_t room = int64_t{m->size} - mc->bitmap_offset;
-    ZVCursorImage image;
-    image.hotX = mc->hotspot.x;
-    image.hotY = mc->hotspot.y;
-    if (w > 0 && h > 0 && stride >= w * 4 && bm->offset >= sizeof(spa_meta_bitmap) &&
-        int64_t{bm->offset} + (h - 1) * stride + w * 4 <= room) {
-        const auto* pixels = reinterpret_cast<const uint8_t*>(bm) + bm->offset;
-        if (cursorPixels(bm->format, pixels, uint32_t(stride), int32_t(w), int32_t(h),
-                         image.pixels)) {
-            image.width = int32_t(w);
-            image.height = int32_t(h);
-        }
-    }
-    // An empty bitmap is how a compositor says the cursor is hidden.
-    c.image = cursorImage(std::move(image));
+    ZVPipeWireCursorMeta meta = ZVReadPipeWireCursorMeta(m->data, m->size);
+    if (!meta.valid) return;
+    c.x = meta.x;
+    c.y = meta.y;
+    if (meta.image) c.image = cursorImage(std::move(*meta.image));
 }
 
 void ZVPipeWireStream::Impl::onProcess() {
