@@ -10,8 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ZVPipeWireCursorMeta meta = ZVReadPipeWireCursorMeta(data, size);
-    if (meta.image && meta.image->pixels.size() != size_t(meta.image->width) *
-                                                       size_t(meta.image->height) * 4)
+    if (meta.image &&
+        meta.image->pixels.size() != size_t(meta.image->width) * size_t(meta.image->height) * 4)
         std::abort();
     return 0;
 }

@@ -56,8 +56,8 @@ ZVPipeWireCursorMeta ZVReadPipeWireCursorMeta(const void* block, size_t size) {
     const uint64_t stride = bm.stride > 0 ? uint64_t(bm.stride) : w * 4;
     const uint64_t room = size - mc.bitmap_offset;
     // Bitmaps larger than any cursor are taken for damage, as are ones reaching past the block.
-    if (w > 0 && h > 0 && w <= 4096 && h <= 4096 && stride >= w * 4 &&
-        bm.offset >= sizeof bm && bm.offset <= room && (h - 1) * stride + w * 4 <= room - bm.offset &&
+    if (w > 0 && h > 0 && w <= 4096 && h <= 4096 && stride >= w * 4 && bm.offset >= sizeof bm &&
+        bm.offset <= room && (h - 1) * stride + w * 4 <= room - bm.offset &&
         cursorPixels(bm.format, base + bm.offset, size_t(stride), int32_t(w), int32_t(h),
                      image.pixels)) {
         image.width = int32_t(w);
