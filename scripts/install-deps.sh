@@ -16,6 +16,7 @@ PACKAGES=(
   libcairo2-dev libpango1.0-dev fonts-dejavu-core libplist-dev libglib2.0-dev zlib1g-dev
   libdeflate-dev sox libsox-fmt-pulse imagemagick
   libwayland-dev weston
+  libpipewire-0.3-dev libspa-0.2-dev pipewire pipewire-bin wireplumber dbus
 )
 
 missing=()
