@@ -2,7 +2,13 @@
 
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include <memory>
 
@@ -295,6 +301,32 @@ std::string refusal(const char* method, uint32_t code) {
            "): the screen could not be shared; is PipeWire running?";
 }
 
+// Why the user's PipeWire server cannot be reached, or empty. Asked before the dialog: a
+// portal whose PipeWire is gone accepts the request and then never answers Start.
+std::string pipewireProblem() {
+    const char* remote = std::getenv("PIPEWIRE_REMOTE");
+    std::string name = remote && *remote ? remote : "pipewire-0";
+    if (name[0] != '/') {
+        const char* dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
+        if (!dir || !*dir) dir = std::getenv("XDG_RUNTIME_DIR");
+        if (!dir || !*dir) return {};  // PipeWire's own fallbacks: let the portal try
+        name = std::string(dir) + "/" + name;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (name.size() >= sizeof(address.sun_path)) return {};
+    std::memcpy(address.sun_path, name.c_str(), name.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return {};
+    const bool reached = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    const int why = errno;
+    close(fd);
+    if (reached) return {};
+    return "PipeWire is not running (" + name + ": " + std::strerror(why) +
+           "): screen sharing on Wayland streams through it; start pipewire (Debian package "
+           "pipewire) or log in anew";
+}
+
 void tell(const ZVScreenCastRequest& request, const std::string& line) {
     if (request.notice)
         request.notice(line);
@@ -356,6 +388,10 @@ std::optional<ZVScreenCastGrant> ZVScreenCastPortal::open(const ZVScreenCastRequ
         return std::nullopt;
     }
     const uint32_t types = offer->sourceTypes & request.sourceTypes;
+    if (std::string problem = pipewireProblem(); !problem.empty()) {
+        *error = problem;
+        return std::nullopt;
+    }
     // Restore tokens came with the interface's fourth version.
     const bool persists = offer->version >= 4;
     std::optional<ZVKeptScreenCastToken> kept;
