@@ -127,14 +127,17 @@ bool WaylandEnvironment::start() {
     ZVImage::create(kWidth, kHeight, ZVImage::Format::BGRX, pixels.data(), size_t(kWidth) * 4)
         ->writePNG(_dir->file("pattern.png"));
     const auto& a = kAnimation;
-    writeText(_dir->file("sway.conf"),
-              "xwayland disable\noutput " + std::string(kOutput) + " mode " +
-                  std::to_string(kWidth) + "x" + std::to_string(kHeight) +
-                  "@60Hz position 0 0\ndefault_border none\ndefault_floating_border none\n"
-                  "focus_follows_mouse no\nfor_window [title=\"presentation-shm\"] floating "
-                  "enable, resize set " +
-                  std::to_string(a[2]) + " " + std::to_string(a[3]) + ", move position " +
-                  std::to_string(a[0]) + " " + std::to_string(a[1]) + "\n");
+    // The benchmark asks for another size; the pattern is then stretched to it.
+    const char* size = std::getenv("ZV_WAYLAND_SIZE");
+    writeText(
+        _dir->file("sway.conf"),
+        "xwayland disable\noutput " + std::string(kOutput) + " mode " +
+            (size ? std::string(size) : std::to_string(kWidth) + "x" + std::to_string(kHeight)) +
+            "@60Hz position 0 0\ndefault_border none\ndefault_floating_border none\n"
+            "focus_follows_mouse no\nfor_window [title=\"presentation-shm\"] floating "
+            "enable, resize set " +
+            std::to_string(a[2]) + " " + std::to_string(a[3]) + ", move position " +
+            std::to_string(a[0]) + " " + std::to_string(a[1]) + "\n");
     // sway refuses to run as root: in a user namespace it is user 1000, which is root
     // outside, so the runtime folder stays its own.
     std::vector<std::string> sway = {"env", "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
