@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Keeps the platform seam: only src/Platform/ talks to X11, PulseAudio, GIO, OpenAL or
+# Keeps the platform seam: only src/Platform/ talks to X11, PulseAudio, PipeWire, GIO, OpenAL or
 # FFmpeg. The library outside it reaches the platform through its own interfaces, and
 # tools/ only through the one entry point, Platform/ZVPlatformDefaults.h.
 # Keeps the public API apart: a host (tools/) and the public headers (include/zorvan/)
@@ -12,7 +12,7 @@ cd "$root"
 status=0
 
 # Never: a platform library header outside src/Platform/.
-libs='#[[:space:]]*include[[:space:]]*<(xcb/|X11/|xkbcommon/xkbcommon-x11|pulse/|gio/|AL/|libav|libsw)'
+libs='#[[:space:]]*include[[:space:]]*<(xcb/|X11/|xkbcommon/xkbcommon-x11|pulse/|gio/|AL/|libav|libsw|pipewire/|spa/)'
 if hits=$(grep -rnE "$libs" src --include='*.h' --include='*.cpp' | grep -v '^src/Platform/'); then
   echo "check-layout: platform library headers outside src/Platform/:"
   echo "$hits"

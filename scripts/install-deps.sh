@@ -14,6 +14,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libcairo2-dev libpango1.0-dev fonts-dejavu-core libplist-dev libglib2.0-dev zlib1g-dev
   libdeflate-dev sox libsox-fmt-pulse imagemagick
+  libpipewire-0.3-dev libspa-0.2-dev pipewire pipewire-bin wireplumber dbus
   # the headless Wayland desktop of the end-to-end tests and the demo
   sway swaybg xdg-desktop-portal xdg-desktop-portal-wlr weston foot libwayland-client0
   gstreamer1.0-pipewire gstreamer1.0-tools

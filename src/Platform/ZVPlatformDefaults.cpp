@@ -12,10 +12,7 @@
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 #include "Platform/GIO/ZVGIOTrash.h"
 #include "Platform/PipeWire/ZVScreenCastPortal.h"
-#if __has_include("Platform/PipeWire/ZVWaylandDisplayServer.h")
 #include "Platform/PipeWire/ZVWaylandDisplayServer.h"
-#define ZV_HAS_WAYLAND_DISPLAY 1
-#endif
 #include "Platform/Pulse/ZVPulseAudioHardware.h"
 #include "Platform/Pulse/ZVPulseCapture.h"
 #include "Platform/X11/ZVX11DisplayServer.h"
@@ -77,10 +74,8 @@ ZVPlatformServices ZVPlatformServicesFor(const ZVPlatformOptions& options) {
         request.sourceTypes = options.shareWindow ? kZVSourceWindow : kZVSourceMonitor;
         request.askAnew = options.askAnew;
         request.notice = options.notice;
-#ifdef ZV_HAS_WAYLAND_DISPLAY
         s.displayServer =
             std::make_shared<ZVWaylandDisplayServer>(ZVScreenCastPortal::opener(), request);
-#endif
     } else {
         s.displayServer = std::make_shared<ZVX11DisplayServer>();
     }

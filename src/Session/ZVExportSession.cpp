@@ -21,6 +21,7 @@
 #include "Foundation/ZVRunLoop.h"
 #include "Media/ZVMovieMuxer.h"
 #include "Pipeline/ZVQueue.h"
+#include "Session/ZVScreenTrack.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixIO.h"
 #include "Storage/ZVFomixRepair.h"
@@ -197,7 +198,13 @@ std::string ZVExportSession::buildVideo() {
     if (!_reader) return _capturePath + ": the capture file cannot be read";
     if (!_compressor) return "the preset's video settings cannot be used for this recording";
     if (_assumedHeader) _reader->assumeHeader(*_assumedHeader);
-    if (auto cursorsPath = _package->pathForResource(ZVFomixXResourceCursors)) {
+    // A cursor the display server drew into the frames is not drawn a second time; the
+    // click marks and the key strip still are.
+    const auto video = _package->propertiesForResource(ZVFomixXResourceVideo);
+    const ZVValue* inFrames = video ? video->get(ZVScreenTrack::kCursorInFramesKey) : nullptr;
+    const bool cursorInFrames = inFrames && inFrames->boolValue();
+    if (auto cursorsPath = _package->pathForResource(ZVFomixXResourceCursors);
+        cursorsPath && !cursorInFrames) {
         std::string why;
         if (auto cursors = ZVCursorListFile::read(*cursorsPath, &why))
             _compressor->setCursors(std::move(*cursors));

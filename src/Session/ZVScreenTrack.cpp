@@ -88,6 +88,8 @@ void ZVScreenTrack::keep() {
 std::pair<ZVFomixXResource, ZVValue> ZVScreenTrack::entry() const {
     ZVValue values = ZVValue::dict();
     if (!_recorder || _recorder->capturedFrames() == 0) return {ZVFomixXResourceVideo, values};
+    if (_recorder->cursorInFrames()) values.set(kCursorInFramesKey, true);
+    if (const double scale = _recorder->pixelScale(); scale != 1) values.set(kPixelScaleKey, scale);
     values.set(ZVFomixXManager::kStartOffsetTimeKey, _recorder->startOffsetTime());
     // Frames the disk could not take, and those never made while the recorder stalled, so
     // a player or a user knows the picture has gaps.

@@ -154,6 +154,14 @@ std::vector<ZVCursorEntry> ZVScreenRecorder::capturedCursors() {
     return _cursors;
 }
 
+bool ZVScreenRecorder::cursorInFrames() const {
+    return _server->cursorInFrames();
+}
+
+double ZVScreenRecorder::pixelScale() const {
+    return _server->pixelScale(captureRect());
+}
+
 void ZVScreenRecorder::trackCursor(bool& visible) {
     ZVDisplayServer& server = *_server;
     int64_t seed = server.cursorSeed();

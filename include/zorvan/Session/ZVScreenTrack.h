@@ -42,6 +42,11 @@ class ZVScreenTrack : public ZVRecordingTrack {
     // Frames the recorder delivered. Main thread.
     int32_t capturedFrames() const;
 
+    // The package's keys for a cursor drawn into the frames by the display server (a player
+    // draws no second one) and for the display's pixels per desktop unit where it is not 1.
+    static constexpr std::string_view kCursorInFramesKey = "CursorInFrames";
+    static constexpr std::string_view kPixelScaleKey = "PixelScale";
+
   private:
     // The package's key for the frames the display link never made (the recorder stalled),
     // beside the writer's "DroppedFrames".

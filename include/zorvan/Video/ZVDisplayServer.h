@@ -100,6 +100,14 @@ class ZVDisplayServer {
     // Screen magnification: never on X11. Any thread.
     virtual bool isZoomed() { return false; }
 
+    // Whether the server draws the cursor into the pixels it gives (a screen cast that
+    // offers no cursor of its own): a player then must not draw a second one. Any thread.
+    virtual bool cursorInFrames() { return false; }
+
+    // Pixels per desktop unit on the display that holds `desktopRect`'s origin (2 on a
+    // HiDPI output whose picture has twice the desktop's resolution). Any thread.
+    virtual double pixelScale(const ZVRect& /*desktopRect*/) { return 1; }
+
     // The server of `services`; when they hold none, one without displays that says so.
     // Any thread.
     static std::shared_ptr<ZVDisplayServer> from(const ZVPlatformServices& services);

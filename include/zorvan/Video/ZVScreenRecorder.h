@@ -128,6 +128,13 @@ class ZVScreenRecorder : public ZVStage {
     // changed, so it stays valid. Any thread.
     std::vector<ZVCursorEntry> capturedCursors();
 
+    // Whether the display server draws the cursor into the frames themselves (then the
+    // cursor list stays empty and a player must not draw one). Any thread.
+    bool cursorInFrames() const;
+    // The display's pixels per desktop unit under the capture rectangle: a HiDPI output
+    // is read at 1 pixel per unit, so its picture is scaled down. Any thread.
+    double pixelScale() const;
+
     // Frames are marked for zlib storage (flags 0xA0). Any thread.
     void setZlibCompression(bool enabled) {
         _zlibCompression.store(enabled, std::memory_order_relaxed);

@@ -1,0 +1,97 @@
+#pragma once
+#include "ZVPrivate.h"  // library-internal
+
+// A video stream from one PipeWire node (a screen cast of a monitor or a window): it keeps
+// the newest frame the compositor sent and the cursor that came with it, and lets any
+// thread copy a rectangle out of that frame. The compositor sends frames only when the
+// picture changes, so a reader sees the same frame until the next one comes.
+//
+// Threads: PipeWire's callbacks run on the connection's loop thread; they take buffers
+// and hand the newest one over under _frameLock. Every public method may be called from
+// any thread but that loop thread.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Foundation/ZVGeometry.h"
+#include "Foundation/ZVMutex.h"
+#include "Video/ZVDisplayServer.h"
+
+class ZVPipeWireConnection;
+struct pw_buffer;
+
+class ZVPipeWireStream {
+  public:
+    // The cursor the newest metadata described.
+    struct Cursor {
+        bool known = false;    // metadata came at all (the cursor is not in the pixels)
+        bool visible = false;  // over this stream and not hidden
+        int32_t x = 0;         // the pointer, in the stream's pixels from its top-left
+        int32_t y = 0;
+        std::shared_ptr<const ZVCursorImage> image;  // its serial names the bitmap
+    };
+
+    // Connects to node `nodeId` on `connection` (kept). nullptr with *error. Any thread.
+    static std::unique_ptr<ZVPipeWireStream> open(std::shared_ptr<ZVPipeWireConnection> connection,
+                                                  uint32_t nodeId, std::string* error);
+    ~ZVPipeWireStream();
+    ZVPipeWireStream(const ZVPipeWireStream&) = delete;
+    ZVPipeWireStream& operator=(const ZVPipeWireStream&) = delete;
+
+    // Waits until a frame newer than the `seen`-th has come (frames are counted from 1) or
+    // the stream ended; true when one has. Any thread.
+    bool waitForFrame(uint64_t seen, std::chrono::milliseconds timeout) ZV_EXCLUDES(_frameLock);
+    // How many frames have come. Any thread.
+    uint64_t frameCount() const ZV_EXCLUDES(_frameLock);
+
+    // The newest frame's size in pixels; 0 x 0 before the first. Any thread.
+    std::pair<int32_t, int32_t> pixelSize() const ZV_EXCLUDES(_frameLock);
+    // The negotiated frame rate (the maximum where the rate is variable); 0 when unknown.
+    // Any thread.
+    double frameRate() const ZV_EXCLUDES(_frameLock);
+
+    // Copies `rect` (logical units from the frame's top-left, y down; `scale` pixels per
+    // unit) of the newest frame bottom-up into the destination, as
+    // ZVDisplayServer::readDisplayRect says; parts outside the frame are left alone. False
+    // before the first frame. Any thread.
+    bool readRect(const ZVRect& rect, double scale, uint8_t* bottomLeft, uint32_t stride,
+                  uint32_t maxRows, uint32_t maxBytesPerRow) ZV_EXCLUDES(_frameLock);
+    // The whole newest frame, rows top-down, B, G, R, 0xFF. Any thread.
+    std::optional<ZVRawImage> image() ZV_EXCLUDES(_frameLock);
+
+    // The newest cursor. Any thread.
+    Cursor cursor() const ZV_EXCLUDES(_frameLock);
+
+    // Why the stream ended (the node went away, the connection broke, an error); empty
+    // while it runs. Any thread.
+    std::string endReason() const ZV_EXCLUDES(_frameLock);
+
+  private:
+    struct Impl;
+    explicit ZVPipeWireStream(std::unique_ptr<Impl> impl);
+
+    // The pixels a reader copies from: a buffer PipeWire lent us, or our own copy of the
+    // last one when its buffers went away with a format change.
+    struct Frame {
+        const uint8_t* data = nullptr;
+        int32_t width = 0;
+        int32_t height = 0;
+        uint32_t stride = 0;
+        bool swapRB = false;  // RGBx/RGBA rather than BGRx/BGRA
+    };
+    friend struct Impl;
+
+    std::unique_ptr<Impl> _impl;
+    mutable ZVMutex _frameLock;  // guards the fields below; the loop thread holds it briefly
+    ZVCondition _frameCame;      // signalled on each frame and at the end
+    Frame _frame ZV_GUARDED_BY(_frameLock);
+    pw_buffer* _held ZV_GUARDED_BY(_frameLock) = nullptr;  // lent by PipeWire, requeued later
+    std::vector<uint8_t> _ownCopy ZV_GUARDED_BY(_frameLock);
+    uint64_t _frames ZV_GUARDED_BY(_frameLock) = 0;
+    double _rate ZV_GUARDED_BY(_frameLock) = 0;
+    Cursor _cursor ZV_GUARDED_BY(_frameLock);
+    std::string _end ZV_GUARDED_BY(_frameLock);
+};

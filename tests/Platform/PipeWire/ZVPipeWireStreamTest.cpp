@@ -1,0 +1,238 @@
+// The stream consumer and the Wayland display server on a real PipeWire daemon, fed by a
+// source the test drives: the newest frame's pixels land bottom-up where they belong (also
+// scaled from a HiDPI picture), a size change is followed, the cursor beside the frames
+// gives position, hot spot, bitmap and serials, a source that goes away ends the stream
+// with a reason, and a screen recorder over the display server records all of it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "../../Video/ZVRecorderTestSupport.h"
+#include "Platform/PipeWire/ZVPipeWireConnection.h"
+#include "Platform/PipeWire/ZVPipeWireStream.h"
+#include "Platform/PipeWire/ZVWaylandDisplayServer.h"
+#include "support/ZVPipeWireFixture.h"
+#include "support/ZVPipeWireProducer.h"
+
+namespace {
+using namespace std::chrono_literals;
+using zvtest::ZVPipeWireProducer;
+
+const auto* const gPipeWire = ::testing::AddGlobalTestEnvironment(new zvtest::ZVPipeWireFixture);
+
+// Blue is the column, green the line (both mod 256), red tells the picture apart.
+ZVPipeWireProducer::Pattern picture(uint32_t red) {
+    return [red](int32_t x, int32_t y) {
+        return uint32_t(x & 0xFF) | uint32_t(y & 0xFF) << 8 | red << 16;
+    };
+}
+uint32_t opaque(uint32_t red, int32_t x, int32_t y) {
+    return picture(red)(x, y) | 0xFF000000u;
+}
+
+uint32_t wordAt(const std::vector<uint8_t>& bytes, size_t stride, size_t row, size_t column) {
+    uint32_t v;
+    std::memcpy(&v, bytes.data() + row * stride + column * 4, 4);
+    return v;
+}
+
+// A cursor bitmap of one colour (R, G, B, A bytes).
+ZVPipeWireProducer::Cursor cursorAt(int32_t x, int32_t y, int32_t size, uint8_t red) {
+    ZVPipeWireProducer::Cursor c;
+    c.x = x, c.y = y, c.hotX = 2, c.hotY = 3, c.width = c.height = size;
+    for (int32_t i = 0; i < size * size; ++i) c.rgba.insert(c.rgba.end(), {red, 0x20, 0x40, 0xFF});
+    return c;
+}
+
+// Sends until the consumer's newest frame is this one: frames sent before the consumer
+// was linked (or had its buffers after a size change) wait in the source's queue and come
+// first, one per frame sent.
+bool deliver(ZVPipeWireProducer& producer, ZVPipeWireStream& stream, uint32_t red,
+             std::optional<ZVPipeWireProducer::Cursor> cursor = std::nullopt) {
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        const uint64_t seen = stream.frameCount();
+        producer.send(picture(red), cursor);
+        uint32_t corner = 0;
+        if (stream.waitForFrame(seen, 250ms) &&
+            stream.readRect(ZVMakeRect(0, 0, 1, 1), 1, reinterpret_cast<uint8_t*>(&corner), 4, 1,
+                            4) &&
+            corner == opaque(red, 0, 0))
+            return true;
+    }
+    return false;
+}
+
+struct Linked {
+    std::unique_ptr<ZVPipeWireProducer> producer;
+    std::shared_ptr<ZVPipeWireConnection> connection;
+    std::unique_ptr<ZVPipeWireStream> stream;
+};
+
+Linked link(int32_t width, int32_t height) {
+    Linked l;
+    l.producer = std::make_unique<ZVPipeWireProducer>(width, height);
+    std::string error;
+    l.connection = ZVPipeWireConnection::connect(-1, &error);
+    EXPECT_NE(l.connection, nullptr) << error;
+    l.stream = ZVPipeWireStream::open(l.connection, l.producer->nodeId(), &error);
+    EXPECT_NE(l.stream, nullptr) << error;
+    EXPECT_TRUE(l.producer->waitUntilStreaming());
+    return l;
+}
+
+TEST(PipeWireStream, CopiesTheNewestFrameBottomUpScaledAndFollowsASizeChange) {
+    Linked l = link(320, 240);
+    ASSERT_TRUE(l.stream);
+    ASSERT_TRUE(deliver(*l.producer, *l.stream, 0x11));
+    ASSERT_TRUE(deliver(*l.producer, *l.stream, 0x22));
+    EXPECT_EQ(l.stream->pixelSize(), (std::pair<int32_t, int32_t>{320, 240}));
+    EXPECT_EQ(l.stream->frameRate(), 60);
+
+    // Rectangle line 0 (source line 20) is the top row; 0xFF replaces the X byte.
+    const size_t stride = 64 * 4;
+    std::vector<uint8_t> out(stride * 40, 0);
+    ASSERT_TRUE(l.stream->readRect(ZVMakeRect(10, 20, 30, 40), 1, out.data(), stride, 40, stride));
+    EXPECT_EQ(wordAt(out, stride, 39, 0), opaque(0x22, 10, 20));
+    EXPECT_EQ(wordAt(out, stride, 0, 29), opaque(0x22, 39, 59));
+    EXPECT_EQ(wordAt(out, stride, 0, 30), 0u);  // beyond the rectangle: untouched
+
+    // Two pixels per unit: unit (i, j) shows the pixel under its middle.
+    ASSERT_TRUE(l.stream->readRect(ZVMakeRect(5, 10, 20, 30), 2, out.data(), stride, 40, stride));
+    EXPECT_EQ(wordAt(out, stride, 29, 0), opaque(0x22, 11, 21));
+    EXPECT_EQ(wordAt(out, stride, 0, 19), opaque(0x22, 49, 79));
+
+    l.producer->resize(200, 100);
+    ASSERT_TRUE(l.producer->waitUntilStreaming());
+    ASSERT_TRUE(deliver(*l.producer, *l.stream, 0x33));
+    EXPECT_EQ(l.stream->pixelSize(), (std::pair<int32_t, int32_t>{200, 100}));
+    // A rectangle reaching past the frame: only the part inside is written.
+    std::fill(out.begin(), out.end(), 0);
+    ASSERT_TRUE(l.stream->readRect(ZVMakeRect(180, 90, 30, 20), 1, out.data(), stride, 40, stride));
+    EXPECT_EQ(wordAt(out, stride, 19, 0), opaque(0x33, 180, 90));
+    EXPECT_EQ(wordAt(out, stride, 10, 19), opaque(0x33, 199, 99));
+    EXPECT_EQ(wordAt(out, stride, 9, 0), 0u);
+    EXPECT_EQ(wordAt(out, stride, 19, 20), 0u);
+    auto whole = l.stream->image();
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->width, 200);
+    EXPECT_EQ(wordAt(whole->pixels, whole->bytesPerRow, 99, 199), opaque(0x33, 199, 99));
+}
+
+TEST(PipeWireStream, TheCursorBesideTheFramesKeepsItsSerialPerBitmap) {
+    Linked l = link(160, 120);
+    ASSERT_TRUE(l.stream);
+    EXPECT_FALSE(l.stream->cursor().known);
+    ASSERT_TRUE(deliver(*l.producer, *l.stream, 1, cursorAt(100, 50, 8, 0xC0)));
+    auto c = l.stream->cursor();
+    ASSERT_TRUE(c.known && c.visible && c.image);
+    EXPECT_EQ(c.x, 100);
+    EXPECT_EQ(c.y, 50);
+    EXPECT_EQ(c.image->width, 8);
+    EXPECT_EQ(c.image->hotX, 2);
+    EXPECT_EQ(c.image->hotY, 3);
+    const std::vector<uint8_t> bgra = {0x40, 0x20, 0xC0, 0xFF};
+    EXPECT_TRUE(std::equal(bgra.begin(), bgra.end(), c.image->pixels.begin()));
+    const uint32_t first = c.image->serial;
+
+    // A move without a bitmap keeps the image; a new bitmap gets a new serial; the first
+    // one coming back brings its serial back.
+    auto moved = cursorAt(120, 60, 8, 0xC0);
+    moved.rgba.clear();
+    ASSERT_TRUE(deliver(*l.producer, *l.stream, 2, moved));
+    EXPECT_EQ(l.stream->cursor().x, 120);
+    EXPECT_EQ(l.stream->cursor().image->serial, first);
+    ASSERT_TRUE(deliver(*l.producer, *l.stream, 3, cursorAt(120, 60, 16, 0x10)));
+    const uint32_t second = l.stream->cursor().image->serial;
+    EXPECT_NE(second, first);
+    EXPECT_EQ(l.stream->cursor().image->width, 16);
+    ASSERT_TRUE(deliver(*l.producer, *l.stream, 4, cursorAt(0, 0, 8, 0xC0)));
+    EXPECT_EQ(l.stream->cursor().image->serial, first);
+}
+
+TEST(PipeWireStream, ASourceThatGoesAwayEndsTheStreamWithAReason) {
+    Linked l = link(64, 48);
+    ASSERT_TRUE(l.stream);
+    ASSERT_TRUE(deliver(*l.producer, *l.stream, 1));
+    l.producer.reset();
+    EXPECT_FALSE(l.stream->waitForFrame(l.stream->frameCount(), 10s));
+    EXPECT_FALSE(l.stream->endReason().empty());
+    // The last picture stays readable.
+    EXPECT_TRUE(l.stream->image());
+}
+
+TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
+    auto producer = std::make_unique<ZVPipeWireProducer>(320, 200);
+    ZVScreenCastGrant grant;
+    grant.streams.push_back(ZVScreenCastStream{producer->nodeId(), "0", kZVSourceMonitor, {}, {}});
+    grant.cursorMode = kZVCursorMetadata;
+    int opened = 0;
+    auto server = std::make_shared<ZVWaylandDisplayServer>(
+        [&](const ZVScreenCastRequest&, std::string*) {
+            ++opened;
+            return std::optional<ZVScreenCastGrant>(grant);
+        },
+        ZVScreenCastRequest{});
+    // The server waits for the first frame while it opens: send from beside it.
+    std::atomic<bool> opening{true};
+    std::thread sender([&] {
+        producer->waitUntilStreaming();
+        while (opening) {
+            producer->send(picture(0x44), cursorAt(30, 40, 8, 0x80));
+            std::this_thread::sleep_for(20ms);
+        }
+    });
+    const auto displays = server->displays();
+    opening = false;
+    sender.join();
+    EXPECT_EQ(opened, 1);
+    ASSERT_EQ(displays.size(), 1u);
+    EXPECT_EQ(displays[0].frame, ZVMakeRect(0, 0, 320, 200));
+    EXPECT_EQ(displays[0].refreshRate, 60);
+    EXPECT_FALSE(server->cursorInFrames());
+
+    // Desktop (10, 20) is 180 lines below the top: rows of compositor lines 120..179.
+    auto recorder =
+        ZVScreenRecorder::initWithRect(ZVMakeRect(10, 20, 100, 60), zvtest::withDisplay(server));
+    ASSERT_NE(recorder, nullptr);
+    zvtest::RecordingDestination log;
+    recorder->setDataDestination(&log);
+    recorder->setSuspended(false);
+    ASSERT_EQ(recorder->displayLinkCallback(), 0);
+    auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(log.objects().back());
+    ASSERT_TRUE(frame);
+    auto at = [&](int32_t row, int32_t column) {
+        uint32_t v;
+        std::memcpy(&v, frame->baseAddress() + size_t(row) * frame->bytesPerRow() + 4 * column, 4);
+        return v;
+    };
+    EXPECT_EQ(at(0, 0), opaque(0x44, 10, 179));
+    EXPECT_EQ(at(59, 99), opaque(0x44, 109, 120));
+    ZVFrameInfo info = frame->info();
+    EXPECT_EQ(info.mousePointerIndex, 0u);
+    // Pointer at compositor (30, 40): desktop (30, 160), less the rectangle's origin.
+    EXPECT_EQ(info.mousePointerLocation.x, 20);
+    EXPECT_EQ(info.mousePointerLocation.y, 140);
+
+    // A new bitmap: a second cursor in the list, named by the next frame.
+    ASSERT_TRUE(zvtest::eventually([&] {
+        producer->send(picture(0x55), cursorAt(60, 40, 12, 0x90));
+        EXPECT_EQ(recorder->displayLinkCallback(), 0);
+        auto f = std::dynamic_pointer_cast<ZVMovieFrame>(log.objects().back());
+        return f->info().mousePointerIndex == 1u;
+    }));
+    const auto cursors = recorder->capturedCursors();
+    ASSERT_EQ(cursors.size(), 2u);
+    EXPECT_EQ(cursors[1].info.hotSpot.x, 2);
+    EXPECT_EQ(cursors[1].data->at(2), 0x90);  // red of the first pixel, B G R A
+
+    // The source goes away: a tick then stops the recorder with the reason.
+    producer.reset();
+    int32_t status = 0;
+    ASSERT_TRUE(
+        zvtest::eventually([&] { return (status = recorder->displayLinkCallback()) != 0; }, 10));
+    EXPECT_EQ(status, ZVDisplayLink::kError);
+    EXPECT_NE(recorder->failureReason().find("the screen cast stream ended: "), std::string::npos)
+        << recorder->failureReason();
+}
+
+}  // namespace

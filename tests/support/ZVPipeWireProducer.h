@@ -1,0 +1,42 @@
+#pragma once
+// A screen-cast source the test drives: a PipeWire video node (Video/Source, BGRx, MemFd
+// buffers) that sends a frame only when the test asks, as a compositor sends one only on
+// damage, with the cursor beside the pixels (SPA_META_Cursor and its bitmap) as GNOME's
+// and KDE's casts do. It connects to the default daemon (ZVPipeWireFixture's).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace zvtest {
+
+class ZVPipeWireProducer {
+  public:
+    // The cursor sent with a frame; without `rgba` the bitmap is the one sent before.
+    struct Cursor {
+        int32_t x = 0, y = 0, hotX = 0, hotY = 0;
+        int32_t width = 0, height = 0;
+        std::vector<uint8_t> rgba;  // R, G, B, A; rows top-down
+    };
+    // The pixel at (x, y) from the top-left, as a B, G, R, X word.
+    using Pattern = std::function<uint32_t(int32_t x, int32_t y)>;
+
+    ZVPipeWireProducer(int32_t width, int32_t height);
+    ~ZVPipeWireProducer();
+
+    // The node a consumer connects to. Main thread.
+    uint32_t nodeId() const;
+    // Waits until a consumer is linked and buffers are there; true when so. Main thread.
+    bool waitUntilStreaming(double seconds = 10);
+    // Sends one frame. Main thread.
+    void send(Pattern pattern, std::optional<Cursor> cursor = std::nullopt);
+    // Offers a new size; waitUntilStreaming then waits for the new buffers. Main thread.
+    void resize(int32_t width, int32_t height);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> _impl;
+};
+
+}  // namespace zvtest
