@@ -327,6 +327,12 @@ std::string pipewireProblem() {
            "pipewire) or log in anew";
 }
 
+// A request's options, starting with the token the portal names its Request object by.
+void startOptions(GVariantBuilder* options, const char* token) {
+    g_variant_builder_init(options, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(options, "{sv}", "handle_token", g_variant_new_string(token));
+}
+
 void tell(const ZVScreenCastRequest& request, const std::string& line) {
     if (request.notice)
         request.notice(line);
@@ -414,8 +420,7 @@ std::optional<ZVScreenCastGrant> ZVScreenCastPortal::open(const ZVScreenCastRequ
         "CreateSession",
         [&](const char* token) {
             GVariantBuilder o;
-            g_variant_builder_init(&o, G_VARIANT_TYPE_VARDICT);
-            g_variant_builder_add(&o, "{sv}", "handle_token", g_variant_new_string(token));
+            startOptions(&o, token);
             g_variant_builder_add(&o, "{sv}", "session_handle_token",
                                   g_variant_new_string(sessionToken.c_str()));
             return g_variant_new("(a{sv})", &o);
@@ -439,8 +444,7 @@ std::optional<ZVScreenCastGrant> ZVScreenCastPortal::open(const ZVScreenCastRequ
         "SelectSources",
         [&](const char* token) {
             GVariantBuilder o;
-            g_variant_builder_init(&o, G_VARIANT_TYPE_VARDICT);
-            g_variant_builder_add(&o, "{sv}", "handle_token", g_variant_new_string(token));
+            startOptions(&o, token);
             g_variant_builder_add(&o, "{sv}", "types", g_variant_new_uint32(types));
             g_variant_builder_add(&o, "{sv}", "multiple", g_variant_new_boolean(FALSE));
             if (cursorMode)
@@ -465,8 +469,7 @@ std::optional<ZVScreenCastGrant> ZVScreenCastPortal::open(const ZVScreenCastRequ
         "Start",
         [&](const char* token) {
             GVariantBuilder o;
-            g_variant_builder_init(&o, G_VARIANT_TYPE_VARDICT);
-            g_variant_builder_add(&o, "{sv}", "handle_token", g_variant_new_string(token));
+            startOptions(&o, token);
             return g_variant_new("(osa{sv})", c->_sessionHandle.c_str(), "", &o);
         },
         kChoiceTimeoutSeconds, &code, error);

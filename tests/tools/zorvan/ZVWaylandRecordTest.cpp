@@ -9,10 +9,10 @@
 #include <regex>
 #include <thread>
 
+#include "../../Export/ZVExportTestSupport.h"
 #include "Video/ZVImage.h"
 #include "support/ZVWaylandFixture.h"
 #include "support/ZVZorvanProcess.h"
-#include "../../Export/ZVExportTestSupport.h"
 
 ZV_WAYLAND_ENVIRONMENT();
 
@@ -82,10 +82,11 @@ TEST_F(WaylandRecordTest, FramesShowThePatternOncePerRefreshAndThePermissionIsAs
         EXPECT_GE(offset, 0) << info;
         EXPECT_LT(offset, 0.5) << info;
         const std::string png = dir.file("last.png");
-        ASSERT_EQ(zvtest::runZorvan(dir, {"frame", package + "/video.fomix",
-                                          std::to_string(long(frames)), "-o", png},
-                                    nullptr),
-                  0);
+        ASSERT_EQ(
+            zvtest::runZorvan(
+                dir, {"frame", package + "/video.fomix", std::to_string(long(frames)), "-o", png},
+                nullptr),
+            0);
         auto image = ZVImage::readPNG(png);
         ASSERT_TRUE(image);
         EXPECT_EQ(image->width(), row.rect ? 320 : WaylandEnvironment::kWidth);
@@ -114,8 +115,9 @@ TEST_F(WaylandRecordTest, SnapshotAndScreensGoThroughThePortal) {
     // The wlroots portal shares monitors only.
     auto window = runZorvanLine("grab-window -o " + dir.file("w.png"));
     EXPECT_EQ(window.status, 1);
-    EXPECT_EQ(window.err, "zorvan grab-window: the desktop portal cannot share a window here "
-                          "(it offers monitor)\n");
+    EXPECT_EQ(window.err,
+              "zorvan grab-window: the desktop portal cannot share a window here "
+              "(it offers monitor)\n");
 }
 
 // In this order, as each breaks the desktop a little more.
@@ -130,8 +132,8 @@ TEST_F(WaylandRecordTest, ARefusalALostCompositorAndNoPipeWireEachEndWithOneLine
 
     const std::string package = dir.file("lost.fomixx");
     Zorvan rec(dir, {"record", package});
-    ASSERT_TRUE(zvtest::eventually(
-        [&] { return std::filesystem::exists(package + "/video.fomix"); }, 20));
+    ASSERT_TRUE(
+        zvtest::eventually([&] { return std::filesystem::exists(package + "/video.fomix"); }, 20));
     std::this_thread::sleep_for(std::chrono::seconds(1));
     desktop->killCompositor();
     EXPECT_EQ(rec.wait(30), 1);
