@@ -17,6 +17,9 @@ PACKAGES=(
   libdeflate-dev sox libsox-fmt-pulse imagemagick
   libwayland-dev weston
   libpipewire-0.3-dev libspa-0.2-dev pipewire pipewire-bin wireplumber dbus
+  # the headless Wayland desktop of the end-to-end tests and the demo
+  sway swaybg xdg-desktop-portal xdg-desktop-portal-wlr weston foot libwayland-client0
+  gstreamer1.0-pipewire gstreamer1.0-tools
 )
 
 missing=()

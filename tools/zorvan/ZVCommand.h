@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Platform/ZVPlatformDefaults.h"
+
 struct ZVCommand {
     const char* name;
     const char* summary;  // one line for `zorvan --help`
@@ -51,5 +53,14 @@ std::string ZVCommandWriteFailure(const std::string& path);
 
 // Why a screen rectangle given as `text` could not be read as WxH+X+Y, said after the
 // quoted text: "is larger than the screens (3840x1080 in all)", "has no position ...",
-// or "is not a rectangle WxH+X+Y" when it is not one at all.
-std::string ZVCommandRectProblem(const std::string& text);
+// or "is not a rectangle WxH+X+Y" when it is not one at all; the screens of `services`.
+std::string ZVCommandRectProblem(const std::string& text,
+                                 const ZVPlatformServices& services = ZVPlatformDefaults());
+
+// The options of every command that reads the screen: --backend x11|wayland and --ask (on
+// Wayland, show the portal's sharing dialog even where the choice was kept), into
+// `platform`.
+std::vector<ZVCommandOption> ZVCommandBackendOptions(ZVPlatformOptions& platform);
+// The platform for `platform`, whose lines for the user (a kept permission dropped) go to
+// standard error as "zorvan COMMAND: line".
+ZVPlatformServices ZVCommandServices(const char* command, ZVPlatformOptions platform);

@@ -39,11 +39,13 @@ struct Options {
     std::optional<std::string> mic;  // input device; "default" is the default one
     bool systemAudio = false;
     std::string output;
+    ZVPlatformOptions platform;
 };
 
 std::optional<std::string> parse(const std::vector<std::string>& args, Options& o) {
-    return ZVCommandParse(
-        kName, args,
+    std::vector<ZVCommandOption> options = ZVCommandBackendOptions(o.platform);
+    options.insert(
+        options.end(),
         {{"--rect", [&](auto& v) { return (o.rect = v) ? nullptr : "--rect needs WxH+X+Y"; }},
          {"--duration",
           [&](auto& v) {
@@ -57,19 +59,20 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
               return v && !v->empty() ? nullptr : "--mic needs a device name or 'default'";
           }},
          {"--system-audio", {}, &o.systemAudio},
-         {"--zlib", {}, &o.zlib}},
-        "output path", o.output);
+         {"--zlib", {}, &o.zlib}});
+    return ZVCommandParse(kName, args, options, "output path", o.output);
 }
 
 // The capture rectangle in desktop space: the primary monitor, or --rect (root-window
 // geometry, as X11 users type it).
-std::optional<ZVRect> captureRect(const Options& o, std::string& error) {
-    auto server = ZVPlatformDefaults().displayServer;
+std::optional<ZVRect> captureRect(const Options& o, const ZVPlatformServices& services,
+                                  std::string& error) {
+    auto server = services.displayServer;
     if (error = server->unavailableReason(); !error.empty()) return std::nullopt;
     if (o.rect) {
         auto native = ZVParseNativeRect(*o.rect);
         if (!native) {
-            error = "--rect '" + *o.rect + "' " + ZVCommandRectProblem(*o.rect);
+            error = "--rect '" + *o.rect + "' " + ZVCommandRectProblem(*o.rect, services);
             return std::nullopt;
         }
         const ZVRect rect = server->desktopRectFromNative(*native);
@@ -92,7 +95,7 @@ std::optional<ZVRect> captureRect(const Options& o, std::string& error) {
     }
     auto displays = server->displays();  // primary first
     if (displays.empty()) {
-        error = "the X server shows no display";
+        error = "the display server shows no display";
         return std::nullopt;
     }
     return displays.front().frame;
@@ -104,10 +107,13 @@ int run(const std::vector<std::string>& args) {
     Options o;
     if (auto error = parse(args, o)) return ZVCommandFail(kName, *error);
     std::string error;
-    auto rect = captureRect(o, error);
+    // On Wayland the portal is asked here, before the package exists: a refusal leaves
+    // nothing behind.
+    const ZVPlatformServices services = ZVCommandServices(kName, o.platform);
+    auto rect = captureRect(o, services, error);
     if (!rect) return ZVCommandFail(kName, error);
 
-    auto session = ZVRecordingSession::create(o.output, &error);
+    auto session = ZVRecordingSession::create(o.output, &error, services);
     if (!session) return ZVCommandFail(kName, error);
     session->addTrack(std::make_unique<ZVScreenTrack>(*rect, o.zlib));
     if (o.mic) session->addTrack(std::make_unique<ZVMicrophoneTrack>(*o.mic));
@@ -185,13 +191,14 @@ int run(const std::vector<std::string>& args) {
 const ZVCommand::Registration reg(
     {kName, "record the screen into a recording package",
      "usage: zorvan record [--rect WxH+X+Y] [--duration S] [--zlib] [--mic DEVICE]\n"
-     "                    [--system-audio] OUT.fomixx\n"
+     "                    [--system-audio] [--backend x11|wayland] [--ask] OUT.fomixx\n"
      "\n"
      "Records the screen, once per display refresh (at most 60 frames per second), into\n"
      "the recording package OUT.fomixx (the first free OUT-1.fomixx, ... when it exists;\n"
      "\".fomixx\" is added to a name without it, and a directory that is no package is\n"
      "refused) and prints the package's path. It stops after S seconds, on Ctrl-C or on\n"
-     "SIGTERM, or when the X server goes away (exit status 1),\n"
+     "SIGTERM, or when the display server goes away (the X server; on Wayland the\n"
+     "compositor or PipeWire; exit status 1),\n"
      "and always writes every frame it captured before it exits. SIGHUP (the terminal\n"
      "closed) stops it like Ctrl-C; a second Ctrl-C while it writes what is queued ends\n"
      "at once (then 'zorvan repair' mends the package).\n"
@@ -208,6 +215,12 @@ const ZVCommand::Registration reg(
      "                  (see 'zorvan driver'), into the system-audio track; meanwhile the\n"
      "                  loopback device is the default output and its sound is played on\n"
      "                  to the previous default, which is the default again afterwards\n"
+     "  --backend B     read the screen from the X server (x11) or through the desktop\n"
+     "                  portal and PipeWire (wayland); by default the session's own\n"
+     "                  (Wayland when WAYLAND_DISPLAY is set or XDG_SESSION_TYPE says so)\n"
+     "  --ask           on Wayland, show the portal's sharing dialog even when the choice\n"
+     "                  made there was kept (it is kept per desktop under\n"
+     "                  $XDG_STATE_HOME/zorvan, so later recordings ask nothing)\n"
      "\n"
      "The package holds:\n"
      "  Info.plist   the track list; the video track's \"StartOffsetTime\" (seconds) is\n"

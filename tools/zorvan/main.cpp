@@ -104,14 +104,35 @@ std::string ZVCommandWriteFailure(const std::string& path) {
     return "cannot write " + path + ": the file could not be written whole";
 }
 
-std::string ZVCommandRectProblem(const std::string& text) {
+std::vector<ZVCommandOption> ZVCommandBackendOptions(ZVPlatformOptions& platform) {
+    return {{"--backend",
+             [&platform](const std::optional<std::string>& v) -> const char* {
+                 if (v == "x11")
+                     platform.backend = ZVDisplayBackend::x11;
+                 else if (v == "wayland")
+                     platform.backend = ZVDisplayBackend::wayland;
+                 else
+                     return "--backend needs x11 or wayland";
+                 return nullptr;
+             }},
+            {"--ask", {}, &platform.askAnew}};
+}
+
+ZVPlatformServices ZVCommandServices(const char* command, ZVPlatformOptions platform) {
+    platform.notice = [command](const std::string& line) {
+        std::fprintf(stderr, "zorvan %s: %s\n", command, line.c_str());
+    };
+    return ZVPlatformServicesFor(platform);
+}
+
+std::string ZVCommandRectProblem(const std::string& text, const ZVPlatformServices& services) {
     std::smatch m;
     if (!std::regex_match(text, m, std::regex("([0-9]+)x([0-9]+)((\\+-?[0-9]+){2})?")))
         return "is not a rectangle WxH+X+Y";
     // The bounding box of every display, in root pixels.
     float x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     bool any = false;
-    for (const auto& d : ZVPlatformDefaults().displayServer->displays()) {
+    for (const auto& d : services.displayServer->displays()) {
         x0 = any ? std::min(x0, d.frame.minX()) : d.frame.minX();
         y0 = any ? std::min(y0, d.frame.minY()) : d.frame.minY();
         x1 = any ? std::max(x1, d.frame.maxX()) : d.frame.maxX();

@@ -7,6 +7,7 @@
 // and the Wayland display server take it. Plain data; any thread.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ struct ZVScreenCastGrant {
     std::vector<ZVScreenCastStream> streams;
     uint32_t cursorMode = kZVCursorHidden;  // the mode actually granted
     std::string restoreToken;               // empty when the portal gave none
+    // Keeps the portal's session (and the D-Bus connection it belongs to) open while any
+    // copy of the grant lives: the portal ends the streams when either goes. Null for a
+    // grant made without a portal (a test's own PipeWire source).
+    std::shared_ptr<void> session;
 };
 
 // What a recording asks the portal for.
@@ -48,6 +53,9 @@ struct ZVScreenCastRequest {
     // Metadata when offered, else embedded, else hidden.
     bool preferCursorMetadata = true;
     bool askAnew = false;  // ignore a kept restore token and show the dialog again
+    // Where lines for the user go (a kept token dropped, one that could not be kept); the
+    // log when empty. Called on the opener's thread.
+    std::function<void(const std::string& line)> notice;
 };
 
 // Opens a grant; nullopt with *error (one line for the user: what was refused and why)

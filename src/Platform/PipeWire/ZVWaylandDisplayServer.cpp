@@ -45,6 +45,7 @@ void ZVWaylandDisplayServer::open() {
         return;
     }
     _cursorMode = grant->cursorMode;
+    _portalSession = grant->session;
     if (grant->streams.empty()) {
         if (grant->pipewireFd >= 0) close(grant->pipewireFd);
         _error = "the screen cast portal granted no stream";

@@ -57,6 +57,7 @@ class ZVWaylandDisplayServer : public ZVDisplayServer {
     std::atomic<bool> _opened{false};
     std::string _error;
     uint32_t _cursorMode = kZVCursorHidden;
+    std::shared_ptr<void> _portalSession;               // the portal ends the streams when it goes
     std::shared_ptr<ZVPipeWireConnection> _connection;  // outlives the streams below
     std::vector<Output> _outputs;
     std::atomic<bool> _lostTold{false};
