@@ -7,6 +7,38 @@
 
 namespace zvtest {
 
+std::string startPipeWireServers(const std::string& log, std::vector<pid_t>& started) {
+    const std::string run = std::getenv("XDG_RUNTIME_DIR");
+    unsetenv("PIPEWIRE_REMOTE");
+    unsetenv("PIPEWIRE_RUNTIME_DIR");
+    // WirePlumber will not run without a session bus; one of our own keeps the desktop's
+    // out of it.
+    const std::string bus = "unix:path=" + run + "/bus";
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+    started.push_back(
+        startProgram({"dbus-daemon", "--session", "--nofork", "--address=" + bus}, "", log, log));
+    if (!eventually([&] { return access((run + "/bus").c_str(), F_OK) == 0; }, 10))
+        return "dbus-daemon did not start; see " + log;
+    started.push_back(startProgram({"pipewire"}, "", log, log));
+    int status = -1;
+    if (!eventually(
+            [&] {
+                programOutput({"pw-cli", "info", "0"}, &status);
+                return status == 0;
+            },
+            10))
+        return "pipewire did not answer; see " + log;
+    started.push_back(startProgram({"wireplumber"}, "", log, log));
+    if (!eventually(
+            [&] {
+                return programOutput({"pw-cli", "ls", "Client"}).find("\"WirePlumber\"") !=
+                       std::string::npos;
+            },
+            10))
+        return "WirePlumber did not start; see " + log;
+    return {};
+}
+
 void ZVPipeWireFixture::SetUp() {
     _root = std::make_unique<TempDir>();
     const std::string run = _root->file("run"), home = _root->file("home");
@@ -14,39 +46,13 @@ void ZVPipeWireFixture::SetUp() {
     mkdir(home.c_str(), 0700);
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
-    unsetenv("PIPEWIRE_REMOTE");
-    unsetenv("PIPEWIRE_RUNTIME_DIR");
-    // WirePlumber will not run without a session bus.
-    const std::string bus = "unix:path=" + run + "/bus";
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
-    const std::string log = run + "/servers.log";
-    _bus = startProgram({"dbus-daemon", "--session", "--nofork", "--address=" + bus}, "", log, log);
-    ASSERT_TRUE(eventually([&] { return access((run + "/bus").c_str(), F_OK) == 0; }, 10))
-        << "dbus-daemon did not start; see " << log;
-    _daemon = startProgram({"pipewire"}, "", log, log);
-    int status = -1;
-    ASSERT_TRUE(eventually(
-        [&] {
-            programOutput({"pw-cli", "info", "0"}, &status);
-            return status == 0;
-        },
-        10))
-        << "pipewire did not answer; see " << log;
-    _sessionManager = startProgram({"wireplumber"}, "", log, log);
-    ASSERT_TRUE(eventually(
-        [&] {
-            return programOutput({"pw-cli", "ls", "Client"}).find("\"WirePlumber\"") !=
-                   std::string::npos;
-        },
-        10))
-        << "WirePlumber did not start; see " << log;
+    const std::string failure = startPipeWireServers(run + "/servers.log", _servers);
+    ASSERT_TRUE(failure.empty()) << failure;
 }
 
 void ZVPipeWireFixture::TearDown() {
-    for (int* pid : {&_sessionManager, &_daemon, &_bus}) {
-        if (*pid > 0) endChild(*pid);
-        *pid = -1;
-    }
+    for (auto it = _servers.rbegin(); it != _servers.rend(); ++it) endChild(*it);
+    _servers.clear();
     _root.reset();
 }
 

@@ -8,10 +8,16 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/ZVTestSupport.h"
 
 namespace zvtest {
+
+// Starts a session bus, pipewire and WirePlumber in this process's XDG_RUNTIME_DIR, each
+// waited for until it answers, all logging to `log`; their pids are added to `started` in
+// start order. Empty, or which one did not start.
+std::string startPipeWireServers(const std::string& log, std::vector<pid_t>& started);
 
 class ZVPipeWireFixture : public ::testing::Environment {
   public:
@@ -20,7 +26,7 @@ class ZVPipeWireFixture : public ::testing::Environment {
 
   private:
     std::unique_ptr<TempDir> _root;
-    int _bus = -1, _daemon = -1, _sessionManager = -1;
+    std::vector<pid_t> _servers;  // in start order
 };
 
 }  // namespace zvtest

@@ -1,5 +1,7 @@
 #include "support/ZVPulseFixture.h"
 
+#include "support/ZVPipeWireFixture.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,23 +47,8 @@ pid_t ZVPulseFixture::launch(const std::vector<std::string>& argv, const std::st
 }
 
 void ZVPulseFixture::startPipeWire() {
-    // WirePlumber ends at once without a session bus; a bus of our own keeps the desktop's
-    // out of it.
-    const std::string bus = _run + "/bus";
-    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
-    unsetenv("PIPEWIRE_REMOTE");
-    unsetenv("PIPEWIRE_RUNTIME_DIR");
-    _servers.push_back(
-        launch({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus}, "dbus.log"));
-    // Each waits for the one before to listen: a client that finds no socket gives up.
-    const auto listening = [](const std::string& path) {
-        return eventually([&] { return access(path.c_str(), F_OK) == 0; }, 10);
-    };
-    ASSERT_TRUE(listening(bus)) << "dbus-daemon did not start; see " << _run << "/dbus.log";
-    _servers.push_back(launch({"pipewire"}, "pipewire.log"));
-    ASSERT_TRUE(listening(_run + "/pipewire-0"))
-        << "pipewire did not start; see " << _run << "/pipewire.log";
-    _servers.push_back(launch({"wireplumber"}, "wireplumber.log"));
+    const std::string failure = startPipeWireServers(_run + "/pipewire.log", _servers);
+    ASSERT_TRUE(failure.empty()) << failure;
 }
 
 void ZVPulseFixture::startPulseServer(bool atLogin) {
