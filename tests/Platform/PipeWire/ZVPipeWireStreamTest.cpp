@@ -149,17 +149,6 @@ TEST(PipeWireStream, TheCursorBesideTheFramesKeepsItsSerialPerBitmap) {
     EXPECT_EQ(l.stream->cursor().image->serial, first);
 }
 
-TEST(PipeWireStream, ASourceThatGoesAwayEndsTheStreamWithAReason) {
-    Linked l = link(64, 48);
-    ASSERT_TRUE(l.stream);
-    ASSERT_TRUE(deliver(*l.producer, *l.stream, 1));
-    l.producer.reset();
-    EXPECT_FALSE(l.stream->waitForFrame(l.stream->frameCount(), 10s));
-    EXPECT_FALSE(l.stream->endReason().empty());
-    // The last picture stays readable.
-    EXPECT_TRUE(l.stream->image());
-}
-
 // A display server over `grant`, opened while the source sends (opening waits for the
 // first frame).
 std::shared_ptr<ZVWaylandDisplayServer> openedServer(const ZVScreenCastGrant& grant,

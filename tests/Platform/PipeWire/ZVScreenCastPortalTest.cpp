@@ -76,16 +76,9 @@ TEST(ScreenCastPortal, AKeptTokenThatMeansNothingHereIsDroppedWithALine) {
     }
 }
 
-TEST(ScreenCastPortal, ARefusalOrAMissingPieceIsOneLine) {
+TEST(ScreenCastPortal, AMissingSessionBusIsOneLine) {
     ZV_REQUIRE_WAYLAND();
-    auto* desktop = WaylandEnvironment::current();
-    desktop->setRefusing(true);
-    Opened refused = open(true);
-    desktop->setRefusing(false);
-    EXPECT_FALSE(refused.grant);
-    EXPECT_NE(refused.error.find("refused"), std::string::npos) << refused.error;
-
-    EXPECT_FALSE(open(false).notices.size());  // the portal works again
+    // A refusal and a missing PipeWire are seen end to end, through the tool.
     {
         zvtest::EnvScope bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
         Opened o = open();
@@ -99,10 +92,4 @@ TEST(ScreenCastPortal, ARefusalOrAMissingPieceIsOneLine) {
         Opened o = open();
         EXPECT_EQ(o.error.rfind("no D-Bus session bus", 0), 0u) << o.error;
     }
-    // Without PipeWire the portal has no stream to give; the last test, as it breaks the
-    // desktop.
-    desktop->killPipeWire();
-    Opened o = open(true);
-    EXPECT_FALSE(o.grant);
-    EXPECT_NE(o.error.find("PipeWire"), std::string::npos) << o.error;
 }

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <regex>
 #include <thread>
 
@@ -228,36 +227,4 @@ TEST_F(SlowDiskRecordTest, ASecondCtrlCWhileTheDiskCatchesUpEndsAtOnceAndRepairM
     EXPECT_GT(framesOf(out), 0) << out;
 }
 
-TEST_F(SlowDiskRecordTest, ADiskThatFallsBehindCostsWholeFramesCountedInThePackage) {
-    const std::string package = dir.file("behind.fomixx");
-    auto rec = record(package);
-    // Screens of noise, which no compression makes smaller: 8 MB each, far beyond what
-    // the writer's queue holds while the slow disk takes its time.
-    std::mt19937 random(1);
-    std::vector<uint32_t> noise(1920 * 1080);
-    std::vector<uint32_t> windows;
-    for (int i = 0; i < 24; ++i) {
-        for (uint32_t& px : noise) px = random() & 0xFFFFFF;
-        windows.push_back(client.showPixels(0, 0, 1920, 1080, noise));
-        if (windows.size() > 2) {
-            client.destroyWindow(windows.front());
-            windows.erase(windows.begin());
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    rec->signal(SIGINT);
-    ASSERT_TRUE(disk.lift());  // the disk catches up: what is queued is written, and it ends
-    ASSERT_EQ(rec->wait(60), 0) << rec->err();
-    const std::string said = rec->err();  // the next run's output takes the same files
-    std::string info;
-    ASSERT_EQ(runZorvan(dir, {"info", package}, &info), 0) << info;
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(info, m, std::regex("DroppedFrames = ([0-9]+)"))) << info;
-    EXPECT_GT(std::stol(m[1]), 0);
-    EXPECT_NE(said.find("the disk fell behind: " + std::string(m[1]) + " frames dropped"),
-              std::string::npos)
-        << said;
-    EXPECT_GT(framesOf(info), 0) << info;
-    for (uint32_t w : windows) client.destroyWindow(w);
-}
 }  // namespace
