@@ -12,10 +12,11 @@
 #include <memory>
 #include <string>
 
-// Why a Wayland session is refused.
+// Why the X11 backend refuses a Wayland session: the session's own backend (the desktop
+// portal) records it.
 inline constexpr const char* kZVX11WaylandRefusal =
-    "Zorvan cannot read the screen of a Wayland session (Xwayland shows only black); log in "
-    "to an X11 session to record";
+    "the X11 backend cannot read the screen of a Wayland session (Xwayland shows only its own "
+    "windows); leave out --backend x11 to record it through the desktop portal";
 
 class ZVX11Connection {
   public:

@@ -103,8 +103,9 @@ TEST(ZorvanSnapshotCommand, ClearErrors) {
     {
         zvtest::EnvScope wayland("WAYLAND_DISPLAY", "wayland-0");
         EXPECT_EQ(runZorvanLine("snapshot --backend x11 -o " + dir.file("w.png")).err,
-                  "zorvan snapshot: Zorvan cannot read the screen of a Wayland session (Xwayland "
-                  "shows only black); log in to an X11 session to record\n");
+                  "zorvan snapshot: the X11 backend cannot read the screen of a Wayland session "
+                  "(Xwayland shows only its own windows); leave out --backend x11 to record it "
+                  "through the desktop portal\n");
     }
     zvtest::EnvScope session("XDG_SESSION_TYPE", "wayland");
     EXPECT_EQ(runZorvanLine("snapshot -o " + dir.file("x.png")).status, 1);
