@@ -376,9 +376,9 @@ void ZVSoundInputRecorder::fillSilence(int64_t frames) {
 void ZVSoundInputRecorder::idleUntilFrames(double atMostSeconds) {
     // A device that tells when frames arrive is still asked now and then: the wake-up is
     // a courtesy of its server, and a lost one must not end the track.
-    const double poll = std::chrono::duration<double>(ZVWorker::kForeignPoll).count();
-    const double limit = std::clamp(_deviceNotifies ? atMostSeconds : poll, 0.0, 1.0);
-    _worker.idle(std::chrono::duration_cast<ZVWaitTime>(std::chrono::duration<double>(limit)));
+    if (!_deviceNotifies) return _worker.idle(ZVWorker::kForeignPoll);
+    _worker.idle(std::chrono::duration_cast<ZVWaitTime>(
+        std::chrono::duration<double>(std::clamp(atMostSeconds, 0.0, 1.0))));
 }
 
 void ZVSoundInputRecorder::readLoop() {
