@@ -23,12 +23,15 @@ class ZVCacheDropper {
 
   private:
     static constexpr off_t kStep = 8 << 20;
-    // Pages go to the disk a piece at a time, eight pieces ahead of the one waited for: a
+    // Pages go to the disk a piece at a time, one piece ahead of the one waited for: a
     // wait for written pages cannot be interrupted, and the kernel may hand a whole step to
     // a slow disk as one request, so a process told to end at once (a second Ctrl-C) would
-    // stay until all of it was written. With pieces it waits for one at most.
+    // stay until all of it was written. With pieces it waits for one at most. Whatever
+    // else the process writes meanwhile (the package's Info.plist, and the discard of the
+    // one it replaces) queues behind the pieces in flight, and a thread waiting there
+    // holds the exit too, so few are sent ahead: two keep a disk busy.
     static constexpr off_t kPiece = 1 << 20;
-    static constexpr off_t kPiecesAhead = 8;
+    static constexpr off_t kPiecesAhead = 2;
     int _fd;
     off_t _dropped = 0;
 };
