@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "../../Export/ZVExportTestSupport.h"
 #include "../../Video/ZVRecorderTestSupport.h"
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
 #include "Platform/PipeWire/ZVPipeWireStream.h"
@@ -232,6 +233,28 @@ TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
         << recorder->failureReason();
 }
 
+// Records `rect` of `server` through a screen track into a new package in `dir` until it
+// has `frames` frames, `feed` called between ticks; the package.
+std::shared_ptr<ZVFomixXManager> recordPackage(std::shared_ptr<ZVWaylandDisplayServer> server,
+                                               ZVRect rect, zvtest::TempDir& dir, int frames,
+                                               const std::function<void()>& feed = {}) {
+    auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
+    package->createFomixX();
+    ZVScreenTrack track(rect, false);
+    EXPECT_EQ(track.prepare(*package, zvtest::withDisplay(std::move(server))), "");
+    track.startAtTime(ZVAbsoluteTimeGetCurrent());
+    track.resume();
+    EXPECT_TRUE(zvtest::runMainUntil([&] {
+        if (feed) feed();
+        return track.capturedFrames() >= frames;
+    }));
+    track.stopRecorder();
+    track.finalizeWriter();
+    EXPECT_TRUE(zvtest::runMainUntil([&] { return track.writerStopped(); }));
+    EXPECT_EQ(track.store(*package), "");
+    return package;
+}
+
 TEST(WaylandDisplayServer, AHiDPICastWithTheCursorInItsPixelsIsRecordedSo) {
     auto producer = std::make_unique<ZVPipeWireProducer>(320, 200);
     ZVScreenCastGrant grant;
@@ -248,21 +271,43 @@ TEST(WaylandDisplayServer, AHiDPICastWithTheCursorInItsPixelsIsRecordedSo) {
     EXPECT_EQ(rect, ZVMakeRect(10, 60, 40, 30));
 
     zvtest::TempDir dir;
-    auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
-    package->createFomixX();
-    ZVScreenTrack track(rect, false);
-    ASSERT_EQ(track.prepare(*package, zvtest::withDisplay(server)), "");
-    track.startAtTime(ZVAbsoluteTimeGetCurrent());
-    track.resume();
-    ASSERT_TRUE(zvtest::runMainUntil([&] { return track.capturedFrames() >= 3; }));
-    track.stopRecorder();
-    track.finalizeWriter();
-    ASSERT_TRUE(zvtest::runMainUntil([&] { return track.writerStopped(); }));
-    ASSERT_EQ(track.store(*package), "");
+    auto package = recordPackage(server, rect, dir, 3);
     const auto video = package->propertiesForResource(ZVFomixXResourceVideo);
     ASSERT_TRUE(video);
     EXPECT_TRUE(video->get(ZVScreenTrack::kCursorInFramesKey)->boolValue());
     EXPECT_EQ(video->get(ZVScreenTrack::kPixelScaleKey)->doubleValue(), 2);
+}
+
+// The cursor sent beside the frames is drawn by the export where it was, over pixels that
+// never held it.
+TEST(WaylandDisplayServer, TheExportDrawsACursorSentBesideTheFramesWhereItWas) {
+    auto producer = std::make_unique<ZVPipeWireProducer>(320, 200);
+    ZVScreenCastGrant grant;
+    grant.streams.push_back(ZVScreenCastStream{producer->nodeId(), "0", kZVSourceMonitor, {}, {}});
+    grant.cursorMode = kZVCursorMetadata;
+    int opened = 0;
+    auto server = openedServer(grant, *producer, &opened);
+    ASSERT_EQ(server->unavailableReason(), "");
+    zvtest::TempDir dir;
+    // A 16-pixel cursor with its hot spot (2, 3) at (100, 50): pixels 98..113 x 47..62.
+    auto package = recordPackage(server, ZVMakeRect(0, 0, 320, 200), dir, 30, [&] {
+        producer->send(picture(0x44), cursorAt(100, 50, 16, 0xC0));
+    });
+    std::string error;
+    auto preset = ZVEncodingPreset::initWithName("test");
+    auto session = ZVExportSession::create(package->path(), *preset, &error);
+    ASSERT_TRUE(session) << error;
+    ASSERT_EQ(session->start(), "");
+    ASSERT_EQ(session->waitUntilFinished(120), "");
+    const auto streams = zvtest::probeMovie(session->moviePath());
+    ASSERT_FALSE(streams.empty());
+    const std::string rgb = zvtest::frameAt(session->moviePath(), streams[0].duration - 0.05);
+    ASSERT_EQ(rgb.size(), size_t(320 * 200 * 3));
+    const auto red = [&](int x, int y) { return uint8_t(rgb[size_t(y * 320 + x) * 3]); };
+    EXPECT_NEAR(red(105, 55), 0xC0, 24) << "the cursor at its recorded place";
+    EXPECT_NEAR(red(112, 61), 0xC0, 24);
+    EXPECT_NEAR(red(96, 55), 0x44, 24) << "nothing left of it";
+    EXPECT_NEAR(red(200, 150), 0x44, 24);
 }
 
 }  // namespace
