@@ -5,6 +5,8 @@
 // milliseconds of the time asked for. The stream also keeps the sink awake, which an idle
 // null sink is not (it renders seconds ahead and drops leading silence).
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -13,7 +15,8 @@ class ZVTonePlayer {
     // Starts playing silence into `sink` at once. The stream's latency reported by the
     // server leaves out about its own target length, so a test that times the tone's
     // onset asks for a short target (a few ms); one that measures pitch over seconds
-    // keeps the longer default, which a loaded machine does not underrun. Main thread.
+    // keeps the longer default, which a loaded machine does not underrun. On PipeWire's
+    // server a short target times the tone by PipeWire's own stream clock. Main thread.
     explicit ZVTonePlayer(const std::string& sink, int targetMicroseconds = 20000);
     ~ZVTonePlayer();
 
@@ -29,9 +32,14 @@ class ZVTonePlayer {
 
   private:
     void play(std::string sink, int targetMicroseconds);
+    void playThroughPipeWire(std::string sink);
+    // The tone's value (-1..1) heard at absolute time `t`. Any thread.
+    double sample(double t) const;
     std::atomic<double> _toneStart{1e300};
     std::atomic<double> _toneEnd{1e300};
     std::atomic<bool> _stop{false};
+    std::mutex _stopLock;  // with _stopped: wakes a player waiting for the end
+    std::condition_variable _stopped;
     std::atomic<bool> _ok{true};
     std::thread _thread;
 };
