@@ -174,13 +174,18 @@ std::shared_ptr<ZVWaylandDisplayServer> openedServer(const ZVScreenCastGrant& gr
     return server;
 }
 
+// A grant of the whole of `producer`'s picture as one monitor.
+ZVScreenCastGrant monitorGrant(ZVPipeWireProducer& producer, uint32_t cursorMode) {
+    ZVScreenCastGrant grant;
+    grant.streams.push_back(ZVScreenCastStream{producer.nodeId(), "0", kZVSourceMonitor, {}, {}});
+    grant.cursorMode = cursorMode;
+    return grant;
+}
+
 TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
     auto producer = std::make_unique<ZVPipeWireProducer>(320, 200);
-    ZVScreenCastGrant grant;
-    grant.streams.push_back(ZVScreenCastStream{producer->nodeId(), "0", kZVSourceMonitor, {}, {}});
-    grant.cursorMode = kZVCursorMetadata;
     int opened = 0;
-    auto server = openedServer(grant, *producer, &opened);
+    auto server = openedServer(monitorGrant(*producer, kZVCursorMetadata), *producer, &opened);
     const auto displays = server->displays();
     EXPECT_EQ(opened, 1);
     ASSERT_EQ(displays.size(), 1u);
@@ -282,11 +287,8 @@ TEST(WaylandDisplayServer, AHiDPICastWithTheCursorInItsPixelsIsRecordedSo) {
 // never held it.
 TEST(WaylandDisplayServer, TheExportDrawsACursorSentBesideTheFramesWhereItWas) {
     auto producer = std::make_unique<ZVPipeWireProducer>(320, 200);
-    ZVScreenCastGrant grant;
-    grant.streams.push_back(ZVScreenCastStream{producer->nodeId(), "0", kZVSourceMonitor, {}, {}});
-    grant.cursorMode = kZVCursorMetadata;
     int opened = 0;
-    auto server = openedServer(grant, *producer, &opened);
+    auto server = openedServer(monitorGrant(*producer, kZVCursorMetadata), *producer, &opened);
     ASSERT_EQ(server->unavailableReason(), "");
     zvtest::TempDir dir;
     // A 16-pixel cursor with its hot spot (2, 3) at (100, 50): pixels 98..113 x 47..62.
