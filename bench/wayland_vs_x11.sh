@@ -39,7 +39,7 @@ done | best)
 frames=$((seconds * 60))
 floor=$(for i in $(seq "$runs"); do
   on_sway --grant -- bash -c "$fullscreen; run_once gst-launch-1.0 -q pipewiresrc fd={fd} \
-    path={node} num-buffers=$frames ! fakesink | awk -v n=$frames '{ print \$2, n }'"
+    path={node} num-buffers=$frames ! video/x-raw ! fakesink | awk -v n=$frames '{ print \$2, n }'"
 done | best)
 
 zv_bench_scene
