@@ -76,7 +76,9 @@ ZVPlatformServices ZVPlatformServicesFor(const ZVPlatformOptions& options) {
     ZVPlatformServices s;
     if (isWayland(options)) {
         ZVScreenCastRequest request;
-        request.sourceTypes = options.shareWindow ? kZVSourceWindow : kZVSourceMonitor;
+        // A virtual monitor (where the portal offers one) is recorded as any other monitor.
+        request.sourceTypes =
+            options.shareWindow ? kZVSourceWindow : kZVSourceMonitor | kZVSourceVirtual;
         request.askAnew = options.askAnew;
         request.notice = options.notice;
         s.displayServer =
@@ -112,9 +114,10 @@ std::vector<std::string> ZVPlatformScreenLines(const ZVPlatformOptions& options,
             return text.empty() ? std::string("none") : text;
         };
         lines.push_back("desktop portal screen cast, version " + std::to_string(offer->version));
-        lines.push_back("  sources: " + names(offer->sourceTypes, {{kZVSourceMonitor, "monitor"},
-                                                                   {kZVSourceWindow, "window"},
-                                                                   {kZVSourceVirtual, "virtual"}}));
+        lines.push_back("  sources: " +
+                        names(offer->sourceTypes, {{kZVSourceMonitor, "monitor"},
+                                                   {kZVSourceWindow, "window"},
+                                                   {kZVSourceVirtual, "virtual monitor"}}));
         lines.push_back("  cursor: " +
                         names(offer->cursorModes, {{kZVCursorHidden, "hidden"},
                                                    {kZVCursorEmbedded, "embedded"},

@@ -288,7 +288,7 @@ std::string sourceNames(uint32_t types) {
     std::string names;
     for (auto [bit, name] :
          {std::pair{kZVSourceMonitor, "monitor"}, std::pair{kZVSourceWindow, "window"},
-          std::pair{kZVSourceVirtual, "virtual"}})
+          std::pair{kZVSourceVirtual, "virtual monitor"}})
         if (types & bit) names += (names.empty() ? "" : " or ") + std::string(name);
     return names.empty() ? "nothing" : names;
 }
