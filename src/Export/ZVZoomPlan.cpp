@@ -53,6 +53,7 @@ struct Box {
     }
 };
 }  // namespace
+
 ZVZoomPlan ZVZoomPlan::automatic(const ZVRecordedInput& input, const ZVZoomOptions& options) {
     const auto& actions = input.actions();
     const std::vector<int> bursts = burstSizes(actions, options.mergeGap);

@@ -1,7 +1,11 @@
 #include "Export/ZVZoomPlanFile.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <tuple>
 
@@ -30,6 +34,23 @@ std::optional<ZVPoint> pointFromString(const std::string& text) {
     skip();
     if (p != end) return {};
     return ZVPoint{float(x), float(y)};
+}
+
+// libplist writes reals with 17 digits (2.9830000000000001): a person reads the shortest
+// form that reads back as the same number.
+std::string shortReals(std::string xml) {
+    constexpr std::string_view open = "<real>", close = "</real>";
+    for (size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at)) {
+        at += open.size();
+        const size_t end = xml.find(close, at);
+        double v;
+        char text[32];
+        if (end == std::string::npos || std::from_chars(&xml[at], &xml[end], v).ec != std::errc())
+            continue;
+        const auto written = std::to_chars(text, text + sizeof text, v);
+        xml.replace(at, end - at, text, size_t(written.ptr - text));
+    }
+    return xml;
 }
 
 std::optional<double> number(const ZVValue* v) {
@@ -108,7 +129,17 @@ ZVValue ZVZoomPlanFile::toPropertyList(const ZVZoomPlan& plan) {
 }
 
 bool ZVZoomPlanFile::write(const std::string& path, const ZVZoomPlan& plan, std::string* error) {
-    return toPropertyList(plan).writeFile(path, false, error);
+    const std::string text = shortReals(toPropertyList(plan).toXMLPropertyList());
+    // Written beside and renamed into place, so a plan is never left half written.
+    const std::string temporary = path + ".tmp";
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (out && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    const int why = errno;
+    std::remove(temporary.c_str());
+    if (error) *error = path + ": " + std::strerror(why);
+    return false;
 }
 
 std::optional<ZVZoomPlan> ZVZoomPlanFile::fromBytes(const void* bytes, size_t length,
