@@ -2,6 +2,8 @@
 // behaviour, with the log line and the alert it leaves.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "Media/ZVCodecSettings.h"
 #include "ZVExportTestSupport.h"
 
@@ -61,4 +63,56 @@ TEST_F(MovieWriterTest, MovieWriterFailuresGiveTheirLogLinesAndAlerts) {
             EXPECT_EQ(shown[0].second, c.alert);
         }
     }
+}
+
+TEST(ZoomPlanMessages, PlansThatDoNotFitTheRecordingAndRecordingsWithoutInputAreRefused) {
+    zvtest::TempDir dir;
+    ZVRecordedInput input(ZVSize{1280, 720});
+    ZVFrameInfo record{};
+    for (double t : {0.0, 10.0}) {
+        record.timestamp = t;
+        input.addRecord(record, 0);  // a recording of 10 s
+    }
+    const std::string file = dir.file("p.plist"), at = file + ": ";
+    std::string error;
+    auto readError = [&](const std::string& text) {
+        zvtest::writeText(file, text);
+        EXPECT_FALSE(ZVZoomPlanFile::read(file, input, {}, &error));
+        return error;
+    };
+    auto planError = [&](const std::string& segments) {
+        return readError("<plist><dict><key>Segments</key><array>" + segments +
+                         "</array></dict></plist>");
+    };
+    auto segment = [](const char* start, const char* end, const char* rest = "") {
+        return std::string("<dict><key>Start</key><real>") + start + "</real><key>End</key><real>" +
+               end + "</real>" + rest + "</dict>";
+    };
+    const struct Case {
+        std::string error, line;
+    } cases[] = {
+        {planError("<dict>"), at + "not a property list"},
+        {readError("<plist><dict/></plist>"), at + "no \"Segments\" list of zoom segments"},
+        {planError("<true/>"), at + "segment 1: \"Start\" is missing or not a number"},
+        {planError(segment("12", "13")),
+         at + "segment 1: start 12 s lies outside the recording (0 to 10 s)"},
+        {planError(segment("3", "2")), at + "segment 1: ends at 2 s, before it starts at 3 s"},
+        {planError(segment("1", "3") + segment("2", "3")),
+         at + "segment 2: starts at 2 s, before segment 1 ends at 3 s"},
+        {planError(segment("1", "3", "<key>Level</key><real>5</real>")),
+         at + "segment 1: level 5 lies outside 1.25 to 4"},
+        {planError(segment("1", "3", "<key>Centre</key><string>middle</string>")),
+         at + "segment 1: \"Centre\" is neither a point {x, y} nor \"follow\""},
+        {planError(segment("1", "3", "<key>Centre</key><string>{1281, 0}</string>")),
+         at + "segment 1: centre {1281, 0} lies outside the picture {1280, 720}"},
+        {(std::filesystem::resize_file(file, 17 << 20),
+          ZVZoomPlanFile::read(file, input, {}, &error), error),
+         at + "too large for a zoom plan"},
+        {(ZVReadRecordedInput(dir.file("none"), &error), error),
+         dir.file("none: no such recording")},
+        {(ZVReadRecordedInput(file, &error), error),
+         at + "the recording has no screen track that can be read (zorvan repair mends one "
+              "that was not closed)"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.error, c.line);
 }

@@ -56,6 +56,20 @@ TEST(ZVStorageCli, InfoDescribesACaptureFile) {
                          dir.file("bad.fomixx") + "' does what is said above\n");
 }
 
+TEST(ZVStorageCli, ZoomWritesTheAutomaticPlanBesideTheRecording) {
+    TempDir dir;
+    const std::string path = recorded(dir);  // a key typed in four of its five frames
+    ZorvanRun r = runZorvanLine("zoom " + path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dir.file("capture.zoom.plist") + ": 1 zoom segment\n");
+    const auto plan = ZVZoomPlanFile::read(dir.file("capture.zoom.plist"),
+                                           *ZVReadRecordedInput(path, nullptr), {}, nullptr);
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->segments(), (std::vector<ZVZoomSegment>{{0.25, 1.25, 2, ZVPoint{3, 6}}}));
+    r = runZorvanLine("zoom " + dir.file("none.fomixx") + " -o " + dir.file("p.plist"));
+    EXPECT_EQ(r.err, "zorvan zoom: " + dir.file("none.fomixx") + ": no such recording\n");
+}
+
 // The picture itself is checked pixel for pixel against a recorded screen in
 // ZVRecordCommandTest; here, the arguments frame refuses.
 TEST(ZVStorageCli, FrameRefusesBadArguments) {
