@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -43,13 +44,28 @@ size_t firstDifferent(const uint8_t* a, const uint8_t* b, size_t from, size_t to
         __m128i eq = _mm_cmpeq_epi8(load(a + at, va), load(b + at, vb));
         return _mm_movemask_epi8(eq) ^ 0xFFFF;  // a bit per differing byte
     };
-    for (; o + 64 <= to; o += 64) {
-        __m128i x0 = _mm_xor_si128(load(a + o, va), load(b + o, vb));
-        __m128i x1 = _mm_xor_si128(load(a + o + 16, va), load(b + o + 16, vb));
-        __m128i x2 = _mm_xor_si128(load(a + o + 32, va), load(b + o + 32, vb));
-        __m128i x3 = _mm_xor_si128(load(a + o + 48, va), load(b + o + 48, vb));
-        __m128i any = _mm_or_si128(_mm_or_si128(x0, x1), _mm_or_si128(x2, x3));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF) break;
+    // When both pictures read alike (the usual case) their raw differences are masked once
+    // per step; otherwise each load gets its picture's alpha.
+    const __m128i keep = _mm_set1_epi32(ma == mb ? static_cast<int>(~ma) : -1);
+    auto scan = [&](auto orAlpha) {
+        auto word = [&](const uint8_t* p, __m128i m) {
+            if constexpr (decltype(orAlpha)::value) return load(p, m);
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        };
+        for (; o + 64 <= to; o += 64) {
+            __m128i x0 = _mm_xor_si128(word(a + o, va), word(b + o, vb));
+            __m128i x1 = _mm_xor_si128(word(a + o + 16, va), word(b + o + 16, vb));
+            __m128i x2 = _mm_xor_si128(word(a + o + 32, va), word(b + o + 32, vb));
+            __m128i x3 = _mm_xor_si128(word(a + o + 48, va), word(b + o + 48, vb));
+            __m128i any = _mm_or_si128(_mm_or_si128(x0, x1), _mm_or_si128(x2, x3));
+            any = _mm_and_si128(any, keep);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF) break;
+        }
+    };
+    if (ma == mb) {
+        scan(std::false_type{});
+    } else {
+        scan(std::true_type{});
     }
     for (; o + 16 <= to; o += 16) {
         if (int m = lane(o)) return o + (static_cast<size_t>(__builtin_ctz(m)) & ~size_t(3));
