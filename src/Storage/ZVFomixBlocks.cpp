@@ -11,13 +11,15 @@
 
 namespace {
 
-inline uint32_t loadWord(const uint8_t* p) {
+#define ZV_INLINE __attribute__((always_inline))
+
+ZV_INLINE inline uint32_t loadWord(const uint8_t* p) {
     uint32_t w;
     std::memcpy(&w, p, 4);
     return w;
 }
 
-inline void storeWord(uint8_t* p, uint32_t w) {
+ZV_INLINE inline void storeWord(uint8_t* p, uint32_t w) {
     std::memcpy(p, &w, 4);
 }
 
@@ -37,18 +39,20 @@ size_t firstDifferent(const uint8_t* a, const uint8_t* b, size_t from, size_t to
 #if defined(__SSE2__)
     const __m128i va = _mm_set1_epi32(static_cast<int>(ma));
     const __m128i vb = _mm_set1_epi32(static_cast<int>(mb));
-    auto load = [](const uint8_t* p, __m128i m) {
+    // Inlined even in unoptimised builds, where a call per load would make the scan the
+    // slowest part of a sanitizer run.
+    auto load = [](const uint8_t* p, __m128i m) ZV_INLINE {
         return _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), m);
     };
-    auto lane = [&](size_t at) -> int {
+    auto lane = [&](size_t at) ZV_INLINE -> int {
         __m128i eq = _mm_cmpeq_epi8(load(a + at, va), load(b + at, vb));
         return _mm_movemask_epi8(eq) ^ 0xFFFF;  // a bit per differing byte
     };
     // When both pictures read alike (the usual case) their raw differences are masked once
     // per step; otherwise each load gets its picture's alpha.
     const __m128i keep = _mm_set1_epi32(ma == mb ? static_cast<int>(~ma) : -1);
-    auto scan = [&](auto orAlpha) {
-        auto word = [&](const uint8_t* p, __m128i m) {
+    auto scan = [&](auto orAlpha) ZV_INLINE {
+        auto word = [&](const uint8_t* p, __m128i m) ZV_INLINE {
             if constexpr (decltype(orAlpha)::value) return load(p, m);
             return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         };
