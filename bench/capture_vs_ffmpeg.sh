@@ -3,7 +3,8 @@
 # time (user + system) divided by the frames captured, for `zorvan record` and for
 # `ffmpeg -f x11grab` encoding QuickTime Animation (qtrle) to a file, with ffmpeg's
 # `-f null` (grab only, no encoding, no file) as the floor. All three run one after the
-# other on the same private Xvfb while `zorvan scene` animates it.
+# other on the same private Xvfb while `zorvan scene` animates it. With perf installed it
+# also prints the recorder's page faults per frame.
 # Usage: bench/capture_vs_ffmpeg.sh [SECONDS]   (from a clean clone; builds first)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,10 +30,14 @@ cpu_of() {
     printf "%.3f", n }'
 }
 
-# zorvan: frames from the capture file's header (unsigned 32 bits at byte 12).
-zcpu=$(cpu_of "$zorvan" record --duration "$seconds" "$run/bench.fomixx")
+# zorvan: frames from the capture file's header (unsigned 32 bits at byte 12); its page
+# faults (the whole run, start included) counted by perf when it is installed.
+counter=()
+command -v perf >/dev/null && counter=(perf stat -x, -e page-faults -o "$run/faults.txt")
+zcpu=$(cpu_of "${counter[@]}" "$zorvan" record --duration "$seconds" "$run/bench.fomixx")
 video=$(ls "$run"/bench*.fomixx/video.fomix | head -1)
 zframes=$(od -An -tu4 -j12 -N4 "$video" | tr -d ' ')
+zfaults=$(grep -s page-faults "$run/faults.txt" | cut -d, -f1 || true)
 
 # ffmpeg, qtrle to a file at the same rate ceiling.
 fcpu=$(cpu_of ffmpeg -nostdin -y -f x11grab -framerate 60 -video_size 1920x1080 -i "$DISPLAY" \
@@ -53,6 +58,8 @@ printf '%-28s %8s %8s %12s\n' "capture (${seconds}s, 1920x1080)" "CPU s" "frames
 printf '%-28s %8s %8s %12s\n' "zorvan record" "$zcpu" "$zframes" "$zper"
 printf '%-28s %8s %8s %12s\n' "ffmpeg x11grab -> qtrle" "$fcpu" "$fframes" "$fper"
 printf '%-28s %8s %8s %12s\n' "ffmpeg x11grab -> null" "$ncpu" "$nframes" "$nper"
+[ -n "$zfaults" ] && awk -v p="$zfaults" -v f="$zframes" \
+  'BEGIN { if (f > 0) printf "zorvan page faults: %d in all, %.1f per frame\n", p, p / f }'
 ratio=$(awk -v z="$zper" -v f="$fper" 'BEGIN { if (f > 0) printf "%.2f", z / f; else print "n/a" }')
 echo "ratio zorvan/ffmpeg-qtrle (CPU per frame): $ratio"
 awk -v r="$ratio" 'BEGIN { exit !(r + 0 < 1) }' || { echo "zorvan costs more per frame than ffmpeg" >&2; exit 1; }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -9,13 +11,15 @@
 
 namespace {
 
-inline uint32_t loadWord(const uint8_t* p) {
+#define ZV_INLINE __attribute__((always_inline))
+
+ZV_INLINE inline uint32_t loadWord(const uint8_t* p) {
     uint32_t w;
     std::memcpy(&w, p, 4);
     return w;
 }
 
-inline void storeWord(uint8_t* p, uint32_t w) {
+ZV_INLINE inline void storeWord(uint8_t* p, uint32_t w) {
     std::memcpy(p, &w, 4);
 }
 
@@ -24,55 +28,82 @@ inline void storeWord(uint8_t* p, uint32_t w) {
 // compare 64 bytes per step and narrow down to the 32-bit word only where they stop.
 // All offsets are multiples of 4; each returns `to` when nothing is found.
 
+// Words are compared as they read with an alpha OR-ed in (ma for a's words, mb for b's;
+// 0 leaves them as they are), so a picture whose fourth bytes mean nothing compares by its
+// colours alone.
+
 // First word offset in [from, to) where a and b differ.
-size_t firstDifferent(const uint8_t* a, const uint8_t* b, size_t from, size_t to) {
+size_t firstDifferent(const uint8_t* a, const uint8_t* b, size_t from, size_t to, uint32_t ma,
+                      uint32_t mb) {
     size_t o = from;
 #if defined(__SSE2__)
-    auto lane = [&](size_t at) -> int {
-        __m128i eq = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at)),
-                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at)));
+    const __m128i va = _mm_set1_epi32(static_cast<int>(ma));
+    const __m128i vb = _mm_set1_epi32(static_cast<int>(mb));
+    // Inlined even in unoptimised builds, where a call per load would make the scan the
+    // slowest part of a sanitizer run.
+    auto load = [](const uint8_t* p, __m128i m) ZV_INLINE {
+        return _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), m);
+    };
+    auto lane = [&](size_t at) ZV_INLINE -> int {
+        __m128i eq = _mm_cmpeq_epi8(load(a + at, va), load(b + at, vb));
         return _mm_movemask_epi8(eq) ^ 0xFFFF;  // a bit per differing byte
     };
-    for (; o + 64 <= to; o += 64) {
-        __m128i x0 = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + o)),
-                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + o)));
-        __m128i x1 = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + o + 16)),
-                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + o + 16)));
-        __m128i x2 = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + o + 32)),
-                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + o + 32)));
-        __m128i x3 = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + o + 48)),
-                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + o + 48)));
-        __m128i any = _mm_or_si128(_mm_or_si128(x0, x1), _mm_or_si128(x2, x3));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF) break;
+    // When both pictures read alike (the usual case) their raw differences are masked once
+    // per step; otherwise each load gets its picture's alpha.
+    const __m128i keep = _mm_set1_epi32(ma == mb ? static_cast<int>(~ma) : -1);
+    auto scan = [&](auto orAlpha) ZV_INLINE {
+        auto word = [&](const uint8_t* p, __m128i m) ZV_INLINE {
+            if constexpr (decltype(orAlpha)::value) return load(p, m);
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        };
+        for (; o + 64 <= to; o += 64) {
+            __m128i x0 = _mm_xor_si128(word(a + o, va), word(b + o, vb));
+            __m128i x1 = _mm_xor_si128(word(a + o + 16, va), word(b + o + 16, vb));
+            __m128i x2 = _mm_xor_si128(word(a + o + 32, va), word(b + o + 32, vb));
+            __m128i x3 = _mm_xor_si128(word(a + o + 48, va), word(b + o + 48, vb));
+            __m128i any = _mm_or_si128(_mm_or_si128(x0, x1), _mm_or_si128(x2, x3));
+            any = _mm_and_si128(any, keep);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF) break;
+        }
+    };
+    if (ma == mb) {
+        scan(std::false_type{});
+    } else {
+        scan(std::true_type{});
     }
     for (; o + 16 <= to; o += 16) {
         if (int m = lane(o)) return o + (static_cast<size_t>(__builtin_ctz(m)) & ~size_t(3));
     }
 #else
+    const uint64_t wa = ma | uint64_t{ma} << 32, wb = mb | uint64_t{mb} << 32;
     for (; o + 8 <= to; o += 8) {
         uint64_t x, y;
         std::memcpy(&x, a + o, 8);
         std::memcpy(&y, b + o, 8);
-        if (x != y) break;
+        if ((x | wa) != (y | wb)) break;
     }
 #endif
     for (; o < to; o += 4)
-        if (loadWord(a + o) != loadWord(b + o)) return o;
+        if ((loadWord(a + o) | ma) != (loadWord(b + o) | mb)) return o;
     return to;
 }
 
 // First word offset in [from, to) where a and b are equal.
-size_t firstEqual(const uint8_t* a, const uint8_t* b, size_t from, size_t to) {
+size_t firstEqual(const uint8_t* a, const uint8_t* b, size_t from, size_t to, uint32_t ma,
+                  uint32_t mb) {
     size_t o = from;
 #if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi32(static_cast<int>(ma));
+    const __m128i vb = _mm_set1_epi32(static_cast<int>(mb));
     for (; o + 16 <= to; o += 16) {
-        __m128i eq = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + o)),
-                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + o)));
+        __m128i x = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + o)), va);
+        __m128i y = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + o)), vb);
+        __m128i eq = _mm_cmpeq_epi32(x, y);
         if (int m = _mm_movemask_ps(_mm_castsi128_ps(eq))) return o + 4 * __builtin_ctz(m);
     }
 #endif
     for (; o < to; o += 4)
-        if (loadWord(a + o) == loadWord(b + o)) return o;
+        if ((loadWord(a + o) | ma) == (loadWord(b + o) | mb)) return o;
     return to;
 }
 
@@ -90,35 +121,106 @@ size_t firstNonZero(const uint8_t* a, size_t to) {
     return to;
 }
 
+// One row of the frame and the reference as the encoder walks it: `len` bytes (the last
+// row may be cut short), of which the first `pixels` are pixel words read with the
+// pictures' alpha, the rest padding read as it is.
+struct RowPair {
+    const uint8_t* f;
+    const uint8_t* r;
+    size_t len;
+    size_t pixels;
+    uint32_t fa, ra;
+
+    // The first offset in [from, to) where `scan` stops: pixel words read with the
+    // pictures' alpha, padding without.
+    size_t find(size_t (*scan)(const uint8_t*, const uint8_t*, size_t, size_t, uint32_t, uint32_t),
+                size_t from, size_t to) const {
+        if (from < pixels) {
+            const size_t e = std::min(to, pixels);
+            const size_t x = scan(f, r, from, e, fa, ra);
+            if (x < e) return x;
+            from = e;
+        }
+        return from < to ? scan(f, r, from, to, 0, 0) : to;
+    }
+    size_t different(size_t from, size_t to) const { return find(firstDifferent, from, to); }
+    size_t equal(size_t from, size_t to) const { return find(firstEqual, from, to); }
+    // The frame's words [from, to) as stored: pixels with the alpha set.
+    void copy(uint8_t* out, size_t from, size_t to) const {
+        const size_t split = std::clamp(pixels, from, to);
+        if (fa == 0) {
+            std::memcpy(out, f + from, split - from);
+        } else {
+            for (size_t o = from; o < split; o += 4)
+                storeWord(out + (o - from), loadWord(f + o) | fa);
+        }
+        std::memcpy(out + (split - from), f + split, to - split);
+    }
+};
+
 }  // namespace
+
+uint32_t ZVFomixOpaqueAlpha() {
+    const uint8_t bytes[4] = {0, 0, 0, 0xFF};
+    return loadWord(bytes);
+}
 
 ZVFomixEncoded ZVFomixEncodeBlocks(const uint8_t* frame, const uint8_t* reference,
                                    size_t bytesPerRow, size_t bufferSize, uint8_t* out) {
+    const int64_t step = static_cast<int64_t>(bytesPerRow);
+    return ZVFomixEncodeRows({frame, step, 0}, {reference, step, 0}, bytesPerRow, 0, bufferSize,
+                             out);
+}
+
+ZVFomixEncoded ZVFomixEncodeRows(const ZVFomixRows& frame, const ZVFomixRows& reference,
+                                 size_t bytesPerRow, size_t pixelsWidth, size_t bufferSize,
+                                 uint8_t* out) {
     ZVFomixEncoded result;
     const size_t n = bufferSize & ~size_t(3);  // whole words only
+    if (n == 0) return result;
     const size_t b = bytesPerRow ? bytesPerRow : n;
-    result.allZero = firstNonZero(frame, n) == n;
+    const size_t pixelBytes = pixelsWidth ? std::min(4 * pixelsWidth, b) : b;
+    const size_t rows = (n + b - 1) / b;
+    auto rowAt = [&](size_t i) {
+        const int64_t r = static_cast<int64_t>(i);
+        const size_t len = std::min(b, n - i * b);
+        return RowPair{frame.row0 + r * frame.step,
+                       reference.row0 + r * reference.step,
+                       len,
+                       std::min(pixelBytes, len),
+                       frame.alpha,
+                       reference.alpha};
+    };
     uint8_t* p = out;
-    size_t o = 0;
-    while ((o = firstDifferent(frame, reference, o, n)) < n) {
-        // A run opens at s. It grows while words differ, but its block (the run and the
-        // word after it) may not pass the end of the row that s lies in: the run stops
-        // at the row's last word, which is then already inside the block.
-        const size_t s = o;
-        const size_t rowEnd = (s / b + 1) * b;
-        const size_t limit = std::min(std::max(s + 4, rowEnd >= 4 ? rowEnd - 4 : 0), n);
-        const size_t stop = firstEqual(frame, reference, s + 4, limit);
-        // The word at `stop` closes the block and never opens the next run. A run that
-        // reaches the end of the buffer is cut there.
-        const size_t end = std::min(stop + 4, n);
-        const uint32_t offset = static_cast<uint32_t>(s);
-        const uint32_t length = static_cast<uint32_t>(end - s);
-        storeWord(p, offset);
-        storeWord(p + 4, length);
-        std::memcpy(p + 8, frame + s, length);
-        p += 8 + length;
-        ++result.blocks;
-        o = stop + 4;
+    size_t from = 0;  // where the scan of the next row starts
+    for (size_t i = 0; i < rows; ++i) {
+        const RowPair row = rowAt(i);
+        if (result.allZero)
+            result.allZero = !(row.fa && row.pixels) && firstNonZero(row.f, row.len) == row.len;
+        size_t o = std::exchange(from, 0);
+        while ((o = row.different(o, row.len)) < row.len) {
+            // A run opens at s. It grows while words differ, but its block (the run and the
+            // word after it) may not pass the end of the row: the run stops at the row's
+            // last word, which is then already inside the block. A run opened on that last
+            // word takes the next row's first word as its closing word.
+            const size_t s = o;
+            const size_t limit = std::min(std::max(s + 4, b - 4), row.len);
+            const size_t stop = row.equal(s + 4, limit);
+            const size_t end = std::min(stop + 4, row.len);
+            const bool spill = stop + 4 > row.len && i + 1 < rows;
+            const uint32_t length = static_cast<uint32_t>(end - s + (spill ? 4 : 0));
+            storeWord(p, static_cast<uint32_t>(i * b + s));
+            storeWord(p + 4, length);
+            row.copy(p + 8, s, end);
+            if (spill) {
+                // That word never opens the next run: the next row's scan starts after it.
+                rowAt(i + 1).copy(p + 8 + (end - s), 0, 4);
+                from = 4;
+            }
+            p += 8 + length;
+            ++result.blocks;
+            o = stop + 4;
+        }
     }
     result.dataSize = static_cast<uint32_t>(p - out);
     return result;

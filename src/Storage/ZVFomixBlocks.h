@@ -30,6 +30,29 @@ constexpr size_t ZVFomixMaxBlockDataSize(size_t bufferSize) {
 ZVFomixEncoded ZVFomixEncodeBlocks(const uint8_t* frame, const uint8_t* reference,
                                    size_t bytesPerRow, size_t bufferSize, uint8_t* out);
 
+// Where the rows of one picture lie in memory, whatever their order, and what its fourth
+// bytes mean.
+struct ZVFomixRows {
+    const uint8_t* row0 = nullptr;  // the first byte of row 0
+    int64_t step = 0;               // from one row to the next; negative for bottom-up memory
+    // OR-ed into each pixel word as it is read: the alpha bits for a picture whose fourth
+    // bytes mean nothing (every pixel opaque), else 0.
+    uint32_t alpha = 0;
+};
+
+// The 32-bit word of a pixel whose fourth byte is 0xFF and the others 0, in memory order.
+uint32_t ZVFomixOpaqueAlpha();
+
+// The same encoding as ZVFomixEncodeBlocks of the two pictures laid out contiguously,
+// `bytesPerRow` (a multiple of 4) a row, `bufferSize` bytes in all: offsets count in that
+// layout, whatever the rows' places in memory. The first `pixelsWidth` words of each row
+// are pixels and are read with their picture's alpha (0: every word); the rest is padding,
+// read as it is. Stored words carry the alpha bits, so an opaque picture whose fourth
+// bytes mean nothing is stored exactly as one with 0xFF there. Any thread.
+ZVFomixEncoded ZVFomixEncodeRows(const ZVFomixRows& frame, const ZVFomixRows& reference,
+                                 size_t bytesPerRow, size_t pixelsWidth, size_t bufferSize,
+                                 uint8_t* out);
+
 // How block data from a file maps onto a canvas.
 struct ZVFomixBlockLayout {
     bool swapped = false;  // offsets, lengths and pixel words are in the other byte order

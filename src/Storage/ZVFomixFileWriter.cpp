@@ -70,8 +70,13 @@ ZVFomixAppend ZVFomixFileWriter::append(const ZVFomixFrameInput& frame, ZVFomixE
         if (!_blocks) return ZVFomixAppend::NoMemory;
     }
 
-    encoded = ZVFomixEncodeBlocks(frame.pixels, frame.reference, frame.bytesPerRow,
-                                  frame.bufferSize, _blocks);
+    const int64_t stride = static_cast<int64_t>(frame.bytesPerRow);
+    const ZVFomixRows pixels{frame.pixels, frame.pixelsStep ? frame.pixelsStep : stride,
+                             frame.pixelsAlpha};
+    const ZVFomixRows reference{frame.reference, frame.referenceStep ? frame.referenceStep : stride,
+                                frame.referenceAlpha};
+    encoded = ZVFomixEncodeRows(pixels, reference, frame.bytesPerRow, frame.pixelsWidth,
+                                frame.bufferSize, _blocks);
     // A failed screen read arrives all zero; storing it would blank the picture.
     if (encoded.allZero) return ZVFomixAppend::Skipped;
 

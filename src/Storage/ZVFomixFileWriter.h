@@ -22,10 +22,18 @@
 // One frame to append: its pixels, the previous stored frame's (same size and stride),
 // its record and key strokes. Borrowed for the call.
 struct ZVFomixFrameInput {
-    const uint8_t* pixels = nullptr;
-    const uint8_t* reference = nullptr;
-    size_t bytesPerRow = 0;
+    const uint8_t* pixels = nullptr;     // row 0
+    const uint8_t* reference = nullptr;  // row 0
+    size_t bytesPerRow = 0;              // the stored layout's stride (offsets count in it)
     size_t bufferSize = 0;
+    // Where each picture's rows lie in memory when not bytesPerRow apart from row 0 on
+    // (0: they are; negative: bottom-up memory), how many words of a row are pixels (0: all)
+    // and each picture's alpha bits (ZVFomixRows::alpha).
+    int64_t pixelsStep = 0;
+    int64_t referenceStep = 0;
+    size_t pixelsWidth = 0;
+    uint32_t pixelsAlpha = 0;
+    uint32_t referenceAlpha = 0;
     ZVFrameInfo info{};
     const std::vector<uint8_t>* keyStrokes = nullptr;  // may be null
     const std::string* keyText = nullptr;              // may be null

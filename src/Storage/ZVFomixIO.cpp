@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "Foundation/ZVAlert.h"
@@ -119,7 +120,7 @@ void ZVFomixIO::fomixWriter() {
                 // Only frames of the recording's size are compared with the reference; others
                 // are dropped rather than read past either buffer.
                 if (frame->bufferSize() != reference->bufferSize() ||
-                    frame->bytesPerRow() != reference->bytesPerRow() ||
+                    std::abs(frame->bytesPerRow()) != std::abs(reference->bytesPerRow()) ||
                     frame->pixelsWidth() != reference->pixelsWidth()) {
                     if (!reportedOtherSize)
                         ZVLog(
@@ -130,10 +131,16 @@ void ZVFomixIO::fomixWriter() {
                     return;
                 }
                 ZVFomixFrameInput input;
+                // Rows in either memory order; a screen read's fourth bytes count as 0xFF.
                 input.pixels = frame->baseAddress();
                 input.reference = reference->baseAddress();
-                input.bytesPerRow = static_cast<size_t>(frame->bytesPerRow());
+                input.bytesPerRow = static_cast<size_t>(std::abs(frame->bytesPerRow()));
                 input.bufferSize = static_cast<size_t>(frame->bufferSize());
+                input.pixelsStep = frame->bytesPerRow();
+                input.referenceStep = reference->bytesPerRow();
+                input.pixelsWidth = static_cast<size_t>(frame->pixelsWidth());
+                input.pixelsAlpha = frame->alphaIgnored() ? ZVFomixOpaqueAlpha() : 0;
+                input.referenceAlpha = reference->alphaIgnored() ? ZVFomixOpaqueAlpha() : 0;
                 input.info = info;
                 if (info.frameFlags & kZVFrameHasKeyStrokes) {
                     input.keyStrokes = &frame->keyStrokes();

@@ -144,6 +144,7 @@ ZVPixelBuffer::~ZVPixelBuffer() = default;
 
 void ZVPixelBuffer::setPixelBuffer(ZVPixelStorageRef buffer) {
     _pixelBuffer = std::move(buffer);
+    _negativeStride = _alphaIgnored = false;
 }
 
 int32_t ZVPixelBuffer::pixelsWidth() const {
@@ -155,7 +156,8 @@ int32_t ZVPixelBuffer::pixelsHeight() const {
 }
 
 int32_t ZVPixelBuffer::bytesPerRow() const {
-    return _pixelBuffer ? static_cast<int32_t>(_pixelBuffer->bytesPerRow()) : 0;
+    const int32_t stride = _pixelBuffer ? static_cast<int32_t>(_pixelBuffer->bytesPerRow()) : 0;
+    return _negativeStride ? -stride : stride;
 }
 
 int32_t ZVPixelBuffer::bufferSize() const {
@@ -166,12 +168,18 @@ int64_t ZVPixelBuffer::dataSize() const {
     return bufferSize();
 }
 
-uint8_t* ZVPixelBuffer::baseAddress() const {
+uint8_t* ZVPixelBuffer::memoryStart() const {
     if (!_pixelBuffer) return nullptr;
     _pixelBuffer->lockBaseAddress();
     uint8_t* address = _pixelBuffer->baseAddress();
     _pixelBuffer->unlockBaseAddress();
     return address;
+}
+
+uint8_t* ZVPixelBuffer::baseAddress() const {
+    uint8_t* start = memoryStart();
+    if (!start || !_negativeStride) return start;
+    return start + _pixelBuffer->bytesPerRow() * (_pixelBuffer->height() - 1);
 }
 
 void ZVPixelBuffer::lock() {
@@ -183,10 +191,17 @@ void ZVPixelBuffer::unlock() {
 }
 
 void ZVPixelBuffer::clearBuffer() {
-    if (uint8_t* base = baseAddress()) std::memset(base, 0, static_cast<size_t>(dataSize()));
+    if (uint8_t* start = memoryStart()) std::memset(start, 0, static_cast<size_t>(dataSize()));
+}
+
+bool ZVPixelBuffer::flipByStride() {
+    if (!_negativeStride) return false;
+    _negativeStride = false;
+    return true;
 }
 
 void ZVPixelBuffer::flipImageData() {
+    if (flipByStride()) return;
     const int32_t height = pixelsHeight();
     if (height < 2) return;
     const size_t stride = static_cast<size_t>(bytesPerRow());
@@ -207,6 +222,7 @@ void ZVPixelBuffer::flipImageData() {
 }
 
 void ZVPixelBuffer::flipBufferContents() {
+    if (flipByStride()) return;
     const int32_t height = pixelsHeight();
     if (height < 2) return;
     const size_t stride = static_cast<size_t>(bytesPerRow());
@@ -247,8 +263,7 @@ void ZVPixelBuffer::drawImage(const uint8_t* bytes, int32_t rowBytes, int32_t wi
     if (static_cast<int64_t>(height) * width * 4 <= 0 || !bytes) return;
     uint8_t* const dst = baseAddress();
     if (!dst) return;
-    const int64_t stride = bytesPerRow();
-    const int64_t total = bufferSize();
+    const int64_t stride = bytesPerRow();  // negative: rows go down in memory
     const int64_t bufferWidth = pixelsWidth();
     const int64_t bufferHeight = pixelsHeight();
     // Truncated toward zero. A point so far out that no pixel can land is dropped here,
@@ -261,7 +276,6 @@ void ZVPixelBuffer::drawImage(const uint8_t* bytes, int32_t rowBytes, int32_t wi
     const int64_t px = truncated(point.x);
     const int64_t py = truncated(point.y);
     if (px >= bufferWidth || px + width <= 0 || py >= bufferHeight || py + height <= 0) return;
-    const int64_t origin = stride * py + 4 * px;
     const bool bgra = format == 1;
     const float weight = fclampf(opacity, 0.0f, 1.0f);
 
@@ -271,16 +285,16 @@ void ZVPixelBuffer::drawImage(const uint8_t* bytes, int32_t rowBytes, int32_t wi
     bool haveLast = false;
     for (int64_t r = 0; r < height; ++r) {
         if (r + py < 0 || r + py >= bufferHeight) continue;
+        uint8_t* const row = dst + (r + py) * stride + 4 * px;
         for (int64_t c = 0; c < width; ++c) {
             if (c + px < 0 || c + px >= bufferWidth) continue;
-            const int64_t d = origin + r * stride + 4 * c;
-            if (d < 0 || d >= total) continue;
+            uint8_t* const d = row + 4 * c;
             const uint8_t* s = bytes + r * rowBytes + 4 * c;
             uint32_t sourceWord, pixelWord;
             std::memcpy(&sourceWord, s, 4);
-            std::memcpy(&pixelWord, dst + d, 4);
+            std::memcpy(&pixelWord, d, 4);
             if (haveLast && sourceWord == lastSource && pixelWord == lastPixel) {
-                std::memcpy(dst + d, &lastResult, 4);
+                std::memcpy(d, &lastResult, 4);
                 continue;
             }
             const uint8_t blue = bgra ? s[0] : s[2];
@@ -300,7 +314,7 @@ void ZVPixelBuffer::drawImage(const uint8_t* bytes, int32_t rowBytes, int32_t wi
             p[2] = blendedByte(unit[p[2]] * (1 - a) + unit[red] * a);
             p[3] = blendedByte(a * a + unit[p[3]] * (1 - a));
             std::memcpy(&lastResult, p, 4);
-            std::memcpy(dst + d, &lastResult, 4);
+            std::memcpy(d, &lastResult, 4);
             lastSource = sourceWord, lastPixel = pixelWord, haveLast = true;
         }
     }
@@ -324,8 +338,10 @@ std::shared_ptr<ZVPixelBuffer> ZVPixelBuffer::copy() const {
 }
 
 void ZVPixelBuffer::copyPixelsFrom(const ZVPixelBuffer& source) {
-    uint8_t* to = baseAddress();
-    const uint8_t* from = source.baseAddress();
+    uint8_t* to = memoryStart();
+    const uint8_t* from = source.memoryStart();
     if (!to || !from) return;
     std::memcpy(to, from, static_cast<size_t>(std::min(bufferSize(), source.bufferSize())));
+    _negativeStride = source._negativeStride;
+    _alphaIgnored = source._alphaIgnored;
 }

@@ -3,9 +3,10 @@
 
 // The framework's in-memory picture: one pooled buffer of 32-bit BGRA pixels (bytes blue,
 // green, red, alpha). Rows lie bytesPerRow() apart, which may be more than 4 × width; row
-// 0 is the first row in memory, and which screen edge it shows is up to the producer and
-// the consumer of the pixels. All buffers come from process-wide pools, one per size (see
-// ZVPixelBufferPool.h for the stride rule).
+// 0 is the first row in memory unless the buffer has a negative stride (then it is the
+// last, and bytesPerRow() is negative), and which screen edge it shows is up to the
+// producer and the consumer of the pixels. All buffers come from process-wide pools, one per size
+// (see ZVPixelBufferPool.h for the stride rule).
 //
 // A buffer has no lock of its own: it belongs to one stage at a time and is handed on
 // through queues.
@@ -49,10 +50,24 @@ class ZVPixelBuffer : public ZVQueueObject {
     // The buffer itself, still owned by the object; nullptr when it has none. Owner's thread.
     ZVPixelStorage* coreVideoPixelBuffer() const { return _pixelBuffer.get(); }
 
-    // Geometry of the buffer; 0 when the object has no buffer. Owner's thread.
+    // Geometry of the buffer; 0 when the object has no buffer. bytesPerRow() is negative
+    // for a buffer with a negative stride. Owner's thread.
     int32_t pixelsWidth() const;
     int32_t pixelsHeight() const;
     int32_t bytesPerRow() const;
+    // The row order in memory. With a negative stride row 0 is the last row in memory and
+    // each next row lies before it: a picture written top row first (a screen read) is
+    // then the bottom-up picture that frames hold, without a copy. Only the view changes,
+    // no byte moves; a new buffer (setPixelBuffer) starts with a positive stride. Owner's
+    // thread.
+    void setNegativeStride(bool negative) { _negativeStride = negative; }
+    bool hasNegativeStride() const { return _negativeStride; }
+    // Whether the fourth byte of each pixel means nothing and every pixel is opaque: a
+    // screen read leaves the server's own byte there (0 on X11) rather than spend a pass
+    // over the picture setting it; readers that care take it as 0xFF. A new buffer starts
+    // without it. Owner's thread.
+    void setAlphaIgnored(bool ignored) { _alphaIgnored = ignored; }
+    bool alphaIgnored() const { return _alphaIgnored; }
     // All bytes of the buffer, row padding included. Owner's thread.
     int32_t bufferSize() const;
     // bufferSize(), what a queue weighs the object by. Any thread (never changes while
@@ -61,6 +76,9 @@ class ZVPixelBuffer : public ZVQueueObject {
     // The first byte of row 0; nullptr without a buffer. The memory never moves while the
     // object keeps its buffer. Owner's thread.
     uint8_t* baseAddress() const;
+    // The buffer's lowest byte, where its bufferSize() bytes begin (row 0 only with a
+    // positive stride); nullptr without a buffer. Owner's thread.
+    uint8_t* memoryStart() const;
     // Pin the base address around a longer access (balanced). Owner's thread.
     void lock();
     void unlock();
@@ -69,10 +87,12 @@ class ZVPixelBuffer : public ZVQueueObject {
     void clearBuffer();
     // Exchanges row i and row H-1-i for i < H/2, whole rows with their padding, through a
     // heap row; logs "ME-8: flipImageData failed with malloc error" and changes nothing when
-    // that row cannot be had. Owner's thread.
+    // that row cannot be had. A buffer with a negative stride takes a positive one instead,
+    // which shows the same exchange without moving a byte. Owner's thread.
     void flipImageData();
     // The same exchange of the pixel part of each row only (padding stays); allocates
-    // nothing. Runs once per exported frame. Owner's thread.
+    // nothing. Runs once per exported frame. Owner's thread (as flipImageData for a
+    // negative stride).
     void flipBufferContents();
     // Flips the receiver (flipImageData; the pixels stay flipped) and returns its pixels as
     // a BGRX image whose top row is the buffer's new row 0, alpha ignored. Owner's thread.
@@ -101,9 +121,15 @@ class ZVPixelBuffer : public ZVQueueObject {
     // The initialiser that the factories of this class and its subclasses share: false
     // after the log line for an empty size; throws when no buffer can be had.
     bool initializeWithSize(ZVSize size);
-    // Copies bufferSize() bytes from `source` (same size and stride) into this buffer.
+    // Copies bufferSize() bytes from `source` (same size and stride) into this buffer,
+    // with its row order and alpha meaning.
     void copyPixelsFrom(const ZVPixelBuffer& source);
 
   private:
+    // Flips the view of a buffer with a negative stride; false for a positive one.
+    bool flipByStride();
+
     ZVPixelStorageRef _pixelBuffer;
+    bool _negativeStride = false;
+    bool _alphaIgnored = false;
 };

@@ -1,34 +1,32 @@
 #include "Video/ZVPixelBufferPool.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <limits>
 
 #include "Video/ZVVideoAllocation.h"
 
 namespace {
-// Rows start on cache-line boundaries, so the whole block is aligned the same way.
-constexpr size_t kRowAlignment = 64;
 static_assert(ZVPixelBytesPerRow(1) == 64 && ZVPixelBytesPerRow(16) == 64 &&
                   ZVPixelBytesPerRow(17) == 128 && ZVPixelBytesPerRow(640) == 2560 &&
                   ZVPixelBytesPerRow(1366) == 5504,
               "the stride rule is part of the capture-file format");
 }  // namespace
 
+ZVPixelMemory::~ZVPixelMemory() {
+    ZVVideoSharedFree(bytes, id);
+}
+
 ZVPixelStorage::ZVPixelStorage(std::weak_ptr<ZVPixelBufferPool> pool, uint32_t width,
-                               uint32_t height, size_t bytesPerRow, uint8_t* memory, bool recycled)
+                               uint32_t height, size_t bytesPerRow,
+                               std::shared_ptr<ZVPixelMemory> memory, bool recycled)
     : _pool(std::move(pool)),
       _width(width),
       _height(height),
       _bytesPerRow(bytesPerRow),
-      _memory(memory),
+      _memory(std::move(memory)),
       _recycled(recycled) {}
 
 ZVPixelStorage::~ZVPixelStorage() {
-    if (auto pool = _pool.lock())
-        pool->recycle(_memory);
-    else
-        std::free(_memory);
+    if (auto pool = _pool.lock()) pool->recycle(std::move(_memory));
 }
 
 std::shared_ptr<ZVPixelBufferPool> ZVPixelBufferPool::create(uint32_t width, uint32_t height,
@@ -53,32 +51,31 @@ ZVPixelBufferPool::ZVPixelBufferPool(uint32_t width, uint32_t height, size_t fre
     _free.reserve(freeLimit);
 }
 
-ZVPixelBufferPool::~ZVPixelBufferPool() {
-    ZVLockGuard<ZVMutex> guard(_freeLock);
-    for (uint8_t* memory : _free) std::free(memory);
-}
+ZVPixelBufferPool::~ZVPixelBufferPool() = default;
 
 ZVPixelStorageRef ZVPixelBufferPool::createPixelBuffer(int32_t* status) {
-    uint8_t* memory = nullptr;
+    std::shared_ptr<ZVPixelMemory> memory;
     {
         ZVLockGuard<ZVMutex> guard(_freeLock);
         if (!_free.empty()) {
-            memory = _free.back();
+            memory = std::move(_free.back());
             _free.pop_back();
         }
     }
     const bool recycled = memory != nullptr;
     if (!memory) {
-        memory = static_cast<uint8_t*>(ZVVideoAlignedAlloc(kRowAlignment, bufferSize()));
+        // Page-aligned, so rows start on cache lines as well.
+        int id = -1;
+        auto* bytes = static_cast<uint8_t*>(ZVVideoSharedAlloc(bufferSize(), &id));
+        if (bytes) memory = std::make_shared<ZVPixelMemory>(bytes, id);
         if (!memory) {
             if (status) *status = kZVPixelBufferErrorAllocationFailed;
             return nullptr;
         }
-        std::memset(memory, 0, bufferSize());
     }
     if (status) *status = kZVPixelBufferSuccess;
-    return ZVPixelStorageRef(
-        new ZVPixelStorage(weak_from_this(), _width, _height, _bytesPerRow, memory, recycled));
+    return ZVPixelStorageRef(new ZVPixelStorage(weak_from_this(), _width, _height, _bytesPerRow,
+                                                std::move(memory), recycled));
 }
 
 size_t ZVPixelBufferPool::freeCount() {
@@ -86,13 +83,13 @@ size_t ZVPixelBufferPool::freeCount() {
     return _free.size();
 }
 
-void ZVPixelBufferPool::recycle(uint8_t* memory) {
+void ZVPixelBufferPool::recycle(std::shared_ptr<ZVPixelMemory> memory) {
     {
         ZVLockGuard<ZVMutex> guard(_freeLock);
         if (_free.size() < _freeLimit) {
-            _free.push_back(memory);
+            _free.push_back(std::move(memory));
             return;
         }
     }
-    std::free(memory);
+    // More than the free list keeps: freed here, outside the lock.
 }

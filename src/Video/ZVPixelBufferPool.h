@@ -36,6 +36,19 @@ inline constexpr size_t kZVPixelBufferPoolFreeLimit = 8;
 
 class ZVPixelBufferPool;
 
+// The memory of one pooled buffer: a block of System V shared memory, so that a display
+// server can write a screen read straight into it, or plain memory where the system has no
+// shared memory to give (id -1). Freed when its last holder lets go; a display server that
+// attached it keeps only a weak reference and detaches once that has expired.
+struct ZVPixelMemory {
+    ZVPixelMemory(uint8_t* b, int segment) : bytes(b), id(segment) {}
+    ~ZVPixelMemory();
+    ZVPixelMemory(const ZVPixelMemory&) = delete;
+    ZVPixelMemory& operator=(const ZVPixelMemory&) = delete;
+    uint8_t* const bytes;
+    const int id;  // the segment's id; -1 for plain memory
+};
+
 // One buffer of 32-bit BGRA pixels. Its memory never moves; lock and unlock only count
 // (callers that pin the address around a longer access keep working as they did). When it
 // is destroyed its memory goes back to its pool, if the pool still exists and has room.
@@ -51,7 +64,10 @@ class ZVPixelStorage {
     size_t bytesPerRow() const { return _bytesPerRow; }
     size_t dataSize() const { return _bytesPerRow * _height; }
     uint32_t pixelFormatType() const { return kZVPixelFormatType_32BGRA; }
-    uint8_t* baseAddress() const { return _memory; }
+    uint8_t* baseAddress() const { return _memory->bytes; }
+    // The memory itself, for a display server that writes into it (see ZVPixelMemory).
+    // Any thread.
+    const std::shared_ptr<ZVPixelMemory>& memory() const { return _memory; }
     // True when the memory came back from the pool's free list rather than fresh. Any thread.
     bool wasRecycled() const { return _recycled; }
 
@@ -63,13 +79,13 @@ class ZVPixelStorage {
   private:
     friend class ZVPixelBufferPool;
     ZVPixelStorage(std::weak_ptr<ZVPixelBufferPool> pool, uint32_t width, uint32_t height,
-                   size_t bytesPerRow, uint8_t* memory, bool recycled);
+                   size_t bytesPerRow, std::shared_ptr<ZVPixelMemory> memory, bool recycled);
 
     std::weak_ptr<ZVPixelBufferPool> _pool;  // not kept alive by its buffers
     uint32_t _width;
     uint32_t _height;
     size_t _bytesPerRow;
-    uint8_t* _memory;  // owned: freed or handed back to the pool
+    std::shared_ptr<ZVPixelMemory> _memory;  // handed back to the pool at the end
     bool _recycled;
     std::atomic<int> _locks{0};
 };
@@ -98,9 +114,10 @@ class ZVPixelBufferPool : public std::enable_shared_from_this<ZVPixelBufferPool>
     size_t bytesPerRow() const { return _bytesPerRow; }
     size_t bufferSize() const { return _bytesPerRow * _height; }
 
-    // A buffer, reused when one is free, else newly allocated (zero-filled, so padding
-    // bytes are defined). nullptr with *status = kZVPixelBufferErrorAllocationFailed when
-    // memory is short. The caller owns the buffer. Any thread.
+    // A buffer, reused when one is free (never cleared: its bytes are the last user's),
+    // else newly allocated in shared memory (zero-filled, so padding bytes are defined). nullptr
+    // with *status = kZVPixelBufferErrorAllocationFailed when memory is short. The caller owns the
+    // buffer. Any thread.
     ZVPixelStorageRef createPixelBuffer(int32_t* status);
 
     // Buffers waiting for reuse. Any thread.
@@ -110,12 +127,12 @@ class ZVPixelBufferPool : public std::enable_shared_from_this<ZVPixelBufferPool>
     friend class ZVPixelStorage;
     ZVPixelBufferPool(uint32_t width, uint32_t height, size_t freeLimit);
     // Takes a returned buffer's memory back, or frees it when the free list is full.
-    void recycle(uint8_t* memory);
+    void recycle(std::shared_ptr<ZVPixelMemory> memory);
 
     const uint32_t _width;
     const uint32_t _height;
     const size_t _bytesPerRow;
     const size_t _freeLimit;
     ZVMutex _freeLock;  // guards _free
-    std::vector<uint8_t*> _free ZV_GUARDED_BY(_freeLock);
+    std::vector<std::shared_ptr<ZVPixelMemory>> _free ZV_GUARDED_BY(_freeLock);
 };

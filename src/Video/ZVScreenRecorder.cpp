@@ -292,14 +292,17 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
         stop();
         return ZVDisplayLink::kError;
     }
-    // Pixels on no active display are not read; a rectangle wholly on displays overwrites
-    // every byte of an unpadded buffer, so clearing it first would be wasted work.
-    if (!_snapper->captureRectLiesOnActiveDisplays() ||
-        frame->bytesPerRow() != frame->pixelsWidth() * 4) {
-        frame->clearBuffer();
-    }
+    // A rectangle wholly on displays is read straight into the frame where the server can;
+    // otherwise display by display. Pixels on no active display are not read; a rectangle
+    // wholly on displays overwrites every byte of an unpadded buffer, so clearing it first
+    // would be wasted work.
+    const bool whole = _snapper->captureRectLiesOnActiveDisplays();
     double captureTime = ZVAbsoluteTimeGetCurrent();
-    _snapper->readRectToBuffer(*frame);
+    if (!whole || !_snapper->readRectStraightIntoBuffer(*frame)) {
+        if (!whole || frame->bytesPerRow() != frame->pixelsWidth() * 4) frame->clearBuffer();
+        captureTime = ZVAbsoluteTimeGetCurrent();
+        _snapper->readRectToBuffer(*frame);
+    }
     _snapper->unlockFocus();
 
     bool visible = false;

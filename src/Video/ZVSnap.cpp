@@ -45,6 +45,22 @@ void ZVSnap::readRect(ZVRect rect, ZVPixelBuffer& buffer, const ZVPlatformServic
     }
 }
 
+bool ZVSnap::readStraight(ZVRect rect, ZVPixelBuffer& buffer, const ZVPlatformServices& services) {
+    ZVPixelStorage* storage = buffer.coreVideoPixelBuffer();
+    if (!storage || float(storage->width()) != rect.size.width ||
+        float(storage->height()) != rect.size.height)
+        return false;
+    if (!ZVDisplayServer::from(services)->readRectIntoBuffer(rect, *storage)) return false;
+    // The server wrote the top line first: bottom-up rows start at the last one.
+    buffer.setNegativeStride(true);
+    buffer.setAlphaIgnored(true);
+    return true;
+}
+
+bool ZVSnap::readRectStraightIntoBuffer(ZVPixelBuffer& buffer) {
+    return readStraight(_captureRect, buffer, _services);
+}
+
 void ZVSnap::readRectToBuffer(ZVPixelBuffer& buffer) {
     readRect(_captureRect, buffer, _services, [](const ZVScreen& screen, const ZVException& e) {
         ZVLog("Screen #%u could not be read: %s", screen.number(), e.reason().c_str());
@@ -113,11 +129,14 @@ std::shared_ptr<ZVImage> ZVSnap::snapFromRect(ZVRect rect, bool withCursor,
     }
     if (!frame) return nullptr;
     // Pixels on no display would show whatever the pooled buffer held before.
-    if (!rectLiesOnActiveDisplays(rect, services)) frame->clearBuffer();
-    readRect(rect, *frame, services, [](const ZVScreen& screen, const ZVException& e) {
-        ZVRunAlertPanel(e.reason(), ZVFormat(kZVSnapScreenReadFailureFormat,
-                                             static_cast<int>(screen.number())));
-    });
+    const bool whole = rectLiesOnActiveDisplays(rect, services);
+    if (!whole || !readStraight(rect, *frame, services)) {
+        if (!whole) frame->clearBuffer();
+        readRect(rect, *frame, services, [](const ZVScreen& screen, const ZVException& e) {
+            ZVRunAlertPanel(e.reason(), ZVFormat(kZVSnapScreenReadFailureFormat,
+                                                 static_cast<int>(screen.number())));
+        });
+    }
     frame->flipBufferContents();  // top-down, the order the cursor drawing counts rows in
     if (withCursor) {
         auto server = ZVDisplayServer::from(services);

@@ -11,6 +11,14 @@ void* ZVVideoMalloc(size_t size);
 // aligned_alloc (size must be a multiple of alignment), or nullptr when a failure was asked
 // for. Free with free(). Any thread.
 void* ZVVideoAlignedAlloc(size_t alignment, size_t size);
+// A zero-filled, page-aligned block of System V shared memory that a display server can
+// attach by `*id` and write into; it is marked for removal at once, so it goes when its last
+// user detaches, even if the process dies. Where the system has no shared memory to give,
+// plain zero-filled memory with *id = -1. nullptr when a failure was asked for. Free with
+// ZVVideoSharedFree. Any thread.
+void* ZVVideoSharedAlloc(size_t size, int* id);
+// Lets go of a block of ZVVideoSharedAlloc. Any thread.
+void ZVVideoSharedFree(void* memory, int id);
 // Makes the next `count` allocations above fail on the calling thread only; 0 ends it.
 // Tests only. Any thread.
 void ZVVideoFailNextAllocations(int count);

@@ -152,6 +152,30 @@ TEST(ZVFomixBlocks, FastEncoderMatchesTheWordRuleOnPaddedPictures) {
         ASSERT_EQ(e.data, model) << "round " << round;
         ASSERT_LE(e.data.size(), ZVFomixMaxBlockDataSize(frame.size()));
 
+        // The same pictures as a screen read leaves them, top line first in memory (a
+        // negative stride) and the fourth bytes anything: stored as the opaque ones were.
+        auto opaque = [&](Bytes b, bool scramble) {
+            for (size_t o = 3; o < b.size(); o += 4)
+                if (o % stride < 4 * width) b[o] = scramble ? uint8_t(rng()) : 0xFF;
+            return b;
+        };
+        auto topDown = [&](const Bytes& b) {
+            Bytes m(b.size());
+            for (size_t r = 0; r < height; ++r)
+                std::memcpy(m.data() + (height - 1 - r) * stride, b.data() + r * stride, stride);
+            return opaque(m, true);
+        };
+        const Bytes fm = topDown(frame), rm = topDown(ref);
+        const size_t last = (height - 1) * stride;
+        const int64_t up = -int64_t(stride);
+        Bytes read(ZVFomixMaxBlockDataSize(frame.size()));
+        read.resize(ZVFomixEncodeRows({fm.data() + last, up, ZVFomixOpaqueAlpha()},
+                                      {rm.data() + last, up, ZVFomixOpaqueAlpha()}, stride, width,
+                                      frame.size(), read.data())
+                        .dataSize);
+        ASSERT_EQ(read, modelEncode(opaque(frame, false), opaque(ref, false), stride, modelBlocks))
+            << "round " << round;
+
         // Applying the blocks to the reference gives the frame back.
         Bytes canvas = ref;
         ASSERT_EQ(ZVFomixApplyBlocks(e.data.data(), e.data.size(), e.result.blocks, canvas.data(),
@@ -159,6 +183,29 @@ TEST(ZVFomixBlocks, FastEncoderMatchesTheWordRuleOnPaddedPictures) {
                   ZVFomixApplyResult::Applied);
         ASSERT_EQ(canvas, frame) << "round " << round;
     }
+}
+
+// Frames whose colours stay and whose fourth bytes (left as the screen gave them) change
+// record nothing; a black screen is a picture, not a failed read; stored pixels are opaque.
+TEST(ZVFomixBlocks, TheFourthBytesOfAScreenReadAreNeitherComparedNorStored) {
+    const uint32_t alpha = ZVFomixOpaqueAlpha();
+    Bytes ref(32, 0), frame(32, 0), out(ZVFomixMaxBlockDataSize(32));
+    for (size_t o = 3; o < 32; o += 4) frame[o] = uint8_t(o);
+    auto encode = [&] {
+        return ZVFomixEncodeRows({frame.data(), 16, alpha}, {ref.data(), 16, alpha}, 16, 4, 32,
+                                 out.data());
+    };
+    ZVFomixEncoded e = encode();
+    EXPECT_EQ(e.blocks, 0u);
+    EXPECT_FALSE(e.allZero);
+    setWord(frame, 4, 0x00123456);
+    e = encode();
+    ASSERT_EQ(blocksOf(Bytes(out.begin(), out.begin() + e.dataSize), e.blocks),
+              (std::vector<Block>{{4, 8}}));
+    uint32_t stored[2];
+    std::memcpy(stored, out.data() + 8, 8);
+    EXPECT_EQ(stored[0], 0x00123456u | alpha);
+    EXPECT_EQ(stored[1], alpha);
 }
 
 TEST(ZVFomixBlocks, WorstCaseStaysWithinTheBound) {

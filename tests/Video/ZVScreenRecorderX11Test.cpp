@@ -132,4 +132,38 @@ TEST_F(RecorderX11Test, ARectangleChangeWhileRecordingGivesFramesOfTheNewSize) {
     EXPECT_EQ(pixel, 0xFF00FF00u);  // B, G, R, A in memory: opaque green
 }
 
+// Two recorders at once, one of them resized: each frame holds its own rectangle, bottom
+// row first, read straight into it (the fourth bytes are not looked at).
+TEST_F(RecorderX11Test, TwoRectanglesAtOnceAndAResizeEachGetTheirOwnPixels) {
+    client.showColor(0, 1080 - 100, 200, 100, 0x00FF00);  // bottom-left corner, green
+    client.showColor(1000, 0, 300, 200, 0x0000FF);        // at the top, blue
+    auto second = ZVScreenRecorder::initWithRect(ZVMakeRect(1000, 1080 - 160, 160, 96));
+    ASSERT_NE(second, nullptr);
+    RecordingDestination other;
+    second->setDataDestination(&other);
+    log.keep = nullptr;
+    record();
+    second->start();
+    second->setSuspended(false);
+    ASSERT_TRUE(log.waitForMore(3));
+    recorder->startSetRect();
+    recorder->setRect(ZVMakeRect(0, 0, 256, 128));
+    recorder->endSetRect();
+    ASSERT_TRUE(log.waitForMore(4));
+    ASSERT_TRUE(other.waitForMore(3));
+    recorder->stop();
+    second->stop();
+    auto colour = [](const ZVObjectRef& object, int x, int row) {
+        auto f = std::dynamic_pointer_cast<ZVMovieFrame>(object);
+        uint32_t pixel;
+        std::memcpy(&pixel, f->baseAddress() + row * f->bytesPerRow() + x * 4, 4);
+        return pixel & 0xFFFFFF;
+    };
+    const ZVObjectRef last = log.objects().back();
+    EXPECT_EQ(colour(last, 10, 99), 0x00FF00u);
+    EXPECT_NE(colour(last, 10, 100), 0x00FF00u);
+    EXPECT_NE(colour(last, 230, 0), 0x00FF00u);
+    for (const ZVObjectRef& frame : other.objects()) EXPECT_EQ(colour(frame, 159, 95), 0x0000FFu);
+}
+
 }  // namespace

@@ -12,6 +12,8 @@
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVPlatformServices.h"
 
+class ZVPixelStorage;
+
 // One display (a RandR monitor on X11) as the screen list shows it.
 struct ZVDisplayDescription {
     uint32_t displayID = 0;  // stable for the display's life (the monitor's name atom)
@@ -69,6 +71,16 @@ class ZVDisplayServer {
     // set to 0xFF. False (nothing written) when the image cannot be made. Any thread.
     virtual bool readDisplayRect(uint32_t displayID, const ZVRect& rect, uint8_t* bottomLeft,
                                  uint32_t stride, uint32_t maxRows, uint32_t maxBytesPerRow) = 0;
+
+    // Reads `desktopRect` (whole pixels, lying wholly on active displays) in one piece
+    // straight into the memory of `buffer`, which has the rectangle's size: its top line
+    // first in memory, rows `buffer.bytesPerRow()` apart, each pixel's fourth byte as the
+    // server leaves it. Only where the server can write into the buffer's memory itself
+    // (the rows have no padding, the memory is shared with the server); false, nothing
+    // written, otherwise: the caller then reads display by display. Any thread.
+    virtual bool readRectIntoBuffer(const ZVRect& /*desktopRect*/, ZVPixelStorage& /*buffer*/) {
+        return false;
+    }
 
     // The cursor shown now; nullopt when the server cannot say. Any thread.
     virtual std::optional<ZVCursorImage> currentCursor() = 0;

@@ -42,6 +42,14 @@ class ZVSnap {
     // caller holds lockFocus. Capture tick (any thread).
     void readRectToBuffer(ZVPixelBuffer& buffer) ZV_REQUIRES(_lock);
 
+    // Reads the capture rectangle in one piece straight into the buffer's own memory where
+    // the display server can (ZVDisplayServer::readRectIntoBuffer): the buffer (of the
+    // rectangle's size) then has a negative stride, its rows bottom-up as in the other
+    // reads, and its fourth bytes ignored. The caller has made sure that the rectangle
+    // lies on active displays. False, with the buffer unchanged, where the server cannot.
+    // The caller holds lockFocus. Capture tick (any thread).
+    bool readRectStraightIntoBuffer(ZVPixelBuffer& buffer) ZV_REQUIRES(_lock);
+
     // Whether every pixel of the capture rectangle lies on an active display, so that a read
     // overwrites the whole buffer and clearing it first is wasted work. The caller holds
     // lockFocus. Any thread.
@@ -83,6 +91,9 @@ class ZVSnap {
     template <typename OnFailure>
     static void readRect(ZVRect rect, ZVPixelBuffer& buffer, const ZVPlatformServices& services,
                          OnFailure&& onFailure);
+    // Algorithm of readRectStraightIntoBuffer for any rectangle.
+    static bool readStraight(ZVRect rect, ZVPixelBuffer& buffer,
+                             const ZVPlatformServices& services);
 
     ZVRect _captureRect ZV_GUARDED_BY(_lock);
     const ZVPlatformServices _services;

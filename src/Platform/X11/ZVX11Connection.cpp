@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "Foundation/ZVLog.h"
+#include "Video/ZVPixelBufferPool.h"
 
 struct ZVX11Connection::Atoms {
     std::map<std::string, xcb_atom_t> byName;
@@ -142,6 +143,7 @@ ZVX11Connection::ZVX11Connection(xcb_connection_t* c, int screenNumber)
 }
 
 ZVX11Connection::~ZVX11Connection() {
+    detachBuffers(true);
     releaseShm();
     if (_c) xcb_disconnect(_c);
 }
@@ -210,4 +212,33 @@ const ZVX11Connection::Shm* ZVX11Connection::shmFor(size_t bytes) {
     _shm.addr = static_cast<uint8_t*>(addr);
     _shm.size = bytes;
     return &_shm;
+}
+
+void ZVX11Connection::detachBuffers(bool all) {
+    const bool connected = _c && !xcb_connection_has_error(_c);
+    std::erase_if(_attached, [&](const Attached& a) {
+        if (!all && !a.memory.expired()) return false;
+        if (connected) xcb_shm_detach(_c, a.seg);  // an error would come as an event
+        return true;
+    });
+    if (all && connected) xcb_flush(_c);
+}
+
+uint32_t ZVX11Connection::attachedSegment(const std::shared_ptr<ZVPixelMemory>& memory) {
+    if (!memory || memory->id < 0 || !_hasShm || _bufferShmBroken) return 0;
+    detachBuffers(false);
+    for (const Attached& a : _attached)
+        if (!a.memory.owner_before(memory) && !memory.owner_before(a.memory)) return a.seg;
+    const uint32_t seg = xcb_generate_id(_c);
+    xcb_generic_error_t* err = xcb_request_check(
+        _c, xcb_shm_attach_checked(_c, seg, static_cast<uint32_t>(memory->id), 0));
+    if (err) {
+        // A server in another IPC namespace, or one that cannot attach a segment already
+        // marked for removal: buffers are read through the connection's own segment.
+        free(err);
+        _bufferShmBroken = true;
+        return 0;
+    }
+    _attached.push_back({memory, seg});
+    return seg;
 }

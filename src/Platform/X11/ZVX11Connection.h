@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+struct ZVPixelMemory;
 
 // Why the X11 backend refuses a Wayland session: the session's own backend (the desktop
 // portal) records it.
@@ -68,6 +71,12 @@ class ZVX11Connection {
     };
     const Shm* shmFor(size_t bytes);
 
+    // The server's id for a pooled buffer's shared memory, attached to this connection on
+    // first use (and detached once the buffer's memory is gone); 0 when the memory is not
+    // shared or the server cannot attach it. The connection keeps only a weak reference.
+    // Owning thread only.
+    uint32_t attachedSegment(const std::shared_ptr<ZVPixelMemory>& memory);
+
     // What this connection knows of the cursor. Once cursor events are selected, the
     // server tells the connection of every change, so the serial and visibility are
     // fetched again only after one (see ZVX11CursorSerial). Owning thread only.
@@ -86,6 +95,8 @@ class ZVX11Connection {
   private:
     explicit ZVX11Connection(xcb_connection_t* c, int screenNumber);
     void releaseShm();
+    // Detaches what was attached for buffers whose memory is gone (all of it with `all`).
+    void detachBuffers(bool all);
 
     xcb_connection_t* _c = nullptr;
     xcb_screen_t* _screen = nullptr;
@@ -98,6 +109,12 @@ class ZVX11Connection {
     bool _msbFirst = false;
     uint8_t _xfixesFirstEvent = 0;
     Shm _shm;
+    struct Attached {
+        std::weak_ptr<ZVPixelMemory> memory;
+        uint32_t seg;
+    };
+    std::vector<Attached> _attached;  // pooled buffers' memory the server has attached
+    bool _bufferShmBroken = false;    // an attach of a buffer failed: never try again
     struct Atoms;
     std::unique_ptr<Atoms> _atoms;
 };

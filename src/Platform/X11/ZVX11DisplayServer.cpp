@@ -68,6 +68,20 @@ bool ZVX11DisplayServer::readDisplayRect(uint32_t displayID, const ZVRect& rect,
     return false;
 }
 
+bool ZVX11DisplayServer::readRectIntoBuffer(const ZVRect& desktopRect, ZVPixelStorage& buffer) {
+    ZVX11Connection* c = ZVX11Connection::forThisThread();
+    if (!c) return false;
+    const auto list = monitors(false);
+    if (list.empty()) return false;
+    // Desktop space counts from the primary monitor's bottom-left corner, y up.
+    const ZVX11Monitor& p = list.front();
+    const int32_t h = static_cast<int32_t>(desktopRect.size.height);
+    return ZVX11ReadRootRectInto(
+        *c, p.rootX + static_cast<int32_t>(desktopRect.origin.x),
+        p.rootY + p.height - static_cast<int32_t>(desktopRect.origin.y) - h,
+        static_cast<int32_t>(desktopRect.size.width), h, buffer);
+}
+
 std::optional<ZVCursorImage> ZVX11DisplayServer::currentCursor() {
     ZVX11Connection* c = ZVX11Connection::forThisThread();
     if (!c) return std::nullopt;

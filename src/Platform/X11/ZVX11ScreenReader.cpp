@@ -12,6 +12,7 @@
 
 #include "Foundation/ZVLog.h"
 #include "Platform/X11/ZVX11Connection.h"
+#include "Video/ZVPixelBufferPool.h"
 
 void ZVX11CopyOpaqueRows(const uint8_t* src, uint32_t srcStride, uint8_t* dstTop, int64_t dstStride,
                          uint32_t rows, uint32_t pixels, bool swap) {
@@ -123,4 +124,30 @@ bool ZVX11ReadRootRect(ZVX11Connection& c, int32_t x, int32_t y, int32_t w, int3
     }
     free(r);
     return ok;
+}
+
+bool ZVX11ReadRootRectInto(ZVX11Connection& c, int32_t x, int32_t y, int32_t w, int32_t h,
+                           ZVPixelStorage& buffer) {
+    if (w <= 0 || h <= 0 || buffer.width() != uint32_t(w) || buffer.height() != uint32_t(h) ||
+        buffer.bytesPerRow() != size_t(w) * 4)
+        return false;
+    if (c.bitsPerPixel() != 32 || c.msbFirst() != (std::endian::native == std::endian::big))
+        return false;
+    if (x < 0 || y < 0 || x + w > c.screen()->width_in_pixels ||
+        y + h > c.screen()->height_in_pixels)
+        return false;
+    const uint32_t seg = c.attachedSegment(buffer.memory());
+    if (!seg) return false;
+    xcb_connection_t* xc = c.xcb();
+    xcb_generic_error_t* err = nullptr;
+    auto* r = xcb_shm_get_image_reply(
+        xc,
+        xcb_shm_get_image(xc, c.root(), static_cast<int16_t>(x), static_cast<int16_t>(y),
+                          static_cast<uint16_t>(w), static_cast<uint16_t>(h), ~0u,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, seg, 0),
+        &err);
+    free(err);
+    if (!r) return false;
+    free(r);
+    return true;
 }

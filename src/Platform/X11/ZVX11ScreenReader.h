@@ -6,6 +6,7 @@
 #include <cstdint>
 
 class ZVX11Connection;
+class ZVPixelStorage;
 
 // Copies the root-space rectangle (x, y, w, h) bottom-up: its top line goes to
 // `bottomLeft + (h - 1) * stride`, its bottom line to `bottomLeft`, each pixel's fourth
@@ -22,3 +23,12 @@ bool ZVX11ReadRootRect(ZVX11Connection& c, int32_t x, int32_t y, int32_t w, int3
 // server that sends the most significant byte first). Any thread.
 void ZVX11CopyOpaqueRows(const uint8_t* src, uint32_t srcStride, uint8_t* dstTop, int64_t dstStride,
                          uint32_t rows, uint32_t pixels, bool swap);
+
+// Reads the root-space rectangle (x, y, w, h), wholly inside the root window, in one
+// MIT-SHM request straight into the memory of `buffer`: top line first, rows of exactly
+// 4 × w bytes, the fourth bytes as the server leaves them. False, nothing written, when
+// that cannot be: a buffer of another size, with padded rows or plain memory; a server
+// that cannot attach it, has another pixel layout, or refused the read. Owning thread of
+// `c`.
+bool ZVX11ReadRootRectInto(ZVX11Connection& c, int32_t x, int32_t y, int32_t w, int32_t h,
+                           ZVPixelStorage& buffer);
