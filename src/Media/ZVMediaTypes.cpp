@@ -33,3 +33,9 @@ std::optional<ZVMovieContainer> ZVMovieContainerForPath(const std::string& path)
         if (::strcasecmp(path.c_str() + dot, extension) == 0) return container;
     return std::nullopt;
 }
+
+bool ZVMovieContainerHolds(ZVMovieContainer container, uint32_t code) {
+    return container != ZVMovieContainer::MP4 ||
+           (code != kZVVideoCodecType_ProRes422 && code != kZVVideoCodecType_Animation &&
+            code != kZVAudioFormat_LinearPCM);
+}

@@ -75,6 +75,15 @@ std::shared_ptr<const ZVEncodingPreset> fitToContainer(const ZVEncodingPreset& g
     preset->setVideoSettings(video.save());
     return preset;
 }
+
+// The preset's video codec, or its sound format.
+uint32_t codecOf(const ZVEncodingPreset& preset, ZVCodecSettingsKind kind) {
+    ZVCodecSettings settings(kind);
+    const bool video = kind == ZVCodecSettingsKind::video;
+    if (auto handle = video ? preset.videoSettings() : preset.soundSettings())
+        settings.load(*handle);
+    return video ? settings.codecType() : settings.outputDescription().formatID;
+}
 }  // namespace
 
 struct ZVExportSession::SoundTrack {
@@ -271,6 +280,14 @@ std::string ZVExportSession::build() {
     _withVideo = _preset->includesVideoTrack();
     if (!_withVideo && _container == ZVMovieContainer::GIF)
         return _finalPath + ": a GIF holds pictures, and the preset leaves the video out";
+    for (auto kind : {ZVCodecSettingsKind::video, ZVCodecSettingsKind::sound}) {
+        const bool video = kind == ZVCodecSettingsKind::video;
+        const uint32_t code = codecOf(*_preset, kind);
+        if ((video ? _withVideo : _preset->includesAudioTrack()) &&
+            !ZVMovieContainerHolds(_container, code))
+            return _finalPath + ": an MP4 movie cannot hold '" + ZVStringFromFourCC(code) + "' " +
+                   (video ? "video" : "sound") + "; choose another codec or a .mov name";
+    }
     _movie = ZVMovie::initWithPreset(*_preset, _services);
     if (_movie->createMovieAtPath(_temporaryPath, _container) != 0)
         return _finalPath + ": the movie file cannot be created";

@@ -88,10 +88,16 @@ TEST(ExportSessionMessages, ARefusedMovieNamesItsFileAndWhy) {
                                "or .gif"},
         {dir.file("out.gif"), false,
          dir.file("out.gif") + ": a GIF holds pictures, and the preset leaves the video out"},
+        {dir.file("out.mp4"), true,
+         dir.file("out.mp4") + ": an MP4 movie cannot hold 'apcn' video; choose another codec or "
+                               "a .mov name"},
     };
     for (const Case& c : cases) {
         auto preset = ZVEncodingPreset::initWithName("refused");
         preset->setIncludesVideoTrack(c.withVideo);
+        ZVCodecSettings prores(ZVCodecSettingsKind::video);
+        prores.setCodecType(kZVVideoCodecType_ProRes422);
+        preset->setVideoSettings(prores.save());
         std::string error;
         auto session = ZVExportSession::create(package->path(), *preset, &error);
         ASSERT_TRUE(session) << error;

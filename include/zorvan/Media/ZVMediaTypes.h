@@ -35,6 +35,10 @@ enum class ZVMovieContainer { QuickTime, MP4, WebM, GIF };
 // The container that `path`'s extension names (".mov", ".mp4", ".webm", ".gif", in any
 // case); nullopt for any other. Any thread.
 std::optional<ZVMovieContainer> ZVMovieContainerForPath(const std::string& path);
+// Whether a movie of `container` can hold the video codec or sound format `code`. An MP4
+// holds neither ProRes, Animation nor linear PCM; WebM and GIF exports are given codecs of
+// their own. Any thread.
+bool ZVMovieContainerHolds(ZVMovieContainer container, uint32_t code);
 // The known extensions, for messages: ".mov, .mp4, .webm or .gif".
 inline constexpr const char* kZVMovieExtensions = ".mov, .mp4, .webm or .gif";
 
