@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "Audio/ZVWavHeader.h"
 
@@ -60,26 +61,22 @@ double movieDuration(const std::string& path) {
 }
 
 double longestRun(const std::string& path) {
-    struct Packet {
-        long pos;
-        int stream;
-        double time;
-    };
-    std::vector<Packet> packets;
+    std::vector<std::tuple<long, int, double>> packets;  // position, stream, time
     std::istringstream lines(
         programOutput({"ffprobe", "-v", "error", "-show_entries",
                        "packet=pos,stream_index,dts_time", "-of", "csv=p=0", path}));
     for (std::string line; std::getline(lines, line);) {
-        Packet p{};
-        if (std::sscanf(line.c_str(), "%d,%lf,%ld", &p.stream, &p.time, &p.pos) == 3)
-            packets.push_back(p);
+        int stream = 0;
+        double time = 0;
+        long pos = 0;
+        if (std::sscanf(line.c_str(), "%d,%lf,%ld", &stream, &time, &pos) == 3)
+            packets.emplace_back(pos, stream, time);
     }
-    std::sort(packets.begin(), packets.end(),
-              [](const Packet& a, const Packet& b) { return a.pos < b.pos; });
+    std::sort(packets.begin(), packets.end());
     double longest = 0;
     for (size_t first = 0, i = 1; i < packets.size(); ++i)
-        if (packets[i].stream != packets[first].stream) {
-            longest = std::max(longest, packets[i - 1].time - packets[first].time);
+        if (std::get<1>(packets[i]) != std::get<1>(packets[first])) {
+            longest = std::max(longest, std::get<2>(packets[i - 1]) - std::get<2>(packets[first]));
             first = i;
         }
     return longest;
