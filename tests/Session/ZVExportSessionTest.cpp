@@ -29,9 +29,9 @@ constexpr int kW = 160, kH = 120;
 // a left-button mark whose top-right corner is there, and the key strip (rows 50 to 90).
 constexpr ZVPoint kPointer{100, 110};
 
-std::shared_ptr<ZVMovieFrame> solidFrame(int index, bool overlays) {
+std::shared_ptr<ZVMovieFrame> solidFrame(int index, bool overlays, int w = kW, int h = kH) {
     ZVFrameInfo info{};
-    info.dimensions = ZVSize{kW, kH};
+    info.dimensions = ZVSize{float(w), float(h)};
     info.timestamp = index / 60.0;
     info.mousePointerIndex = overlays ? 1 : kZVNoCursorIndex;
     info.mousePointerLocation = kPointer;
@@ -39,8 +39,8 @@ std::shared_ptr<ZVMovieFrame> solidFrame(int index, bool overlays) {
     info.keyCode = overlays && index == 20 ? 122 /* F1 */ : -1;
     auto frame = ZVMovieFrame::movieFrameWithInfo(info);
     const uint32_t word = info.timestamp >= kRedAt && !overlays ? 0xFFFF0000u : 0xFF808080u;
-    for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x)
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
             std::memcpy(frame->baseAddress() + size_t(y) * frame->bytesPerRow() + x * 4, &word, 4);
     return frame;
 }
@@ -80,21 +80,15 @@ std::string makePackage(const zvtest::TempDir& dir, double videoOffset, double a
     return package->path();
 }
 
-// A package of `count` frames at 60 a second of a w x h grey screen crossed by a dark
-// square (h / 4 pixels wide), without sound.
+// A package of `count` solid frames of w x h pixels crossed by a dark square (h / 4 pixels
+// wide), without sound.
 std::string movingSquare(const zvtest::TempDir& dir, int w, int h, int count) {
     auto package = ZVFomixXManager::initWithFile(dir.file("square.fomixx"));
     package->createFomixX();
     std::vector<std::shared_ptr<ZVMovieFrame>> frames;
     for (int i = 0; i < count; ++i) {
-        ZVFrameInfo info{};
-        info.dimensions = ZVSize{float(w), float(h)};
-        info.timestamp = i / 60.0;
-        info.mousePointerIndex = kZVNoCursorIndex;
-        info.keyCode = -1;
-        auto frame = ZVMovieFrame::movieFrameWithInfo(info);
+        auto frame = solidFrame(i, false, w, h);
         uint8_t* base = frame->baseAddress();
-        std::memset(base, 0x80, size_t(frame->bytesPerRow()) * size_t(h));
         for (int y = 0; y < h / 4; ++y)
             std::memset(base + y * frame->bytesPerRow() + i * 2 % (w - h / 4) * 4, 0x20, size_t(h));
         frames.push_back(frame);
