@@ -33,7 +33,8 @@ ZVICM::ZVICM(const ZVEncodingPreset& preset)
 
 std::shared_ptr<ZVICM> ZVICM::initWithPreset(const ZVEncodingPreset& preset,
                                              ZVSize initialDimensions,
-                                             const ZVPlatformServices& services) {
+                                             const ZVPlatformServices& services,
+                                             double nominalFrameRate) {
     auto stage = std::shared_ptr<ZVICM>(new ZVICM(preset));
 
     ZVCodecSettings settings(ZVCodecSettingsKind::video);
@@ -86,6 +87,7 @@ std::shared_ptr<ZVICM> ZVICM::initWithPreset(const ZVEncodingPreset& preset,
     stage->_outputWidth = size.width;
     stage->_outputHeight = size.height;
     if (stage->_frameRate > 0) stage->_timeScale = truncated(stage->_frameRate * 100);
+    options.setExpectedFrameRate(stage->_frameRate > 0 ? stage->_frameRate : nominalFrameRate);
 
     // The session calls back for as long as it lives; the stage owns it, so a plain
     // pointer suffices (the destructor drops outputs made while it runs).

@@ -43,9 +43,9 @@ std::shared_ptr<ZVMovie> ZVMovie::initWithPreset(const ZVEncodingPreset& preset,
     return m;
 }
 
-int32_t ZVMovie::createMovieAtPath(const std::string& path) {
+int32_t ZVMovie::createMovieAtPath(const std::string& path, ZVMovieContainer container) {
     long error = 0;
-    _movie = ZVMovieMuxer::create(_toolkit.get(), path, &error);
+    _movie = ZVMovieMuxer::create(_toolkit.get(), path, &error, container);
     if (!_movie) {
         ZVLog("CreateMovieStorage() failed with error %i", static_cast<int>(error));
         return -1;
@@ -103,6 +103,13 @@ void ZVMovie::startWriting(ZVMovieInput input) {
     const std::string_view didStop = kDidStop[static_cast<size_t>(input)];
     // Only the video writer fails, and only its did-stop carries the failure.
     if (input == ZVMovieInput::Video) clearFailure();
+    // The sound's place, before its first sample; a host's later offset would come too
+    // late for samples already in the file. Its result is not checked: the video writer
+    // reports the movie's failures.
+    if (input != ZVMovieInput::Video && _movie) {
+        const double videoOffset = at(ZVMovieInput::Video).offset.load();
+        _movie->setTrackStart(w.track, std::max(0.0, w.offset.load() - videoOffset));
+    }
     w.worker.launch(
         owner(), [this, input] { trackWriter(input); },
         [this, input, didStop] {
@@ -143,12 +150,8 @@ void ZVMovie::trackWriter(ZVMovieInput input) {
         });
     });
     if (video) return finishVideo(failed);
-    // The media goes in at the offsets as they are now: the host may set them until here.
-    // Sound append and insert results are not checked: the video writer reports the disk.
-    if (!_movie) return;
-    const double videoOffset = at(ZVMovieInput::Video).offset.load();
-    _movie->setTrackStart(w.track, std::max(0.0, w.offset.load() - videoOffset));
-    _movie->finishTrack(w.track);
+    // Sound append and finish results are not checked: the video writer reports the disk.
+    if (_movie) _movie->finishTrack(w.track);
 }
 
 void ZVMovie::finishVideo(long failed) {

@@ -53,12 +53,13 @@ bool isUTF8(const std::string& s) {
 bool isKnownVideoCodec(uint32_t t) {
     return t == kZVVideoCodecType_H264 || t == kZVVideoCodecType_HEVC ||
            t == kZVVideoCodecType_ProRes422 || t == kZVVideoCodecType_Animation ||
-           t == kZVVideoCodecType_PNG || t == kZVVideoCodecType_MotionJPEG;
+           t == kZVVideoCodecType_PNG || t == kZVVideoCodecType_MotionJPEG ||
+           t == kZVVideoCodecType_VP9 || t == kZVVideoCodecType_GIF;
 }
 
 bool isKnownSoundFormat(uint32_t t) {
     return t == kZVAudioFormat_LinearPCM || t == kZVAudioFormat_AAC ||
-           t == kZVAudioFormat_AppleLossless;
+           t == kZVAudioFormat_AppleLossless || t == kZVAudioFormat_Opus;
 }
 
 // Reads what a container says, checking every type and range; the first problem found is
@@ -145,6 +146,7 @@ void ZVCodecSettings::setSoundFormat(uint32_t formatID) {
     d.formatFlags = 0;
     d.bytesPerPacket = d.bytesPerFrame = d.bitsPerChannel = 0;
     d.framesPerPacket = formatID == kZVAudioFormat_AAC ? 1024 : 4096;
+    if (formatID == kZVAudioFormat_Opus) d.framesPerPacket = 960;         // 20 ms at 48 kHz
     if (formatID == kZVAudioFormat_AppleLossless) d.bitsPerChannel = 16;  // what is recorded
     if (formatID == kZVAudioFormat_LinearPCM) {
         d.formatFlags = kZVAudioFormatFlagIsSignedInteger | kZVAudioFormatFlagIsPacked;

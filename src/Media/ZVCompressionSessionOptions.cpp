@@ -32,6 +32,12 @@ bool readValue(const void* value, size_t size, T& out) {
 }
 }  // namespace
 
+long ZVCompressionSessionOptions::setExpectedFrameRate(double rate) {
+    if (!(rate >= 0 && rate <= 1000)) return kZVMediaErrParam;
+    _expectedFrameRate = rate;
+    return kZVMediaNoErr;
+}
+
 long ZVCompressionSessionOptions::setProperty(uint32_t propertyClass, uint32_t propertyID,
                                               const void* value, size_t size) {
     if (propertyClass != kZVCompressionSessionOptionsPropertyClass) return kZVMediaErrUnsupported;

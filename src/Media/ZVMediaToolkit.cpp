@@ -28,12 +28,12 @@ std::shared_ptr<ZVAudioConverter> ZVAudioConverter::create(
 }
 
 std::shared_ptr<ZVMovieMuxer> ZVMovieMuxer::create(ZVMediaToolkit* toolkit, const std::string& path,
-                                                   long* error) {
+                                                   long* error, ZVMovieContainer container) {
     long status = kZVMediaErrNoToolkit;
     std::shared_ptr<ZVMovieMuxer> muxer;
     if (toolkit) {
         status = kZVMediaNoErr;
-        muxer = toolkit->createMovieMuxer(path, &status);
+        muxer = toolkit->createMovieMuxer(path, container, &status);
     }
     if (error) *error = muxer ? kZVMediaNoErr : (status ? status : kZVMediaErrEncoder);
     return muxer;

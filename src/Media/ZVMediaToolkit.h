@@ -28,5 +28,6 @@ class ZVMediaToolkit {
         long* error) = 0;
     // See ZVMovieMuxer::create. Any thread.
     virtual std::shared_ptr<ZVMovieMuxer> createMovieMuxer(const std::string& path,
+                                                           ZVMovieContainer container,
                                                            long* error) = 0;
 };

@@ -1,5 +1,7 @@
 #include "Media/ZVMediaTypes.h"
 
+#include <strings.h>
+
 #include <cmath>
 #include <limits>
 
@@ -17,4 +19,23 @@ int32_t ZVDoubleToFixed(double d) {
     if (!(f > std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
     if (f >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
     return static_cast<int32_t>(f);
+}
+
+std::optional<ZVMovieContainer> ZVMovieContainerForPath(const std::string& path) {
+    static const std::pair<const char*, ZVMovieContainer> kKnown[] = {
+        {".mov", ZVMovieContainer::QuickTime},
+        {".mp4", ZVMovieContainer::MP4},
+        {".webm", ZVMovieContainer::WebM},
+        {".gif", ZVMovieContainer::GIF}};
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::nullopt;
+    for (const auto& [extension, container] : kKnown)
+        if (::strcasecmp(path.c_str() + dot, extension) == 0) return container;
+    return std::nullopt;
+}
+
+bool ZVMovieContainerHolds(ZVMovieContainer container, uint32_t code) {
+    return container != ZVMovieContainer::MP4 ||
+           (code != kZVVideoCodecType_ProRes422 && code != kZVVideoCodecType_Animation &&
+            code != kZVAudioFormat_LinearPCM);
 }

@@ -3,7 +3,9 @@
 
 // A movie file being written: tracks of compressed video and sound, each placed at its own
 // start in the movie (an edit, so no sample is cut or padded). Appends to different tracks
-// may come from different threads at once; the muxer serialises them.
+// may come from different threads at once; the muxer serialises them. The tracks are
+// interleaved in the file in runs of at most half a second, with the index in front of the
+// media where the container has one, so that a player can start before the file is whole.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,11 +22,12 @@ class ZVMediaToolkit;
 
 class ZVMovieMuxer {
   public:
-    // A new movie file at `path` through `toolkit` (the services' media toolkit), replacing
-    // a file that is there; nullptr with `*error` set when there is no toolkit or it cannot
-    // be created. Any thread.
-    static std::shared_ptr<ZVMovieMuxer> create(ZVMediaToolkit* toolkit, const std::string& path,
-                                                long* error = nullptr);
+    // A new movie file of `container` at `path` through `toolkit` (the services' media
+    // toolkit), replacing a file that is there; nullptr with `*error` set when there is no
+    // toolkit or it cannot be created. Any thread.
+    static std::shared_ptr<ZVMovieMuxer> create(
+        ZVMediaToolkit* toolkit, const std::string& path, long* error = nullptr,
+        ZVMovieContainer container = ZVMovieContainer::QuickTime);
     virtual ~ZVMovieMuxer() = default;
 
     // A new track; its number, or -1 with `*error` set. Before the first append.
@@ -32,8 +35,8 @@ class ZVMovieMuxer {
                                   long* error) = 0;
     virtual int32_t newSoundTrack(const ZVSoundDescription& description, int32_t timeScale,
                                   long* error) = 0;
-    // Where the track's media begins in the movie, in seconds (>= 0): before a video
-    // track's first append, before a sound track is finished.
+    // Where the track's media begins in the movie, in seconds (>= 0): before the track's
+    // first append, since samples go into the file as soon as every track has reached them.
     virtual long setTrackStart(int32_t track, double seconds) = 0;
 
     // Appends one compressed frame with its own times. Any thread.
@@ -44,6 +47,7 @@ class ZVMovieMuxer {
                                  int64_t durationPerSample, uint32_t sampleCount) = 0;
     // No more samples for the track: kZVMediaErrInvalidDuration when it got none.
     virtual long finishTrack(int32_t track) = 0;
-    // Writes the movie's index and closes the file; after every track finished.
+    // Writes the movie's index (moving it in front of the media) and closes the file;
+    // after every track finished.
     virtual long close() = 0;
 };

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVNotificationCenter.h"
 #include "Foundation/ZVRunLoop.h"
+#include "Media/ZVCodecSettings.h"
 #include "Media/ZVMovieMuxer.h"
 #include "Pipeline/ZVQueue.h"
 #include "Session/ZVScreenTrack.h"
@@ -43,6 +45,45 @@ double now() {
 constexpr int64_t kFramesAhead = 2;            // raw frames between reader and compressor
 constexpr int64_t kEncodedFramesAhead = 2;     // a raw frame's bytes of encoded frames
 constexpr int64_t kSoundBytesAhead = 1 << 20;  // about 6 s of 16-bit stereo at 44.1 kHz
+
+// A GIF's frames a second when the preset gives none: enough for a screen, and a GIF
+// file grows with every frame.
+constexpr double kGIFFrameRate = 15;
+
+// The preset as `container` can hold it: WebM takes VP9 and Opus (at 48 kHz, Opus's own
+// rate), a GIF pictures alone; QuickTime and MP4 take the preset as it is.
+std::shared_ptr<const ZVEncodingPreset> fitToContainer(const ZVEncodingPreset& given,
+                                                       ZVMovieContainer container) {
+    auto preset = std::make_shared<ZVEncodingPreset>(given);
+    if (container != ZVMovieContainer::WebM && container != ZVMovieContainer::GIF) return preset;
+    ZVCodecSettings video(ZVCodecSettingsKind::video);
+    if (auto handle = given.videoSettings()) video.load(*handle);
+    if (container == ZVMovieContainer::GIF) {
+        video.setCodecType(kZVVideoCodecType_GIF);
+        if (video.frameRate() <= 0) video.setFrameRate(ZVDoubleToFixed(kGIFFrameRate));
+        preset->setIncludesAudioTrack(false);
+    } else {
+        video.setCodecType(kZVVideoCodecType_VP9);
+        ZVCodecSettings sound(ZVCodecSettingsKind::sound);
+        if (auto handle = given.soundSettings()) sound.load(*handle);
+        ZVAudioStreamDescription d = sound.outputDescription();
+        d.sampleRate = 48000;
+        sound.setOutputDescription(d);
+        sound.setSoundFormat(kZVAudioFormat_Opus);
+        preset->setSoundSettings(sound.save());
+    }
+    preset->setVideoSettings(video.save());
+    return preset;
+}
+
+// The preset's video codec, or its sound format.
+uint32_t codecOf(const ZVEncodingPreset& preset, ZVCodecSettingsKind kind) {
+    ZVCodecSettings settings(kind);
+    const bool video = kind == ZVCodecSettingsKind::video;
+    if (auto handle = video ? preset.videoSettings() : preset.soundSettings())
+        settings.load(*handle);
+    return video ? settings.codecType() : settings.outputDescription().formatID;
+}
 }  // namespace
 
 struct ZVExportSession::SoundTrack {
@@ -176,6 +217,10 @@ std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath)
 
 std::string ZVExportSession::prepareMoviePath() {
     _finalPath = _outputPath.empty() ? _package->movieDestination() : _outputPath;
+    const auto container = ZVMovieContainerForPath(_finalPath);
+    if (!container)
+        return _finalPath + ": unknown kind of movie; the name must end in " + kZVMovieExtensions;
+    _container = *container;
     struct stat st;
     if (::stat(_finalPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return _finalPath + ": is a directory, not a movie file";
@@ -194,7 +239,11 @@ std::string ZVExportSession::prepareMoviePath() {
 
 std::string ZVExportSession::buildVideo() {
     _reader = ZVFomixIO::initWithFile(_capturePath, ZVFomixIO::kReadMode);
-    _compressor = ZVICM::initWithPreset(*_preset, _recordedSize, _services);
+    // The recording's own rate, for presets that give none: one record per display tick,
+    // the header's duration being the last record's time.
+    const double rate =
+        _duration > 0 && _framesTotal > 1 ? std::round(double(_framesTotal - 1) / _duration) : 0;
+    _compressor = ZVICM::initWithPreset(*_preset, _recordedSize, _services, std::min(rate, 240.0));
     if (!_reader) return _capturePath + ": the capture file cannot be read";
     if (!_compressor) return "the preset's video settings cannot be used for this recording";
     if (_assumedHeader) _reader->assumeHeader(*_assumedHeader);
@@ -227,9 +276,20 @@ std::string ZVExportSession::buildVideo() {
 
 std::string ZVExportSession::build() {
     if (std::string why = prepareMoviePath(); !why.empty()) return why;
+    _preset = fitToContainer(*_preset, _container);
     _withVideo = _preset->includesVideoTrack();
+    if (!_withVideo && _container == ZVMovieContainer::GIF)
+        return _finalPath + ": a GIF holds pictures, and the preset leaves the video out";
+    for (auto kind : {ZVCodecSettingsKind::video, ZVCodecSettingsKind::sound}) {
+        const bool video = kind == ZVCodecSettingsKind::video;
+        const uint32_t code = codecOf(*_preset, kind);
+        if ((video ? _withVideo : _preset->includesAudioTrack()) &&
+            !ZVMovieContainerHolds(_container, code))
+            return _finalPath + ": an MP4 movie cannot hold '" + ZVStringFromFourCC(code) + "' " +
+                   (video ? "video" : "sound") + "; choose another codec or a .mov name";
+    }
     _movie = ZVMovie::initWithPreset(*_preset, _services);
-    if (_movie->createMovieAtPath(_temporaryPath) != 0)
+    if (_movie->createMovieAtPath(_temporaryPath, _container) != 0)
         return _finalPath + ": the movie file cannot be created";
     if (_withVideo) {
         if (std::string why = buildVideo(); !why.empty()) return why;

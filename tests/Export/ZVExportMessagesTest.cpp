@@ -1,10 +1,15 @@
 // The export's messages: each failure of the movie writer made to happen through its
-// behaviour, with the log line and the alert it leaves.
+// behaviour, with the log line and the alert it leaves, and the export's refusals.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "Media/ZVCodecSettings.h"
+#include "Session/ZVExportSession.h"
+#include "Storage/ZVFomixTestFiles.h"
+#include "Storage/ZVFomixXManager.h"
+#include "Video/ZVMovieFrame.h"
 #include "ZVExportTestSupport.h"
 
 using zvtest::MovieWriterTest;
@@ -115,4 +120,42 @@ TEST(ZoomPlanMessages, PlansThatDoNotFitTheRecordingAndRecordingsWithoutInputAre
               "that was not closed)"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.error, c.line);
+}
+
+// Movies the export cannot make are refused by start, before anything is written.
+TEST(ExportSessionMessages, ARefusedMovieNamesItsFileAndWhy) {
+    zvtest::TempDir dir;
+    auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
+    package->createFomixX();
+    auto frame = ZVMovieFrame::movieFrameWithSize(ZVSize{64, 48});
+    std::memset(frame->baseAddress(), 0x80, size_t(frame->bytesPerRow()) * 48);
+    zvtest::recordFrames(*package->createPathForPackageResource(ZVFomixXResourceVideo), {frame});
+    struct Case {
+        std::string output;
+        bool withVideo;
+        std::string line;
+    } cases[] = {
+        {dir.file("out.avi"), true,
+         dir.file("out.avi") + ": unknown kind of movie; the name must end in .mov, .mp4, .webm "
+                               "or .gif"},
+        {dir.file("out.gif"), false,
+         dir.file("out.gif") + ": a GIF holds pictures, and the preset leaves the video out"},
+        {dir.file("out.mp4"), true,
+         dir.file("out.mp4") + ": an MP4 movie cannot hold 'apcn' video; choose another codec or "
+                               "a .mov name"},
+    };
+    for (const Case& c : cases) {
+        auto preset = ZVEncodingPreset::initWithName("refused");
+        preset->setIncludesVideoTrack(c.withVideo);
+        ZVCodecSettings prores(ZVCodecSettingsKind::video);
+        prores.setCodecType(kZVVideoCodecType_ProRes422);
+        preset->setVideoSettings(prores.save());
+        std::string error;
+        auto session = ZVExportSession::create(package->path(), *preset, &error);
+        ASSERT_TRUE(session) << error;
+        session->setOutputPath(c.output);
+        EXPECT_EQ(session->start(), c.line);
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(entry.path().filename(), "take.fomixx");
+    }
 }

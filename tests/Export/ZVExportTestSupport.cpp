@@ -1,8 +1,12 @@
 #include "ZVExportTestSupport.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "Audio/ZVWavHeader.h"
 
@@ -12,7 +16,8 @@ std::vector<MovieStream> probeMovie(const std::string& path) {
     std::vector<MovieStream> streams;
     std::istringstream lines(programOutput(
         {"ffprobe", "-v", "error", "-show_entries",
-         "stream=codec_type,codec_name,width,height,sample_rate,start_time,duration,nb_frames",
+         "stream=codec_type,codec_name,width,height,sample_rate,start_time,duration,nb_frames,"
+         "level",
          "-of", "compact=p=0", path}));
     for (std::string line; std::getline(lines, line);) {
         MovieStream s;
@@ -30,10 +35,51 @@ std::vector<MovieStream> probeMovie(const std::string& path) {
             if (k == "start_time" && v != "N/A") s.start = d;
             if (k == "duration" && v != "N/A") s.duration = d;
             if (k == "nb_frames" && v != "N/A") s.frames = long(d);
+            if (k == "level") s.level = int(d);
         }
         streams.push_back(s);
     }
     return streams;
+}
+
+bool indexBeforeMedia(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    for (unsigned char h[8]; in.read(reinterpret_cast<char*>(h), 8);) {
+        const std::string type(reinterpret_cast<char*>(h + 4), 4);
+        if (type == "moov" || type == "mdat") return type == "moov";
+        const uint32_t size = uint32_t(h[0]) << 24 | h[1] << 16 | h[2] << 8 | h[3];
+        if (size < 8) return false;  // 64-bit or open-ended sizes: only mdat has them
+        in.seekg(size - 8, std::ios::cur);
+    }
+    return false;
+}
+
+double movieDuration(const std::string& path) {
+    const std::string text = programOutput(
+        {"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path});
+    return text.empty() ? -1 : std::atof(text.c_str());
+}
+
+double longestRun(const std::string& path) {
+    std::vector<std::tuple<long, int, double>> packets;  // position, stream, time
+    std::istringstream lines(
+        programOutput({"ffprobe", "-v", "error", "-show_entries",
+                       "packet=pos,stream_index,dts_time", "-of", "csv=p=0", path}));
+    for (std::string line; std::getline(lines, line);) {
+        int stream = 0;
+        double time = 0;
+        long pos = 0;
+        if (std::sscanf(line.c_str(), "%d,%lf,%ld", &stream, &time, &pos) == 3)
+            packets.emplace_back(pos, stream, time);
+    }
+    std::sort(packets.begin(), packets.end());
+    double longest = 0;
+    for (size_t first = 0, i = 1; i < packets.size(); ++i)
+        if (std::get<1>(packets[i]) != std::get<1>(packets[first])) {
+            longest = std::max(longest, std::get<2>(packets[i - 1]) - std::get<2>(packets[first]));
+            first = i;
+        }
+    return longest;
 }
 
 double toneOnset(const std::string& path, int index) {

@@ -15,12 +15,20 @@ namespace zvtest {
 
 struct MovieStream {
     std::string type, codec;
-    int width = 0, height = 0, sampleRate = 0;
+    int width = 0, height = 0, sampleRate = 0, level = -1;
     double start = -1, duration = -1;
     long frames = -1;
 };
 // Every stream ffprobe sees; empty when it cannot read the file.
 std::vector<MovieStream> probeMovie(const std::string& path);
+
+// Whether the movie's index (its top-level "moov" box) comes before its media ("mdat").
+bool indexBeforeMedia(const std::string& path);
+// The file's duration as ffprobe reads it; -1 when it cannot.
+double movieDuration(const std::string& path);
+// Seconds (first to last time stamp) of the longest run of one stream's packets in file
+// order, the file's last run left out: that one may hold a track that outlasts the others.
+double longestRun(const std::string& path);
 
 // Movie time (edit lists applied) of the first audio sample louder than a quarter of full
 // scale in the audio stream `index`; -1 when there is none.

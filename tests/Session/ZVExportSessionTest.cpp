@@ -4,6 +4,7 @@
 // track starts, given its offset, is the movie writer's (tests/Export/ZVMovieTest).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -28,9 +29,9 @@ constexpr int kW = 160, kH = 120;
 // a left-button mark whose top-right corner is there, and the key strip (rows 50 to 90).
 constexpr ZVPoint kPointer{100, 110};
 
-std::shared_ptr<ZVMovieFrame> solidFrame(int index, bool overlays) {
+std::shared_ptr<ZVMovieFrame> solidFrame(int index, bool overlays, int w = kW, int h = kH) {
     ZVFrameInfo info{};
-    info.dimensions = ZVSize{kW, kH};
+    info.dimensions = ZVSize{float(w), float(h)};
     info.timestamp = index / 60.0;
     info.mousePointerIndex = overlays ? 1 : kZVNoCursorIndex;
     info.mousePointerLocation = kPointer;
@@ -38,8 +39,8 @@ std::shared_ptr<ZVMovieFrame> solidFrame(int index, bool overlays) {
     info.keyCode = overlays && index == 20 ? 122 /* F1 */ : -1;
     auto frame = ZVMovieFrame::movieFrameWithInfo(info);
     const uint32_t word = info.timestamp >= kRedAt && !overlays ? 0xFFFF0000u : 0xFF808080u;
-    for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x)
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
             std::memcpy(frame->baseAddress() + size_t(y) * frame->bytesPerRow() + x * 4, &word, 4);
     return frame;
 }
@@ -79,6 +80,23 @@ std::string makePackage(const zvtest::TempDir& dir, double videoOffset, double a
     return package->path();
 }
 
+// A package of `count` solid frames of w x h pixels crossed by a dark square (h / 4 pixels
+// wide), without sound.
+std::string movingSquare(const zvtest::TempDir& dir, int w, int h, int count) {
+    auto package = ZVFomixXManager::initWithFile(dir.file("square.fomixx"));
+    package->createFomixX();
+    std::vector<std::shared_ptr<ZVMovieFrame>> frames;
+    for (int i = 0; i < count; ++i) {
+        auto frame = solidFrame(i, false, w, h);
+        uint8_t* base = frame->baseAddress();
+        for (int y = 0; y < h / 4; ++y)
+            std::memset(base + y * frame->bytesPerRow() + i * 2 % (w - h / 4) * 4, 0x20, size_t(h));
+        frames.push_back(frame);
+    }
+    zvtest::recordFrames(*package->createPathForPackageResource(ZVFomixXResourceVideo), frames);
+    return package->path();
+}
+
 // H.264 at 60 frames per second and AAC.
 std::shared_ptr<ZVEncodingPreset> testPreset() {
     auto preset = ZVEncodingPreset::initWithName("test");
@@ -89,11 +107,13 @@ std::shared_ptr<ZVEncodingPreset> testPreset() {
     return preset;
 }
 
-// An export of `package` with `preset`, started.
+// An export of `package` with `preset` (into `output` when given), started.
 std::shared_ptr<ZVExportSession> startExport(const std::string& package,
-                                             const ZVEncodingPreset& preset = *testPreset()) {
+                                             const ZVEncodingPreset& preset = *testPreset(),
+                                             const std::string& output = {}) {
     std::string error;
     auto session = ZVExportSession::create(package, preset, &error);
+    if (session && !output.empty()) session->setOutputPath(output);
     EXPECT_EQ(session ? session->start() : error, "");  // no error making or starting it
     return session;
 }
@@ -137,6 +157,73 @@ TEST(ExportSessionTest, TheRedFrameAndTheToneOnsetMeetInTheMovie) {
     EXPECT_EQ(streams[2].codec, "aac");
     EXPECT_NEAR(streams[2].start, 0.25 - 0.024, 0.002);
     EXPECT_NEAR(zvtest::toneOnset(movie, 1), 0.25 + 441000 / 44144.1, 0.003);
+    // Ready to play while it loads: the index first, the tracks in runs of half a second.
+    EXPECT_TRUE(zvtest::indexBeforeMedia(movie));
+    EXPECT_LE(zvtest::longestRun(movie), 0.5);
+}
+
+// The same recording as MP4 and as WebM (VP9 and Opus): the sound (3 s from 0.5 s on)
+// outlasts the screen and its tone meets the red frame.
+TEST(ExportSessionTest, MP4AndWebMHoldTheRecording) {
+    zvtest::TempDir dir;
+    const std::string package = makePackage(dir, 0.1, 0.6);
+    for (auto [name, video, sound] : {std::array<std::string, 3>{"out.mp4", "h264", "aac"},
+                                      std::array<std::string, 3>{"out.webm", "vp9", "opus"}}) {
+        const std::string movie = dir.file(name);
+        auto session = startExport(package, *testPreset(), movie);
+        ASSERT_TRUE(session);
+        ASSERT_EQ(session->waitUntilFinished(120), "") << name;
+        const auto streams = zvtest::probeMovie(movie);
+        ASSERT_EQ(streams.size(), 2u) << name;
+        EXPECT_EQ(streams[0].codec, video);
+        EXPECT_EQ(streams[0].width, kW);
+        EXPECT_EQ(streams[0].height, kH);
+        EXPECT_EQ(streams[1].codec, sound);
+        EXPECT_NEAR(zvtest::movieDuration(movie), 3.5, 0.05) << name;
+        EXPECT_NEAR(zvtest::firstRedFrame(movie), kRedAt, 0.001) << name;
+        EXPECT_NEAR(zvtest::toneOnset(movie), kRedAt, 0.03) << name;
+    }
+}
+
+// The stream's level follows the picture size and the movie's frame rate (the preset's, else
+// the recording's), not the ticks per second of its time scale.
+TEST(ExportSessionTest, TheH264LevelFitsTheSizeAndRate) {
+    struct Case {
+        int w, h;
+        double presetRate;
+        int mostLevel;
+    } cases[] = {{1920, 1080, 0, 42}, {3840, 2160, 60, 52}};
+    for (const Case& c : cases) {
+        zvtest::TempDir dir;
+        auto preset = ZVEncodingPreset::initWithName("level");
+        ZVCodecSettings video(ZVCodecSettingsKind::video);
+        video.setFrameRate(ZVDoubleToFixed(c.presetRate));
+        video.setCodecOption("preset", "ultrafast");
+        preset->setVideoSettings(video.save());
+        auto session = startExport(movingSquare(dir, c.w, c.h, 4), *preset);
+        ASSERT_TRUE(session);
+        ASSERT_EQ(session->waitUntilFinished(120), "");
+        const auto streams = zvtest::probeMovie(session->moviePath());
+        ASSERT_FALSE(streams.empty());
+        EXPECT_TRUE(streams[0].level > 0 && streams[0].level <= c.mostLevel) << streams[0].level;
+    }
+}
+
+// A GIF is for short clips: ten seconds of a square moving across 320 x 200 pixels come
+// out at 15 frames a second in under 100 kB (about 36 kB).
+TEST(ExportSessionTest, AGIFOfTenSecondsStaysSmall) {
+    zvtest::TempDir dir;
+    auto session = startExport(movingSquare(dir, 320, 200, 600),
+                               *ZVEncodingPreset::initWithName("gif"), dir.file("a.gif"));
+    ASSERT_TRUE(session);
+    ASSERT_EQ(session->waitUntilFinished(120), "");
+    const auto streams = zvtest::probeMovie(dir.file("a.gif"));
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].codec, "gif");
+    EXPECT_EQ(streams[0].width, 320);
+    EXPECT_NEAR(streams[0].frames, 150, 1);
+    EXPECT_NEAR(zvtest::movieDuration(dir.file("a.gif")), 10, 0.1);
+    EXPECT_LT(std::filesystem::file_size(dir.file("a.gif")), 100'000u);
 }
 
 TEST(ExportSessionTest, TheOverlaysAreInThePictureUnlessThePresetSwitchesThemOff) {

@@ -1,4 +1,5 @@
-// zorvan export: turns a recording into a QuickTime movie beside it.
+// zorvan export: turns a recording into a movie beside it (or where -o says, of the kind its
+// extension names; the export session chooses and refuses by the name).
 #include <unistd.h>
 
 #include <cmath>
@@ -41,7 +42,7 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
     };
     if (auto problem = ZVCommandParse(
             kName, args,
-            {{"-o", path(o.output, "-o needs a movie path")},
+            {{"-o", path(o.output, "-o needs a movie path (.mov, .mp4, .webm or .gif)")},
              {"--preset", path(o.presetPath, "--preset needs a preset file")},
              {"--video-codec",
               [&](auto& v) {
@@ -173,8 +174,8 @@ int run(const std::vector<std::string>& args) {
 }
 
 const ZVCommand::Registration reg(
-    {kName, "export a recording into a QuickTime movie",
-     "usage: zorvan export RECORDING [-o OUT.mov] [--preset FILE |\n"
+    {kName, "export a recording into a movie (QuickTime, MP4, WebM or GIF)",
+     "usage: zorvan export RECORDING [-o OUT.mov|.mp4|.webm|.gif] [--preset FILE |\n"
      "         [--video-codec C] [--video-option NAME=VALUE]... [--fps N]\n"
      "         [--scale P | --size WxH] [--audio-codec C]]\n"
      "         [--no-cursor] [--no-clicks] [--no-keys] [--no-audio] [--no-system-audio]\n"
@@ -187,9 +188,15 @@ const ZVCommand::Registration reg(
      "started against the screen; none of it is cut. A recording that was not closed (its\n"
      "recorder crashed, or it is still recording) is exported up to its last whole frame.\n"
      "The movie is written under a hidden temporary name in its folder and renamed when\n"
-     "it is whole. A preset without video makes a movie of the sound tracks alone.\n"
+     "it is whole. A preset without video makes a movie of the sound tracks alone. The\n"
+     "movie's index comes first and its tracks are interleaved, so a browser plays it\n"
+     "while it loads.\n"
      "\n"
-     "  -o OUT.mov          write the movie here (an existing file is replaced)\n"
+     "  -o OUT.mov          write the movie here (an existing file is replaced); the\n"
+     "                      extension chooses the kind: .mov QuickTime, .mp4 MP4 (both\n"
+     "                      with the codecs chosen), .webm VP9 + Opus, .gif an animated\n"
+     "                      GIF without sound (at most 15 frames a second unless --fps\n"
+     "                      says; for short clips)\n"
      "  --preset FILE       the export preset ('zorvan preset new' makes one)\n"
      "  --video-codec C     h264 (default), hevc, prores, animation, png or mjpeg\n"
      "  --video-option NAME=VALUE  an option of the video encoder (preset=veryfast)\n"

@@ -70,10 +70,11 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
     // when the settings are refused ("SCCopyCompressionSessionOptions() failed with error
     // %ld") or the session cannot be made ("ICMCompressionSessionCreate() failed with error
     // %ld"). It encodes through the services' media toolkit and draws the key strip with
-    // their renderer. Any thread.
+    // their renderer. `nominalFrameRate` (the recording's rate) tells the encoder how
+    // often frames come when the settings give no frame rate. Any thread.
     static std::shared_ptr<ZVICM> initWithPreset(
         const ZVEncodingPreset& preset, ZVSize initialDimensions,
-        const ZVPlatformServices& services = ZVPlatformDefaults());
+        const ZVPlatformServices& services = ZVPlatformDefaults(), double nominalFrameRate = 0);
     ~ZVICM() override;
 
     // Launches the worker (frameCompressor) unless one runs. After stop, frames already

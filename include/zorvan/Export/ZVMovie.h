@@ -1,9 +1,9 @@
 #pragma once
 // The movie writer: writes the exported movie file, one video track and up to two sound
 // tracks (microphone, system audio), each fed by a writer thread of its own from its own
-// data source. The muxer behind it serialises the three writers' appends. Sound tracks
-// are placed against the video by the recorders' start offsets (an edit: nothing is cut),
-// as they are when each sound writer ends.
+// data source. The muxer behind it serialises the three writers' appends and interleaves
+// the tracks in the file. Sound tracks are placed against the video by the recorders'
+// start offsets (an edit: nothing is cut), as they are when each sound writer starts.
 //
 // Order of use (main thread): initWithPreset -> createMovieAtPath -> create the tracks ->
 // set sources, delegate and the three offsets -> start the writers -> each ends at the end
@@ -59,8 +59,10 @@ class ZVMovie : public ZVStage {
     static std::shared_ptr<ZVMovie> initWithPreset(
         const ZVEncodingPreset& preset, const ZVPlatformServices& services = ZVPlatformDefaults());
 
-    // 0, or -1 after a log line. Main thread.
-    int32_t createMovieAtPath(const std::string& path);
+    // 0, or -1 after a log line. `container` is the kind of file, whatever the path's
+    // extension. Main thread.
+    int32_t createMovieAtPath(const std::string& path,
+                              ZVMovieContainer container = ZVMovieContainer::QuickTime);
     // The time scale from the video settings (frame rate x 100, else 2500). Main thread.
     int32_t createVideoTrackWithInitialSize(ZVSize recordedSize);
     int32_t createVideoTrackWithInitialSize(ZVSize recordedSize, int32_t timeScale);
@@ -76,8 +78,9 @@ class ZVMovie : public ZVStage {
 
     // Borrowed; the host keeps it alive while the writer runs. Any thread.
     void setDataSource(ZVMovieInput input, ZVDataSource* s) { at(input).source.store(s); }
-    // A start offset in seconds, read when a sound writer ends and inserts its media: set
-    // any time before that. Any thread.
+    // A start offset in seconds. A sound track's place is fixed when its writer starts
+    // (its samples go into the file while the others are written): set the video's and
+    // the sound's offsets before that; a later change is not seen. Any thread.
     void setTrackOffset(ZVMovieInput input, double s) { at(input).offset = s; }
     // As every stage, per writer. A writer ends at the end of its source's stream, or
     // after finalize once its source is empty; the video writer's finalize takes effect

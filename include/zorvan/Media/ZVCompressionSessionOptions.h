@@ -56,6 +56,10 @@ class ZVCompressionSessionOptions {
     // Codec-specific options, given to the codec library as name=value (e.g. "preset" =
     // "veryfast" for H.264). Unknown names are logged by the session and ignored.
     void setCodecOption(const std::string& name, const std::string& value);
+    // The movie's nominal frames per second (0 = unknown). Frame times still come from the
+    // time stamps; the encoder sizes its level and rate control by this rate, since the
+    // time scale (ticks per second) says nothing about how often frames come.
+    long setExpectedFrameRate(double rate);
 
     bool allowTemporalCompression() const { return _allowTemporalCompression; }
     bool allowFrameReordering() const { return _allowFrameReordering; }
@@ -64,6 +68,7 @@ class ZVCompressionSessionOptions {
     int32_t quality() const { return _quality; }
     uint32_t scalingMode() const { return _scalingMode; }
     int64_t averageDataRate() const { return _averageDataRate; }
+    double expectedFrameRate() const { return _expectedFrameRate; }
     const std::map<std::string, std::string>& codecOptions() const { return _codecOptions; }
 
   private:
@@ -74,5 +79,6 @@ class ZVCompressionSessionOptions {
     int32_t _quality = kZVCodecNormalQuality;
     uint32_t _scalingMode = kZVScalingMode_Normal;
     int64_t _averageDataRate = 0;
+    double _expectedFrameRate = 0;
     std::map<std::string, std::string> _codecOptions;
 };

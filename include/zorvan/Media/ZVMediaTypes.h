@@ -2,6 +2,7 @@
 // Codec type codes, status codes and the small records that the media interfaces share.
 // Codec types are four-character codes as movie files name them.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 constexpr uint32_t ZVFourCC(const char (&s)[5]) {
@@ -20,11 +21,26 @@ inline constexpr uint32_t kZVVideoCodecType_ProRes422 = ZVFourCC("apcn");
 inline constexpr uint32_t kZVVideoCodecType_Animation = ZVFourCC("rle ");
 inline constexpr uint32_t kZVVideoCodecType_PNG = ZVFourCC("png ");
 inline constexpr uint32_t kZVVideoCodecType_MotionJPEG = ZVFourCC("mjpa");
+inline constexpr uint32_t kZVVideoCodecType_VP9 = ZVFourCC("vp09");
+inline constexpr uint32_t kZVVideoCodecType_GIF = ZVFourCC("gif ");
 
 // Sound formats (the format id of a stream description).
 inline constexpr uint32_t kZVAudioFormat_LinearPCM = ZVFourCC("lpcm");
 inline constexpr uint32_t kZVAudioFormat_AAC = ZVFourCC("aac ");
 inline constexpr uint32_t kZVAudioFormat_AppleLossless = ZVFourCC("alac");
+inline constexpr uint32_t kZVAudioFormat_Opus = ZVFourCC("opus");
+
+// The kinds of movie file, each named by its file name's extension.
+enum class ZVMovieContainer { QuickTime, MP4, WebM, GIF };
+// The container that `path`'s extension names (".mov", ".mp4", ".webm", ".gif", in any
+// case); nullopt for any other. Any thread.
+std::optional<ZVMovieContainer> ZVMovieContainerForPath(const std::string& path);
+// Whether a movie of `container` can hold the video codec or sound format `code`. An MP4
+// holds neither ProRes, Animation nor linear PCM; WebM and GIF exports are given codecs of
+// their own. Any thread.
+bool ZVMovieContainerHolds(ZVMovieContainer container, uint32_t code);
+// The known extensions, for messages: ".mov, .mp4, .webm or .gif".
+inline constexpr const char* kZVMovieExtensions = ".mov, .mp4, .webm or .gif";
 
 // Flags of a stream description (linear PCM).
 inline constexpr uint32_t kZVAudioFormatFlagIsFloat = 0x1;

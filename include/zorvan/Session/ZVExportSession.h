@@ -32,6 +32,7 @@
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
 #include "Media/ZVEncodingPreset.h"
+#include "Media/ZVMediaTypes.h"
 #include "Platform/ZVPlatformDefaults.h"
 #include "Storage/ZVFomixFormat.h"
 
@@ -65,8 +66,10 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     ~ZVExportSession();
 
     // Where the movie ends up, replacing what is there; by default beside the recording
-    // ("<name>.mov", the first free name, never replacing anything). Main thread, before
-    // start.
+    // ("<name>.mov", the first free name, never replacing anything). Its extension chooses
+    // the kind of file: ".mov" QuickTime, ".mp4" MP4 (both with the preset's codecs), ".webm"
+    // VP9 and Opus, ".gif" an animated GIF without sound, at most 15 frames a second unless
+    // the preset gives a rate; start refuses any other. Main thread, before start.
     void setOutputPath(const std::string& path) { _outputPath = path; }
     // One line for the user about what is exported of a recording that was not closed;
     // empty when the recording is whole. Main thread.
@@ -125,9 +128,10 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     std::shared_ptr<ZVFomixXManager> _package;
     std::string _capturePath;
     std::string _outputPath;
-    std::string _finalPath;                         // where the movie goes
-    std::string _temporaryPath;                     // where it is written until it is whole
-    std::optional<ZVFomixFileInfo> _assumedHeader;  // for a capture file never closed
+    std::string _finalPath;      // where the movie goes
+    std::string _temporaryPath;  // where it is written until it is whole
+    ZVMovieContainer _container = ZVMovieContainer::QuickTime;  // as the final path says
+    std::optional<ZVFomixFileInfo> _assumedHeader;              // for a capture file never closed
     std::string _notice;
     bool _withVideo = true;
     ZVSize _recordedSize;  // the capture file's first picture size, read by create

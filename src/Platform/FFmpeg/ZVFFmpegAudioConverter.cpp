@@ -20,6 +20,7 @@ bool isPCM(const ZVAudioStreamDescription& d) {
 const char* encoderNameFor(uint32_t formatID) {
     if (formatID == kZVAudioFormat_AAC) return "aac";
     if (formatID == kZVAudioFormat_AppleLossless) return "alac";
+    if (formatID == kZVAudioFormat_Opus) return "libopus";
     return nullptr;
 }
 
@@ -119,7 +120,8 @@ long ZVFFmpegAudioConverter::open() {
         // Lossless output keeps the depth asked for: 16-bit samples stay 16-bit.
         if (codec->id == AV_CODEC_ID_ALAC && _destination.bitsPerChannel <= 16)
             _encoder->sample_fmt = AV_SAMPLE_FMT_S16P;
-        if (_bitRate > 0 && _destination.formatID == kZVAudioFormat_AAC)
+        if (_bitRate > 0 && (_destination.formatID == kZVAudioFormat_AAC ||
+                             _destination.formatID == kZVAudioFormat_Opus))
             _encoder->bit_rate = _bitRate;
         AVDictionary* dict = nullptr;
         for (const auto& [k, v] : _options) av_dict_set(&dict, k.c_str(), v.c_str(), 0);

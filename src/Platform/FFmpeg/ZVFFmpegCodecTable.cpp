@@ -19,6 +19,7 @@ const ZVFFmpegVideoCodec kCodecs[] = {
     {kZVVideoCodecType_Animation, "qtrle", AV_PIX_FMT_RGB24, 0, 0},
     {kZVVideoCodecType_PNG, "png", AV_PIX_FMT_RGB24, 0, 0},
     {kZVVideoCodecType_MotionJPEG, "mjpeg", AV_PIX_FMT_YUVJ420P, 1, 1},
+    {kZVVideoCodecType_VP9, "libvpx-vp9", AV_PIX_FMT_YUV420P, 1, 1},
 };
 
 // Piecewise-linear through the named quality steps: min, low, normal, high, max, lossless.
@@ -54,6 +55,20 @@ void ZVFFmpegApplyQuality(const ZVFFmpegVideoCodec& codec, int32_t quality, AVCo
         context->flags |= AV_CODEC_FLAG_QSCALE;
         context->global_quality =
             static_cast<int>(std::lround(interpolate(quality, qscale) * FF_QP2LAMBDA));
+    } else if (codec.codecType == kZVVideoCodecType_VP9) {
+        // Constant quality (no bit-rate target), and the encoder's fast real-time mode: its
+        // default takes seconds per 1080p frame.
+        static const double crf[6] = {63, 45, 33, 24, 12, 0};
+        if (!av_dict_get(*options, "crf", nullptr, 0)) {
+            av_dict_set(options, "crf",
+                        std::to_string(std::lround(interpolate(quality, crf))).c_str(), 0);
+            context->bit_rate = 0;
+        }
+        if (!av_dict_get(*options, "deadline", nullptr, 0))
+            av_dict_set(options, "deadline", "realtime", 0);
+        if (!av_dict_get(*options, "cpu-used", nullptr, 0))
+            av_dict_set(options, "cpu-used", "8", 0);
+        if (!av_dict_get(*options, "row-mt", nullptr, 0)) av_dict_set(options, "row-mt", "1", 0);
     } else if (codec.codecType == kZVVideoCodecType_ProRes422) {
         if (!av_dict_get(*options, "profile", nullptr, 0))
             av_dict_set(options, "profile", "standard", 0);

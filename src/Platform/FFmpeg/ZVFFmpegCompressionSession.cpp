@@ -129,6 +129,10 @@ long ZVFFmpegCompressionSession::openEncoder(AVCodecContext** out) {
     c->height = _height;
     c->pix_fmt = _codec.pixelFormat;
     c->time_base = AVRational{1, _timeScale};
+    // Without it the encoder takes the time scale for the frame rate and tags the stream
+    // with a level meant for thousands of frames a second.
+    if (_options.expectedFrameRate() > 0)
+        c->framerate = av_d2q(_options.expectedFrameRate(), 1 << 16);
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // the configuration goes into the track header
     c->thread_count = 0;  // as many threads as the machine has ("threads" may override)
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(_codec.pixelFormat);

@@ -20,5 +20,7 @@ class ZVFFmpegMediaToolkit : public ZVMediaToolkit {
     std::shared_ptr<ZVAudioConverter> createAudioConverter(
         const ZVAudioStreamDescription& source, const ZVAudioStreamDescription& destination,
         long* error) override;
-    std::shared_ptr<ZVMovieMuxer> createMovieMuxer(const std::string& path, long* error) override;
+    std::shared_ptr<ZVMovieMuxer> createMovieMuxer(const std::string& path,
+                                                   ZVMovieContainer container,
+                                                   long* error) override;
 };

@@ -3,12 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "Platform/FFmpeg/ZVFFmpegEncodedFrame.h"
 
@@ -44,27 +43,54 @@ AVCodecID pcmCodecFor(const ZVAudioStreamDescription& d) {
 AVCodecID soundCodecFor(const ZVAudioStreamDescription& d) {
     if (d.formatID == kZVAudioFormat_AAC) return AV_CODEC_ID_AAC;
     if (d.formatID == kZVAudioFormat_AppleLossless) return AV_CODEC_ID_ALAC;
+    if (d.formatID == kZVAudioFormat_Opus) return AV_CODEC_ID_OPUS;
     if (d.formatID == kZVAudioFormat_LinearPCM) return pcmCodecFor(d);
     return AV_CODEC_ID_NONE;
 }
 
-// One spooled run of sound samples; its bytes follow it.
-struct SpoolRecord {
-    int64_t time;  // media time, before the track's start is added
-    int64_t duration;
-    uint32_t size;
-    uint32_t padding;  // written as zero: no byte of the record is left unset
-};
+// A run of one track in the file holds at most this much of its media.
+constexpr double kSliceSeconds = 0.5;
+// A track's samples waiting for the others stay in memory up to this many bytes.
+constexpr int64_t kWaitingInMemory = 8 << 20;
 
-// An anonymous file beside `path`: on the movie's disk, gone once closed.
-std::FILE* openSpoolBeside(const std::string& path) {
-    std::string name = path + ".soundXXXXXX";
+// An anonymous file beside `path`: on the movie's disk, gone once closed. -1 on failure.
+int openSpoolBeside(const std::string& path) {
+    std::string name = path + ".waitingXXXXXX";
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    ::unlink(name.c_str());
-    std::FILE* f = ::fdopen(fd, "w+b");
-    if (!f) ::close(fd);
-    return f;
+    if (fd >= 0) ::unlink(name.c_str());
+    return fd;
+}
+
+bool writeAll(int fd, const uint8_t* data, size_t size, int64_t offset) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, offset);
+        if (n <= 0) return false;
+        data += n, size -= size_t(n), offset += n;
+    }
+    return true;
+}
+
+bool readAll(int fd, uint8_t* data, size_t size, int64_t offset) {
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size, offset);
+        if (n <= 0) return false;
+        data += n, size -= size_t(n), offset += n;
+    }
+    return true;
+}
+
+const char* formatName(ZVMovieContainer c) {
+    switch (c) {
+        case ZVMovieContainer::MP4:
+            return "mp4";
+        case ZVMovieContainer::WebM:
+            return "webm";
+        case ZVMovieContainer::GIF:
+            return "gif";
+        case ZVMovieContainer::QuickTime:
+            break;
+    }
+    return "mov";
 }
 
 bool setExtradata(AVCodecParameters* par, const std::vector<uint8_t>& bytes) {
@@ -77,11 +103,14 @@ bool setExtradata(AVCodecParameters* par, const std::vector<uint8_t>& bytes) {
 }
 }  // namespace
 
-std::shared_ptr<ZVMovieMuxer> ZVFFmpegMovieMuxer::create(const std::string& path, long* error) {
+std::shared_ptr<ZVMovieMuxer> ZVFFmpegMovieMuxer::create(const std::string& path,
+                                                         ZVMovieContainer container, long* error) {
     auto muxer = std::shared_ptr<ZVFFmpegMovieMuxer>(new ZVFFmpegMovieMuxer());
     muxer->_path = path;
+    muxer->_container = container;
     ZVLockGuard g(muxer->_lock);
-    int r = avformat_alloc_output_context2(&muxer->_context, nullptr, "mov", path.c_str());
+    int r = avformat_alloc_output_context2(&muxer->_context, nullptr, formatName(container),
+                                           path.c_str());
     if (r >= 0) {
         // An existing file is replaced, not overwritten in place.
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) r = AVERROR(errno);
@@ -91,14 +120,16 @@ std::shared_ptr<ZVMovieMuxer> ZVFFmpegMovieMuxer::create(const std::string& path
         if (error) *error = muxer->status(r);
         return nullptr;
     }
+    muxer->_sliceEnd = -HUGE_VAL;
     return muxer;
 }
 
 ZVFFmpegMovieMuxer::~ZVFFmpegMovieMuxer() {
     ZVLockGuard g(_lock);
-    for (AVPacket*& p : _held) av_packet_free(&p);
-    for (Track& t : _tracks)
-        if (t.spool) std::fclose(t.spool);
+    for (Track& t : _tracks) {
+        for (Waiting& w : t.waiting) av_packet_free(&w.packet);
+        if (t.spool >= 0) ::close(t.spool);
+    }
     if (_context) {
         if (!_closed && _context->pb) avio_closep(&_context->pb);
         avformat_free_context(_context);
@@ -142,6 +173,10 @@ int32_t ZVFFmpegMovieMuxer::newSoundTrack(const ZVSoundDescription& d, int32_t t
     ZVLockGuard g(_lock);
     const AVCodecID id = soundCodecFor(d.format);
     const int channels = static_cast<int>(d.format.channelsPerFrame);
+    if (id != AV_CODEC_ID_NONE && avformat_query_codec(_context->oformat, id, 0) == 0) {
+        if (error) *error = kZVMediaErrUnsupported;  // the container cannot hold it
+        return -1;
+    }
     AVStream* st = (_headerWritten || _closed || timeScale <= 0 || id == AV_CODEC_ID_NONE ||
                     channels < 1 || channels > 8)
                        ? nullptr
@@ -177,46 +212,131 @@ long ZVFFmpegMovieMuxer::setTrackStart(int32_t track, double seconds) {
     if (!valid(track) || !std::isfinite(seconds) || seconds < 0 || seconds > 1e7)
         return kZVMediaErrParam;
     Track& t = _tracks[static_cast<size_t>(track)];
-    if (t.finished || (t.video && t.samples > 0)) return kZVMediaErrParam;
+    if (t.finished || t.samples > 0) return kZVMediaErrParam;
     t.start = std::llround(seconds * t.timeScale);
-    return kZVMediaNoErr;
+    // A later start lets the other tracks' slices before it go out.
+    return writeSlices();
+}
+
+double ZVFFmpegMovieMuxer::appendedUntil(const Track& t) const {
+    if (t.video) return t.samples > 0 ? double(t.end) / t.timeScale : -HUGE_VAL;
+    return double(t.start + t.nextTime) / t.timeScale;
 }
 
 long ZVFFmpegMovieMuxer::write(AVPacket* packet) {
-    if (!_headerWritten) {
-        _held.push_back(packet);
-        return kZVMediaNoErr;
-    }
     AVStream* st = _context->streams[packet->stream_index];
     const Track& t = _tracks[static_cast<size_t>(packet->stream_index)];
     av_packet_rescale_ts(packet, AVRational{1, t.timeScale}, st->time_base);
-    int r = av_write_frame(_context, packet);
+    int r = _failure ? 0 : av_write_frame(_context, packet);
     av_packet_free(&packet);
     if (r >= 0 && _context->pb->error < 0) r = _context->pb->error;
-    if (r < 0) _failure = status(r);
+    if (r < 0 && !_failure) _failure = status(r);
     return _failure;
 }
 
 long ZVFFmpegMovieMuxer::writeHeaderIfReady() {
-    if (_headerWritten) return kZVMediaNoErr;
+    if (_headerWritten || _failure) return _failure;
     for (const Track& t : _tracks)
         if (!t.ready) return kZVMediaNoErr;
-    int r = avformat_write_header(_context, nullptr);
+    AVDictionary* options = nullptr;
+    // The index is moved in front of the media when the file is closed.
+    if (_container == ZVMovieContainer::QuickTime || _container == ZVMovieContainer::MP4)
+        av_dict_set(&options, "movflags", "+faststart", 0);
+    int r = avformat_write_header(_context, &options);
+    av_dict_free(&options);
     if (r < 0) {
         _failure = status(r);
         return _failure;
     }
     _headerWritten = true;
-    std::vector<AVPacket*> held;
-    held.swap(_held);
-    long result = kZVMediaNoErr;
-    for (AVPacket* p : held) {
-        if (result == kZVMediaNoErr)
-            result = write(p);
-        else
-            av_packet_free(&p);
+    return kZVMediaNoErr;
+}
+
+long ZVFFmpegMovieMuxer::append(int32_t track, AVPacket* packet) {
+    Track& t = _tracks[static_cast<size_t>(track)];
+    Waiting w{nullptr,
+              packet->pts,
+              packet->dts,
+              packet->duration,
+              packet->flags,
+              static_cast<uint32_t>(packet->size),
+              0};
+    if (t.waitingBytes + packet->size <= kWaitingInMemory) {
+        w.packet = packet;
+        t.waitingBytes += packet->size;
+    } else {
+        errno = 0;
+        if (t.spool < 0) t.spool = openSpoolBeside(_path);
+        const bool spooled =
+            t.spool >= 0 && writeAll(t.spool, packet->data, size_t(packet->size), t.spoolEnd);
+        av_packet_free(&packet);
+        if (!spooled) {
+            _failure = status(AVERROR(errno ? errno : EIO));
+            return _failure;
+        }
+        w.offset = t.spoolEnd;
+        t.spoolEnd += w.size;
+        ++t.spooled;
     }
-    return result;
+    t.waiting.push_back(w);
+    if (long r = writeHeaderIfReady()) return r;
+    return writeSlices();
+}
+
+void ZVFFmpegMovieMuxer::writeWaiting(int32_t track) {
+    Track& t = _tracks[static_cast<size_t>(track)];
+    Waiting w = t.waiting.front();
+    t.waiting.pop_front();
+    AVPacket* p = w.packet;
+    if (p) {
+        t.waitingBytes -= w.size;
+    } else {
+        --t.spooled;
+        p = av_packet_alloc();
+        if (!p || av_new_packet(p, int(w.size)) < 0 ||
+            !readAll(t.spool, p->data, w.size, w.offset)) {
+            av_packet_free(&p);
+            if (!_failure) _failure = AVERROR(EIO);
+            return;
+        }
+        p->pts = w.pts;
+        p->dts = w.dts;
+        p->duration = w.duration;
+        p->flags = w.flags;
+    }
+    // An empty spool starts again from its beginning, so it holds only what waits.
+    if (t.spool >= 0 && t.spooled == 0 && t.spoolEnd > 0 && ::ftruncate(t.spool, 0) == 0)
+        t.spoolEnd = 0;
+    p->stream_index = track;
+    write(p);
+}
+
+long ZVFFmpegMovieMuxer::writeSlices() {
+    while (_headerWritten && !_failure) {
+        double earliest = HUGE_VAL, horizon = HUGE_VAL;
+        for (const Track& t : _tracks) {
+            if (!t.waiting.empty())
+                earliest = std::min(earliest, double(t.waiting.front().dts) / t.timeScale);
+            if (!t.finished) horizon = std::min(horizon, appendedUntil(t));
+        }
+        if (earliest == HUGE_VAL) break;
+        // A slice begins at the earliest waiting sample, past any stretch without one.
+        if (earliest >= _sliceEnd) _sliceEnd = earliest + kSliceSeconds;
+        if (horizon < _sliceEnd) break;  // a track may still add to this slice
+        // The track written last goes last again: its run would otherwise go on into
+        // this slice and last twice as long.
+        const size_t n = _tracks.size(), last = _lastWritten;
+        for (size_t k = 1; k <= n; ++k) {
+            const size_t i = (last + k) % n;
+            const Track& t = _tracks[i];
+            if (!t.waiting.empty() && double(t.waiting.front().dts) / t.timeScale < _sliceEnd)
+                _lastWritten = i;
+            while (!t.waiting.empty() && double(t.waiting.front().dts) / t.timeScale < _sliceEnd)
+                writeWaiting(static_cast<int32_t>(i));
+        }
+        _sliceEnd += kSliceSeconds;
+    }
+    return _failure;
 }
 
 long ZVFFmpegMovieMuxer::addVideoSample(int32_t track, const ZVEncodedFrameRef& frame) {
@@ -233,7 +353,6 @@ long ZVFFmpegMovieMuxer::addVideoSample(int32_t track, const ZVEncodedFrameRef& 
             return kZVMediaErrParam;
         par->codec_tag = 0;
         t.ready = true;
-        t.firstDts = encoded->packet()->dts;
     }
     AVPacket* p = av_packet_clone(encoded->packet());
     if (!p) return AVERROR(ENOMEM);
@@ -241,13 +360,10 @@ long ZVFFmpegMovieMuxer::addVideoSample(int32_t track, const ZVEncodedFrameRef& 
     p->pts = av_rescale(p->pts, t.timeScale, scale) + t.start;
     p->dts = av_rescale(p->dts, t.timeScale, scale) + t.start;
     p->duration = av_rescale(encoded->decodeDuration(), t.timeScale, scale);
-    p->stream_index = track;
+    p->pos = -1;
+    t.end = p->dts + p->duration;
     ++t.samples;
-    if (long r = writeHeaderIfReady()) {
-        av_packet_free(&p);
-        return r;
-    }
-    return write(p);
+    return append(track, p);
 }
 
 long ZVFFmpegMovieMuxer::addSoundSamples(int32_t track, const uint8_t* data, uint32_t size,
@@ -259,43 +375,18 @@ long ZVFFmpegMovieMuxer::addSoundSamples(int32_t track, const uint8_t* data, uin
         return kZVMediaErrParam;
     Track& t = _tracks[static_cast<size_t>(track)];
     if (t.finished || size > INT32_MAX) return kZVMediaErrParam;
-    errno = 0;
-    if (!t.spool) t.spool = openSpoolBeside(_path);
-    const SpoolRecord r{t.nextTime, durationPerSample * sampleCount, size, 0};
-    if (!t.spool || std::fwrite(&r, sizeof r, 1, t.spool) != 1 ||
-        std::fwrite(data, 1, size, t.spool) != size) {
-        _failure = status(AVERROR(errno ? errno : EIO));
-        return _failure;
+    AVPacket* p = av_packet_alloc();
+    if (!p || av_new_packet(p, static_cast<int>(size)) < 0) {
+        av_packet_free(&p);
+        return AVERROR(ENOMEM);
     }
-    t.nextTime += r.duration;
+    std::memcpy(p->data, data, size);
+    p->pts = p->dts = t.start + t.nextTime;
+    p->duration = durationPerSample * sampleCount;
+    p->flags |= AV_PKT_FLAG_KEY;
+    t.nextTime += p->duration;
     t.samples += sampleCount;
-    return kZVMediaNoErr;
-}
-
-long ZVFFmpegMovieMuxer::writeSpool(int32_t track) {
-    Track& t = _tracks[static_cast<size_t>(track)];
-    std::FILE* spool = std::exchange(t.spool, nullptr);
-    if (!spool) return kZVMediaNoErr;
-    errno = 0;
-    if (!_failure && (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0))
-        _failure = status(AVERROR(errno ? errno : EIO));
-    SpoolRecord r;
-    while (!_failure && std::fread(&r, sizeof r, 1, spool) == 1) {
-        AVPacket* p = av_packet_alloc();
-        if (!p || av_new_packet(p, static_cast<int>(r.size)) < 0 ||
-            std::fread(p->data, 1, r.size, spool) != r.size) {
-            av_packet_free(&p);
-            _failure = AVERROR(EIO);
-            break;
-        }
-        p->pts = p->dts = r.time + t.start;
-        p->duration = r.duration;
-        p->flags |= AV_PKT_FLAG_KEY;
-        p->stream_index = track;
-        write(p);
-    }
-    std::fclose(spool);
-    return _failure;
+    return append(track, p);
 }
 
 long ZVFFmpegMovieMuxer::finishTrack(int32_t track) {
@@ -310,7 +401,7 @@ long ZVFFmpegMovieMuxer::finishTrack(int32_t track) {
         t.ready = true;
     }
     long r = writeHeaderIfReady();
-    if (r == kZVMediaNoErr) r = writeSpool(track);
+    if (r == kZVMediaNoErr) r = writeSlices();
     if (r == kZVMediaNoErr && t.samples == 0) r = kZVMediaErrInvalidDuration;
     return r;
 }
@@ -318,15 +409,16 @@ long ZVFFmpegMovieMuxer::finishTrack(int32_t track) {
 long ZVFFmpegMovieMuxer::close() {
     ZVLockGuard g(_lock);
     if (_closed) return kZVMediaErrParam;
-    for (size_t i = 0; i < _tracks.size(); ++i)
+    for (size_t i = 0; i < _tracks.size(); ++i) {
         if (!_tracks[i].ready) {
             _context->streams[i]->codecpar->codec_id = AV_CODEC_ID_PNG;
             _tracks[i].ready = true;
         }
+        // A track never finished still keeps what it got.
+        _tracks[i].finished = true;
+    }
     long r = _tracks.empty() ? kZVMediaErrParam : writeHeaderIfReady();
-    // A sound track never finished still keeps what it got.
-    for (size_t i = 0; i < _tracks.size() && _headerWritten; ++i)
-        if (long s = writeSpool(static_cast<int32_t>(i)); r == kZVMediaNoErr) r = s;
+    if (r == kZVMediaNoErr) r = writeSlices();
     if (_headerWritten) {
         int w = av_write_trailer(_context);
         if (w >= 0 && _context->pb->error < 0) w = _context->pb->error;

@@ -76,7 +76,7 @@ TEST_F(ExportCommandTest, AFailedExportEndsAtOnceWithOneLineAndNoMovie) {
     const std::string wav = *ZVFomixXManager::initWithFile(dir.file("take.fomixx"))
                                  ->pathForResource(ZVFomixXResourceAudio);
     struct Case {
-        std::string shell, args, line;
+        std::string shell, args, line, out = "out.mov";
     } cases[] = {
         // A file-size limit on the process makes every write past it fail as a full disk does.
         {"ulimit -f 64;", "--video-codec png", "Disk is possibly full"},
@@ -84,18 +84,22 @@ TEST_F(ExportCommandTest, AFailedExportEndsAtOnceWithOneLineAndNoMovie) {
          "the preset's video settings cannot be used for this recording"},
         // The movie is begun before the sound tracks are made.
         {"echo damaged >'" + wav + "';", "", wav + ": not a WAV file (no RIFF/WAVE header)"},
+        {"", "",
+         dir.file("out.avi") + ": unknown kind of movie; the name must end in .mov, .mp4, "
+                               ".webm or .gif",
+         "out.avi"},
     };
     for (const Case& c : cases) {
         const std::string command = c.shell + " exec timeout 30 '" + zvtest::zorvan() +
                                     "' export " + c.args + " '" + dir.file("take.fomixx") +
-                                    "' -o '" + dir.file("out.mov") + "' 2>'" + dir.file("err.txt") +
+                                    "' -o '" + dir.file(c.out) + "' 2>'" + dir.file("err.txt") +
                                     "'";
         const int status = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(status)) << c.line;
         EXPECT_EQ(WEXITSTATUS(status), 1) << c.line;
         EXPECT_EQ(readText(dir.file("err.txt")), "zorvan export: " + c.line + "\n");
         for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-            EXPECT_NE(entry.path().filename().string().rfind(".out.mov.", 0), 0u) << c.line;
-        EXPECT_FALSE(std::filesystem::exists(dir.file("out.mov"))) << c.line;
+            EXPECT_NE(entry.path().filename().string().rfind("." + c.out + ".", 0), 0u) << c.line;
+        EXPECT_FALSE(std::filesystem::exists(dir.file(c.out))) << c.line;
     }
 }
