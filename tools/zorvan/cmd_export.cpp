@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 
 #include "Media/ZVCodecSettings.h"
@@ -130,6 +131,16 @@ std::string progressLine(const ZVExportSession::Progress& p) {
     return line;
 }
 
+// What the bar gives way to: the movie's size and how long it plays.
+std::string finalLine(const ZVExportSession& session) {
+    std::error_code failed;
+    const auto bytes = std::filesystem::file_size(session.moviePath(), failed);
+    const double length = session.movieLength();
+    return ZVFormat("%s: %.1f MB, %s.%02d long", session.moviePath().c_str(),
+                    failed ? 0.0 : double(bytes) / 1e6, clock(std::floor(length)).c_str(),
+                    int(std::fmod(length, 1.0) * 100));
+}
+
 int run(const std::vector<std::string>& args) {
     // A stop signal cancels the export; the movie's failure line follows.
     ZVCatchStopSignals();
@@ -166,8 +177,10 @@ int run(const std::vector<std::string>& args) {
         }
         if (live) ZVShowStatusLine(progressLine(session->progress()));
     }
+    const bool done = session->finishError().empty();
+    if (live && done) ZVShowStatusLine(finalLine(*session));
     if (live) std::fprintf(stderr, "\n");
-    if (!session->finishError().empty()) return ZVCommandFail(kName, session->finishError());
+    if (!done) return ZVCommandFail(kName, session->finishError());
     std::printf("%s\n", session->moviePath().c_str());
     return 0;
 }
