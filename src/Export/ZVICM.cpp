@@ -55,7 +55,11 @@ std::shared_ptr<ZVICM> ZVICM::initWithPreset(const ZVEncodingPreset& preset,
         "ICMCompressionSessionOptionsSetProperty()");
     setOption(options.setAllowTemporalCompression(true),
               "ICMCompressionSessionOptionsSetAllowTemporalCompression()");
-    setOption(options.setAllowFrameReordering(true),
+    // Frames that fold repeats last as long as the stretch they stand for. Reordered, such a
+    // picture would be decoded after pictures shown later, and the movie's decode times
+    // (the encoder's reordering delay, sized from those long gaps) would not add up to
+    // its length: a movie of variable rate is coded in display order.
+    setOption(options.setAllowFrameReordering(!stage->skipsRepeatedFrames()),
               "ICMCompressionSessionOptionsSetAllowFrameReordering()");
     setOption(options.setMaxKeyFrameInterval(kMaxKeyFrameInterval),
               "ICMCompressionSessionOptionsSetMaxKeyFrameInterval()");
@@ -141,6 +145,14 @@ std::vector<ZVCursorEntry> ZVICM::cursors() const {
     return _cursors;
 }
 
+struct ZVICM::Run {
+    double previousTimestamp = 0.0;  // of the frame before, encoded or not
+    double lastInterval = 0.0;       // between the last two frames
+    bool anyFrame = false;
+    bool encodedAny = false;
+    ZVICMOverlays::Scene encodedScene;  // what the last encoded frame got drawn into it
+};
+
 // The worker. It owns the overlay state for the run; each frame it takes is handed on to
 // the session, which lets go of it through the tracking callback.
 void ZVICM::frameCompressor() {
@@ -149,37 +161,53 @@ void ZVICM::frameCompressor() {
     post(ZVICMDidStartNotification);
     // The source of this run; one set later is used from the next run on.
     ZVDataSource& input = source();
-    double previousTimestamp = 0.0;
+    Run run;
     // Every frame handed to the session goes out before did-stop, also when a pass threw.
+    // Frames folded at the end still count: the last picture lasts as long as they did.
     struct Completion {
-        ZVCompressionSession& session;
-        ~Completion() { session.completeFrames(); }
-    } completion{*_session};
+        ZVICM& stage;
+        const Run& run;
+        ~Completion() {
+            const double end = run.previousTimestamp + run.lastInterval;
+            if (stage.skipsRepeatedFrames() && run.encodedAny && run.lastInterval > 0)
+                stage._session->setEndTimeStamp(static_cast<int64_t>(end * stage._timeScale));
+            stage._session->completeFrames();
+            stage._endTime.store(end);
+        }
+    } completion{*this, run};
     _worker.loop([&] {
         return _worker.consume(input, [&](ZVObjectRef object) {
             if (auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(std::move(object)))
-                compress(std::move(frame), previousTimestamp);
+                compress(std::move(frame), run);
         });
     });
 }
 
-void ZVICM::compress(std::shared_ptr<ZVMovieFrame> frame, double& previousTimestamp) {
+void ZVICM::compress(std::shared_ptr<ZVMovieFrame> frame, Run& run) {
     const double t = frame->timestamp();
-    if (_needsToFlipBufferContents.load()) frame->flipBufferContents();
+    const bool bottomRowFirst = _needsToFlipBufferContents.load();
 
     ZVICMOverlays::Switches switches;
     switches.cursor = _preset->includesCursorTrack();
     switches.clicks = _preset->showsMouseClicks();
     switches.keys = _preset->showsKeysPressed();
-    _overlays->draw(
-        *frame, t - previousTimestamp, switches,
-        [this](uint32_t id) -> std::optional<ZVCursorEntry> {
-            ZVLockGuard guard(_cursorsLock);
-            for (const ZVCursorEntry& c : _cursors)
-                if (static_cast<uint32_t>(c.id) == id) return c;
-            return std::nullopt;
-        },
-        _cursorAsRGBA.load());
+    const ZVICMOverlays::Scene scene =
+        _overlays->plan(*frame, t - run.previousTimestamp, switches,
+                        [this](uint32_t id) -> std::optional<ZVCursorEntry> {
+                            ZVLockGuard guard(_cursorsLock);
+                            for (const ZVCursorEntry& c : _cursors)
+                                if (static_cast<uint32_t>(c.id) == id) return c;
+                            return std::nullopt;
+                        });
+    run.lastInterval = run.anyFrame ? t - run.previousTimestamp : 0.0;
+    run.previousTimestamp = t;
+    run.anyFrame = true;
+    if (skipsRepeatedFrames() && run.encodedAny && frame->pixelsRepeatPrevious() &&
+        scene == run.encodedScene) {
+        _skippedFrames.fetch_add(1);
+        return;
+    }
+    ZVICMOverlays::render(*frame, scene, _cursorAsRGBA.load(), bottomRowFirst);
 
     if (auto* d = delegate()) d->ZVICMWillEncodeFrame(this, frame.get());
 
@@ -194,6 +222,10 @@ void ZVICM::compress(std::shared_ptr<ZVMovieFrame> frame, double& previousTimest
     pixels.width = frame->pixelsWidth();
     pixels.height = frame->pixelsHeight();
     pixels.bytesPerRow = frame->bytesPerRow();
+    if (bottomRowFirst && pixels.height > 0) {
+        pixels.baseAddress += static_cast<ptrdiff_t>(pixels.height - 1) * pixels.bytesPerRow;
+        pixels.bytesPerRow = -pixels.bytesPerRow;
+    }
     // The session keeps the frame (and so its pixels) until it hands it back; the result
     // is not checked, as a frame the session refused is simply not in the movie.
     _session->encodeFrame(
@@ -202,7 +234,8 @@ void ZVICM::compress(std::shared_ptr<ZVMovieFrame> frame, double& previousTimest
             if (trackingFlags & kZVSourceTrackingFlag_ReleasedPixelBuffer) source.reset();
         },
         std::move(frame));
-    previousTimestamp = t;
+    run.encodedAny = true;
+    run.encodedScene = scene;
 }
 
 long ZVICM::frameOutput(long status, ZVEncodedFrameRef frame) {

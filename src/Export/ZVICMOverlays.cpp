@@ -1,6 +1,7 @@
 #include "Export/ZVICMOverlays.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "Foundation/ZVBundle.h"
 #include "Keys/SRKeyNaming.h"
@@ -25,9 +26,22 @@ std::shared_ptr<ZVImage> loadMark(const char* name) {
     return path.empty() ? nullptr : ZVImage::readPNG(path);
 }
 
-void drawImage(ZVMovieFrame& frame, const ZVImage& image, float opacity, ZVPoint at) {
-    frame.drawRGBAImage(image.data(), static_cast<int32_t>(image.bytesPerRow()), image.width(),
-                        image.height(), opacity, at);
+// Blends `image` (rows top first) with its top-left corner at `at`, counted from the
+// picture's top-left; in a buffer stored bottom row first the image is walked upwards.
+void drawImage(ZVMovieFrame& frame, const ZVImage& image, float opacity, ZVPoint at,
+               bool bottomRowFirst) {
+    const auto rowBytes = static_cast<int32_t>(image.bytesPerRow());
+    const uint8_t* bytes = image.data();
+    if (bottomRowFirst && image.height() > 0) {
+        at.y = static_cast<float>(frame.pixelsHeight() - image.height()) - std::trunc(at.y);
+        bytes += static_cast<ptrdiff_t>(image.height() - 1) * rowBytes;
+    }
+    frame.drawRGBAImage(bytes, bottomRowFirst ? -rowBytes : rowBytes, image.width(), image.height(),
+                        opacity, at);
+}
+
+float blended(float opacity) {
+    return std::clamp(opacity, 0.0f, 1.0f);
 }
 }  // namespace
 
@@ -43,18 +57,53 @@ void ZVICMOverlays::resetOpacities() {
     _curKeyStringOpacity = kNone;
 }
 
-void ZVICMOverlays::draw(ZVMovieFrame& frame, double delta, const Switches& switches,
-                         const CursorLookup& cursors, bool cursorAsRGBA) {
-    const ZVFrameInfo info = frame.info();
-    if (switches.cursor && info.mousePointerIndex != kZVNoCursorIndex)
-        drawCursorLayer(frame, delta, switches, cursors, cursorAsRGBA);
-    gatherKeys(frame);
-    if (switches.keys) drawKeyStrip(frame, delta);
+bool ZVICMOverlays::Scene::operator==(const Scene& other) const {
+    const auto sameCursor = [](const std::optional<ZVCursorEntry>& a,
+                               const std::optional<ZVCursorEntry>& b) {
+        return a.has_value() == b.has_value() && (!a || (a->id == b->id && a->data == b->data));
+    };
+    // The pointer places the cursor and the mark only; where it is matters when they show.
+    const bool placed = cursor || (mark && markOpacity > 0);
+    return sameCursor(cursor, other.cursor) && mark == other.mark &&
+           markOpacity == other.markOpacity && strip == other.strip &&
+           stripOpacity == other.stripOpacity && (!placed || pointer == other.pointer) &&
+           view == other.view;
 }
 
-void ZVICMOverlays::drawCursorLayer(ZVMovieFrame& frame, double delta, const Switches& switches,
-                                    const CursorLookup& cursors, bool cursorAsRGBA) {
+ZVICMOverlays::Scene ZVICMOverlays::plan(ZVMovieFrame& frame, double delta,
+                                         const Switches& switches, const CursorLookup& cursors) {
+    Scene scene;
     const ZVFrameInfo info = frame.info();
+    scene.pointer = info.mousePointerLocation;
+    if (switches.cursor && info.mousePointerIndex != kZVNoCursorIndex)
+        planCursorLayer(info, delta, switches, cursors, scene);
+    gatherKeys(frame);
+    if (switches.keys) planKeyStrip(frame, delta, scene);
+    return scene;
+}
+
+void ZVICMOverlays::render(ZVMovieFrame& frame, const Scene& scene, bool cursorAsRGBA,
+                           bool bottomRowFirst) {
+    if (scene.mark && scene.markOpacity > 0) {
+        const ZVPoint at{scene.pointer.x - scene.mark->width(),
+                         frame.pixelsHeight() - scene.pointer.y};
+        drawImage(frame, *scene.mark, scene.markOpacity, at, bottomRowFirst);
+    }
+    if (scene.cursor) frame.drawCursor(*scene.cursor, scene.pointer, cursorAsRGBA, bottomRowFirst);
+    if (scene.strip && scene.stripOpacity > 0) {
+        const ZVPoint at{0, static_cast<float>(frame.pixelsHeight() - ZVKeyStripRenderer::kHeight -
+                                               kStripBottomMargin)};
+        drawImage(frame, *scene.strip, scene.stripOpacity, at, bottomRowFirst);
+    }
+}
+
+void ZVICMOverlays::draw(ZVMovieFrame& frame, double delta, const Switches& switches,
+                         const CursorLookup& cursors, bool cursorAsRGBA) {
+    render(frame, plan(frame, delta, switches, cursors), cursorAsRGBA);
+}
+
+void ZVICMOverlays::planCursorLayer(const ZVFrameInfo& info, double delta, const Switches& switches,
+                                    const CursorLookup& cursors, Scene& scene) {
     const int16_t flags = info.frameFlags;
     if (!(flags & kZVFrameDisplayZoomed)) {
         if (switches.clicks) {
@@ -72,16 +121,11 @@ void ZVICMOverlays::drawCursorLayer(ZVMovieFrame& frame, double delta, const Swi
                 _curMouseStateOpacity = kMarkStart;
             }
             if (_curMouseStateImage && _curMouseStateOpacity > 0) {
-                // The mark's top-right corner sits at the pointer.
-                const ZVPoint at{info.mousePointerLocation.x - _curMouseStateImage->width(),
-                                 frame.pixelsHeight() - info.mousePointerLocation.y};
-                drawImage(frame, *_curMouseStateImage, _curMouseStateOpacity, at);
+                scene.mark = _curMouseStateImage;
+                scene.markOpacity = blended(_curMouseStateOpacity);
             }
         }
-        if (cursors) {
-            if (auto cursor = cursors(info.mousePointerIndex))
-                frame.drawCursor(*cursor, info.mousePointerLocation, cursorAsRGBA);
-        }
+        if (cursors) scene.cursor = cursors(info.mousePointerIndex);
     }
     _curMouseStateOpacity += static_cast<float>(delta * kFadePerSecond);
     if (_curMouseStateOpacity < 0) _curMouseStateOpacity = kNone;
@@ -118,7 +162,7 @@ void ZVICMOverlays::appendKeys(const std::string& text, int32_t pictureWidth) {
     _displayedKeys.erase(0, cut);
 }
 
-void ZVICMOverlays::drawKeyStrip(ZVMovieFrame& frame, double delta) {
+void ZVICMOverlays::planKeyStrip(const ZVMovieFrame& frame, double delta, Scene& scene) {
     if (_curKeyStringOpacity > 0 && _stripRenderer) {
         const int32_t width = frame.pixelsWidth();
         const std::string modifiers = SRStringForCocoaModifierFlags(frame.info().flags);
@@ -129,12 +173,8 @@ void ZVICMOverlays::drawKeyStrip(ZVMovieFrame& frame, double delta) {
             _stripKeys = _displayedKeys;
             _stripModifiers = modifiers;
         }
-        if (_strip) {
-            const ZVPoint at{0,
-                             static_cast<float>(frame.pixelsHeight() - ZVKeyStripRenderer::kHeight -
-                                                kStripBottomMargin)};
-            drawImage(frame, *_strip, _curKeyStringOpacity, at);
-        }
+        scene.strip = _strip;
+        scene.stripOpacity = blended(_curKeyStringOpacity);
     }
     _curKeyStringOpacity += static_cast<float>(delta * kFadePerSecond);
     if (_curKeyStringOpacity < 0) {

@@ -19,6 +19,7 @@
 #include "Export/ZVKeyStripRenderer.h"
 #include "Foundation/ZVPlatformServices.h"
 #include "Video/ZVCursorEntry.h"
+#include "Video/ZVFrameInfo.h"
 #include "Video/ZVImage.h"
 
 class ZVMovieFrame;
@@ -39,6 +40,22 @@ class ZVICMOverlays {
     // The recording's cursor with an "Id", if it has one.
     using CursorLookup = std::function<std::optional<ZVCursorEntry>(uint32_t id)>;
 
+    // Everything one frame gets drawn into it, settled before any of it is drawn. Frames
+    // with the same pixels and equal scenes look the same: the compressor lets the
+    // previous picture last longer instead of encoding another one.
+    struct Scene {
+        std::optional<ZVCursorEntry> cursor;  // its hot spot at `pointer`
+        const ZVImage* mark = nullptr;        // one of the marks, top-right corner at `pointer`
+        float markOpacity = 0;                // as blended: 0 to 1
+        std::shared_ptr<ZVImage> strip;       // the key strip above the picture's bottom
+        float stripOpacity = 0;
+        ZVPoint pointer{};  // from the picture's bottom-left, y up
+        // The part of the recorded picture shown; empty while it is shown whole. A zoomed
+        // export crops and scales to it, so it belongs to what is compared.
+        ZVRect view{};
+        bool operator==(const Scene& other) const;
+    };
+
     // Loads the five marks from the framework's resources (a mark that cannot be read is
     // never drawn) and takes the services' key-strip renderer. Any thread.
     explicit ZVICMOverlays(const ZVPlatformServices& services);
@@ -47,8 +64,16 @@ class ZVICMOverlays {
     // the current mark stay. Worker only.
     void resetOpacities();
 
-    // Draws into `frame`, whose row 0 is already the picture's top, what its record asks
-    // for, then advances the fades by `delta` seconds of recording time. Worker only.
+    // What `frame` gets drawn into it from its record and the keys gathered so far; the
+    // fades then advance by `delta` seconds of recording time. Worker only.
+    Scene plan(ZVMovieFrame& frame, double delta, const Switches& switches,
+               const CursorLookup& cursors);
+    // Draws `scene` into `frame`: row 0 of its buffer is the picture's top, or its bottom
+    // when `bottomRowFirst` (the capture file's order, read without turning it over).
+    // Any thread (the frame's owner).
+    static void render(ZVMovieFrame& frame, const Scene& scene, bool cursorAsRGBA,
+                       bool bottomRowFirst = false);
+    // plan, then render into a frame whose row 0 is the picture's top. Worker only.
     void draw(ZVMovieFrame& frame, double delta, const Switches& switches,
               const CursorLookup& cursors, bool cursorAsRGBA);
 
@@ -59,10 +84,10 @@ class ZVICMOverlays {
     const ZVImage* mark(Mark which) const { return _marks[which].get(); }
 
   private:
-    void drawCursorLayer(ZVMovieFrame& frame, double delta, const Switches& switches,
-                         const CursorLookup& cursors, bool cursorAsRGBA);
+    void planCursorLayer(const ZVFrameInfo& info, double delta, const Switches& switches,
+                         const CursorLookup& cursors, Scene& scene);
     void gatherKeys(ZVMovieFrame& frame);
-    void drawKeyStrip(ZVMovieFrame& frame, double delta);
+    void planKeyStrip(const ZVMovieFrame& frame, double delta, Scene& scene);
     void appendKeys(const std::string& text, int32_t pictureWidth);
 
     std::array<std::shared_ptr<ZVImage>, kMarkCount> _marks;

@@ -17,7 +17,9 @@
 #include "Media/ZVCompressionSessionOptions.h"
 #include "Media/ZVEncodedFrame.h"
 
-// A borrowed BGRA picture: rows `bytesPerRow` apart, row 0 the top of the picture.
+// A borrowed BGRA picture: rows `bytesPerRow` apart, row 0 (at baseAddress) the top of the
+// picture. A picture stored bottom row first has a negative bytesPerRow and its buffer's
+// last row at baseAddress, so that it is read without being turned over first.
 struct ZVSourcePixels {
     const uint8_t* baseAddress = nullptr;
     int32_t width = 0;
@@ -79,6 +81,13 @@ class ZVCompressionSession {
     virtual long encodeFrame(const ZVSourcePixels& pixels, int64_t displayTimeStamp,
                              int64_t displayDuration, uint32_t validTimeFlags,
                              ZVSourceTrackingCallback tracking, ZVSourceReference source) = 0;
+
+    // Has the last frame queued so far last until `endTimeStamp` (in the time scale) when
+    // no frame follows it, instead of as long as the one before it; a stamp not after the
+    // frame's own is ignored. For a caller that leaves out frames repeating the one before,
+    // so that the last picture still lasts to the recording's end; a session whose last
+    // frame has no duration of its own ignores it. Same thread as encodeFrame.
+    virtual void setEndTimeStamp(int64_t /*endTimeStamp*/) {}
 
     // Encodes everything queued and calls the output callback for every pending frame
     // before it returns; the session accepts new frames afterwards. Answers 0 or the first

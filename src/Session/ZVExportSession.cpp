@@ -91,6 +91,7 @@ struct ZVExportSession::SoundTrack {
     double offset = 0;  // the recorder's start offset
     std::shared_ptr<ZVWavIO> reader;
     std::shared_ptr<ZVQueue> pcm;
+    double length = 0;  // seconds on the screen's clock
     std::shared_ptr<ZVSoundEncoder> encoder;
     std::shared_ptr<ZVQueue> encoded;
 };
@@ -187,6 +188,7 @@ std::string ZVExportSession::addSoundTrack(int kind, const std::string& wavPath)
     if (auto props = _package->propertiesForResource(static_cast<ZVFomixXResource>(kind)))
         if (const ZVValue* rate = props->get(kMeasuredSampleRateKey))
             if (double r = rate->doubleValue(); r > 1000 && r < 1e6) format.sampleRate = float(r);
+    if (format.sampleRate > 0) track->length = description->frames / double(format.sampleRate);
     track->reader = ZVWavIO::wavIOForReading(wavPath);
     track->encoder = ZVSoundEncoder::initWithPreset(*_preset, format, _services);
     if (!track->reader || !track->encoder)
@@ -445,9 +447,19 @@ void ZVExportSession::cancel() {
     noteFailure("the export was cancelled");
 }
 
+double ZVExportSession::movieLength() const {
+    // The movie's time starts with the screen, or with the first sound without one.
+    double start = _withVideo ? _videoOffset : HUGE_VAL;
+    for (auto& t : _sound) start = std::min(start, t->offset);
+    double end = _withVideo && _compressor ? _videoOffset + _compressor->endTime() : start;
+    for (auto& t : _sound) end = std::max(end, t->offset + t->length);
+    return _sound.empty() && !_withVideo ? 0 : std::max(end - start, 0.0);
+}
+
 ZVExportSession::Progress ZVExportSession::progress() const {
     Progress p;
-    p.framesDone = _framesDone.load();
+    // Frames folded into the picture before them are done as well.
+    p.framesDone = _framesDone.load() + (_compressor ? _compressor->skippedFrames() : 0);
     p.framesTotal = _framesTotal;
     const double started = _startedAt.load();
     const double elapsed = started > 0 ? now() - started : 0;

@@ -287,6 +287,9 @@ void ZVFomixIO::fomixReader() {
                 std::memcpy(
                     frame->baseAddress(), canvas->baseAddress(),
                     static_cast<size_t>(std::min(frame->bufferSize(), canvas->bufferSize())));
+                // A whole record of no blocks left the canvas as the frame before it was.
+                frame->setPixelsRepeatPrevious(step == ZVFomixStep::Frame && index > 0 &&
+                                               record.info.blocks == 0);
                 if (record.hasKeyStrokes) frame->setKeyStrokes(std::move(record.keyStrokes));
                 if (record.hasKeyText) frame->setKeyStrokesString(std::move(record.keyText));
                 destination().addObject(std::move(frame));

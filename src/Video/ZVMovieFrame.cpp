@@ -116,7 +116,8 @@ bool ZVMovieFrame::prepareCursor(const ZVCursorEntry& cursor) {
     return true;
 }
 
-void ZVMovieFrame::drawCursor(const ZVCursorEntry& cursor, ZVPoint point, bool asRGBA) {
+void ZVMovieFrame::drawCursor(const ZVCursorEntry& cursor, ZVPoint point, bool asRGBA,
+                              bool bottomRowFirst) {
     if (!cursor.data) return;
     if (cursor.data.get() != _prevCursorData.get() && !prepareCursor(cursor)) return;
 
@@ -138,14 +139,21 @@ void ZVMovieFrame::drawCursor(const ZVCursorEntry& cursor, ZVPoint point, bool a
     }
 
     const float x = std::trunc(point.x - info.hotSpot.x);
-    const float y = std::trunc(static_cast<float>(pixelsHeight()) - point.y - info.hotSpot.y);
+    float y = std::trunc(static_cast<float>(pixelsHeight()) - point.y - info.hotSpot.y);
     const uint8_t* bytes = _currentCursorData.get();
+    int32_t rowBytes = info.bytesPerRow;
+    if (bottomRowFirst) {
+        // The image's last row goes to the buffer's lowest row of the cursor's place.
+        y = static_cast<float>(pixelsHeight() - height) - y;
+        bytes += static_cast<ptrdiff_t>(height - 1) * rowBytes;
+        rowBytes = -rowBytes;
+    }
     if (asRGBA)
-        drawRGBAImage(bytes, info.bytesPerRow, static_cast<int32_t>(width),
-                      static_cast<int32_t>(height), 1.0f, {x, y});
+        drawRGBAImage(bytes, rowBytes, static_cast<int32_t>(width), static_cast<int32_t>(height),
+                      1.0f, {x, y});
     else
-        drawBGRAImage(bytes, info.bytesPerRow, static_cast<int32_t>(width),
-                      static_cast<int32_t>(height), 1.0f, {x, y});
+        drawBGRAImage(bytes, rowBytes, static_cast<int32_t>(width), static_cast<int32_t>(height),
+                      1.0f, {x, y});
 }
 
 std::shared_ptr<ZVPixelBuffer> ZVMovieFrame::copy() const {

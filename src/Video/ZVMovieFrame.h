@@ -38,6 +38,12 @@ class ZVMovieFrame : public ZVPixelBuffer {
     double timestamp() const { return _info.timestamp; }
     void setTimestamp(double timestamp) { _info.timestamp = timestamp; }
 
+    // Whether the pixels are those of the frame before it in the same stream (its record in
+    // the capture file changed nothing), so that a consumer may reuse what it made of that
+    // frame. Owner's thread.
+    bool pixelsRepeatPrevious() const { return _pixelsRepeatPrevious; }
+    void setPixelsRepeatPrevious(bool repeat) { _pixelsRepeatPrevious = repeat; }
+
     // Key-stroke data: 8-byte entries (ZVKeyStroke) as the host supplied them. Setting it
     // does not renew a key text already made. Owner's thread.
     const std::vector<uint8_t>& keyStrokes() const { return _keyStrokes; }
@@ -53,8 +59,11 @@ class ZVMovieFrame : public ZVPixelBuffer {
     // y up, the record's mousePointerLocation); asRGBA tells the byte order of the cursor's
     // pixels (else BGRA). A cursor recorded in the other byte order is repaired once per
     // frame and cursor. Only 32-bit cursors of four 8-bit samples are drawn; others log
-    // "Unsupported cursor format". Owner's thread.
-    void drawCursor(const ZVCursorEntry& cursor, ZVPoint point, bool asRGBA = false);
+    // "Unsupported cursor format". `bottomRowFirst` says the buffer's row 0 is the picture's
+    // bottom (the capture file's order); the cursor lands on the same picture place.
+    // Owner's thread.
+    void drawCursor(const ZVCursorEntry& cursor, ZVPoint point, bool asRGBA = false,
+                    bool bottomRowFirst = false);
 
     // The cursor last prepared for drawing, in host byte order; no data when none is.
     // Owner's thread.
@@ -78,6 +87,7 @@ class ZVMovieFrame : public ZVPixelBuffer {
     bool prepareCursor(const ZVCursorEntry& cursor);
 
     ZVFrameInfo _info{};
+    bool _pixelsRepeatPrevious = false;
     std::vector<uint8_t> _keyStrokes;
     std::optional<std::string> _keyStrokesString;
     ZVCursorInfo _currentCursorInfo{};

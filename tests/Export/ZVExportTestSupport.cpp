@@ -112,8 +112,13 @@ double firstRedFrame(const std::string& path) {
 }
 
 std::string frameAt(const std::string& path, double seconds) {
-    return programOutput({"ffmpeg", "-v", "error", "-ss", std::to_string(seconds), "-i", path,
-                          "-frames:v", "1", "-pix_fmt", "rgb24", "-f", "rawvideo", "-"});
+    // A seek alone gives the first frame starting after `seconds`; the frames, repeated
+    // every millisecond (the last one held on, as a player does), give the one shown then
+    // also in a movie of variable frame rate.
+    return programOutput({"ffmpeg", "-v", "error", "-i", path, "-vf",
+                          "tpad=stop_mode=clone:stop_duration=10,fps=1000", "-ss",
+                          std::to_string(seconds), "-frames:v", "1", "-pix_fmt", "rgb24", "-f",
+                          "rawvideo", "-"});
 }
 
 void writeWav(const std::string& path, int frames, const std::function<int16_t(int)>& sample) {

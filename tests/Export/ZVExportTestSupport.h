@@ -35,7 +35,8 @@ double longestRun(const std::string& path);
 double toneOnset(const std::string& path, int index = 0);
 // Display time of the first video frame whose centre is red; -1 when there is none.
 double firstRedFrame(const std::string& path);
-// The picture shown at `seconds`, rgb24 rows top first; empty when there is none.
+// The picture shown at `seconds`, rgb24 rows top first (the last one held on for 10 s);
+// empty when there is none.
 std::string frameAt(const std::string& path, double seconds);
 
 // A 16-bit stereo 44100 Hz WAV of `frames` frames, sample i of both channels being

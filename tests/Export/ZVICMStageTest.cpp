@@ -1,4 +1,4 @@
-// The compressor as an export stage: frames from its source are flipped, handed to a real
+// The compressor as an export stage: frames from its source are read upwards, handed to a real
 // compression session and come out wrapped, with their time stamps, into a destination
 // that holds the session back; finalize delivers every frame before did-stop.
 #include <gtest/gtest.h>
@@ -91,8 +91,8 @@ TEST(ZVICM, FinalizeDeliversEveryFrameBeforeDidStop) {
         ASSERT_TRUE(encoded);
         EXPECT_EQ(encoded->encodedFrame()->displayTimeStamp(), i * 100) << "frame " << i;
     }
-    // What was compressed is the picture upright (rows reversed before drawing and
-    // encoding): its red row at the bottom.
+    // What was compressed is the picture upright (rows read upwards): its red row at the
+    // bottom.
     const auto& first = std::dynamic_pointer_cast<ZVEncodedMovieFrame>(objects[0])->encodedFrame();
     auto picture = ZVImage::readPNGData(first->data(), size_t(first->dataSize()));
     ASSERT_TRUE(picture);
@@ -117,9 +117,10 @@ TEST(ZVICM, ThePresetChoosesTheOverlays) {
     source.push(frame);
     Watcher watcher;
     std::atomic<bool> strip{false}, mark{true};
+    // The frame as it came in, bottom row first: picture row r is buffer row 119 - r.
     watcher.onFrame = [&](ZVMovieFrame& f) {
-        strip = zvtest::pixelAt(f, 310, 120 - 50)[1] < kGrey[1] - 20;
-        mark = zvtest::pixelAt(f, 190, 120 - 110 + 5) != kGrey;
+        strip = zvtest::pixelAt(f, 310, 119 - (120 - 50))[1] < kGrey[1] - 20;
+        mark = zvtest::pixelAt(f, 190, 119 - (120 - 110 + 5)) != kGrey;
     };
     icm->setDataSource(&source);
     icm->setDelegate(&watcher);

@@ -52,6 +52,19 @@ void writeTone(const std::string& path, int frames, int from) {
     });
 }
 
+// A package of kFrames frames made by `frame` and the 8x8 green cursor.
+std::shared_ptr<ZVFomixXManager> makeScreen(
+    const zvtest::TempDir& dir, const std::function<std::shared_ptr<ZVMovieFrame>(int)>& frame) {
+    auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
+    package->createFomixX();
+    std::vector<std::shared_ptr<ZVMovieFrame>> frames;
+    for (int i = 0; i < kFrames; ++i) frames.push_back(frame(i));
+    zvtest::recordFrames(*package->createPathForPackageResource(ZVFomixXResourceVideo), frames);
+    ZVCursorListFile::write(*package->createPathForPackageResource(ZVFomixXResourceCursors),
+                            {zvtest::makeCursor(8, 8, {0, 0}, 1, 0xFF00FF00)});
+    return package;
+}
+
 // A package whose screen starts at `videoOffset` and whose microphone, started at
 // `audioOffset`, plays a tone from the moment the screen turns red. With `systemOffset`,
 // a system-audio track started then, whose device ran 1000 ppm fast, holds a tone from its
@@ -59,13 +72,7 @@ void writeTone(const std::string& path, int frames, int from) {
 // (and stay grey).
 std::string makePackage(const zvtest::TempDir& dir, double videoOffset, double audioOffset,
                         std::optional<double> systemOffset = {}, bool overlays = false) {
-    auto package = ZVFomixXManager::initWithFile(dir.file("take.fomixx"));
-    package->createFomixX();
-    std::vector<std::shared_ptr<ZVMovieFrame>> frames;
-    for (int i = 0; i < kFrames; ++i) frames.push_back(solidFrame(i, overlays));
-    zvtest::recordFrames(*package->createPathForPackageResource(ZVFomixXResourceVideo), frames);
-    ZVCursorListFile::write(*package->createPathForPackageResource(ZVFomixXResourceCursors),
-                            {zvtest::makeCursor(8, 8, {0, 0}, 1, 0xFF00FF00)});
+    auto package = makeScreen(dir, [&](int i) { return solidFrame(i, overlays); });
     writeTone(*package->createPathForPackageResource(ZVFomixXResourceAudio), 3 * 44100,
               int(std::lround((kRedAt + videoOffset - audioOffset) * 44100)));
     package->setStartOffsetTime(videoOffset, ZVFomixXResourceVideo);
@@ -281,4 +288,53 @@ TEST(ExportSessionTest, ACancelEndsPromptlyWithoutAMovie) {
     // Nothing at all: not the movie, nor the hidden file it was written to.
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_EQ(entry.path().filename(), "take.fomixx");
+}
+
+// Without a frame rate, frames that repeat the picture before them and get the same drawing
+// are folded into it: the movie shows at every recorded instant what an export of every
+// frame shows, and lasts as long. A fading strip or a moving cursor is drawn anew each frame.
+TEST(ExportSessionTest, RepeatedFramesAreFoldedIntoThePictureBeforeThem) {
+    struct Row {
+        const char* what;
+        bool key, moving;
+        long fewest, most;  // video samples in the movie
+    } const rows[] = {{"still", false, false, 3, 3},
+                      {"a fading key strip", true, false, 15, 30},
+                      {"a moving cursor", false, true, kFrames, kFrames}};
+    auto variable = testPreset();
+    variable->setVideoSettings(ZVCodecSettings(ZVCodecSettingsKind::video).save());
+    for (const Row& row : rows) {
+        zvtest::TempDir dir;
+        // The picture changes at frames 0, 40 (red) and 41 only.
+        auto package = makeScreen(dir, [&](int i) {
+            auto frame = solidFrame(i == 40 ? 60 : 0, false);
+            ZVFrameInfo info = frame->info();
+            info.timestamp = i / 60.0;
+            info.mousePointerIndex = row.moving ? 1 : kZVNoCursorIndex;
+            info.mousePointerLocation = {20.0f + float(i), 60};
+            info.keyCode = row.key && i == 10 ? 122 /* F1 */ : -1;
+            frame->setInfo(info);
+            return frame;
+        });
+        std::string movies[2];
+        for (int every = 0; every < 2 && (every == 0 || (!row.key && !row.moving)); ++every) {
+            auto session = startExport(package->path(), every ? *testPreset() : *variable);
+            ASSERT_EQ(session->waitUntilFinished(120), "") << row.what;
+            EXPECT_EQ(session->progress().framesDone, kFrames) << row.what;
+            movies[every] = session->moviePath();
+        }
+        const zvtest::MovieStream video = zvtest::probeMovie(movies[0]).at(0);
+        EXPECT_TRUE(video.frames >= row.fewest && video.frames <= row.most) << row.what;
+        EXPECT_NEAR(video.duration, kFrames / 60.0, 1 / 60.0) << row.what;
+        for (int i : {0, 39, 40, 41, 80, 119}) {
+            if (movies[1].empty()) break;
+            const std::string a = zvtest::frameAt(movies[0], i / 60.0 + 0.004),
+                              b = zvtest::frameAt(movies[1], i / 60.0 + 0.004);
+            ASSERT_EQ(a.size(), b.size()) << i;
+            int most = 0;
+            for (size_t k = 0; k < a.size(); ++k)
+                most = std::max(most, std::abs(uint8_t(a[k]) - uint8_t(b[k])));
+            EXPECT_LT(most, 12) << "frame " << i;
+        }
+    }
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 
 #include "Media/ZVCodecSettings.h"
@@ -131,6 +132,16 @@ std::string progressLine(const ZVExportSession::Progress& p) {
     return line;
 }
 
+// What the bar gives way to: the movie's size and how long it plays.
+std::string finalLine(const ZVExportSession& session) {
+    std::error_code failed;
+    const auto bytes = std::filesystem::file_size(session.moviePath(), failed);
+    const double length = session.movieLength();
+    return ZVFormat("%s: %.1f MB, %s.%02d long", session.moviePath().c_str(),
+                    failed ? 0.0 : double(bytes) / 1e6, clock(std::floor(length)).c_str(),
+                    int(std::fmod(length, 1.0) * 100));
+}
+
 int run(const std::vector<std::string>& args) {
     // A stop signal cancels the export; the movie's failure line follows.
     ZVCatchStopSignals();
@@ -167,8 +178,10 @@ int run(const std::vector<std::string>& args) {
         }
         if (live) ZVShowStatusLine(progressLine(session->progress()));
     }
+    const bool done = session->finishError().empty();
+    if (live && done) ZVShowStatusLine(finalLine(*session));
     if (live) std::fprintf(stderr, "\n");
-    if (!session->finishError().empty()) return ZVCommandFail(kName, session->finishError());
+    if (!done) return ZVCommandFail(kName, session->finishError());
     std::printf("%s\n", session->moviePath().c_str());
     return 0;
 }
@@ -200,7 +213,9 @@ const ZVCommand::Registration reg(
      "  --preset FILE       the export preset ('zorvan preset new' makes one)\n"
      "  --video-codec C     h264 (default), hevc, prores, animation, png or mjpeg\n"
      "  --video-option NAME=VALUE  an option of the video encoder (preset=veryfast)\n"
-     "  --fps N             the movie's time scale: N x 100 ticks per second\n"
+     "  --fps N             a constant rate: every frame is encoded, at N x 100 ticks a\n"
+     "                      second (without it, frames that repeat the one before are\n"
+     "                      left out and the picture before lasts longer)\n"
      "  --scale P           the picture at P %% of the recorded size (default 100)\n"
      "  --size WxH          the picture fitted into W x H (letterboxed)\n"
      "  --audio-codec C     aac (default, 128 kbit/s), alac or pcm; 44100 Hz stereo\n"

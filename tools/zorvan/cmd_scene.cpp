@@ -112,6 +112,14 @@ struct Scene {
         drawText();
     }
 
+    // Reading and typing: the windows and the pointer keep still, and a burst of six keys
+    // every three seconds is all that changes.
+    void typingStep(int n) {
+        if (n == 0) step(0, 1);
+        if (n % 90 < 18 && n % 3 == 0) key(kMessage[(n / 3) % (sizeof kMessage - 1)]);
+        xcb_flush(c);
+    }
+
     void step(double t, int n) {
         // Windows drift on slow Lissajous paths; the pointer wanders over them.
         int sw = screen->width_in_pixels, sh = screen->height_in_pixels;
@@ -140,9 +148,12 @@ struct Scene {
 
 int run(const std::vector<std::string>& args) {
     double duration = 0;
+    bool typing = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--duration" && i + 1 < args.size()) {
             duration = std::atof(args[++i].c_str());
+        } else if (args[i] == "--typing") {
+            typing = true;
         } else {
             return ZVCommandFail(kName,
                                  "unknown argument " + args[i] + " (see 'zorvan scene --help')");
@@ -157,7 +168,7 @@ int run(const std::vector<std::string>& args) {
     for (int n = 0; !gStop.load(); ++n) {
         double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (duration > 0 && t >= duration) break;
-        scene.step(t, n);
+        typing ? scene.typingStep(n) : scene.step(t, n);
         if (xcb_connection_has_error(scene.c))
             return ZVCommandFail(kName, "the X display went away");
         next += std::chrono::milliseconds(33);
@@ -169,12 +180,14 @@ int run(const std::vector<std::string>& args) {
 
 const ZVCommand::Registration reg(
     {kName, "play a small animated desktop scene on the X display",
-     "usage: zorvan scene [--duration S]\n"
+     "usage: zorvan scene [--duration S] [--typing]\n"
      "\n"
      "Plays a small animated desktop on $DISPLAY until S seconds have passed (or Ctrl-C):\n"
      "coloured windows drift across the screen, the pointer wanders over them (each window\n"
      "has its own cursor, and the root cursor changes every few seconds), the left button\n"
      "clicks now and then, and text is typed through XTest into a panel that shows it.\n"
+     "With --typing, everything keeps still but for a burst of six keys every three\n"
+     "seconds, as when reading and typing.\n"
      "Meant for trying 'zorvan record' on a private X server and for benchmarks.\n",
      run});
 }  // namespace

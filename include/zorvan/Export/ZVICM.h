@@ -1,17 +1,23 @@
 #pragma once
 // The video compressor: the export stage that turns captured movie frames into compressed
 // video frames. It takes frames from its data source (normally a queue the capture-file
-// reader fills), flips each to top-row-first, draws into it what the preset asks for (the
-// cursor, a mark for pressed buttons, the strip of pressed keys; see ZVICMOverlays.h) and
-// hands it, pixels and all, to a compression session made from the preset's video
-// settings. Each compressed frame comes back on the session's thread, wrapped in a
-// ZVEncodedMovieFrame, and is added to the data destination once it accepts.
+// reader fills), draws into each what the preset asks for (the cursor, a mark for pressed
+// buttons, the strip of pressed keys; see ZVICMOverlays.h) and hands it, pixels and all,
+// to a compression session made from the preset's video settings; a frame stored bottom
+// row first is read upwards rather than turned over. Without a frame rate in the settings
+// the movie's frame rate is variable: a frame whose pixels repeat the previous one's (the
+// reader says so) and whose drawing is the same is not encoded; the previous picture lasts
+// longer instead, and the last one lasts to the recording's end. With a frame rate every
+// frame is encoded (the encoder codes a repeated picture in a few bytes). Each compressed frame
+// comes back on the session's thread, wrapped in a ZVEncodedMovieFrame, and is added to the data
+// destination once it accepts.
 //
 // Notifications (object: the stage): ZVICMDidStartNotification when the worker runs,
 // ZVICMDidEncodeFrameNotification after each compressed frame was added (on the session's
 // thread), ZVICMDidStopNotification as the worker's last act, after every frame it took
 // has been added. All three reach the delegate on the main thread; ZVICMWillEncodeFrame is
-// called directly on the worker, after the drawing, before the frame is compressed.
+// called directly on the worker, after the drawing, before the frame is compressed (its
+// rows in the order they came in).
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -83,9 +89,9 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
     // Any thread.
     void start();
 
-    // Whether each frame's rows are reversed before drawing (default true: the capture-file
-    // reader gives frames bottom row first). The name is spelled as it always was. Any
-    // thread.
+    // Whether frames come bottom row first (default true: the capture-file reader gives
+    // them so); they are drawn into and read upwards, not turned over. The name is spelled
+    // as it always was. Any thread.
     void setNeedsToFlipBufferContetns(bool flip) { _needsToFlipBufferContents.store(flip); }
     // The recording's cursor list (kept as a copy); frames name their cursor by its Id.
     // Any thread.
@@ -94,6 +100,15 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
     // Whether the cursors' pixels are RGBA rather than BGRA (default false). Any thread.
     void setCursorAsRGBA(bool rgba) { _cursorAsRGBA.store(rgba); }
     bool isCursorAsRGBA() const { return _cursorAsRGBA.load(); }
+
+    // Frames of the runs so far that repeated the encoded picture before them and were
+    // folded into it instead of being encoded. Any thread.
+    int64_t skippedFrames() const { return _skippedFrames.load(); }
+    // Where the last picture of the last run ends, in recording seconds: the last frame's
+    // time stamp plus the interval before it (0 before a run ends). Any thread.
+    double endTime() const { return _endTime.load(); }
+    // Whether such frames are folded (no frame rate in the settings). Any thread.
+    bool skipsRepeatedFrames() const { return _frameRate <= 0; }
 
     // What the session was made with. Any thread.
     double frameRate() const { return _frameRate; }
@@ -104,9 +119,12 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
 
   private:
     explicit ZVICM(const ZVEncodingPreset& preset);
+    // What the worker carries from frame to frame in one run.
+    struct Run;
     void frameCompressor();
-    // Flips, draws and hands one frame to the session. Worker only.
-    void compress(std::shared_ptr<ZVMovieFrame> frame, double& previousTimestamp);
+    // Draws and hands one frame to the session, or folds it into the previous one. Worker
+    // only.
+    void compress(std::shared_ptr<ZVMovieFrame> frame, Run& run);
     // The session's output: wraps and adds one frame, waiting for the destination.
     long frameOutput(long status, std::shared_ptr<const ZVEncodedFrame> frame);
 
@@ -119,6 +137,8 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
     std::atomic<bool> _cursorAsRGBA{false};
     // Set when the stage is being destroyed: the session's last outputs are dropped.
     std::atomic<bool> _tearingDown{false};
+    std::atomic<int64_t> _skippedFrames{0};
+    std::atomic<double> _endTime{0};
     mutable ZVMutex _cursorsLock;  // guards _cursors
     std::vector<ZVCursorEntry> _cursors ZV_GUARDED_BY(_cursorsLock);
     // Used only by the worker (one run at a time).

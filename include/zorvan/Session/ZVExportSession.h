@@ -92,6 +92,9 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     const std::string& finishError() const { return _finishError; }
     // The finished movie's path (empty until did-finish without an error). Main thread.
     const std::string& moviePath() const { return _moviePath; }
+    // How long the finished movie plays, in seconds: from its first track's start to its
+    // last one's end. Main thread.
+    double movieLength() const;
 
   private:
     struct SoundTrack;

@@ -39,6 +39,7 @@ class Owner : public ZVCompressionSession {
         return _s->encodeFrame(pixels, displayTimeStamp, displayDuration, validTimeFlags,
                                std::move(tracking), std::move(source));
     }
+    void setEndTimeStamp(int64_t endTimeStamp) override { _s->setEndTimeStamp(endTimeStamp); }
     long completeFrames() override { return _s->completeFrames(); }
 
   private:
@@ -219,6 +220,12 @@ long ZVFFmpegCompressionSession::encodeFrame(const ZVSourcePixels& pixels, int64
     if ((validTimeFlags & kZVValidTimeFlag_DisplayDurationIsValid) && displayDuration > 0)
         _lastDuration = std::min(displayDuration, kMaxTimeStamp);
     return kZVMediaNoErr;
+}
+
+void ZVFFmpegCompressionSession::setEndTimeStamp(int64_t endTimeStamp) {
+    // The next frame, if one comes, sets the held frame's duration from its own time stamp.
+    if (_held && endTimeStamp > _lastPts && endTimeStamp <= kMaxTimeStamp)
+        _lastDuration = endTimeStamp - _lastPts;
 }
 
 long ZVFFmpegCompressionSession::completeFrames() {

@@ -57,6 +57,7 @@ class ZVFFmpegCompressionSession : public ZVCompressionSession,
     long encodeFrame(const ZVSourcePixels& pixels, int64_t displayTimeStamp,
                      int64_t displayDuration, uint32_t validTimeFlags,
                      ZVSourceTrackingCallback tracking, ZVSourceReference source) override;
+    void setEndTimeStamp(int64_t endTimeStamp) override;
     long completeFrames() override;
 
     ZVFFmpegCompressionSession(const ZVFFmpegVideoCodec& codec, int32_t width, int32_t height,

@@ -1,8 +1,10 @@
 #include "Platform/FFmpeg/ZVFFmpegScaler.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 extern "C" {
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
@@ -11,6 +13,7 @@ extern "C" {
 
 namespace {
 constexpr int kMaxSourceSide = 32768;  // keeps width * 4 and the scaler's sums in range
+constexpr int kRowAlignment = 64;      // what the encoders' SIMD reads want
 }  // namespace
 
 ZVFFmpegPlacement ZVFFmpegLetterbox(int srcW, int srcH, int dstW, int dstH, int alignX,
@@ -46,6 +49,32 @@ ZVFFmpegScaler::ZVFFmpegScaler(int width, int height, AVPixelFormat format, bool
 
 ZVFFmpegScaler::~ZVFFmpegScaler() {
     sws_freeContext(_sws);
+    // Buffers still held by an encoder return to the pool, which goes with the last of them.
+    av_buffer_pool_uninit(&_pool);
+}
+
+AVFrame* ZVFFmpegScaler::pooledFrame() {
+    // Pictures come from a pool rather than from av_frame_get_buffer: an encoder may keep a
+    // reference to a picture after it was sent (the frame cannot be reused then), and fresh
+    // memory every frame would cost a page fault per page written.
+    if (!_pool) {
+        const int bytes = av_image_get_buffer_size(_format, _width, _height, kRowAlignment);
+        if (bytes <= 0) return nullptr;
+        _pool = av_buffer_pool_init(static_cast<size_t>(bytes), nullptr);
+        if (!_pool) return nullptr;
+    }
+    AVFrame* frame = av_frame_alloc();
+    if (!frame) return nullptr;
+    frame->buf[0] = av_buffer_pool_get(_pool);
+    if (!frame->buf[0] || av_image_fill_arrays(frame->data, frame->linesize, frame->buf[0]->data,
+                                               _format, _width, _height, kRowAlignment) < 0) {
+        av_frame_free(&frame);
+        return nullptr;
+    }
+    frame->width = _width;
+    frame->height = _height;
+    frame->format = _format;
+    return frame;
 }
 
 bool ZVFFmpegScaler::prepare(int srcW, int srcH) {
@@ -74,21 +103,11 @@ AVFrame* ZVFFmpegScaler::convert(const ZVSourcePixels& pixels, AVFrame* reuse) {
     AVFrame* frame = reuse;
     if (!pixels.baseAddress || pixels.width <= 0 || pixels.height <= 0 ||
         pixels.width > kMaxSourceSide || pixels.height > kMaxSourceSide ||
-        pixels.bytesPerRow < pixels.width * 4 || !prepare(pixels.width, pixels.height)) {
+        std::abs(pixels.bytesPerRow) < pixels.width * 4 || !prepare(pixels.width, pixels.height)) {
         av_frame_free(&frame);
         return nullptr;
     }
-    if (!frame) {
-        frame = av_frame_alloc();
-        if (!frame) return nullptr;
-        frame->width = _width;
-        frame->height = _height;
-        frame->format = _format;
-        if (av_frame_get_buffer(frame, 0) < 0) {
-            av_frame_free(&frame);
-            return nullptr;
-        }
-    }
+    if (!frame && !(frame = pooledFrame())) return nullptr;
     bool full = ZVFFmpegIsJPEGRange(_format);
     if (_place.width != _width || _place.height != _height) {
         ptrdiff_t lines[4];

@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+struct AVBufferPool;
 struct AVFrame;
 struct SwsContext;
 
@@ -43,6 +44,8 @@ class ZVFFmpegScaler {
 
   private:
     bool prepare(int srcW, int srcH);
+    // A frame of the output size whose picture comes from _pool; nullptr without memory.
+    AVFrame* pooledFrame();
 
     int _width, _height;
     AVPixelFormat _format;
@@ -51,4 +54,5 @@ class ZVFFmpegScaler {
     SwsContext* _sws = nullptr;
     int _srcW = 0, _srcH = 0;
     ZVFFmpegPlacement _place;
+    AVBufferPool* _pool = nullptr;  // made with the first frame
 };
