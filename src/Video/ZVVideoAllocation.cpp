@@ -3,10 +3,15 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
+// Set once a display server can take segments; System V segments are a limited resource
+// of the whole system, so nothing else spends them.
+std::atomic<bool> gUseSharedMemory{false};
+
 // Per thread, so a test on one thread never starves another thread's allocations.
 thread_local int tFailuresLeft = 0;
 
@@ -28,7 +33,7 @@ void* ZVVideoAlignedAlloc(size_t alignment, size_t size) {
 void* ZVVideoSharedAlloc(size_t size, int* id) {
     *id = -1;
     if (shouldFail()) return nullptr;
-    const int segment = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+    const int segment = gUseSharedMemory.load() ? shmget(IPC_PRIVATE, size, IPC_CREAT | 0600) : -1;
     if (segment >= 0) {
         void* memory = shmat(segment, nullptr, 0);
         // Linux lets the display server attach a segment already marked for removal.
@@ -41,6 +46,10 @@ void* ZVVideoSharedAlloc(size_t size, int* id) {
     void* memory = std::aligned_alloc(4096, (size + 4095) / 4096 * 4096);
     if (memory) std::memset(memory, 0, size);
     return memory;
+}
+
+void ZVVideoUseSharedMemory() {
+    gUseSharedMemory.store(true);
 }
 
 void ZVVideoSharedFree(void* memory, int id) {

@@ -17,6 +17,11 @@ void* ZVVideoAlignedAlloc(size_t alignment, size_t size);
 // plain zero-filled memory with *id = -1. nullptr when a failure was asked for. Free with
 // ZVVideoSharedFree. Any thread.
 void* ZVVideoSharedAlloc(size_t size, int* id);
+// From now on ZVVideoSharedAlloc hands out shared memory; until then (a process that reads
+// no screen through shared memory: an export, a test) it gives plain memory. A display
+// server calls it once it knows it can attach segments, before it asks for a buffer. Any
+// thread.
+void ZVVideoUseSharedMemory();
 // Lets go of a block of ZVVideoSharedAlloc. Any thread.
 void ZVVideoSharedFree(void* memory, int id);
 // Makes the next `count` allocations above fail on the calling thread only; 0 ends it.

@@ -14,6 +14,7 @@
 
 #include "Foundation/ZVLog.h"
 #include "Video/ZVPixelBufferPool.h"
+#include "Video/ZVVideoAllocation.h"
 
 struct ZVX11Connection::Atoms {
     std::map<std::string, xcb_atom_t> byName;
@@ -117,6 +118,7 @@ ZVX11Connection::ZVX11Connection(xcb_connection_t* c, int screenNumber)
     if (present(&xcb_shm_id)) {
         if (auto* r = xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr)) {
             _hasShm = true;
+            ZVVideoUseSharedMemory();  // pooled frames can now be read into directly
             free(r);
         }
     }
