@@ -10,6 +10,7 @@
 // frame whose pixels are passed) and keeps it, with the pixels valid, until it no longer
 // reads them; it then hands that reference to the tracking callback with
 // kZVSourceTrackingFlag_ReleasedPixelBuffer, exactly once per encoded source, and drops it.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -93,4 +94,19 @@ class ZVCompressionSession {
     // before it returns; the session accepts new frames afterwards. Answers 0 or the first
     // error met. Same thread as encodeFrame.
     virtual long completeFrames() = 0;
+
+  protected:
+    // Time stamps stay far from the ends of the range, so sums and differences never overflow.
+    static constexpr int64_t kMaxTimeStamp = INT64_MAX / 4;
+    // The time of a frame given to encodeFrame with these times, after one at `last` that
+    // lasted `lastDuration` (`last` < 0: the first frame); -1 when it lies beyond
+    // kMaxTimeStamp.
+    static int64_t frameTime(int64_t last, int64_t lastDuration, int64_t displayTimeStamp,
+                             uint32_t validTimeFlags) {
+        int64_t t = last < 0 ? 0 : last + std::max<int64_t>(lastDuration, 1);
+        if (validTimeFlags & kZVValidTimeFlag_DisplayTimeStampIsValid)
+            t = std::clamp<int64_t>(displayTimeStamp, 0, kMaxTimeStamp);
+        if (last >= 0 && t <= last) t = last + 1;  // frames cannot share a time
+        return t > kMaxTimeStamp ? -1 : t;
+    }
 };

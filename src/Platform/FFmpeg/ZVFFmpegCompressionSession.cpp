@@ -17,7 +17,6 @@ extern "C" {
 
 namespace {
 constexpr int32_t kMaxSide = 16384;
-constexpr int64_t kMaxTimeStamp = INT64_MAX / 4;
 
 int32_t alignUp(int32_t v, int shift) {
     int32_t m = (1 << shift) - 1;
@@ -188,12 +187,9 @@ long ZVFFmpegCompressionSession::encodeFrame(const ZVSourcePixels& pixels, int64
                                              int64_t displayDuration, uint32_t validTimeFlags,
                                              ZVSourceTrackingCallback tracking,
                                              ZVSourceReference source) {
-    // Time stamps stay far from the ends of the range, so sums and differences never overflow.
-    int64_t pts = _anyFrame ? _lastPts + std::max<int64_t>(_lastDuration, 1) : 0;
-    if (validTimeFlags & kZVValidTimeFlag_DisplayTimeStampIsValid)
-        pts = std::clamp<int64_t>(displayTimeStamp, 0, kMaxTimeStamp);
-    if (_anyFrame && pts <= _lastPts) pts = _lastPts + 1;  // frames cannot share a time
-    if (pts > kMaxTimeStamp) return kZVMediaErrParam;
+    const int64_t pts =
+        frameTime(_anyFrame ? _lastPts : -1, _lastDuration, displayTimeStamp, validTimeFlags);
+    if (pts < 0) return kZVMediaErrParam;
 
     AVFrame* spare = nullptr;
     {

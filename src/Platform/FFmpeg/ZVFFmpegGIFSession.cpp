@@ -87,15 +87,13 @@ long ZVFFmpegGIFSession::open() {
 long ZVFFmpegGIFSession::encodeFrame(const ZVSourcePixels& pixels, int64_t displayTimeStamp,
                                      int64_t displayDuration, uint32_t validTimeFlags,
                                      ZVSourceTrackingCallback tracking, ZVSourceReference source) {
-    int64_t pts = _lastPts + std::max<int64_t>(_lastDuration, 1);
-    if (validTimeFlags & kZVValidTimeFlag_DisplayTimeStampIsValid)
-        pts = std::max<int64_t>(displayTimeStamp, 0);
-    if (pts <= _lastPts) pts = _lastPts + 1;  // frames cannot share a time
+    const int64_t pts = frameTime(_lastPts, _lastDuration, displayTimeStamp, validTimeFlags);
+    if (pts < 0) return kZVMediaErrParam;
     // A tick of slack: time stamps made from seconds may come one tick short.
     const bool kept = !_waiting || pts - _waiting->pts >= _minimumGap - 1;
     _lastPts = pts;
     if ((validTimeFlags & kZVValidTimeFlag_DisplayDurationIsValid) && displayDuration > 0)
-        _lastDuration = displayDuration;
+        _lastDuration = std::min(displayDuration, kMaxTimeStamp);
     long status = kZVMediaNoErr;
     if (kept) {
         _fitted = _scaler.convert(pixels, std::exchange(_fitted, nullptr));
