@@ -74,14 +74,16 @@ class ZVPipeWireStream {
     struct Impl;
     explicit ZVPipeWireStream(std::unique_ptr<Impl> impl);
 
-    // The pixels a reader copies from: a buffer PipeWire lent us, or our own copy of the
-    // last one when its buffers went away with a format change.
+    // The pixels a reader copies from: a buffer PipeWire lent us (shared memory or a linear
+    // DMA-BUF mapped for reading), or our own copy of the last one when its buffers went
+    // away with a format change.
     struct Frame {
         const uint8_t* data = nullptr;
         int32_t width = 0;
         int32_t height = 0;
         uint32_t stride = 0;
         bool swapRB = false;  // RGBx/RGBA rather than BGRx/BGRA
+        int dmaBufFd = -1;    // reads of a DMA-BUF are bracketed by syncs on it
     };
     friend struct Impl;
 
