@@ -473,6 +473,20 @@ bool ZVPipeWireStream::readRect(const ZVRect& rect, double scale, uint8_t* botto
     return true;
 }
 
+bool ZVPipeWireStream::copyRectStraight(int64_t x, int64_t y, int64_t width, int64_t height,
+                                        uint8_t* top, size_t stride) {
+    ZVLockGuard<ZVMutex> g(_frameLock);
+    const Frame f = _frame;
+    if (!f.data || f.swapRB || x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > f.width ||
+        y + height > f.height || stride < size_t(width) * 4)
+        return false;
+    DmaBufReads reads(f.dmaBufFd);
+    const uint8_t* s = f.data + y * int64_t{f.stride} + x * 4;
+    for (int64_t j = 0; j < height; ++j, s += f.stride, top += stride)
+        std::memcpy(top, s, size_t(width) * 4);
+    return true;
+}
+
 std::optional<ZVRawImage> ZVPipeWireStream::image() {
     ZVLockGuard<ZVMutex> g(_frameLock);
     const Frame f = _frame;

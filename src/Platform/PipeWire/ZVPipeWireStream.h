@@ -60,6 +60,13 @@ class ZVPipeWireStream {
     // before the first frame. Any thread.
     bool readRect(const ZVRect& rect, double scale, uint8_t* bottomLeft, uint32_t stride,
                   uint32_t maxRows, uint32_t maxBytesPerRow) ZV_EXCLUDES(_frameLock);
+    // Copies the `width` x `height` pixels at (x, y) of the newest frame (from its top-left,
+    // y down) top line first into `top`, rows `stride` bytes apart, each pixel's fourth byte
+    // as the compositor left it: one straight copy per row. False, nothing written, when
+    // the rectangle does not lie wholly in the frame or its pixels are not B, G, R first.
+    // Any thread.
+    bool copyRectStraight(int64_t x, int64_t y, int64_t width, int64_t height, uint8_t* top,
+                          size_t stride) ZV_EXCLUDES(_frameLock);
     // The whole newest frame, rows top-down, B, G, R, 0xFF. Any thread.
     std::optional<ZVRawImage> image() ZV_EXCLUDES(_frameLock);
 

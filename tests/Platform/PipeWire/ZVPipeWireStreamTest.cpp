@@ -243,8 +243,10 @@ TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
     auto at = [&](int32_t row, int32_t column) {
         uint32_t v;
         std::memcpy(&v, frame->baseAddress() + size_t(row) * frame->bytesPerRow() + 4 * column, 4);
-        return v;
+        return v | 0xFF000000u;
     };
+    // Wholly on one output at one pixel per unit: read straight in, the fourth byte left.
+    EXPECT_TRUE(frame->alphaIgnored());
     EXPECT_EQ(at(0, 0), opaque(0x44, 10, 179));
     EXPECT_EQ(at(59, 99), opaque(0x44, 109, 120));
     ZVFrameInfo info = frame->info();
