@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
+#include "Platform/PipeWire/ZVPipeWireStream.h"
 
 namespace zvtest {
 
@@ -46,7 +47,7 @@ struct ZVPipeWireProducer::Impl {
         const spa_rectangle size = SPA_RECTANGLE(uint32_t(offeredW), uint32_t(offeredH));
         const spa_fraction variable = SPA_FRACTION(0, 1), rate = SPA_FRACTION(60, 1),
                            slowest = SPA_FRACTION(1, 1);
-        spa_pod_frame object, choice;
+        spa_pod_frame object;
         spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
         spa_pod_builder_add(
             &b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
@@ -54,15 +55,7 @@ struct ZVPipeWireProducer::Impl {
             SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size),
             SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&variable), SPA_FORMAT_VIDEO_maxFramerate,
             SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &rate), 0);
-        if (!choices.empty()) {
-            spa_pod_builder_prop(
-                &b, SPA_FORMAT_VIDEO_modifier,
-                SPA_POD_PROP_FLAG_MANDATORY | (fixed ? 0 : SPA_POD_PROP_FLAG_DONT_FIXATE));
-            spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Enum, 0);
-            spa_pod_builder_long(&b, int64_t(choices[0]));
-            for (uint64_t m : choices) spa_pod_builder_long(&b, int64_t(m));
-            spa_pod_builder_pop(&b, &choice);
-        }
+        ZVPipeWireStream::addModifiers(b, choices, !fixed);
         return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
     }
     // What the source offers: DMA-BUFs first, then shared memory.

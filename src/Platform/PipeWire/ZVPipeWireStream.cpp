@@ -83,7 +83,7 @@ const spa_pod* enumFormat(spa_pod_builder& b, bool dmaBuf) {
                         sizeMax = SPA_RECTANGLE(16384, 16384);
     const spa_fraction rateDefault = SPA_FRACTION(60, 1), rateMin = SPA_FRACTION(0, 1),
                        rateMax = SPA_FRACTION(1000, 1);
-    spa_pod_frame object, choice;
+    spa_pod_frame object;
     spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
     spa_pod_builder_add(
         &b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
@@ -93,14 +93,7 @@ const spa_pod* enumFormat(spa_pod_builder& b, bool dmaBuf) {
         SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&sizeDefault, &sizeMin, &sizeMax),
         SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rateDefault, &rateMin, &rateMax),
         0);
-    if (dmaBuf) {
-        spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_modifier,
-                             SPA_POD_PROP_FLAG_MANDATORY | SPA_POD_PROP_FLAG_DONT_FIXATE);
-        spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Enum, 0);
-        spa_pod_builder_long(&b, int64_t(kLinearModifier));  // the default, then the choices
-        spa_pod_builder_long(&b, int64_t(kLinearModifier));
-        spa_pod_builder_pop(&b, &choice);
-    }
+    if (dmaBuf) ZVPipeWireStream::addModifiers(b, {kLinearModifier}, true);
     return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
 }
 }  // namespace
@@ -323,6 +316,18 @@ void ZVPipeWireStream::Impl::onRemoveBuffer(pw_buffer* b) {
         b->user_data = nullptr;
         d.data = nullptr;
     }
+}
+
+void ZVPipeWireStream::addModifiers(spa_pod_builder& b, const std::vector<uint64_t>& modifiers,
+                                    bool open) {
+    if (modifiers.empty()) return;
+    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_modifier,
+                         SPA_POD_PROP_FLAG_MANDATORY | (open ? SPA_POD_PROP_FLAG_DONT_FIXATE : 0));
+    spa_pod_frame choice;
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Enum, 0);
+    spa_pod_builder_long(&b, int64_t(modifiers[0]));  // the default, then the choices
+    for (uint64_t m : modifiers) spa_pod_builder_long(&b, int64_t(m));
+    spa_pod_builder_pop(&b, &choice);
 }
 
 ZVPipeWireStream::ZVPipeWireStream(std::unique_ptr<Impl> impl) : _impl(std::move(impl)) {

@@ -22,6 +22,7 @@
 
 class ZVPipeWireConnection;
 struct pw_buffer;
+struct spa_pod_builder;
 
 class ZVPipeWireStream {
   public:
@@ -72,6 +73,11 @@ class ZVPipeWireStream {
 
     // The newest cursor. Any thread.
     Cursor cursor() const ZV_EXCLUDES(_frameLock);
+
+    // Adds to the format object `b` is building the DMA-BUF modifier property: a choice of
+    // `modifiers` (the first is the default), left open for the producer to fix when
+    // `open`. Any thread.
+    static void addModifiers(spa_pod_builder& b, const std::vector<uint64_t>& modifiers, bool open);
 
     // Why the stream ended (the node went away, the connection broke, an error); empty
     // while it runs. Any thread.
