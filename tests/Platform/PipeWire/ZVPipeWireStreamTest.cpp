@@ -242,7 +242,7 @@ TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
     ASSERT_TRUE(frame);
     auto at = [&](int32_t row, int32_t column) {
         uint32_t v;
-        std::memcpy(&v, frame->baseAddress() + size_t(row) * frame->bytesPerRow() + 4 * column, 4);
+        std::memcpy(&v, frame->baseAddress() + int64_t{row} * frame->bytesPerRow() + 4 * column, 4);
         return v | 0xFF000000u;
     };
     // Wholly on one output at one pixel per unit: read straight in, the fourth byte left.
