@@ -4,7 +4,6 @@
 // with one line and a clean exit.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -176,13 +175,9 @@ TEST(ExportCommandTextTest, KeysAndClicksBecomeAKeyTrackAndChapters) {
         Zorvan ex(dir, args);
         ASSERT_EQ(ex.wait(120), 0) << ex.err();
         const std::string movie = dir.file(row.out);
-        const auto streams = zvtest::probeMovie(movie);
-        EXPECT_EQ(std::count_if(streams.begin(), streams.end(),
-                                [](auto& s) { return s.type == "subtitle"; }),
-                  row.keyTrack ? 1 : 0)
-            << row.out;
         expect(zvtest::probeChapters(movie), row.chapters ? chapters : std::vector<zvtest::Cue>{},
                row.out + " chapters");
+        // Without a key track ffmpeg finds no subtitle stream and dumps nothing.
         expect(zvtest::subtitles(movie), row.keyTrack ? texts : std::vector<zvtest::Cue>{},
                row.out + " key track");
         // The text track, all known at the start, is interleaved with the sound and video.
