@@ -11,13 +11,7 @@
 namespace {
 constexpr float kNone = -1.0f;
 constexpr float kMarkStart = 3.0f;
-constexpr float kStripStart = 6.0f;
 constexpr double kFadePerSecond = -4.0;
-// The strip shows the latest keys and cuts the rest at its head. A glyph of its font is
-// more than 4 pixels wide and at most 4 bytes long, so a picture's width in bytes holds
-// more than the strip can show: text beyond it is dropped from the front, and keys typed
-// without pause for a long time cost no more to lay out.
-constexpr size_t kMinKeptKeys = 256;
 // The strip's lower edge lies this far above the picture's bottom.
 constexpr int32_t kStripBottomMargin = 30;
 
@@ -54,7 +48,7 @@ ZVICMOverlays::ZVICMOverlays(const ZVPlatformServices& services)
 
 void ZVICMOverlays::resetOpacities() {
     _curMouseStateOpacity = kNone;
-    _curKeyStringOpacity = kNone;
+    _keyStrip.reset();
 }
 
 bool ZVICMOverlays::Scene::operator==(const Scene& other) const {
@@ -132,53 +126,24 @@ void ZVICMOverlays::planCursorLayer(const ZVFrameInfo& info, double delta, const
 }
 
 void ZVICMOverlays::gatherKeys(ZVMovieFrame& frame) {
-    const ZVFrameInfo info = frame.info();
-    if (info.frameFlags & kZVFrameHasKeyStrokes) {
-        const std::string& typed = frame.keyStrokesString();
-        if (!typed.empty()) {
-            appendKeys(typed, frame.pixelsWidth());
-            _curKeyStringOpacity = kStripStart;
-        }
-    } else if (info.keyCode != -1) {
-        if (auto name = SRStringForKeyCode(info.keyCode)) {
-            _curKeyStringOpacity = kStripStart;
-            const std::string modifiers = SRStringForCocoaModifierFlags(info.flags);
-            appendKeys((modifiers.empty() ? "" : " " + modifiers) + *name, frame.pixelsWidth());
-        }
-    }
-    // The strip stays while a modifier is held.
-    if (info.flags & kZVKeyStrokeModifierMask) _curKeyStringOpacity = kStripStart;
-}
-
-void ZVICMOverlays::appendKeys(const std::string& text, int32_t pictureWidth) {
-    _displayedKeys += text;
-    const size_t kept = std::max(kMinKeptKeys, static_cast<size_t>(std::max(pictureWidth, 0)));
-    if (_displayedKeys.size() <= kept) return;
-    size_t cut = _displayedKeys.size() - kept;
-    // Never cut inside a character: skip UTF-8 continuation bytes.
-    while (cut < _displayedKeys.size() &&
-           (static_cast<uint8_t>(_displayedKeys[cut]) & 0xC0) == 0x80)
-        ++cut;
-    _displayedKeys.erase(0, cut);
+    _keyStrip.gather(
+        frame.info(), [&]() -> const std::string& { return frame.keyStrokesString(); },
+        frame.pixelsWidth());
 }
 
 void ZVICMOverlays::planKeyStrip(const ZVMovieFrame& frame, double delta, Scene& scene) {
-    if (_curKeyStringOpacity > 0 && _stripRenderer) {
+    if (_keyStrip.shown() && _stripRenderer) {
         const int32_t width = frame.pixelsWidth();
         const std::string modifiers = SRStringForCocoaModifierFlags(frame.info().flags);
-        if (!_strip || width != _stripWidth || _displayedKeys != _stripKeys ||
+        if (!_strip || width != _stripWidth || _keyStrip.keys() != _stripKeys ||
             modifiers != _stripModifiers) {
-            _strip = _stripRenderer->drawStrip(width, _displayedKeys, modifiers);
+            _strip = _stripRenderer->drawStrip(width, _keyStrip.keys(), modifiers);
             _stripWidth = width;
-            _stripKeys = _displayedKeys;
+            _stripKeys = _keyStrip.keys();
             _stripModifiers = modifiers;
         }
         scene.strip = _strip;
-        scene.stripOpacity = blended(_curKeyStringOpacity);
+        scene.stripOpacity = blended(_keyStrip.opacity());
     }
-    _curKeyStringOpacity += static_cast<float>(delta * kFadePerSecond);
-    if (_curKeyStringOpacity < 0) {
-        _displayedKeys.clear();
-        _curKeyStringOpacity = kNone;
-    }
+    _keyStrip.advance(delta);
 }

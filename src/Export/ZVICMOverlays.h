@@ -4,9 +4,8 @@
 // What the video compressor draws into each exported frame, and the state that carries
 // from frame to frame: the click mark at the pointer, the cursor, and the key strip with
 // the keys gathered since it last faded out. Fades run on recording time: a mark starts at
-// opacity 3 and a strip at 6, both losing 4 per second, so a mark stays fully drawn for
-// 0.5 s after the last press and is gone 0.25 s later; a strip stays 1.25 s, then fades
-// over 0.25 s and its text is cleared.
+// opacity 3 and loses 4 per second, so it stays fully drawn for 0.5 s after the last press
+// and is gone 0.25 s later; the strip fades as ZVKeyStripTimeline says.
 //
 // Owned by one compressor and used only by its worker.
 #include <array>
@@ -17,6 +16,7 @@
 #include <string>
 
 #include "Export/ZVKeyStripRenderer.h"
+#include "Export/ZVKeyStripTimeline.h"
 #include "Foundation/ZVPlatformServices.h"
 #include "Video/ZVCursorEntry.h"
 #include "Video/ZVFrameInfo.h"
@@ -79,8 +79,8 @@ class ZVICMOverlays {
 
     // The state between frames, for diagnostics and tests. Worker only.
     float mouseStateOpacity() const { return _curMouseStateOpacity; }
-    float keyStringOpacity() const { return _curKeyStringOpacity; }
-    const std::string& displayedKeys() const { return _displayedKeys; }
+    float keyStringOpacity() const { return _keyStrip.opacity(); }
+    const std::string& displayedKeys() const { return _keyStrip.keys(); }
     const ZVImage* mark(Mark which) const { return _marks[which].get(); }
 
   private:
@@ -88,13 +88,11 @@ class ZVICMOverlays {
                          const CursorLookup& cursors, Scene& scene);
     void gatherKeys(ZVMovieFrame& frame);
     void planKeyStrip(const ZVMovieFrame& frame, double delta, Scene& scene);
-    void appendKeys(const std::string& text, int32_t pictureWidth);
 
     std::array<std::shared_ptr<ZVImage>, kMarkCount> _marks;
     const ZVImage* _curMouseStateImage = nullptr;  // one of _marks
     float _curMouseStateOpacity = -1.0f;
-    float _curKeyStringOpacity = -1.0f;
-    std::string _displayedKeys;
+    ZVKeyStripTimeline _keyStrip;
     std::shared_ptr<ZVKeyStripRenderer> _stripRenderer;
     // The strip last drawn and what it was drawn from: frames in a row mostly show the
     // same keys, so the text is laid out once.

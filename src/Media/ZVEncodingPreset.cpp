@@ -84,6 +84,8 @@ std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::initWithDictRepresentation(
     p->_includeCursorTrack = dict.get("IncludeCursor")->boolValue();
     p->_showMouseClicks = optionalFlag("ShowMouseClicks");
     p->_showKeysPressed = optionalFlag("ShowKeysPressed");
+    p->_includeKeyTrack = optionalFlag("IncludeKeyTrack");
+    p->_includeChapters = optionalFlag("IncludeChapters");
     p->_includeSystemAudio = optionalFlag("IncludeSystemAudio");
     p->_includeExternalAudio = optionalFlag("IncludeExternalAudio");
     p->_videoScale = dict.get("Scale")->doubleValue();
@@ -117,6 +119,8 @@ ZVValue ZVEncodingPreset::dictRepresentation() const {
     d.set("IncludeCursor", _includeCursorTrack);
     d.set("ShowMouseClicks", _showMouseClicks);
     d.set("ShowKeysPressed", _showKeysPressed);
+    d.set("IncludeKeyTrack", _includeKeyTrack);
+    d.set("IncludeChapters", _includeChapters);
     d.set("IncludeSystemAudio", _includeSystemAudio);
     d.set("IncludeExternalAudio", _includeExternalAudio);
     d.set("Scale", _videoScale);

@@ -14,6 +14,7 @@
 #include "Audio/ZVWavHeader.h"
 #include "Audio/ZVWavIO.h"
 #include "Export/ZVICM.h"
+#include "Export/ZVInputTrack.h"
 #include "Export/ZVMovie.h"
 #include "Export/ZVSoundEncoder.h"
 #include "Foundation/ZVException.h"
@@ -23,6 +24,7 @@
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVMovieMuxer.h"
 #include "Pipeline/ZVQueue.h"
+#include "Session/ZVCaptureRecords.h"
 #include "Session/ZVScreenTrack.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixIO.h"
@@ -312,7 +314,31 @@ std::string ZVExportSession::build() {
     }
     if (!_withVideo && _sound.empty())
         return "the preset leaves the video out and the recording has no sound to export";
+    addMovieText();
     return {};
+}
+
+void ZVExportSession::addMovieText() {
+    const bool keys = _preset->includesKeyTrack(), chapters = _preset->includesChapters();
+    if (!_withVideo || !_preset->showsKeysPressed() || (!keys && !chapters) ||
+        _container == ZVMovieContainer::GIF)
+        return;
+    // The records are read once more here, without their pictures: the text track's
+    // samples and the chapters are then all known before the movie's first sample.
+    std::optional<ZVInputTrack> input;
+    const bool read = ZVReadCaptureRecords(
+        _capturePath, _assumedHeader ? &*_assumedHeader : nullptr,
+        [&](ZVSize size) { input.emplace(size); },
+        [&](const ZVFomixRecord& r) {
+            input->addRecord(r.info, r.hasKeyStrokes ? &r.keyStrokes : nullptr,
+                             r.hasKeyText ? &r.keyText : nullptr);
+        });
+    if (!read) return;  // the reader stage says what is wrong with the file
+    ZVMovieText text = input->finish();
+    if (!keys) text.keys.clear();
+    if (!chapters) text.chapters.clear();
+    // Without them the movie is still whole; ZVMovie logs why.
+    _movie->addMovieText(text);
 }
 
 void ZVExportSession::abandon(const std::string& why) {

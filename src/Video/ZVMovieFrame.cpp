@@ -46,13 +46,17 @@ std::shared_ptr<ZVMovieFrame> ZVMovieFrame::movieFrameWithSize(ZVSize size) {
 ZVMovieFrame::~ZVMovieFrame() = default;
 
 const std::string& ZVMovieFrame::keyStrokesString() {
-    if (_keyStrokesString) return *_keyStrokesString;
+    if (!_keyStrokesString) _keyStrokesString = keyStrokesText(_keyStrokes);
+    return *_keyStrokesString;
+}
+
+std::string ZVMovieFrame::keyStrokesText(const std::vector<uint8_t>& entries) {
     std::string text;
     // Whole entries only: a trailing partial entry is not a key.
-    for (size_t offset = 0; offset + sizeof(ZVKeyStroke) <= _keyStrokes.size();
+    for (size_t offset = 0; offset + sizeof(ZVKeyStroke) <= entries.size();
          offset += sizeof(ZVKeyStroke)) {
         ZVKeyStroke stroke;
-        std::memcpy(&stroke, _keyStrokes.data() + offset, sizeof stroke);
+        std::memcpy(&stroke, entries.data() + offset, sizeof stroke);
         if (stroke.keyCode == -1) continue;
         // Glyphs of the modifiers (none for Caps Lock or Function alone), then the name.
         const std::string key = SRStringForCocoaModifierFlagsAndKeyCode(
@@ -62,8 +66,7 @@ const std::string& ZVMovieFrame::keyStrokesString() {
         else
             text += key;
     }
-    _keyStrokesString = std::move(text);
-    return *_keyStrokesString;
+    return text;
 }
 
 bool ZVMovieFrame::prepareCursor(const ZVCursorEntry& cursor) {

@@ -53,6 +53,8 @@ class ZVMovieFrame : public ZVPixelBuffer {
     // written as " " + modifier glyphs + key name + " "; a key typed alone as its bare name.
     // Owner's thread.
     const std::string& keyStrokesString();
+    // The text of key-stroke entries as keyStrokesString makes it. Any thread.
+    static std::string keyStrokesText(const std::vector<uint8_t>& entries);
     void setKeyStrokesString(std::string text) { _keyStrokesString = std::move(text); }
 
     // Blends the cursor into the pixels with its hot spot at `point` (from the bottom-left,

@@ -22,12 +22,12 @@ ZVValue fullDict() {
     return d;
 }
 
-// Presets stored before the four later options existed read them as YES.
+// Presets stored before the later options existed read them as YES.
 TEST(ZVEncodingPreset, OlderDictionaryGetsTheLaterOptionsOn) {
     auto p = ZVEncodingPreset::initWithDictRepresentation(fullDict());
     ASSERT_TRUE(p);
     EXPECT_TRUE(p->showsMouseClicks() && p->showsKeysPressed() && p->includesSystemAudio() &&
-                p->includesExternalAudio());
+                p->includesExternalAudio() && p->includesKeyTrack() && p->includesChapters());
     EXPECT_FALSE(p->includesAudioTrack());
     EXPECT_FALSE(p->includesCursorTrack());
     EXPECT_EQ(p->videoDimensions(), (ZVSize{640.5f, 480.25f}));
@@ -71,6 +71,7 @@ TEST(ZVEncodingPreset, CopyEqualsTheOriginalInEveryField) {
     p->setVideoScaleMode(1);
     p->setShowsMouseClicks(false);
     p->setIncludesExternalAudio(false);
+    p->setIncludesChapters(false);
     auto c = p->copy();
     ASSERT_TRUE(c);
     EXPECT_EQ(*c, *p);

@@ -27,6 +27,7 @@ struct Options {
     std::optional<double> fps, scale;
     std::vector<std::pair<std::string, std::string>> videoOptions;
     bool noCursor = false, noClicks = false, noKeys = false, noAudio = false, noSystemAudio = false;
+    bool noKeyTrack = false, noChapters = false;
 };
 
 std::optional<std::string> parse(const std::vector<std::string>& args, Options& o) {
@@ -72,7 +73,9 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
              {"--no-clicks", {}, &o.noClicks},
              {"--no-keys", {}, &o.noKeys},
              {"--no-audio", {}, &o.noAudio},
-             {"--no-system-audio", {}, &o.noSystemAudio}},
+             {"--no-system-audio", {}, &o.noSystemAudio},
+             {"--no-key-track", {}, &o.noKeyTrack},
+             {"--no-chapters", {}, &o.noChapters}},
             "recording", o.package))
         return problem;
     const bool inline_ =
@@ -156,6 +159,8 @@ int run(const std::vector<std::string>& args) {
     if (o.noKeys) preset->setShowsKeysPressed(false);
     if (o.noAudio) preset->setIncludesAudioTrack(false);
     if (o.noSystemAudio) preset->setIncludesSystemAudio(false);
+    if (o.noKeyTrack) preset->setIncludesKeyTrack(false);
+    if (o.noChapters) preset->setIncludesChapters(false);
 
     // Alerts are this command's failure line, not a second message.
     ZVSetAlertHandler([](const std::string&, const std::string&) {});
@@ -192,6 +197,7 @@ const ZVCommand::Registration reg(
      "         [--video-codec C] [--video-option NAME=VALUE]... [--fps N]\n"
      "         [--scale P | --size WxH] [--audio-codec C]]\n"
      "         [--no-cursor] [--no-clicks] [--no-keys] [--no-audio] [--no-system-audio]\n"
+     "         [--no-key-track] [--no-chapters]\n"
      "\n"
      "Plays the recording (a package made by 'zorvan record', or a plain capture file)\n"
      "back, draws the cursor, a mark for pressed buttons and the pressed keys into its\n"
@@ -221,6 +227,10 @@ const ZVCommand::Registration reg(
      "  --audio-codec C     aac (default, 128 kbit/s), alac or pcm; 44100 Hz stereo\n"
      "  --no-cursor, --no-clicks, --no-keys  leave that overlay out\n"
      "  --no-audio          no sound tracks; --no-system-audio: no system-audio track\n"
+     "  --no-key-track      no text track of the keys pressed (a .mov, .mp4 or .webm\n"
+     "                      that shows the keys has one, for players to switch on)\n"
+     "  --no-chapters       no chapter at each click and shortcut (made when the keys\n"
+     "                      are shown)\n"
      "\n"
      "A progress bar (frames, speed as a multiple of real time, time left) is shown on a\n"
      "terminal. Ctrl-C cancels the export and leaves no movie behind.\n",

@@ -61,6 +61,13 @@ const Toggle kToggles[] = {
      &ZVEncodingPreset::setIncludesExternalAudio},
 };
 constexpr int kToggleCount = sizeof kToggles / sizeof kToggles[0];
+// The movie's own text, made when keys are shown; listed after the codec settings, so the
+// numbers of the items above stay as they were.
+const Toggle kTextToggles[] = {
+    {"key track", &ZVEncodingPreset::includesKeyTrack, &ZVEncodingPreset::setIncludesKeyTrack},
+    {"chapters", &ZVEncodingPreset::includesChapters, &ZVEncodingPreset::setIncludesChapters},
+};
+constexpr int kTextToggleCount = sizeof kTextToggles / sizeof kTextToggles[0];
 
 void show(const ZVEncodingPreset& p, bool numbered) {
     int n = 1;
@@ -75,6 +82,7 @@ void show(const ZVEncodingPreset& p, bool numbered) {
     for (const auto& t : kToggles) line(t.label, shown((p.*t.get)()));
     line("video settings", settingsText(ZVCodecSettingsKind::video, p.videoSettings()));
     line("sound settings", settingsText(ZVCodecSettingsKind::sound, p.soundSettings()));
+    for (const auto& t : kTextToggles) line(t.label, shown((p.*t.get)()));
 }
 
 bool readAnswer(const char* prompt, std::string& answer) {
@@ -127,7 +135,7 @@ int edit(const std::string& path) {
         }
         char* end = nullptr;
         long item = std::strtol(choice.c_str(), &end, 10);
-        if (choice.empty() || *end || item < 1 || item > soundItem) {
+        if (choice.empty() || *end || item < 1 || item > soundItem + kTextToggleCount) {
             std::printf("Not a choice: %s\n", choice.c_str());
         } else if (item == 1) {
             if (!readAnswer("name: ", answer)) return ZVCommandFail(kName, "the input ended");
@@ -142,9 +150,12 @@ int edit(const std::string& path) {
         } else if (item == videoItem) {
             if (auto h = ZVEncodingPreset::requestUserSettingsForVideo(p->videoSettings()))
                 p->setVideoSettings(h);
-        } else {
+        } else if (item == soundItem) {
             if (auto h = ZVEncodingPreset::requestUserSettingsForAudio(p->soundSettings()))
                 p->setSoundSettings(h);
+        } else {
+            const Toggle& t = kTextToggles[item - soundItem - 1];
+            (p.get()->*t.set)(!(p.get()->*t.get)());
         }
     }
 }

@@ -36,7 +36,7 @@ class ZVEncodingPreset {
     // `error` that names the file and what is wrong. Any thread.
     static std::shared_ptr<ZVEncodingPreset> readFile(const std::string& path, std::string& error);
 
-    // The thirteen keys, from the current fields.
+    // The fifteen keys, from the current fields.
     ZVValue dictRepresentation() const;
     // A deep copy made through the dictionary form.
     std::shared_ptr<ZVEncodingPreset> copy() const;
@@ -69,6 +69,12 @@ class ZVEncodingPreset {
     bool showsMouseClicks() const { return _showMouseClicks; }
     void setShowsKeysPressed(bool v) { _showKeysPressed = v; }
     bool showsKeysPressed() const { return _showKeysPressed; }
+    // The movie's own text, made when keys are shown: the key strip's text as a text
+    // track players can switch on and off, and a chapter at every click and shortcut.
+    void setIncludesKeyTrack(bool v) { _includeKeyTrack = v; }
+    bool includesKeyTrack() const { return _includeKeyTrack; }
+    void setIncludesChapters(bool v) { _includeChapters = v; }
+    bool includesChapters() const { return _includeChapters; }
     void setIncludesSystemAudio(bool v) { _includeSystemAudio = v; }
     bool includesSystemAudio() const { return _includeSystemAudio; }
     void setIncludesExternalAudio(bool v) { _includeExternalAudio = v; }
@@ -103,6 +109,8 @@ class ZVEncodingPreset {
     bool _includeCursorTrack = true;
     bool _showMouseClicks = true;
     bool _showKeysPressed = true;
+    bool _includeKeyTrack = true;
+    bool _includeChapters = true;
     bool _includeSystemAudio = true;
     bool _includeExternalAudio = true;
 };

@@ -114,6 +114,8 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     // After a failed build: removes the movie begun and finishes with `why`. Main thread.
     void abandon(const std::string& why);
     std::string addSoundTrack(int kind, const std::string& wavPath);
+    // The key track and chapters, when the preset shows keys and wants them. Main thread.
+    void addMovieText();
     // After the last stage stopped: closes the movie and hands did-finish to the main
     // thread. That stage's worker thread.
     void complete();
