@@ -10,6 +10,17 @@ namespace {
 constexpr uint32_t kShortcutModifiers =
     kSRCocoaCommandKeyMask | kSRCocoaOptionKeyMask | kSRCocoaControlKeyMask;
 
+// A chapter's name says a shortcut in the words printed on a PC keyboard ("Ctrl+S"), as
+// players list chapters in plain text and the strip's glyphs are not on those keys.
+std::string shortcutName(uint32_t flags, short keyCode) {
+    std::string name;
+    if (flags & kSRCocoaControlKeyMask) name += "Ctrl+";
+    if (flags & kSRCocoaOptionKeyMask) name += "Alt+";
+    if (flags & kSRCocoaShiftKeyMask) name += "Shift+";
+    if (flags & kSRCocoaCommandKeyMask) name += "Super+";
+    return name + SRStringForKeyCode(keyCode).value_or(std::string(kSRMissingKeyName));
+}
+
 std::string trimmed(const std::string& s) {
     const size_t first = s.find_first_not_of(' ');
     if (first == std::string::npos) return {};
@@ -37,13 +48,12 @@ void ZVInputTrack::addRecord(const ZVFrameInfo& info, const std::vector<uint8_t>
             ZVKeyStroke stroke;
             std::memcpy(&stroke, keyStrokes->data() + at, sizeof stroke);
             if (stroke.keyCode != -1 && (stroke.modifierFlags & kShortcutModifiers))
-                _text.chapters.push_back({t, SRStringForCocoaModifierFlagsAndKeyCode(
-                                                 stroke.modifierFlags, short(stroke.keyCode))});
+                _text.chapters.push_back(
+                    {t, shortcutName(stroke.modifierFlags, short(stroke.keyCode))});
         }
     } else if (!(info.frameFlags & kZVFrameHasKeyStrokes) && info.keyCode != -1 &&
                info.keyCode != _previousKey && (info.flags & kShortcutModifiers)) {
-        _text.chapters.push_back(
-            {t, SRStringForCocoaModifierFlagsAndKeyCode(info.flags, info.keyCode)});
+        _text.chapters.push_back({t, shortcutName(info.flags, info.keyCode)});
     }
     _previousKey = info.keyCode;
 

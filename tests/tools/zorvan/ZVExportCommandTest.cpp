@@ -162,7 +162,7 @@ TEST(ExportCommandTextTest, KeysAndClicksBecomeAKeyTrackAndChapters) {
     // The strip's fade reaches zero after the frame at 3.0 s, which still shows it.
     const std::vector<zvtest::Cue> chapters = {{0, 0.5, "Start"},
                                                {0.5, 1.5, "Click"},
-                                               {1.5, 4, "⌃S"}},
+                                               {1.5, 4, "Ctrl+S"}},
                                    texts = {{1.0, 1.1, "H"},
                                             {1.1, 1.5, "HI"},
                                             {1.5, 3.0 + 1 / 60.0, "HI ⌃S"}};
