@@ -27,6 +27,11 @@ class ZVMovieFrame : public ZVPixelBuffer {
     static std::shared_ptr<ZVMovieFrame> initWithInfo(const ZVFrameInfo& info);
     // The same as initWithInfo. Any thread.
     static std::shared_ptr<ZVMovieFrame> movieFrameWithInfo(const ZVFrameInfo& info);
+    // A frame whose record is `info` and whose pixels are those of `pixels`, shared until
+    // something looks at them (ZVPixelBuffer::sharePixelsOf): no buffer of its own is taken.
+    // Any thread.
+    static std::shared_ptr<ZVMovieFrame> movieFrameWithInfo(
+        const ZVFrameInfo& info, std::shared_ptr<const ZVPixelBuffer> pixels);
     // A frame whose record is all zero except dimensions = size. Any thread.
     static std::shared_ptr<ZVMovieFrame> movieFrameWithSize(ZVSize size);
 
