@@ -9,7 +9,7 @@ PACKAGES=(
   xvfb xdotool x11-utils x11-xserver-utils libx11-dev libxext-dev libxfixes-dev libxrandr-dev
   libxi-dev libxtst-dev libxkbcommon-dev libxkbcommon-x11-dev libx11-xcb-dev
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-randr0-dev libxcb-xinput-dev
-  libxcb-xtest0-dev libxcb-dpms0-dev libxcb-xkb-dev
+  libxcb-xtest0-dev libxcb-dpms0-dev libxcb-xkb-dev libxcb-damage0-dev
   pulseaudio pulseaudio-utils libpulse-dev libopenal-dev openal-info
   pipewire pipewire-pulse wireplumber dbus-daemon
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg

@@ -80,6 +80,7 @@
 #include "Storage/ZVFomixXManager.h"
 #include "Video/ZVColorSpace.h"
 #include "Video/ZVCursorEntry.h"
+#include "Video/ZVDamage.h"
 #include "Video/ZVDisplayServer.h"
 #include "Video/ZVFrameInfo.h"
 #include "Video/ZVHostApplication.h"

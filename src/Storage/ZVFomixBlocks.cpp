@@ -4,6 +4,7 @@
 #include <cstring>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -145,16 +146,19 @@ struct RowPair {
     }
     size_t different(size_t from, size_t to) const { return find(firstDifferent, from, to); }
     size_t equal(size_t from, size_t to) const { return find(firstEqual, from, to); }
-    // The frame's words [from, to) as stored: pixels with the alpha set.
-    void copy(uint8_t* out, size_t from, size_t to) const {
+    // The frame's words [from, to) as stored: pixels with the alpha set. `reference`
+    // takes the reference's instead (a word the damage says did not change).
+    void copy(uint8_t* out, size_t from, size_t to, bool reference = false) const {
+        const uint8_t* src = reference ? r : f;
+        const uint32_t alpha = reference ? ra : fa;
         const size_t split = std::clamp(pixels, from, to);
-        if (fa == 0) {
-            std::memcpy(out, f + from, split - from);
+        if (alpha == 0) {
+            std::memcpy(out, src + from, split - from);
         } else {
             for (size_t o = from; o < split; o += 4)
-                storeWord(out + (o - from), loadWord(f + o) | fa);
+                storeWord(out + (o - from), loadWord(src + o) | alpha);
         }
-        std::memcpy(out + (split - from), f + split, to - split);
+        std::memcpy(out + (split - from), src + split, to - split);
     }
 };
 
@@ -169,12 +173,12 @@ ZVFomixEncoded ZVFomixEncodeBlocks(const uint8_t* frame, const uint8_t* referenc
                                    size_t bytesPerRow, size_t bufferSize, uint8_t* out) {
     const int64_t step = static_cast<int64_t>(bytesPerRow);
     return ZVFomixEncodeRows({frame, step, 0}, {reference, step, 0}, bytesPerRow, 0, bufferSize,
-                             out);
+                             out, nullptr);
 }
 
 ZVFomixEncoded ZVFomixEncodeRows(const ZVFomixRows& frame, const ZVFomixRows& reference,
                                  size_t bytesPerRow, size_t pixelsWidth, size_t bufferSize,
-                                 uint8_t* out) {
+                                 uint8_t* out, const ZVDamage* damage) {
     ZVFomixEncoded result;
     const size_t n = bufferSize & ~size_t(3);  // whole words only
     if (n == 0) return result;
@@ -191,39 +195,128 @@ ZVFomixEncoded ZVFomixEncodeRows(const ZVFomixRows& frame, const ZVFomixRows& re
                        frame.alpha,
                        reference.alpha};
     };
-    uint8_t* p = out;
-    size_t from = 0;  // where the scan of the next row starts
-    for (size_t i = 0; i < rows; ++i) {
+    // A captured frame has opaque pixels, so this ends at its first word; only a failed
+    // screen read scans the whole buffer.
+    for (size_t i = 0; i < rows && result.allZero; ++i) {
         const RowPair row = rowAt(i);
-        if (result.allZero)
-            result.allZero = !(row.fa && row.pixels) && firstNonZero(row.f, row.len) == row.len;
-        size_t o = std::exchange(from, 0);
-        while ((o = row.different(o, row.len)) < row.len) {
+        result.allZero = !(row.fa && row.pixels) && firstNonZero(row.f, row.len) == row.len;
+    }
+    uint8_t* p = out;
+    size_t spilled = SIZE_MAX;  // the row whose first word closed a block of the row before
+    // Whether row i's first pixel lies outside the damage (never with none).
+    auto undamagedStart = [&](size_t i) {
+        if (!damage || pixelBytes == 0) return false;
+        for (const ZVDamageRect& r : *damage)
+            if (r.x <= 0 && r.x + r.width > 0 && r.y <= int64_t(i) &&
+                int64_t(i) < int64_t{r.y} + r.height)
+                return false;
+        return true;
+    };
+    // Stores the runs that open in [o, e) of row i; a run is cut at e, past which nothing is
+    // compared. A word outside the damage that a block carries (the closing word at e, the
+    // next row's first word) is the reference's: it is what the file holds there already
+    // when the damage is right, and a change the damage left out is never stored. Returns
+    // where the row's scan goes on.
+    auto runs = [&](size_t i, const RowPair& row, size_t o, size_t e) {
+        while ((o = row.different(o, e)) < e) {
             // A run opens at s. It grows while words differ, but its block (the run and the
             // word after it) may not pass the end of the row: the run stops at the row's
             // last word, which is then already inside the block. A run opened on that last
             // word takes the next row's first word as its closing word.
             const size_t s = o;
-            const size_t limit = std::min(std::max(s + 4, b - 4), row.len);
+            const size_t limit = std::min({std::max(s + 4, b - 4), row.len, e});
             const size_t stop = row.equal(s + 4, limit);
             const size_t end = std::min(stop + 4, row.len);
             const bool spill = stop + 4 > row.len && i + 1 < rows;
             const uint32_t length = static_cast<uint32_t>(end - s + (spill ? 4 : 0));
             storeWord(p, static_cast<uint32_t>(i * b + s));
             storeWord(p + 4, length);
-            row.copy(p + 8, s, end);
+            row.copy(p + 8, s, stop);
+            row.copy(p + 8 + (stop - s), stop, end, stop == e && e < row.len);
             if (spill) {
                 // That word never opens the next run: the next row's scan starts after it.
-                rowAt(i + 1).copy(p + 8 + (end - s), 0, 4);
-                from = 4;
+                rowAt(i + 1).copy(p + 8 + (end - s), 0, 4, undamagedStart(i + 1));
+                spilled = i + 1;
             }
             p += 8 + length;
             ++result.blocks;
             o = stop + 4;
         }
+        return o;
+    };
+    auto firstScan = [&](size_t i) -> size_t { return spilled == i ? 4 : 0; };
+    if (!damage) {
+        for (size_t i = 0; i < rows; ++i) {
+            const RowPair row = rowAt(i);
+            runs(i, row, firstScan(i), row.len);
+        }
+    } else {
+        // Band by band (rows that the same rectangles cover), the covered columns of each
+        // row merged into spans. Outside them the frame is taken to equal the reference:
+        // what the encoder would find there is a change the damage did not report. A run
+        // that reaches a span's end closes on the word after it, as a scan of the whole
+        // row closes it on the first equal word.
+        struct Area {
+            size_t row0, row1, from, to;  // rows [row0, row1), bytes [from, to)
+        };
+        std::vector<Area> areas;
+        std::vector<size_t> edges;
+        for (const ZVDamageRect& r : *damage) {
+            const int64_t x0 = std::max<int64_t>(r.x, 0), y0 = std::max<int64_t>(r.y, 0);
+            const int64_t x1 = std::min<int64_t>(int64_t{r.x} + r.width, int64_t(pixelBytes / 4));
+            const int64_t y1 = std::min<int64_t>(int64_t{r.y} + r.height, int64_t(rows));
+            if (x1 <= x0 || y1 <= y0) continue;
+            areas.push_back({size_t(y0), size_t(y1), size_t(4 * x0), size_t(4 * x1)});
+            edges.push_back(size_t(y0));
+            edges.push_back(size_t(y1));
+        }
+        std::sort(edges.begin(), edges.end());
+        edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+        std::vector<std::pair<size_t, size_t>> spans;
+        for (size_t k = 0; k + 1 < edges.size(); ++k) {
+            spans.clear();
+            for (const Area& a : areas)
+                if (a.row0 <= edges[k] && edges[k] < a.row1) spans.emplace_back(a.from, a.to);
+            if (spans.empty()) continue;
+            std::sort(spans.begin(), spans.end());
+            size_t merged = 0;
+            for (size_t j = 1; j < spans.size(); ++j) {
+                if (spans[j].first <= spans[merged].second) {
+                    spans[merged].second = std::max(spans[merged].second, spans[j].second);
+                } else {
+                    spans[++merged] = spans[j];
+                }
+            }
+            spans.resize(merged + 1);
+            for (size_t i = edges[k]; i < edges[k + 1]; ++i) {
+                const RowPair row = rowAt(i);
+                size_t o = firstScan(i);
+                for (const auto& [from, to] : spans) o = runs(i, row, std::max(o, from), to);
+            }
+        }
     }
     result.dataSize = static_cast<uint32_t>(p - out);
     return result;
+}
+
+void ZVFomixPatchRows(const uint8_t* data, uint32_t blocks, uint8_t* row0, int64_t step,
+                      size_t bytesPerRow) {
+    size_t pos = 0;
+    for (uint32_t i = 0; i < blocks; ++i) {
+        const size_t offset = loadWord(data + pos);
+        size_t length = loadWord(data + pos + 4);
+        pos += 8;
+        // A block stays in its row but for the closing word it may take from the next.
+        size_t row = offset / bytesPerRow, column = offset % bytesPerRow;
+        while (length > 0) {
+            const size_t piece = std::min(length, bytesPerRow - column);
+            std::memcpy(row0 + static_cast<int64_t>(row) * step + column, data + pos, piece);
+            pos += piece;
+            length -= piece;
+            ++row;
+            column = 0;
+        }
+    }
 }
 
 ZVFomixApplyResult ZVFomixApplyBlocks(const uint8_t* data, size_t dataSize, uint32_t blocks,

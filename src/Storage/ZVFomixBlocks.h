@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Video/ZVDamage.h"
+
 struct ZVFomixEncoded {
     uint32_t blocks = 0;
     uint32_t dataSize = 0;  // bytes of block data written
@@ -49,9 +51,21 @@ uint32_t ZVFomixOpaqueAlpha();
 // are pixels and are read with their picture's alpha (0: every word); the rest is padding,
 // read as it is. Stored words carry the alpha bits, so an opaque picture whose fourth
 // bytes mean nothing is stored exactly as one with 0xFF there. Any thread.
+//
+// With `damage` (rectangles of pixels in rows as stored, row 0 first) only the pixels it
+// covers are compared, and a run is cut where its rectangles end: where nothing else
+// changed, the blocks are exactly those of the whole comparison; a change outside the
+// damage is not stored. nullptr compares everything.
 ZVFomixEncoded ZVFomixEncodeRows(const ZVFomixRows& frame, const ZVFomixRows& reference,
                                  size_t bytesPerRow, size_t pixelsWidth, size_t bufferSize,
-                                 uint8_t* out);
+                                 uint8_t* out, const ZVDamage* damage = nullptr);
+
+// Copies `blocks` blocks of `data`, as ZVFomixEncodeRows made them for rows `bytesPerRow`
+// long, onto the picture whose row 0 starts at `row0` with the next `step` bytes on
+// (negative for bottom-up memory). The data is trusted: the writer patches its own
+// reference with what it just stored. Any thread (the memory is the caller's).
+void ZVFomixPatchRows(const uint8_t* data, uint32_t blocks, uint8_t* row0, int64_t step,
+                      size_t bytesPerRow);
 
 // How block data from a file maps onto a canvas.
 struct ZVFomixBlockLayout {

@@ -76,7 +76,9 @@ ZVFomixAppend ZVFomixFileWriter::append(const ZVFomixFrameInput& frame, ZVFomixE
     const ZVFomixRows reference{frame.reference, frame.referenceStep ? frame.referenceStep : stride,
                                 frame.referenceAlpha};
     encoded = ZVFomixEncodeRows(pixels, reference, frame.bytesPerRow, frame.pixelsWidth,
-                                frame.bufferSize, _blocks);
+                                frame.bufferSize, _blocks, frame.damage);
+    _encoded = encoded;
+    _bytesPerRow = frame.bytesPerRow;
     // A failed screen read arrives all zero; storing it would blank the picture.
     if (encoded.allZero) return ZVFomixAppend::Skipped;
 
@@ -132,6 +134,11 @@ ZVFomixAppend ZVFomixFileWriter::append(const ZVFomixFrameInput& frame, ZVFomixE
         _end += static_cast<off_t>(size);
     }
     return ZVFomixAppend::Written;
+}
+
+void ZVFomixFileWriter::patch(uint8_t* row0, int64_t step) const {
+    if (_blocks && _bytesPerRow)
+        ZVFomixPatchRows(_blocks, _encoded.blocks, row0, step, _bytesPerRow);
 }
 
 void ZVFomixFileWriter::finish(ZVFomixFileInfo& header) {

@@ -19,8 +19,8 @@
 #include "Storage/ZVFomixFormat.h"
 #include "Video/ZVFrameInfo.h"
 
-// One frame to append: its pixels, the previous stored frame's (same size and stride),
-// its record and key strokes. Borrowed for the call.
+// One frame to append: its pixels, the picture the file holds so far (same size and
+// stride), its record and key strokes. Borrowed for the call.
 struct ZVFomixFrameInput {
     const uint8_t* pixels = nullptr;     // row 0
     const uint8_t* reference = nullptr;  // row 0
@@ -34,6 +34,10 @@ struct ZVFomixFrameInput {
     size_t pixelsWidth = 0;
     uint32_t pixelsAlpha = 0;
     uint32_t referenceAlpha = 0;
+    // Only these pixels are compared (ZVFomixEncodeRows); the reference must then hold what
+    // the file holds, since a change outside them is taken to be there already. nullptr:
+    // the whole picture.
+    const ZVDamage* damage = nullptr;
     ZVFrameInfo info{};
     const std::vector<uint8_t>* keyStrokes = nullptr;  // may be null
     const std::string* keyText = nullptr;              // may be null
@@ -66,6 +70,10 @@ class ZVFomixFileWriter {
     // Throws ZVException once a write failed. Owning thread.
     ZVFomixAppend append(const ZVFomixFrameInput& frame, ZVFomixEncoded& encoded);
 
+    // Copies what the last Written record stored onto the picture whose row 0 is at `row0`,
+    // the next `step` bytes on, so that it becomes the picture the file holds. Owning thread.
+    void patch(uint8_t* row0, int64_t step) const;
+
     // Waits for the queued records, cuts off one a write left torn, writes the header at
     // offset 0 (it takes no new space, so this works on a full disk) and closes the file.
     // After a failed write `header` is changed to count what is on the disk, written, and
@@ -95,6 +103,8 @@ class ZVFomixFileWriter {
     std::unique_ptr<ZVFomixDiskWriter> _disk;  // joined before the file is closed
     uint8_t* _blocks = nullptr;  // block buffer, allocated for the first frame (malloc)
     size_t _blocksCapacity = 0;
+    ZVFomixEncoded _encoded;  // what the block buffer holds now
+    size_t _bytesPerRow = 0;  // the layout of its offsets
     size_t _blockBufferLimit = SIZE_MAX;
     std::vector<uint8_t> _compressed;
     std::vector<uint8_t> _chunks;

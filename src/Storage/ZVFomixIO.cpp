@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,9 @@
 
 namespace {
 constexpr const char* kUnsupported = "Unsupported FOMIX format";
+// Damage owed by frames that were not stored is kept up to this many rectangles; past
+// that the next frame is compared whole.
+constexpr size_t kMostOwedRects = 256;
 
 bool fileExists(const std::string& path) {
     struct stat st;
@@ -80,7 +84,7 @@ void ZVFomixIO::fail(std::string reason, bool log) {
     ZVStage::fail(std::move(reason));
 }
 
-// The writer worker. It owns the file, the reference frame and the block buffer; frames
+// The writer worker. It owns the file, the canvas and the block buffer; frames
 // come from the source already handed over.
 void ZVFomixIO::fomixWriter() {
     ZVFomixFileWriter file;
@@ -102,7 +106,16 @@ void ZVFomixIO::fomixWriter() {
     _worker.running();
     post(ZVFomixIODidStartNotification);
 
-    std::shared_ptr<ZVMovieFrame> reference;  // the previous stored frame itself
+    // The picture the file holds so far: the last frame compared whole, patched since with
+    // what the records compared only where the screen changed stored. Frames are compared
+    // with it, never with the frame before them: a change made while that frame was read,
+    // after its damage was taken, is in its pixels but only in the next frame's damage.
+    std::shared_ptr<ZVMovieFrame> canvas;
+    // Damage of frames whose records were not stored, owed to the next comparison; `owedAll`
+    // when the next frame must be compared whole.
+    ZVDamage owed;
+    bool owedAll = true;
+    ZVDamage areas;  // the damage compared this time
     bool reportedOtherSize = false;
     try {
         _worker.loop([&] {
@@ -111,36 +124,43 @@ void ZVFomixIO::fomixWriter() {
                 if (!frame) return;
                 const ZVFrameInfo info = frame->info();
                 if (frame->bufferSize() <= 0) return;
-                if (!reference) {
+                if (!canvas) {
                     header.initialDimensions = info.dimensions;
-                    reference = ZVMovieFrame::movieFrameWithSize(info.dimensions);
-                    if (!reference) return;
-                    reference->clearBuffer();
+                    canvas = ZVMovieFrame::movieFrameWithSize(info.dimensions);
+                    if (!canvas) return;
+                    canvas->clearBuffer();
                 }
-                // Only frames of the recording's size are compared with the reference; others
+                // Only frames of the recording's size are compared with the canvas; others
                 // are dropped rather than read past either buffer.
-                if (frame->bufferSize() != reference->bufferSize() ||
-                    std::abs(frame->bytesPerRow()) != std::abs(reference->bytesPerRow()) ||
-                    frame->pixelsWidth() != reference->pixelsWidth()) {
+                if (frame->bufferSize() != canvas->bufferSize() ||
+                    std::abs(frame->bytesPerRow()) != std::abs(canvas->bytesPerRow()) ||
+                    frame->pixelsWidth() != canvas->pixelsWidth()) {
                     if (!reportedOtherSize)
                         ZVLog(
                             "Capture file %s: dropped frames of size %dx%d in a recording of %dx%d",
                             _fullPath.c_str(), frame->pixelsWidth(), frame->pixelsHeight(),
-                            reference->pixelsWidth(), reference->pixelsHeight());
+                            canvas->pixelsWidth(), canvas->pixelsHeight());
                     reportedOtherSize = true;
+                    owedAll = true;  // what changed meanwhile is not known
                     return;
+                }
+                const bool limited = frame->damage() && !owedAll;
+                if (limited) {
+                    areas = owed;
+                    areas.insert(areas.end(), frame->damage()->begin(), frame->damage()->end());
                 }
                 ZVFomixFrameInput input;
                 // Rows in either memory order; a screen read's fourth bytes count as 0xFF.
                 input.pixels = frame->baseAddress();
-                input.reference = reference->baseAddress();
+                input.reference = canvas->baseAddress();
                 input.bytesPerRow = static_cast<size_t>(std::abs(frame->bytesPerRow()));
                 input.bufferSize = static_cast<size_t>(frame->bufferSize());
                 input.pixelsStep = frame->bytesPerRow();
-                input.referenceStep = reference->bytesPerRow();
+                input.referenceStep = canvas->bytesPerRow();
                 input.pixelsWidth = static_cast<size_t>(frame->pixelsWidth());
                 input.pixelsAlpha = frame->alphaIgnored() ? ZVFomixOpaqueAlpha() : 0;
-                input.referenceAlpha = reference->alphaIgnored() ? ZVFomixOpaqueAlpha() : 0;
+                input.referenceAlpha = canvas->alphaIgnored() ? ZVFomixOpaqueAlpha() : 0;
+                input.damage = limited ? &areas : nullptr;
                 input.info = info;
                 if (info.frameFlags & kZVFrameHasKeyStrokes) {
                     input.keyStrokes = &frame->keyStrokes();
@@ -154,10 +174,19 @@ void ZVFomixIO::fomixWriter() {
                         input.info.frameFlags | kZVFrameHasKeyStrokes | kZVFrameCompress);
                 _diskQueueFill.store(file.diskQueueFill(), std::memory_order_relaxed);
                 ZVFomixEncoded encoded;
-                switch (file.append(input, encoded)) {
+                const ZVFomixAppend outcome = file.append(input, encoded);
+                if (outcome != ZVFomixAppend::Written) {
+                    // Nothing stored: the next comparison must look where this one looked.
+                    if (limited && areas.size() <= kMostOwedRects) {
+                        owed = std::move(areas);
+                    } else {
+                        owedAll = true;
+                    }
+                }
+                switch (outcome) {
                     case ZVFomixAppend::Dropped:
-                        // The whole frame goes; the next one is stored against the last
-                        // stored frame, so the picture stays right.
+                        // The whole frame goes; the next one is compared with the canvas, so
+                        // the picture stays right.
                         _droppedFrames.fetch_add(1, std::memory_order_relaxed);
                         return;
                     case ZVFomixAppend::NoMemory:
@@ -171,7 +200,14 @@ void ZVFomixIO::fomixWriter() {
                         header.duration = info.timestamp;
                         setFileInfo(ZVFomixFileInfo{0, header.duration, 0, {0, 0}, 0});
                         _writenFrames.fetch_add(1, std::memory_order_relaxed);
-                        reference = std::move(frame);
+                        if (limited) {
+                            file.patch(canvas->baseAddress(), canvas->bytesPerRow());
+                        } else {
+                            // Compared whole, the frame is what the file holds now.
+                            canvas = std::move(frame);
+                        }
+                        owed.clear();
+                        owedAll = false;
                         return;
                 }
             });
@@ -237,6 +273,27 @@ void ZVFomixIO::fomixReader() {
     _worker.running();
     post(ZVFomixIODidStartNotification);
 
+    // Frames of records that change nothing share the canvas instead of copying it (a
+    // compressor that leaves them out never looks at their pixels). While they hold it,
+    // `lent` is their reference and `returned` is set once the last of them let go (by
+    // whichever thread that is); a record with blocks is then applied to a copy.
+    std::shared_ptr<const ZVPixelBuffer> lent;
+    std::shared_ptr<std::atomic<bool>> returned;
+    ZVFomixCanvas target = canvas ? canvasOf(*canvas) : ZVFomixCanvas{};
+    target.writable = [&]() -> uint8_t* {
+        if (!lent) return canvas->baseAddress();
+        lent.reset();
+        if (!returned->load(std::memory_order_acquire)) {
+            auto fresh = ZVMovieFrame::movieFrameWithSize(canvas->info().dimensions);
+            if (!fresh) return canvas->baseAddress();  // (a pool that failed throws instead)
+            std::memcpy(fresh->baseAddress(), canvas->baseAddress(),
+                        static_cast<size_t>(canvas->bufferSize()));
+            canvas = std::move(fresh);
+        }
+        returned.reset();
+        return canvas->baseAddress();
+    };
+
     ZVFomixRecord record;
     _worker.loop([&] {
         if (!canvas) {  // a file of no frames and no size: nothing to read
@@ -244,7 +301,8 @@ void ZVFomixIO::fomixReader() {
             return ZVStep::Worked;
         }
         return _worker.produce(destination(), [&] {
-            const ZVFomixStep step = reader.readFrame(record, canvasOf(*canvas), true);
+            target.base = canvas->baseAddress();
+            const ZVFomixStep step = reader.readFrame(record, target, true);
             const int32_t index = _readFrames.load(std::memory_order_relaxed);
             switch (step) {
                 case ZVFomixStep::End:
@@ -279,17 +337,27 @@ void ZVFomixIO::fomixReader() {
                     break;
             }
             try {
-                auto frame = ZVMovieFrame::movieFrameWithInfo(record.info);
+                // A whole record of no blocks left the canvas as the frame before it was.
+                const bool repeats =
+                    step == ZVFomixStep::Frame && index > 0 && record.info.blocks == 0;
+                if (repeats && !lent) {
+                    returned = std::make_shared<std::atomic<bool>>(false);
+                    lent = std::shared_ptr<const ZVPixelBuffer>(
+                        canvas.get(), [keep = canvas, done = returned](const ZVPixelBuffer*) {
+                            done->store(true, std::memory_order_release);
+                        });
+                }
+                auto frame = repeats ? ZVMovieFrame::movieFrameWithInfo(record.info, lent)
+                                     : ZVMovieFrame::movieFrameWithInfo(record.info);
                 if (!frame) {
                     stop();
                     return ZVStep::Worked;
                 }
-                std::memcpy(
-                    frame->baseAddress(), canvas->baseAddress(),
-                    static_cast<size_t>(std::min(frame->bufferSize(), canvas->bufferSize())));
-                // A whole record of no blocks left the canvas as the frame before it was.
-                frame->setPixelsRepeatPrevious(step == ZVFomixStep::Frame && index > 0 &&
-                                               record.info.blocks == 0);
+                if (!repeats)
+                    std::memcpy(
+                        frame->baseAddress(), canvas->baseAddress(),
+                        static_cast<size_t>(std::min(frame->bufferSize(), canvas->bufferSize())));
+                frame->setPixelsRepeatPrevious(repeats);
                 if (record.hasKeyStrokes) frame->setKeyStrokes(std::move(record.keyStrokes));
                 if (record.hasKeyText) frame->setKeyStrokesString(std::move(record.keyText));
                 destination().addObject(std::move(frame));

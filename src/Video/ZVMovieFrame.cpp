@@ -37,6 +37,14 @@ std::shared_ptr<ZVMovieFrame> ZVMovieFrame::movieFrameWithInfo(const ZVFrameInfo
     return initWithInfo(info);
 }
 
+std::shared_ptr<ZVMovieFrame> ZVMovieFrame::movieFrameWithInfo(
+    const ZVFrameInfo& info, std::shared_ptr<const ZVPixelBuffer> pixels) {
+    std::shared_ptr<ZVMovieFrame> frame(new ZVMovieFrame());
+    frame->_info = info;
+    frame->sharePixelsOf(std::move(pixels));
+    return frame;
+}
+
 std::shared_ptr<ZVMovieFrame> ZVMovieFrame::movieFrameWithSize(ZVSize size) {
     ZVFrameInfo info{};
     info.dimensions = size;

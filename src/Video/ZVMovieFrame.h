@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Video/ZVCursorEntry.h"
+#include "Video/ZVDamage.h"
 #include "Video/ZVFrameInfo.h"
 #include "Video/ZVPixelBuffer.h"
 
@@ -26,6 +27,11 @@ class ZVMovieFrame : public ZVPixelBuffer {
     static std::shared_ptr<ZVMovieFrame> initWithInfo(const ZVFrameInfo& info);
     // The same as initWithInfo. Any thread.
     static std::shared_ptr<ZVMovieFrame> movieFrameWithInfo(const ZVFrameInfo& info);
+    // A frame whose record is `info` and whose pixels are those of `pixels`, shared until
+    // something looks at them (ZVPixelBuffer::sharePixelsOf): no buffer of its own is taken.
+    // Any thread.
+    static std::shared_ptr<ZVMovieFrame> movieFrameWithInfo(
+        const ZVFrameInfo& info, std::shared_ptr<const ZVPixelBuffer> pixels);
     // A frame whose record is all zero except dimensions = size. Any thread.
     static std::shared_ptr<ZVMovieFrame> movieFrameWithSize(ZVSize size);
 
@@ -43,6 +49,12 @@ class ZVMovieFrame : public ZVPixelBuffer {
     // frame. Owner's thread.
     bool pixelsRepeatPrevious() const { return _pixelsRepeatPrevious; }
     void setPixelsRepeatPrevious(bool repeat) { _pixelsRepeatPrevious = repeat; }
+
+    // Where the pixels changed since the frame read before them, in this frame's rows (row
+    // 0 first, as baseAddress() and bytesPerRow() walk them); nullopt when that is not
+    // known and a consumer must compare the whole picture. Owner's thread.
+    const std::optional<ZVDamage>& damage() const { return _damage; }
+    void setDamage(std::optional<ZVDamage> damage) { _damage = std::move(damage); }
 
     // Key-stroke data: 8-byte entries (ZVKeyStroke) as the host supplied them. Setting it
     // does not renew a key text already made. Owner's thread.
@@ -90,6 +102,7 @@ class ZVMovieFrame : public ZVPixelBuffer {
 
     ZVFrameInfo _info{};
     bool _pixelsRepeatPrevious = false;
+    std::optional<ZVDamage> _damage;
     std::vector<uint8_t> _keyStrokes;
     std::optional<std::string> _keyStrokesString;
     ZVCursorInfo _currentCursorInfo{};

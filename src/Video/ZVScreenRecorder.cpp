@@ -297,6 +297,10 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
     // wholly on displays overwrites every byte of an unpadded buffer, so clearing it first
     // would be wasted work.
     const bool whole = _snapper->captureRectLiesOnActiveDisplays();
+    // What changed is asked before the pixels are read: a change made in between is in
+    // this frame's pixels and again in the next frame's damage, which the writer compares
+    // with what it stored (never with this frame), so no change is ever left out.
+    std::optional<ZVDamage> damage = whole ? _server->takeDamage(rect) : std::nullopt;
     double captureTime = ZVAbsoluteTimeGetCurrent();
     if (!whole || !_snapper->readRectStraightIntoBuffer(*frame)) {
         if (!whole || frame->bytesPerRow() != frame->pixelsWidth() * 4) frame->clearBuffer();
@@ -304,6 +308,12 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
         _snapper->readRectToBuffer(*frame);
     }
     _snapper->unlockFocus();
+    if (damage) {
+        // The server counts lines from the top; the frame holds the bottom line first.
+        const int32_t height = frame->pixelsHeight();
+        for (ZVDamageRect& r : *damage) r.y = height - r.y - r.height;
+        frame->setDamage(std::move(damage));
+    }
 
     bool visible = false;
     trackCursor(visible);

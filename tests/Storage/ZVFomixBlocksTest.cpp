@@ -3,6 +3,7 @@
 // pictures of every shape of change.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -182,6 +183,53 @@ TEST(ZVFomixBlocks, FastEncoderMatchesTheWordRuleOnPaddedPictures) {
                                      stride, width, canvas.size(), {}),
                   ZVFomixApplyResult::Applied);
         ASSERT_EQ(canvas, frame) << "round " << round;
+    }
+}
+
+// Compared only where the damage says: where it covers every change, the blocks are those
+// of the whole comparison byte for byte; a change it leaves out is not stored. Patching the
+// reference with the blocks, rows bottom-up in memory, gives the picture the file holds.
+TEST(ZVFomixBlocks, DamageLimitsTheComparisonAndNothingElse) {
+    std::mt19937 rng(11);
+    auto pick = [&](size_t n) { return int(rng() % n); };
+    for (int round = 0; round < 300; ++round) {
+        const int width = 1 + pick(70), height = 1 + pick(9);
+        const size_t stride = (width * 4 + 63) / 64 * 64;
+        Bytes ref(stride * height), canvas(ref.size());
+        for (auto& b : ref) b = uint8_t(rng());
+        Bytes covered = ref, frame;
+        ZVDamage damage;
+        for (int i = pick(5); i >= 0; --i) {
+            const ZVDamageRect r{pick(width), pick(height), 1 + pick(width), 1 + pick(3)};
+            damage.push_back(r);
+            for (int y = r.y; y < std::min(r.y + r.height, height); ++y)
+                for (int x = r.x; x < std::min(r.x + r.width, width); ++x)
+                    if (i % 2 == 0 && pick(4)) setWord(covered, y * stride + x * 4, rng() | 1);
+        }
+        frame = covered;
+        // A change the damage leaves out, right after the last rectangle's first row (where
+        // a block ends on the word after its run).
+        const ZVDamageRect& last = damage.back();
+        const int at = last.y * width + std::min(last.x + last.width, width);
+        const int x = at % width, y = std::min(at / width, height - 1);
+        if (std::none_of(damage.begin(), damage.end(), [&](const ZVDamageRect& r) {
+                return x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+            }))
+            setWord(frame, y * stride + x * 4, ~rng() | 2);
+        Bytes out(ZVFomixMaxBlockDataSize(frame.size()));
+        const int64_t step = int64_t(stride);
+        const ZVFomixEncoded e =
+            ZVFomixEncodeRows({frame.data(), step, 0}, {ref.data(), step, 0}, stride, width,
+                              frame.size(), out.data(), &damage);
+        out.resize(e.dataSize);
+        ASSERT_EQ(out, encode(covered, ref, stride).data) << "round " << round;
+        for (int r = 0; r < height; ++r)
+            std::memcpy(&canvas[(height - 1 - r) * stride], &ref[r * stride], stride);
+        ZVFomixPatchRows(out.data(), e.blocks, &canvas[(height - 1) * stride], -step, stride);
+        for (int r = 0; r < height; ++r)
+            ASSERT_EQ(0,
+                      std::memcmp(&canvas[(height - 1 - r) * stride], &covered[r * stride], stride))
+                << "round " << round;
     }
 }
 

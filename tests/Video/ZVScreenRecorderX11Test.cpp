@@ -1,9 +1,15 @@
 // The screen recorder on a real Xvfb: suspension and the start offset, pauses taken out of
-// the time line, a full destination, a rectangle change while recording.
+// the time line, a full destination, a rectangle change while recording, and changes
+// drawn at any moment reaching the capture file.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <functional>
+#include <random>
+#include <thread>
 
+#include "Storage/ZVFomixIO.h"
 #include "Video/ZVScreenRecorder.h"
 #include "ZVRecorderTestSupport.h"
 #include "support/ZVX11TestClient.h"
@@ -164,6 +170,88 @@ TEST_F(RecorderX11Test, TwoRectanglesAtOnceAndAResizeEachGetTheirOwnPixels) {
     EXPECT_NE(colour(last, 10, 100), 0x00FF00u);
     EXPECT_NE(colour(last, 230, 0), 0x00FF00u);
     for (const ZVObjectRef& frame : other.objects()) EXPECT_EQ(colour(frame, 159, 95), 0x0000FFu);
+}
+
+// The X server's pictures and damage (the pointer is the fake's), with a hook run after
+// each damage question and before the read: where a change is in the frame's pixels but not
+// in its damage.
+class HookedServer : public zvtest::FakeDisplayServer {
+  public:
+    std::shared_ptr<ZVDisplayServer> x = ZVDisplayServer::from(ZVPlatformDefaults());
+    std::function<void()> afterDamage;
+
+    std::optional<ZVDamage> takeDamage(const ZVRect& r) override {
+        auto damage = x->takeDamage(r);
+        afterDamage();
+        return damage;
+    }
+    std::vector<ZVDisplayDescription> displays() override { return x->displays(); }
+    std::vector<ZVDisplayDescription> cachedDisplays() override { return x->cachedDisplays(); }
+    bool readDisplayRect(uint32_t id, const ZVRect& r, uint8_t* to, uint32_t stride, uint32_t rows,
+                         uint32_t bytes) override {
+        return x->readDisplayRect(id, r, to, stride, rows, bytes);
+    }
+    bool readRectIntoBuffer(const ZVRect& r, ZVPixelStorage& b) override {
+        return x->readRectIntoBuffer(r, b);
+    }
+};
+
+// A client draws rectangles as fast as it can, at moments that fall anywhere against the
+// capture ticks, then another draws four in ticks between the damage question and the read,
+// while each frame is compared only where the screen said it changed: every change still
+// reaches the capture file, whose last picture is the screen's once drawing stops.
+TEST_F(RecorderX11Test, ChangesDrawnAtAnyMomentAllReachTheFile) {
+    constexpr int kW = 320, kH = 240, kTop = 1080 - kH;  // the recorder's rectangle in root space
+    const uint32_t window = client.showColor(0, kTop, kW, kH, 0x202020);
+    auto server = std::make_shared<HookedServer>();
+    zvtest::X11TestClient ticker;  // used by the tick only
+    std::mt19937 tickRng(9);
+    std::atomic<int> hooked{0};  // ticks left that draw between the damage and the read
+    server->afterDamage = [&] {
+        if (hooked.load() <= 0) return;
+        ticker.fill(window, int(tickRng() % kW), int(tickRng() % kH), 16, 16, tickRng());
+        ticker.sync();
+        --hooked;
+    };
+    recorder =
+        ZVScreenRecorder::initWithRect(ZVMakeRect(0, 0, kW, kH), zvtest::withDisplay(server));
+    ASSERT_NE(recorder, nullptr);
+    zvtest::TempDir dir;
+    const std::string path = dir.file("video.fomix");
+    ZVQueue queue;
+    auto writer = ZVFomixIO::initWithFile(path, ZVFomixIO::kWriteMode);
+    writer->setDataSource(&queue);
+    writer->start();
+    recorder->setDataDestination(&queue);
+    record();
+    std::atomic<bool> drawing{true};
+    std::thread painter([&] {
+        zvtest::X11TestClient c;
+        std::mt19937 rng(5);
+        for (int n = 0; drawing; ++n) {
+            c.fill(window, int(rng() % kW), int(rng() % kH), 1 + int(rng() % 24),
+                   1 + int(rng() % 24), rng());
+            if (n % 32 == 31) c.sync();  // the server keeps up; the queue stays short
+        }
+        c.sync();
+    });
+    std::this_thread::sleep_for(1500ms);
+    drawing = false;
+    painter.join();
+    hooked = 4;  // drawn last, so nothing covers them if they were lost
+    ASSERT_TRUE(zvtest::eventually([&] { return hooked.load() == 0; }));
+    const int32_t drawn = recorder->capturedFrames();
+    ASSERT_TRUE(zvtest::eventually([&] { return recorder->capturedFrames() > drawn + 3; }));
+    recorder->stop();
+    writer->finalize();
+    ASSERT_TRUE(zvtest::eventually([&] { return writer->fileInfo().frames > 0; }));
+    auto file = ZVFomixIO::imageAtIndex(uint32_t(writer->writenFrames()), path);
+    auto screen = ZVSnap::snapFromRect(ZVMakeRect(0, 0, kW, kH), false);
+    ASSERT_TRUE(file && screen);
+    int wrong = 0;
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) wrong += file->rgbaAt(x, y) != screen->rgbaAt(x, y);
+    EXPECT_EQ(wrong, 0) << "pixels, in " << writer->writenFrames() << " frames";
 }
 
 }  // namespace

@@ -124,4 +124,12 @@ void X11TestClient::movePointer(int x, int y) {
     sync();
 }
 
+void X11TestClient::fill(uint32_t window, int x, int y, int w, int h, uint32_t rgb) {
+    if (!_c) return;
+    xcb_change_gc(_c, _gc, XCB_GC_FOREGROUND, &rgb);
+    const xcb_rectangle_t r{static_cast<int16_t>(x), static_cast<int16_t>(y),
+                            static_cast<uint16_t>(w), static_cast<uint16_t>(h)};
+    xcb_poly_fill_rectangle(_c, window, _gc, 1, &r);
+}
+
 }  // namespace zvtest

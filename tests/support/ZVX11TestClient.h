@@ -46,6 +46,10 @@ class X11TestClient {
     // Round trip: everything sent before is done. Main thread.
     void sync();
 
+    // Fills (x, y, w, h) of `window` with one colour (0x00RRGGBB), without waiting for the
+    // server (sync() does). The client's thread.
+    void fill(uint32_t window, int x, int y, int w, int h, uint32_t rgb);
+
     // A mapped window showing `pixels` (w x h, 0x00RRGGBB); its id, 0 without a server.
     uint32_t showPixels(int x, int y, int w, int h, const std::vector<uint32_t>& pixels);
 

@@ -11,6 +11,7 @@
 
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVPlatformServices.h"
+#include "Video/ZVDamage.h"
 
 class ZVPixelStorage;
 
@@ -80,6 +81,16 @@ class ZVDisplayServer {
     // written, otherwise: the caller then reads display by display. Any thread.
     virtual bool readRectIntoBuffer(const ZVRect& /*desktopRect*/, ZVPixelStorage& /*buffer*/) {
         return false;
+    }
+
+    // Where `desktopRect` (whole pixels) changed since the calling thread last asked about
+    // the same rectangle, in pixels from its top-left corner (row 0 its top line), clipped
+    // to it; the server forgets what it handed over. Asked before the pixels are read, so
+    // that a change made meanwhile is in this answer or the next. nullopt when the server
+    // cannot say: the first time, after a question about another rectangle, or when it
+    // does not track changes; the reader then compares the whole picture. Any thread.
+    virtual std::optional<ZVDamage> takeDamage(const ZVRect& /*desktopRect*/) {
+        return std::nullopt;
     }
 
     // The cursor shown now; nullopt when the server cannot say. Any thread.

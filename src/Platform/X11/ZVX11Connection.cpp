@@ -2,6 +2,7 @@
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <xcb/damage.h>
 #include <xcb/dpms.h>
 #include <xcb/randr.h>
 #include <xcb/shm.h>
@@ -13,6 +14,7 @@
 #include <utility>
 
 #include "Foundation/ZVLog.h"
+#include "Platform/X11/ZVX11Damage.h"
 #include "Video/ZVPixelBufferPool.h"
 #include "Video/ZVVideoAllocation.h"
 
@@ -109,7 +111,8 @@ ZVX11Connection::ZVX11Connection(xcb_connection_t* c, int screenNumber)
 
     // A request of an extension the server lacks closes the connection: ask whether each
     // one is there first (all at once), then ask the versions of those present.
-    xcb_extension_t* exts[] = {&xcb_shm_id, &xcb_xfixes_id, &xcb_randr_id, &xcb_dpms_id};
+    xcb_extension_t* exts[] = {&xcb_shm_id, &xcb_xfixes_id, &xcb_randr_id, &xcb_dpms_id,
+                               &xcb_damage_id};
     for (auto* e : exts) xcb_prefetch_extension_data(c, e);
     auto present = [c](xcb_extension_t* e) {
         const xcb_query_extension_reply_t* r = xcb_get_extension_data(c, e);
@@ -136,6 +139,14 @@ ZVX11Connection::ZVX11Connection(xcb_connection_t* c, int screenNumber)
             free(r);
         }
     }
+    // DAMAGE keeps its changes in XFixes regions.
+    if (_hasXFixes && present(&xcb_damage_id)) {
+        if (auto* r =
+                xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr)) {
+            _hasDamage = r->major_version > 1 || (r->major_version == 1 && r->minor_version >= 1);
+            free(r);
+        }
+    }
     if (present(&xcb_dpms_id)) {
         if (auto* r = xcb_dpms_get_version_reply(c, xcb_dpms_get_version(c, 1, 1), nullptr)) {
             _hasDPMS = true;
@@ -150,8 +161,13 @@ ZVX11Connection::~ZVX11Connection() {
     if (_c) xcb_disconnect(_c);
 }
 
+ZVX11DamageTracker& ZVX11Connection::damage() {
+    if (!_damage) _damage = std::make_unique<ZVX11DamageTracker>(*this);
+    return *_damage;
+}
+
 void ZVX11Connection::drainEvents() {
-    if (!cursor.eventsSelected) return;  // nothing is sent unasked otherwise
+    if (!cursor.eventsSelected && !_damage) return;  // nothing is sent unasked otherwise
     while (xcb_generic_event_t* ev = xcb_poll_for_event(_c)) {
         if (_hasXFixes &&
             (ev->response_type & 0x7f) == _xfixesFirstEvent + XCB_XFIXES_CURSOR_NOTIFY)

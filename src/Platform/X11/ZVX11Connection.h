@@ -14,6 +14,7 @@
 #include <vector>
 
 struct ZVPixelMemory;
+class ZVX11DamageTracker;
 
 // Why the X11 backend refuses a Wayland session: the session's own backend (the desktop
 // portal) records it.
@@ -46,12 +47,13 @@ class ZVX11Connection {
     xcb_screen_t* screen() const { return _screen; }
     xcb_window_t root() const { return _screen->root; }
 
-    // Which extensions the server offers (XFixes 4 and RandR 1.5 at least). Owning thread
-    // only.
+    // Which extensions the server offers (XFixes 4, RandR 1.5 and DAMAGE 1.1 at least). Owning
+    // thread only.
     bool hasShm() const { return _hasShm; }
     bool hasXFixes() const { return _hasXFixes; }
     bool hasRandR15() const { return _hasRandR15; }
     bool hasDPMS() const { return _hasDPMS; }
+    bool hasDamage() const { return _hasDamage; }
 
     // Interns (and remembers) an atom; XCB_ATOM_NONE on failure. Owning thread only.
     xcb_atom_t atom(const char* name);
@@ -88,6 +90,10 @@ class ZVX11Connection {
     };
     CursorState cursor;
 
+    // What changed on the screen between this thread's reads, made on first use. Owning
+    // thread only.
+    ZVX11DamageTracker& damage();
+
     // Reads what the server sent unasked: cursor-change events (which make `cursor`
     // unknown) and errors of requests nobody waits for. Owning thread only.
     void drainEvents();
@@ -104,6 +110,7 @@ class ZVX11Connection {
     bool _hasXFixes = false;
     bool _hasRandR15 = false;
     bool _hasDPMS = false;
+    bool _hasDamage = false;
     bool _shmBroken = false;  // an attach failed once: never try again on this connection
     int _bitsPerPixel = 32;
     bool _msbFirst = false;
@@ -117,4 +124,5 @@ class ZVX11Connection {
     bool _bufferShmBroken = false;    // an attach of a buffer failed: never try again
     struct Atoms;
     std::unique_ptr<Atoms> _atoms;
+    std::unique_ptr<ZVX11DamageTracker> _damage;  // its damage events are drained with the rest
 };

@@ -2,6 +2,7 @@
 
 #include "Platform/X11/ZVX11Connection.h"
 #include "Platform/X11/ZVX11Cursor.h"
+#include "Platform/X11/ZVX11Damage.h"
 #include "Platform/X11/ZVX11ScreenReader.h"
 #include "Platform/X11/ZVX11WindowImage.h"
 
@@ -68,18 +69,31 @@ bool ZVX11DisplayServer::readDisplayRect(uint32_t displayID, const ZVRect& rect,
     return false;
 }
 
-bool ZVX11DisplayServer::readRectIntoBuffer(const ZVRect& desktopRect, ZVPixelStorage& buffer) {
-    ZVX11Connection* c = ZVX11Connection::forThisThread();
-    if (!c) return false;
+bool ZVX11DisplayServer::rootCorner(const ZVRect& desktopRect, int32_t& x, int32_t& y) {
     const auto list = monitors(false);
     if (list.empty()) return false;
     // Desktop space counts from the primary monitor's bottom-left corner, y up.
     const ZVX11Monitor& p = list.front();
-    const int32_t h = static_cast<int32_t>(desktopRect.size.height);
-    return ZVX11ReadRootRectInto(
-        *c, p.rootX + static_cast<int32_t>(desktopRect.origin.x),
-        p.rootY + p.height - static_cast<int32_t>(desktopRect.origin.y) - h,
-        static_cast<int32_t>(desktopRect.size.width), h, buffer);
+    x = p.rootX + static_cast<int32_t>(desktopRect.origin.x);
+    y = p.rootY + p.height - static_cast<int32_t>(desktopRect.origin.y) -
+        static_cast<int32_t>(desktopRect.size.height);
+    return true;
+}
+
+bool ZVX11DisplayServer::readRectIntoBuffer(const ZVRect& desktopRect, ZVPixelStorage& buffer) {
+    ZVX11Connection* c = ZVX11Connection::forThisThread();
+    int32_t x = 0, y = 0;
+    if (!c || !rootCorner(desktopRect, x, y)) return false;
+    return ZVX11ReadRootRectInto(*c, x, y, static_cast<int32_t>(desktopRect.size.width),
+                                 static_cast<int32_t>(desktopRect.size.height), buffer);
+}
+
+std::optional<ZVDamage> ZVX11DisplayServer::takeDamage(const ZVRect& desktopRect) {
+    ZVX11Connection* c = ZVX11Connection::forThisThread();
+    int32_t x = 0, y = 0;
+    if (!c || !rootCorner(desktopRect, x, y)) return std::nullopt;
+    return c->damage().take(x, y, static_cast<int32_t>(desktopRect.size.width),
+                            static_cast<int32_t>(desktopRect.size.height));
 }
 
 std::optional<ZVCursorImage> ZVX11DisplayServer::currentCursor() {

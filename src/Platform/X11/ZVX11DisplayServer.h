@@ -16,6 +16,7 @@ class ZVX11DisplayServer : public ZVDisplayServer {
     bool readDisplayRect(uint32_t displayID, const ZVRect& rect, uint8_t* bottomLeft,
                          uint32_t stride, uint32_t maxRows, uint32_t maxBytesPerRow) override;
     bool readRectIntoBuffer(const ZVRect& desktopRect, ZVPixelStorage& buffer) override;
+    std::optional<ZVDamage> takeDamage(const ZVRect& desktopRect) override;
     std::optional<ZVCursorImage> currentCursor() override;
     uint32_t cursorSeed() override;
     bool isCursorVisible() override;
@@ -30,6 +31,9 @@ class ZVX11DisplayServer : public ZVDisplayServer {
   private:
     // The monitor list with root-space frames, from the cache when it is fresh.
     std::vector<ZVX11Monitor> monitors(bool fresh) ZV_EXCLUDES(_cacheLock);
+    // `desktopRect`'s top-left corner in root space (the primary monitor's bottom-left is
+    // the desktop's origin); false without monitors.
+    bool rootCorner(const ZVRect& desktopRect, int32_t& x, int32_t& y) ZV_EXCLUDES(_cacheLock);
 
     ZVMutex _cacheLock;  // guards the two fields below
     std::vector<ZVX11Monitor> _cache ZV_GUARDED_BY(_cacheLock);
