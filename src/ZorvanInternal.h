@@ -53,6 +53,7 @@
 #include "Media/ZVEncodedSoundPacket.h"
 #include "Media/ZVEncodingPreset.h"
 #include "Media/ZVMediaToolkit.h"
+#include "Media/ZVPictureScaler.h"
 #include "Media/ZVMediaTypes.h"
 #include "Media/ZVMovieMuxer.h"
 #include "Media/ZVSettingsDialog.h"

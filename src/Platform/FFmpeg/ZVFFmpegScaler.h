@@ -2,7 +2,12 @@
 #include "ZVPrivate.h"  // library-internal
 
 // Converts BGRA pictures into the encoder's picture format and size with libswscale:
-// stretched, or fitted with the proportions kept and black bars around (letterbox).
+// stretched, or fitted with the proportions kept and black bars around (letterbox). A
+// picture with a view (the export camera) has that part scaled into the same place in
+// one pass: its whole pixels are read, scaled a little larger than the place when the
+// part begins between pixels, and the window the part covers is copied, so the fraction
+// is a shift by whole output pixels rather than a change of filter (no shimmer on text).
+// Patches are then converted into the picture at their places.
 #include <cstdint>
 
 #include "Media/ZVCompressionSession.h"
@@ -44,6 +49,12 @@ class ZVFFmpegScaler {
 
   private:
     bool prepare(int srcW, int srcH);
+    // The picture's view scaled into `frame` at the placement; false without memory.
+    bool convertView(const ZVSourcePixels& pixels, AVFrame* frame);
+    // Each patch converted into `frame` at its place.
+    void convertPatches(const ZVSourcePixels& pixels, AVFrame* frame);
+    // Plane pointers of `frame` at the output point (x, y).
+    void planesAt(AVFrame* frame, int x, int y, uint8_t* planes[4]) const;
     // A frame of the output size whose picture comes from _pool; nullptr without memory.
     AVFrame* pooledFrame();
 
@@ -51,8 +62,19 @@ class ZVFFmpegScaler {
     AVPixelFormat _format;
     bool _letterbox;
     int _alignX, _alignY;
-    SwsContext* _sws = nullptr;
     int _srcW = 0, _srcH = 0;
     ZVFFmpegPlacement _place;
     AVBufferPool* _pool = nullptr;  // made with the first frame
+    // A bicubic context from BGRA for the sizes it was last asked for.
+    struct Context {
+        SwsContext* sws = nullptr;
+        int sizes[4] = {};
+        ~Context();
+        // Made anew when the sizes differ; false when it cannot be made.
+        bool fit(int srcW, int srcH, int dstW, int dstH, AVPixelFormat format);
+    };
+    Context _whole;               // for whole pictures
+    Context _view;                // for the views
+    Context _patch;               // for the patches
+    AVFrame* _shifted = nullptr;  // a view begun between pixels, scaled larger
 };
