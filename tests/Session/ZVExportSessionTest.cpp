@@ -411,5 +411,16 @@ TEST(ExportSessionTest, RepeatedFramesAreFoldedIntoThePictureBeforeThem) {
                 most = std::max(most, std::abs(uint8_t(a[k]) - uint8_t(b[k])));
             EXPECT_LT(most, 12) << "frame " << i;
         }
+        // The cursor is drawn where the smoother puts it: 60 ms (3.6 px) behind the
+        // pointer at 1 s, so its 8 columns begin at 76 instead of 80.
+        if (row.moving) {
+            const std::string rgb = zvtest::frameAt(movies[0], 1.0);
+            const auto green = [&](int x) {
+                const auto* p = reinterpret_cast<const uint8_t*>(&rgb[size_t(63 * kW + x) * 3]);
+                return p[1] > 200 && p[0] < 60;
+            };
+            EXPECT_TRUE(green(78));
+            EXPECT_FALSE(green(86));
+        }
     }
 }
