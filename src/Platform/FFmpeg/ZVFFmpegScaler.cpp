@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 extern "C" {
 #include <libavutil/buffer.h>
@@ -93,8 +94,7 @@ void setColours(SwsContext* sws, AVPixelFormat format) {
 }  // namespace
 
 bool ZVFFmpegScaler::Context::fit(int srcW, int srcH, int dstW, int dstH, AVPixelFormat format) {
-    if (sws && srcW == sizes[0] && srcH == sizes[1] && dstW == sizes[2] && dstH == sizes[3])
-        return true;
+    if (fits(srcW, srcH, dstW, dstH)) return true;
     sws_freeContext(sws);
     sws = sws_getContext(srcW, srcH, AV_PIX_FMT_BGRA, dstW, dstH, format, SWS_BICUBIC, nullptr,
                          nullptr, nullptr);
@@ -196,12 +196,14 @@ bool ZVFFmpegScaler::convertView(const ZVSourcePixels& pixels, AVFrame* frame) {
         sws_scale(_view.sws, src, srcStride, 0, y1 - y0, dst, frame->linesize);
         return true;
     }
-    if (!_shifted || _shifted->width != scaledW || _shifted->height != scaledH) {
+    // Kept at the largest size asked so far, and some more: a view easing in asks for a
+    // slightly different size every frame, and fresh memory costs a page fault per page.
+    if (!_shifted || _shifted->width < scaledW || _shifted->height < scaledH) {
         av_frame_free(&_shifted);
         _shifted = av_frame_alloc();
         if (!_shifted) return false;
-        _shifted->width = scaledW;
-        _shifted->height = scaledH;
+        _shifted->width = scaledW + scaledW / 8;
+        _shifted->height = scaledH + scaledH / 8;
         _shifted->format = _format;
         if (av_frame_get_buffer(_shifted, kRowAlignment) < 0) {
             av_frame_free(&_shifted);
@@ -244,11 +246,16 @@ void ZVFFmpegScaler::convertPatches(const ZVSourcePixels& pixels, AVFrame* frame
         int h = static_cast<int>(std::lround(patch.height * sy)) & ~alignY;
         if (x < 0 || y < 0 || w <= 0 || h <= 0 || x + w > _place.width || y + h > _place.height)
             continue;
-        if (!_patch.fit(patch.width, patch.height, w, h, _format)) return;
+        // The cursor's piece and the strip's come in turn: each keeps a context of its own.
+        Context* context = nullptr;
+        for (Context& c : _patches)
+            if (c.fits(patch.width, patch.height, w, h)) context = &c;
+        if (!context) context = &_patches[_nextPatch++ % std::size(_patches)];
+        if (!context->fit(patch.width, patch.height, w, h, _format)) return;
         const uint8_t* src[1] = {patch.baseAddress};
         const int srcStride[1] = {patch.bytesPerRow};
         uint8_t* dst[4] = {};
         planesAt(frame, _place.x + x, _place.y + y, dst);
-        sws_scale(_patch.sws, src, srcStride, 0, patch.height, dst, frame->linesize);
+        sws_scale(context->sws, src, srcStride, 0, patch.height, dst, frame->linesize);
     }
 }

@@ -72,9 +72,14 @@ class ZVFFmpegScaler {
         ~Context();
         // Made anew when the sizes differ; false when it cannot be made.
         bool fit(int srcW, int srcH, int dstW, int dstH, AVPixelFormat format);
+        bool fits(int srcW, int srcH, int dstW, int dstH) const {
+            return sws && srcW == sizes[0] && srcH == sizes[1] && dstW == sizes[2] &&
+                   dstH == sizes[3];
+        }
     };
     Context _whole;               // for whole pictures
     Context _view;                // for the views
-    Context _patch;               // for the patches
+    Context _patches[2];          // for the patches, by their sizes
+    unsigned _nextPatch = 0;      // the one a patch of new sizes takes
     AVFrame* _shifted = nullptr;  // a view begun between pixels, scaled larger
 };

@@ -1,6 +1,7 @@
 #include "Platform/FFmpeg/ZVFFmpegViewScaler.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "Platform/FFmpeg/ZVFFmpegScaler.h"
 
@@ -9,28 +10,33 @@ extern "C" {
 }
 
 ZVFFmpegViewScaler::~ZVFFmpegViewScaler() {
-    av_frame_free(&_frame);
+    for (Sized& s : _sized) av_frame_free(&s.frame);
 }
 
-bool ZVFFmpegViewScaler::scale(const ZVSourcePixels& from, ZVRect part, uint8_t* to,
-                               int32_t width, int32_t height, int32_t bytesPerRow) {
+bool ZVFFmpegViewScaler::scale(const ZVSourcePixels& from, ZVRect part, uint8_t* to, int32_t width,
+                               int32_t height, int32_t bytesPerRow) {
     if (!to || width <= 0 || height <= 0 || bytesPerRow < width * 4 || part.size.width <= 0 ||
         part.size.height <= 0)
         return false;
-    if (!_scaler || width != _width || height != _height) {
-        av_frame_free(&_frame);
-        _scaler = std::make_unique<ZVFFmpegScaler>(width, height, AV_PIX_FMT_BGRA, false, 0, 0);
-        _width = width;
-        _height = height;
+    Sized* sized = nullptr;
+    for (Sized& s : _sized)
+        if (s.scaler && s.width == width && s.height == height) sized = &s;
+    if (!sized) {
+        sized = &_sized[_next++ % std::size(_sized)];
+        av_frame_free(&sized->frame);
+        sized->scaler =
+            std::make_unique<ZVFFmpegScaler>(width, height, AV_PIX_FMT_BGRA, false, 0, 0);
+        sized->width = width;
+        sized->height = height;
     }
     ZVSourcePixels pixels = from;
     pixels.view = part;
     pixels.patches.clear();
-    _frame = _scaler->convert(pixels, _frame);
-    if (!_frame) return false;
+    AVFrame* frame = sized->frame = sized->scaler->convert(pixels, sized->frame);
+    if (!frame) return false;
     for (int32_t row = 0; row < height; ++row)
         std::memcpy(to + static_cast<ptrdiff_t>(row) * bytesPerRow,
-                    _frame->data[0] + static_cast<ptrdiff_t>(row) * _frame->linesize[0],
+                    frame->data[0] + static_cast<ptrdiff_t>(row) * frame->linesize[0],
                     static_cast<size_t>(width) * 4);
     return true;
 }

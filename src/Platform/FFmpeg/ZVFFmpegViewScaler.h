@@ -23,7 +23,13 @@ class ZVFFmpegViewScaler : public ZVPictureScaler {
                int32_t bytesPerRow) override;
 
   private:
-    std::unique_ptr<ZVFFmpegScaler> _scaler;  // for the last output size
-    int32_t _width = 0, _height = 0;
-    AVFrame* _frame = nullptr;  // the last picture, reused
+    // A scaler and its last picture per output size: the camera's pieces (the cursor's,
+    // the strip's) come in turn, each at a size of its own.
+    struct Sized {
+        int32_t width = 0, height = 0;
+        std::unique_ptr<ZVFFmpegScaler> scaler;
+        AVFrame* frame = nullptr;
+    };
+    Sized _sized[3];
+    unsigned _next = 0;  // the one a new size takes
 };
