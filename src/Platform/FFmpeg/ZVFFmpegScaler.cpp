@@ -52,6 +52,7 @@ ZVFFmpegScaler::ZVFFmpegScaler(int width, int height, AVPixelFormat format, bool
 
 ZVFFmpegScaler::~ZVFFmpegScaler() {
     av_frame_free(&_shifted);
+    av_frame_free(&_patchPicture);
     // Buffers still held by an encoder return to the pool, which goes with the last of them.
     av_buffer_pool_uninit(&_pool);
 }
@@ -196,37 +197,44 @@ bool ZVFFmpegScaler::convertView(const ZVSourcePixels& pixels, AVFrame* frame) {
         sws_scale(_view.sws, src, srcStride, 0, y1 - y0, dst, frame->linesize);
         return true;
     }
-    // Kept at the largest size asked so far, and some more: a view easing in asks for a
-    // slightly different size every frame, and fresh memory costs a page fault per page.
-    if (!_shifted || _shifted->width < scaledW || _shifted->height < scaledH) {
-        av_frame_free(&_shifted);
-        _shifted = av_frame_alloc();
-        if (!_shifted) return false;
-        _shifted->width = scaledW + scaledW / 8;
-        _shifted->height = scaledH + scaledH / 8;
-        _shifted->format = _format;
-        if (av_frame_get_buffer(_shifted, kRowAlignment) < 0) {
-            av_frame_free(&_shifted);
-            return false;
-        }
-    }
+    if (!scratch(_shifted, scaledW, scaledH)) return false;
     sws_scale(_view.sws, src, srcStride, 0, y1 - y0, _shifted->data, _shifted->linesize);
     // The window the view covers; chroma planes move by their own (coarser) pixels.
     uint8_t* from[4] = {};
     planesAt(_shifted, shiftX, shiftY, from);
     planesAt(frame, _place.x, _place.y, dst);
+    copyPlanes(from, _shifted->linesize, dst, frame->linesize, _place.width, _place.height);
+    return true;
+}
+
+void ZVFFmpegScaler::copyPlanes(uint8_t* const from[4], const int fromLines[4],
+                                uint8_t* const to[4], const int toLines[4], int width,
+                                int height) const {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(_format);
-    for (int i = 0; i < 4 && dst[i]; i++) {
+    for (int i = 0; i < 4 && to[i]; i++) {
         const bool chroma = (i == 1 || i == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
-        const int rows =
-            chroma ? AV_CEIL_RSHIFT(_place.height, desc->log2_chroma_h) : _place.height;
-        const int bytes = av_image_get_linesize(_format, _place.width, i);
+        const int rows = chroma ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height;
+        const int bytes = av_image_get_linesize(_format, width, i);
         for (int r = 0; r < rows; r++)
-            std::memcpy(dst[i] + static_cast<ptrdiff_t>(r) * frame->linesize[i],
-                        from[i] + static_cast<ptrdiff_t>(r) * _shifted->linesize[i],
+            std::memcpy(to[i] + static_cast<ptrdiff_t>(r) * toLines[i],
+                        from[i] + static_cast<ptrdiff_t>(r) * fromLines[i],
                         static_cast<size_t>(bytes));
     }
-    return true;
+}
+
+AVFrame* ZVFFmpegScaler::scratch(AVFrame*& frame, int width, int height) const {
+    // Kept at the largest size asked so far, and some more: sizes change from frame to
+    // frame (a view easing in), and fresh memory costs a page fault per page.
+    if (!frame || frame->width < width || frame->height < height) {
+        av_frame_free(&frame);
+        frame = av_frame_alloc();
+        if (!frame) return nullptr;
+        frame->width = width + width / 8;
+        frame->height = height + height / 8;
+        frame->format = _format;
+        if (av_frame_get_buffer(frame, kRowAlignment) < 0) av_frame_free(&frame);
+    }
+    return frame;
 }
 
 void ZVFFmpegScaler::convertPatches(const ZVSourcePixels& pixels, AVFrame* frame) {
@@ -252,10 +260,15 @@ void ZVFFmpegScaler::convertPatches(const ZVSourcePixels& pixels, AVFrame* frame
             if (c.fits(patch.width, patch.height, w, h)) context = &c;
         if (!context) context = &_patches[_nextPatch++ % std::size(_patches)];
         if (!context->fit(patch.width, patch.height, w, h, _format)) return;
+        // The scaler writes rows a little past their end unless their width is a multiple of
+        // 16: a patch is converted apart and its own pixels are copied into the picture.
+        if (!scratch(_patchPicture, w, h)) return;
         const uint8_t* src[1] = {patch.baseAddress};
         const int srcStride[1] = {patch.bytesPerRow};
+        sws_scale(context->sws, src, srcStride, 0, patch.height, _patchPicture->data,
+                  _patchPicture->linesize);
         uint8_t* dst[4] = {};
         planesAt(frame, _place.x + x, _place.y + y, dst);
-        sws_scale(context->sws, src, srcStride, 0, patch.height, dst, frame->linesize);
+        copyPlanes(_patchPicture->data, _patchPicture->linesize, dst, frame->linesize, w, h);
     }
 }

@@ -53,6 +53,12 @@ class ZVFFmpegScaler {
     bool convertView(const ZVSourcePixels& pixels, AVFrame* frame);
     // Each patch converted into `frame` at its place.
     void convertPatches(const ZVSourcePixels& pixels, AVFrame* frame);
+    // `width` x `height` pixels of every plane from one picture to another.
+    void copyPlanes(uint8_t* const from[4], const int fromLines[4], uint8_t* const to[4],
+                    const int toLines[4], int width, int height) const;
+    // `frame` (made anew when smaller than width x height) as a picture of the output's
+    // format; nullptr without memory.
+    AVFrame* scratch(AVFrame*& frame, int width, int height) const;
     // Plane pointers of `frame` at the output point (x, y).
     void planesAt(AVFrame* frame, int x, int y, uint8_t* planes[4]) const;
     // A frame of the output size whose picture comes from _pool; nullptr without memory.
@@ -77,9 +83,10 @@ class ZVFFmpegScaler {
                    dstH == sizes[3];
         }
     };
-    Context _whole;               // for whole pictures
-    Context _view;                // for the views
-    Context _patches[2];          // for the patches, by their sizes
-    unsigned _nextPatch = 0;      // the one a patch of new sizes takes
-    AVFrame* _shifted = nullptr;  // a view begun between pixels, scaled larger
+    Context _whole;                    // for whole pictures
+    Context _view;                     // for the views
+    Context _patches[2];               // for the patches, by their sizes
+    unsigned _nextPatch = 0;           // the one a patch of new sizes takes
+    AVFrame* _shifted = nullptr;       // a view begun between pixels, scaled larger
+    AVFrame* _patchPicture = nullptr;  // a patch converted, before it is copied in
 };
