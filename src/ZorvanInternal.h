@@ -57,6 +57,7 @@
 #include "Media/ZVMediaToolkit.h"
 #include "Media/ZVMediaTypes.h"
 #include "Media/ZVMovieMuxer.h"
+#include "Media/ZVPictureScaler.h"
 #include "Media/ZVSettingsDialog.h"
 #include "Media/ZVTerminalSettingsDialog.h"
 #include "Pipeline/ZVDataFlow.h"

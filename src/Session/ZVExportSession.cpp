@@ -17,6 +17,7 @@
 #include "Export/ZVInputTrack.h"
 #include "Export/ZVMovie.h"
 #include "Export/ZVSoundEncoder.h"
+#include "Export/ZVZoomPlanFile.h"
 #include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVNotificationCenter.h"
@@ -25,6 +26,7 @@
 #include "Media/ZVMovieMuxer.h"
 #include "Pipeline/ZVQueue.h"
 #include "Session/ZVCaptureRecords.h"
+#include "Session/ZVReadRecordedInput.h"
 #include "Session/ZVScreenTrack.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixIO.h"
@@ -109,6 +111,7 @@ std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path
     auto s = std::shared_ptr<ZVExportSession>(new ZVExportSession());
     s->_services = services;
     s->_preset = std::make_shared<const ZVEncodingPreset>(preset);
+    s->_recordingPath = path;
     s->_package = ZVFomixXManager::initWithFile(path);
     if (!s->_package->exists()) return fail(path + ": no such recording");
     auto capture = s->_package->pathForResource(ZVFomixXResourceVideo);
@@ -133,6 +136,31 @@ std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path
     s->_duration = info.duration;
     s->_videoOffset = s->_package->startOffsetTime(ZVFomixXResourceVideo).value_or(0);
     return s;
+}
+
+std::string ZVExportSession::setZoom(const std::string& choice) {
+    _zoomChosen = true;
+    _zoomPlan.reset();
+    if (choice == "off") return {};
+    std::string why;
+    auto input = ZVReadRecordedInput(_recordingPath, &why);
+    if (!input) return why;
+    ZVZoomOptions options;
+    options.level = _preset->zoomLevel();
+    options.hold = _preset->zoomHold();
+    if (choice == "auto") {
+        _zoomPlan = std::make_shared<const ZVZoomPlan>(ZVZoomPlan::automatic(*input, options));
+        return {};
+    }
+    auto plan = ZVZoomPlanFile::read(choice, *input, options, &why);
+    if (!plan) return why;
+    _zoomPlan = std::make_shared<const ZVZoomPlan>(std::move(*plan));
+    return {};
+}
+
+void ZVExportSession::setZoomPlan(std::shared_ptr<const ZVZoomPlan> plan) {
+    _zoomChosen = true;
+    _zoomPlan = std::move(plan);
 }
 
 std::string ZVExportSession::takeUnclosedCapture(ZVFomixFileInfo& info) {
@@ -251,6 +279,9 @@ std::string ZVExportSession::buildVideo() {
     if (!_reader) return _capturePath + ": the capture file cannot be read";
     if (!_compressor) return "the preset's video settings cannot be used for this recording";
     if (_assumedHeader) _reader->assumeHeader(*_assumedHeader);
+    if (!_zoomChosen && _preset->zoomsAutomatically())
+        if (std::string why = setZoom("auto"); !why.empty()) return why;
+    _compressor->setZoomPlan(_zoomPlan);
     // A cursor the display server drew into the frames is not drawn a second time; the
     // click marks and the key strip still are.
     const auto video = _package->propertiesForResource(ZVFomixXResourceVideo);

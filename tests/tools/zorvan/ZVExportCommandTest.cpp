@@ -95,6 +95,17 @@ TEST_F(ExportCommandTest, AFailedExportEndsAtOnceWithOneLineAndNoMovie) {
     auto damaged = ZVEncodingPreset::initWithName("damaged");
     damaged->setVideoSettings(ZVSettingsHandle{'z', 'v', 0xff, 1});
     ASSERT_TRUE(damaged->dictRepresentation().writeFile(dir.file("damaged.plist"), false));
+    // A preset asking for a zoom level out of range, and a plan whose segment asks for one.
+    ZVValue tooClose = damaged->dictRepresentation();
+    tooClose.set("ZoomLevel", 9.0);
+    ASSERT_TRUE(tooClose.writeFile(dir.file("close.plist"), false));
+    ZVValue segment = ZVValue::dict();
+    segment.set("Start", 0.1);
+    segment.set("End", 0.5);
+    segment.set("Level", 9.0);
+    ZVValue plan = ZVValue::dict();
+    plan.set("Segments", ZVValue::Array{segment});
+    ASSERT_TRUE(plan.writeFile(dir.file("plan.plist"), false));
     const std::string wav = *ZVFomixXManager::initWithFile(dir.file("take.fomixx"))
                                  ->pathForResource(ZVFomixXResourceAudio);
     struct Case {
@@ -107,6 +118,10 @@ TEST_F(ExportCommandTest, AFailedExportEndsAtOnceWithOneLineAndNoMovie) {
          "the preset's video settings cannot be used for this recording"},
         // The movie is begun before the sound tracks are made.
         {"echo damaged >'" + wav + "';", "", wav + ": not a WAV file (no RIFF/WAVE header)"},
+        {"", "--preset '" + dir.file("close.plist") + "'",
+         dir.file("close.plist") + ": \"ZoomLevel\" must be a number from 1.25 to 4"},
+        {"", "--zoom '" + dir.file("plan.plist") + "'",
+         dir.file("plan.plist") + ": segment 1: level 9 lies outside 1.25 to 4"},
         {"", "",
          dir.file("out.avi") + ": unknown kind of movie; the name must end in .mov, .mp4, "
                                ".webm or .gif",
