@@ -240,10 +240,16 @@ TEST(ExportSessionTest, TheOverlaysAreInThePictureUnlessThePresetSwitchesThemOff
     auto preset = testPreset();
     struct Case {
         bool cursor, clicks, keys, inFrames = false;
-    } cases[] = {
-        {true, true, true}, {false, true, true}, {true, false, false}, {true, true, true, true}};
+        double cursorScale = 1, hideIdle = 0;  // the pointer never moves
+    } cases[] = {{true, true, true},
+                 {false, true, true},
+                 {true, false, false},
+                 {true, true, true, false, 2},
+                 {true, true, true, false, 1, 0.25},
+                 {true, true, true, true}};
     for (const Case& c : cases) {
-        // A package whose frames hold the cursor already (the last row) gets no second one.
+        // A package whose frames hold the cursor already (the last row: it says so from
+        // then on) gets no second one.
         if (c.inFrames)
             ZVFomixXManager::initWithFile(package)->setPropertie(
                 std::string(ZVScreenTrack::kCursorInFramesKey), ZVValue(true),
@@ -251,6 +257,8 @@ TEST(ExportSessionTest, TheOverlaysAreInThePictureUnlessThePresetSwitchesThemOff
         preset->setIncludesCursorTrack(c.cursor);
         preset->setShowsMouseClicks(c.clicks);
         preset->setShowsKeysPressed(c.keys);
+        preset->setCursorScale(c.cursorScale);
+        preset->setHideIdleCursor(c.hideIdle);
         auto session = startExport(package, *preset);
         ASSERT_TRUE(session);
         ASSERT_EQ(session->waitUntilFinished(120), "");
@@ -260,10 +268,14 @@ TEST(ExportSessionTest, TheOverlaysAreInThePictureUnlessThePresetSwitchesThemOff
         const auto near = [](int code, int want) { return std::abs(code - want) < 40; };
         // The cursor's green at its centre; the mark beside it (drawn with the cursor); the
         // strip's dark band.
-        const uint8_t* cursor =
-            reinterpret_cast<const uint8_t*>(&rgb[size_t((top + 4) * kW + x + 4) * 3]);
-        EXPECT_EQ(near(cursor[0], 0) && near(cursor[1], 255) && near(cursor[2], 0),
-                  c.cursor && !c.inFrames);
+        const auto green = [&](int dx) {
+            const auto* p =
+                reinterpret_cast<const uint8_t*>(&rgb[size_t((top + dx) * kW + x + dx) * 3]);
+            return near(p[0], 0) && near(p[1], 255) && near(p[2], 0);
+        };
+        // Hidden after a quarter of a second at rest; twice as large, it reaches 12 px on.
+        EXPECT_EQ(green(4), c.cursor && !c.inFrames && c.hideIdle == 0);
+        EXPECT_EQ(green(12), c.cursorScale == 2);
         EXPECT_EQ(changeFromGrey(rgb, x - 32, top, x, 50) > 60, c.cursor && c.clicks);
         EXPECT_EQ(changeFromGrey(rgb, kW - 20, 55, kW, 85) > 40, c.keys);
         EXPECT_LT(changeFromGrey(rgb, 0, 95, kW, kH), 20);  // below the strip: untouched
