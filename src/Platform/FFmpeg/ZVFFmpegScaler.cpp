@@ -109,20 +109,26 @@ ZVFFmpegScaler::Context::~Context() {
     sws_freeContext(sws);
 }
 
-bool ZVFFmpegScaler::prepare(int srcW, int srcH) {
-    if (!_whole.sws || srcW != _srcW || srcH != _srcH)
-        _place = _letterbox ? ZVFFmpegLetterbox(srcW, srcH, _width, _height, _alignX, _alignY)
-                            : ZVFFmpegPlacement{0, 0, _width, _height};
+void ZVFFmpegScaler::place(int srcW, int srcH) {
+    if (srcW == _srcW && srcH == _srcH) return;
+    _place = _letterbox ? ZVFFmpegLetterbox(srcW, srcH, _width, _height, _alignX, _alignY)
+                        : ZVFFmpegPlacement{0, 0, _width, _height};
     _srcW = srcW;
     _srcH = srcH;
-    return _whole.fit(srcW, srcH, _place.width, _place.height, _format);
 }
 
 AVFrame* ZVFFmpegScaler::convert(const ZVSourcePixels& pixels, AVFrame* reuse) {
     AVFrame* frame = reuse;
     if (!pixels.baseAddress || pixels.width <= 0 || pixels.height <= 0 ||
         pixels.width > kMaxSourceSide || pixels.height > kMaxSourceSide ||
-        std::abs(pixels.bytesPerRow) < pixels.width * 4 || !prepare(pixels.width, pixels.height)) {
+        std::abs(pixels.bytesPerRow) < pixels.width * 4) {
+        av_frame_free(&frame);
+        return nullptr;
+    }
+    place(pixels.width, pixels.height);
+    // A view has a context of its own; the whole picture's is made only when one comes.
+    const bool whole = pixels.view.size.width <= 0 || pixels.view.size.height <= 0;
+    if (whole && !_whole.fit(pixels.width, pixels.height, _place.width, _place.height, _format)) {
         av_frame_free(&frame);
         return nullptr;
     }
@@ -134,7 +140,6 @@ AVFrame* ZVFFmpegScaler::convert(const ZVSourcePixels& pixels, AVFrame* reuse) {
         av_image_fill_black(frame->data, lines, _format, full ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG,
                             _width, _height);
     }
-    const bool whole = pixels.view.size.width <= 0 || pixels.view.size.height <= 0;
     if (whole) {
         uint8_t* dst[4] = {};
         planesAt(frame, _place.x, _place.y, dst);

@@ -48,7 +48,8 @@ class ZVFFmpegScaler {
     AVFrame* convert(const ZVSourcePixels& pixels, AVFrame* reuse = nullptr);
 
   private:
-    bool prepare(int srcW, int srcH);
+    // Where a srcW x srcH picture lands in the output (letterboxed or filling it).
+    void place(int srcW, int srcH);
     // The picture's view scaled into `frame` at the placement; false without memory.
     bool convertView(const ZVSourcePixels& pixels, AVFrame* frame);
     // Each patch converted into `frame` at its place.
