@@ -1,7 +1,5 @@
 #include "Export/ZVInputTrack.h"
 
-#include <cstring>
-
 #include "Keys/SRKeyNaming.h"
 #include "Video/ZVMovieFrame.h"
 
@@ -43,14 +41,10 @@ void ZVInputTrack::addRecord(const ZVFrameInfo& info, const std::vector<uint8_t>
         if (_clicks.actions()[i].kind == ZVInputAction::Kind::click)
             _text.chapters.push_back({t, "Click"});
     if ((info.frameFlags & kZVFrameHasKeyStrokes) && keyStrokes) {
-        for (size_t at = 0; at + sizeof(ZVKeyStroke) <= keyStrokes->size();
-             at += sizeof(ZVKeyStroke)) {
-            ZVKeyStroke stroke;
-            std::memcpy(&stroke, keyStrokes->data() + at, sizeof stroke);
-            if (stroke.keyCode != -1 && (stroke.modifierFlags & kShortcutModifiers))
+        for (const ZVKeyStroke& stroke : ZVMovieFrame::keyStrokesIn(*keyStrokes))
+            if (stroke.modifierFlags & kShortcutModifiers)
                 _text.chapters.push_back(
                     {t, shortcutName(stroke.modifierFlags, short(stroke.keyCode))});
-        }
     } else if (!(info.frameFlags & kZVFrameHasKeyStrokes) && info.keyCode != -1 &&
                info.keyCode != _previousKey && (info.flags & kShortcutModifiers)) {
         _text.chapters.push_back({t, shortcutName(info.flags, info.keyCode)});

@@ -58,14 +58,20 @@ const std::string& ZVMovieFrame::keyStrokesString() {
     return *_keyStrokesString;
 }
 
-std::string ZVMovieFrame::keyStrokesText(const std::vector<uint8_t>& entries) {
-    std::string text;
-    // Whole entries only: a trailing partial entry is not a key.
+std::vector<ZVKeyStroke> ZVMovieFrame::keyStrokesIn(const std::vector<uint8_t>& entries) {
+    std::vector<ZVKeyStroke> strokes;
     for (size_t offset = 0; offset + sizeof(ZVKeyStroke) <= entries.size();
          offset += sizeof(ZVKeyStroke)) {
         ZVKeyStroke stroke;
         std::memcpy(&stroke, entries.data() + offset, sizeof stroke);
-        if (stroke.keyCode == -1) continue;
+        if (stroke.keyCode != -1) strokes.push_back(stroke);
+    }
+    return strokes;
+}
+
+std::string ZVMovieFrame::keyStrokesText(const std::vector<uint8_t>& entries) {
+    std::string text;
+    for (const ZVKeyStroke& stroke : keyStrokesIn(entries)) {
         // Glyphs of the modifiers (none for Caps Lock or Function alone), then the name.
         const std::string key = SRStringForCocoaModifierFlagsAndKeyCode(
             stroke.modifierFlags, static_cast<short>(stroke.keyCode));

@@ -67,6 +67,9 @@ class ZVMovieFrame : public ZVPixelBuffer {
     const std::string& keyStrokesString();
     // The text of key-stroke entries as keyStrokesString makes it. Any thread.
     static std::string keyStrokesText(const std::vector<uint8_t>& entries);
+    // The entries that hold a key, in order: whole entries only (a trailing partial one is
+    // not a key), and none of the empty ones (key code -1). Any thread.
+    static std::vector<ZVKeyStroke> keyStrokesIn(const std::vector<uint8_t>& entries);
     void setKeyStrokesString(std::string text) { _keyStrokesString = std::move(text); }
 
     // Blends the cursor into the pixels with its hot spot at `point` (from the bottom-left,
