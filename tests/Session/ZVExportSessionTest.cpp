@@ -194,17 +194,22 @@ TEST(ExportSessionTest, MP4AndWebMHoldTheRecording) {
 }
 
 // The stream's level follows the picture size and the movie's frame rate (the preset's, else
-// the recording's), not the ticks per second of its time scale.
-TEST(ExportSessionTest, TheH264LevelFitsTheSizeAndRate) {
+// the recording's), not the ticks per second of its time scale. HEVC's levels count in
+// thirtieths (5.1 is 153).
+TEST(ExportSessionTest, TheLevelFitsTheSizeAndRate) {
     struct Case {
         int w, h;
         double presetRate;
         int mostLevel;
-    } cases[] = {{1920, 1080, 0, 42}, {3840, 2160, 60, 52}};
+        uint32_t codec;
+    } cases[] = {{1920, 1080, 0, 42, kZVVideoCodecType_H264},
+                 {3840, 2160, 60, 52, kZVVideoCodecType_H264},
+                 {3840, 2160, 30, 153, kZVVideoCodecType_HEVC}};
     for (const Case& c : cases) {
         zvtest::TempDir dir;
         auto preset = ZVEncodingPreset::initWithName("level");
         ZVCodecSettings video(ZVCodecSettingsKind::video);
+        video.setCodecType(c.codec);
         video.setFrameRate(ZVDoubleToFixed(c.presetRate));
         video.setCodecOption("preset", "ultrafast");
         preset->setVideoSettings(video.save());
@@ -213,6 +218,7 @@ TEST(ExportSessionTest, TheH264LevelFitsTheSizeAndRate) {
         ASSERT_EQ(session->waitUntilFinished(120), "");
         const auto streams = zvtest::probeMovie(session->moviePath());
         ASSERT_FALSE(streams.empty());
+        EXPECT_EQ(streams[0].codec, c.codec == kZVVideoCodecType_HEVC ? "hevc" : "h264");
         EXPECT_TRUE(streams[0].level > 0 && streams[0].level <= c.mostLevel) << streams[0].level;
     }
 }
