@@ -559,8 +559,9 @@ void ZVExportSession::stopAll() {
 
 void ZVExportSession::cancel() {
     _cancelled.store(true);
-    _pass->stop();
+    // The failure first: a reading that stops finds it when it hands over.
     noteFailure("the export was cancelled");
+    _pass->stop();
 }
 
 double ZVExportSession::movieLength() const {
