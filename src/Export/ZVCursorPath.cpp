@@ -12,6 +12,9 @@ constexpr double kAcrossRecords = 16;
 // Slower than this (pixels a second) the direction of motion is lost in the jitter, and
 // the wider window smooths along the motion as well: there is hardly a timing to keep.
 constexpr double kSlow = 20;
+// The most records a window takes on either side of its point (some 150 at 240 records
+// a second): records crowded into a moment by a damaged file cost no more.
+constexpr size_t kMostRecords = 512;
 // A record this close in time to a frame's is that frame's record.
 constexpr double kSameTime = 1e-6;
 
@@ -125,8 +128,10 @@ void ZVCursorPath::smoothPiece(size_t first, size_t last) {
             across.add(dt, _acrossWidth, recorded[j].at);
         };
         add(i);
-        for (size_t j = i; j > first && t - recorded[j - 1].time < _acrossWidth; --j) add(j - 1);
-        for (size_t j = i + 1; j <= last && recorded[j].time - t < _acrossWidth; ++j) add(j);
+        const size_t from = i - std::min(i - first, kMostRecords);
+        const size_t to = i + std::min(last - i, kMostRecords);
+        for (size_t j = i; j > from && t - recorded[j - 1].time < _acrossWidth; --j) add(j - 1);
+        for (size_t j = i + 1; j <= to && recorded[j].time - t < _acrossWidth; ++j) add(j);
         Vec a, b, unused, v;
         along.line(a, unused);
         across.line(b, v);
