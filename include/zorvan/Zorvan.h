@@ -31,6 +31,7 @@
 #include "Audio/ZVWavIO.h"
 #include "Audio/ZVWavRecords.h"
 #include "Common/vmstat.h"
+#include "Export/ZVCursorPath.h"
 #include "Export/ZVICM.h"
 #include "Export/ZVMovie.h"
 #include "Export/ZVRecordedInput.h"

@@ -220,6 +220,11 @@ void ZVICM::setZoomPlan(std::shared_ptr<const ZVZoomPlan> plan) {
     _plan = std::move(plan);
 }
 
+void ZVICM::setCursorPath(std::shared_ptr<const ZVCursorPath> path) {
+    ZVLockGuard guard(_planLock);
+    _cursorPath = std::move(path);
+}
+
 std::vector<ZVCursorEntry> ZVICM::cursors() const {
     ZVLockGuard guard(_cursorsLock);
     return _cursors;
@@ -232,6 +237,7 @@ struct ZVICM::Run {
     bool encodedAny = false;
     ZVICMOverlays::Scene encodedScene;       // what the last encoded frame got drawn into it
     std::shared_ptr<const ZVZoomPlan> plan;  // the camera's, for the whole run
+    std::shared_ptr<const ZVCursorPath> cursorPath;
 };
 
 // The worker. It owns the overlay state for the run; each frame it takes is handed on to
@@ -246,6 +252,7 @@ void ZVICM::frameCompressor() {
     {
         ZVLockGuard guard(_planLock);
         run.plan = _plan;
+        run.cursorPath = _cursorPath;
     }
     // Every frame handed to the session goes out before did-stop, also when a pass threw.
     // Frames folded at the end still count: the last picture lasts as long as they did.
@@ -276,7 +283,7 @@ void ZVICM::compress(std::shared_ptr<ZVMovieFrame> frame, Run& run) {
     switches.cursor = _preset->includesCursorTrack();
     switches.clicks = _preset->showsMouseClicks();
     switches.keys = _preset->showsKeysPressed();
-    switches.smoothing = _preset->cursorSmoothing();
+    switches.cursorPath = run.cursorPath.get();
     switches.cursorScale = _preset->cursorScale();
     switches.hideIdle = _preset->hideIdleCursor();
     const ZVSize size{float(frame->pixelsWidth()), float(frame->pixelsHeight())};

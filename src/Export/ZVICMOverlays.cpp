@@ -84,7 +84,6 @@ ZVICMOverlays::ZVICMOverlays(const ZVPlatformServices& services)
 void ZVICMOverlays::resetOpacities() {
     _curMouseStateOpacity = kNone;
     _keyStrip.reset();
-    _smoother.reset();
     _seenPointer = false;
 }
 
@@ -120,7 +119,7 @@ ZVICMOverlays::Scene ZVICMOverlays::plan(ZVMovieFrame& frame, double delta,
     scene.pointer = scene.markAt = shown(info.mousePointerLocation);
     if (switches.cursor && info.mousePointerIndex != kZVNoCursorIndex) {
         planCursorLayer(info, delta, switches, cursors, scene);
-        const std::optional<ZVPoint> place = cursorPlace(info, switches, picture);
+        const std::optional<ZVPoint> place = cursorPlace(info, switches);
         if (!place) scene.cursor.reset();
         if (scene.cursor) {
             scene.pointer = shown(*place);
@@ -186,8 +185,8 @@ std::vector<ZVRect> ZVICMOverlays::drawnAreas(const Scene& scene, int32_t width,
     return areas;
 }
 
-std::optional<ZVPoint> ZVICMOverlays::cursorPlace(const ZVFrameInfo& info, const Switches& switches,
-                                                  ZVSize picture) {
+std::optional<ZVPoint> ZVICMOverlays::cursorPlace(const ZVFrameInfo& info,
+                                                  const Switches& switches) {
     const double time = info.timestamp;
     const ZVPoint at = info.mousePointerLocation;
     if (!_seenPointer || at != _restingAt) {
@@ -196,9 +195,7 @@ std::optional<ZVPoint> ZVICMOverlays::cursorPlace(const ZVFrameInfo& info, const
         _restingSince = time;
     }
     if (switches.hideIdle > 0 && time - _restingSince >= switches.hideIdle) return std::nullopt;
-    if (!(switches.smoothing > 0)) return at;
-    if (!_smoother) _smoother.emplace(picture, switches.smoothing);
-    return _smoother->next(time, at);
+    return switches.cursorPath ? switches.cursorPath->at(time, at) : at;
 }
 
 ZVCursorEntry ZVICMOverlays::scaledCursor(const ZVCursorEntry& cursor, double scale) {

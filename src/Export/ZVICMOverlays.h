@@ -7,8 +7,8 @@
 // opacity 3 and loses 4 per second, so it stays fully drawn for 0.5 s after the last press
 // and is gone 0.25 s later; the strip fades as ZVKeyStripTimeline says.
 //
-// The cursor may be drawn where a smoother puts it (ZVCursorSmoother), larger, and not at
-// all once the pointer has rested for a while; the mark stays where the pointer was
+// The cursor may be drawn where the smoothed path puts it (ZVCursorPath), larger, and not
+// at all once the pointer has rested for a while; the mark stays where the pointer was
 // recorded. In a zoomed frame (the export camera's view) the cursor and the mark are
 // placed and sized as the view shows them and drawn after it, so they stay sharp; the
 // strip keeps the picture's own scale.
@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "Export/ZVCursorSmoother.h"
+#include "Export/ZVCursorPath.h"
 #include "Export/ZVKeyStripRenderer.h"
 #include "Export/ZVKeyStripTimeline.h"
 #include "Foundation/ZVPlatformServices.h"
@@ -45,7 +45,9 @@ class ZVICMOverlays {
         bool cursor = true;
         bool clicks = true;
         bool keys = true;
-        double smoothing = 0;    // the smoother's time constant in seconds; 0: none
+        // Where the cursor is drawn; none: where each record puts the pointer. Borrowed
+        // for the call.
+        const ZVCursorPath* cursorPath = nullptr;
         double cursorScale = 1;  // how much larger the cursor is drawn
         double hideIdle = 0;     // seconds at rest after which the cursor goes; 0: never
     };
@@ -118,8 +120,7 @@ class ZVICMOverlays {
     void planCursorLayer(const ZVFrameInfo& info, double delta, const Switches& switches,
                          const CursorLookup& cursors, Scene& scene);
     // Where the cursor is drawn and whether it shows, from the record at `time`.
-    std::optional<ZVPoint> cursorPlace(const ZVFrameInfo& info, const Switches& switches,
-                                       ZVSize picture);
+    std::optional<ZVPoint> cursorPlace(const ZVFrameInfo& info, const Switches& switches);
     // `cursor` drawn `scale` times larger (kept while neither changes); as it is when it
     // cannot be scaled.
     ZVCursorEntry scaledCursor(const ZVCursorEntry& cursor, double scale);
@@ -140,9 +141,8 @@ class ZVICMOverlays {
     std::string _stripModifiers;
 
     std::unique_ptr<ZVPictureScaler> _scaler;  // for the cursor and marks drawn larger
-    std::optional<ZVCursorSmoother> _smoother;
-    ZVPoint _restingAt{};      // where the pointer was last seen to move to
-    double _restingSince = 0;  // and when
+    ZVPoint _restingAt{};                      // where the pointer was last seen to move to
+    double _restingSince = 0;                  // and when
     bool _seenPointer = false;
     // The last cursor and mark drawn larger, and what they were made from.
     ZVCursorEntry _scaledCursor;

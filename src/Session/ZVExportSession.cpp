@@ -10,11 +10,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "Audio/ZVWavHeader.h"
 #include "Audio/ZVWavIO.h"
+#include "Export/ZVCursorPath.h"
 #include "Export/ZVICM.h"
-#include "Export/ZVInputTrack.h"
 #include "Export/ZVMovie.h"
 #include "Export/ZVSoundEncoder.h"
 #include "Export/ZVZoomPlanFile.h"
@@ -25,8 +26,7 @@
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVMovieMuxer.h"
 #include "Pipeline/ZVQueue.h"
-#include "Session/ZVCaptureRecords.h"
-#include "Session/ZVReadRecordedInput.h"
+#include "Session/ZVInputPass.h"
 #include "Session/ZVScreenTrack.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixIO.h"
@@ -80,6 +80,14 @@ std::shared_ptr<const ZVEncodingPreset> fitToContainer(const ZVEncodingPreset& g
     return preset;
 }
 
+// The camera's settings in `preset`.
+ZVZoomOptions zoomOptionsOf(const ZVEncodingPreset& preset) {
+    ZVZoomOptions options;
+    options.level = preset.zoomLevel();
+    options.hold = preset.zoomHold();
+    return options;
+}
+
 // The preset's video codec, or its sound format.
 uint32_t codecOf(const ZVEncodingPreset& preset, ZVCodecSettingsKind kind) {
     ZVCodecSettings settings(kind);
@@ -99,6 +107,15 @@ struct ZVExportSession::SoundTrack {
     std::shared_ptr<ZVSoundEncoder> encoder;
     std::shared_ptr<ZVQueue> encoded;
 };
+
+// What the reading of the records made, handed from its thread to the main thread.
+struct ZVExportSession::Reading {
+    std::shared_ptr<const ZVZoomPlan> plan;
+    std::shared_ptr<const ZVCursorPath> cursorPath;
+    std::optional<ZVMovieText> text;
+};
+
+ZVExportSession::ZVExportSession() : _pass(std::make_unique<ZVInputPass>()) {}
 
 std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path,
                                                          const ZVEncodingPreset& preset,
@@ -141,20 +158,24 @@ std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path
 std::string ZVExportSession::setZoom(const std::string& choice) {
     _zoomChosen = true;
     _zoomPlan.reset();
+    _zoomAuto = false;
+    _zoomSegments.reset();
     if (choice == "off") return {};
-    std::string why;
-    auto input = ZVReadRecordedInput(_recordingPath, &why);
-    if (!input) return why;
-    ZVZoomOptions options;
-    options.level = _preset->zoomLevel();
-    options.hold = _preset->zoomHold();
     if (choice == "auto") {
-        _zoomPlan = std::make_shared<const ZVZoomPlan>(ZVZoomPlan::automatic(*input, options));
+        _zoomAuto = true;
         return {};
     }
-    auto plan = ZVZoomPlanFile::read(choice, *input, options, &why);
+    // The file is checked against the size and length the capture file's header gives;
+    // its records are read once, when the export starts.
+    ZVRecordedInput recording(_recordedSize);
+    ZVFrameInfo last{};
+    last.timestamp = _duration;
+    last.keyCode = -1;
+    recording.addRecord(last, 0);
+    std::string why;
+    auto plan = ZVZoomPlanFile::read(choice, recording, zoomOptionsOf(*_preset), &why);
     if (!plan) return why;
-    _zoomPlan = std::make_shared<const ZVZoomPlan>(std::move(*plan));
+    _zoomSegments = plan->segments();
     return {};
 }
 
@@ -345,31 +366,59 @@ std::string ZVExportSession::build() {
     }
     if (!_withVideo && _sound.empty())
         return "the preset leaves the video out and the recording has no sound to export";
-    addMovieText();
     return {};
 }
 
-void ZVExportSession::addMovieText() {
-    const bool keys = _preset->includesKeyTrack(), chapters = _preset->includesChapters();
-    if (!_withVideo || !_preset->showsKeysPressed() || (!keys && !chapters) ||
-        _container == ZVMovieContainer::GIF)
+bool ZVExportSession::wantsMovieText() const {
+    return _withVideo && _preset->showsKeysPressed() &&
+           (_preset->includesKeyTrack() || _preset->includesChapters()) &&
+           _container != ZVMovieContainer::GIF;
+}
+
+void ZVExportSession::readRecording() {
+    Reading made;
+    const bool text = wantsMovieText();
+    const auto outcome =
+        _pass->read(_capturePath, _assumedHeader ? &*_assumedHeader : nullptr, text);
+    // A file that cannot be read leaves all of it out: the reader stage says what is wrong.
+    if (outcome == ZVInputPass::Outcome::read) {
+        // Made here rather than on the main thread: each walks over every record.
+        const ZVRecordedInput input = std::move(_pass->input());
+        const ZVZoomOptions options = zoomOptionsOf(*_preset);
+        if (_zoomAuto)
+            made.plan = std::make_shared<const ZVZoomPlan>(ZVZoomPlan::automatic(input, options));
+        else if (_zoomSegments)
+            made.plan = std::make_shared<const ZVZoomPlan>(*_zoomSegments, input, options);
+        if (_preset->includesCursorTrack() && _preset->cursorSmoothing() > 0)
+            made.cursorPath =
+                std::make_shared<const ZVCursorPath>(input, _preset->cursorSmoothing());
+        if (text) made.text = _pass->text();
+    }
+    ZVRunLoop::main().post([session = shared_from_this(), made = std::move(made)]() mutable {
+        session->finishReading(std::move(made));
+    });
+}
+
+void ZVExportSession::finishReading(Reading made) {
+    _reading = false;
+    if (failed()) {
+        // Cancelled while reading: no stage has run, and the movie begun is removed.
+        _movie.reset();
+        finish(failure());
         return;
-    // The records are read once more here, without their pictures: the text track's
-    // samples and the chapters are then all known before the movie's first sample.
-    std::optional<ZVInputTrack> input;
-    const bool read = ZVReadCaptureRecords(
-        _capturePath, _assumedHeader ? &*_assumedHeader : nullptr,
-        [&](ZVSize size) { input.emplace(size); },
-        [&](const ZVFomixRecord& r) {
-            input->addRecord(r.info, r.hasKeyStrokes ? &r.keyStrokes : nullptr,
-                             r.hasKeyText ? &r.keyText : nullptr);
-        });
-    if (!read) return;  // the reader stage says what is wrong with the file
-    ZVMovieText text = input->finish();
-    if (!keys) text.keys.clear();
-    if (!chapters) text.chapters.clear();
-    // Without them the movie is still whole; ZVMovie logs why.
-    _movie->addMovieText(text);
+    }
+    if (made.plan) {
+        _zoomPlan = made.plan;
+        _compressor->setZoomPlan(made.plan);
+    }
+    if (made.cursorPath) _compressor->setCursorPath(made.cursorPath);
+    if (made.text) {
+        if (!_preset->includesKeyTrack()) made.text->keys.clear();
+        if (!_preset->includesChapters()) made.text->chapters.clear();
+        // Without them the movie is still whole; ZVMovie logs why.
+        _movie->addMovieText(*made.text);
+    }
+    startStages();
 }
 
 void ZVExportSession::abandon(const std::string& why) {
@@ -387,7 +436,18 @@ std::string ZVExportSession::start() {
         abandon(why);
         return why;
     }
+    const bool smoothed = _preset->includesCursorTrack() && _preset->cursorSmoothing() > 0;
+    if (_withVideo && (wantsMovieText() || _zoomAuto || _zoomSegments || smoothed)) {
+        // The reading's thread holds the session until it hands over to the main thread.
+        _reading = true;
+        std::thread([session = shared_from_this()] { session->readRecording(); }).detach();
+    } else {
+        startStages();
+    }
+    return {};
+}
 
+void ZVExportSession::startStages() {
     // Each stage ends at the end of its source's stream and passes it on; the last
     // stage's did-stop (a movie writer's, unless a failure stopped the readers late)
     // completes the export.
@@ -437,12 +497,16 @@ std::string ZVExportSession::start() {
         _compressor->start();
         _reader->start();
     }
-    return {};
 }
 
 bool ZVExportSession::failed() const {
     ZVLockGuard g(_failureLock);
     return !_failure.empty();
+}
+
+std::string ZVExportSession::failure() const {
+    ZVLockGuard g(_failureLock);
+    return _failure;
 }
 
 void ZVExportSession::complete() {
@@ -461,13 +525,7 @@ void ZVExportSession::complete() {
     else if (_movie->closeStatus() != 0)
         noteFailure(ZVFormat("the movie could not be written (error %ld)", _movie->closeStatus()));
     if (_cancelled.load()) noteFailure("the export was cancelled");
-    std::string failure;
-    {
-        ZVLockGuard g(_failureLock);
-        failure = _failure;
-    }
-    ZVRunLoop::main().post(
-        [session = std::move(_self), failure = std::move(failure)] { session->finish(failure); });
+    ZVRunLoop::main().post([session = std::move(_self), why = failure()] { session->finish(why); });
 }
 
 void ZVExportSession::stopAll() {
@@ -501,7 +559,9 @@ void ZVExportSession::stopAll() {
 
 void ZVExportSession::cancel() {
     _cancelled.store(true);
+    // The failure first: a reading that stops finds it when it hands over.
     noteFailure("the export was cancelled");
+    _pass->stop();
 }
 
 double ZVExportSession::movieLength() const {
@@ -515,9 +575,14 @@ double ZVExportSession::movieLength() const {
 
 ZVExportSession::Progress ZVExportSession::progress() const {
     Progress p;
+    p.framesTotal = _framesTotal;
+    if (_reading.load()) {
+        p.reading = true;
+        p.framesDone = _pass->recordsRead();
+        return p;
+    }
     // Frames folded into the picture before them are done as well.
     p.framesDone = _framesDone.load() + (_compressor ? _compressor->skippedFrames() : 0);
-    p.framesTotal = _framesTotal;
     const double started = _startedAt.load();
     const double elapsed = started > 0 ? now() - started : 0;
     if (elapsed > 0 && _framesTotal > 0 && _duration > 0) {

@@ -1,6 +1,6 @@
 #include "Session/ZVReadRecordedInput.h"
 
-#include "Session/ZVCaptureRecords.h"
+#include "Session/ZVInputPass.h"
 #include "Storage/ZVFomixXManager.h"
 
 std::optional<ZVRecordedInput> ZVReadRecordedInput(const std::string& path, std::string* error) {
@@ -13,16 +13,10 @@ std::optional<ZVRecordedInput> ZVReadRecordedInput(const std::string& path, std:
     const auto capture = package->pathForResource(ZVFomixXResourceVideo);
     if (!capture && !package->infoError().empty()) return fail(package->infoError());
     // A capture file whose writer never finished is a repair's to make whole.
-    std::optional<ZVRecordedInput> input;
-    const auto begin = [&](ZVSize size) { input.emplace(size); };
-    const auto each = [&](const ZVFomixRecord& record) {
-        input->addRecord(record.info, record.hasKeyStrokes
-                                          ? ZVRecordedInput::keyStrokeCount(record.keyStrokes)
-                                          : 0);
-    };
-    if (!capture || !ZVReadCaptureRecords(*capture, nullptr, begin, each))
+    ZVInputPass pass;
+    if (!capture || pass.read(*capture, nullptr, false) != ZVInputPass::Outcome::read)
         return fail(path +
                     ": the recording has no screen track that can be read (zorvan repair mends "
                     "one that was not closed)");
-    return input;
+    return std::move(pass.input());
 }

@@ -133,9 +133,10 @@ std::string progressLine(const ZVExportSession::Progress& p) {
     const int filled = std::min(kWidth, static_cast<int>(part * kWidth));
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(kWidth, ' ');
+    // The recording is read through once before the movie starts.
     std::string line =
-        ZVFormat("[%s] %lld/%lld frames", bar.c_str(), static_cast<long long>(p.framesDone),
-                 static_cast<long long>(p.framesTotal));
+        ZVFormat("[%s] %s%lld/%lld frames", bar.c_str(), p.reading ? "reading the recording: " : "",
+                 static_cast<long long>(p.framesDone), static_cast<long long>(p.framesTotal));
     if (p.speed > 0) line += ZVFormat("  %.1fx  %s left", p.speed, clock(p.secondsLeft).c_str());
     return line;
 }
@@ -248,6 +249,8 @@ const ZVCommand::Registration reg(
      "                      is written\n"
      "\n"
      "A progress bar (frames, speed as a multiple of real time, time left) is shown on a\n"
-     "terminal. Ctrl-C cancels the export and leaves no movie behind.\n",
+     "terminal, after one of the recording being read through (for the key track, the\n"
+     "chapters, the camera and the smoothed cursor). Ctrl-C cancels the export and leaves\n"
+     "no movie behind.\n",
      run});
 }  // namespace

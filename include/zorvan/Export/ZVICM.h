@@ -38,6 +38,7 @@
 #include "Video/ZVCursorEntry.h"
 
 class ZVCompressionSession;
+class ZVCursorPath;
 class ZVEncodedFrame;
 class ZVICMOverlays;
 class ZVMovieFrame;
@@ -108,6 +109,10 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
     // The camera's plan for the next runs (none: every frame whole); its picture is the
     // frames' own. Any thread.
     void setZoomPlan(std::shared_ptr<const ZVZoomPlan> plan);
+    // Where the cursor is drawn in the next runs (none: where each frame's record puts the
+    // pointer); the export session makes it from the recording and the preset's
+    // "CursorSmoothing". Any thread.
+    void setCursorPath(std::shared_ptr<const ZVCursorPath> path);
 
     // Whether the cursors' pixels are RGBA rather than BGRA (default false). Any thread.
     void setCursorAsRGBA(bool rgba) { _cursorAsRGBA.store(rgba); }
@@ -153,8 +158,9 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
     std::atomic<double> _endTime{0};
     mutable ZVMutex _cursorsLock;  // guards _cursors
     std::vector<ZVCursorEntry> _cursors ZV_GUARDED_BY(_cursorsLock);
-    mutable ZVMutex _planLock;  // guards _plan
+    mutable ZVMutex _planLock;  // guards _plan and _cursorPath
     std::shared_ptr<const ZVZoomPlan> _plan ZV_GUARDED_BY(_planLock);
+    std::shared_ptr<const ZVCursorPath> _cursorPath ZV_GUARDED_BY(_planLock);
     // Scales the picture under the overlays' pieces. Used only by the worker.
     std::unique_ptr<ZVPictureScaler> _cameraScaler;
     // Used only by the worker (one run at a time).

@@ -6,6 +6,12 @@
 //   capture-file reader -> queue -> ZVICM -> queue -> ZVMovie (video)
 //   WAV reader -> queue -> ZVSoundEncoder -> queue -> ZVMovie (sound, up to two)
 //
+// Before any stage starts, the capture file's records are read once on a thread of the
+// session's own for all that needs the whole recording: the key track and the chapters,
+// the camera's plan ("auto" or a plan file) and the smoothed cursor's path; the stages
+// start when that is done (on the main thread, so the host's run loop must run, as it
+// must for did-finish). A cancel during that reading ends the export at once.
+//
 // Each reader puts the end of the stream after its last item and every stage passes it
 // on, so a slow reader never looks like an empty source; the export is complete when the
 // last movie writer has stopped. The movie is written under a temporary name in the folder of
@@ -20,8 +26,8 @@
 // ZVExportSessionDidFinishNotification, with {"Error": reason} when the export failed or
 // was cancelled (then no movie is left behind).
 //
-// Ownership: held by std::shared_ptr; while it runs it holds itself (and so every stage
-// and queue), and then the main-thread hand-off keeps it alive until did-finish.
+// Ownership: held by std::shared_ptr; while it reads and runs it holds itself (and so
+// every stage and queue), and then the main-thread hand-off keeps it alive until did-finish.
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -40,6 +46,7 @@
 class ZVFomixXManager;
 class ZVFomixIO;
 class ZVICM;
+class ZVInputPass;
 class ZVMovie;
 class ZVQueue;
 class ZVSoundEncoder;
@@ -52,6 +59,9 @@ inline constexpr std::string_view ZVExportSessionDidFinishNotification =
 class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
   public:
     struct Progress {
+        // The recording is being read before the movie starts; framesDone counts the
+        // frames read, speed and secondsLeft are 0.
+        bool reading = false;
         int64_t framesDone = 0;
         int64_t framesTotal = 0;
         double speed = 0;        // recorded seconds exported per second of export
@@ -75,18 +85,22 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     // The export camera: "off", "auto" (the plan the recording's clicks and typing give,
     // at the preset's zoom level and hold) or the path of a plan file ('zorvan zoom' writes
     // one). Without a choice, the preset's "Zoom" decides. A plan file that cannot be read
-    // or does not fit the recording is refused with one line naming the file and the
-    // segment; nothing is written then. Main thread, before start.
+    // or does not fit the recording (its size and length) is refused here with one line
+    // naming the file and the segment; nothing is written then. The plan is made when the
+    // export has read the recording. Main thread, before start.
     std::string setZoom(const std::string& choice);
     // A plan the host made for this recording (none: the camera shows every frame whole).
     // Main thread, before start.
     void setZoomPlan(std::shared_ptr<const ZVZoomPlan> plan);
+    // The camera's plan: the host's, or the one made for "auto" or a plan file once the
+    // recording has been read (while the export runs). Main thread.
     const std::shared_ptr<const ZVZoomPlan>& zoomPlan() const { return _zoomPlan; }
     // One line for the user about what is exported of a recording that was not closed;
     // empty when the recording is whole. Main thread.
     const std::string& notice() const { return _notice; }
 
-    // Builds and starts every stage; one clear line when it cannot (a folder that cannot
+    // Builds every stage, reads the recording's records where something needs them all and
+    // then starts the stages; one clear line when it cannot (a folder that cannot
     // take the movie is found here, before anything is encoded): nothing then runs, no
     // movie is left and the session is finished at once with that line (no did-finish is
     // posted). Main thread.
@@ -109,7 +123,8 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
 
   private:
     struct SoundTrack;
-    ZVExportSession() = default;
+    struct Reading;
+    ZVExportSession();
     ZVPlatformServices _services;  // set by create, handed to every stage it makes
     // Makes every stage, the movie and its tracks; the first failure, or empty.
     std::string build();
@@ -125,12 +140,22 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     // After a failed build: removes the movie begun and finishes with `why`. Main thread.
     void abandon(const std::string& why);
     std::string addSoundTrack(int kind, const std::string& wavPath);
-    // The key track and chapters, when the preset shows keys and wants them. Main thread.
-    void addMovieText();
+    // Whether the movie gets a key track or chapters (the preset shows keys and wants
+    // them). Main thread, or the reading's (started after build).
+    bool wantsMovieText() const;
+    // Reads the records for what needs the whole recording and hands it to the main
+    // thread. The reading's thread.
+    void readRecording();
+    // Gives the stages and the movie what the reading made, then starts the stages; ends
+    // the export when it was cancelled meanwhile. Main thread.
+    void finishReading(Reading reading);
+    // Starts every stage built. Main thread.
+    void startStages();
     // After the last stage stopped: closes the movie and hands did-finish to the main
     // thread. That stage's worker thread.
     void complete();
     bool failed() const;
+    std::string failure() const;  // the first failure noted; empty while none
     // Moves the movie into place and posts did-finish. Main thread.
     void finish(std::string failure);
     // Registers an observer that notes a failure of `stage`'s stop, and completes the
@@ -145,6 +170,10 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     std::shared_ptr<ZVFomixXManager> _package;
     std::shared_ptr<const ZVZoomPlan> _zoomPlan;
     bool _zoomChosen = false;  // setZoom or setZoomPlan was called
+    bool _zoomAuto = false;    // the plan is made from the recording's input
+    // A plan file's segments, checked against the recording's size and length; the plan is
+    // made of them over the recorded pointer.
+    std::optional<std::vector<ZVZoomSegment>> _zoomSegments;
     std::string _capturePath;
     std::string _outputPath;
     std::string _finalPath;      // where the movie goes
@@ -168,6 +197,10 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     std::atomic<int> _stagesLeft{0};         // stages whose did-stop has not come yet
     std::shared_ptr<ZVExportSession> _self;  // from start until complete()
     std::atomic<bool> _cancelled{false};
+    // The one reading of the records before the stages start; made in create and kept
+    // for stop and its count.
+    std::unique_ptr<ZVInputPass> _pass;
+    std::atomic<bool> _reading{false};  // from start until the reading's results are taken
     std::atomic<int64_t> _framesDone{0};
     std::atomic<double> _startedAt{0};
     mutable ZVMutex _failureLock;  // guards _failure
