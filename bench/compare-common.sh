@@ -32,14 +32,14 @@ faster() {
   fi
 }
 
-# A folder of its own in $run and a private display playing the animated scene of $zorvan,
-# both gone when the script exits.
+# A folder of its own in $run and a private display playing the animated scene of $zorvan
+# (with the scene's options given), both gone when the script exits.
 zv_bench_scene() {
   run=$(mktemp -d)
   . "$root/scripts/private-display.sh"
   trap 'zv_stop_all; rm -rf "$run"' EXIT
   zv_private_display "$run"
-  zv_background "$zorvan" scene >"$run/scene.log" 2>&1
+  zv_background "$zorvan" scene "$@" >"$run/scene.log" 2>&1
   sleep 0.5
 }
 

@@ -1,5 +1,6 @@
 #include "Export/ZVICM.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "Export/ZVICMOverlays.h"
@@ -54,16 +55,35 @@ ZVSourcePixels pixelsOf(const ZVMovieFrame& frame, bool bottomRowFirst) {
     return pixels;
 }
 
-// The plan's view at `time` of a picture of `size`, or an empty one when the picture is
-// shown whole: such a frame is encoded exactly as without a camera.
-ZVRect viewOf(const ZVZoomPlan* plan, double time, ZVSize size) {
+// The plan's view at `time` of a picture of `size` shown at `output` pixels, or an empty
+// one when the picture is shown whole: such a frame is encoded exactly as without a
+// camera. While the view keeps its size, its origin lies on a grid of kPanStep output
+// pixels: a pan then moves the picture by whole output pixels (and whole chroma samples),
+// which the encoder finds unchanged in the frame before instead of coding a freshly
+// resampled picture. Only while the level changes (every pixel changes then anyway) does
+// the view take the places in between.
+ZVRect viewOf(const ZVZoomPlan* plan, double time, ZVSize size, ZVSize output) {
     if (!plan || !(plan->size() == size)) return {};
-    const ZVRect view = plan->viewAt(time);
+    ZVRect view = plan->viewAt(time);
     constexpr float kWhole = 0.01f;  // of a pixel: no shift or scale that could show
     if (std::abs(view.size.width - size.width) < kWhole &&
         std::abs(view.size.height - size.height) < kWhole && std::abs(view.origin.x) < kWhole &&
         std::abs(view.origin.y) < kWhole)
         return {};
+    constexpr double kJustBefore = 0.001;  // seconds: a size that changes differs by then
+    constexpr double kPanStep = 2;         // the chroma samples' spacing in 4:2:0 pictures
+    if (output.width <= 0 || output.height <= 0 ||
+        !(plan->viewAt(time - kJustBefore).size == view.size))
+        return view;
+    const double stepX = kPanStep * view.size.width / output.width;
+    const double stepY = kPanStep * view.size.height / output.height;
+    // On the grid from the picture's top-left, where the session's rows begin.
+    const double top = size.height - view.maxY();
+    const double x = std::clamp(std::round(view.origin.x / stepX) * stepX, 0.0,
+                                double(size.width - view.size.width));
+    const double y =
+        std::clamp(std::round(top / stepY) * stepY, 0.0, double(size.height - view.size.height));
+    view.origin = {float(x), float(size.height - view.size.height - y)};
     return view;
 }
 
@@ -287,7 +307,9 @@ void ZVICM::compress(std::shared_ptr<ZVMovieFrame> frame, Run& run) {
     switches.cursorScale = _preset->cursorScale();
     switches.hideIdle = _preset->hideIdleCursor();
     const ZVSize size{float(frame->pixelsWidth()), float(frame->pixelsHeight())};
-    const ZVRect view = _cameraScaler ? viewOf(run.plan.get(), t, size) : ZVRect{};
+    const ZVRect view =
+        _cameraScaler ? viewOf(run.plan.get(), t, size, {float(_outputWidth), float(_outputHeight)})
+                      : ZVRect{};
     const ZVICMOverlays::Scene scene = _overlays->plan(
         *frame, t - run.previousTimestamp, switches,
         [this](uint32_t id) -> std::optional<ZVCursorEntry> {

@@ -159,7 +159,10 @@ void ZVZoomPlan::planMoves(const ZVRecordedInput& input) {
         moveTo(s.start - _leadIn, viewCentredOn(centre, s.level));
         if (!s.centre) {
             // The view moves when the pointer leaves the middle of the view it is going to,
-            // and centres on it again.
+            // towards where the pointer will be when the move ends (the recording is known
+            // ahead), so a pointer that keeps going arrives near the middle instead of at
+            // the edge it is about to leave again; yet not so far that the place where it
+            // left would not be in the middle of the new view.
             const double halfDeadWidth = kDeadZone * _size.width / s.level / 2;
             const double halfDeadHeight = kDeadZone * _size.height / s.level / 2;
             auto p =
@@ -169,7 +172,11 @@ void ZVZoomPlan::planMoves(const ZVRecordedInput& input) {
                 if (std::abs(p->at.x - centre.x) <= halfDeadWidth &&
                     std::abs(p->at.y - centre.y) <= halfDeadHeight)
                     continue;
-                centre = p->at;
+                const ZVPoint ahead = input.pointerAt(std::min(p->time + _leadIn, until));
+                centre = {std::clamp(ahead.x, float(p->at.x - halfDeadWidth),
+                                     float(p->at.x + halfDeadWidth)),
+                          std::clamp(ahead.y, float(p->at.y - halfDeadHeight),
+                                     float(p->at.y + halfDeadHeight))};
                 moveTo(p->time, viewCentredOn(centre, s.level));
             }
         }

@@ -293,7 +293,8 @@ TEST(ExportSessionTest, TheOverlaysAreInThePictureUnlessThePresetSwitchesThemOff
 // with an empty plan the movie is the one made without a camera, byte for byte; at full
 // zoom it shows the middle of the picture at twice its size as ffmpeg's crop and bicubic
 // scale of that movie shows it, and stays still while the view does; on the way in the
-// cells only grow, frame by frame, to twice their size and no further.
+// cells only grow, frame by frame, to twice their size and no further; a pan moves them
+// by whole pixels.
 TEST(ExportSessionTest, TheCameraShowsThePlansViewScaledUpSmoothly) {
     zvtest::TempDir dir;
     auto package = makeScreen(dir, [](int i) {
@@ -361,6 +362,22 @@ TEST(ExportSessionTest, TheCameraShowsThePlansViewScaledUpSmoothly) {
         before = now;
     }
     EXPECT_LE(before, kW / 16);
+
+    // Between two views of one level the camera pans by whole pixels: each frame is the
+    // one before moved sideways, pixel for pixel, never a picture resampled between them.
+    const std::string panned =
+        movie("panned.mov", {{1.0, 1.3, 2, ZVPoint{60, 60}}, {1.6, 2.0, 2, ZVPoint{100, 60}}});
+    for (int frame = 68; frame < 96; frame += 3) {
+        const std::string a = zvtest::frameAt(panned, (frame + 0.5) / 60);
+        const std::string b = zvtest::frameAt(panned, (frame + 1.5) / 60);
+        bool moved = false;
+        for (size_t dx = 0; dx <= 8 && !moved; ++dx) {
+            moved = true;
+            for (size_t y = 0, n = (kW - dx) * 3; y < kH && moved; ++y)
+                moved = a.compare((y * kW + dx) * 3, n, b, y * kW * 3, n) == 0;
+        }
+        EXPECT_TRUE(moved) << "frame " << frame;
+    }
 }
 
 TEST(ExportSessionTest, ARecordingWithoutAScreenTrackIsRefused) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 extern "C" {
 #include <libavutil/buffer.h>
@@ -174,17 +175,52 @@ void ZVFFmpegScaler::planesAt(AVFrame* frame, int x, int y, uint8_t* planes[4]) 
     }
 }
 
+namespace {
+// The source pixels a view's scale reads around it: what the filter's taps reach (two
+// output pixels either side, more source pixels when it shrinks) and one more, so that the
+// view's edges are filtered from the picture around them as its middle is, not from
+// copies of its last pixels.
+int marginFor(double scale) {
+    return static_cast<int>(std::ceil(2 / std::min(scale, 1.0))) + 1;
+}
+
+// The least number of source pixels, up to 16, that `scale` makes a whole number of
+// `step`s of output pixels (1 when none does): the scaled pixels read from a start that is
+// a multiple of it fall on the same places whatever the start, and on whole chroma
+// samples when `step` is the chroma's, so the same part of the picture comes out the same.
+int periodOf(double scale, int step) {
+    for (int q = 1; q <= 16; ++q) {
+        const double steps = q * scale / step;
+        if (std::abs(steps - std::round(steps)) < 1e-4) return q;
+    }
+    return 1;
+}
+
+// The source pixels [from, to) read for a view along one side of `size` pixels that
+// begins at `at`, `length` long, scaled by `scale` into a plane whose chroma samples are
+// `step` pixels apart.
+std::pair<int, int> readSpan(double at, double length, int size, double scale, int step) {
+    const int margin = marginFor(scale), period = periodOf(scale, step);
+    int from = std::max(0, static_cast<int>(std::floor(at)) - margin);
+    from -= from % period;
+    const int to = std::min(size, static_cast<int>(std::ceil(at + length - 1e-3)) + margin);
+    return {from, to};
+}
+}  // namespace
+
 bool ZVFFmpegScaler::convertView(const ZVSourcePixels& pixels, AVFrame* frame) {
     const double x = pixels.view.origin.x, y = pixels.view.origin.y;
     const double w = pixels.view.size.width, h = pixels.view.size.height;
     if (!(x >= 0) || !(y >= 0) || !(w >= 1) || !(h >= 1) || x + w > pixels.width + 1e-3 ||
         y + h > pixels.height + 1e-3)
         return false;
-    // The whole pixels under the view, and where the view begins in them once scaled.
-    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
-    const int x1 = std::min(pixels.width, static_cast<int>(std::ceil(x + w - 1e-3)));
-    const int y1 = std::min(pixels.height, static_cast<int>(std::ceil(y + h - 1e-3)));
+    // The pixels under the view and a margin around it, and where the view begins in them
+    // once scaled: a view that moves by whole output pixels then gives the same pixels
+    // moved, edges included, which the encoder finds in the frame before.
     const double sx = _place.width / w, sy = _place.height / h;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(_format);
+    const auto [x0, x1] = readSpan(x, w, pixels.width, sx, 1 << desc->log2_chroma_w);
+    const auto [y0, y1] = readSpan(y, h, pixels.height, sy, 1 << desc->log2_chroma_h);
     const int shiftX = static_cast<int>(std::lround((x - x0) * sx));
     const int shiftY = static_cast<int>(std::lround((y - y0) * sy));
     const int scaledW =
@@ -196,7 +232,8 @@ bool ZVFFmpegScaler::convertView(const ZVSourcePixels& pixels, AVFrame* frame) {
                              static_cast<ptrdiff_t>(x0) * 4};
     const int srcStride[1] = {pixels.bytesPerRow};
     uint8_t* dst[4] = {};
-    // A view on whole pixels that fills the place exactly is scaled straight into it.
+    // A view of the whole pixels it reads that fills the place exactly is scaled straight
+    // into it.
     if (shiftX == 0 && shiftY == 0 && scaledW == _place.width && scaledH == _place.height) {
         planesAt(frame, _place.x, _place.y, dst);
         sws_scale(_view.sws, src, srcStride, 0, y1 - y0, dst, frame->linesize);

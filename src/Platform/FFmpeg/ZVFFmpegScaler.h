@@ -4,9 +4,10 @@
 // Converts BGRA pictures into the encoder's picture format and size with libswscale:
 // stretched, or fitted with the proportions kept and black bars around (letterbox). A
 // picture with a view (the export camera) has that part scaled into the same place in
-// one pass: its whole pixels are read, scaled a little larger than the place when the
-// part begins between pixels, and the window the part covers is copied, so the fraction
-// is a shift by whole output pixels rather than a change of filter (no shimmer on text).
+// one pass: its whole pixels and a margin around them are read, scaled a little larger
+// than the place, and the window the part covers is copied, so the fraction is a shift by
+// whole output pixels rather than a change of filter (no shimmer on text), and a part
+// moved by whole output pixels comes out as the same pixels moved, its edges included.
 // Patches are then converted into the picture at their places.
 #include <cstdint>
 
