@@ -122,14 +122,11 @@ TEST(MicCapture, TheFirstSampleLiesAtTheStartOnAFreshServer) {
 
 TEST(MicCapture, EverySampleOfAMonitorAndOfTheSineSourceIdleAndBusy) {
     ZV_REQUIRE_XVFB();
-    // On PipeWire's server (no sine source there) a 15 s tone on the monitor once came out
-    // one graph cycle (21 ms) shorter than parecord's take of it: not settled yet.
-    if (zvtest::ZVPulseFixture::isPipeWire())
-        GTEST_SKIP() << "the monitor's take against parecord's is not settled on PipeWire";
     auto* pulse = zvtest::ZVPulseFixture::instance();
+    // PipeWire's server has no sine source: there the monitor is recorded alone.
     const std::string module = pulse->pactl(
         {"load-module", "module-sine-source", "source_name=sine", "rate=44100", "frequency=1000"});
-    ASSERT_FALSE(module.empty());
+    ASSERT_TRUE(!module.empty() || zvtest::ZVPulseFixture::isPipeWire());
     for (bool busy : {false, true}) {
         SCOPED_TRACE(busy ? "busy" : "idle");
         zvtest::TempDir monitorDir, sineDir;
@@ -153,15 +150,26 @@ TEST(MicCapture, EverySampleOfAMonitorAndOfTheSineSourceIdleAndBusy) {
                               &status);
         EXPECT_EQ(status, 0);
         ASSERT_EQ(monitor.wait(), 0) << monitor.err();
-        const Sound reference = soundIn(monitorRef.stop());
+        const std::vector<int16_t> theirs = monitorRef.stop();
+        const Sound reference = soundIn(theirs);
 
         // The monitor: the tone whole, as long as parecord's, without a silent stretch.
         auto m = packageOf(monitor);
-        const Sound tone =
-            soundIn(zvaudiotest::leftChannelOfWav(*m->pathForResource(ZVFomixXResourceAudio)));
+        const auto ours = zvaudiotest::leftChannelOfWav(*m->pathForResource(ZVFomixXResourceAudio));
+        const Sound tone = soundIn(ours);
         // (A player that runs dry on a loaded machine leaves silence in both.)
         EXPECT_GT(reference.seconds(), 14.5);
         EXPECT_NEAR(tone.seconds(), reference.seconds(), 0.020);
+        // Sample for sample from the onset, it is parecord's take: a graph cycle (PipeWire
+        // hands sound over in those) lost or doubled by either shows where the two part.
+        // PipeWire's server resamples each client at its own phase, a step of the 1 kHz tone
+        // (at most 2400) apart; a cycle out of place is a third of its period (up to 28000).
+        size_t same = 0;
+        const size_t n = std::min(tone.last - tone.first, reference.last - reference.first);
+        while (same < n &&
+               std::abs(ours[tone.first + same] - theirs[reference.first + same]) < 4000)
+            ++same;
+        EXPECT_EQ(same, n) << "the takes part " << double(same) / kRate << " s into the tone";
         EXPECT_LE(tone.longestSilence, std::max(reference.longestSilence, size_t(0.005 * kRate)))
             << tone.silenceAt / kRate << " s";
         EXPECT_NE(monitor.err().find("no sound lost"), std::string::npos) << monitor.err();

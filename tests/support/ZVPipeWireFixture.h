@@ -14,9 +14,14 @@
 
 namespace zvtest {
 
-// Starts a session bus, pipewire and WirePlumber in this process's XDG_RUNTIME_DIR, each
-// waited for until it answers, all logging to `log`; their pids are added to `started` in
-// start order. Empty, or which one did not start.
+// A private session bus's configuration: listening at `socket`, open to everyone in this
+// process's tests, starting services from `serviceDir` only (none when empty), so that
+// nothing of the machine's own (its desktop portal) ever comes on it.
+std::string sessionBusConfig(const std::string& socket, const std::string& serviceDir = "");
+
+// Starts a session bus (with no services to start), pipewire and WirePlumber in this process's
+// XDG_RUNTIME_DIR, each waited for until it answers, all logging to `log`; their pids are added to
+// `started` in start order. Empty, or which one did not start.
 std::string startPipeWireServers(const std::string& log, std::vector<pid_t>& started);
 
 class ZVPipeWireFixture : public ::testing::Environment {

@@ -6,12 +6,16 @@
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
+#include "Platform/PipeWire/ZVPipeWireStream.h"
 
 namespace zvtest {
 
@@ -29,25 +33,56 @@ struct ZVPipeWireProducer::Impl {
     std::mutex m;  // guards the fields below (the loop thread writes them)
     std::condition_variable changed;
     int32_t offeredW = 0, offeredH = 0, width = 0, height = 0;
+    std::vector<uint64_t> modifiers;  // offered; empty: shared memory only
+    bool sharedToo = true;
+    uint32_t bufferType = 0;
     pw_stream_state state = PW_STREAM_STATE_UNCONNECTED;
     Pattern pattern;
     std::optional<Cursor> cursor;
 
-    const spa_pod* format(spa_pod_builder& b) const {
+    // With `choices`, the DMA-BUF format: those modifiers left for the producer to fix, or
+    // the one it fixed.
+    const spa_pod* format(spa_pod_builder& b, const std::vector<uint64_t>& choices = {},
+                          bool fixed = false) const {
         const spa_rectangle size = SPA_RECTANGLE(uint32_t(offeredW), uint32_t(offeredH));
         const spa_fraction variable = SPA_FRACTION(0, 1), rate = SPA_FRACTION(60, 1),
                            slowest = SPA_FRACTION(1, 1);
-        return static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-            SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        spa_pod_frame object;
+        spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+        spa_pod_builder_add(
+            &b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
             SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
             SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size),
             SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&variable), SPA_FORMAT_VIDEO_maxFramerate,
-            SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &rate)));
+            SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &rate), 0);
+        ZVPipeWireStream::addModifiers(b, choices, !fixed);
+        return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
+    }
+    // What the source offers: DMA-BUFs first, then shared memory.
+    uint32_t offers(spa_pod_builder& b, const spa_pod** params) const {
+        uint32_t n = 0;
+        if (!modifiers.empty()) params[n++] = format(b, modifiers);
+        if (sharedToo) params[n++] = format(b);
+        return n;
     }
 
     void onParamChanged(uint32_t id, const spa_pod* param) {
         if (id != SPA_PARAM_Format || !param) return;
+        const spa_pod_prop* modifier = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_modifier);
+        if (modifier && (modifier->flags & SPA_POD_PROP_FLAG_DONT_FIXATE)) {
+            // A GPU compositor asks its allocator; this one takes the first the consumer
+            // also reads, and offers the format again with it alone.
+            const auto* values =
+                static_cast<const uint64_t*>(SPA_POD_CHOICE_VALUES(&modifier->value));
+            if (SPA_POD_CHOICE_N_VALUES(&modifier->value) < 1) return;
+            uint8_t space[2048];
+            spa_pod_builder b = SPA_POD_BUILDER_INIT(space, sizeof space);
+            const spa_pod* params[3];
+            params[0] = format(b, {values[0]}, true);
+            const uint32_t n = 1 + offers(b, params + 1);
+            pw_stream_update_params(stream, params, n);
+            return;
+        }
         spa_video_info_raw info{};
         if (spa_format_video_raw_parse(param, &info) < 0) return;
         {
@@ -65,7 +100,7 @@ struct ZVPipeWireProducer::Impl {
             SPA_POD_CHOICE_RANGE_Int(8, 2, 16), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
             SPA_PARAM_BUFFERS_size, SPA_POD_Int(stride * int32_t(info.size.height)),
             SPA_PARAM_BUFFERS_stride, SPA_POD_Int(stride), SPA_PARAM_BUFFERS_dataType,
-            SPA_POD_CHOICE_FLAGS_Int(1 << SPA_DATA_MemFd)));
+            SPA_POD_CHOICE_FLAGS_Int(1 << (modifier ? SPA_DATA_DmaBuf : SPA_DATA_MemFd))));
         params[1] = static_cast<const spa_pod*>(
             spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
                                        SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
@@ -74,6 +109,37 @@ struct ZVPipeWireProducer::Impl {
             &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
             SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size, SPA_POD_Int(kCursorMetaSize)));
         pw_stream_update_params(stream, params, 3);
+    }
+
+    // Only with DMA-BUFs offered: the source then makes its buffers itself, each a memfd
+    // sent as the memory negotiated.
+    void onAddBuffer(pw_buffer* buffer) {
+        spa_data& d = buffer->buffer->datas[0];
+        const bool dmaBuf = d.type & (1u << SPA_DATA_DmaBuf);
+        const uint32_t size = uint32_t(width) * 4 * uint32_t(height);
+        const int fd = memfd_create("zorvan-test-frame", MFD_CLOEXEC);
+        void* p = fd >= 0 && ftruncate(fd, size) == 0
+                      ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                      : MAP_FAILED;
+        if (p == MAP_FAILED) {
+            if (fd >= 0) close(fd);
+            return;
+        }
+        d.type = dmaBuf ? SPA_DATA_DmaBuf : SPA_DATA_MemFd;
+        d.flags = SPA_DATA_FLAG_READWRITE;
+        d.fd = fd;
+        d.mapoffset = 0;
+        d.maxsize = size;
+        d.data = p;
+        std::lock_guard<std::mutex> g(m);
+        bufferType = d.type;
+    }
+    void onRemoveBuffer(pw_buffer* buffer) {
+        spa_data& d = buffer->buffer->datas[0];
+        if (!d.data) return;
+        munmap(d.data, d.maxsize);
+        close(int(d.fd));
+        d.data = nullptr;
     }
 
     void onProcess() {
@@ -118,7 +184,8 @@ struct ZVPipeWireProducer::Impl {
     }
 };
 
-ZVPipeWireProducer::ZVPipeWireProducer(int32_t width, int32_t height)
+ZVPipeWireProducer::ZVPipeWireProducer(int32_t width, int32_t height,
+                                       std::vector<uint64_t> dmaBufModifiers, bool sharedToo)
     : _impl(std::make_unique<Impl>()) {
     Impl& i = *_impl;
     std::string error;
@@ -129,6 +196,9 @@ ZVPipeWireProducer::ZVPipeWireProducer(int32_t width, int32_t height)
     }
     i.offeredW = width;
     i.offeredH = height;
+    i.modifiers = std::move(dmaBufModifiers);
+    i.sharedToo = sharedToo;
+    i.bufferType = i.modifiers.empty() ? SPA_DATA_MemFd : 0;
     ZVPipeWireConnection::Lock lock(*i.connection);
     i.stream = pw_stream_new(i.connection->core(), "zorvan-test-source",
                              pw_properties_new(PW_KEY_MEDIA_CLASS, "Video/Source", nullptr));
@@ -143,14 +213,24 @@ ZVPipeWireProducer::ZVPipeWireProducer(int32_t width, int32_t height)
         static_cast<Impl*>(data)->onParamChanged(id, param);
     };
     i.events.process = [](void* data) { static_cast<Impl*>(data)->onProcess(); };
+    if (!i.modifiers.empty()) {
+        i.events.add_buffer = [](void* data, pw_buffer* b) {
+            static_cast<Impl*>(data)->onAddBuffer(b);
+        };
+        i.events.remove_buffer = [](void* data, pw_buffer* b) {
+            static_cast<Impl*>(data)->onRemoveBuffer(b);
+        };
+    }
     pw_stream_add_listener(i.stream, &i.hook, &i.events, &i);
-    uint8_t space[1024];
+    uint8_t space[2048];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(space, sizeof space);
-    const spa_pod* params[] = {i.format(b)};
+    const spa_pod* params[2];
+    const uint32_t n = i.offers(b, params);
+    const int alloc = i.modifiers.empty() ? 0 : PW_STREAM_FLAG_ALLOC_BUFFERS;
     pw_stream_connect(
         i.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-        static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), params,
-        1);
+        static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS | alloc),
+        params, n);
 }
 
 ZVPipeWireProducer::~ZVPipeWireProducer() {
@@ -190,6 +270,11 @@ void ZVPipeWireProducer::send(Pattern pattern, std::optional<Cursor> cursor) {
     pw_stream_trigger_process(_impl->stream);
 }
 
+uint32_t ZVPipeWireProducer::bufferType() const {
+    std::lock_guard<std::mutex> g(_impl->m);
+    return _impl->bufferType;
+}
+
 void ZVPipeWireProducer::resize(int32_t width, int32_t height) {
     ZVPipeWireConnection::Lock lock(*_impl->connection);
     {
@@ -197,10 +282,10 @@ void ZVPipeWireProducer::resize(int32_t width, int32_t height) {
         _impl->offeredW = width;
         _impl->offeredH = height;
     }
-    uint8_t space[1024];
+    uint8_t space[2048];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(space, sizeof space);
-    const spa_pod* params[] = {_impl->format(b)};
-    pw_stream_update_params(_impl->stream, params, 1);
+    const spa_pod* params[2];
+    pw_stream_update_params(_impl->stream, params, _impl->offers(b, params));
 }
 
 }  // namespace zvtest

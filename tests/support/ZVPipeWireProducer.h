@@ -3,6 +3,12 @@
 // buffers) that sends a frame only when the test asks, as a compositor sends one only on
 // damage, with the cursor beside the pixels (SPA_META_Cursor and its bitmap) as GNOME's
 // and KDE's casts do. It connects to the default daemon (ZVPipeWireFixture's).
+//
+// Given DMA-BUF modifiers, it offers DMA-BUFs first, fixes the modifier as a GPU
+// compositor does, and falls back to shared memory only where `sharedToo`. No machine of
+// ours has a GPU, /dev/dri, a dma-heap or udmabuf, so its DMA-BUFs are memfds sent as
+// DMA-BUFs: a consumer maps them the same way, and their sync ioctl answers ENOTTY as a
+// driver without cache maintenance may.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,7 +28,8 @@ class ZVPipeWireProducer {
     // The pixel at (x, y) from the top-left, as a B, G, R, X word.
     using Pattern = std::function<uint32_t(int32_t x, int32_t y)>;
 
-    ZVPipeWireProducer(int32_t width, int32_t height);
+    ZVPipeWireProducer(int32_t width, int32_t height, std::vector<uint64_t> dmaBufModifiers = {},
+                       bool sharedToo = true);
     ~ZVPipeWireProducer();
 
     // The node a consumer connects to. Main thread.
@@ -31,6 +38,9 @@ class ZVPipeWireProducer {
     bool waitUntilStreaming(double seconds = 10);
     // Sends one frame. Main thread.
     void send(Pattern pattern, std::optional<Cursor> cursor = std::nullopt);
+    // The memory its buffers are (SPA_DATA_MemFd or SPA_DATA_DmaBuf); 0 before there are
+    // any. Main thread.
+    uint32_t bufferType() const;
     // Offers a new size; waitUntilStreaming then waits for the new buffers. Main thread.
     void resize(int32_t width, int32_t height);
 

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "support/ZVPipeWireFixture.h"
+
 namespace zvtest {
 
 namespace {
@@ -103,15 +105,7 @@ bool WaylandEnvironment::start() {
     const std::string store =
         "/usr/share/dbus-1/services/org.freedesktop.impl.portal.PermissionStore.service";
     writeText(_dir->file("services/store.service"), readText(store));
-    writeText(_dir->file("dbus.conf"),
-              "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-              "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-              "<busconfig><type>session</type><keep_umask/><listen>unix:path=" +
-                  runtime + "/bus</listen><auth>EXTERNAL</auth><servicedir>" +
-                  _dir->file("services") +
-                  "</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
-                  "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                  "</policy></busconfig>\n");
+    writeText(_dir->file("dbus.conf"), sessionBusConfig(runtime + "/bus", _dir->file("services")));
     launch("dbus", {"dbus-daemon", "--nofork", "--config-file=" + _dir->file("dbus.conf")});
     if (!waitFor("dbus", "the session bus", [] { return busHas("org.freedesktop.DBus"); }))
         return false;

@@ -1,7 +1,8 @@
 // zorvan scene: a small animated desktop on the X display, for demonstrations and for
 // measuring the recorder under typical activity: coloured windows that move, a pointer
 // that wanders across them (each window has its own cursor), clicks, and text typed
-// through XTest into a panel that shows it.
+// through XTest into a panel that shows it. Two quieter variants: typing alone, and a
+// dialog that is opened, filled in and closed, as in a tutorial.
 #include <signal.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -38,6 +39,10 @@ struct Scene {
     xcb_gcontext_t textGC = 0;
     std::vector<uint8_t> keycodeOf = std::vector<uint8_t>(128, 0);  // ASCII -> key code
     std::string typed;
+    // The dialog variant's windows: a button that opens the dialog, the dialog, its text
+    // field and its OK button; where the pointer glides from.
+    xcb_window_t opener = 0, dialog = 0, field = 0, ok = 0;
+    int fromX = 0, fromY = 0;
 
     xcb_window_t makeWindow(int x, int y, int w, int h, uint32_t rgb, xcb_cursor_t cursor) {
         xcb_window_t win = xcb_generate_id(c);
@@ -120,6 +125,63 @@ struct Scene {
         xcb_flush(c);
     }
 
+    void click() {
+        xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, 0, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, 0, XCB_NONE, 0, 0, 0);
+    }
+
+    // The pointer's way from where it was to (x, y), eased in and out over `span` steps,
+    // with the small tremble of a hand on a mouse.
+    void glide(int step, int span, int x, int y) {
+        if (step == 0) {
+            auto reply = xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr);
+            if (reply) fromX = reply->root_x, fromY = reply->root_y;
+            std::free(reply);
+        }
+        if (step < 0 || step > span) return;
+        const double s = double(step) / span, e = s * s * (3 - 2 * s);
+        const int tremble = step < span ? (step * 7919) % 5 - 2 : 0;
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, 0, screen->root,
+                            int16_t(fromX + (x - fromX) * e + tremble),
+                            int16_t(fromY + (y - fromY) * e - tremble), 0);
+    }
+
+    // A dialog opened, filled in and closed every twelve seconds (30 steps a second): the
+    // pointer glides to a button and clicks it, clicks into the dialog's field, types a
+    // word, glides to OK and clicks it; then all keeps still for a while.
+    void dialogStep(int n) {
+        const int sw = screen->width_in_pixels, sh = screen->height_in_pixels;
+        const int dw = 420, dh = 200, dx = (sw - dw) / 2, dy = (sh - dh) / 2;
+        if (n == 0) {
+            opener = makeWindow(60, 60, 140, 40, 0x5BC0DE, cursors[3]);
+            dialog = makeWindow(dx, dy, dw, dh, 0xF4F4F4, cursors[0]);
+            field = makeWindow(dx + 30, dy + 60, dw - 60, 36, 0xFFFFFF, cursors[2]);
+            ok = makeWindow(dx + dw - 130, dy + dh - 56, 100, 36, 0x337AB7, cursors[3]);
+            for (xcb_window_t w : {dialog, field, ok}) xcb_unmap_window(c, w);
+        }
+        const int k = n % 360;
+        glide(k - 30, 30, 130, 80);
+        if (k == 66) {
+            click();
+            for (xcb_window_t w : {dialog, field, ok}) xcb_map_window(c, w);
+            typed.clear();
+        }
+        glide(k - 90, 30, dx + 60, dy + 78);
+        if (k == 126) click();
+        constexpr char kWord[] = "zorvan demo";
+        if (k >= 135 && k < 135 + 5 * int(sizeof kWord - 1) && (k - 135) % 5 == 0) {
+            key(kWord[(k - 135) / 5]);
+            xcb_image_text_8(c, uint8_t(typed.size()), field, textGC, 8, 23, typed.c_str());
+        }
+        glide(k - 200, 30, dx + dw - 80, dy + dh - 38);
+        if (k == 236) {
+            click();
+            for (xcb_window_t w : {dialog, field, ok}) xcb_unmap_window(c, w);
+        }
+        glide(k - 270, 60, sw / 2, sh / 2 + 200);
+        xcb_flush(c);
+    }
+
     void step(double t, int n) {
         // Windows drift on slow Lissajous paths; the pointer wanders over them.
         int sw = screen->width_in_pixels, sh = screen->height_in_pixels;
@@ -133,10 +195,7 @@ struct Scene {
         int py = int((0.5 + 0.45 * std::sin(1.1 * t + 1)) * sh);
         xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, 0, screen->root, int16_t(px), int16_t(py), 0);
         if (n % 20 == 0) key(kMessage[(n / 20) % (sizeof kMessage - 1)]);
-        if (n % 90 == 45) {
-            xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, 0, XCB_NONE, 0, 0, 0);
-            xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, 0, XCB_NONE, 0, 0, 0);
-        }
+        if (n % 90 == 45) click();
         if (n % 120 == 0) {
             uint32_t cursor = cursors[size_t(n / 120) % cursors.size()];
             xcb_change_window_attributes(c, screen->root, XCB_CW_CURSOR, &cursor);
@@ -148,12 +207,14 @@ struct Scene {
 
 int run(const std::vector<std::string>& args) {
     double duration = 0;
-    bool typing = false;
+    bool typing = false, dialog = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--duration" && i + 1 < args.size()) {
             duration = std::atof(args[++i].c_str());
         } else if (args[i] == "--typing") {
             typing = true;
+        } else if (args[i] == "--dialog") {
+            dialog = true;
         } else {
             return ZVCommandFail(kName,
                                  "unknown argument " + args[i] + " (see 'zorvan scene --help')");
@@ -168,7 +229,10 @@ int run(const std::vector<std::string>& args) {
     for (int n = 0; !gStop.load(); ++n) {
         double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (duration > 0 && t >= duration) break;
-        typing ? scene.typingStep(n) : scene.step(t, n);
+        if (dialog)
+            scene.dialogStep(n);
+        else
+            typing ? scene.typingStep(n) : scene.step(t, n);
         if (xcb_connection_has_error(scene.c))
             return ZVCommandFail(kName, "the X display went away");
         next += std::chrono::milliseconds(33);
@@ -180,14 +244,15 @@ int run(const std::vector<std::string>& args) {
 
 const ZVCommand::Registration reg(
     {kName, "play a small animated desktop scene on the X display",
-     "usage: zorvan scene [--duration S] [--typing]\n"
+     "usage: zorvan scene [--duration S] [--typing | --dialog]\n"
      "\n"
      "Plays a small animated desktop on $DISPLAY until S seconds have passed (or Ctrl-C):\n"
      "coloured windows drift across the screen, the pointer wanders over them (each window\n"
      "has its own cursor, and the root cursor changes every few seconds), the left button\n"
      "clicks now and then, and text is typed through XTest into a panel that shows it.\n"
      "With --typing, everything keeps still but for a burst of six keys every three\n"
-     "seconds, as when reading and typing.\n"
+     "seconds, as when reading and typing. With --dialog, a dialog is opened, a word typed\n"
+     "into its field and the dialog closed every twelve seconds, as in a tutorial.\n"
      "Meant for trying 'zorvan record' on a private X server and for benchmarks.\n",
      run});
 }  // namespace

@@ -1,12 +1,17 @@
 #include "Platform/PipeWire/ZVPipeWireStream.h"
 
+#include <linux/dma-buf.h>
 #include <pipewire/pipewire.h>
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -23,6 +28,27 @@ constexpr size_t cursorMetaSize(int32_t w, int32_t h) {
 constexpr int32_t kBuffersWanted = 8, kBuffersAtLeast = 3, kBuffersAtMost = 32;
 // Distinct cursor bitmaps remembered, so a cursor coming back brings its serial back.
 constexpr size_t kCursorsKept = 256;
+
+// DRM_FORMAT_MOD_LINEAR: rows one after another, as the CPU reads them. Every other
+// modifier (tiled, compressed) is a layout only the GPU that made it can read.
+constexpr uint64_t kLinearModifier = 0;
+
+// Brackets the CPU's reads of a DMA-BUF, so that a device's caches are written back before
+// and nothing is left half-read for it after. Memory the driver keeps coherent needs no
+// sync and may answer ENOTTY: it is read all the same.
+struct DmaBufReads {
+    explicit DmaBufReads(int fd) : fd(fd) { sync(DMA_BUF_SYNC_START); }
+    ~DmaBufReads() { sync(DMA_BUF_SYNC_END); }
+    DmaBufReads(const DmaBufReads&) = delete;
+    DmaBufReads& operator=(const DmaBufReads&) = delete;
+    void sync(uint64_t when) const {
+        if (fd < 0) return;
+        dma_buf_sync s{when | DMA_BUF_SYNC_READ};
+        while (ioctl(fd, DMA_BUF_IOCTL_SYNC, &s) < 0 && (errno == EINTR || errno == EAGAIN)) {
+        }
+    }
+    int fd;
+};
 
 constexpr bool kLittle = std::endian::native == std::endian::little;
 constexpr uint32_t kAlpha = kLittle ? 0xFF000000u : 0x000000FFu;
@@ -49,6 +75,27 @@ void copyRow(const uint8_t* s, uint8_t* d, uint32_t n, bool swapRB) {
     else
         copyRow<false>(s, d, n);
 }
+
+// The formats we read without a conversion, any size, any rate; with `dmaBuf`, as linear
+// DMA-BUFs (the producer fixes the modifier: the property is left open for it).
+const spa_pod* enumFormat(spa_pod_builder& b, bool dmaBuf) {
+    const spa_rectangle sizeDefault = SPA_RECTANGLE(1920, 1080), sizeMin = SPA_RECTANGLE(1, 1),
+                        sizeMax = SPA_RECTANGLE(16384, 16384);
+    const spa_fraction rateDefault = SPA_FRACTION(60, 1), rateMin = SPA_FRACTION(0, 1),
+                       rateMax = SPA_FRACTION(1000, 1);
+    spa_pod_frame object;
+    spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+    spa_pod_builder_add(
+        &b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+        SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
+                               SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
+        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&sizeDefault, &sizeMin, &sizeMax),
+        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rateDefault, &rateMin, &rateMax),
+        0);
+    if (dmaBuf) ZVPipeWireStream::addModifiers(b, {kLinearModifier}, true);
+    return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &object));
+}
 }  // namespace
 
 // What the loop thread owns: the pw_stream, the negotiated format, the cursor bitmaps seen.
@@ -68,6 +115,7 @@ struct ZVPipeWireStream::Impl {
     void end(const std::string& why);
     void onParamChanged(uint32_t id, const spa_pod* param);
     void onProcess();
+    void onAddBuffer(pw_buffer* b);
     void onRemoveBuffer(pw_buffer* b);
     bool framePixels(pw_buffer* b, Frame& f) const;
     void readCursor(spa_buffer* b, Cursor& c);
@@ -89,8 +137,21 @@ void ZVPipeWireStream::Impl::onParamChanged(uint32_t id, const spa_pod* param) {
     if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
         mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw)
         return;
+    const spa_pod_prop* modifier = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_modifier);
+    // The producer has yet to choose: it offers the format again with one modifier.
+    if (modifier && (modifier->flags & SPA_POD_PROP_FLAG_DONT_FIXATE)) return;
     spa_video_info_raw info{};
     if (spa_format_video_raw_parse(param, &info) < 0) return;
+    if (modifier && info.modifier != kLinearModifier) {
+        // A tiled or compressed layout the CPU cannot read: ask for shared memory alone.
+        uint8_t space[512];
+        spa_pod_builder b = SPA_POD_BUILDER_INIT(space, sizeof space);
+        const spa_pod* shared = enumFormat(b, false);
+        pw_stream_update_params(stream, &shared, 1);
+        return;
+    }
+    const uint32_t memory =
+        modifier ? 1u << SPA_DATA_DmaBuf : (1u << SPA_DATA_MemFd) | (1u << SPA_DATA_MemPtr);
     format = info;
     swapRB = info.format == SPA_VIDEO_FORMAT_RGBx || info.format == SPA_VIDEO_FORMAT_RGBA;
     const spa_fraction r = info.framerate.num > 0 ? info.framerate : info.max_framerate;
@@ -98,7 +159,7 @@ void ZVPipeWireStream::Impl::onParamChanged(uint32_t id, const spa_pod* param) {
         ZVLockGuard<ZVMutex> g(owner->_frameLock);
         owner->_rate = r.num > 0 && r.denom > 0 ? double(r.num) / r.denom : 0;
     }
-    // Buffers we can map for reading (no DMA-BUF: it may not be mappable), the header,
+    // Buffers we can map for reading (a DMA-BUF only in the linear layout), the header,
     // the cursor beside the frame and the crop of a window's frame.
     uint8_t space[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(space, sizeof space);
@@ -107,7 +168,7 @@ void ZVPipeWireStream::Impl::onParamChanged(uint32_t id, const spa_pod* param) {
         &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
         SPA_POD_CHOICE_RANGE_Int(kBuffersWanted, kBuffersAtLeast, kBuffersAtMost),
         SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1), SPA_PARAM_BUFFERS_dataType,
-        SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
+        SPA_POD_CHOICE_FLAGS_Int(int32_t(memory))));
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
         SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
@@ -152,6 +213,7 @@ bool ZVPipeWireStream::Impl::framePixels(pw_buffer* b, Frame& f) const {
     f.height = int32_t(h);
     f.stride = uint32_t(stride);
     f.swapRB = swapRB;
+    f.dmaBufFd = d.type == SPA_DATA_DmaBuf ? int(d.fd) : -1;
     return true;
 }
 
@@ -215,19 +277,57 @@ void ZVPipeWireStream::Impl::onProcess() {
     if (newest) owner->_frameCame.notifyAll();
 }
 
+void ZVPipeWireStream::Impl::onAddBuffer(pw_buffer* b) {
+    // PipeWire maps shared memory for us, and a DMA-BUF only where it is marked mappable.
+    if (!b->buffer || b->buffer->n_datas < 1) return;
+    spa_data& d = b->buffer->datas[0];
+    if (d.type != SPA_DATA_DmaBuf || d.data || d.fd < 0 || d.maxsize == 0) return;
+    const size_t length = size_t(d.mapoffset) + d.maxsize;
+    void* base = mmap(nullptr, length, PROT_READ, MAP_SHARED, int(d.fd), 0);
+    if (base == MAP_FAILED) return;  // framePixels leaves its frames out
+    b->user_data = base;
+    d.data = static_cast<uint8_t*>(base) + d.mapoffset;
+}
+
 void ZVPipeWireStream::Impl::onRemoveBuffer(pw_buffer* b) {
-    ZVLockGuard<ZVMutex> g(owner->_frameLock);
-    if (owner->_held != b) return;
-    // The buffer goes (a format change, the end): readers keep its picture until the next.
-    Frame& f = owner->_frame;
-    std::vector<uint8_t> copy(size_t(f.width) * size_t(f.height) * 4);
-    for (int32_t y = 0; y < f.height; ++y)
-        std::memcpy(copy.data() + size_t(y) * size_t(f.width) * 4, f.data + size_t(y) * f.stride,
-                    size_t(f.width) * 4);
-    owner->_ownCopy = std::move(copy);
-    f.data = owner->_ownCopy.data();
-    f.stride = uint32_t(f.width) * 4;
-    owner->_held = nullptr;
+    {
+        ZVLockGuard<ZVMutex> g(owner->_frameLock);
+        if (owner->_held == b) {
+            // The buffer goes (a format change, the end): readers keep its picture until
+            // the next.
+            Frame& f = owner->_frame;
+            std::vector<uint8_t> copy(size_t(f.width) * size_t(f.height) * 4);
+            {
+                DmaBufReads reads(f.dmaBufFd);
+                for (int32_t y = 0; y < f.height; ++y)
+                    std::memcpy(copy.data() + size_t(y) * size_t(f.width) * 4,
+                                f.data + size_t(y) * f.stride, size_t(f.width) * 4);
+            }
+            owner->_ownCopy = std::move(copy);
+            f.data = owner->_ownCopy.data();
+            f.stride = uint32_t(f.width) * 4;
+            f.dmaBufFd = -1;
+            owner->_held = nullptr;
+        }
+    }
+    if (b->user_data && b->buffer && b->buffer->n_datas > 0) {
+        spa_data& d = b->buffer->datas[0];
+        munmap(b->user_data, size_t(d.mapoffset) + d.maxsize);
+        b->user_data = nullptr;
+        d.data = nullptr;
+    }
+}
+
+void ZVPipeWireStream::addModifiers(spa_pod_builder& b, const std::vector<uint64_t>& modifiers,
+                                    bool open) {
+    if (modifiers.empty()) return;
+    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_modifier,
+                         SPA_POD_PROP_FLAG_MANDATORY | (open ? SPA_POD_PROP_FLAG_DONT_FIXATE : 0));
+    spa_pod_frame choice;
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Enum, 0);
+    spa_pod_builder_long(&b, int64_t(modifiers[0]));  // the default, then the choices
+    for (uint64_t m : modifiers) spa_pod_builder_long(&b, int64_t(m));
+    spa_pod_builder_pop(&b, &choice);
 }
 
 ZVPipeWireStream::ZVPipeWireStream(std::unique_ptr<Impl> impl) : _impl(std::move(impl)) {
@@ -268,6 +368,9 @@ std::unique_ptr<ZVPipeWireStream> ZVPipeWireStream::open(
     i.events.param_changed = [](void* data, uint32_t id, const spa_pod* param) {
         static_cast<Impl*>(data)->onParamChanged(id, param);
     };
+    i.events.add_buffer = [](void* data, pw_buffer* b) {
+        static_cast<Impl*>(data)->onAddBuffer(b);
+    };
     i.events.remove_buffer = [](void* data, pw_buffer* b) {
         static_cast<Impl*>(data)->onRemoveBuffer(b);
     };
@@ -277,26 +380,13 @@ std::unique_ptr<ZVPipeWireStream> ZVPipeWireStream::open(
         if (id == i.nodeId || id == ZVPipeWireConnection::kConnectionLost) i.end(why);
     });
 
-    // The formats we read without a conversion, any size, any rate.
+    // Linear DMA-BUFs first, shared memory where the producer cannot give those.
     uint8_t space[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(space, sizeof space);
-    const spa_rectangle sizeDefault = SPA_RECTANGLE(1920, 1080), sizeMin = SPA_RECTANGLE(1, 1),
-                        sizeMax = SPA_RECTANGLE(16384, 16384);
-    const spa_fraction rateDefault = SPA_FRACTION(60, 1), rateMin = SPA_FRACTION(0, 1),
-                       rateMax = SPA_FRACTION(1000, 1);
-    const spa_pod* params[1];
-    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-        SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
-                               SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
-        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&sizeDefault, &sizeMin, &sizeMax),
-        SPA_FORMAT_VIDEO_framerate,
-        SPA_POD_CHOICE_RANGE_Fraction(&rateDefault, &rateMin, &rateMax)));
+    const spa_pod* params[] = {enumFormat(b, true), enumFormat(b, false)};
     const auto flags = static_cast<pw_stream_flags>(
         PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_DONT_RECONNECT);
-    if (const int res = pw_stream_connect(i.stream, PW_DIRECTION_INPUT, nodeId, flags, params, 1);
+    if (const int res = pw_stream_connect(i.stream, PW_DIRECTION_INPUT, nodeId, flags, params, 2);
         res < 0) {
         if (error)
             *error = "PipeWire: cannot connect to node " + std::to_string(nodeId) + ": " +
@@ -374,6 +464,7 @@ bool ZVPipeWireStream::readRect(const ZVRect& rect, double scale, uint8_t* botto
     std::vector<int64_t> columns;
     if (!unit)
         for (int64_t i = i0; i < i1; ++i) columns.push_back(source(x + i) * 4);
+    DmaBufReads reads(f.dmaBufFd);
     for (int64_t j = j0; j < j1; ++j) {
         const uint8_t* s = f.data + source(y + j) * int64_t{f.stride};
         uint8_t* d = bottomLeft + (h - 1 - j) * int64_t{stride} + i0 * 4;
@@ -387,6 +478,20 @@ bool ZVPipeWireStream::readRect(const ZVRect& rect, double scale, uint8_t* botto
     return true;
 }
 
+bool ZVPipeWireStream::copyRectStraight(int64_t x, int64_t y, int64_t width, int64_t height,
+                                        uint8_t* top, size_t stride) {
+    ZVLockGuard<ZVMutex> g(_frameLock);
+    const Frame f = _frame;
+    if (!f.data || f.swapRB || x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > f.width ||
+        y + height > f.height || stride < size_t(width) * 4)
+        return false;
+    DmaBufReads reads(f.dmaBufFd);
+    const uint8_t* s = f.data + y * int64_t{f.stride} + x * 4;
+    for (int64_t j = 0; j < height; ++j, s += f.stride, top += stride)
+        std::memcpy(top, s, size_t(width) * 4);
+    return true;
+}
+
 std::optional<ZVRawImage> ZVPipeWireStream::image() {
     ZVLockGuard<ZVMutex> g(_frameLock);
     const Frame f = _frame;
@@ -396,6 +501,7 @@ std::optional<ZVRawImage> ZVPipeWireStream::image() {
     out.height = f.height;
     out.bytesPerRow = uint32_t(f.width) * 4;
     out.pixels.resize(size_t(out.bytesPerRow) * size_t(f.height));
+    DmaBufReads reads(f.dmaBufFd);
     for (int32_t y = 0; y < f.height; ++y)
         copyRow(f.data + size_t(y) * f.stride, out.pixels.data() + size_t(y) * out.bytesPerRow,
                 uint32_t(f.width), f.swapRB);

@@ -22,6 +22,7 @@
 
 class ZVPipeWireConnection;
 struct pw_buffer;
+struct spa_pod_builder;
 
 class ZVPipeWireStream {
   public:
@@ -60,11 +61,23 @@ class ZVPipeWireStream {
     // before the first frame. Any thread.
     bool readRect(const ZVRect& rect, double scale, uint8_t* bottomLeft, uint32_t stride,
                   uint32_t maxRows, uint32_t maxBytesPerRow) ZV_EXCLUDES(_frameLock);
+    // Copies the `width` x `height` pixels at (x, y) of the newest frame (from its top-left,
+    // y down) top line first into `top`, rows `stride` bytes apart, each pixel's fourth byte
+    // as the compositor left it: one straight copy per row. False, nothing written, when
+    // the rectangle does not lie wholly in the frame or its pixels are not B, G, R first.
+    // Any thread.
+    bool copyRectStraight(int64_t x, int64_t y, int64_t width, int64_t height, uint8_t* top,
+                          size_t stride) ZV_EXCLUDES(_frameLock);
     // The whole newest frame, rows top-down, B, G, R, 0xFF. Any thread.
     std::optional<ZVRawImage> image() ZV_EXCLUDES(_frameLock);
 
     // The newest cursor. Any thread.
     Cursor cursor() const ZV_EXCLUDES(_frameLock);
+
+    // Adds to the format object `b` is building the DMA-BUF modifier property: a choice of
+    // `modifiers` (the first is the default), left open for the producer to fix when
+    // `open`. Any thread.
+    static void addModifiers(spa_pod_builder& b, const std::vector<uint64_t>& modifiers, bool open);
 
     // Why the stream ended (the node went away, the connection broke, an error); empty
     // while it runs. Any thread.
@@ -74,14 +87,16 @@ class ZVPipeWireStream {
     struct Impl;
     explicit ZVPipeWireStream(std::unique_ptr<Impl> impl);
 
-    // The pixels a reader copies from: a buffer PipeWire lent us, or our own copy of the
-    // last one when its buffers went away with a format change.
+    // The pixels a reader copies from: a buffer PipeWire lent us (shared memory or a linear
+    // DMA-BUF mapped for reading), or our own copy of the last one when its buffers went
+    // away with a format change.
     struct Frame {
         const uint8_t* data = nullptr;
         int32_t width = 0;
         int32_t height = 0;
         uint32_t stride = 0;
         bool swapRB = false;  // RGBx/RGBA rather than BGRx/BGRA
+        int dmaBufFd = -1;    // reads of a DMA-BUF are bracketed by syncs on it
     };
     friend struct Impl;
 

@@ -4,6 +4,7 @@
 
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
 #include "Platform/PipeWire/ZVPipeWireStream.h"
+#include "Video/ZVPixelBufferPool.h"
 
 namespace {
 // The compositor sends a stream's first frame as soon as it starts (a still screen sends
@@ -139,6 +140,22 @@ bool ZVWaylandDisplayServer::readDisplayRect(uint32_t displayID, const ZVRect& r
         if (o.granted.nodeId == displayID)
             return o.stream->readRect(rect, placement(o).scale, bottomLeft, stride, maxRows,
                                       maxBytesPerRow);
+    return false;
+}
+
+bool ZVWaylandDisplayServer::readRectIntoBuffer(const ZVRect& desktopRect, ZVPixelStorage& buffer) {
+    if (!ensureOpen()) return false;
+    const auto w = int64_t(desktopRect.size.width), h = int64_t(desktopRect.size.height);
+    if (int64_t{buffer.width()} != w || int64_t{buffer.height()} != h) return false;
+    // The rectangle on one output at one pixel per unit: its rows are rows of the frame,
+    // copied as they are; anything else is read display by display.
+    for (const Output& o : _outputs) {
+        const Placement p = placement(o);
+        if (p.scale != 1 || ZVIntersectionRect(desktopRect, p.desktop) != desktopRect) continue;
+        return o.stream->copyRectStraight(int64_t(desktopRect.origin.x - p.desktop.origin.x),
+                                          int64_t(p.desktop.maxY() - desktopRect.maxY()), w, h,
+                                          buffer.baseAddress(), buffer.bytesPerRow());
+    }
     return false;
 }
 

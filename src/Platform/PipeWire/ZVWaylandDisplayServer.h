@@ -25,6 +25,7 @@ class ZVWaylandDisplayServer : public ZVDisplayServer {
     std::vector<ZVDisplayDescription> cachedDisplays() override;
     bool readDisplayRect(uint32_t displayID, const ZVRect& rect, uint8_t* bottomLeft,
                          uint32_t stride, uint32_t maxRows, uint32_t maxBytesPerRow) override;
+    bool readRectIntoBuffer(const ZVRect& desktopRect, ZVPixelStorage& buffer) override;
     std::optional<ZVCursorImage> currentCursor() override;
     uint32_t cursorSeed() override;
     bool isCursorVisible() override;

@@ -5,6 +5,8 @@
 // with a reason, and a screen recorder over the display server records all of it.
 #include <gtest/gtest.h>
 
+#include <spa/buffer/buffer.h>
+
 #include <cstring>
 
 #include "../../Export/ZVExportTestSupport.h"
@@ -69,54 +71,89 @@ struct Linked {
     std::unique_ptr<ZVPipeWireStream> stream;
 };
 
-Linked link(int32_t width, int32_t height) {
+Linked link(int32_t width, int32_t height, std::vector<uint64_t> dmaBufModifiers = {},
+            bool sharedToo = true, bool streams = true) {
     Linked l;
-    l.producer = std::make_unique<ZVPipeWireProducer>(width, height);
+    l.producer =
+        std::make_unique<ZVPipeWireProducer>(width, height, std::move(dmaBufModifiers), sharedToo);
     std::string error;
     l.connection = ZVPipeWireConnection::connect(-1, &error);
     EXPECT_NE(l.connection, nullptr) << error;
     l.stream = ZVPipeWireStream::open(l.connection, l.producer->nodeId(), &error);
     EXPECT_NE(l.stream, nullptr) << error;
-    EXPECT_TRUE(l.producer->waitUntilStreaming());
+    EXPECT_EQ(l.producer->waitUntilStreaming(streams ? 10 : 2), streams);
     return l;
 }
 
+// DRM's codes of two layouts: rows one after another, and Intel's X tiles.
+constexpr uint64_t kLinear = 0, kXTiled = 0x0100000000000001;
+
+// In shared memory and in linear DMA-BUFs alike (memfds standing in for a GPU's: see
+// ZVPipeWireProducer).
 TEST(PipeWireStream, CopiesTheNewestFrameBottomUpScaledAndFollowsASizeChange) {
-    Linked l = link(320, 240);
-    ASSERT_TRUE(l.stream);
-    ASSERT_TRUE(deliver(*l.producer, *l.stream, 0x11));
-    ASSERT_TRUE(deliver(*l.producer, *l.stream, 0x22));
-    EXPECT_EQ(l.stream->pixelSize(), (std::pair<int32_t, int32_t>{320, 240}));
-    EXPECT_EQ(l.stream->frameRate(), 60);
+    for (const auto& [modifiers, memory] :
+         {std::pair{std::vector<uint64_t>{}, SPA_DATA_MemFd},
+          std::pair{std::vector<uint64_t>{kXTiled, kLinear}, SPA_DATA_DmaBuf}}) {
+        SCOPED_TRACE(memory);
+        Linked l = link(320, 240, modifiers);
+        ASSERT_TRUE(l.stream);
+        ASSERT_TRUE(deliver(*l.producer, *l.stream, 0x11));
+        ASSERT_TRUE(deliver(*l.producer, *l.stream, 0x22));
+        EXPECT_EQ(l.producer->bufferType(), memory);
+        EXPECT_EQ(l.stream->pixelSize(), (std::pair<int32_t, int32_t>{320, 240}));
+        EXPECT_EQ(l.stream->frameRate(), 60);
 
-    // Rectangle line 0 (source line 20) is the top row; 0xFF replaces the X byte.
-    const size_t stride = 64 * 4;
-    std::vector<uint8_t> out(stride * 40, 0);
-    ASSERT_TRUE(l.stream->readRect(ZVMakeRect(10, 20, 30, 40), 1, out.data(), stride, 40, stride));
-    EXPECT_EQ(wordAt(out, stride, 39, 0), opaque(0x22, 10, 20));
-    EXPECT_EQ(wordAt(out, stride, 0, 29), opaque(0x22, 39, 59));
-    EXPECT_EQ(wordAt(out, stride, 0, 30), 0u);  // beyond the rectangle: untouched
+        // Rectangle line 0 (source line 20) is the top row; 0xFF replaces the X byte.
+        const size_t stride = 64 * 4;
+        std::vector<uint8_t> out(stride * 40, 0);
+        ASSERT_TRUE(
+            l.stream->readRect(ZVMakeRect(10, 20, 30, 40), 1, out.data(), stride, 40, stride));
+        EXPECT_EQ(wordAt(out, stride, 39, 0), opaque(0x22, 10, 20));
+        EXPECT_EQ(wordAt(out, stride, 0, 29), opaque(0x22, 39, 59));
+        EXPECT_EQ(wordAt(out, stride, 0, 30), 0u);  // beyond the rectangle: untouched
 
-    // Two pixels per unit: unit (i, j) shows the pixel under its middle.
-    ASSERT_TRUE(l.stream->readRect(ZVMakeRect(5, 10, 20, 30), 2, out.data(), stride, 40, stride));
-    EXPECT_EQ(wordAt(out, stride, 29, 0), opaque(0x22, 11, 21));
-    EXPECT_EQ(wordAt(out, stride, 0, 19), opaque(0x22, 49, 79));
+        // Two pixels per unit: unit (i, j) shows the pixel under its middle.
+        ASSERT_TRUE(
+            l.stream->readRect(ZVMakeRect(5, 10, 20, 30), 2, out.data(), stride, 40, stride));
+        EXPECT_EQ(wordAt(out, stride, 29, 0), opaque(0x22, 11, 21));
+        EXPECT_EQ(wordAt(out, stride, 0, 19), opaque(0x22, 49, 79));
 
-    l.producer->resize(200, 100);
-    ASSERT_TRUE(l.producer->waitUntilStreaming());
-    ASSERT_TRUE(deliver(*l.producer, *l.stream, 0x33));
-    EXPECT_EQ(l.stream->pixelSize(), (std::pair<int32_t, int32_t>{200, 100}));
-    // A rectangle reaching past the frame: only the part inside is written.
-    std::fill(out.begin(), out.end(), 0);
-    ASSERT_TRUE(l.stream->readRect(ZVMakeRect(180, 90, 30, 20), 1, out.data(), stride, 40, stride));
-    EXPECT_EQ(wordAt(out, stride, 19, 0), opaque(0x33, 180, 90));
-    EXPECT_EQ(wordAt(out, stride, 10, 19), opaque(0x33, 199, 99));
-    EXPECT_EQ(wordAt(out, stride, 9, 0), 0u);
-    EXPECT_EQ(wordAt(out, stride, 19, 20), 0u);
-    auto whole = l.stream->image();
-    ASSERT_TRUE(whole);
-    EXPECT_EQ(whole->width, 200);
-    EXPECT_EQ(wordAt(whole->pixels, whole->bytesPerRow, 99, 199), opaque(0x33, 199, 99));
+        l.producer->resize(200, 100);
+        ASSERT_TRUE(l.producer->waitUntilStreaming());
+        ASSERT_TRUE(deliver(*l.producer, *l.stream, 0x33));
+        EXPECT_EQ(l.stream->pixelSize(), (std::pair<int32_t, int32_t>{200, 100}));
+        // A rectangle reaching past the frame: only the part inside is written.
+        std::fill(out.begin(), out.end(), 0);
+        ASSERT_TRUE(
+            l.stream->readRect(ZVMakeRect(180, 90, 30, 20), 1, out.data(), stride, 40, stride));
+        EXPECT_EQ(wordAt(out, stride, 19, 0), opaque(0x33, 180, 90));
+        EXPECT_EQ(wordAt(out, stride, 10, 19), opaque(0x33, 199, 99));
+        EXPECT_EQ(wordAt(out, stride, 9, 0), 0u);
+        EXPECT_EQ(wordAt(out, stride, 19, 20), 0u);
+        auto whole = l.stream->image();
+        ASSERT_TRUE(whole);
+        EXPECT_EQ(whole->width, 200);
+        size_t wrong = 0;
+        for (int32_t y = 0; y < 100; ++y)
+            for (int32_t x = 0; x < 200; ++x)
+                wrong += wordAt(whole->pixels, whole->bytesPerRow, y, x) != opaque(0x33, x, y);
+        EXPECT_EQ(wrong, 0u);
+    }
+}
+
+// A producer that can make only a tiled layout is read through shared memory, or not at all.
+TEST(PipeWireStream, ATiledDmaBufIsNeverRead) {
+    for (bool sharedToo : {true, false}) {
+        Linked l = link(160, 90, {kXTiled}, sharedToo, sharedToo);
+        ASSERT_TRUE(l.stream);
+        if (sharedToo) {
+            EXPECT_TRUE(deliver(*l.producer, *l.stream, 0x66));
+            EXPECT_EQ(l.producer->bufferType(), SPA_DATA_MemFd);
+        } else {
+            l.producer->send(picture(0x66));
+            EXPECT_FALSE(l.stream->waitForFrame(0, 1s));
+        }
+    }
 }
 
 TEST(PipeWireStream, TheCursorBesideTheFramesKeepsItsSerialPerBitmap) {
@@ -205,9 +242,11 @@ TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
     ASSERT_TRUE(frame);
     auto at = [&](int32_t row, int32_t column) {
         uint32_t v;
-        std::memcpy(&v, frame->baseAddress() + size_t(row) * frame->bytesPerRow() + 4 * column, 4);
-        return v;
+        std::memcpy(&v, frame->baseAddress() + int64_t{row} * frame->bytesPerRow() + 4 * column, 4);
+        return v | 0xFF000000u;
     };
+    // Wholly on one output at one pixel per unit: read straight in, the fourth byte left.
+    EXPECT_TRUE(frame->alphaIgnored());
     EXPECT_EQ(at(0, 0), opaque(0x44, 10, 179));
     EXPECT_EQ(at(59, 99), opaque(0x44, 109, 120));
     ZVFrameInfo info = frame->info();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "Export/ZVExportTestSupport.h"
 #include "Media/ZVEncodingPreset.h"
@@ -38,10 +39,24 @@ class ExportCommandTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(ExportCommandTest, TheMovieGoesBesideThePackageOrFollowsAnEditedPreset) {
-    Zorvan ex(dir, {"export", "--scale", "50", "--audio-codec", "pcm", dir.file("take.fomixx")});
-    ASSERT_EQ(ex.wait(120), 0) << ex.err();
-    EXPECT_EQ(ex.out(), dir.file("take.mov") + "\n");
+    // On a terminal (script(1) gives it one) the export shows its progress, then the movie.
+    const std::string command =
+        "script -qec \"'" + zvtest::zorvan() + "' export --scale 50 --audio-codec pcm '" +
+        dir.file("take.fomixx") + "'\" /dev/null >'" + dir.file("tty.txt") + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << readText(dir.file("tty.txt"));
+    const std::string tty = readText(dir.file("tty.txt"));
+    EXPECT_NE(tty.find(" frames"), std::string::npos) << tty;
     auto streams = zvtest::probeMovie(dir.file("take.mov"));
+    ASSERT_FALSE(streams.empty()) << tty;
+    // The last status line gives the movie's size and how long it plays, as ffprobe reads it.
+    const std::string last = tty.substr(tty.rfind("\r" + dir.file("take.mov") + ": ") + 1);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(last, m, std::regex(": ([0-9.]+) MB, ([0-9]+):([0-9.]+) long")))
+        << last;
+    EXPECT_NEAR(std::stod(m[1]), double(std::filesystem::file_size(dir.file("take.mov"))) / 1e6,
+                0.05);
+    EXPECT_NEAR(std::stoi(m[2]) * 60 + std::stod(m[3]), streams[0].duration, 0.02);
+    EXPECT_NE(tty.find(dir.file("take.mov") + "\r\n"), std::string::npos) << tty;
     ASSERT_EQ(streams.size(), 2u);
     EXPECT_EQ(streams[0].codec, "h264");
     EXPECT_EQ(streams[0].width, 960);
