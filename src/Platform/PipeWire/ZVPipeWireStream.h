@@ -18,6 +18,7 @@
 
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
+#include "Video/ZVDamage.h"
 #include "Video/ZVDisplayServer.h"
 
 class ZVPipeWireConnection;
@@ -71,6 +72,16 @@ class ZVPipeWireStream {
     // The whole newest frame, rows top-down, B, G, R, 0xFF. Any thread.
     std::optional<ZVRawImage> image() ZV_EXCLUDES(_frameLock);
 
+    // Where the newest frame changed, inside `area` (pixels from the frame's top-left), since
+    // `reader` last asked about the same area: from the area's top-left, clipped to it, and
+    // forgotten once handed over. nullopt on a reader's first question, after one about
+    // another area, and when the producer left a frame's change unsaid (no damage with a
+    // buffer, an empty list, a new size): the caller then compares the whole picture. Asked
+    // before the pixels are read, under the lock the frames are handed over with, so a
+    // change is in this answer or the next. Any thread.
+    std::optional<ZVDamage> takeDamage(uint64_t reader, const ZVDamageRect& area)
+        ZV_EXCLUDES(_frameLock);
+
     // The newest cursor. Any thread.
     Cursor cursor() const ZV_EXCLUDES(_frameLock);
 
@@ -96,9 +107,20 @@ class ZVPipeWireStream {
         int32_t height = 0;
         uint32_t stride = 0;
         bool swapRB = false;  // RGBx/RGBA rather than BGRx/BGRA
-        int dmaBufFd = -1;    // reads of a DMA-BUF are bracketed by syncs on it
+        int32_t cropX = 0;    // where the picture starts in the buffer's pixels
+        int32_t cropY = 0;
+        int dmaBufFd = -1;  // reads of a DMA-BUF are bracketed by syncs on it
     };
     friend struct Impl;
+    // What one reader has not been told yet, in frame pixels clipped to its area.
+    struct DamageReader {
+        uint64_t reader = 0;
+        ZVDamageRect area;
+        bool known = true;  // false once a change went unsaid: the next answer is nullopt
+        ZVDamage rects;
+    };
+    // Adds one hand-over's damage to every reader's (nullopt: unknown). Loop thread only.
+    void addDamage(const std::optional<ZVDamage>& damage) ZV_REQUIRES(_frameLock);
 
     std::unique_ptr<Impl> _impl;
     mutable ZVMutex _frameLock;  // guards the fields below; the loop thread holds it briefly
@@ -110,4 +132,5 @@ class ZVPipeWireStream {
     double _rate ZV_GUARDED_BY(_frameLock) = 0;
     Cursor _cursor ZV_GUARDED_BY(_frameLock);
     std::string _end ZV_GUARDED_BY(_frameLock);
+    std::vector<DamageReader> _damageReaders ZV_GUARDED_BY(_frameLock);
 };
