@@ -326,6 +326,11 @@ void ZVPipeWireStream::Impl::onProcess() {
             newest = b;
             frame = f;
         } else {
+            // A picture left out (corrupted, or beyond the mapped memory) still changed
+            // what the next one is said against; a cursor-only buffer changed nothing.
+            const spa_buffer* sb = b->buffer;
+            if (!sb || sb->n_datas < 1 || !sb->datas[0].chunk || sb->datas[0].chunk->size > 0)
+                damage.reset();
             pw_stream_queue_buffer(stream, b);  // cursor-only or damaged
         }
     }
