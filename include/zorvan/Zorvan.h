@@ -54,6 +54,7 @@
 #include "Media/ZVCompressionSessionOptions.h"
 #include "Media/ZVEncodingPreset.h"
 #include "Media/ZVMediaTypes.h"
+#include "Media/ZVMovieText.h"
 #include "Media/ZVSettingsDialog.h"
 #include "Media/ZVTerminalSettingsDialog.h"
 #include "Pipeline/ZVDataFlow.h"

@@ -3,10 +3,13 @@
 #include <cmath>
 
 #include "Export/ZVICMOverlays.h"
+#include "Export/ZVZoomPlan.h"
 #include "Foundation/ZVLog.h"
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVCompressionSession.h"
 #include "Media/ZVEncodedMovieFrame.h"
+#include "Media/ZVMediaToolkit.h"
+#include "Media/ZVPictureScaler.h"
 #include "Video/ZVMovieFrame.h"
 
 namespace {
@@ -25,6 +28,77 @@ constexpr auto kOutputWait = std::chrono::milliseconds(100);
 
 int32_t truncated(double v) {
     return std::isfinite(v) && v > 0 && v < INT32_MAX ? static_cast<int32_t>(v) : 0;
+}
+
+// Pieces are made in sizes rounded up to this many pixels, so that a few pools of pixel
+// buffers serve them however the cursor's size changes.
+constexpr int32_t kPieceStep = 32;
+
+// A frame that the session reads together with the pieces laid over it.
+struct ZoomedFrame {
+    std::shared_ptr<ZVMovieFrame> frame;
+    std::vector<std::shared_ptr<ZVMovieFrame>> pieces;
+};
+
+// The pixels of `frame` as the session reads them: top row first, or read upwards.
+ZVSourcePixels pixelsOf(const ZVMovieFrame& frame, bool bottomRowFirst) {
+    ZVSourcePixels pixels;
+    pixels.baseAddress = frame.baseAddress();
+    pixels.width = frame.pixelsWidth();
+    pixels.height = frame.pixelsHeight();
+    pixels.bytesPerRow = frame.bytesPerRow();
+    if (bottomRowFirst && pixels.height > 0) {
+        pixels.baseAddress += static_cast<ptrdiff_t>(pixels.height - 1) * pixels.bytesPerRow;
+        pixels.bytesPerRow = -pixels.bytesPerRow;
+    }
+    return pixels;
+}
+
+// The plan's view at `time` of a picture of `size`, or an empty one when the picture is
+// shown whole: such a frame is encoded exactly as without a camera.
+ZVRect viewOf(const ZVZoomPlan* plan, double time, ZVSize size) {
+    if (!plan || !(plan->size() == size)) return {};
+    const ZVRect view = plan->viewAt(time);
+    constexpr float kWhole = 0.01f;  // of a pixel: no shift or scale that could show
+    if (std::abs(view.size.width - size.width) < kWhole &&
+        std::abs(view.size.height - size.height) < kWhole && std::abs(view.origin.x) < kWhole &&
+        std::abs(view.origin.y) < kWhole)
+        return {};
+    return view;
+}
+
+// Draws the overlays of `scene` (a frame shown through its view) on pieces of the picture
+// the view gives, scaled here the way the session scales the rest, and lays them over
+// `pixels`.
+void addOverlayPieces(ZVPictureScaler& scaler, const ZVICMOverlays::Scene& scene, bool cursorAsRGBA,
+                      ZVSourcePixels& pixels, std::vector<std::shared_ptr<ZVMovieFrame>>& pieces) {
+    const int32_t width = pixels.width, height = pixels.height;
+    const double zoom = width / pixels.view.size.width;
+    ZVSourcePixels source = pixels;
+    source.view = {};
+    for (const ZVRect& area : ZVICMOverlays::drawnAreas(scene, width, height)) {
+        const auto w = static_cast<int32_t>(area.size.width);
+        const auto h = static_cast<int32_t>(area.size.height);
+        auto piece = ZVMovieFrame::movieFrameWithSize(
+            {float((w + kPieceStep - 1) / kPieceStep * kPieceStep),
+             float((h + kPieceStep - 1) / kPieceStep * kPieceStep)});
+        const ZVRect part{{float(pixels.view.origin.x + area.origin.x / zoom),
+                           float(pixels.view.origin.y + area.origin.y / zoom)},
+                          {float(w / zoom), float(h / zoom)}};
+        if (!piece || !scaler.scale(source, part, piece->baseAddress(), w, h, piece->bytesPerRow()))
+            continue;
+        const ZVICMOverlays::Area at{int32_t(area.origin.x), int32_t(area.origin.y), height};
+        ZVICMOverlays::render(*piece, scene, cursorAsRGBA, false, at);
+        ZVSourcePatch patch;
+        patch.baseAddress = piece->baseAddress();
+        patch.width = w;
+        patch.height = h;
+        patch.bytesPerRow = piece->bytesPerRow();
+        patch.x = at.x;
+        patch.y = at.y;
+        pixels.patches.push_back(patch);
+        pieces.push_back(std::move(piece));
+    }
 }
 }  // namespace
 
@@ -107,6 +181,7 @@ std::shared_ptr<ZVICM> ZVICM::initWithPreset(const ZVEncodingPreset& preset,
     if (!stage->_session) return nullptr;
 
     stage->_overlays = std::make_unique<ZVICMOverlays>(services);
+    if (services.mediaToolkit) stage->_cameraScaler = services.mediaToolkit->createPictureScaler();
     using D = ZVICMDelegateInformalProtocol;
     auto forward = [&](std::string_view name, void (D::*op)(ZVICM*)) {
         stage->forwardToDelegate(name, [raw, op](const ZVNotification&) {
@@ -140,6 +215,11 @@ void ZVICM::setCursors(std::vector<ZVCursorEntry> cursors) {
     _cursors = std::move(cursors);
 }
 
+void ZVICM::setZoomPlan(std::shared_ptr<const ZVZoomPlan> plan) {
+    ZVLockGuard guard(_planLock);
+    _plan = std::move(plan);
+}
+
 std::vector<ZVCursorEntry> ZVICM::cursors() const {
     ZVLockGuard guard(_cursorsLock);
     return _cursors;
@@ -150,7 +230,8 @@ struct ZVICM::Run {
     double lastInterval = 0.0;       // between the last two frames
     bool anyFrame = false;
     bool encodedAny = false;
-    ZVICMOverlays::Scene encodedScene;  // what the last encoded frame got drawn into it
+    ZVICMOverlays::Scene encodedScene;       // what the last encoded frame got drawn into it
+    std::shared_ptr<const ZVZoomPlan> plan;  // the camera's, for the whole run
 };
 
 // The worker. It owns the overlay state for the run; each frame it takes is handed on to
@@ -162,6 +243,10 @@ void ZVICM::frameCompressor() {
     // The source of this run; one set later is used from the next run on.
     ZVDataSource& input = source();
     Run run;
+    {
+        ZVLockGuard guard(_planLock);
+        run.plan = _plan;
+    }
     // Every frame handed to the session goes out before did-stop, also when a pass threw.
     // Frames folded at the end still count: the last picture lasts as long as they did.
     struct Completion {
@@ -191,14 +276,20 @@ void ZVICM::compress(std::shared_ptr<ZVMovieFrame> frame, Run& run) {
     switches.cursor = _preset->includesCursorTrack();
     switches.clicks = _preset->showsMouseClicks();
     switches.keys = _preset->showsKeysPressed();
-    const ZVICMOverlays::Scene scene =
-        _overlays->plan(*frame, t - run.previousTimestamp, switches,
-                        [this](uint32_t id) -> std::optional<ZVCursorEntry> {
-                            ZVLockGuard guard(_cursorsLock);
-                            for (const ZVCursorEntry& c : _cursors)
-                                if (static_cast<uint32_t>(c.id) == id) return c;
-                            return std::nullopt;
-                        });
+    switches.smoothing = _preset->cursorSmoothing();
+    switches.cursorScale = _preset->cursorScale();
+    switches.hideIdle = _preset->hideIdleCursor();
+    const ZVSize size{float(frame->pixelsWidth()), float(frame->pixelsHeight())};
+    const ZVRect view = _cameraScaler ? viewOf(run.plan.get(), t, size) : ZVRect{};
+    const ZVICMOverlays::Scene scene = _overlays->plan(
+        *frame, t - run.previousTimestamp, switches,
+        [this](uint32_t id) -> std::optional<ZVCursorEntry> {
+            ZVLockGuard guard(_cursorsLock);
+            for (const ZVCursorEntry& c : _cursors)
+                if (static_cast<uint32_t>(c.id) == id) return c;
+            return std::nullopt;
+        },
+        view);
     run.lastInterval = run.anyFrame ? t - run.previousTimestamp : 0.0;
     run.previousTimestamp = t;
     run.anyFrame = true;
@@ -207,7 +298,8 @@ void ZVICM::compress(std::shared_ptr<ZVMovieFrame> frame, Run& run) {
         _skippedFrames.fetch_add(1);
         return;
     }
-    ZVICMOverlays::render(*frame, scene, _cursorAsRGBA.load(), bottomRowFirst);
+    const bool zoomed = view.size.width > 0;
+    if (!zoomed) ZVICMOverlays::render(*frame, scene, _cursorAsRGBA.load(), bottomRowFirst);
 
     if (auto* d = delegate()) d->ZVICMWillEncodeFrame(this, frame.get());
 
@@ -217,23 +309,25 @@ void ZVICM::compress(std::shared_ptr<ZVMovieFrame> frame, Run& run) {
         timeStamp = static_cast<int64_t>(t * _timeScale);
         flags = kZVValidTimeFlag_DisplayTimeStampIsValid;
     }
-    ZVSourcePixels pixels;
-    pixels.baseAddress = frame->baseAddress();
-    pixels.width = frame->pixelsWidth();
-    pixels.height = frame->pixelsHeight();
-    pixels.bytesPerRow = frame->bytesPerRow();
-    if (bottomRowFirst && pixels.height > 0) {
-        pixels.baseAddress += static_cast<ptrdiff_t>(pixels.height - 1) * pixels.bytesPerRow;
-        pixels.bytesPerRow = -pixels.bytesPerRow;
+    ZVSourcePixels pixels = pixelsOf(*frame, bottomRowFirst);
+    ZVSourceReference source = frame;
+    if (zoomed) {
+        // The view from the picture's top-left, as the session reads it.
+        pixels.view = {{view.origin.x, size.height - view.maxY()}, view.size};
+        auto zoomedFrame = std::make_shared<ZoomedFrame>();
+        addOverlayPieces(*_cameraScaler, scene, _cursorAsRGBA.load(), pixels, zoomedFrame->pieces);
+        zoomedFrame->frame = std::move(frame);
+        source = std::move(zoomedFrame);
     }
-    // The session keeps the frame (and so its pixels) until it hands it back; the result
-    // is not checked, as a frame the session refused is simply not in the movie.
+    // The session keeps the frame (and so its pixels, and the pieces laid over them) until
+    // it hands it back; the result is not checked, as a frame the session refused is
+    // simply not in the movie.
     _session->encodeFrame(
         pixels, timeStamp, 0, flags,
         [](uint32_t trackingFlags, ZVSourceReference source) {
             if (trackingFlags & kZVSourceTrackingFlag_ReleasedPixelBuffer) source.reset();
         },
-        std::move(frame));
+        std::move(source));
     run.encodedAny = true;
     run.encodedScene = scene;
 }

@@ -45,6 +45,7 @@ std::shared_ptr<ZVMovie> ZVMovie::initWithPreset(const ZVEncodingPreset& preset,
 
 int32_t ZVMovie::createMovieAtPath(const std::string& path, ZVMovieContainer container) {
     long error = 0;
+    _path = path;
     _movie = ZVMovieMuxer::create(_toolkit.get(), path, &error, container);
     if (!_movie) {
         ZVLog("CreateMovieStorage() failed with error %i", static_cast<int>(error));
@@ -92,6 +93,33 @@ int32_t ZVMovie::createSoundTrack(ZVMovieInput input, std::unique_ptr<ZVSoundDes
     w.track = track;
     w.format = d->format;
     return 0;
+}
+
+int32_t ZVMovie::addMovieText(const ZVMovieText& text) {
+    // Finer than any other track's: the QuickTime muxer ends a text when a sample of any
+    // track passes its end, comparing their time stamps without their scales.
+    constexpr int32_t kTextTimeScale = 192000;
+    const auto ticks = [](double seconds) { return std::llround(seconds * kTextTimeScale); };
+    long error = _movie ? kZVMediaNoErr : kZVMediaErrParam;
+    if (_movie && !text.chapters.empty()) {
+        // Players read a chapter list from the movie's start: the first chapter is there.
+        std::vector<ZVChapterMark> chapters = text.chapters;
+        if (chapters.front().time > 0) chapters.insert(chapters.begin(), {0, "Start"});
+        error = _movie->setChapters(chapters);
+    }
+    if (_movie && !text.keys.empty() && error == kZVMediaNoErr) {
+        const int32_t track = _movie->newTextTrack(kTextTimeScale, &error);
+        for (const ZVTimedText& t : text.keys) {
+            if (track < 0 || error != kZVMediaNoErr) break;
+            if (t.end > t.start && t.start >= 0)
+                error = _movie->addTextSample(track, ticks(t.start), ticks(t.end) - ticks(t.start),
+                                              t.text);
+        }
+        if (track >= 0 && error == kZVMediaNoErr) error = _movie->finishTrack(track);
+    }
+    if (error == kZVMediaNoErr) return 0;
+    ZVLog("%s: the movie cannot hold the key track and chapters (error %ld)", _path.c_str(), error);
+    return -1;
 }
 
 void ZVMovie::startWriting(ZVMovieInput input) {

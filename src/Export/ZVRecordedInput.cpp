@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+
+#include "Video/ZVMovieFrame.h"
 
 namespace {
 constexpr int16_t kButtons =
@@ -40,14 +41,7 @@ void ZVRecordedInput::addAction(const ZVInputAction& action) {
 }
 
 int ZVRecordedInput::keyStrokeCount(const std::vector<uint8_t>& entries) {
-    int count = 0;
-    for (size_t i = 0; i + sizeof(ZVKeyStroke) <= entries.size(); i += sizeof(ZVKeyStroke)) {
-        int32_t code;
-        std::memcpy(&code, entries.data() + i + offsetof(ZVKeyStroke, keyCode), sizeof code);
-        // -1 is the empty entry in either byte order.
-        count += code != -1;
-    }
-    return count;
+    return static_cast<int>(ZVMovieFrame::keyStrokesIn(entries).size());
 }
 
 ZVPoint ZVRecordedInput::pointerAt(double time) const {

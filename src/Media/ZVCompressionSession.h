@@ -14,18 +14,41 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
+#include "Foundation/ZVGeometry.h"
 #include "Media/ZVCompressionSessionOptions.h"
 #include "Media/ZVEncodedFrame.h"
 
 // A borrowed BGRA picture: rows `bytesPerRow` apart, row 0 (at baseAddress) the top of the
 // picture. A picture stored bottom row first has a negative bytesPerRow and its buffer's
 // last row at baseAddress, so that it is read without being turned over first.
-struct ZVSourcePixels {
+// A borrowed BGRA picture laid over the encoded one in place of its pixels, rows top
+// first, its top-left at (x, y) of the picture as the frame shows it (after the view).
+struct ZVSourcePatch {
     const uint8_t* baseAddress = nullptr;
     int32_t width = 0;
     int32_t height = 0;
     int32_t bytesPerRow = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+struct ZVSourcePixels {
+    ZVSourcePixels() = default;
+    ZVSourcePixels(const uint8_t* base, int32_t w, int32_t h, int32_t stride)
+        : baseAddress(base), width(w), height(h), bytesPerRow(stride) {}
+
+    const uint8_t* baseAddress = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bytesPerRow = 0;
+    // The export camera: the part of the picture (in its pixels from the top-left, whole or
+    // not) that is scaled to fill it; empty for the whole picture as it is.
+    ZVRect view{};
+    // Laid over the picture the view gives, at its own scale (the overlays of a zoomed
+    // frame, which stay sharp); their pixels are owned like the picture's.
+    std::vector<ZVSourcePatch> patches;
 };
 
 // encodeFrame's valid-time flags.

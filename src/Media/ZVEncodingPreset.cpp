@@ -33,6 +33,21 @@ int32_t truncatedSide(double v) {
 
 // The preference flags and restriction are the dialog's starting point; the settings
 // carry the user's choice back.
+// The export camera's keys: where each is kept and the values it takes.
+struct CameraNumber {
+    const char* key;
+    double low, high;
+    const char* unit;
+};
+constexpr CameraNumber kCameraNumbers[] = {
+    {"ZoomLevel", 1.25, 4, ""},
+    {"ZoomHold", 0, 60, " seconds"},
+    {"CursorSmoothing", 0, 1, " seconds"},
+    {"CursorScale", 0.5, 4, ""},
+    {"HideIdleCursor", 0, 3600, " seconds"},
+};
+constexpr const char* kZoomKey = "Zoom";
+
 std::optional<ZVSettingsHandle> runDialog(ZVCodecSettingsKind kind,
                                           const std::optional<ZVSettingsHandle>& handle,
                                           bool logFailure) {
@@ -84,13 +99,44 @@ std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::initWithDictRepresentation(
     p->_includeCursorTrack = dict.get("IncludeCursor")->boolValue();
     p->_showMouseClicks = optionalFlag("ShowMouseClicks");
     p->_showKeysPressed = optionalFlag("ShowKeysPressed");
+    p->_includeKeyTrack = optionalFlag("IncludeKeyTrack");
+    p->_includeChapters = optionalFlag("IncludeChapters");
     p->_includeSystemAudio = optionalFlag("IncludeSystemAudio");
     p->_includeExternalAudio = optionalFlag("IncludeExternalAudio");
     p->_videoScale = dict.get("Scale")->doubleValue();
     int64_t mode = dict.get("ScaleMode")->intValue();
     p->_videoScaleMode = static_cast<int32_t>(static_cast<uint32_t>(mode));  // 32 bits, as kept
     p->_videoDimensions = *size;
+    if (!cameraProblem(dict).empty()) return nullptr;
+    if (const ZVValue* zoom = dict.get(kZoomKey)) p->_zoomAuto = zoom->stringValue() == "auto";
+    auto number = [&](const char* key, double fallback) {
+        const ZVValue* v = dict.get(key);
+        return v ? v->doubleValue() : fallback;
+    };
+    p->_zoomLevel = number("ZoomLevel", kDefaultZoomLevel);
+    p->_zoomHold = number("ZoomHold", kDefaultZoomHold);
+    p->_cursorSmoothing = number("CursorSmoothing", kDefaultCursorSmoothing);
+    p->_cursorScale = number("CursorScale", 1.0);
+    p->_hideIdleCursor = number("HideIdleCursor", 0);
     return p;
+}
+
+std::string ZVEncodingPreset::cameraProblem(const ZVValue& dict) {
+    if (const ZVValue* zoom = dict.get(kZoomKey)) {
+        const std::string text = zoom->stringValue();
+        if (text != "auto" && text != "off")
+            return std::string("\"") + kZoomKey + "\" must be \"auto\" or \"off\"";
+    }
+    for (const CameraNumber& n : kCameraNumbers) {
+        const ZVValue* v = dict.get(n.key);
+        if (!v) continue;
+        const bool number = v->kind() == ZVValue::Kind::Real || v->kind() == ZVValue::Kind::Integer;
+        const double d = number ? v->doubleValue() : 0;
+        if (!number || !(d >= n.low && d <= n.high))
+            return ZVFormat("\"%s\" must be a number from %g to %g%s", n.key, n.low, n.high,
+                            n.unit);
+    }
+    return {};
 }
 
 std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::readFile(const std::string& path,
@@ -98,7 +144,10 @@ std::shared_ptr<ZVEncodingPreset> ZVEncodingPreset::readFile(const std::string& 
     auto value = ZVValue::readFile(path, &error);
     if (!value) return nullptr;
     auto preset = initWithDictRepresentation(*value);
-    if (!preset) error = path + ": not a preset (a required key is missing or unreadable)";
+    if (std::string problem = cameraProblem(*value); !problem.empty())
+        error = path + ": " + problem;
+    else if (!preset)
+        error = path + ": not a preset (a required key is missing or unreadable)";
     return preset;
 }
 
@@ -117,11 +166,19 @@ ZVValue ZVEncodingPreset::dictRepresentation() const {
     d.set("IncludeCursor", _includeCursorTrack);
     d.set("ShowMouseClicks", _showMouseClicks);
     d.set("ShowKeysPressed", _showKeysPressed);
+    d.set("IncludeKeyTrack", _includeKeyTrack);
+    d.set("IncludeChapters", _includeChapters);
     d.set("IncludeSystemAudio", _includeSystemAudio);
     d.set("IncludeExternalAudio", _includeExternalAudio);
     d.set("Scale", _videoScale);
     d.set("ScaleMode", _videoScaleMode);
     d.set("Size", encodeSize(_videoDimensions));
+    d.set(kZoomKey, _zoomAuto ? "auto" : "off");
+    d.set("ZoomLevel", _zoomLevel);
+    d.set("ZoomHold", _zoomHold);
+    d.set("CursorSmoothing", _cursorSmoothing);
+    d.set("CursorScale", _cursorScale);
+    d.set("HideIdleCursor", _hideIdleCursor);
     return d;
 }
 

@@ -10,6 +10,7 @@
 #include "Media/ZVAudioConverter.h"
 #include "Media/ZVCompressionSession.h"
 #include "Media/ZVMovieMuxer.h"
+#include "Media/ZVPictureScaler.h"
 
 class ZVMediaToolkit {
   public:
@@ -30,4 +31,7 @@ class ZVMediaToolkit {
     virtual std::shared_ptr<ZVMovieMuxer> createMovieMuxer(const std::string& path,
                                                            ZVMovieContainer container,
                                                            long* error) = 0;
+    // A scaler for the export camera and the cursor drawn larger; none where the toolkit
+    // has no scaler (the camera then shows the whole picture). Any thread.
+    virtual std::unique_ptr<ZVPictureScaler> createPictureScaler() { return nullptr; }
 };

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Media/ZVAudioBuffers.h"
 #include "Media/ZVEncodedFrame.h"
+#include "Media/ZVMovieText.h"
 
 // The error a write answers when the disk (or the process's file-size limit) is full.
 inline constexpr long kZVMediaErrDiskFull = -34;
@@ -35,6 +37,15 @@ class ZVMovieMuxer {
                                   long* error) = 0;
     virtual int32_t newSoundTrack(const ZVSoundDescription& description, int32_t timeScale,
                                   long* error) = 0;
+    // A track of timed text that players can switch on and off (QuickTime text in
+    // QuickTime and MP4, WebVTT in WebM); kZVMediaErrUnsupported for a container without
+    // one. Before the first append.
+    virtual int32_t newTextTrack(int32_t timeScale, long* error) = 0;
+    // The movie's chapters, in time order (seconds from the movie's start); each lasts
+    // until the next one, the last until the movie ends. The chapter index is made when
+    // the file is closed and goes in front of the media with the rest of the index. Before
+    // the first append.
+    virtual long setChapters(const std::vector<ZVChapterMark>& chapters) = 0;
     // Where the track's media begins in the movie, in seconds (>= 0): before the track's
     // first append, since samples go into the file as soon as every track has reached them.
     virtual long setTrackStart(int32_t track, double seconds) = 0;
@@ -45,6 +56,10 @@ class ZVMovieMuxer {
     // bytes at `data` (copied before it returns). Any thread.
     virtual long addSoundSamples(int32_t track, const uint8_t* data, uint32_t size,
                                  int64_t durationPerSample, uint32_t sampleCount) = 0;
+    // Appends `text` (UTF-8; empty: nothing shown) shown from `start` for `duration`, in
+    // the track's time scale; samples come in time order. Any thread.
+    virtual long addTextSample(int32_t track, int64_t start, int64_t duration,
+                               const std::string& text) = 0;
     // No more samples for the track: kZVMediaErrInvalidDuration when it got none.
     virtual long finishTrack(int32_t track) = 0;
     // Writes the movie's index (moving it in front of the media) and closes the file;

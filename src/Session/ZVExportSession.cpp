@@ -14,8 +14,10 @@
 #include "Audio/ZVWavHeader.h"
 #include "Audio/ZVWavIO.h"
 #include "Export/ZVICM.h"
+#include "Export/ZVInputTrack.h"
 #include "Export/ZVMovie.h"
 #include "Export/ZVSoundEncoder.h"
+#include "Export/ZVZoomPlanFile.h"
 #include "Foundation/ZVException.h"
 #include "Foundation/ZVLog.h"
 #include "Foundation/ZVNotificationCenter.h"
@@ -23,6 +25,8 @@
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVMovieMuxer.h"
 #include "Pipeline/ZVQueue.h"
+#include "Session/ZVCaptureRecords.h"
+#include "Session/ZVReadRecordedInput.h"
 #include "Session/ZVScreenTrack.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixIO.h"
@@ -107,6 +111,7 @@ std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path
     auto s = std::shared_ptr<ZVExportSession>(new ZVExportSession());
     s->_services = services;
     s->_preset = std::make_shared<const ZVEncodingPreset>(preset);
+    s->_recordingPath = path;
     s->_package = ZVFomixXManager::initWithFile(path);
     if (!s->_package->exists()) return fail(path + ": no such recording");
     auto capture = s->_package->pathForResource(ZVFomixXResourceVideo);
@@ -131,6 +136,31 @@ std::shared_ptr<ZVExportSession> ZVExportSession::create(const std::string& path
     s->_duration = info.duration;
     s->_videoOffset = s->_package->startOffsetTime(ZVFomixXResourceVideo).value_or(0);
     return s;
+}
+
+std::string ZVExportSession::setZoom(const std::string& choice) {
+    _zoomChosen = true;
+    _zoomPlan.reset();
+    if (choice == "off") return {};
+    std::string why;
+    auto input = ZVReadRecordedInput(_recordingPath, &why);
+    if (!input) return why;
+    ZVZoomOptions options;
+    options.level = _preset->zoomLevel();
+    options.hold = _preset->zoomHold();
+    if (choice == "auto") {
+        _zoomPlan = std::make_shared<const ZVZoomPlan>(ZVZoomPlan::automatic(*input, options));
+        return {};
+    }
+    auto plan = ZVZoomPlanFile::read(choice, *input, options, &why);
+    if (!plan) return why;
+    _zoomPlan = std::make_shared<const ZVZoomPlan>(std::move(*plan));
+    return {};
+}
+
+void ZVExportSession::setZoomPlan(std::shared_ptr<const ZVZoomPlan> plan) {
+    _zoomChosen = true;
+    _zoomPlan = std::move(plan);
 }
 
 std::string ZVExportSession::takeUnclosedCapture(ZVFomixFileInfo& info) {
@@ -249,6 +279,9 @@ std::string ZVExportSession::buildVideo() {
     if (!_reader) return _capturePath + ": the capture file cannot be read";
     if (!_compressor) return "the preset's video settings cannot be used for this recording";
     if (_assumedHeader) _reader->assumeHeader(*_assumedHeader);
+    if (!_zoomChosen && _preset->zoomsAutomatically())
+        if (std::string why = setZoom("auto"); !why.empty()) return why;
+    _compressor->setZoomPlan(_zoomPlan);
     // A cursor the display server drew into the frames is not drawn a second time; the
     // click marks and the key strip still are.
     const auto video = _package->propertiesForResource(ZVFomixXResourceVideo);
@@ -312,7 +345,31 @@ std::string ZVExportSession::build() {
     }
     if (!_withVideo && _sound.empty())
         return "the preset leaves the video out and the recording has no sound to export";
+    addMovieText();
     return {};
+}
+
+void ZVExportSession::addMovieText() {
+    const bool keys = _preset->includesKeyTrack(), chapters = _preset->includesChapters();
+    if (!_withVideo || !_preset->showsKeysPressed() || (!keys && !chapters) ||
+        _container == ZVMovieContainer::GIF)
+        return;
+    // The records are read once more here, without their pictures: the text track's
+    // samples and the chapters are then all known before the movie's first sample.
+    std::optional<ZVInputTrack> input;
+    const bool read = ZVReadCaptureRecords(
+        _capturePath, _assumedHeader ? &*_assumedHeader : nullptr,
+        [&](ZVSize size) { input.emplace(size); },
+        [&](const ZVFomixRecord& r) {
+            input->addRecord(r.info, r.hasKeyStrokes ? &r.keyStrokes : nullptr,
+                             r.hasKeyText ? &r.keyText : nullptr);
+        });
+    if (!read) return;  // the reader stage says what is wrong with the file
+    ZVMovieText text = input->finish();
+    if (!keys) text.keys.clear();
+    if (!chapters) text.chapters.clear();
+    // Without them the movie is still whole; ZVMovie logs why.
+    _movie->addMovieText(text);
 }
 
 void ZVExportSession::abandon(const std::string& why) {

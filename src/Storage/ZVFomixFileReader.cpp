@@ -300,9 +300,10 @@ ZVFomixStep ZVFomixFileReader::readFrame(ZVFomixRecord& record, const ZVFomixCan
         _timeSum += info.timestamp;
         info.timestamp = _timeSum;
     }
-    switch (ZVFomixApplyBlocks(blockData, info.dataSize, info.blocks, canvas.base,
-                               canvas.bytesPerRow, canvas.pixelsWidth, canvas.bufferSize,
-                               blockLayout)) {
+    uint8_t* base = canvas.base;
+    if (info.blocks > 0 && canvas.writable) base = canvas.writable();
+    switch (ZVFomixApplyBlocks(blockData, info.dataSize, info.blocks, base, canvas.bytesPerRow,
+                               canvas.pixelsWidth, canvas.bufferSize, blockLayout)) {
         case ZVFomixApplyResult::Applied:
             return ZVFomixStep::Frame;
         case ZVFomixApplyResult::BadOffset:

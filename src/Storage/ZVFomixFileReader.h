@@ -9,6 +9,7 @@
 // the canvas plus 8 bytes (what the writer can make), and no chunk or payload may be
 // longer than what is left of the file.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ struct ZVFomixCanvas {
     size_t pixelsWidth = 0;
     size_t pixelsHeight = 0;
     size_t bufferSize = 0;
+    // When set, asked for the memory before blocks are applied (a record that changes
+    // nothing never asks): the owner may then hand a copy of the same layout instead of
+    // `base`, while the pictures that share `base` are still looked at.
+    std::function<uint8_t*()> writable;
 };
 
 // A zeroed canvas of width x height in `pixels`, rows as far apart as in pool buffers (the

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -272,6 +273,27 @@ void ZVFomixIO::fomixReader() {
     _worker.running();
     post(ZVFomixIODidStartNotification);
 
+    // Frames of records that change nothing share the canvas instead of copying it (a
+    // compressor that leaves them out never looks at their pixels). While they hold it,
+    // `lent` is their reference and `returned` is set once the last of them let go (by
+    // whichever thread that is); a record with blocks is then applied to a copy.
+    std::shared_ptr<const ZVPixelBuffer> lent;
+    std::shared_ptr<std::atomic<bool>> returned;
+    ZVFomixCanvas target = canvas ? canvasOf(*canvas) : ZVFomixCanvas{};
+    target.writable = [&]() -> uint8_t* {
+        if (!lent) return canvas->baseAddress();
+        lent.reset();
+        if (!returned->load(std::memory_order_acquire)) {
+            auto fresh = ZVMovieFrame::movieFrameWithSize(canvas->info().dimensions);
+            if (!fresh) return canvas->baseAddress();  // (a pool that failed throws instead)
+            std::memcpy(fresh->baseAddress(), canvas->baseAddress(),
+                        static_cast<size_t>(canvas->bufferSize()));
+            canvas = std::move(fresh);
+        }
+        returned.reset();
+        return canvas->baseAddress();
+    };
+
     ZVFomixRecord record;
     _worker.loop([&] {
         if (!canvas) {  // a file of no frames and no size: nothing to read
@@ -279,7 +301,8 @@ void ZVFomixIO::fomixReader() {
             return ZVStep::Worked;
         }
         return _worker.produce(destination(), [&] {
-            const ZVFomixStep step = reader.readFrame(record, canvasOf(*canvas), true);
+            target.base = canvas->baseAddress();
+            const ZVFomixStep step = reader.readFrame(record, target, true);
             const int32_t index = _readFrames.load(std::memory_order_relaxed);
             switch (step) {
                 case ZVFomixStep::End:
@@ -314,17 +337,27 @@ void ZVFomixIO::fomixReader() {
                     break;
             }
             try {
-                auto frame = ZVMovieFrame::movieFrameWithInfo(record.info);
+                // A whole record of no blocks left the canvas as the frame before it was.
+                const bool repeats =
+                    step == ZVFomixStep::Frame && index > 0 && record.info.blocks == 0;
+                if (repeats && !lent) {
+                    returned = std::make_shared<std::atomic<bool>>(false);
+                    lent = std::shared_ptr<const ZVPixelBuffer>(
+                        canvas.get(), [keep = canvas, done = returned](const ZVPixelBuffer*) {
+                            done->store(true, std::memory_order_release);
+                        });
+                }
+                auto frame = repeats ? ZVMovieFrame::movieFrameWithInfo(record.info, lent)
+                                     : ZVMovieFrame::movieFrameWithInfo(record.info);
                 if (!frame) {
                     stop();
                     return ZVStep::Worked;
                 }
-                std::memcpy(
-                    frame->baseAddress(), canvas->baseAddress(),
-                    static_cast<size_t>(std::min(frame->bufferSize(), canvas->bufferSize())));
-                // A whole record of no blocks left the canvas as the frame before it was.
-                frame->setPixelsRepeatPrevious(step == ZVFomixStep::Frame && index > 0 &&
-                                               record.info.blocks == 0);
+                if (!repeats)
+                    std::memcpy(
+                        frame->baseAddress(), canvas->baseAddress(),
+                        static_cast<size_t>(std::min(frame->bufferSize(), canvas->bufferSize())));
+                frame->setPixelsRepeatPrevious(repeats);
                 if (record.hasKeyStrokes) frame->setKeyStrokes(std::move(record.keyStrokes));
                 if (record.hasKeyText) frame->setKeyStrokesString(std::move(record.keyText));
                 destination().addObject(std::move(frame));

@@ -37,6 +37,14 @@ std::shared_ptr<ZVMovieFrame> ZVMovieFrame::movieFrameWithInfo(const ZVFrameInfo
     return initWithInfo(info);
 }
 
+std::shared_ptr<ZVMovieFrame> ZVMovieFrame::movieFrameWithInfo(
+    const ZVFrameInfo& info, std::shared_ptr<const ZVPixelBuffer> pixels) {
+    std::shared_ptr<ZVMovieFrame> frame(new ZVMovieFrame());
+    frame->_info = info;
+    frame->sharePixelsOf(std::move(pixels));
+    return frame;
+}
+
 std::shared_ptr<ZVMovieFrame> ZVMovieFrame::movieFrameWithSize(ZVSize size) {
     ZVFrameInfo info{};
     info.dimensions = size;
@@ -46,14 +54,24 @@ std::shared_ptr<ZVMovieFrame> ZVMovieFrame::movieFrameWithSize(ZVSize size) {
 ZVMovieFrame::~ZVMovieFrame() = default;
 
 const std::string& ZVMovieFrame::keyStrokesString() {
-    if (_keyStrokesString) return *_keyStrokesString;
-    std::string text;
-    // Whole entries only: a trailing partial entry is not a key.
-    for (size_t offset = 0; offset + sizeof(ZVKeyStroke) <= _keyStrokes.size();
+    if (!_keyStrokesString) _keyStrokesString = keyStrokesText(_keyStrokes);
+    return *_keyStrokesString;
+}
+
+std::vector<ZVKeyStroke> ZVMovieFrame::keyStrokesIn(const std::vector<uint8_t>& entries) {
+    std::vector<ZVKeyStroke> strokes;
+    for (size_t offset = 0; offset + sizeof(ZVKeyStroke) <= entries.size();
          offset += sizeof(ZVKeyStroke)) {
         ZVKeyStroke stroke;
-        std::memcpy(&stroke, _keyStrokes.data() + offset, sizeof stroke);
-        if (stroke.keyCode == -1) continue;
+        std::memcpy(&stroke, entries.data() + offset, sizeof stroke);
+        if (stroke.keyCode != -1) strokes.push_back(stroke);
+    }
+    return strokes;
+}
+
+std::string ZVMovieFrame::keyStrokesText(const std::vector<uint8_t>& entries) {
+    std::string text;
+    for (const ZVKeyStroke& stroke : keyStrokesIn(entries)) {
         // Glyphs of the modifiers (none for Caps Lock or Function alone), then the name.
         const std::string key = SRStringForCocoaModifierFlagsAndKeyCode(
             stroke.modifierFlags, static_cast<short>(stroke.keyCode));
@@ -62,8 +80,7 @@ const std::string& ZVMovieFrame::keyStrokesString() {
         else
             text += key;
     }
-    _keyStrokesString = std::move(text);
-    return *_keyStrokesString;
+    return text;
 }
 
 bool ZVMovieFrame::prepareCursor(const ZVCursorEntry& cursor) {

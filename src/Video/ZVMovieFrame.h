@@ -27,6 +27,11 @@ class ZVMovieFrame : public ZVPixelBuffer {
     static std::shared_ptr<ZVMovieFrame> initWithInfo(const ZVFrameInfo& info);
     // The same as initWithInfo. Any thread.
     static std::shared_ptr<ZVMovieFrame> movieFrameWithInfo(const ZVFrameInfo& info);
+    // A frame whose record is `info` and whose pixels are those of `pixels`, shared until
+    // something looks at them (ZVPixelBuffer::sharePixelsOf): no buffer of its own is taken.
+    // Any thread.
+    static std::shared_ptr<ZVMovieFrame> movieFrameWithInfo(
+        const ZVFrameInfo& info, std::shared_ptr<const ZVPixelBuffer> pixels);
     // A frame whose record is all zero except dimensions = size. Any thread.
     static std::shared_ptr<ZVMovieFrame> movieFrameWithSize(ZVSize size);
 
@@ -60,6 +65,11 @@ class ZVMovieFrame : public ZVPixelBuffer {
     // written as " " + modifier glyphs + key name + " "; a key typed alone as its bare name.
     // Owner's thread.
     const std::string& keyStrokesString();
+    // The text of key-stroke entries as keyStrokesString makes it. Any thread.
+    static std::string keyStrokesText(const std::vector<uint8_t>& entries);
+    // The entries that hold a key, in order: whole entries only (a trailing partial one is
+    // not a key), and none of the empty ones (key code -1). Any thread.
+    static std::vector<ZVKeyStroke> keyStrokesIn(const std::vector<uint8_t>& entries);
     void setKeyStrokesString(std::string text) { _keyStrokesString = std::move(text); }
 
     // Blends the cursor into the pixels with its hot spot at `point` (from the bottom-left,

@@ -144,24 +144,59 @@ ZVPixelBuffer::~ZVPixelBuffer() = default;
 
 void ZVPixelBuffer::setPixelBuffer(ZVPixelStorageRef buffer) {
     _pixelBuffer = std::move(buffer);
+    _sharedPixels.reset();
     _negativeStride = _alphaIgnored = false;
 }
 
+void ZVPixelBuffer::sharePixelsOf(std::shared_ptr<const ZVPixelBuffer> source) {
+    _pixelBuffer.reset();
+    _negativeStride = source && source->_negativeStride;
+    _alphaIgnored = source && source->_alphaIgnored;
+    _sharedPixels = std::move(source);
+}
+
+const ZVPixelStorage* ZVPixelBuffer::storage() const {
+    if (_pixelBuffer || !_sharedPixels) return _pixelBuffer.get();
+    return _sharedPixels->storage();
+}
+
+void ZVPixelBuffer::ownPixels() const {
+    const ZVPixelStorage* shared = storage();
+    const uint8_t* from = _sharedPixels->memoryStart();
+    _pixelBuffer = createPixelBufferWithSize(
+        {static_cast<float>(shared->width()), static_cast<float>(shared->height())});
+    if (_pixelBuffer && from) {
+        _pixelBuffer->lockBaseAddress();
+        std::memcpy(_pixelBuffer->baseAddress(), from, _pixelBuffer->dataSize());
+        _pixelBuffer->unlockBaseAddress();
+    }
+    _sharedPixels.reset();
+}
+
+ZVPixelStorage* ZVPixelBuffer::coreVideoPixelBuffer() const {
+    if (sharesPixels()) ownPixels();
+    return _pixelBuffer.get();
+}
+
 int32_t ZVPixelBuffer::pixelsWidth() const {
-    return _pixelBuffer ? static_cast<int32_t>(_pixelBuffer->width()) : 0;
+    const ZVPixelStorage* s = storage();
+    return s ? static_cast<int32_t>(s->width()) : 0;
 }
 
 int32_t ZVPixelBuffer::pixelsHeight() const {
-    return _pixelBuffer ? static_cast<int32_t>(_pixelBuffer->height()) : 0;
+    const ZVPixelStorage* s = storage();
+    return s ? static_cast<int32_t>(s->height()) : 0;
 }
 
 int32_t ZVPixelBuffer::bytesPerRow() const {
-    const int32_t stride = _pixelBuffer ? static_cast<int32_t>(_pixelBuffer->bytesPerRow()) : 0;
+    const ZVPixelStorage* s = storage();
+    const int32_t stride = s ? static_cast<int32_t>(s->bytesPerRow()) : 0;
     return _negativeStride ? -stride : stride;
 }
 
 int32_t ZVPixelBuffer::bufferSize() const {
-    return _pixelBuffer ? static_cast<int32_t>(_pixelBuffer->dataSize()) : 0;
+    const ZVPixelStorage* s = storage();
+    return s ? static_cast<int32_t>(s->dataSize()) : 0;
 }
 
 int64_t ZVPixelBuffer::dataSize() const {
@@ -169,6 +204,7 @@ int64_t ZVPixelBuffer::dataSize() const {
 }
 
 uint8_t* ZVPixelBuffer::memoryStart() const {
+    if (sharesPixels()) ownPixels();
     if (!_pixelBuffer) return nullptr;
     _pixelBuffer->lockBaseAddress();
     uint8_t* address = _pixelBuffer->baseAddress();
@@ -183,6 +219,7 @@ uint8_t* ZVPixelBuffer::baseAddress() const {
 }
 
 void ZVPixelBuffer::lock() {
+    if (sharesPixels()) ownPixels();
     if (_pixelBuffer) _pixelBuffer->lockBaseAddress();
 }
 

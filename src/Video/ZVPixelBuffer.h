@@ -48,7 +48,17 @@ class ZVPixelBuffer : public ZVQueueObject {
     // Owner's thread.
     void setPixelBuffer(ZVPixelStorageRef buffer);
     // The buffer itself, still owned by the object; nullptr when it has none. Owner's thread.
-    ZVPixelStorage* coreVideoPixelBuffer() const { return _pixelBuffer.get(); }
+    ZVPixelStorage* coreVideoPixelBuffer() const;
+
+    // Shows the pixels of `source` (its size, row order and alpha meaning) without a copy
+    // until something asks for the memory (baseAddress, memoryStart, lock, a draw, a
+    // flip): then they are copied into a buffer of its own from the pool, and the source is
+    // let go. A consumer that never looks at the pixels costs no copy. The source must not
+    // change while it is shared; its owner learns that the last sharer let go through its
+    // shared_ptr. The buffer's own is given back first. Owner's thread.
+    void sharePixelsOf(std::shared_ptr<const ZVPixelBuffer> source);
+    // Whether the pixels are still the source's. Owner's thread.
+    bool sharesPixels() const { return !_pixelBuffer && _sharedPixels; }
 
     // Geometry of the buffer; 0 when the object has no buffer. bytesPerRow() is negative
     // for a buffer with a negative stride. Owner's thread.
@@ -128,8 +138,16 @@ class ZVPixelBuffer : public ZVQueueObject {
   private:
     // Flips the view of a buffer with a negative stride; false for a positive one.
     bool flipByStride();
+    // The storage whose geometry the buffer has: its own, else the shared source's.
+    const ZVPixelStorage* storage() const;
+    // Copies the shared pixels into a buffer of its own (logged and left without pixels
+    // when none can be had).
+    void ownPixels() const;
 
-    ZVPixelStorageRef _pixelBuffer;
+    // Both change on the first look at shared pixels, which may come through a const
+    // accessor.
+    mutable ZVPixelStorageRef _pixelBuffer;
+    mutable std::shared_ptr<const ZVPixelBuffer> _sharedPixels;
     bool _negativeStride = false;
     bool _alphaIgnored = false;
 };

@@ -39,6 +39,12 @@ TEST_F(MovieWriterTest, MovieWriterFailuresGiveTheirLogLinesAndAlerts) {
              m.createSystemAudioTrackWithAudioDescriptionHandle(std::move(d));
          },
          "syssnd: NewTrackMedia() failed with error", ""},
+        {"chapters in a GIF",
+         [&](ZVMovie& m) {
+             m.createMovieAtPath(dir.file("a.gif"), ZVMovieContainer::GIF);
+             m.addMovieText({{}, {{0.5, "Click"}}});
+         },
+         dir.file("a.gif") + ": the movie cannot hold the key track and chapters (error", ""},
         // Finalized before it starts, the writer stops at its first empty read: no frame.
         {"a video track without frames",
          [&](ZVMovie& m) {

@@ -42,6 +42,49 @@ std::vector<MovieStream> probeMovie(const std::string& path) {
     return streams;
 }
 
+std::vector<Cue> probeChapters(const std::string& path) {
+    std::vector<Cue> chapters;
+    std::istringstream lines(
+        programOutput({"ffprobe", "-v", "error", "-show_entries",
+                       "chapter=start_time,end_time:chapter_tags=title", "-of", "csv=p=0", path}));
+    Cue c;
+    while (lines >> c.start && lines.get() == ',' && lines >> c.end && lines.get() == ',' &&
+           std::getline(lines, c.text))
+        chapters.push_back(c);
+    return chapters;
+}
+
+std::vector<Cue> subtitles(const std::string& path) {
+    std::vector<Cue> cues;
+    std::istringstream lines(
+        programOutput({"ffmpeg", "-v", "error", "-i", path, "-map", "0:s", "-f", "srt", "-"}));
+    for (std::string line; std::getline(lines, line);) {
+        int t[8];
+        if (std::sscanf(line.c_str(), "%d:%d:%d,%d --> %d:%d:%d,%d", t, t + 1, t + 2, t + 3, t + 4,
+                        t + 5, t + 6, t + 7) != 8)
+            continue;
+        Cue cue{t[0] * 3600 + t[1] * 60 + t[2] + t[3] / 1000.0,
+                t[4] * 3600 + t[5] * 60 + t[6] + t[7] / 1000.0,
+                {}};
+        // One line of text, without the style the decoder writes around it.
+        std::getline(lines, cue.text);
+        for (size_t open; (open = cue.text.find('<')) != std::string::npos;)
+            cue.text.erase(open, cue.text.find('>', open) - open + 1);
+        cues.push_back(cue);
+    }
+    return cues;
+}
+
+std::vector<double> keyFrameTimes(const std::string& path) {
+    std::vector<double> times;
+    std::istringstream lines(
+        programOutput({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                       "packet=pts_time,flags", "-of", "csv=p=0", path}));
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(",K") != std::string::npos) times.push_back(std::atof(line.c_str()));
+    return times;
+}
+
 bool indexBeforeMedia(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     for (unsigned char h[8]; in.read(reinterpret_cast<char*>(h), 8);) {

@@ -22,6 +22,16 @@ struct MovieStream {
 // Every stream ffprobe sees; empty when it cannot read the file.
 std::vector<MovieStream> probeMovie(const std::string& path);
 
+// The chapters ffprobe reads (text: the title); the key track as ffmpeg dumps it in SRT;
+// the display times of the video's key frames, in file order.
+struct Cue {
+    double start, end;
+    std::string text;
+};
+std::vector<Cue> probeChapters(const std::string& path);
+std::vector<Cue> subtitles(const std::string& path);
+std::vector<double> keyFrameTimes(const std::string& path);
+
 // Whether the movie's index (its top-level "moov" box) comes before its media ("mdat").
 bool indexBeforeMedia(const std::string& path);
 // The file's duration as ffprobe reads it; -1 when it cannot.

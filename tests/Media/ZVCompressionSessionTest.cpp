@@ -11,10 +11,12 @@
 #include "Media/ZVMediaToolkit.h"
 #include "Platform/FFmpeg/ZVFFmpegEncodedFrame.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
+#include "Platform/FFmpeg/ZVFFmpegScaler.h"
 #include "support/ZVTestSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
 
@@ -263,4 +265,38 @@ TEST(ZVCompressionSessionOwner, LettingGoInsideTheCallbackEndsTheCallbacks) {
 // the leak checker of the sanitizer builds should not count it against us.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libx265.so\n";
+}
+
+// A view and a patch converted into 4:2:0 pictures: the view at twice the size begins
+// where its fraction says, and a patch of a width the scaler handles in pieces changes
+// its own pixels and none beside it.
+TEST(ZVFFmpegScalerView, AViewFillsThePictureAndAPatchStaysInItsPlace) {
+    // A grey picture whose left half is black.
+    SourcePicture grey(64, 32, {128, 128, 128});
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) std::fill_n(&grey.bytes[size_t(y * 64 + x) * 4], 3, 0);
+    const SourcePicture white(52, 8, {255, 255, 255});
+    ZVFFmpegScaler scaler(64, 32, AV_PIX_FMT_YUV420P, false, 1, 1);
+    for (float x : {0.0f, 16.0f, 16.5f}) {
+        ZVSourcePixels pixels = grey.pixels();
+        pixels.view = {{x, 8}, {32, 16}};
+        pixels.patches.push_back({white.bytes.data(), 52, 8, 52 * 4, 4, 10});
+        AVFrame* frame = scaler.convert(pixels);
+        ASSERT_TRUE(frame);
+        const auto luma = [&](int px, int py) {
+            return frame->data[0][py * frame->linesize[0] + px];
+        };
+        // The black half ends at 2 * (32 - x) in the picture.
+        const int edge = int(2 * (32 - x));
+        if (edge > 2) {
+            EXPECT_LT(luma(edge - 3, 2), 40) << x;
+        }
+        if (edge < 61) {
+            EXPECT_GT(luma(edge + 2, 2), 100) << x;
+        }
+        EXPECT_GT(luma(4, 12), 230) << x;
+        EXPECT_GT(luma(55, 12), 230) << x;
+        EXPECT_EQ(luma(56, 12), luma(56, 2)) << x;  // beside the patch: the view's own
+        av_frame_free(&frame);
+    }
 }

@@ -22,16 +22,44 @@ ZVValue fullDict() {
     return d;
 }
 
-// Presets stored before the four later options existed read them as YES.
+// Presets stored before the later options existed read them as YES.
 TEST(ZVEncodingPreset, OlderDictionaryGetsTheLaterOptionsOn) {
     auto p = ZVEncodingPreset::initWithDictRepresentation(fullDict());
     ASSERT_TRUE(p);
     EXPECT_TRUE(p->showsMouseClicks() && p->showsKeysPressed() && p->includesSystemAudio() &&
-                p->includesExternalAudio());
+                p->includesExternalAudio() && p->includesKeyTrack() && p->includesChapters());
     EXPECT_FALSE(p->includesAudioTrack());
     EXPECT_FALSE(p->includesCursorTrack());
     EXPECT_EQ(p->videoDimensions(), (ZVSize{640.5f, 480.25f}));
     EXPECT_EQ(*p->soundSettings(), (ZVSettingsHandle{1, 2, 3}));
+    // and the camera's defaults: off, 2x, 1.5 s, 60 ms smoothing, the cursor as it is.
+    EXPECT_FALSE(p->zoomsAutomatically());
+    EXPECT_EQ(p->zoomLevel(), 2.0);
+    EXPECT_EQ(p->zoomHold(), 1.5);
+    EXPECT_EQ(p->cursorSmoothing(), 0.06);
+    EXPECT_EQ(p->cursorScale(), 1.0);
+    EXPECT_EQ(p->hideIdleCursor(), 0.0);
+}
+
+TEST(ZVEncodingPreset, CameraValuesOutOfRangeOrOfAnotherKindAreRefused) {
+    const struct {
+        const char* key;
+        ZVValue value;
+        const char* problem;
+    } rows[] = {
+        {"Zoom", "on", "\"Zoom\" must be \"auto\" or \"off\""},
+        {"ZoomLevel", 1.0, "\"ZoomLevel\" must be a number from 1.25 to 4"},
+        {"ZoomHold", "long", "\"ZoomHold\" must be a number from 0 to 60 seconds"},
+        {"CursorSmoothing", -0.1, "\"CursorSmoothing\" must be a number from 0 to 1 seconds"},
+        {"CursorScale", NAN, "\"CursorScale\" must be a number from 0.5 to 4"},
+        {"HideIdleCursor", 4000, "\"HideIdleCursor\" must be a number from 0 to 3600 seconds"},
+    };
+    for (const auto& row : rows) {
+        ZVValue d = fullDict();
+        d.set(row.key, row.value);
+        EXPECT_EQ(ZVEncodingPreset::cameraProblem(d), row.problem);
+        EXPECT_FALSE(ZVEncodingPreset::initWithDictRepresentation(d)) << row.key;
+    }
 }
 
 TEST(ZVEncodingPreset, MissingRequiredKeyOrUnreadableSizeGivesNil) {
@@ -71,6 +99,7 @@ TEST(ZVEncodingPreset, CopyEqualsTheOriginalInEveryField) {
     p->setVideoScaleMode(1);
     p->setShowsMouseClicks(false);
     p->setIncludesExternalAudio(false);
+    p->setIncludesChapters(false);
     auto c = p->copy();
     ASSERT_TRUE(c);
     EXPECT_EQ(*c, *p);

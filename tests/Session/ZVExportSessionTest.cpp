@@ -14,6 +14,7 @@
 #include "Platform/Cairo/ZVCairoKeyStripRenderer.h"
 #include "Platform/FFmpeg/ZVFFmpegMediaToolkit.h"
 #include "Session/ZVExportSession.h"
+#include "Session/ZVReadRecordedInput.h"
 #include "Storage/ZVCursorListFile.h"
 #include "Storage/ZVFomixTestFiles.h"
 #include "Storage/ZVFomixXManager.h"
@@ -239,10 +240,16 @@ TEST(ExportSessionTest, TheOverlaysAreInThePictureUnlessThePresetSwitchesThemOff
     auto preset = testPreset();
     struct Case {
         bool cursor, clicks, keys, inFrames = false;
-    } cases[] = {
-        {true, true, true}, {false, true, true}, {true, false, false}, {true, true, true, true}};
+        double cursorScale = 1, hideIdle = 0;  // the pointer never moves
+    } cases[] = {{true, true, true},
+                 {false, true, true},
+                 {true, false, false},
+                 {true, true, true, false, 2},
+                 {true, true, true, false, 1, 0.25},
+                 {true, true, true, true}};
     for (const Case& c : cases) {
-        // A package whose frames hold the cursor already (the last row) gets no second one.
+        // A package whose frames hold the cursor already (the last row: it says so from
+        // then on) gets no second one.
         if (c.inFrames)
             ZVFomixXManager::initWithFile(package)->setPropertie(
                 std::string(ZVScreenTrack::kCursorInFramesKey), ZVValue(true),
@@ -250,6 +257,8 @@ TEST(ExportSessionTest, TheOverlaysAreInThePictureUnlessThePresetSwitchesThemOff
         preset->setIncludesCursorTrack(c.cursor);
         preset->setShowsMouseClicks(c.clicks);
         preset->setShowsKeysPressed(c.keys);
+        preset->setCursorScale(c.cursorScale);
+        preset->setHideIdleCursor(c.hideIdle);
         auto session = startExport(package, *preset);
         ASSERT_TRUE(session);
         ASSERT_EQ(session->waitUntilFinished(120), "");
@@ -259,15 +268,93 @@ TEST(ExportSessionTest, TheOverlaysAreInThePictureUnlessThePresetSwitchesThemOff
         const auto near = [](int code, int want) { return std::abs(code - want) < 40; };
         // The cursor's green at its centre; the mark beside it (drawn with the cursor); the
         // strip's dark band.
-        const uint8_t* cursor =
-            reinterpret_cast<const uint8_t*>(&rgb[size_t((top + 4) * kW + x + 4) * 3]);
-        EXPECT_EQ(near(cursor[0], 0) && near(cursor[1], 255) && near(cursor[2], 0),
-                  c.cursor && !c.inFrames);
+        const auto green = [&](int dx) {
+            const auto* p =
+                reinterpret_cast<const uint8_t*>(&rgb[size_t((top + dx) * kW + x + dx) * 3]);
+            return near(p[0], 0) && near(p[1], 255) && near(p[2], 0);
+        };
+        // Hidden after a quarter of a second at rest; twice as large, it reaches 12 px on.
+        EXPECT_EQ(green(4), c.cursor && !c.inFrames && c.hideIdle == 0);
+        EXPECT_EQ(green(12), c.cursorScale == 2);
         EXPECT_EQ(changeFromGrey(rgb, x - 32, top, x, 50) > 60, c.cursor && c.clicks);
         EXPECT_EQ(changeFromGrey(rgb, kW - 20, 55, kW, 85) > 40, c.keys);
         EXPECT_LT(changeFromGrey(rgb, 0, 95, kW, kH), 20);  // below the strip: untouched
         std::filesystem::remove(session->moviePath());
     }
+}
+
+// The camera over a black-and-white grid of 8-pixel cells, exported losslessly (PNG):
+// with an empty plan the movie is the one made without a camera, byte for byte; at full
+// zoom it shows the middle of the picture at twice its size as ffmpeg's crop and bicubic
+// scale of that movie shows it, and stays still while the view does; on the way in the
+// cells only grow, frame by frame, to twice their size and no further.
+TEST(ExportSessionTest, TheCameraShowsThePlansViewScaledUpSmoothly) {
+    zvtest::TempDir dir;
+    auto package = makeScreen(dir, [](int i) {
+        auto frame = solidFrame(i, false);
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                const uint32_t word = (x / 8 + y / 8) % 2 ? 0xFFFFFFFFu : 0xFF000000u;
+                std::memcpy(frame->baseAddress() + size_t(y) * frame->bytesPerRow() + x * 4, &word,
+                            4);
+            }
+        return frame;
+    });
+    auto preset = testPreset();
+    ZVCodecSettings png(ZVCodecSettingsKind::video);
+    png.setCodecType(kZVVideoCodecType_PNG);
+    png.setFrameRate(ZVDoubleToFixed(60));
+    preset->setVideoSettings(png.save());
+    preset->setIncludesAudioTrack(false);
+    std::string why;
+    const ZVRecordedInput input = *ZVReadRecordedInput(package->path(), &why);
+    const auto movie = [&](const std::string& name, std::vector<ZVZoomSegment> segments) {
+        std::string error;
+        auto session = ZVExportSession::create(package->path(), *preset, &error);
+        session->setOutputPath(dir.file(name));
+        if (name != "off.mov")
+            session->setZoomPlan(std::make_shared<ZVZoomPlan>(std::move(segments), input));
+        EXPECT_EQ(session->start(), "");
+        EXPECT_EQ(session->waitUntilFinished(120), "");
+        return dir.file(name);
+    };
+    const std::string off = movie("off.mov", {});
+    EXPECT_EQ(zvtest::readBytes(movie("empty.mov", {})), zvtest::readBytes(off));
+    // Full zoom from 1.0 s on, moving in from 0.5 s.
+    const std::string zoomed = movie("zoomed.mov", {{1.0, 1.9, 2, ZVPoint{80, 60}}});
+
+    const std::string reference = dir.file("reference.rgb");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -ss 1.5 -i '" + off +
+                           "' -frames:v 1 -vf crop=80:60:40:30,scale=160:120:flags=bicubic "
+                           "-f rawvideo -pix_fmt rgb24 '" +
+                           reference + "'")
+                              .c_str()),
+              0);
+    const std::string expected = zvtest::readText(reference), shown = zvtest::frameAt(zoomed, 1.5);
+    ASSERT_EQ(shown.size(), expected.size());
+    long sum = 0;
+    for (size_t i = 0; i < shown.size(); ++i)
+        sum += std::abs(int(uint8_t(shown[i])) - int(uint8_t(expected[i])));
+    EXPECT_LT(double(sum) / double(shown.size()), 3.0);
+    EXPECT_EQ(zvtest::frameAt(zoomed, 1.2), shown);
+
+    // Edges between cells along the middle row.
+    const auto edges = [](const std::string& rgb) {
+        int n = 0;
+        for (int x = 1; x < kW; ++x)
+            n += (uint8_t(rgb[size_t((kH / 2) * kW + x) * 3]) > 127) !=
+                 (uint8_t(rgb[size_t((kH / 2) * kW + x - 1) * 3]) > 127);
+        return n;
+    };
+    int before = edges(zvtest::frameAt(zoomed, 0.45));
+    EXPECT_EQ(before, kW / 8 - 1);
+    for (int frame = 30; frame <= 62; ++frame) {
+        const int now = edges(zvtest::frameAt(zoomed, (frame + 0.5) / 60));
+        EXPECT_LE(now, before) << "frame " << frame;
+        EXPECT_GE(now, kW / 16 - 1) << "frame " << frame;
+        before = now;
+    }
+    EXPECT_LE(before, kW / 16);
 }
 
 TEST(ExportSessionTest, ARecordingWithoutAScreenTrackIsRefused) {
@@ -335,6 +422,17 @@ TEST(ExportSessionTest, RepeatedFramesAreFoldedIntoThePictureBeforeThem) {
             for (size_t k = 0; k < a.size(); ++k)
                 most = std::max(most, std::abs(uint8_t(a[k]) - uint8_t(b[k])));
             EXPECT_LT(most, 12) << "frame " << i;
+        }
+        // The cursor is drawn where the smoother puts it: 60 ms (3.6 px) behind the
+        // pointer at 1 s, so its 8 columns begin at 76 instead of 80.
+        if (row.moving) {
+            const std::string rgb = zvtest::frameAt(movies[0], 1.0);
+            const auto green = [&](int x) {
+                const auto* p = reinterpret_cast<const uint8_t*>(&rgb[size_t(63 * kW + x) * 3]);
+                return p[1] > 200 && p[0] < 60;
+            };
+            EXPECT_TRUE(green(78));
+            EXPECT_FALSE(green(86));
         }
     }
 }

@@ -27,8 +27,17 @@ TEST(ZVFomixWriterBudget, ASlowDiskGetsCompressedRecordsThenWholeFramesLeftOut) 
     const std::string path = dir.file("slow.fomix");
     std::atomic<double> peakFill{0};
     auto writer = recordFrames(path, frames, [&](ZVFomixIO& w) {
-        // The disk: 0.4 s per megabyte.
-        w.setDiskQueue(kLimit, [&](size_t bytes) {
+        // The disk stalls until the writer has dealt with every frame, then writes at 0.4 s
+        // per megabyte. A disk that is merely slow loses the race against an encoder slowed
+        // down by a sanitizer or a busy machine, and then nothing is ever left out.
+        w.setDiskQueue(kLimit, [&, stalled = true](size_t bytes) mutable {
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (stalled && w.writenFrames() + w.droppedFrames() < kFrames &&
+                   std::chrono::steady_clock::now() < giveUp) {
+                peakFill.store(std::max(peakFill.load(), w.diskQueueFill()));
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            stalled = false;
             peakFill.store(std::max(peakFill.load(), w.diskQueueFill()));
             std::this_thread::sleep_for(std::chrono::microseconds(bytes * 400000 / (1 << 20)));
         });

@@ -23,10 +23,11 @@ struct Options {
     std::string package;
     std::string output;
     std::string presetPath;
-    std::optional<std::string> videoCodec, audioCodec, size;
+    std::optional<std::string> videoCodec, audioCodec, size, zoom;
     std::optional<double> fps, scale;
     std::vector<std::pair<std::string, std::string>> videoOptions;
     bool noCursor = false, noClicks = false, noKeys = false, noAudio = false, noSystemAudio = false;
+    bool noKeyTrack = false, noChapters = false;
 };
 
 std::optional<std::string> parse(const std::vector<std::string>& args, Options& o) {
@@ -68,11 +69,18 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
              {"--fps", number(o.fps, "--fps needs a number of frames per second above 0")},
              {"--scale", number(o.scale, "--scale needs a percentage above 0")},
              {"--size", [&](auto& v) { return (o.size = v) ? nullptr : "--size needs WxH"; }},
+             {"--zoom",
+              [&](auto& v) {
+                  return (o.zoom = v) && !v->empty() ? nullptr
+                                                     : "--zoom needs auto, off or a plan file";
+              }},
              {"--no-cursor", {}, &o.noCursor},
              {"--no-clicks", {}, &o.noClicks},
              {"--no-keys", {}, &o.noKeys},
              {"--no-audio", {}, &o.noAudio},
-             {"--no-system-audio", {}, &o.noSystemAudio}},
+             {"--no-system-audio", {}, &o.noSystemAudio},
+             {"--no-key-track", {}, &o.noKeyTrack},
+             {"--no-chapters", {}, &o.noChapters}},
             "recording", o.package))
         return problem;
     const bool inline_ =
@@ -156,6 +164,8 @@ int run(const std::vector<std::string>& args) {
     if (o.noKeys) preset->setShowsKeysPressed(false);
     if (o.noAudio) preset->setIncludesAudioTrack(false);
     if (o.noSystemAudio) preset->setIncludesSystemAudio(false);
+    if (o.noKeyTrack) preset->setIncludesKeyTrack(false);
+    if (o.noChapters) preset->setIncludesChapters(false);
 
     // Alerts are this command's failure line, not a second message.
     ZVSetAlertHandler([](const std::string&, const std::string&) {});
@@ -164,6 +174,9 @@ int run(const std::vector<std::string>& args) {
     if (!session->notice().empty())
         std::fprintf(stderr, "zorvan %s: %s\n", kName, session->notice().c_str());
     if (!o.output.empty()) session->setOutputPath(o.output);
+    // A plan that does not fit is refused here, before anything is written.
+    if (o.zoom)
+        if (error = session->setZoom(*o.zoom); !error.empty()) return ZVCommandFail(kName, error);
     // A refused start runs nothing and leaves no movie: there is nothing to wait for.
     if (error = session->start(); !error.empty()) return ZVCommandFail(kName, error);
 
@@ -192,6 +205,8 @@ const ZVCommand::Registration reg(
      "         [--video-codec C] [--video-option NAME=VALUE]... [--fps N]\n"
      "         [--scale P | --size WxH] [--audio-codec C]]\n"
      "         [--no-cursor] [--no-clicks] [--no-keys] [--no-audio] [--no-system-audio]\n"
+     "         [--no-key-track] [--no-chapters]\n"
+     "         [--zoom auto|off|PLAN]\n"
      "\n"
      "Plays the recording (a package made by 'zorvan record', or a plain capture file)\n"
      "back, draws the cursor, a mark for pressed buttons and the pressed keys into its\n"
@@ -221,6 +236,16 @@ const ZVCommand::Registration reg(
      "  --audio-codec C     aac (default, 128 kbit/s), alac or pcm; 44100 Hz stereo\n"
      "  --no-cursor, --no-clicks, --no-keys  leave that overlay out\n"
      "  --no-audio          no sound tracks; --no-system-audio: no system-audio track\n"
+     "  --no-key-track      no text track of the keys pressed (a .mov, .mp4 or .webm\n"
+     "                      that shows the keys has one, for players to switch on)\n"
+     "  --no-chapters       no chapter at each click and shortcut (made when the keys\n"
+     "                      are shown)\n"
+     "  --zoom auto|off|PLAN  the camera: 'auto' zooms in ahead of each click and burst\n"
+     "                      of typing and glides back out, PLAN is a plan file ('zorvan\n"
+     "                      zoom' writes one; edit it and export again), 'off' shows the\n"
+     "                      whole picture (the default unless the preset says \"Zoom\"\n"
+     "                      \"auto\"); a plan that does not fit is refused before anything\n"
+     "                      is written\n"
      "\n"
      "A progress bar (frames, speed as a multiple of real time, time left) is shown on a\n"
      "terminal. Ctrl-C cancels the export and leaves no movie behind.\n",

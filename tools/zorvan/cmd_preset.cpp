@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "Media/ZVCodecSettings.h"
 #include "Media/ZVEncodingPreset.h"
@@ -61,6 +62,42 @@ const Toggle kToggles[] = {
      &ZVEncodingPreset::setIncludesExternalAudio},
 };
 constexpr int kToggleCount = sizeof kToggles / sizeof kToggles[0];
+// The movie's own text, made when keys are shown; listed after the codec settings, so the
+// numbers of the items above stay as they were.
+const Toggle kTextToggles[] = {
+    {"key track", &ZVEncodingPreset::includesKeyTrack, &ZVEncodingPreset::setIncludesKeyTrack},
+    {"chapters", &ZVEncodingPreset::includesChapters, &ZVEncodingPreset::setIncludesChapters},
+};
+constexpr int kTextToggleCount = sizeof kTextToggles / sizeof kTextToggles[0];
+// The camera's numbers, asked for after the codec settings; the preset's key checks them.
+struct Number {
+    const char* label;
+    const char* key;
+    double (ZVEncodingPreset::*get)() const;
+    void (ZVEncodingPreset::*set)(double);
+};
+const Number kNumbers[] = {
+    {"zoom level", "ZoomLevel", &ZVEncodingPreset::zoomLevel, &ZVEncodingPreset::setZoomLevel},
+    {"zoom hold (s)", "ZoomHold", &ZVEncodingPreset::zoomHold, &ZVEncodingPreset::setZoomHold},
+    {"cursor smoothing (s)", "CursorSmoothing", &ZVEncodingPreset::cursorSmoothing,
+     &ZVEncodingPreset::setCursorSmoothing},
+    {"cursor scale", "CursorScale", &ZVEncodingPreset::cursorScale,
+     &ZVEncodingPreset::setCursorScale},
+    {"hide idle cursor (s)", "HideIdleCursor", &ZVEncodingPreset::hideIdleCursor,
+     &ZVEncodingPreset::setHideIdleCursor},
+};
+// A new value for `number`; the line that says why not when it is refused.
+std::string changeNumber(ZVEncodingPreset& p, const Number& number, const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    ZVValue probe = ZVValue::dict();
+    if (end == text.c_str() || *end) return "Not a number: " + text;
+    probe.set(number.key, v);
+    if (std::string problem = ZVEncodingPreset::cameraProblem(probe); !problem.empty())
+        return problem;
+    (p.*number.set)(v);
+    return {};
+}
 
 void show(const ZVEncodingPreset& p, bool numbered) {
     int n = 1;
@@ -75,6 +112,9 @@ void show(const ZVEncodingPreset& p, bool numbered) {
     for (const auto& t : kToggles) line(t.label, shown((p.*t.get)()));
     line("video settings", settingsText(ZVCodecSettingsKind::video, p.videoSettings()));
     line("sound settings", settingsText(ZVCodecSettingsKind::sound, p.soundSettings()));
+    line("zoom", p.zoomsAutomatically() ? "auto" : "off");
+    for (const Number& number : kNumbers) line(number.label, ZVFormat("%g", (p.*number.get)()));
+    for (const auto& t : kTextToggles) line(t.label, shown((p.*t.get)()));
 }
 
 bool readAnswer(const char* prompt, std::string& answer) {
@@ -111,7 +151,8 @@ int edit(const std::string& path) {
     auto p = ZVEncodingPreset::readFile(path, error);
     if (!p) return ZVCommandFail(kName, error);
     ZVSettingsDialog::setShared(std::make_shared<ZVTerminalSettingsDialog>(stdin, stdout));
-    const int videoItem = 3 + kToggleCount, soundItem = videoItem + 1;
+    const int videoItem = 3 + kToggleCount, soundItem = videoItem + 1, zoomItem = soundItem + 1;
+    const int lastItem = zoomItem + int(std::size(kNumbers));
     for (;;) {
         std::printf("Preset %s\n", path.c_str());
         show(*p, true);
@@ -127,7 +168,7 @@ int edit(const std::string& path) {
         }
         char* end = nullptr;
         long item = std::strtol(choice.c_str(), &end, 10);
-        if (choice.empty() || *end || item < 1 || item > soundItem) {
+        if (choice.empty() || *end || item < 1 || item > lastItem + kTextToggleCount) {
             std::printf("Not a choice: %s\n", choice.c_str());
         } else if (item == 1) {
             if (!readAnswer("name: ", answer)) return ZVCommandFail(kName, "the input ended");
@@ -142,9 +183,20 @@ int edit(const std::string& path) {
         } else if (item == videoItem) {
             if (auto h = ZVEncodingPreset::requestUserSettingsForVideo(p->videoSettings()))
                 p->setVideoSettings(h);
-        } else {
+        } else if (item == soundItem) {
             if (auto h = ZVEncodingPreset::requestUserSettingsForAudio(p->soundSettings()))
                 p->setSoundSettings(h);
+        } else if (item == zoomItem) {
+            p->setZoomsAutomatically(!p->zoomsAutomatically());
+        } else if (item <= lastItem) {
+            const Number& number = kNumbers[item - zoomItem - 1];
+            if (!readAnswer((std::string(number.label) + ": ").c_str(), answer))
+                return ZVCommandFail(kName, "the input ended");
+            if (std::string why = changeNumber(*p, number, answer); !why.empty())
+                std::printf("%s\n", why.c_str());
+        } else {
+            const Toggle& t = kTextToggles[item - lastItem - 1];
+            (p.get()->*t.set)(!(p.get()->*t.get)());
         }
     }
 }
@@ -198,7 +250,9 @@ const ZVCommand::Registration reg(
      "         an existing FILE is kept unless --force is given\n"
      "  show   prints what the preset holds\n"
      "  edit   lists the settings with numbers; answer a number to change one (the\n"
-     "         codec settings open their own list), \"save\" to write the file, \"quit\"\n"
-     "         to leave it unchanged. Answers may come from a pipe.\n",
+     "         codec settings open their own list; zoom switches the export camera\n"
+     "         between auto and off, the numbers below it ask for a value), \"save\" to\n"
+     "         write the file, \"quit\" to leave it unchanged. Answers may come from a\n"
+     "         pipe.\n",
      run});
 }  // namespace

@@ -8,7 +8,13 @@
 // the movie's frame rate is variable: a frame whose pixels repeat the previous one's (the
 // reader says so) and whose drawing is the same is not encoded; the previous picture lasts
 // longer instead, and the last one lasts to the recording's end. With a frame rate every
-// frame is encoded (the encoder codes a repeated picture in a few bytes). Each compressed frame
+// frame is encoded (the encoder codes a repeated picture in a few bytes).
+//
+// With a zoom plan the compressor is also the export camera: a frame the plan shows closer
+// is encoded as its view, scaled to fill the picture by the session's own scaling, and the
+// cursor and the mark are drawn at the view's scale on pieces laid over it (the key strip
+// at the picture's own); the view is part of what a repeated frame must match. A frame
+// the plan shows whole goes exactly the way it goes without a plan. Each compressed frame
 // comes back on the session's thread, wrapped in a ZVEncodedMovieFrame, and is added to the data
 // destination once it accepts.
 //
@@ -35,6 +41,8 @@ class ZVCompressionSession;
 class ZVEncodedFrame;
 class ZVICMOverlays;
 class ZVMovieFrame;
+class ZVPictureScaler;
+class ZVZoomPlan;
 
 class ZVICM;
 
@@ -97,6 +105,10 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
     // Any thread.
     void setCursors(std::vector<ZVCursorEntry> cursors);
     std::vector<ZVCursorEntry> cursors() const;
+    // The camera's plan for the next runs (none: every frame whole); its picture is the
+    // frames' own. Any thread.
+    void setZoomPlan(std::shared_ptr<const ZVZoomPlan> plan);
+
     // Whether the cursors' pixels are RGBA rather than BGRA (default false). Any thread.
     void setCursorAsRGBA(bool rgba) { _cursorAsRGBA.store(rgba); }
     bool isCursorAsRGBA() const { return _cursorAsRGBA.load(); }
@@ -141,6 +153,10 @@ class ZVICM : public ZVWorkerStage<ZVICMDelegateInformalProtocol> {
     std::atomic<double> _endTime{0};
     mutable ZVMutex _cursorsLock;  // guards _cursors
     std::vector<ZVCursorEntry> _cursors ZV_GUARDED_BY(_cursorsLock);
+    mutable ZVMutex _planLock;  // guards _plan
+    std::shared_ptr<const ZVZoomPlan> _plan ZV_GUARDED_BY(_planLock);
+    // Scales the picture under the overlays' pieces. Used only by the worker.
+    std::unique_ptr<ZVPictureScaler> _cameraScaler;
     // Used only by the worker (one run at a time).
     std::unique_ptr<ZVICMOverlays> _overlays;
     // Made in the factory; encodeFrame and completeFrames are called by the worker only.

@@ -5,8 +5,9 @@
 // the tracks in the file. Sound tracks are placed against the video by the recorders'
 // start offsets (an edit: nothing is cut), as they are when each sound writer starts.
 //
-// Order of use (main thread): initWithPreset -> createMovieAtPath -> create the tracks ->
-// set sources, delegate and the three offsets -> start the writers -> each ends at the end
+// Order of use (main thread): initWithPreset -> createMovieAtPath -> create the tracks
+// (and add the movie's text) -> set sources, delegate and the three offsets -> start the
+// writers -> each ends at the end
 // of its source's stream (or once finalized and its source is empty) -> after every
 // started writer posted its did-stop, closeMovie.
 //
@@ -23,6 +24,7 @@
 #include "Foundation/ZVGeometry.h"
 #include "Media/ZVAudioBuffers.h"
 #include "Media/ZVEncodingPreset.h"
+#include "Media/ZVMovieText.h"
 #include "Pipeline/ZVStage.h"
 #include "Pipeline/ZVWorker.h"
 #include "Platform/ZVPlatformDefaults.h"
@@ -75,6 +77,12 @@ class ZVMovie : public ZVStage {
         std::unique_ptr<ZVSoundDescription> d) {
         return createSoundTrack(ZVMovieInput::SystemAudio, std::move(d));
     }
+
+    // The recording's input as data in the movie, times on the screen's clock (the video
+    // track's): a text track of `text.keys` (none when empty) whose samples are all known
+    // now, so it never holds the other tracks back, and `text.chapters`. Before any writer
+    // starts; 0, or -1 after a log line (a GIF holds neither). Main thread.
+    int32_t addMovieText(const ZVMovieText& text);
 
     // Borrowed; the host keeps it alive while the writer runs. Any thread.
     void setDataSource(ZVMovieInput input, ZVDataSource* s) { at(input).source.store(s); }
@@ -137,6 +145,7 @@ class ZVMovie : public ZVStage {
 
     std::shared_ptr<const ZVEncodingPreset> _preset;
     std::shared_ptr<ZVMovieMuxer> _movie;
+    std::string _path;                         // of the movie file, for messages
     std::shared_ptr<ZVMediaToolkit> _toolkit;  // set by initWithPreset; makes _movie
     std::array<TrackInput, 3> _inputs;
     long _closeStatus = 0;

@@ -29,14 +29,15 @@ class ZVEncodingPreset {
     static std::shared_ptr<ZVEncodingPreset> initWithName(const std::string& name);
     static std::shared_ptr<ZVEncodingPreset> presetWithName(const std::string& name);
     // From the dictionary form; nullptr (and nothing logged) when a required key is
-    // missing or "Size" cannot be read. Values are read leniently. Any thread.
+    // missing, "Size" cannot be read or a camera key is refused (cameraProblem). Values are read
+    // leniently. Any thread.
     static std::shared_ptr<ZVEncodingPreset> initWithDictRepresentation(const ZVValue& dict);
     static std::shared_ptr<ZVEncodingPreset> presetWithDictRepresentation(const ZVValue& dict);
     // From a preset file (a property list of the dictionary form); nullptr with one line in
     // `error` that names the file and what is wrong. Any thread.
     static std::shared_ptr<ZVEncodingPreset> readFile(const std::string& path, std::string& error);
 
-    // The thirteen keys, from the current fields.
+    // The fifteen keys, from the current fields.
     ZVValue dictRepresentation() const;
     // A deep copy made through the dictionary form.
     std::shared_ptr<ZVEncodingPreset> copy() const;
@@ -69,10 +70,40 @@ class ZVEncodingPreset {
     bool showsMouseClicks() const { return _showMouseClicks; }
     void setShowsKeysPressed(bool v) { _showKeysPressed = v; }
     bool showsKeysPressed() const { return _showKeysPressed; }
+    // The movie's own text, made when keys are shown: the key strip's text as a text
+    // track players can switch on and off, and a chapter at every click and shortcut.
+    void setIncludesKeyTrack(bool v) { _includeKeyTrack = v; }
+    bool includesKeyTrack() const { return _includeKeyTrack; }
+    void setIncludesChapters(bool v) { _includeChapters = v; }
+    bool includesChapters() const { return _includeChapters; }
     void setIncludesSystemAudio(bool v) { _includeSystemAudio = v; }
     bool includesSystemAudio() const { return _includeSystemAudio; }
     void setIncludesExternalAudio(bool v) { _includeExternalAudio = v; }
     bool includesExternalAudio() const { return _includeExternalAudio; }
+
+    // The export camera and the cursor. Each key may be left out (the default then holds):
+    // "Zoom" "auto" or "off" (default), "ZoomLevel" 1.25 to 4 (2), "ZoomHold" seconds
+    // 0 to 60 (1.5), "CursorSmoothing" seconds 0 (none) to 1 (0.06), "CursorScale" 0.5 to
+    // 4 (1), "HideIdleCursor" seconds 0 (never) to 3600. A value out of range or of
+    // another kind is refused (cameraProblem).
+    static constexpr double kDefaultZoomLevel = 2.0;
+    static constexpr double kDefaultZoomHold = 1.5;
+    static constexpr double kDefaultCursorSmoothing = 0.06;
+    void setZoomsAutomatically(bool v) { _zoomAuto = v; }
+    bool zoomsAutomatically() const { return _zoomAuto; }
+    void setZoomLevel(double v) { _zoomLevel = v; }
+    double zoomLevel() const { return _zoomLevel; }
+    void setZoomHold(double seconds) { _zoomHold = seconds; }
+    double zoomHold() const { return _zoomHold; }
+    void setCursorSmoothing(double seconds) { _cursorSmoothing = seconds; }
+    double cursorSmoothing() const { return _cursorSmoothing; }
+    void setCursorScale(double v) { _cursorScale = v; }
+    double cursorScale() const { return _cursorScale; }
+    void setHideIdleCursor(double seconds) { _hideIdleCursor = seconds; }
+    double hideIdleCursor() const { return _hideIdleCursor; }
+    // What is wrong with the camera's keys of `dict`, as "\"Key\" must be ...": empty when
+    // nothing is. Any thread.
+    static std::string cameraProblem(const ZVValue& dict);
 
     // The output picture size for a recording of `recorded` size: mode 0 scales by
     // videoScale percent, mode 1 (and any other) takes videoDimensions; each side truncated
@@ -103,6 +134,15 @@ class ZVEncodingPreset {
     bool _includeCursorTrack = true;
     bool _showMouseClicks = true;
     bool _showKeysPressed = true;
+    bool _includeKeyTrack = true;
+    bool _includeChapters = true;
     bool _includeSystemAudio = true;
     bool _includeExternalAudio = true;
+    // The export camera and the cursor.
+    bool _zoomAuto = false;
+    double _zoomLevel = kDefaultZoomLevel;
+    double _zoomHold = kDefaultZoomHold;
+    double _cursorSmoothing = kDefaultCursorSmoothing;
+    double _cursorScale = 1.0;
+    double _hideIdleCursor = 0;
 };

@@ -29,6 +29,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Export/ZVZoomPlan.h"
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
 #include "Media/ZVEncodingPreset.h"
@@ -71,6 +72,16 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     // VP9 and Opus, ".gif" an animated GIF without sound, at most 15 frames a second unless
     // the preset gives a rate; start refuses any other. Main thread, before start.
     void setOutputPath(const std::string& path) { _outputPath = path; }
+    // The export camera: "off", "auto" (the plan the recording's clicks and typing give,
+    // at the preset's zoom level and hold) or the path of a plan file ('zorvan zoom' writes
+    // one). Without a choice, the preset's "Zoom" decides. A plan file that cannot be read
+    // or does not fit the recording is refused with one line naming the file and the
+    // segment; nothing is written then. Main thread, before start.
+    std::string setZoom(const std::string& choice);
+    // A plan the host made for this recording (none: the camera shows every frame whole).
+    // Main thread, before start.
+    void setZoomPlan(std::shared_ptr<const ZVZoomPlan> plan);
+    const std::shared_ptr<const ZVZoomPlan>& zoomPlan() const { return _zoomPlan; }
     // One line for the user about what is exported of a recording that was not closed;
     // empty when the recording is whole. Main thread.
     const std::string& notice() const { return _notice; }
@@ -114,6 +125,8 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     // After a failed build: removes the movie begun and finishes with `why`. Main thread.
     void abandon(const std::string& why);
     std::string addSoundTrack(int kind, const std::string& wavPath);
+    // The key track and chapters, when the preset shows keys and wants them. Main thread.
+    void addMovieText();
     // After the last stage stopped: closes the movie and hands did-finish to the main
     // thread. That stage's worker thread.
     void complete();
@@ -128,7 +141,10 @@ class ZVExportSession : public std::enable_shared_from_this<ZVExportSession> {
     void stopAll();
 
     std::shared_ptr<const ZVEncodingPreset> _preset;
+    std::string _recordingPath;
     std::shared_ptr<ZVFomixXManager> _package;
+    std::shared_ptr<const ZVZoomPlan> _zoomPlan;
+    bool _zoomChosen = false;  // setZoom or setZoomPlan was called
     std::string _capturePath;
     std::string _outputPath;
     std::string _finalPath;      // where the movie goes

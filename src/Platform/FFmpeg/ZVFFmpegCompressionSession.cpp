@@ -210,6 +210,11 @@ long ZVFFmpegCompressionSession::encodeFrame(const ZVSourcePixels& pixels, int64
         hand(Job{_held, _lastDuration});
     }
     frame->pts = pts;
+    // A key frame at least every so often of movie time, however few frames a still
+    // stretch of a variable-rate movie has: a seek decodes from the key frame before it.
+    const bool key = !_anyFrame || pts - _lastKeyPts > int64_t{kMaxKeyFrameSeconds} * _timeScale;
+    frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    if (key) _lastKeyPts = pts;
     _held = frame;
     _lastPts = pts;
     _anyFrame = true;

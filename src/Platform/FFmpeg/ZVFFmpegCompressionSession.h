@@ -92,6 +92,10 @@ class ZVFFmpegCompressionSession : public ZVCompressionSession,
     int64_t _lastPts = 0;
     int64_t _lastDuration = 0;
     bool _anyFrame = false;
+    // The movie time between key frames is at most this (plus a frame); the encoder may
+    // put them closer.
+    static constexpr int kMaxKeyFrameSeconds = 2;
+    int64_t _lastKeyPts = 0;  // of the last frame made a key frame here
 
     // Encoder thread's side.
     AVCodecContext* _context = nullptr;

@@ -4,6 +4,7 @@
 #include "Platform/FFmpeg/ZVFFmpegCompressionSession.h"
 #include "Platform/FFmpeg/ZVFFmpegGIFSession.h"
 #include "Platform/FFmpeg/ZVFFmpegMovieMuxer.h"
+#include "Platform/FFmpeg/ZVFFmpegViewScaler.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -39,4 +40,8 @@ std::shared_ptr<ZVMovieMuxer> ZVFFmpegMediaToolkit::createMovieMuxer(const std::
                                                                      ZVMovieContainer container,
                                                                      long* error) {
     return ZVFFmpegMovieMuxer::create(path, container, error);
+}
+
+std::unique_ptr<ZVPictureScaler> ZVFFmpegMediaToolkit::createPictureScaler() {
+    return std::make_unique<ZVFFmpegViewScaler>();
 }

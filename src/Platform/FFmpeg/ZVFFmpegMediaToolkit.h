@@ -23,4 +23,5 @@ class ZVFFmpegMediaToolkit : public ZVMediaToolkit {
     std::shared_ptr<ZVMovieMuxer> createMovieMuxer(const std::string& path,
                                                    ZVMovieContainer container,
                                                    long* error) override;
+    std::unique_ptr<ZVPictureScaler> createPictureScaler() override;
 };

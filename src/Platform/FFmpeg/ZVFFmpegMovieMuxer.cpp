@@ -93,6 +93,16 @@ const char* formatName(ZVMovieContainer c) {
     return "mov";
 }
 
+// The QuickTime text sample description after its common fields: centred at the bottom,
+// no background, no box, white 18-point text of font 1, and a font table naming it.
+const std::vector<uint8_t> kTextDescription = {
+    0, 0,    0, 0,                                               // display flags
+    1, 0xFF,                                                     // centred, at the bottom
+    0, 0,    0, 0,                                               // background colour (none)
+    0, 0,    0, 0,  0,   0,   0,   0,                            // text box: the whole track
+    0, 0,    0, 0,  0,   1,   0,   18,  0xFF, 0xFF, 0xFF, 0xFF,  // style: font 1, 18 points, white
+    0, 0,    0, 18, 'f', 't', 'a', 'b', 0,    1,    0,    1,    5, 'S', 'e', 'r', 'i', 'f'};
+
 bool setExtradata(AVCodecParameters* par, const std::vector<uint8_t>& bytes) {
     if (bytes.empty()) return true;
     par->extradata = static_cast<uint8_t*>(av_mallocz(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -207,6 +217,83 @@ int32_t ZVFFmpegMovieMuxer::newSoundTrack(const ZVSoundDescription& d, int32_t t
     return static_cast<int32_t>(_tracks.size() - 1);
 }
 
+int32_t ZVFFmpegMovieMuxer::newTextTrack(int32_t timeScale, long* error) {
+    ZVLockGuard g(_lock);
+    const bool webm = _container == ZVMovieContainer::WebM;
+    if (_container == ZVMovieContainer::GIF) {
+        if (error) *error = kZVMediaErrUnsupported;
+        return -1;
+    }
+    AVStream* st = (_headerWritten || _closed || timeScale <= 0)
+                       ? nullptr
+                       : avformat_new_stream(_context, nullptr);
+    if (!st || (!webm && !setExtradata(st->codecpar, kTextDescription))) {
+        if (error) *error = st ? AVERROR(ENOMEM) : kZVMediaErrParam;
+        return -1;
+    }
+    st->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+    st->codecpar->codec_id = webm ? AV_CODEC_ID_WEBVTT : AV_CODEC_ID_MOV_TEXT;
+    st->time_base = AVRational{1, timeScale};
+    Track t;
+    t.text = true;
+    t.ready = true;
+    t.timeScale = timeScale;
+    _tracks.push_back(t);
+    return static_cast<int32_t>(_tracks.size() - 1);
+}
+
+long ZVFFmpegMovieMuxer::setChapters(const std::vector<ZVChapterMark>& chapters) {
+    ZVLockGuard g(_lock);
+    if (_headerWritten || _closed || _container == ZVMovieContainer::GIF) return kZVMediaErrParam;
+    for (size_t i = 0; i < chapters.size(); ++i)
+        if (!std::isfinite(chapters[i].time) || chapters[i].time < 0 || chapters[i].time > 1e7 ||
+            (i > 0 && chapters[i].time < chapters[i - 1].time))
+            return kZVMediaErrParam;
+    _chapters = chapters;
+    return kZVMediaNoErr;
+}
+
+long ZVFFmpegMovieMuxer::addChapters() {
+    if (_chapters.empty()) return kZVMediaNoErr;
+    double movieEnd = 0;
+    for (const Track& t : _tracks)
+        movieEnd =
+            std::max(movieEnd, t.video || t.text ? double(t.end) / t.timeScale : appendedUntil(t));
+    constexpr AVRational kMilliseconds{1, 1000};
+    for (const ZVChapterMark& mark : _chapters) {
+        const int64_t start = std::llround(mark.time * 1000);
+        AVChapter* last =
+            _context->nb_chapters ? _context->chapters[_context->nb_chapters - 1] : nullptr;
+        // Marks of the same instant share one chapter: a chapter index holds no empty one.
+        if (last && start <= last->start) {
+            const AVDictionaryEntry* title = av_dict_get(last->metadata, "title", nullptr, 0);
+            const std::string both = std::string(title ? title->value : "") + ", " + mark.title;
+            av_dict_set(&last->metadata, "title", both.c_str(), 0);
+            continue;
+        }
+        // The context frees its chapters with av_free, so they are made with av_malloc.
+        const size_t n = _context->nb_chapters;
+        auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+        auto* list = chapter ? static_cast<AVChapter**>(
+                                   av_realloc_array(_context->chapters, n + 1, sizeof(AVChapter*)))
+                             : nullptr;
+        if (!list) {
+            av_free(chapter);
+            return AVERROR(ENOMEM);
+        }
+        list[n] = chapter;
+        _context->chapters = list;
+        _context->nb_chapters = static_cast<unsigned>(n + 1);
+        if (last) last->end = start;
+        chapter->id = int64_t(n + 1);
+        chapter->time_base = kMilliseconds;
+        chapter->start = start;
+        chapter->end = std::max<int64_t>(start + 1, std::llround(movieEnd * 1000));
+        av_dict_set(&chapter->metadata, "title", mark.title.c_str(), 0);
+    }
+    return kZVMediaNoErr;
+}
+
 long ZVFFmpegMovieMuxer::setTrackStart(int32_t track, double seconds) {
     ZVLockGuard g(_lock);
     if (!valid(track) || !std::isfinite(seconds) || seconds < 0 || seconds > 1e7)
@@ -219,7 +306,7 @@ long ZVFFmpegMovieMuxer::setTrackStart(int32_t track, double seconds) {
 }
 
 double ZVFFmpegMovieMuxer::appendedUntil(const Track& t) const {
-    if (t.video) return t.samples > 0 ? double(t.end) / t.timeScale : -HUGE_VAL;
+    if (t.video || t.text) return t.samples > 0 ? double(t.end) / t.timeScale : -HUGE_VAL;
     return double(t.start + t.nextTime) / t.timeScale;
 }
 
@@ -320,8 +407,10 @@ long ZVFFmpegMovieMuxer::writeSlices() {
             if (!t.finished) horizon = std::min(horizon, appendedUntil(t));
         }
         if (earliest == HUGE_VAL) break;
-        // A slice begins at the earliest waiting sample, past any stretch without one.
-        if (earliest >= _sliceEnd) _sliceEnd = earliest + kSliceSeconds;
+        // A slice begins at the earliest sample waiting or still to come, past any stretch
+        // without one (a track whose samples are all known may wait far ahead of the rest).
+        const double next = std::min(earliest, horizon);
+        if (next >= _sliceEnd) _sliceEnd = next + kSliceSeconds;
         if (horizon < _sliceEnd) break;  // a track may still add to this slice
         // The track written last goes last again: its run would otherwise go on into
         // this slice and last twice as long.
@@ -389,6 +478,35 @@ long ZVFFmpegMovieMuxer::addSoundSamples(int32_t track, const uint8_t* data, uin
     return append(track, p);
 }
 
+long ZVFFmpegMovieMuxer::addTextSample(int32_t track, int64_t start, int64_t duration,
+                                       const std::string& text) {
+    ZVLockGuard g(_lock);
+    if (_failure) return _failure;
+    if (!valid(track) || !_tracks[static_cast<size_t>(track)].text) return kZVMediaErrParam;
+    Track& t = _tracks[static_cast<size_t>(track)];
+    const bool webm = _container == ZVMovieContainer::WebM;
+    if (t.finished || start < 0 || duration <= 0 || start + t.start < t.end || text.size() > 0xFFFF)
+        return kZVMediaErrParam;
+    // No sample shows nothing: the QuickTime muxer ends each text where the next sample
+    // of any track passes its end, and WebVTT has no empty cue.
+    if (text.empty()) return kZVMediaNoErr;
+    // A QuickTime text sample is the text's length (16 bits, big-endian), then the text.
+    const size_t prefix = webm ? 0 : 2;
+    AVPacket* p = av_packet_alloc();
+    if (!p || av_new_packet(p, static_cast<int>(prefix + text.size())) < 0) {
+        av_packet_free(&p);
+        return AVERROR(ENOMEM);
+    }
+    if (!webm) p->data[0] = uint8_t(text.size() >> 8), p->data[1] = uint8_t(text.size());
+    std::memcpy(p->data + prefix, text.data(), text.size());
+    p->pts = p->dts = t.start + start;
+    p->duration = duration;
+    p->flags |= AV_PKT_FLAG_KEY;
+    t.end = p->pts + duration;
+    ++t.samples;
+    return append(track, p);
+}
+
 long ZVFFmpegMovieMuxer::finishTrack(int32_t track) {
     ZVLockGuard g(_lock);
     if (!valid(track)) return kZVMediaErrParam;
@@ -420,6 +538,9 @@ long ZVFFmpegMovieMuxer::close() {
     long r = _tracks.empty() ? kZVMediaErrParam : writeHeaderIfReady();
     if (r == kZVMediaNoErr) r = writeSlices();
     if (_headerWritten) {
+        // Without chapters when the header went out, the QuickTime muxer makes its chapter
+        // track as it writes the index, which goes in front of the media all the same.
+        if (r == kZVMediaNoErr) r = addChapters();
         int w = av_write_trailer(_context);
         if (w >= 0 && _context->pb->error < 0) w = _context->pb->error;
         if (r == kZVMediaNoErr) r = status(w);

@@ -34,10 +34,14 @@ class ZVFFmpegMovieMuxer : public ZVMovieMuxer {
     int32_t newVideoTrack(int32_t width, int32_t height, int32_t timeScale, long* error) override;
     int32_t newSoundTrack(const ZVSoundDescription& description, int32_t timeScale,
                           long* error) override;
+    int32_t newTextTrack(int32_t timeScale, long* error) override;
+    long setChapters(const std::vector<ZVChapterMark>& chapters) override;
     long setTrackStart(int32_t track, double seconds) override;
     long addVideoSample(int32_t track, const ZVEncodedFrameRef& frame) override;
     long addSoundSamples(int32_t track, const uint8_t* data, uint32_t size,
                          int64_t durationPerSample, uint32_t sampleCount) override;
+    long addTextSample(int32_t track, int64_t start, int64_t duration,
+                       const std::string& text) override;
     long finishTrack(int32_t track) override;
     long close() override;
 
@@ -52,12 +56,13 @@ class ZVFFmpegMovieMuxer : public ZVMovieMuxer {
     };
     struct Track {
         bool video = false;
+        bool text = false;   // timed text: its samples' times are its own, as video's are
         bool ready = false;  // its stream parameters are set
         bool finished = false;
         int32_t timeScale = 0;
         int64_t start = 0;     // in the time scale
         int64_t nextTime = 0;  // sound: the next sample's media time
-        int64_t end = 0;       // video: the end of the last frame appended, start included
+        int64_t end = 0;       // video, text: the end of the last sample appended, start included
         int64_t samples = 0;   // samples appended
         std::deque<Waiting> waiting;
         int64_t waitingBytes = 0;  // of the packets held in memory
@@ -80,12 +85,15 @@ class ZVFFmpegMovieMuxer : public ZVMovieMuxer {
     // Writes the header once every track is ready.
     long writeHeaderIfReady() ZV_REQUIRES(_lock);
     long status(int r) const ZV_REQUIRES(_lock);
+    // Gives the context the chapters, the last one ending where the movie does.
+    long addChapters() ZV_REQUIRES(_lock);
 
     ZVMutex _lock;  // guards everything below: the one AVFormatContext and the tracks
     std::string _path;
     ZVMovieContainer _container = ZVMovieContainer::QuickTime;
     AVFormatContext* _context ZV_GUARDED_BY(_lock) = nullptr;
     std::vector<Track> _tracks ZV_GUARDED_BY(_lock);
+    std::vector<ZVChapterMark> _chapters ZV_GUARDED_BY(_lock);
     double _sliceEnd ZV_GUARDED_BY(_lock) = 0;     // of the slice being gathered, in seconds
     size_t _lastWritten ZV_GUARDED_BY(_lock) = 0;  // the track of the file's last run
     bool _headerWritten ZV_GUARDED_BY(_lock) = false;

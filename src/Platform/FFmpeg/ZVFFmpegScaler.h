@@ -2,7 +2,12 @@
 #include "ZVPrivate.h"  // library-internal
 
 // Converts BGRA pictures into the encoder's picture format and size with libswscale:
-// stretched, or fitted with the proportions kept and black bars around (letterbox).
+// stretched, or fitted with the proportions kept and black bars around (letterbox). A
+// picture with a view (the export camera) has that part scaled into the same place in
+// one pass: its whole pixels are read, scaled a little larger than the place when the
+// part begins between pixels, and the window the part covers is copied, so the fraction
+// is a shift by whole output pixels rather than a change of filter (no shimmer on text).
+// Patches are then converted into the picture at their places.
 #include <cstdint>
 
 #include "Media/ZVCompressionSession.h"
@@ -43,7 +48,20 @@ class ZVFFmpegScaler {
     AVFrame* convert(const ZVSourcePixels& pixels, AVFrame* reuse = nullptr);
 
   private:
-    bool prepare(int srcW, int srcH);
+    // Where a srcW x srcH picture lands in the output (letterboxed or filling it).
+    void place(int srcW, int srcH);
+    // The picture's view scaled into `frame` at the placement; false without memory.
+    bool convertView(const ZVSourcePixels& pixels, AVFrame* frame);
+    // Each patch converted into `frame` at its place.
+    void convertPatches(const ZVSourcePixels& pixels, AVFrame* frame);
+    // `width` x `height` pixels of every plane from one picture to another.
+    void copyPlanes(uint8_t* const from[4], const int fromLines[4], uint8_t* const to[4],
+                    const int toLines[4], int width, int height) const;
+    // `frame` (made anew when smaller than width x height) as a picture of the output's
+    // format; nullptr without memory.
+    AVFrame* scratch(AVFrame*& frame, int width, int height) const;
+    // Plane pointers of `frame` at the output point (x, y).
+    void planesAt(AVFrame* frame, int x, int y, uint8_t* planes[4]) const;
     // A frame of the output size whose picture comes from _pool; nullptr without memory.
     AVFrame* pooledFrame();
 
@@ -51,8 +69,25 @@ class ZVFFmpegScaler {
     AVPixelFormat _format;
     bool _letterbox;
     int _alignX, _alignY;
-    SwsContext* _sws = nullptr;
     int _srcW = 0, _srcH = 0;
     ZVFFmpegPlacement _place;
     AVBufferPool* _pool = nullptr;  // made with the first frame
+    // A bicubic context from BGRA for the sizes it was last asked for.
+    struct Context {
+        SwsContext* sws = nullptr;
+        int sizes[4] = {};
+        ~Context();
+        // Made anew when the sizes differ; false when it cannot be made.
+        bool fit(int srcW, int srcH, int dstW, int dstH, AVPixelFormat format);
+        bool fits(int srcW, int srcH, int dstW, int dstH) const {
+            return sws && srcW == sizes[0] && srcH == sizes[1] && dstW == sizes[2] &&
+                   dstH == sizes[3];
+        }
+    };
+    Context _whole;                    // for whole pictures
+    Context _view;                     // for the views
+    Context _patches[2];               // for the patches, by their sizes
+    unsigned _nextPatch = 0;           // the one a patch of new sizes takes
+    AVFrame* _shifted = nullptr;       // a view begun between pixels, scaled larger
+    AVFrame* _patchPicture = nullptr;  // a patch converted, before it is copied in
 };

@@ -4,12 +4,17 @@
 // with one line and a clean exit.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <regex>
 
 #include "Export/ZVExportTestSupport.h"
 #include "Media/ZVEncodingPreset.h"
+#include "Storage/ZVCursorListFile.h"
+#include "Storage/ZVFomixTestFiles.h"
 #include "Storage/ZVFomixXManager.h"
+#include "support/ZVCursorSamples.h"
 #include "support/ZVTestSupport.h"
 #include "support/ZVXvfbFixture.h"
 #include "support/ZVZorvanProcess.h"
@@ -90,6 +95,17 @@ TEST_F(ExportCommandTest, AFailedExportEndsAtOnceWithOneLineAndNoMovie) {
     auto damaged = ZVEncodingPreset::initWithName("damaged");
     damaged->setVideoSettings(ZVSettingsHandle{'z', 'v', 0xff, 1});
     ASSERT_TRUE(damaged->dictRepresentation().writeFile(dir.file("damaged.plist"), false));
+    // A preset asking for a zoom level out of range, and a plan whose segment asks for one.
+    ZVValue tooClose = damaged->dictRepresentation();
+    tooClose.set("ZoomLevel", 9.0);
+    ASSERT_TRUE(tooClose.writeFile(dir.file("close.plist"), false));
+    ZVValue segment = ZVValue::dict();
+    segment.set("Start", 0.1);
+    segment.set("End", 0.5);
+    segment.set("Level", 9.0);
+    ZVValue plan = ZVValue::dict();
+    plan.set("Segments", ZVValue::Array{segment});
+    ASSERT_TRUE(plan.writeFile(dir.file("plan.plist"), false));
     const std::string wav = *ZVFomixXManager::initWithFile(dir.file("take.fomixx"))
                                  ->pathForResource(ZVFomixXResourceAudio);
     struct Case {
@@ -102,6 +118,10 @@ TEST_F(ExportCommandTest, AFailedExportEndsAtOnceWithOneLineAndNoMovie) {
          "the preset's video settings cannot be used for this recording"},
         // The movie is begun before the sound tracks are made.
         {"echo damaged >'" + wav + "';", "", wav + ": not a WAV file (no RIFF/WAVE header)"},
+        {"", "--preset '" + dir.file("close.plist") + "'",
+         dir.file("close.plist") + ": \"ZoomLevel\" must be a number from 1.25 to 4"},
+        {"", "--zoom '" + dir.file("plan.plist") + "'",
+         dir.file("plan.plist") + ": segment 1: level 9 lies outside 1.25 to 4"},
         {"", "",
          dir.file("out.avi") + ": unknown kind of movie; the name must end in .mov, .mp4, "
                                ".webm or .gif",
@@ -119,5 +139,85 @@ TEST_F(ExportCommandTest, AFailedExportEndsAtOnceWithOneLineAndNoMovie) {
         for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
             EXPECT_NE(entry.path().filename().string().rfind("." + c.out + ".", 0), 0u) << c.line;
         EXPECT_FALSE(std::filesystem::exists(dir.file(c.out))) << c.line;
+    }
+}
+
+// Four seconds at 60 frames a second of a pointer moving over a still grey screen, with
+// sound: a click at 0.5 s, "H" and "I" typed at 1.0 and 1.1 s, Control-S at 1.5 s. The key
+// track follows the strip (it fades out 1.5 s after the last key), the chapters the click
+// and the shortcut; every frame differs, so the key frames come at most 2 s apart.
+TEST(ExportCommandTextTest, KeysAndClicksBecomeAKeyTrackAndChapters) {
+    zvtest::TempDir dir;
+    auto package = ZVFomixXManager::initWithFile(dir.file("typed.fomixx"));
+    package->createFomixX();
+    std::vector<std::shared_ptr<ZVMovieFrame>> frames;
+    const std::map<int, ZVKeyStroke> keys = {{60, {0, 4}}, {66, {0, 34}}, {90, {0x40000, 1}}};
+    for (int i = 0; i < 240; ++i) {
+        ZVFrameInfo info{};
+        info.dimensions = ZVSize{160, 120};
+        info.timestamp = i / 60.0;
+        info.mousePointerIndex = 1;
+        info.mousePointerLocation = {20.0f + float(i % 100), 60};
+        info.frameFlags = (i >= 30 && i < 36 ? kZVFrameLeftButton : 0) |
+                          (keys.count(i) ? kZVFrameHasKeyStrokes : 0);
+        info.keyCode = -1;
+        auto frame = ZVMovieFrame::movieFrameWithInfo(info);
+        std::memset(frame->baseAddress(), 0x80, frame->bufferSize());
+        if (keys.count(i)) {
+            const auto* entry = reinterpret_cast<const uint8_t*>(&keys.at(i));
+            frame->setKeyStrokes({entry, entry + sizeof(ZVKeyStroke)});
+        }
+        frames.push_back(frame);
+    }
+    zvtest::recordFrames(*package->createPathForPackageResource(ZVFomixXResourceVideo), frames);
+    ZVCursorListFile::write(*package->createPathForPackageResource(ZVFomixXResourceCursors),
+                            {zvtest::makeCursor(8, 8, {0, 0}, 1, 0xFF00FF00)});
+    zvtest::writeWav(*package->createPathForPackageResource(ZVFomixXResourceAudio), 4 * 44100,
+                     [](int i) { return int16_t(i % 100 < 50 ? 8000 : -8000); });
+    // The strip's fade reaches zero after the frame at 3.0 s, which still shows it.
+    const std::vector<zvtest::Cue> chapters = {{0, 0.5, "Start"},
+                                               {0.5, 1.5, "Click"},
+                                               {1.5, 4, "Ctrl+S"}},
+                                   texts = {{1.0, 1.1, "H"},
+                                            {1.1, 1.5, "HI"},
+                                            {1.5, 3.0 + 1 / 60.0, "HI ⌃S"}};
+    const auto expect = [](const std::vector<zvtest::Cue>& got,
+                           const std::vector<zvtest::Cue>& want, const std::string& what) {
+        ASSERT_EQ(got.size(), want.size()) << what;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].text, want[i].text) << what;
+            EXPECT_NEAR(got[i].start, want[i].start, 1 / 60.0) << what << " " << i;
+            EXPECT_NEAR(got[i].end, want[i].end, 1 / 60.0) << what << " " << i;
+        }
+    };
+    struct Row {
+        std::string out, flag;
+        bool keyTrack, chapters;
+    } const rows[] = {{"a.mov", "", true, true},
+                      {"b.mp4", "", true, true},
+                      {"c.webm", "", true, true},
+                      {"d.mov", "--no-key-track", false, true},
+                      {"e.mov", "--no-chapters", true, false},
+                      {"f.mov", "--no-keys", false, false}};
+    for (const Row& row : rows) {
+        std::vector<std::string> args = {"export", package->path(), "-o", dir.file(row.out)};
+        if (!row.flag.empty()) args.push_back(row.flag);
+        Zorvan ex(dir, args);
+        ASSERT_EQ(ex.wait(120), 0) << ex.err();
+        const std::string movie = dir.file(row.out);
+        expect(zvtest::probeChapters(movie), row.chapters ? chapters : std::vector<zvtest::Cue>{},
+               row.out + " chapters");
+        // Without a key track ffmpeg finds no subtitle stream and dumps nothing.
+        expect(zvtest::subtitles(movie), row.keyTrack ? texts : std::vector<zvtest::Cue>{},
+               row.out + " key track");
+        // The text track, all known at the start, is interleaved with the sound and video.
+        if (row.out == "a.mov") {
+            EXPECT_TRUE(zvtest::indexBeforeMedia(movie));
+            EXPECT_LE(zvtest::longestRun(movie), 0.5);
+        }
+        std::vector<double> key = zvtest::keyFrameTimes(movie);
+        key.push_back(4.0);
+        for (size_t i = 1; i < key.size(); ++i)
+            EXPECT_LE(key[i] - key[i - 1], 2 + 1 / 60.0 + 0.001) << row.out << " at " << key[i];
     }
 }
