@@ -41,6 +41,7 @@ struct ZVPipeWireProducer::Impl {
     Pattern pattern;
     std::optional<Cursor> cursor;
     ZVDamage damage;
+    uint64_t sent = 0;  // numbers the buffers, as compositors do
 
     // With `choices`, the DMA-BUF format: those modifiers left for the producer to fix, or
     // the one it fixed.
@@ -185,6 +186,9 @@ struct ZVPipeWireProducer::Impl {
                 }
             }
         }
+        if (auto* h = static_cast<spa_meta_header*>(
+                spa_buffer_find_meta_data(sb, SPA_META_Header, sizeof(spa_meta_header))))
+            h->seq = sent++;
         if (spa_meta* md = spa_buffer_find_meta(sb, SPA_META_VideoDamage)) {
             auto* regions = static_cast<spa_meta_region*>(md->data);
             for (size_t n = 0; n < md->size / sizeof(spa_meta_region); ++n) {
@@ -281,6 +285,11 @@ void ZVPipeWireProducer::send(Pattern pattern, std::optional<Cursor> cursor, ZVD
     }
     ZVPipeWireConnection::Lock lock(*_impl->connection);
     pw_stream_trigger_process(_impl->stream);
+}
+
+void ZVPipeWireProducer::skipNumber() {
+    std::lock_guard<std::mutex> g(_impl->m);
+    ++_impl->sent;
 }
 
 uint32_t ZVPipeWireProducer::bufferType() const {

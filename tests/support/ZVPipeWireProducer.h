@@ -42,6 +42,8 @@ class ZVPipeWireProducer {
     // Sends one frame, with `damage` (pixels from the top-left) as where it changed; an
     // empty list says nothing of it. Main thread.
     void send(Pattern pattern, std::optional<Cursor> cursor = std::nullopt, ZVDamage damage = {});
+    // Leaves the next buffer's number out, as a buffer lost on the way would. Main thread.
+    void skipNumber();
     // The memory its buffers are (SPA_DATA_MemFd or SPA_DATA_DmaBuf); 0 before there are
     // any. Main thread.
     uint32_t bufferType() const;

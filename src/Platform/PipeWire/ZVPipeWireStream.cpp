@@ -17,6 +17,7 @@
 
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
 #include "Platform/PipeWire/ZVPipeWireCursorMeta.h"
+#include "Video/ZVPixelBufferPool.h"
 
 namespace {
 // The metadata a cursor bitmap of w x h needs. We offer room for 64 x 64 and accept what
@@ -34,6 +35,12 @@ constexpr size_t kMostDamageRects = 64;
 // Readers whose damage is gathered (one per recording thread); the oldest is forgotten
 // beyond that, and is told "unknown" if it comes back.
 constexpr size_t kDamageReadersKept = 8;
+// Pictures whose damage is kept, so that a memory holding one of them is brought up to date
+// by copying what changed since; and memories remembered with the picture they hold. A
+// memory is copied whole at least this often, so a change the producer left unsaid reaches
+// every memory a reader copies into.
+constexpr size_t kHistoryKept = 16, kFilledKept = 16;
+constexpr auto kWholeCopyInterval = std::chrono::seconds(1);
 // Distinct cursor bitmaps remembered, so a cursor coming back brings its serial back.
 constexpr size_t kCursorsKept = 256;
 
@@ -144,6 +151,10 @@ struct ZVPipeWireStream::Impl {
     // or crop is no damage, and neither is the first picture in new buffers (a format
     // change: the producer's first frames in them may say less than changed).
     Frame lastTaken;
+    // The producer's number of the last buffer taken. A link whose consumer was late hands
+    // the producer an unread buffer back for reuse, so a gap in the numbers is a picture
+    // (and its damage) we never saw.
+    std::optional<uint64_t> lastSeq;
 
     void end(const std::string& why);
     void onParamChanged(uint32_t id, const spa_pod* param);
@@ -153,6 +164,7 @@ struct ZVPipeWireStream::Impl {
     bool framePixels(pw_buffer* b, Frame& f) const;
     void readCursor(spa_buffer* b, Cursor& c);
     bool readDamage(spa_buffer* b, const Frame& f, ZVDamage& out) const;
+    bool followsLastTaken(spa_buffer* b);
     std::shared_ptr<const ZVCursorImage> cursorImage(ZVCursorImage&& image);
 };
 
@@ -299,7 +311,16 @@ bool ZVPipeWireStream::Impl::readDamage(spa_buffer* b, const Frame& f, ZVDamage&
         ZVDamageRect clipped;
         if (clipTo(damaged, picture, clipped)) out.push_back(clipped);
     }
-    return i > 0;
+    // A list that fills all its room may have been cut short.
+    return i > 0 && i < n;
+}
+
+bool ZVPipeWireStream::Impl::followsLastTaken(spa_buffer* b) {
+    const auto* h = static_cast<const spa_meta_header*>(
+        spa_buffer_find_meta_data(b, SPA_META_Header, sizeof(spa_meta_header)));
+    const std::optional<uint64_t> before = lastSeq;
+    lastSeq = h ? std::optional<uint64_t>(h->seq) : std::nullopt;
+    return h && before && h->seq == *before + 1;
 }
 
 void ZVPipeWireStream::Impl::onProcess() {
@@ -316,6 +337,8 @@ void ZVPipeWireStream::Impl::onProcess() {
     // Every queued buffer's cursor counts; only the newest picture is kept.
     while (pw_buffer* b = pw_stream_dequeue_buffer(stream)) {
         readCursor(b->buffer, cursor);
+        // Without numbers a lost buffer could not be told.
+        if (!followsLastTaken(b->buffer)) damage.reset();
         Frame f;
         if (framePixels(b, f)) {
             const bool samePlace = f.width == lastTaken.width && f.height == lastTaken.height &&
@@ -355,6 +378,7 @@ void ZVPipeWireStream::Impl::onProcess() {
 
 void ZVPipeWireStream::Impl::onAddBuffer(pw_buffer* b) {
     lastTaken = Frame{};
+    lastSeq.reset();
     // PipeWire maps shared memory for us, and a DMA-BUF only where it is marked mappable.
     if (!b->buffer || b->buffer->n_datas < 1) return;
     spa_data& d = b->buffer->datas[0];
@@ -368,6 +392,7 @@ void ZVPipeWireStream::Impl::onAddBuffer(pw_buffer* b) {
 
 void ZVPipeWireStream::Impl::onRemoveBuffer(pw_buffer* b) {
     lastTaken = Frame{};
+    lastSeq.reset();
     {
         ZVLockGuard<ZVMutex> g(owner->_frameLock);
         if (owner->_held == b) {
@@ -513,6 +538,10 @@ ZVPipeWireStream::Cursor ZVPipeWireStream::cursor() const {
 }
 
 void ZVPipeWireStream::addDamage(const std::optional<ZVDamage>& damage) {
+    _history.push_back(damage);
+    if (_history.back() && _history.back()->size() > kMostDamageRects)
+        _history.back() = ZVDamage{bounds(*_history.back())};
+    if (_history.size() > kHistoryKept) _history.pop_front();
     for (DamageReader& d : _damageReaders) {
         if (!damage) d.known = false;
         if (!d.known) {
@@ -588,17 +617,59 @@ bool ZVPipeWireStream::readRect(const ZVRect& rect, double scale, uint8_t* botto
     return true;
 }
 
-bool ZVPipeWireStream::copyRectStraight(int64_t x, int64_t y, int64_t width, int64_t height,
-                                        uint8_t* top, size_t stride) {
+std::optional<ZVDamage> ZVPipeWireStream::changedSince(uint64_t since,
+                                                       const ZVDamageRect& area) const {
+    // _history.back() is picture _frames.
+    if (since > _frames || _frames - since > _history.size()) return std::nullopt;
+    ZVDamage out;
+    ZVDamageRect clipped;
+    for (auto h = _history.end() - std::ptrdiff_t(_frames - since); h != _history.end(); ++h) {
+        if (!*h) return std::nullopt;
+        for (const ZVDamageRect& r : **h)
+            if (clipTo(r, area, clipped)) out.push_back(clipped);
+    }
+    if (out.size() > kMostDamageRects) out = {bounds(out)};
+    return out;
+}
+
+bool ZVPipeWireStream::copyInto(const ZVDamageRect& area, ZVPixelStorage& buffer) {
+    const size_t stride = buffer.bytesPerRow();
+    uint8_t* const top = buffer.baseAddress();
+    const std::shared_ptr<ZVPixelMemory>& memory = buffer.memory();
+    const auto now = std::chrono::steady_clock::now();
     ZVLockGuard<ZVMutex> g(_frameLock);
     const Frame f = _frame;
-    if (!f.data || f.swapRB || x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > f.width ||
-        y + height > f.height || stride < size_t(width) * 4)
+    if (!f.data || f.swapRB || area.x < 0 || area.y < 0 || area.width <= 0 || area.height <= 0 ||
+        int64_t{area.x} + area.width > f.width || int64_t{area.y} + area.height > f.height ||
+        int64_t{buffer.width()} != area.width || int64_t{buffer.height()} != area.height ||
+        stride < size_t(area.width) * 4 || !top || !memory)
         return false;
+    const uint64_t handOuts = memory->handOuts.load(std::memory_order_relaxed);
+    auto held = std::find_if(_filled.begin(), _filled.end(), [&](const Filled& m) {
+        return !m.memory.owner_before(memory) && !memory.owner_before(m.memory);
+    });
+    // Only a memory nobody else has had since this stream filled it still holds that picture.
+    std::optional<ZVDamage> changed;
+    if (held != _filled.end() && held->handOuts + 1 == handOuts && held->area.x == area.x &&
+        held->area.y == area.y && held->area.width == area.width &&
+        held->area.height == area.height && now - held->wholeAt < kWholeCopyInterval)
+        changed = changedSince(held->picture, area);
+    if (!changed) changed = ZVDamage{ZVDamageRect{0, 0, area.width, area.height}};
     DmaBufReads reads(f.dmaBufFd);
-    const uint8_t* s = f.data + y * int64_t{f.stride} + x * 4;
-    for (int64_t j = 0; j < height; ++j, s += f.stride, top += stride)
-        std::memcpy(top, s, size_t(width) * 4);
+    for (const ZVDamageRect& r : *changed) {
+        const uint8_t* s = f.data + int64_t{area.y + r.y} * f.stride + int64_t{area.x + r.x} * 4;
+        uint8_t* d = top + size_t(r.y) * stride + size_t(r.x) * 4;
+        for (int32_t j = 0; j < r.height; ++j, s += f.stride, d += stride)
+            std::memcpy(d, s, size_t(r.width) * 4);
+    }
+    if (held == _filled.end()) {
+        std::erase_if(_filled, [](const Filled& m) { return m.memory.expired(); });
+        if (_filled.size() >= kFilledKept) _filled.erase(_filled.begin());
+        held = _filled.insert(_filled.end(), Filled{memory, 0, 0, area, now});
+    }
+    const bool whole = changed->size() == 1 && (*changed)[0].width == area.width &&
+                       (*changed)[0].height == area.height;
+    *held = Filled{memory, handOuts, _frames, area, whole ? now : held->wholeAt};
     return true;
 }
 

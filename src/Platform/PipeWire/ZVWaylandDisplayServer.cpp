@@ -166,8 +166,7 @@ bool ZVWaylandDisplayServer::readRectIntoBuffer(const ZVRect& desktopRect, ZVPix
     const Output* o = straightOutput(desktopRect, &r);
     if (!o || int64_t{buffer.width()} != r.width || int64_t{buffer.height()} != r.height)
         return false;
-    return o->stream->copyRectStraight(r.x, r.y, r.width, r.height, buffer.baseAddress(),
-                                       buffer.bytesPerRow());
+    return o->stream->copyInto(r, buffer);
 }
 
 std::optional<ZVDamage> ZVWaylandDisplayServer::takeDamage(const ZVRect& desktopRect) {
