@@ -295,9 +295,7 @@ TEST(WaylandDisplayServer, TheFileStoresWhereTheSourceSaidThePictureChanged) {
     zvtest::TempDir dir;
     const std::string path = dir.file("video.fomix");
     ZVQueue queue;
-    auto writer = ZVFomixIO::initWithFile(path, ZVFomixIO::kWriteMode);
-    writer->setDataSource(&queue);
-    writer->start();
+    auto writer = zvtest::startedWriter(path, queue);
     // Desktop (10, 20) up to 190 is the source's lines 10..179.
     auto recorder =
         ZVScreenRecorder::initWithRect(ZVMakeRect(10, 20, 300, 170), zvtest::withDisplay(server));
