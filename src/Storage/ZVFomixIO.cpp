@@ -20,6 +20,9 @@ constexpr const char* kUnsupported = "Unsupported FOMIX format";
 // Damage owed by frames that were not stored is kept up to this many rectangles; past
 // that the next frame is compared whole.
 constexpr size_t kMostOwedRects = 256;
+// Recording seconds after which a frame is compared whole even with its damage: a change a
+// display server failed to report is stored within this time, never lost for good.
+constexpr double kWholeComparisonInterval = 1.0;
 
 bool fileExists(const std::string& path) {
     struct stat st;
@@ -115,7 +118,8 @@ void ZVFomixIO::fomixWriter() {
     // when the next frame must be compared whole.
     ZVDamage owed;
     bool owedAll = true;
-    ZVDamage areas;  // the damage compared this time
+    double comparedWholeAt = 0;  // the timestamp of the last frame compared whole
+    ZVDamage areas;              // the damage compared this time
     bool reportedOtherSize = false;
     try {
         _worker.loop([&] {
@@ -144,7 +148,8 @@ void ZVFomixIO::fomixWriter() {
                     owedAll = true;  // what changed meanwhile is not known
                     return;
                 }
-                const bool limited = frame->damage() && !owedAll;
+                const bool limited = frame->damage() && !owedAll &&
+                                     info.timestamp - comparedWholeAt < kWholeComparisonInterval;
                 if (limited) {
                     areas = owed;
                     areas.insert(areas.end(), frame->damage()->begin(), frame->damage()->end());
@@ -205,6 +210,7 @@ void ZVFomixIO::fomixWriter() {
                         } else {
                             // Compared whole, the frame is what the file holds now.
                             canvas = std::move(frame);
+                            comparedWholeAt = info.timestamp;
                         }
                         owed.clear();
                         owedAll = false;

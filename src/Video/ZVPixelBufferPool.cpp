@@ -73,6 +73,7 @@ ZVPixelStorageRef ZVPixelBufferPool::createPixelBuffer(int32_t* status) {
             return nullptr;
         }
     }
+    memory->handOuts.fetch_add(1, std::memory_order_relaxed);
     if (status) *status = kZVPixelBufferSuccess;
     return ZVPixelStorageRef(new ZVPixelStorage(weak_from_this(), _width, _height, _bytesPerRow,
                                                 std::move(memory), recycled));

@@ -47,6 +47,9 @@ struct ZVPixelMemory {
     ZVPixelMemory& operator=(const ZVPixelMemory&) = delete;
     uint8_t* const bytes;
     const int id;  // the segment's id; -1 for plain memory
+    // How often a pool has handed it out: a reader that left a picture in it can tell
+    // whether anyone else has had it since.
+    std::atomic<uint64_t> handOuts{0};
 };
 
 // One buffer of 32-bit BGRA pixels. Its memory never moves; lock and unlock only count

@@ -32,6 +32,14 @@ class KeptFrame : public ZVQueueObject {
     const FrameRecord record;
 };
 
+// A capture-file writer of `path`, started, that takes its frames from `queue`.
+inline std::shared_ptr<ZVFomixIO> startedWriter(const std::string& path, ZVQueue& queue) {
+    auto writer = ZVFomixIO::initWithFile(path, ZVFomixIO::kWriteMode);
+    writer->setDataSource(&queue);
+    writer->start();
+    return writer;
+}
+
 inline FrameRecord recordOf(const ZVMovieFrame& f) {
     return {f.info(), f.keyStrokes(), f.pixelsWidth(), f.pixelsHeight()};
 }

@@ -219,9 +219,7 @@ TEST_F(RecorderX11Test, ChangesDrawnAtAnyMomentAllReachTheFile) {
     zvtest::TempDir dir;
     const std::string path = dir.file("video.fomix");
     ZVQueue queue;
-    auto writer = ZVFomixIO::initWithFile(path, ZVFomixIO::kWriteMode);
-    writer->setDataSource(&queue);
-    writer->start();
+    auto writer = zvtest::startedWriter(path, queue);
     recorder->setDataDestination(&queue);
     record();
     std::atomic<bool> drawing{true};

@@ -23,6 +23,7 @@ namespace {
 constexpr int32_t kCursorRoom = 64;  // the largest bitmap sent
 constexpr size_t kCursorMetaSize =
     sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + kCursorRoom * kCursorRoom * 4;
+constexpr size_t kDamageMetaSize = 8 * sizeof(spa_meta_region);
 }  // namespace
 
 struct ZVPipeWireProducer::Impl {
@@ -39,6 +40,8 @@ struct ZVPipeWireProducer::Impl {
     pw_stream_state state = PW_STREAM_STATE_UNCONNECTED;
     Pattern pattern;
     std::optional<Cursor> cursor;
+    ZVDamage damage;
+    uint64_t sent = 0;  // numbers the buffers, as compositors do
 
     // With `choices`, the DMA-BUF format: those modifiers left for the producer to fix, or
     // the one it fixed.
@@ -94,7 +97,7 @@ struct ZVPipeWireProducer::Impl {
         const int32_t stride = int32_t(info.size.width) * 4;
         uint8_t space[1024];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(space, sizeof space);
-        const spa_pod* params[3];
+        const spa_pod* params[4];
         params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
             SPA_POD_CHOICE_RANGE_Int(8, 2, 16), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
@@ -108,7 +111,10 @@ struct ZVPipeWireProducer::Impl {
         params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
             SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size, SPA_POD_Int(kCursorMetaSize)));
-        pw_stream_update_params(stream, params, 3);
+        params[3] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+            SPA_POD_Id(SPA_META_VideoDamage), SPA_PARAM_META_size, SPA_POD_Int(kDamageMetaSize)));
+        pw_stream_update_params(stream, params, 4);
     }
 
     // Only with DMA-BUFs offered: the source then makes its buffers itself, each a memfd
@@ -178,6 +184,16 @@ struct ZVPipeWireProducer::Impl {
                     std::memcpy(SPA_PTROFF(bm, bm->offset, void), cursor->rgba.data(),
                                 cursor->rgba.size());
                 }
+            }
+        }
+        if (auto* h = static_cast<spa_meta_header*>(
+                spa_buffer_find_meta_data(sb, SPA_META_Header, sizeof(spa_meta_header))))
+            h->seq = sent++;
+        if (spa_meta* md = spa_buffer_find_meta(sb, SPA_META_VideoDamage)) {
+            auto* regions = static_cast<spa_meta_region*>(md->data);
+            for (size_t n = 0; n < md->size / sizeof(spa_meta_region); ++n) {
+                const ZVDamageRect r = n < damage.size() ? damage[n] : ZVDamageRect{};
+                regions[n].region = SPA_REGION(r.x, r.y, uint32_t(r.width), uint32_t(r.height));
             }
         }
         pw_stream_queue_buffer(stream, b);
@@ -260,14 +276,20 @@ bool ZVPipeWireProducer::waitUntilStreaming(double seconds) {
     });
 }
 
-void ZVPipeWireProducer::send(Pattern pattern, std::optional<Cursor> cursor) {
+void ZVPipeWireProducer::send(Pattern pattern, std::optional<Cursor> cursor, ZVDamage damage) {
     {
         std::lock_guard<std::mutex> g(_impl->m);
         _impl->pattern = std::move(pattern);
         _impl->cursor = std::move(cursor);
+        _impl->damage = std::move(damage);
     }
     ZVPipeWireConnection::Lock lock(*_impl->connection);
     pw_stream_trigger_process(_impl->stream);
+}
+
+void ZVPipeWireProducer::skipNumber() {
+    std::lock_guard<std::mutex> g(_impl->m);
+    ++_impl->sent;
 }
 
 uint32_t ZVPipeWireProducer::bufferType() const {

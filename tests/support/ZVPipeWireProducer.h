@@ -2,7 +2,8 @@
 // A screen-cast source the test drives: a PipeWire video node (Video/Source, BGRx, MemFd
 // buffers) that sends a frame only when the test asks, as a compositor sends one only on
 // damage, with the cursor beside the pixels (SPA_META_Cursor and its bitmap) as GNOME's
-// and KDE's casts do. It connects to the default daemon (ZVPipeWireFixture's).
+// and KDE's casts do, and where the frame changed (SPA_META_VideoDamage) as the test says.
+// It connects to the default daemon (ZVPipeWireFixture's).
 //
 // Given DMA-BUF modifiers, it offers DMA-BUFs first, fixes the modifier as a GPU
 // compositor does, and falls back to shared memory only where `sharedToo`. No machine of
@@ -14,6 +15,8 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include "Video/ZVDamage.h"
 
 namespace zvtest {
 
@@ -36,8 +39,11 @@ class ZVPipeWireProducer {
     uint32_t nodeId() const;
     // Waits until a consumer is linked and buffers are there; true when so. Main thread.
     bool waitUntilStreaming(double seconds = 10);
-    // Sends one frame. Main thread.
-    void send(Pattern pattern, std::optional<Cursor> cursor = std::nullopt);
+    // Sends one frame, with `damage` (pixels from the top-left) as where it changed; an
+    // empty list says nothing of it. Main thread.
+    void send(Pattern pattern, std::optional<Cursor> cursor = std::nullopt, ZVDamage damage = {});
+    // Leaves the next buffer's number out, as a buffer lost on the way would. Main thread.
+    void skipNumber();
     // The memory its buffers are (SPA_DATA_MemFd or SPA_DATA_DmaBuf); 0 before there are
     // any. Main thread.
     uint32_t bufferType() const;

@@ -17,6 +17,7 @@
 
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
 #include "Platform/PipeWire/ZVPipeWireCursorMeta.h"
+#include "Video/ZVPixelBufferPool.h"
 
 namespace {
 // The metadata a cursor bitmap of w x h needs. We offer room for 64 x 64 and accept what
@@ -26,6 +27,20 @@ constexpr size_t cursorMetaSize(int32_t w, int32_t h) {
 }
 // The newest buffer is held while the compositor fills others: ask for enough of them.
 constexpr int32_t kBuffersWanted = 8, kBuffersAtLeast = 3, kBuffersAtMost = 32;
+// Damage regions we offer room for in each buffer, and the fewest we accept; a reader's
+// list grows to at most kMostDamageRects before it becomes the rectangle bounding them
+// (splitting the comparison finer saves less than walking the list costs).
+constexpr int32_t kDamageRegions = 16, kDamageRegionsAtLeast = 1, kDamageRegionsAtMost = 64;
+constexpr size_t kMostDamageRects = 64;
+// Readers whose damage is gathered (one per recording thread); the oldest is forgotten
+// beyond that, and is told "unknown" if it comes back.
+constexpr size_t kDamageReadersKept = 8;
+// Pictures whose damage is kept, so that a memory holding one of them is brought up to date
+// by copying what changed since; and memories remembered with the picture they hold. A
+// memory is copied whole at least this often, so a change the producer left unsaid reaches
+// every memory a reader copies into.
+constexpr size_t kHistoryKept = 16, kFilledKept = 16;
+constexpr auto kWholeCopyInterval = std::chrono::seconds(1);
 // Distinct cursor bitmaps remembered, so a cursor coming back brings its serial back.
 constexpr size_t kCursorsKept = 256;
 
@@ -67,6 +82,27 @@ void copyRow(const uint8_t* s, uint8_t* d, uint32_t n) {
         v |= kAlpha;
         std::memcpy(d + 4 * i, &v, 4);
     }
+}
+
+// `r` clipped to `area`, from the area's corner; false when nothing is left.
+bool clipTo(const ZVDamageRect& r, const ZVDamageRect& area, ZVDamageRect& out) {
+    const int64_t x0 = std::max<int64_t>(r.x, area.x), y0 = std::max<int64_t>(r.y, area.y);
+    const int64_t x1 = std::min<int64_t>(int64_t{r.x} + r.width, int64_t{area.x} + area.width);
+    const int64_t y1 = std::min<int64_t>(int64_t{r.y} + r.height, int64_t{area.y} + area.height);
+    if (x0 >= x1 || y0 >= y1) return false;
+    out = ZVDamageRect{int32_t(x0 - area.x), int32_t(y0 - area.y), int32_t(x1 - x0),
+                       int32_t(y1 - y0)};
+    return true;
+}
+
+// The rectangle bounding all of `rects` (not empty).
+ZVDamageRect bounds(const ZVDamage& rects) {
+    int32_t x0 = rects[0].x, y0 = rects[0].y, x1 = x0 + rects[0].width, y1 = y0 + rects[0].height;
+    for (const ZVDamageRect& r : rects) {
+        x0 = std::min(x0, r.x), y0 = std::min(y0, r.y);
+        x1 = std::max(x1, r.x + r.width), y1 = std::max(y1, r.y + r.height);
+    }
+    return ZVDamageRect{x0, y0, x1 - x0, y1 - y0};
 }
 
 void copyRow(const uint8_t* s, uint8_t* d, uint32_t n, bool swapRB) {
@@ -111,6 +147,14 @@ struct ZVPipeWireStream::Impl {
     bool swapRB = false;
     std::vector<std::shared_ptr<const ZVCursorImage>> cursors;
     uint32_t nextSerial = 1;
+    // The picture of the last buffer taken: damage is only said against it, so a new size
+    // or crop is no damage, and neither is the first picture in new buffers (a format
+    // change: the producer's first frames in them may say less than changed).
+    Frame lastTaken;
+    // The producer's number of the last buffer taken. A link whose consumer was late hands
+    // the producer an unread buffer back for reuse, so a gap in the numbers is a picture
+    // (and its damage) we never saw.
+    std::optional<uint64_t> lastSeq;
 
     void end(const std::string& why);
     void onParamChanged(uint32_t id, const spa_pod* param);
@@ -119,6 +163,8 @@ struct ZVPipeWireStream::Impl {
     void onRemoveBuffer(pw_buffer* b);
     bool framePixels(pw_buffer* b, Frame& f) const;
     void readCursor(spa_buffer* b, Cursor& c);
+    bool readDamage(spa_buffer* b, const Frame& f, ZVDamage& out) const;
+    bool followsLastTaken(spa_buffer* b);
     std::shared_ptr<const ZVCursorImage> cursorImage(ZVCursorImage&& image);
 };
 
@@ -153,6 +199,7 @@ void ZVPipeWireStream::Impl::onParamChanged(uint32_t id, const spa_pod* param) {
     const uint32_t memory =
         modifier ? 1u << SPA_DATA_DmaBuf : (1u << SPA_DATA_MemFd) | (1u << SPA_DATA_MemPtr);
     format = info;
+    lastTaken = Frame{};
     swapRB = info.format == SPA_VIDEO_FORMAT_RGBx || info.format == SPA_VIDEO_FORMAT_RGBA;
     const spa_fraction r = info.framerate.num > 0 ? info.framerate : info.max_framerate;
     {
@@ -160,10 +207,10 @@ void ZVPipeWireStream::Impl::onParamChanged(uint32_t id, const spa_pod* param) {
         owner->_rate = r.num > 0 && r.denom > 0 ? double(r.num) / r.denom : 0;
     }
     // Buffers we can map for reading (a DMA-BUF only in the linear layout), the header,
-    // the cursor beside the frame and the crop of a window's frame.
-    uint8_t space[1024];
+    // the cursor beside the frame, the crop of a window's frame and where it changed.
+    uint8_t space[1536];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(space, sizeof space);
-    const spa_pod* params[4];
+    const spa_pod* params[5];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
         SPA_POD_CHOICE_RANGE_Int(kBuffersWanted, kBuffersAtLeast, kBuffersAtMost),
@@ -180,7 +227,13 @@ void ZVPipeWireStream::Impl::onParamChanged(uint32_t id, const spa_pod* param) {
     params[3] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
         SPA_POD_Id(SPA_META_VideoCrop), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
-    pw_stream_update_params(stream, params, 4);
+    constexpr auto regions = [](int32_t n) { return n * int32_t(sizeof(spa_meta_region)); };
+    params[4] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_VideoDamage), SPA_PARAM_META_size,
+        SPA_POD_CHOICE_RANGE_Int(regions(kDamageRegions), regions(kDamageRegionsAtLeast),
+                                 regions(kDamageRegionsAtMost))));
+    pw_stream_update_params(stream, params, 5);
 }
 
 bool ZVPipeWireStream::Impl::framePixels(pw_buffer* b, Frame& f) const {
@@ -213,6 +266,8 @@ bool ZVPipeWireStream::Impl::framePixels(pw_buffer* b, Frame& f) const {
     f.height = int32_t(h);
     f.stride = uint32_t(stride);
     f.swapRB = swapRB;
+    f.cropX = int32_t(x);
+    f.cropY = int32_t(y);
     f.dmaBufFd = d.type == SPA_DATA_DmaBuf ? int(d.fd) : -1;
     return true;
 }
@@ -239,6 +294,35 @@ void ZVPipeWireStream::Impl::readCursor(spa_buffer* b, Cursor& c) {
     if (meta.image) c.image = cursorImage(std::move(*meta.image));
 }
 
+bool ZVPipeWireStream::Impl::readDamage(spa_buffer* b, const Frame& f, ZVDamage& out) const {
+    spa_meta* m = spa_buffer_find_meta(b, SPA_META_VideoDamage);
+    if (!m || !m->data) return false;
+    // The list ends at its first empty region or at the end of the room: an empty first
+    // one says nothing about where the picture changed.
+    const auto* regions = static_cast<const spa_meta_region*>(m->data);
+    const size_t n = m->size / sizeof(spa_meta_region);
+    const ZVDamageRect picture{f.cropX, f.cropY, f.width, f.height};
+    size_t i = 0;
+    for (; i < n && spa_meta_region_is_valid(&regions[i]); ++i) {
+        const spa_region& r = regions[i].region;
+        const ZVDamageRect damaged{r.position.x, r.position.y,
+                                   int32_t(std::min<uint32_t>(r.size.width, INT32_MAX)),
+                                   int32_t(std::min<uint32_t>(r.size.height, INT32_MAX))};
+        ZVDamageRect clipped;
+        if (clipTo(damaged, picture, clipped)) out.push_back(clipped);
+    }
+    // A list that fills all its room may have been cut short.
+    return i > 0 && i < n;
+}
+
+bool ZVPipeWireStream::Impl::followsLastTaken(spa_buffer* b) {
+    const auto* h = static_cast<const spa_meta_header*>(
+        spa_buffer_find_meta_data(b, SPA_META_Header, sizeof(spa_meta_header)));
+    const std::optional<uint64_t> before = lastSeq;
+    lastSeq = h ? std::optional<uint64_t>(h->seq) : std::nullopt;
+    return h && before && h->seq == *before + 1;
+}
+
 void ZVPipeWireStream::Impl::onProcess() {
     pw_buffer* newest = nullptr;
     Frame frame;
@@ -247,15 +331,29 @@ void ZVPipeWireStream::Impl::onProcess() {
         ZVLockGuard<ZVMutex> g(owner->_frameLock);
         cursor = owner->_cursor;
     }
+    // Where the pictures taken now changed since the one handed over last: every buffer's
+    // damage counts, the skipped ones' too.
+    std::optional<ZVDamage> damage = ZVDamage{};
     // Every queued buffer's cursor counts; only the newest picture is kept.
     while (pw_buffer* b = pw_stream_dequeue_buffer(stream)) {
         readCursor(b->buffer, cursor);
+        // Without numbers a lost buffer could not be told.
+        if (!followsLastTaken(b->buffer)) damage.reset();
         Frame f;
         if (framePixels(b, f)) {
+            const bool samePlace = f.width == lastTaken.width && f.height == lastTaken.height &&
+                                   f.cropX == lastTaken.cropX && f.cropY == lastTaken.cropY;
+            if (damage && (!samePlace || !readDamage(b->buffer, f, *damage))) damage.reset();
+            lastTaken = f;
             if (newest) pw_stream_queue_buffer(stream, newest);
             newest = b;
             frame = f;
         } else {
+            // A picture left out (corrupted, or beyond the mapped memory) still changed
+            // what the next one is said against; a cursor-only buffer changed nothing.
+            const spa_buffer* sb = b->buffer;
+            if (!sb || sb->n_datas < 1 || !sb->datas[0].chunk || sb->datas[0].chunk->size > 0)
+                damage.reset();
             pw_stream_queue_buffer(stream, b);  // cursor-only or damaged
         }
     }
@@ -271,6 +369,7 @@ void ZVPipeWireStream::Impl::onProcess() {
             owner->_frame = frame;
             oldCopy.swap(owner->_ownCopy);
             ++owner->_frames;
+            owner->addDamage(damage);
         }
     }
     if (old) pw_stream_queue_buffer(stream, old);
@@ -278,6 +377,8 @@ void ZVPipeWireStream::Impl::onProcess() {
 }
 
 void ZVPipeWireStream::Impl::onAddBuffer(pw_buffer* b) {
+    lastTaken = Frame{};
+    lastSeq.reset();
     // PipeWire maps shared memory for us, and a DMA-BUF only where it is marked mappable.
     if (!b->buffer || b->buffer->n_datas < 1) return;
     spa_data& d = b->buffer->datas[0];
@@ -290,6 +391,8 @@ void ZVPipeWireStream::Impl::onAddBuffer(pw_buffer* b) {
 }
 
 void ZVPipeWireStream::Impl::onRemoveBuffer(pw_buffer* b) {
+    lastTaken = Frame{};
+    lastSeq.reset();
     {
         ZVLockGuard<ZVMutex> g(owner->_frameLock);
         if (owner->_held == b) {
@@ -434,6 +537,42 @@ ZVPipeWireStream::Cursor ZVPipeWireStream::cursor() const {
     return _cursor;
 }
 
+void ZVPipeWireStream::addDamage(const std::optional<ZVDamage>& damage) {
+    _history.push_back(damage);
+    if (_history.back() && _history.back()->size() > kMostDamageRects)
+        _history.back() = ZVDamage{bounds(*_history.back())};
+    if (_history.size() > kHistoryKept) _history.pop_front();
+    for (DamageReader& d : _damageReaders) {
+        if (!damage) d.known = false;
+        if (!d.known) {
+            d.rects.clear();
+            continue;
+        }
+        ZVDamageRect clipped;
+        for (const ZVDamageRect& r : *damage)
+            if (clipTo(r, d.area, clipped)) d.rects.push_back(clipped);
+        if (d.rects.size() > kMostDamageRects) d.rects = {bounds(d.rects)};
+    }
+}
+
+std::optional<ZVDamage> ZVPipeWireStream::takeDamage(uint64_t reader, const ZVDamageRect& area) {
+    ZVLockGuard<ZVMutex> g(_frameLock);
+    auto d = std::find_if(_damageReaders.begin(), _damageReaders.end(),
+                          [&](const DamageReader& r) { return r.reader == reader; });
+    if (d == _damageReaders.end()) {
+        if (_damageReaders.size() >= kDamageReadersKept)
+            _damageReaders.erase(_damageReaders.begin());
+        _damageReaders.push_back(DamageReader{reader, area, true, {}});
+        return std::nullopt;  // gathered from now on
+    }
+    const bool sameArea = d->area.x == area.x && d->area.y == area.y &&
+                          d->area.width == area.width && d->area.height == area.height;
+    std::optional<ZVDamage> out;
+    if (sameArea && d->known) out = std::move(d->rects);
+    *d = DamageReader{reader, area, true, {}};
+    return out;
+}
+
 std::string ZVPipeWireStream::endReason() const {
     ZVLockGuard<ZVMutex> g(_frameLock);
     return _end;
@@ -478,17 +617,59 @@ bool ZVPipeWireStream::readRect(const ZVRect& rect, double scale, uint8_t* botto
     return true;
 }
 
-bool ZVPipeWireStream::copyRectStraight(int64_t x, int64_t y, int64_t width, int64_t height,
-                                        uint8_t* top, size_t stride) {
+std::optional<ZVDamage> ZVPipeWireStream::changedSince(uint64_t since,
+                                                       const ZVDamageRect& area) const {
+    // _history.back() is picture _frames.
+    if (since > _frames || _frames - since > _history.size()) return std::nullopt;
+    ZVDamage out;
+    ZVDamageRect clipped;
+    for (auto h = _history.end() - std::ptrdiff_t(_frames - since); h != _history.end(); ++h) {
+        if (!*h) return std::nullopt;
+        for (const ZVDamageRect& r : **h)
+            if (clipTo(r, area, clipped)) out.push_back(clipped);
+    }
+    if (out.size() > kMostDamageRects) out = {bounds(out)};
+    return out;
+}
+
+bool ZVPipeWireStream::copyInto(const ZVDamageRect& area, ZVPixelStorage& buffer) {
+    const size_t stride = buffer.bytesPerRow();
+    uint8_t* const top = buffer.baseAddress();
+    const std::shared_ptr<ZVPixelMemory>& memory = buffer.memory();
+    const auto now = std::chrono::steady_clock::now();
     ZVLockGuard<ZVMutex> g(_frameLock);
     const Frame f = _frame;
-    if (!f.data || f.swapRB || x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > f.width ||
-        y + height > f.height || stride < size_t(width) * 4)
+    if (!f.data || f.swapRB || area.x < 0 || area.y < 0 || area.width <= 0 || area.height <= 0 ||
+        int64_t{area.x} + area.width > f.width || int64_t{area.y} + area.height > f.height ||
+        int64_t{buffer.width()} != area.width || int64_t{buffer.height()} != area.height ||
+        stride < size_t(area.width) * 4 || !top || !memory)
         return false;
+    const uint64_t handOuts = memory->handOuts.load(std::memory_order_relaxed);
+    auto held = std::find_if(_filled.begin(), _filled.end(), [&](const Filled& m) {
+        return !m.memory.owner_before(memory) && !memory.owner_before(m.memory);
+    });
+    // Only a memory nobody else has had since this stream filled it still holds that picture.
+    std::optional<ZVDamage> changed;
+    if (held != _filled.end() && held->handOuts + 1 == handOuts && held->area.x == area.x &&
+        held->area.y == area.y && held->area.width == area.width &&
+        held->area.height == area.height && now - held->wholeAt < kWholeCopyInterval)
+        changed = changedSince(held->picture, area);
+    if (!changed) changed = ZVDamage{ZVDamageRect{0, 0, area.width, area.height}};
     DmaBufReads reads(f.dmaBufFd);
-    const uint8_t* s = f.data + y * int64_t{f.stride} + x * 4;
-    for (int64_t j = 0; j < height; ++j, s += f.stride, top += stride)
-        std::memcpy(top, s, size_t(width) * 4);
+    for (const ZVDamageRect& r : *changed) {
+        const uint8_t* s = f.data + int64_t{area.y + r.y} * f.stride + int64_t{area.x + r.x} * 4;
+        uint8_t* d = top + size_t(r.y) * stride + size_t(r.x) * 4;
+        for (int32_t j = 0; j < r.height; ++j, s += f.stride, d += stride)
+            std::memcpy(d, s, size_t(r.width) * 4);
+    }
+    if (held == _filled.end()) {
+        std::erase_if(_filled, [](const Filled& m) { return m.memory.expired(); });
+        if (_filled.size() >= kFilledKept) _filled.erase(_filled.begin());
+        held = _filled.insert(_filled.end(), Filled{memory, 0, 0, area, now});
+    }
+    const bool whole = changed->size() == 1 && (*changed)[0].width == area.width &&
+                       (*changed)[0].height == area.height;
+    *held = Filled{memory, handOuts, _frames, area, whole ? now : held->wholeAt};
     return true;
 }
 

@@ -11,6 +11,7 @@
 // any thread but that loop thread.
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,9 +19,12 @@
 
 #include "Foundation/ZVGeometry.h"
 #include "Foundation/ZVMutex.h"
+#include "Video/ZVDamage.h"
 #include "Video/ZVDisplayServer.h"
 
 class ZVPipeWireConnection;
+class ZVPixelStorage;
+struct ZVPixelMemory;
 struct pw_buffer;
 struct spa_pod_builder;
 
@@ -61,15 +65,28 @@ class ZVPipeWireStream {
     // before the first frame. Any thread.
     bool readRect(const ZVRect& rect, double scale, uint8_t* bottomLeft, uint32_t stride,
                   uint32_t maxRows, uint32_t maxBytesPerRow) ZV_EXCLUDES(_frameLock);
-    // Copies the `width` x `height` pixels at (x, y) of the newest frame (from its top-left,
-    // y down) top line first into `top`, rows `stride` bytes apart, each pixel's fourth byte
-    // as the compositor left it: one straight copy per row. False, nothing written, when
-    // the rectangle does not lie wholly in the frame or its pixels are not B, G, R first.
-    // Any thread.
-    bool copyRectStraight(int64_t x, int64_t y, int64_t width, int64_t height, uint8_t* top,
-                          size_t stride) ZV_EXCLUDES(_frameLock);
+    // Copies `area` (pixels from the newest frame's top-left, y down) top line first into
+    // `buffer`, which has the area's size, each pixel's fourth byte as the compositor left
+    // it. Where the buffer's memory still holds a picture of this area that this stream left
+    // in it, and no one has had it since, only what changed after that picture is copied;
+    // otherwise, and at least once a second for each memory (so a change the producer left
+    // unsaid reaches it), the whole area. False, nothing written, when the area does not lie
+    // wholly in the frame, the buffer is of another size, or the pixels are not B, G, R
+    // first. Any thread.
+    bool copyInto(const ZVDamageRect& area, ZVPixelStorage& buffer) ZV_EXCLUDES(_frameLock);
     // The whole newest frame, rows top-down, B, G, R, 0xFF. Any thread.
     std::optional<ZVRawImage> image() ZV_EXCLUDES(_frameLock);
+
+    // Where the newest frame changed, inside `area` (pixels from the frame's top-left), since
+    // `reader` last asked about the same area: from the area's top-left, clipped to it, and
+    // forgotten once handed over. nullopt on a reader's first question, after one about
+    // another area, and when a frame's change went unsaid (no damage with a buffer, an
+    // empty list or a full one, a new size, a buffer lost on the way as a gap in the
+    // header's numbers shows): the caller then compares the whole picture. Asked
+    // before the pixels are read, under the lock the frames are handed over with, so a
+    // change is in this answer or the next. Any thread.
+    std::optional<ZVDamage> takeDamage(uint64_t reader, const ZVDamageRect& area)
+        ZV_EXCLUDES(_frameLock);
 
     // The newest cursor. Any thread.
     Cursor cursor() const ZV_EXCLUDES(_frameLock);
@@ -96,9 +113,34 @@ class ZVPipeWireStream {
         int32_t height = 0;
         uint32_t stride = 0;
         bool swapRB = false;  // RGBx/RGBA rather than BGRx/BGRA
-        int dmaBufFd = -1;    // reads of a DMA-BUF are bracketed by syncs on it
+        int32_t cropX = 0;    // where the picture starts in the buffer's pixels
+        int32_t cropY = 0;
+        int dmaBufFd = -1;  // reads of a DMA-BUF are bracketed by syncs on it
     };
     friend struct Impl;
+    // What one reader has not been told yet, in frame pixels clipped to its area.
+    struct DamageReader {
+        uint64_t reader = 0;
+        ZVDamageRect area;
+        bool known = true;  // false once a change went unsaid: the next answer is nullopt
+        ZVDamage rects;
+    };
+    // A memory a picture was copied into: which picture of which area, whether anyone had
+    // the memory since (the pool's count of hand-outs then), and when it was last copied whole.
+    struct Filled {
+        std::weak_ptr<ZVPixelMemory> memory;
+        uint64_t handOuts = 0;
+        uint64_t picture = 0;
+        ZVDamageRect area;
+        std::chrono::steady_clock::time_point wholeAt;
+    };
+    // Adds one hand-over's damage to every reader's (nullopt: unknown) and to the history.
+    // Loop thread only.
+    void addDamage(const std::optional<ZVDamage>& damage) ZV_REQUIRES(_frameLock);
+    // What changed inside `area` since picture `since` (from the area's top-left); nullopt
+    // when it is not known.
+    std::optional<ZVDamage> changedSince(uint64_t since, const ZVDamageRect& area) const
+        ZV_REQUIRES(_frameLock);
 
     std::unique_ptr<Impl> _impl;
     mutable ZVMutex _frameLock;  // guards the fields below; the loop thread holds it briefly
@@ -110,4 +152,8 @@ class ZVPipeWireStream {
     double _rate ZV_GUARDED_BY(_frameLock) = 0;
     Cursor _cursor ZV_GUARDED_BY(_frameLock);
     std::string _end ZV_GUARDED_BY(_frameLock);
+    std::vector<DamageReader> _damageReaders ZV_GUARDED_BY(_frameLock);
+    // Where each of the latest pictures changed against the one before, the newest last.
+    std::deque<std::optional<ZVDamage>> _history ZV_GUARDED_BY(_frameLock);
+    std::vector<Filled> _filled ZV_GUARDED_BY(_frameLock);
 };

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <thread>
+
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
 #include "Platform/PipeWire/ZVPipeWireStream.h"
 #include "Video/ZVPixelBufferPool.h"
@@ -143,20 +145,38 @@ bool ZVWaylandDisplayServer::readDisplayRect(uint32_t displayID, const ZVRect& r
     return false;
 }
 
-bool ZVWaylandDisplayServer::readRectIntoBuffer(const ZVRect& desktopRect, ZVPixelStorage& buffer) {
-    if (!ensureOpen()) return false;
-    const auto w = int64_t(desktopRect.size.width), h = int64_t(desktopRect.size.height);
-    if (int64_t{buffer.width()} != w || int64_t{buffer.height()} != h) return false;
-    // The rectangle on one output at one pixel per unit: its rows are rows of the frame,
-    // copied as they are; anything else is read display by display.
+const ZVWaylandDisplayServer::Output* ZVWaylandDisplayServer::straightOutput(
+    const ZVRect& desktopRect, ZVDamageRect* inFrame) const {
     for (const Output& o : _outputs) {
         const Placement p = placement(o);
         if (p.scale != 1 || ZVIntersectionRect(desktopRect, p.desktop) != desktopRect) continue;
-        return o.stream->copyRectStraight(int64_t(desktopRect.origin.x - p.desktop.origin.x),
-                                          int64_t(p.desktop.maxY() - desktopRect.maxY()), w, h,
-                                          buffer.baseAddress(), buffer.bytesPerRow());
+        *inFrame = ZVDamageRect{int32_t(desktopRect.origin.x - p.desktop.origin.x),
+                                int32_t(p.desktop.maxY() - desktopRect.maxY()),
+                                int32_t(desktopRect.size.width), int32_t(desktopRect.size.height)};
+        return &o;
     }
-    return false;
+    return nullptr;
+}
+
+bool ZVWaylandDisplayServer::readRectIntoBuffer(const ZVRect& desktopRect, ZVPixelStorage& buffer) {
+    if (!ensureOpen()) return false;
+    // The rectangle on one output at one pixel per unit: its rows are rows of the frame,
+    // copied as they are; anything else is read display by display.
+    ZVDamageRect r;
+    const Output* o = straightOutput(desktopRect, &r);
+    if (!o || int64_t{buffer.width()} != r.width || int64_t{buffer.height()} != r.height)
+        return false;
+    return o->stream->copyInto(r, buffer);
+}
+
+std::optional<ZVDamage> ZVWaylandDisplayServer::takeDamage(const ZVRect& desktopRect) {
+    if (!ensureOpen()) return std::nullopt;
+    // Only where the frame's pixels are the rectangle's one for one; a rectangle across
+    // outputs or on a scaled one is compared whole.
+    ZVDamageRect r;
+    const Output* o = straightOutput(desktopRect, &r);
+    if (!o) return std::nullopt;
+    return o->stream->takeDamage(std::hash<std::thread::id>{}(std::this_thread::get_id()), r);
 }
 
 const ZVWaylandDisplayServer::Output* ZVWaylandDisplayServer::cursorOutput() const {

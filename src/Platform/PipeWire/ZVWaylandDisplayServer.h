@@ -26,6 +26,7 @@ class ZVWaylandDisplayServer : public ZVDisplayServer {
     bool readDisplayRect(uint32_t displayID, const ZVRect& rect, uint8_t* bottomLeft,
                          uint32_t stride, uint32_t maxRows, uint32_t maxBytesPerRow) override;
     bool readRectIntoBuffer(const ZVRect& desktopRect, ZVPixelStorage& buffer) override;
+    std::optional<ZVDamage> takeDamage(const ZVRect& desktopRect) override;
     std::optional<ZVCursorImage> currentCursor() override;
     uint32_t cursorSeed() override;
     bool isCursorVisible() override;
@@ -48,6 +49,9 @@ class ZVWaylandDisplayServer : public ZVDisplayServer {
     bool ensureOpen() ZV_EXCLUDES(_openLock);
     void open() ZV_REQUIRES(_openLock);
     Placement placement(const Output& output) const;
+    // The output `desktopRect` lies wholly on at one pixel per unit, with the rectangle in
+    // its frame's pixels (from the top-left) in *inFrame; nullptr when there is none.
+    const Output* straightOutput(const ZVRect& desktopRect, ZVDamageRect* inFrame) const;
     // The output whose stream last said where the cursor is, or nullptr.
     const Output* cursorOutput() const;
 

@@ -2,12 +2,15 @@
 // source the test drives: the newest frame's pixels land bottom-up where they belong (also
 // scaled from a HiDPI picture), a size change is followed, the cursor beside the frames
 // gives position, hot spot, bitmap and serials, a source that goes away ends the stream
-// with a reason, and a screen recorder over the display server records all of it.
+// with a reason, and a screen recorder over the display server records all of it, stored
+// where the source said the picture changed (and whole once a second, so a change left
+// unsaid is late but not lost).
 #include <gtest/gtest.h>
 
 #include <spa/buffer/buffer.h>
 
 #include <cstring>
+#include <thread>
 
 #include "../../Export/ZVExportTestSupport.h"
 #include "../../Video/ZVRecorderTestSupport.h"
@@ -230,7 +233,6 @@ TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
     EXPECT_EQ(displays[0].refreshRate, 60);
     EXPECT_FALSE(server->cursorInFrames());
 
-    // Desktop (10, 20) is 180 lines below the top: rows of compositor lines 120..179.
     auto recorder =
         ZVScreenRecorder::initWithRect(ZVMakeRect(10, 20, 100, 60), zvtest::withDisplay(server));
     ASSERT_NE(recorder, nullptr);
@@ -240,15 +242,9 @@ TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
     ASSERT_EQ(recorder->displayLinkCallback(), 0);
     auto frame = std::dynamic_pointer_cast<ZVMovieFrame>(log.objects().back());
     ASSERT_TRUE(frame);
-    auto at = [&](int32_t row, int32_t column) {
-        uint32_t v;
-        std::memcpy(&v, frame->baseAddress() + int64_t{row} * frame->bytesPerRow() + 4 * column, 4);
-        return v | 0xFF000000u;
-    };
-    // Wholly on one output at one pixel per unit: read straight in, the fourth byte left.
+    // Wholly on one output at one pixel per unit: read straight in, the fourth byte left
+    // (its pixels: TheFileStoresWhereTheSourceSaidThePictureChanged).
     EXPECT_TRUE(frame->alphaIgnored());
-    EXPECT_EQ(at(0, 0), opaque(0x44, 10, 179));
-    EXPECT_EQ(at(59, 99), opaque(0x44, 109, 120));
     ZVFrameInfo info = frame->info();
     EXPECT_EQ(info.mousePointerIndex, 0u);
     // Pointer at compositor (30, 40): desktop (30, 160), less the rectangle's origin.
@@ -275,6 +271,90 @@ TEST(WaylandDisplayServer, ARecorderOverTheGrantRecordsPixelsAndCursors) {
     EXPECT_EQ(status, ZVDisplayLink::kError);
     EXPECT_NE(recorder->failureReason().find("the screen cast stream ended: "), std::string::npos)
         << recorder->failureReason();
+}
+
+// A square moves and the source says where (the old square and the new): each picture of
+// the capture file is the source's. A change the source leaves unsaid is not stored until
+// a frame's damage covers it, so the damage is what the writer compared.
+TEST(WaylandDisplayServer, TheFileStoresWhereTheSourceSaidThePictureChanged) {
+    auto producer = std::make_unique<ZVPipeWireProducer>(320, 200);
+    int opened = 0;
+    auto server = openedServer(monitorGrant(*producer, kZVCursorEmbedded), *producer, &opened);
+    ASSERT_EQ(server->unavailableReason(), "");
+    const auto square = [](int k) { return ZVDamageRect{20 + 9 * k, 30 + 5 * k, 16, 16}; };
+    const ZVDamageRect unsaid{200, 150, 8, 8};
+    const auto in = [](const ZVDamageRect& r, int32_t x, int32_t y) {
+        return x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+    };
+    const auto scene = [&](int k, bool withUnsaid) -> ZVPipeWireProducer::Pattern {
+        return [=](int32_t x, int32_t y) {
+            if (withUnsaid && in(unsaid, x, y)) return 0xFFFFFFu;
+            return in(square(k), x, y) ? 0xC0F000u | uint32_t(k) : picture(0x44)(x, y);
+        };
+    };
+    zvtest::TempDir dir;
+    const std::string path = dir.file("video.fomix");
+    ZVQueue queue;
+    auto writer = zvtest::startedWriter(path, queue);
+    // Desktop (10, 20) up to 190 is the source's lines 10..179.
+    auto recorder =
+        ZVScreenRecorder::initWithRect(ZVMakeRect(10, 20, 300, 170), zvtest::withDisplay(server));
+    ASSERT_NE(recorder, nullptr);
+    recorder->setDataDestination(&queue);
+    recorder->setSuspended(false);
+    // Sends until the stream holds the picture (its pixel at `probe` tells), then ticks. The
+    // source hands a frame on when it sends the next; one sent before the consumer took the
+    // last would be lost on the way, so it waits a while between them.
+    const auto tick = [&](const ZVPipeWireProducer::Pattern& p, const ZVDamage& damage,
+                          const ZVDamageRect& probe) {
+        ASSERT_TRUE(zvtest::eventually([&] {
+            producer->send(p, std::nullopt, damage);
+            return zvtest::eventually(
+                [&] {
+                    uint32_t v = 0;
+                    return server->readDisplayRect(producer->nodeId(),
+                                                   ZVMakeRect(probe.x, probe.y, 1, 1),
+                                                   reinterpret_cast<uint8_t*>(&v), 4, 1, 4) &&
+                           (v & 0xFFFFFF) == p(probe.x, probe.y);
+                },
+                0.04);
+        }));
+        ASSERT_EQ(recorder->displayLinkCallback(), 0);
+    };
+    constexpr int kSteps = 8;
+    std::vector<ZVPipeWireProducer::Pattern> stored;
+    for (int k = 0; k < kSteps; ++k) {
+        tick(scene(k, false), {square(std::max(k - 1, 0)), square(k)}, square(k));
+        stored.push_back(scene(k, false));
+    }
+    tick(scene(kSteps - 1, true), {square(kSteps - 1)}, unsaid);
+    stored.push_back(scene(kSteps - 1, false));
+    // A buffer lost on the way may have held the change: the next is compared whole.
+    producer->skipNumber();
+    tick(scene(kSteps, true), {square(kSteps - 1), square(kSteps)}, square(kSteps));
+    stored.push_back(scene(kSteps, true));
+    // Unsaid again, but a second after the last whole comparison the writer makes another.
+    tick(scene(kSteps, false), {square(kSteps)}, unsaid);
+    stored.push_back(scene(kSteps, true));
+    std::this_thread::sleep_for(1100ms);
+    tick(scene(kSteps, false), {square(kSteps)}, unsaid);
+    stored.push_back(scene(kSteps, false));
+    tick(scene(kSteps + 1, true), {square(kSteps), square(kSteps + 1), unsaid}, square(kSteps + 1));
+    stored.push_back(scene(kSteps + 1, true));
+    writer->finalize();
+    ASSERT_TRUE(zvtest::eventually([&] { return writer->fileInfo().frames == stored.size(); }));
+    for (size_t i = 0; i < stored.size(); ++i) {
+        auto image = ZVFomixIO::imageAtIndex(uint32_t(i + 1), path);
+        ASSERT_TRUE(image);
+        int wrong = 0;
+        for (int32_t y = 0; y < 170; ++y)
+            for (int32_t x = 0; x < 300; ++x) {
+                const uint32_t w = stored[i](x + 10, y + 10);  // B, G, R
+                wrong += image->rgbaAt(x, y) !=
+                         std::array<uint8_t, 4>{uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w), 255};
+            }
+        EXPECT_EQ(wrong, 0) << "picture " << i;
+    }
 }
 
 // Records `rect` of `server` through a screen track into a new package in `dir` until it
