@@ -23,8 +23,8 @@ segments=$(grep -c '<key>Start</key>' "$run/plan.plist" || true)
 
 # The preset without the camera and without smoothing, the one with both, and between them
 # the one that smooths without the camera (the default H.264 settings; the preset's
-# defaults smooth the cursor). The figure is the first against the second; the
-# third tells the camera's part of it from the smoothing's.
+# defaults smooth the cursor). The aim (at most 15 % more CPU per frame) is the first
+# against the second; the third tells the camera's part of it from the smoothing's.
 "$zorvan" preset new "$run/auto.plist" >/dev/null
 cp "$run/auto.plist" "$run/off.plist"
 cp "$run/auto.plist" "$run/smooth.plist"

@@ -131,8 +131,8 @@ struct Scene {
     }
 
     // The pointer's way from where it was to (x, y), eased in and out over `span` steps,
-    // with the small tremble of a hand on a mouse.
-    void glide(int step, int span, int x, int y) {
+    // with the small tremble of a hand on a mouse. `step` may fall between two steps.
+    void glide(double step, int span, int x, int y) {
         if (step == 0) {
             auto reply = xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr);
             if (reply) fromX = reply->root_x, fromY = reply->root_y;
@@ -140,7 +140,7 @@ struct Scene {
         }
         if (step < 0 || step > span) return;
         const double s = double(step) / span, e = s * s * (3 - 2 * s);
-        const int tremble = step < span ? (step * 7919) % 5 - 2 : 0;
+        const int tremble = step < span ? (int(step) * 7919) % 5 - 2 : 0;
         xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, 0, screen->root,
                             int16_t(fromX + (x - fromX) * e + tremble),
                             int16_t(fromY + (y - fromY) * e - tremble), 0);
@@ -148,11 +148,12 @@ struct Scene {
 
     // A dialog opened, filled in and closed every twelve seconds (30 steps a second): the
     // pointer glides to a button and clicks it, clicks into the dialog's field, types a
-    // word, glides to OK and clicks it; then all keeps still for a while.
-    void dialogStep(int n) {
+    // word, glides to OK and clicks it; then all keeps still for a while. With `between`,
+    // only the pointer moves, half-way to the next step.
+    void dialogStep(int n, bool between) {
         const int sw = screen->width_in_pixels, sh = screen->height_in_pixels;
         const int dw = 420, dh = 200, dx = (sw - dw) / 2, dy = (sh - dh) / 2;
-        if (n == 0) {
+        if (n == 0 && !between) {
             opener = makeWindow(60, 60, 140, 40, 0x5BC0DE, cursors[3]);
             dialog = makeWindow(dx, dy, dw, dh, 0xF4F4F4, cursors[0]);
             field = makeWindow(dx + 30, dy + 60, dw - 60, 36, 0xFFFFFF, cursors[2]);
@@ -160,26 +161,39 @@ struct Scene {
             for (xcb_window_t w : {dialog, field, ok}) xcb_unmap_window(c, w);
         }
         const int k = n % 360;
-        glide(k - 30, 30, 130, 80);
+        const double g = k + (between ? 0.5 : 0.0);
+        glide(g - 30, 30, 130, 80);
+        glide(g - 90, 30, dx + 60, dy + 78);
+        glide(g - 200, 30, dx + dw - 80, dy + dh - 38);
+        glide(g - 270, 60, sw / 2, sh / 2 + 200);
+        if (between) {
+            xcb_flush(c);
+            return;
+        }
         if (k == 66) {
             click();
             for (xcb_window_t w : {dialog, field, ok}) xcb_map_window(c, w);
             typed.clear();
         }
-        glide(k - 90, 30, dx + 60, dy + 78);
         if (k == 126) click();
         constexpr char kWord[] = "zorvan demo";
         if (k >= 135 && k < 135 + 5 * int(sizeof kWord - 1) && (k - 135) % 5 == 0) {
             key(kWord[(k - 135) / 5]);
             xcb_image_text_8(c, uint8_t(typed.size()), field, textGC, 8, 23, typed.c_str());
         }
-        glide(k - 200, 30, dx + dw - 80, dy + dh - 38);
         if (k == 236) {
             click();
             for (xcb_window_t w : {dialog, field, ok}) xcb_unmap_window(c, w);
         }
-        glide(k - 270, 60, sw / 2, sh / 2 + 200);
         xcb_flush(c);
+    }
+
+    // The pointer's place at `t` on its wander over the windows.
+    void wander(double t) {
+        const int sw = screen->width_in_pixels, sh = screen->height_in_pixels;
+        const int px = int((0.5 + 0.45 * std::sin(0.7 * t)) * sw);
+        const int py = int((0.5 + 0.45 * std::sin(1.1 * t + 1)) * sh);
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, 0, screen->root, int16_t(px), int16_t(py), 0);
     }
 
     void step(double t, int n) {
@@ -191,9 +205,7 @@ struct Scene {
                             int32_t((0.4 + 0.3 * std::cos(1.3 * p)) * (sh - 400))};
             xcb_configure_window(c, windows[i], XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, xy);
         }
-        int px = int((0.5 + 0.45 * std::sin(0.7 * t)) * sw);
-        int py = int((0.5 + 0.45 * std::sin(1.1 * t + 1)) * sh);
-        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, 0, screen->root, int16_t(px), int16_t(py), 0);
+        wander(t);
         if (n % 20 == 0) key(kMessage[(n / 20) % (sizeof kMessage - 1)]);
         if (n % 90 == 45) click();
         if (n % 120 == 0) {
@@ -226,16 +238,27 @@ int run(const std::vector<std::string>& args) {
     signal(SIGTERM, onSignal);
     auto start = std::chrono::steady_clock::now();
     auto next = start;
-    for (int n = 0; !gStop.load(); ++n) {
+    // The scene changes 30 times a second; the pointer moves 60 times, as a mouse reports
+    // far more often than a screen is redrawn (a recorder at 60 frames a second then sees
+    // it move in every frame, as with a real hand).
+    for (int tick = 0; !gStop.load(); ++tick) {
         double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (duration > 0 && t >= duration) break;
-        if (dialog)
-            scene.dialogStep(n);
-        else
-            typing ? scene.typingStep(n) : scene.step(t, n);
+        const int n = tick / 2;
+        const bool between = tick % 2 == 1;
+        if (dialog) {
+            scene.dialogStep(n, between);
+        } else if (typing) {
+            if (!between) scene.typingStep(n);
+        } else if (between) {
+            scene.wander(t);
+            xcb_flush(scene.c);
+        } else {
+            scene.step(t, n);
+        }
         if (xcb_connection_has_error(scene.c))
             return ZVCommandFail(kName, "the X display went away");
-        next += std::chrono::milliseconds(33);
+        next += std::chrono::microseconds(16667);
         std::this_thread::sleep_until(next);
     }
     xcb_disconnect(scene.c);
