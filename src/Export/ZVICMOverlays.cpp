@@ -127,6 +127,9 @@ ZVICMOverlays::Scene ZVICMOverlays::plan(ZVMovieFrame& frame, double delta,
             if (scale != 1) scene.cursor = scaledCursor(*scene.cursor, scale);
         }
         if (scene.mark && zoom != 1) scene.markScaled = scaledMark(scene.mark, zoom);
+        // A smoothed cursor leaves the recorded pointer; its mark stays where the button
+        // went down, so the mark marks the place of the click while it fades.
+        if (switches.cursorPath) scene.markAt = shown(_pressedAt);
     }
     gatherKeys(frame);
     if (switches.keys) planKeyStrip(frame, delta, scene);
@@ -258,6 +261,7 @@ void ZVICMOverlays::planCursorLayer(const ZVFrameInfo& info, double delta, const
             if (flags & (kZVFrameLeftButton | kZVFrameRightButton | kZVFrameOtherButton)) {
                 _curMouseStateImage = chosen;
                 _curMouseStateOpacity = kMarkStart;
+                _pressedAt = info.mousePointerLocation;
             }
             if (_curMouseStateImage && _curMouseStateOpacity > 0) {
                 scene.mark = _curMouseStateImage;

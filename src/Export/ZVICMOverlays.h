@@ -131,6 +131,7 @@ class ZVICMOverlays {
     std::array<std::shared_ptr<ZVImage>, kMarkCount> _marks;
     const ZVImage* _curMouseStateImage = nullptr;  // one of _marks
     float _curMouseStateOpacity = -1.0f;
+    ZVPoint _pressedAt{};  // the recorded pointer of the last frame with a button down
     ZVKeyStripTimeline _keyStrip;
     std::shared_ptr<ZVKeyStripRenderer> _stripRenderer;
     // The strip last drawn and what it was drawn from: frames in a row mostly show the

@@ -141,7 +141,7 @@ TEST(ZVICMOverlays, TheMarkFollowsTheButtonsAtThePointer) {
     }
 }
 
-TEST(ZVICMOverlays, TheMarkStaysHalfASecondAndFollowsThePointerWhileItFades) {
+TEST(ZVICMOverlays, TheMarkStaysHalfASecondAndFollowsThePointerWhileItFadesUnlessSmoothed) {
     Exporter e;
     const ZVImage& left = *e.overlays.mark(ZVICMOverlays::kLeft);
     e.at(0.9);
@@ -163,6 +163,12 @@ TEST(ZVICMOverlays, TheMarkStaysHalfASecondAndFollowsThePointerWhileItFades) {
     e.at(2.55);
     auto f = e.at(2.6, kZVFrameRightButton);
     EXPECT_LE(markError(*f, *e.overlays.mark(ZVICMOverlays::kRight), {200, 120}, 1), 2);
+
+    // Under a smoothed cursor the mark stays where the button went down.
+    const ZVCursorPath path{ZVRecordedInput(ZVSize{kW, kH})};
+    e.switches.cursorPath = &path;
+    e.at(3.0, kZVFrameLeftButton, {100, 60});
+    EXPECT_LE(markError(*e.at(3.2, 0, p), left, {100, 60}, 1), 2);
 }
 
 TEST(ZVICMOverlays, TheCursorComesFromTheListButNotOverAZoomedDisplay) {
