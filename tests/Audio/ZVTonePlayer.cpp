@@ -24,6 +24,13 @@ ZVTonePlayer::ZVTonePlayer(const std::string& sink, int targetMicroseconds)
               play(sink, targetMicroseconds);
       }) {}
 
+bool ZVTonePlayer::brokeNear(double t, double within) const {
+    std::lock_guard<std::mutex> g(_breaksLock);
+    for (double at : _breaks)
+        if (std::abs(at - t) <= within) return true;
+    return false;
+}
+
 double ZVTonePlayer::sample(double t) const {
     const double start = _toneStart.load(), end = _toneEnd.load();
     if (t < start || t >= end) return 0;
@@ -76,6 +83,7 @@ void ZVTonePlayer::playThroughPipeWire(std::string sink) {
     struct Player {
         ZVTonePlayer* owner;
         pw_stream* stream = nullptr;
+        double nextHeard = 0;  // when the sample after the last one written is heard
         spa_hook hook{};
         pw_stream_events events{};
     } p{this};
@@ -114,6 +122,11 @@ void ZVTonePlayer::playThroughPipeWire(std::string sink) {
                 time.rate.denom ? double(time.delay) * time.rate.num / time.rate.denom : 0;
             const double heardAt = toAbsolute + double(time.now) / 1e9 + delay +
                                    double(time.queued + time.buffered) / kRate;
+            if (self->nextHeard > 0 && std::abs(heardAt - self->nextHeard) > 0.003) {
+                std::lock_guard<std::mutex> g(self->owner->_breaksLock);
+                self->owner->_breaks.push_back(heardAt);
+            }
+            self->nextHeard = heardAt + double(frames) / kRate;
             auto* out = static_cast<int16_t*>(d.data);
             for (uint32_t i = 0; i < frames; ++i)
                 out[i] =

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class ZVTonePlayer {
   public:
@@ -26,6 +27,11 @@ class ZVTonePlayer {
         _toneEnd.store(end);
     }
     bool ok() const { return _ok.load(); }
+    // Whether the player's own stream broke off within `within` seconds of `t` (absolute):
+    // a cycle it fed late was played as silence and shifted what followed, so a tone that
+    // starts there starts late through no fault of a recorder. Only the PipeWire clock
+    // path sees breaks. Any thread.
+    bool brokeNear(double t, double within) const;
 
     static constexpr double kFrequency = 1000;
     static constexpr double kAmplitude = 0.5;
@@ -41,5 +47,7 @@ class ZVTonePlayer {
     std::mutex _stopLock;  // with _stopped: wakes a player waiting for the end
     std::condition_variable _stopped;
     std::atomic<bool> _ok{true};
+    mutable std::mutex _breaksLock;  // guards _breaks: the player's thread adds, tests read
+    std::vector<double> _breaks;     // heard times where the stream broke off
     std::thread _thread;
 };
