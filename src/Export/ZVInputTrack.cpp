@@ -1,5 +1,8 @@
 #include "Export/ZVInputTrack.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "Keys/SRKeyNaming.h"
 #include "Video/ZVMovieFrame.h"
 
@@ -35,11 +38,6 @@ void ZVInputTrack::addRecord(const ZVFrameInfo& info, const std::vector<uint8_t>
     _previous = t;
     _any = true;
 
-    const size_t before = _clicks.actions().size();
-    _clicks.addRecord(info, 0);
-    for (size_t i = before; i < _clicks.actions().size(); ++i)
-        if (_clicks.actions()[i].kind == ZVInputAction::Kind::click)
-            _text.chapters.push_back({t, "Click"});
     if ((info.frameFlags & kZVFrameHasKeyStrokes) && keyStrokes) {
         for (const ZVKeyStroke& stroke : ZVMovieFrame::keyStrokesIn(*keyStrokes))
             if (stroke.modifierFlags & kShortcutModifiers)
@@ -72,7 +70,15 @@ void ZVInputTrack::show(double time, std::string text) {
     _shownSince = time;
 }
 
-ZVMovieText ZVInputTrack::finish() {
+ZVMovieText ZVInputTrack::finish(const ZVRecordedInput& input) {
     show(_previous + _interval, {});
+    // A click comes before a shortcut of the same record.
+    std::vector<ZVChapterMark> clicks, chapters;
+    for (const ZVInputAction& a : input.actions())
+        if (a.kind == ZVInputAction::Kind::click) clicks.push_back({a.time, "Click"});
+    std::merge(clicks.begin(), clicks.end(), _text.chapters.begin(), _text.chapters.end(),
+               std::back_inserter(chapters),
+               [](const ZVChapterMark& a, const ZVChapterMark& b) { return a.time < b.time; });
+    _text.chapters = std::move(chapters);
     return std::move(_text);
 }

@@ -18,20 +18,20 @@
 class ZVInputTrack {
   public:
     // For a recording whose pictures are `size`. Any thread.
-    explicit ZVInputTrack(ZVSize size) : _clicks(size), _width(int32_t(size.width)) {}
+    explicit ZVInputTrack(ZVSize size) : _width(int32_t(size.width)) {}
 
     // Takes the next record in recording order: its info, its key-stroke entries and its
     // key text (nullptr for a record without them). Owner only.
     void addRecord(const ZVFrameInfo& info, const std::vector<uint8_t>* keyStrokes,
                    const std::string* keyText);
     // Ends the text shown last where the recording ends: the last record's time plus the
-    // interval before it, as the compressor lets the last picture last. Owner only.
-    ZVMovieText finish();
+    // interval before it, as the compressor lets the last picture last. The clicks'
+    // chapters come from `input`, made of the same records. Owner only.
+    ZVMovieText finish(const ZVRecordedInput& input);
 
   private:
     void show(double time, std::string text);
 
-    ZVRecordedInput _clicks;  // says which records press a button
     ZVKeyStripTimeline _strip;
     int32_t _width;
     ZVMovieText _text;

@@ -382,7 +382,9 @@ void ZVExportSession::readRecording() {
         _pass->read(_capturePath, _assumedHeader ? &*_assumedHeader : nullptr, text);
     // A file that cannot be read leaves all of it out: the reader stage says what is wrong.
     if (outcome == ZVInputPass::Outcome::read) {
-        // Made here rather than on the main thread: each walks over every record.
+        // Made here rather than on the main thread: each walks over every record. The text
+        // takes its clicks from the input, so it is made before the input is taken.
+        if (text) made.text = _pass->text();
         const ZVRecordedInput input = std::move(_pass->input());
         const ZVZoomOptions options = zoomOptionsOf(*_preset);
         if (_zoomAuto)
@@ -392,7 +394,6 @@ void ZVExportSession::readRecording() {
         if (_preset->includesCursorTrack() && _preset->cursorSmoothing() > 0)
             made.cursorPath =
                 std::make_shared<const ZVCursorPath>(input, _preset->cursorSmoothing());
-        if (text) made.text = _pass->text();
     }
     ZVRunLoop::main().post([session = shared_from_this(), made = std::move(made)]() mutable {
         session->finishReading(std::move(made));

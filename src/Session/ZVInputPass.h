@@ -40,7 +40,7 @@ class ZVInputPass {
     // the pass to.
     ZVRecordedInput& input() { return *_input; }
     std::optional<ZVMovieText> text() {
-        return _text ? std::optional(_text->finish()) : std::nullopt;
+        return _text ? std::optional(_text->finish(*_input)) : std::nullopt;
     }
 
   private:
