@@ -14,6 +14,7 @@
 #include "Audio/ZVSoundInputRecorder.h"
 #include "Audio/ZVSoundPacket.h"
 #include "Audio/ZVSystemSoundSupport.h"
+#include "Audio/ZVTimingReportFilter.h"
 #include "Audio/ZVWavHeader.h"
 #include "Audio/ZVWavIO.h"
 #include "Audio/ZVWavRecords.h"

@@ -301,12 +301,16 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
     // this frame's pixels and again in the next frame's damage, which the writer compares
     // with what it stored (never with this frame), so no change is ever left out.
     std::optional<ZVDamage> damage = whole ? _server->takeDamage(rect) : std::nullopt;
-    double captureTime = ZVAbsoluteTimeGetCurrent();
+    // The display server reads the pixels somewhere between asking and its answer (late in
+    // it when the machine is busy and the server waits for a core): the frame's time is
+    // the middle, which is never more than half the wait off.
+    double askedAt = ZVAbsoluteTimeGetCurrent();
     if (!whole || !_snapper->readRectStraightIntoBuffer(*frame)) {
         if (!whole || frame->bytesPerRow() != frame->pixelsWidth() * 4) frame->clearBuffer();
-        captureTime = ZVAbsoluteTimeGetCurrent();
+        askedAt = ZVAbsoluteTimeGetCurrent();
         _snapper->readRectToBuffer(*frame);
     }
+    const double captureTime = (askedAt + ZVAbsoluteTimeGetCurrent()) / 2;
     _snapper->unlockFocus();
     if (damage) {
         // The server counts lines from the top; the frame holds the bottom line first.

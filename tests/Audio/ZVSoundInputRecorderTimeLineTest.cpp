@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <random>
 #include <thread>
+#include <vector>
 
+#include "Platform/Pulse/ZVPulseCapture.h"
 #include "ZVAudioTestUtil.h"
 #include "ZorvanInternal.h"
 #include "support/ZVTestSupport.h"
@@ -141,4 +143,39 @@ TEST(ZVSoundInputRecorderTimeLine, EveryFrameLiesWhereItWasCapturedAndLossesAreK
                          "ZVSoundInputRecorder: the sound server lost 0.502 s of sound from "
                          "\"clocked\" 29.949 s into the recording; kept as silence"),
               1);
+}
+
+// PipeWire's server's timing reports as the device sees them (origins in ms; NAN: the
+// stream was paused there). Only a step that lasts is made good, once, by its size.
+TEST(ZVTimingReportFilter, AReportOffIsOutvotedAndALastingStepIsMadeGoodOnce) {
+    struct Row {
+        const char* what;
+        std::vector<double> origins;
+        std::vector<double> steps;  // made good, in order
+    } rows[] = {
+        {"drift and jitter are followed", {0, 0.3, -0.4, 0.6, 0.2, 2.9, 3.2, 3.0, 3.6}, {}},
+        {"one report off", {0, 0, 30, 0, 0, -30, 0, 0}, {}},
+        // As a busy machine's graph stalled for half a second, then lost three cycles.
+        {"cycles lost",
+         {-4.4, -4.4, -0.6, -4.2, -4.3, -4.5, 182.4, 296.4, 405.6, 491.8, 491.7, 491.6, 495.8,
+          491.5, 491.6, 507.6, 507.6, 507.7},
+         {186.7, 114.0, 109.2, 86.1, 16.0}},
+        {"frames more than time", {0, 0, -12, -12, -12}, {-12}},
+        {"a pause is no loss", {0, 0, 0, NAN, 800, 800, 800, 800}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ZVTimingReportFilter filter(ZVPulseCapture::kGraphLossSeconds);
+        std::vector<double> steps;
+        for (double ms : row.origins) {
+            if (std::isnan(ms)) {
+                filter.restart();
+                continue;
+            }
+            double step = 0;
+            if (filter.add(ms / 1000, &step) && step != 0) steps.push_back(step * 1000);
+        }
+        ASSERT_EQ(steps.size(), row.steps.size());
+        for (size_t i = 0; i < steps.size(); ++i) EXPECT_NEAR(steps[i], row.steps[i], 0.05);
+    }
 }

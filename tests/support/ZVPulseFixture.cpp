@@ -2,11 +2,14 @@
 
 #include "support/ZVPipeWireFixture.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 namespace zvtest {
 
@@ -44,6 +47,15 @@ bool ZVPulseFixture::isPipeWire() {
 pid_t ZVPulseFixture::launch(const std::vector<std::string>& argv, const std::string& log) {
     const std::string out = _run + "/" + log;
     return startProgram(argv, "", out, out);
+}
+
+void ZVPulseFixture::stallGraph(double seconds) {
+    // startPipeWireServers starts the bus, then pipewire, then WirePlumber.
+    const pid_t graph = isPipeWire() && _servers.size() > 1 ? _servers[1] : _pulse;
+    ASSERT_GT(graph, 0);
+    kill(graph, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    kill(graph, SIGCONT);
 }
 
 void ZVPulseFixture::startPipeWire() {

@@ -43,6 +43,10 @@ class ZVPulseFixture : public ::testing::Environment {
     // user's start-up script, pipewire-pulse with its drop-ins), then makes the devices
     // above again. Main thread.
     void restartServer();
+    // Stops the process that runs the sound graph (PipeWire's daemon, or PulseAudio) for
+    // `seconds`, as a busy machine's scheduler may: PipeWire's graph misses its cycles
+    // meanwhile, PulseAudio catches up. Main thread.
+    void stallGraph(double seconds);
 
   private:
     // Starts `argv` with its output in RUN/`log`; its process id.

@@ -50,6 +50,25 @@ class PulseCaptureProvider : public ZVCaptureProvider {
 };
 const PulseCaptureProvider gPulseCapture;
 
+// Whether the server is PipeWire's, whose timing reports come from its graph's clock.
+bool reportsFromGraphClock(ZVPulseConnection& c) {
+    struct Answer {
+        ZVPulseConnection* connection;
+        bool graph = false;
+    } answer{&c};
+    c.run([&](pa_context* context) {
+        return pa_context_get_server_info(
+            context,
+            [](pa_context*, const pa_server_info* info, void* u) {
+                auto* a = static_cast<Answer*>(u);
+                a->graph = info && info->server_name && std::strstr(info->server_name, "PipeWire");
+                a->connection->signal();
+            },
+            &answer);
+    });
+    return answer.graph;
+}
+
 }  // namespace
 
 const ZVCaptureProvider* ZVPulseCapture::provider() {
@@ -80,6 +99,7 @@ std::unique_ptr<ZVPulseCapture> ZVPulseCapture::open(const std::string& name, ui
     std::unique_ptr<ZVPulseCapture> self(new ZVPulseCapture(rate, uint32_t(pa_frame_size(&spec))));
     ZVPulseConnection& c = self->_connection;
     if (!c.open(nullptr)) return fail(PA_ERR_CONNECTIONREFUSED);
+    if (reportsFromGraphClock(c)) self->_reports = ZVTimingReportFilter(kGraphLossSeconds);
 
     c.lock();
     ZVPulseCapture* raw = self.get();
@@ -128,6 +148,10 @@ bool ZVPulseCapture::start() {
 
 void ZVPulseCapture::stop() {
     cork(true);
+    // What came before the pause is the reader's now: no report after it will time it.
+    _connection.lock();
+    release(_reports.current(), 0);
+    _connection.unlock();
 }
 
 bool ZVPulseCapture::notifyWhenReady(std::function<void()> ready) {
@@ -168,16 +192,24 @@ void ZVPulseCapture::refreshTiming(pa_stream* s) {
     _timingAskedAt = now;
 }
 
-double ZVPulseCapture::captureTime(pa_stream* s, int64_t index) {
+std::optional<double> ZVPulseCapture::newReport(pa_stream* s) {
     const pa_timing_info* ti = pa_stream_get_timing_info(s);
-    const double byteRate = _rate * _frameBytes;
-    if (ti && !ti->write_index_corrupt) {
-        // At the report's time the source held source_usec of sound not yet in the
-        // stream, and a monitor's sink had sink_usec rendered and not yet played.
-        const double atWrite = absoluteTimeOf(ti->timestamp) + double(ti->sink_usec) / 1e6 -
-                               double(ti->source_usec) / 1e6;
-        return atWrite + double(index - ti->write_index) / byteRate;
-    }
+    // Before the source wrote anything a report places nothing (and one asked for while
+    // the stream was corked comes with the time it was asked).
+    if (!ti || ti->write_index_corrupt || ti->write_index <= 0) return std::nullopt;
+    if (ti->timestamp.tv_sec == _reportTime.tv_sec &&
+        ti->timestamp.tv_usec == _reportTime.tv_usec && ti->write_index == _reportWriteIndex)
+        return std::nullopt;
+    _reportTime = ti->timestamp;
+    _reportWriteIndex = ti->write_index;
+    // At the report's time the source held source_usec of sound not yet in the stream, and
+    // a monitor's sink had sink_usec rendered and not yet played.
+    const double atWrite =
+        absoluteTimeOf(ti->timestamp) + double(ti->sink_usec) / 1e6 - double(ti->source_usec) / 1e6;
+    return atWrite - double(ti->write_index) / (_rate * _frameBytes);
+}
+
+double ZVPulseCapture::timeWithoutReport(pa_stream* s) {
     pa_usec_t latency = 0;
     int negative = 0;
     const double now = ZVAbsoluteTimeGetCurrent();
@@ -191,55 +223,102 @@ int64_t ZVPulseCapture::skippedBytes(pa_stream* s) const {
     return std::max<int64_t>(0, ti->read_index - _index);
 }
 
+void ZVPulseCapture::release(std::optional<double> origin, double stepSeconds) {
+    if (_held.empty()) return;
+    const int64_t step = std::llround(stepSeconds * _rate);
+    if (step > 0) {
+        _held.front().lostBefore += step;  // silence where the frames were missing
+    } else {
+        // More frames than time: as many are left out, so what follows keeps its place.
+        int64_t excess = -step;
+        for (Fragment& f : _held) {
+            const auto n =
+                std::min<int64_t>(excess, int64_t((f.bytes.size() - f.at) / _frameBytes));
+            f.at += size_t(n) * _frameBytes;
+            excess -= n;
+        }
+        // Emptied fragments go; a loss before one stays before what follows it.
+        int64_t carried = 0;
+        std::vector<Fragment> kept;
+        for (Fragment& f : _held) {
+            carried += f.lostBefore;
+            if (f.at == f.bytes.size()) continue;
+            f.lostBefore = carried;
+            carried = 0;
+            kept.push_back(std::move(f));
+        }
+        _held = std::move(kept);
+        _lostHeld += carried;
+        if (_held.empty()) return;
+    }
+    ZVLockGuard g(_lock);
+    for (Fragment& f : _held) {
+        if (origin) f.time = *origin + double(f.index + int64_t(f.at)) / (_rate * _frameBytes);
+        f.index += int64_t(f.at);
+        f.bytes.erase(f.bytes.begin(), f.bytes.begin() + long(f.at));
+        f.at = 0;
+        _queuedFrames += int64_t(f.bytes.size() / _frameBytes);
+        _queue.push_back(std::move(f));
+    }
+    _held.clear();
+    // A reader that fell this far behind lost the oldest.
+    while (_queue.size() > 1 && _queuedFrames > int64_t(kQueueSeconds * _rate)) {
+        Fragment& old = _queue.front();
+        const auto left = int64_t((old.bytes.size() - old.at) / _frameBytes);
+        _queuedFrames -= left;
+        const int64_t lost = old.lostBefore + left;
+        _queue.pop_front();
+        _queue.front().lostBefore += lost;
+    }
+}
+
 void ZVPulseCapture::onRead(pa_stream* s, size_t, void* u) {
     auto* self = static_cast<ZVPulseCapture*>(u);
     self->refreshTiming(s);
     const void* data = nullptr;
     size_t bytes = 0;
     while (pa_stream_readable_size(s) > 0 && pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
-        const auto frames = int64_t(bytes / self->_frameBytes);
+        bool resumed = false;
+        {
+            ZVLockGuard g(self->_lock);
+            resumed = self->_resumed;
+            self->_resumed = false;
+        }
+        // A paused stretch is no loss: the time line starts anew, and what the server
+        // skipped meanwhile is not counted.
+        if (resumed) self->_reports.restart();
         const int64_t skipped = self->skippedBytes(s);
         if (skipped > 0) {
             self->_index += skipped;
-            ZVLockGuard g(self->_lock);
-            // What the server skipped while the stream was paused is no loss.
-            if (!self->_resumed) self->_lostPending += skipped / self->_frameBytes;
-            self->_nextTime = 0;  // the skip is counted: no second loss from the times
+            if (!resumed) self->_lostHeld += skipped / self->_frameBytes;
         }
-        Fragment f;
-        if (data) {
-            f.time = self->captureTime(s, self->_index);
+        // A new report settles the one before it, and with it what came before this one.
+        if (const std::optional<double> origin = self->newReport(s)) {
+            double step = 0;
+            if (const std::optional<double> settled = self->_reports.add(*origin, &step))
+                self->release(settled, step);
+        }
+        const auto frames = int64_t(bytes / self->_frameBytes);
+        if (!data) {
+            // A hole: sound the server never had for us.
+            self->_lostHeld += frames;
+        } else {
+            Fragment f;
+            f.index = self->_index;
+            f.arrived = ZVAbsoluteTimeGetCurrent();
+            f.time = timeWithoutReport(s);
             f.bytes.assign(static_cast<const uint8_t*>(data),
                            static_cast<const uint8_t*>(data) + frames * self->_frameBytes);
+            f.lostBefore = self->_lostHeld;
+            self->_lostHeld = 0;
+            self->_held.push_back(std::move(f));
         }
         self->_index += int64_t(bytes);
         pa_stream_drop(s);
-        ZVLockGuard g(self->_lock);
-        if (!data) {
-            // A hole: sound the server never had for us.
-            self->_lostPending += frames;
-            self->_nextTime = 0;
-            continue;
-        }
-        if (self->_resumed) {
-            self->_nextTime = 0;  // a paused stretch is no loss
-            self->_resumed = false;
-        }
-        const double late = self->_nextTime > 0 ? f.time - self->_nextTime : 0;
-        if (late > kLossSeconds) self->_lostPending += std::llround(late * self->_rate);
-        self->_nextTime = f.time + double(frames) / self->_rate;
-        f.lostBefore = self->_lostPending;
-        self->_lostPending = 0;
-        self->_queuedFrames += frames;
-        self->_queue.push_back(std::move(f));
-        // A reader that fell this far behind lost the oldest.
-        while (self->_queuedFrames > int64_t(kQueueSeconds * self->_rate)) {
-            Fragment& old = self->_queue.front();
-            const auto left = int64_t((old.bytes.size() - old.at) / self->_frameBytes);
-            self->_queuedFrames -= left;
-            self->_queue.pop_front();
-            self->_queue.front().lostBefore += old.lostBefore + left;
-        }
+        // Reports that stop coming hold nothing back for long.
+        if (!self->_held.empty() &&
+            ZVAbsoluteTimeGetCurrent() - self->_held.front().arrived > kHoldSeconds)
+            self->release(self->_reports.current(), 0);
         self->_captured.store(true, std::memory_order_relaxed);
     }
     if (self->_ready) self->_ready();

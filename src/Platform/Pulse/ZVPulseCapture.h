@@ -4,26 +4,31 @@
 // A capture device over a libpulse record stream, on a connection of its own. The server's
 // timing reports say when each fragment was captured: the report's time, less what the
 // source still held then (plus, for a monitor, what its sink will play later), along the
-// stream from the report's write index. A fragment that comes later than the one before
-// it ends by more than kLossSeconds follows frames the server lost (its queue for us
-// overflowed while we did not read); a hole in the stream is a loss too, and so is what the
-// server skipped without a hole (PipeWire's server, whose queue for us overflowed, goes on
-// at the newest fragment and says so only by its read index in the next timing report,
-// which then runs ahead of ours); nothing else is.
+// stream from the report's write index. Fragments wait for the timing report after the
+// one current when they came, so that a report off is outvoted by its neighbours
+// (ZVTimingReportFilter) and a lasting step in the reports is a loss: frames the server
+// never delivered (PipeWire's graph missing cycles on a busy machine, a reader that fell
+// behind) are kept as silence where they were missing, and the sound after them stays in
+// step. A
+// hole in the stream is a loss too, and so is what the server skipped without a hole
+// (PipeWire's server, whose queue for us overflowed, goes on at the newest fragment and
+// says so only by its read index in the next timing report, which then runs ahead of ours).
 //
-// Threads: the main loop's thread receives fragments into the queue; the reader (the
-// recorder's worker) takes them. _lock guards the queue; the main loop's lock is taken
-// before it, never after.
+// Threads: the main loop's thread receives fragments, holds them until they are timed and
+// moves them into the queue; the reader (the recorder's worker) takes them. _lock guards
+// the queue; the main loop's lock is taken before it, never after.
 #include <pulse/pulseaudio.h>
 
 #include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Audio/ZVCaptureProvider.h"
+#include "Audio/ZVTimingReportFilter.h"
 #include "Foundation/ZVMutex.h"
 #include "Platform/Pulse/ZVPulseConnection.h"
 
@@ -53,10 +58,16 @@ class ZVPulseCapture : public ZVCaptureDevice {
     // The provider that opens these devices. Any thread.
     static const ZVCaptureProvider* provider();
 
-    // A fragment this much later than the one before it ends follows a loss. The reports
-    // place fragments within a few milliseconds, but on a loaded machine a report now and
-    // then is tens of milliseconds off; the server drops only after kServerBufferSeconds
-    // without a read, and then whole pushes of the source.
+    // A step of the stream's origin beyond this is made good. PipeWire's server reports
+    // from its graph's clock, within a fraction of a millisecond but for a report now and
+    // then; on a busy machine the graph loses tens to hundreds of milliseconds at a time,
+    // which no client hears of otherwise. Its time line also moves by a few milliseconds
+    // now and then (a cycle, the resampler), which the measured rate absorbs without a
+    // silence in the track.
+    static constexpr double kGraphLossSeconds = 0.01;
+    // PulseAudio's reports move by several milliseconds and stay there for a few reports
+    // without any loss (a monitor of a sink fed at the default latency), and PulseAudio
+    // loses sound only when we do not read: then whole pushes of the source.
     static constexpr double kLossSeconds = 0.1;
     // What the server keeps for us while we do not read (more than a source that delivers
     // in bursts hands over at once: PulseAudio's sine source, 2 s), and what we keep for
@@ -66,15 +77,22 @@ class ZVPulseCapture : public ZVCaptureDevice {
     static constexpr double kServerBufferSeconds = 3;
     static constexpr double kQueueSeconds = 10;
     // Timing reports are asked for this often, beside libpulse's own (which grow sparse):
-    // a loss is placed within this much of where it happened.
-    static constexpr double kTimingSeconds = 0.25;
+    // a loss is placed within this much of where it happened, and fragments wait about
+    // twice this for their time.
+    static constexpr double kTimingSeconds = 0.1;
+    // Fragments wait at most this long for a timing report; then they go on as the
+    // reports so far time them.
+    static constexpr double kHoldSeconds = 1;
 
   private:
     ZVPulseCapture(uint32_t rate, uint32_t frameBytes);
     static void onRead(pa_stream* s, size_t bytes, void* u);
-    // When the fragment starting at stream byte `index` was captured (absolute time).
-    // Main-loop thread.
-    double captureTime(pa_stream* s, int64_t index);
+    // The stream's origin (when its byte 0 would have been captured) as the newest timing
+    // report gives it, if that report is new since the last call. Main-loop thread.
+    std::optional<double> newReport(pa_stream* s);
+    // When the fragment just received was captured, without a timing report: from the
+    // stream's latency now. Main-loop thread.
+    static double timeWithoutReport(pa_stream* s);
     // Asks for a fresh timing report unless one is on its way or came a moment ago.
     // Main-loop thread.
     void refreshTiming(pa_stream* s);
@@ -82,6 +100,10 @@ class ZVPulseCapture : public ZVCaptureDevice {
     // last timing report's read index (which libpulse moves on with our reads) runs ahead.
     // Main-loop thread.
     int64_t skippedBytes(pa_stream* s) const;
+    // Times the held fragments by the stream's origin (or, without one, as they came),
+    // makes good a step of the origin (a loss before them, or frames more than time left
+    // out of their start) and hands them to the reader. Main-loop thread or its lock held.
+    void release(std::optional<double> origin, double stepSeconds);
     void cork(bool corked);
 
     struct Fragment {
@@ -89,6 +111,8 @@ class ZVPulseCapture : public ZVCaptureDevice {
         size_t at = 0;  // bytes already read
         double time = 0;
         int64_t lostBefore = 0;
+        int64_t index = 0;   // its first byte's place in the stream
+        double arrived = 0;  // when it came (absolute time)
     };
 
     ZVPulseConnection _connection{"Zorvan capture"};
@@ -97,16 +121,19 @@ class ZVPulseCapture : public ZVCaptureDevice {
     const uint32_t _frameBytes;
 
     // The main loop's, under its lock.
-    int64_t _index = 0;         // stream bytes received, holes included
-    double _nextTime = 0;       // when the frame after the last fragment was due; 0: none
-    bool _timingAsked = false;  // a timing report is on its way
+    int64_t _index = 0;  // stream bytes received, holes included
+    ZVTimingReportFilter _reports{kLossSeconds};
+    timeval _reportTime{};  // the last timing report seen, by its time and index
+    int64_t _reportWriteIndex = -1;
+    std::vector<Fragment> _held;  // received, waiting for their time
+    int64_t _lostHeld = 0;        // frames lost after the last held fragment
+    bool _timingAsked = false;    // a timing report is on its way
     double _timingAskedAt = 0;
     std::function<void()> _ready;  // the reader's wake-up, after fragments or a state change
 
     ZVMutex _lock;  // guards the queue
     std::deque<Fragment> _queue ZV_GUARDED_BY(_lock);
     int64_t _queuedFrames ZV_GUARDED_BY(_lock) = 0;
-    int64_t _lostPending ZV_GUARDED_BY(_lock) = 0;  // lost before the next fragment
-    bool _resumed ZV_GUARDED_BY(_lock) = false;     // the next fragment follows a pause
+    bool _resumed ZV_GUARDED_BY(_lock) = false;  // the next fragment follows a pause
     std::atomic<bool> _captured{false};
 };
