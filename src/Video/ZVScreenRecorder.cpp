@@ -345,7 +345,12 @@ int32_t ZVScreenRecorder::displayLinkCallback() {
     const double waitStart = ZVAbsoluteTimeGetCurrent();
     ZVWaitUntilAccepts(dest, kZVWaitForever, {});
     const double waited = ZVAbsoluteTimeGetCurrent() - waitStart;
-    if (int64_t us = pacingDelay(capturedFrames(), captureDuration(), _desiredFPS)) {
+    // The link already ticks once per refresh: only a rate below it needs a pause. A pause
+    // at the link's own rate (short, never quite zero) lets a busy machine run other work
+    // past the next refresh, whose frame is then lost.
+    if (int64_t us = _desiredFPS < _displayLink->nominalRefreshRate()
+                         ? pacingDelay(capturedFrames(), captureDuration(), _desiredFPS)
+                         : 0) {
         std::this_thread::sleep_for(std::chrono::microseconds(us));
     }
     dest.addObject(std::move(frame));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Foundation/ZVGeometry.h"
+#include "Foundation/ZVLog.h"
 
 // The portal's cursor modes (a bit mask in AvailableCursorModes, one value in a request).
 enum ZVScreenCastCursorMode : uint32_t {
@@ -56,6 +57,14 @@ struct ZVScreenCastRequest {
     // Where lines for the user go (a kept token dropped, one that could not be kept); the
     // log when empty. Called on the opener's thread.
     std::function<void(const std::string& line)> notice;
+
+    // Hands `line` to notice, or to the log. The opener's thread.
+    void tell(const std::string& line) const {
+        if (notice)
+            notice(line);
+        else
+            ZVLog("%s", line.c_str());
+    }
 };
 
 // Opens a grant; nullopt with *error (one line for the user: what was refused and why)

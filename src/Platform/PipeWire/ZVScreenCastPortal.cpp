@@ -12,7 +12,6 @@
 
 #include <memory>
 
-#include "Foundation/ZVLog.h"
 #include "Platform/PipeWire/ZVScreenCastTokenFile.h"
 
 namespace {
@@ -333,13 +332,6 @@ void startOptions(GVariantBuilder* options, const char* token) {
     g_variant_builder_add(options, "{sv}", "handle_token", g_variant_new_string(token));
 }
 
-void tell(const ZVScreenCastRequest& request, const std::string& line) {
-    if (request.notice)
-        request.notice(line);
-    else
-        ZVLog("%s", line.c_str());
-}
-
 std::vector<ZVScreenCastStream> streamsOf(GVariant* results) {
     std::vector<ZVScreenCastStream> streams;
     GVariant* list = g_variant_lookup_value(results, "streams", G_VARIANT_TYPE("a(ua{sv})"));
@@ -404,13 +396,13 @@ std::optional<ZVScreenCastGrant> ZVScreenCastPortal::open(const ZVScreenCastRequ
     if (persists && !request.askAnew) kept = ZVScreenCastTokenFile::load(types);
     const std::string desktop = ZVScreenCastTokenFile::currentDesktop();
     if (kept && kept->desktop != desktop) {
-        tell(request, "the kept screen-sharing permission belongs to another desktop (" +
-                          kept->desktop + "): dropped, asking anew");
+        request.tell("the kept screen-sharing permission belongs to another desktop (" +
+                     kept->desktop + "): dropped, asking anew");
         kept.reset();
     } else if (kept && !c->knowsToken(kept->token)) {
-        tell(request,
-             "the kept screen-sharing permission is no longer known to the desktop "
-             "portal: dropped, asking anew");
+        request.tell(
+            "the kept screen-sharing permission is no longer known to the desktop "
+            "portal: dropped, asking anew");
         kept.reset();
     }
 
@@ -492,8 +484,8 @@ std::optional<ZVScreenCastGrant> ZVScreenCastPortal::open(const ZVScreenCastRequ
     if (persists && !grant.restoreToken.empty()) {
         std::string why;
         if (!ZVScreenCastTokenFile::store(types, {desktop, grant.restoreToken}, &why))
-            tell(request, "the screen-sharing permission could not be kept (" + why +
-                              "): the next recording asks again");
+            request.tell("the screen-sharing permission could not be kept (" + why +
+                         "): the next recording asks again");
     }
     grant.pipewireFd = c->openPipeWireRemote(error);
     if (grant.pipewireFd < 0) return std::nullopt;

@@ -6,12 +6,17 @@
 
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
 #include "Platform/PipeWire/ZVPipeWireStream.h"
+#include "Platform/Wayland/ZVWaylandRepaint.h"
 #include "Video/ZVPixelBufferPool.h"
 
 namespace {
 // The compositor sends a stream's first frame as soon as it starts (a still screen sends
-// no more); the sizes of the displays come from it.
+// no more); the sizes of the displays come from it. A wlroots compositor's portal may send
+// none on a still screen (ZVWaylandRepaint says why): after a short wait the outputs are
+// drawn once more, a few times, before the stream is given up on.
 constexpr auto kFirstFrameWait = std::chrono::seconds(5);
+constexpr auto kRepaintAfter = std::chrono::milliseconds(400);
+constexpr int kRepaints = 3;
 constexpr double kDefaultRate = 60;
 }  // namespace
 
@@ -68,8 +73,20 @@ void ZVWaylandDisplayServer::open() {
         }
         _outputs.push_back(Output{granted, std::move(stream)});
     }
+    const auto deadline = std::chrono::steady_clock::now() + kFirstFrameWait;
+    int repaints = 0;
     for (Output& o : _outputs) {
-        if (o.stream->waitForFrame(0, kFirstFrameWait)) continue;
+        auto left = [&] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+        };
+        bool came = o.stream->waitForFrame(0, std::min(left(), kRepaintAfter));
+        while (!came && repaints < kRepaints && o.stream->endReason().empty()) {
+            ++repaints;
+            ZVWaylandRepaint::repaintOutputs(kRepaintAfter, nullptr);
+            came = o.stream->waitForFrame(0, std::min(left(), kRepaintAfter));
+        }
+        if (came || o.stream->waitForFrame(0, left())) continue;
         const std::string why = o.stream->endReason();
         if (!why.empty()) {
             _error = "the screen cast stream ended: " + why;
@@ -77,7 +94,11 @@ void ZVWaylandDisplayServer::open() {
             _error = "the screen cast stream of node " + std::to_string(o.granted.nodeId) +
                      " sent no picture";
         } else {
-            continue;  // its size is known: the picture may still come
+            // Its size is known: the recording starts with the first picture, whenever that comes.
+            _request.tell(
+                "the screen cast has sent no picture yet: the recording starts once something "
+                "on the screen changes");
+            continue;
         }
         _outputs.clear();
         return;

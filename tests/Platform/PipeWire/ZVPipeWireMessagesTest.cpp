@@ -7,6 +7,7 @@
 
 #include "Platform/PipeWire/ZVScreenCastPortal.h"
 #include "Platform/PipeWire/ZVWaylandDisplayServer.h"
+#include "support/ZVPipeWireProducer.h"
 #include "support/ZVTestSupport.h"
 
 namespace {
@@ -112,6 +113,24 @@ TEST(PipeWireMessages, EachReasonTheDisplayServerCannotBeUsed) {
         EXPECT_EQ(server.unavailableReason(), row.line) << row.cause;
         EXPECT_TRUE(server.displays().empty()) << row.cause;
     }
+
+    // A source that sends no picture, its size granted: the recording can start, and the
+    // user is told why its frames come late.
+    zvtest::ZVPipeWireProducer still(320, 200);
+    std::vector<std::string> told;
+    ZVScreenCastRequest request;
+    request.notice = [&](const std::string& line) { told.push_back(line); };
+    ZVWaylandDisplayServer server(
+        [&](const ZVScreenCastRequest&, std::string*) {
+            auto grant = grantOf({still.nodeId()});
+            grant->streams[0].size = ZVSize{320, 200};
+            return grant;
+        },
+        request);
+    EXPECT_EQ(server.unavailableReason(), "");
+    EXPECT_EQ(told, std::vector<std::string>{"the screen cast has sent no picture yet: the "
+                                             "recording starts once something on the screen "
+                                             "changes"});
 }
 
 }  // namespace

@@ -63,7 +63,9 @@ TEST_F(WaylandRecordTest, FramesShowThePatternOncePerRefreshAndThePermissionIsAs
         bool animate;
         const char* rect;
         int x, y;  // the rectangle's origin
-    } rows[] = {{true, nullptr, 0, 0}, {false, nullptr, 0, 0}, {true, "320x200+170+90", 170, 90}};
+    } rows[] = {{false, nullptr, 0, 0}, {false, "320x200+170+90", 170, 90}, {true, nullptr, 0, 0}};
+    // The second still recording follows one that took the portal's last picture of an
+    // unchanged screen: it has its picture from its first frame all the same.
     const int shown = desktop->dialogCount();
     int n = 0;
     for (const auto& row : rows) {
@@ -72,16 +74,6 @@ TEST_F(WaylandRecordTest, FramesShowThePatternOncePerRefreshAndThePermissionIsAs
         std::vector<std::string> args = {"record", "--duration", "3", package};
         if (row.rect) args.insert(args.begin() + 1, {"--rect", row.rect});
         Zorvan rec(dir, args);
-        if (!row.animate) {
-            // sway copies a still output for the portal only once something on it changes: the
-            // pointer moves a pixel and back inside the animation's window (left out below).
-            ASSERT_TRUE(zvtest::eventually(
-                [&] { return std::filesystem::exists(package + "/video.fomix"); }, 20));
-            for (const char* move : {"seat - cursor move 1 0", "seat - cursor move -1 0"}) {
-                zvtest::programOutput({"swaymsg", move});
-                std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            }
-        }
         ASSERT_EQ(rec.wait(), 0) << rec.err();
         std::string info;
         ASSERT_EQ(zvtest::runZorvan(dir, {"info", package}, &info), 0);
@@ -91,21 +83,24 @@ TEST_F(WaylandRecordTest, FramesShowThePatternOncePerRefreshAndThePermissionIsAs
         const double offset = infoNumber(info, "StartOffsetTime");
         EXPECT_GE(offset, 0) << info;
         EXPECT_LT(offset, 0.5) << info;
-        const std::string png = dir.file("last.png");
-        ASSERT_EQ(
-            zvtest::runZorvan(
-                dir, {"frame", package + "/video.fomix", std::to_string(long(frames)), "-o", png},
-                nullptr),
-            0);
-        auto image = ZVImage::readPNG(png);
-        ASSERT_TRUE(image);
-        EXPECT_EQ(image->width(), row.rect ? 320 : WaylandEnvironment::kWidth);
-        EXPECT_EQ(wrongPixels(png, row.x, row.y), 0) << (row.rect ? row.rect : "whole output");
+        for (long frame : {1L, long(frames)}) {
+            const std::string png = dir.file("frame.png");
+            ASSERT_EQ(
+                zvtest::runZorvan(
+                    dir, {"frame", package + "/video.fomix", std::to_string(frame), "-o", png},
+                    nullptr),
+                0);
+            auto image = ZVImage::readPNG(png);
+            ASSERT_TRUE(image);
+            EXPECT_EQ(image->width(), row.rect ? 320 : WaylandEnvironment::kWidth);
+            EXPECT_EQ(wrongPixels(png, row.x, row.y), 0)
+                << "frame " << frame << " of " << (row.rect ? row.rect : "the whole output");
+        }
     }
     // The first recording asked; the permission it kept answered the others.
     EXPECT_LE(desktop->dialogCount(), shown + 1);
 
-    auto ex = runZorvanLine("export " + dir.file("take0.fomixx") + " -o " + dir.file("m.mov"));
+    auto ex = runZorvanLine("export " + dir.file("take2.fomixx") + " -o " + dir.file("m.mov"));
     ASSERT_EQ(ex.status, 0) << ex.err;
     auto streams = zvtest::probeMovie(dir.file("m.mov"));
     ASSERT_FALSE(streams.empty());
