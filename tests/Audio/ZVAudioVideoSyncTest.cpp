@@ -56,10 +56,10 @@ double toneStarts(const std::string& wav, double startOffset, double rate) {
 
 TEST(AudioVideoSync, TheRedScreenAndTheToneLandTogetherOnAFreshAWarmAndAStalledServer) {
     ZV_REQUIRE_XVFB();
-    ASSERT_TRUE(zvtest::ZVPulseFixture::instance());
+    auto* pulse = zvtest::ZVPulseFixture::instance();
+    ASSERT_TRUE(pulse);
     zvtest::X11TestClient x;
     ASSERT_TRUE(x.ok());
-    auto* pulse = zvtest::ZVPulseFixture::instance();
     ZVTonePlayer tone("mic_feed", 5000);  // keeps the feed awake; silent until the tone
     for (const char* server : {"fresh", "warm", "stalled"}) {
         SCOPED_TRACE(server);

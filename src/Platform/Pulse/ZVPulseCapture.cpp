@@ -228,35 +228,29 @@ void ZVPulseCapture::release(std::optional<double> origin, double stepSeconds) {
     const int64_t step = std::llround(stepSeconds * _rate);
     if (step > 0) {
         _held.front().lostBefore += step;  // silence where the frames were missing
-    } else {
-        // More frames than time: as many are left out, so what follows keeps its place.
+    } else if (step < 0) {
+        // More frames than time: as many are left out, so what follows keeps its place. A
+        // loss before an emptied fragment stays before what follows it.
         int64_t excess = -step;
-        for (Fragment& f : _held) {
-            const auto n =
-                std::min<int64_t>(excess, int64_t((f.bytes.size() - f.at) / _frameBytes));
-            f.at += size_t(n) * _frameBytes;
-            excess -= n;
-        }
-        // Emptied fragments go; a loss before one stays before what follows it.
         int64_t carried = 0;
         std::vector<Fragment> kept;
         for (Fragment& f : _held) {
+            const auto n = std::min<int64_t>(excess, int64_t(f.bytes.size() / _frameBytes));
+            f.bytes.erase(f.bytes.begin(), f.bytes.begin() + long(n * _frameBytes));
+            f.index += n * _frameBytes;
+            excess -= n;
             carried += f.lostBefore;
-            if (f.at == f.bytes.size()) continue;
+            if (f.bytes.empty()) continue;
             f.lostBefore = carried;
             carried = 0;
             kept.push_back(std::move(f));
         }
         _held = std::move(kept);
         _lostHeld += carried;
-        if (_held.empty()) return;
     }
     ZVLockGuard g(_lock);
     for (Fragment& f : _held) {
-        if (origin) f.time = *origin + double(f.index + int64_t(f.at)) / (_rate * _frameBytes);
-        f.index += int64_t(f.at);
-        f.bytes.erase(f.bytes.begin(), f.bytes.begin() + long(f.at));
-        f.at = 0;
+        if (origin) f.time = *origin + double(f.index) / (_rate * _frameBytes);
         _queuedFrames += int64_t(f.bytes.size() / _frameBytes);
         _queue.push_back(std::move(f));
     }
@@ -284,9 +278,12 @@ void ZVPulseCapture::onRead(pa_stream* s, size_t, void* u) {
             resumed = self->_resumed;
             self->_resumed = false;
         }
-        // A paused stretch is no loss: the time line starts anew, and what the server
-        // skipped meanwhile is not counted.
-        if (resumed) self->_reports.restart();
+        // A paused stretch is no loss: the time line starts anew (what came before it goes
+        // on as timed so far), and what the server skipped meanwhile is not counted.
+        if (resumed) {
+            self->release(self->_reports.current(), 0);
+            self->_reports.restart();
+        }
         const int64_t skipped = self->skippedBytes(s);
         if (skipped > 0) {
             self->_index += skipped;
@@ -306,7 +303,8 @@ void ZVPulseCapture::onRead(pa_stream* s, size_t, void* u) {
             Fragment f;
             f.index = self->_index;
             f.arrived = ZVAbsoluteTimeGetCurrent();
-            f.time = timeWithoutReport(s);
+            // Used only while no report has come: release times it by the origin otherwise.
+            if (!self->_reports.current()) f.time = timeWithoutReport(s);
             f.bytes.assign(static_cast<const uint8_t*>(data),
                            static_cast<const uint8_t*>(data) + frames * self->_frameBytes);
             f.lostBefore = self->_lostHeld;
