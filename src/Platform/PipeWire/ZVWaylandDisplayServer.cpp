@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "Foundation/ZVLog.h"
 #include "Platform/PipeWire/ZVPipeWireConnection.h"
 #include "Platform/PipeWire/ZVPipeWireStream.h"
 #include "Platform/Wayland/ZVWaylandRepaint.h"
@@ -83,7 +84,9 @@ void ZVWaylandDisplayServer::open() {
         bool came = o.stream->waitForFrame(0, std::min(left(), kRepaintAfter));
         while (!came && repaints < kRepaints && o.stream->endReason().empty()) {
             ++repaints;
-            ZVWaylandRepaint::repaintOutputs(kRepaintAfter, nullptr);
+            std::string cannot;
+            if (!ZVWaylandRepaint::repaintOutputs(kRepaintAfter, &cannot))
+                ZVLog("Wayland: the outputs could not be drawn once more: %s", cannot.c_str());
             came = o.stream->waitForFrame(0, std::min(left(), kRepaintAfter));
         }
         if (came || o.stream->waitForFrame(0, left())) continue;
