@@ -3,27 +3,30 @@
 #include <algorithm>
 #include <cmath>
 
-std::optional<double> ZVTimingReportFilter::add(double origin, double* step) {
-    *step = 0;
+std::optional<ZVTimingReportFilter::Settled> ZVTimingReportFilter::add(double origin) {
+    if (!_first) {
+        _first = origin;
+        return std::nullopt;
+    }
     _origins.push_back(origin);
-    if (_origins.size() > 3) _origins.pop_front();
-    if (_origins.size() < 3) return std::nullopt;
-    // The report before the newest, between its neighbours (the first of a time line waits
-    // for two more, so that it too has company).
-    const double a = _origins[0], b = _origins[1], c = _origins[2];
-    const double settled = std::max(std::min(a, b), std::min(std::max(a, b), c));
-    if (_settled && std::abs(settled - *_settled) > _step) *step = settled - *_settled;
+    ++_added;
+    if (_origins.size() < kWindow) return std::nullopt;
+    const double settled = *std::min_element(_origins.begin(), _origins.end());
+    _origins.pop_front();
+    const double moved = _settled ? settled - *_settled : 0;
     _settled = settled;
-    return settled;
+    return Settled{_added - int64_t(kWindow), settled, std::abs(moved) > _step ? moved : 0};
 }
 
 std::optional<double> ZVTimingReportFilter::current() const {
     if (_settled) return _settled;
-    if (!_origins.empty()) return _origins.back();
-    return std::nullopt;
+    if (!_origins.empty()) return *std::min_element(_origins.begin(), _origins.end());
+    return _first;
 }
 
 void ZVTimingReportFilter::restart() {
     _origins.clear();
+    _first.reset();
     _settled.reset();
+    _added = 0;
 }

@@ -146,36 +146,51 @@ TEST(ZVSoundInputRecorderTimeLine, EveryFrameLiesWhereItWasCapturedAndLossesAreK
 }
 
 // PipeWire's server's timing reports as the device sees them (origins in ms; NAN: the
-// stream was paused there). Only a step that lasts is made good, once, by its size.
-TEST(ZVTimingReportFilter, AReportOffIsOutvotedAndALastingStepIsMadeGoodOnce) {
+// stream was paused there). Only a step that lasts is made good, once, by its size, at the
+// report it came with.
+TEST(ZVTimingReportFilter, LateReportsAreLeftOutAndALastingStepIsMadeGoodOnceWhereItCame) {
+    struct Step {
+        int64_t report;
+        double ms;
+    };
     struct Row {
         const char* what;
         std::vector<double> origins;
-        std::vector<double> steps;  // made good, in order
+        std::vector<Step> steps;  // made good, in order
     } rows[] = {
-        {"drift and jitter are followed", {0, 0.3, -0.4, 0.6, 0.2, 2.9, 3.2, 3.0, 3.6}, {}},
-        {"one report off", {0, 0, 30, 0, 0, -30, 0, 0}, {}},
+        {"drift and jitter are followed", {0, 0, 0.3, -0.4, 0.6, 0.2, 2.9, 3.2, 3.0, 3.6, 3.1}, {}},
+        // As measured at a stream's start.
+        {"the first report early", {-15.5, 3.6, 20.1, 0.1, 10.2, 0.0, 0.2, 10.9, 0.0, 0.1}, {}},
+        // As measured after the reader was held up for a second, and up to a cycle late.
+        {"late reports, up to three in a row",
+         {2.1, 2.1, 2.1, 19.2, 15.2, 2.4, 2.2, 20.2, 12.5, 18.0, 2.0, 2.0, 2.1, 2.0},
+         {}},
         // As a busy machine's graph stalled for half a second, then lost three cycles.
         {"cycles lost",
-         {-4.4, -4.4, -0.6, -4.2, -4.3, -4.5, 182.4, 296.4, 405.6, 491.8, 491.7, 491.6, 495.8,
-          491.5, 491.6, 507.6, 507.6, 507.7},
-         {186.7, 114.0, 109.2, 86.1, 16.0}},
-        {"frames more than time", {0, 0, -12, -12, -12}, {-12}},
-        {"a pause is no loss", {0, 0, 0, NAN, 800, 800, 800, 800}, {}},
+         {-4.4,  -4.4,  -4.4,  -0.6,  -4.2,  -4.3,  -4.5,  182.4, 296.4, 405.6,
+          491.8, 491.7, 491.6, 495.8, 491.5, 491.6, 507.6, 507.6, 507.7, 507.6},
+         {{6, 186.9}, {7, 114.0}, {8, 109.2}, {9, 86.0}, {15, 16.0}}},
+        // Seen as soon as a report comes early: up to three reports before it came.
+        {"frames more than time", {0, 0, 0, 0, 0, 0, -12, -12, -12, -12}, {{2, -12}}},
+        {"a pause is no loss", {0, 0, 0, 0, 0, NAN, -8, 800, 800, 800, 800, 800}, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         ZVTimingReportFilter filter(ZVPulseCapture::kGraphLossSeconds);
-        std::vector<double> steps;
+        std::vector<Step> steps;
         for (double ms : row.origins) {
             if (std::isnan(ms)) {
                 filter.restart();
                 continue;
             }
-            double step = 0;
-            if (filter.add(ms / 1000, &step) && step != 0) steps.push_back(step * 1000);
+            const auto settled = filter.add(ms / 1000);
+            if (settled && settled->step != 0)
+                steps.push_back({settled->report, settled->step * 1000});
         }
         ASSERT_EQ(steps.size(), row.steps.size());
-        for (size_t i = 0; i < steps.size(); ++i) EXPECT_NEAR(steps[i], row.steps[i], 0.05);
+        for (size_t i = 0; i < steps.size(); ++i) {
+            EXPECT_EQ(steps[i].report, row.steps[i].report);
+            EXPECT_NEAR(steps[i].ms, row.steps[i].ms, 0.05);
+        }
     }
 }

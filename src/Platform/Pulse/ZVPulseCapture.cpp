@@ -150,7 +150,7 @@ void ZVPulseCapture::stop() {
     cork(true);
     // What came before the pause is the reader's now: no report after it will time it.
     _connection.lock();
-    release(_reports.current(), 0);
+    releaseAll();
     _connection.unlock();
 }
 
@@ -223,11 +223,12 @@ int64_t ZVPulseCapture::skippedBytes(pa_stream* s) const {
     return std::max<int64_t>(0, ti->read_index - _index);
 }
 
-void ZVPulseCapture::release(std::optional<double> origin, double stepSeconds) {
-    if (_held.empty()) return;
+void ZVPulseCapture::release(std::optional<double> origin, double stepSeconds, int64_t lastReport) {
     const int64_t step = std::llround(stepSeconds * _rate);
     if (step > 0) {
-        _held.front().lostBefore += step;  // silence where the frames were missing
+        // Silence where the frames were missing: before what came after the report that
+        // stepped (or, where that went on untimed, before what comes next).
+        (_held.empty() ? _lostHeld : _held.front().lostBefore) += step;
     } else if (step < 0) {
         // More frames than time: as many are left out, so what follows keeps its place. A
         // loss before an emptied fragment stays before what follows it.
@@ -248,13 +249,16 @@ void ZVPulseCapture::release(std::optional<double> origin, double stepSeconds) {
         _held = std::move(kept);
         _lostHeld += carried;
     }
+    const auto timed = std::find_if(_held.begin(), _held.end(),
+                                    [&](const Fragment& f) { return f.report > lastReport; });
+    if (timed == _held.begin()) return;
     ZVLockGuard g(_lock);
-    for (Fragment& f : _held) {
-        if (origin) f.time = *origin + double(f.index) / (_rate * _frameBytes);
-        _queuedFrames += int64_t(f.bytes.size() / _frameBytes);
-        _queue.push_back(std::move(f));
+    for (auto f = _held.begin(); f != timed; ++f) {
+        if (origin) f->time = *origin + double(f->index) / (_rate * _frameBytes);
+        _queuedFrames += int64_t(f->bytes.size() / _frameBytes);
+        _queue.push_back(std::move(*f));
     }
-    _held.clear();
+    _held.erase(_held.begin(), timed);
     // A reader that fell this far behind lost the oldest.
     while (_queue.size() > 1 && _queuedFrames > int64_t(kQueueSeconds * _rate)) {
         Fragment& old = _queue.front();
@@ -281,7 +285,7 @@ void ZVPulseCapture::onRead(pa_stream* s, size_t, void* u) {
         // A paused stretch is no loss: the time line starts anew (what came before it goes
         // on as timed so far), and what the server skipped meanwhile is not counted.
         if (resumed) {
-            self->release(self->_reports.current(), 0);
+            self->releaseAll();
             self->_reports.restart();
         }
         const int64_t skipped = self->skippedBytes(s);
@@ -289,12 +293,10 @@ void ZVPulseCapture::onRead(pa_stream* s, size_t, void* u) {
             self->_index += skipped;
             if (!resumed) self->_lostHeld += skipped / self->_frameBytes;
         }
-        // A new report settles the one before it, and with it what came before this one.
-        if (const std::optional<double> origin = self->newReport(s)) {
-            double step = 0;
-            if (const std::optional<double> settled = self->_reports.add(*origin, &step))
-                self->release(settled, step);
-        }
+        // A new report may settle an older one, and with it what came after that one.
+        if (const std::optional<double> origin = self->newReport(s))
+            if (const auto settled = self->_reports.add(*origin))
+                self->release(settled->origin, settled->step, settled->report);
         const auto frames = int64_t(bytes / self->_frameBytes);
         if (!data) {
             // A hole: sound the server never had for us.
@@ -302,6 +304,7 @@ void ZVPulseCapture::onRead(pa_stream* s, size_t, void* u) {
         } else {
             Fragment f;
             f.index = self->_index;
+            f.report = std::max<int64_t>(0, self->_reports.reports() - 1);
             f.arrived = ZVAbsoluteTimeGetCurrent();
             // Used only while no report has come: release times it by the origin otherwise.
             if (!self->_reports.current()) f.time = timeWithoutReport(s);
@@ -316,7 +319,7 @@ void ZVPulseCapture::onRead(pa_stream* s, size_t, void* u) {
         // Reports that stop coming hold nothing back for long.
         if (!self->_held.empty() &&
             ZVAbsoluteTimeGetCurrent() - self->_held.front().arrived > kHoldSeconds)
-            self->release(self->_reports.current(), 0);
+            self->releaseAll();
         self->_captured.store(true, std::memory_order_relaxed);
     }
     if (self->_ready) self->_ready();

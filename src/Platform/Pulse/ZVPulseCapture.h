@@ -4,8 +4,8 @@
 // A capture device over a libpulse record stream, on a connection of its own. The server's
 // timing reports say when each fragment was captured: the report's time, less what the
 // source still held then (plus, for a monitor, what its sink will play later), along the
-// stream from the report's write index. Fragments wait for the timing report after the
-// one current when they came, so that a report off is outvoted by its neighbours
+// stream from the report's write index. Fragments wait until the timing report current when
+// they came is settled by the few after it, so that late reports are left out
 // (ZVTimingReportFilter) and a lasting step in the reports is a loss: frames the server
 // never delivered (PipeWire's graph missing cycles on a busy machine, a reader that fell
 // behind) are kept as silence where they were missing, and the sound after them stays in
@@ -59,11 +59,11 @@ class ZVPulseCapture : public ZVCaptureDevice {
     static const ZVCaptureProvider* provider();
 
     // A step of the stream's origin beyond this is made good. PipeWire's server reports
-    // from its graph's clock, within a fraction of a millisecond but for a report now and
-    // then; on a busy machine the graph loses tens to hundreds of milliseconds at a time,
-    // which no client hears of otherwise. Its time line also moves by a few milliseconds
-    // now and then (a cycle, the resampler), which the measured rate absorbs without a
-    // silence in the track.
+    // from its graph's clock: the earliest of a few reports is within a fraction of a
+    // millisecond; on a busy machine the graph loses tens to hundreds of milliseconds at a
+    // time, which no client hears of otherwise. Its time line also moves by a few
+    // milliseconds now and then (a cycle, the resampler), which the measured rate absorbs
+    // without a silence in the track.
     static constexpr double kGraphLossSeconds = 0.01;
     // PulseAudio's reports move by several milliseconds and stay there for a few reports
     // without any loss (a monitor of a sink fed at the default latency), and PulseAudio
@@ -78,7 +78,7 @@ class ZVPulseCapture : public ZVCaptureDevice {
     static constexpr double kQueueSeconds = 10;
     // Timing reports are asked for this often, beside libpulse's own (which grow sparse):
     // a loss is placed within this much of where it happened, and fragments wait about
-    // twice this for their time.
+    // ZVTimingReportFilter::kWindow times this for their time.
     static constexpr double kTimingSeconds = 0.1;
     // Fragments wait at most this long for a timing report; then they go on as the
     // reports so far time them.
@@ -100,10 +100,13 @@ class ZVPulseCapture : public ZVCaptureDevice {
     // last timing report's read index (which libpulse moves on with our reads) runs ahead.
     // Main-loop thread.
     int64_t skippedBytes(pa_stream* s) const;
-    // Times the held fragments by the stream's origin (or, without one, as they came),
-    // makes good a step of the origin (a loss before them, or frames more than time left
-    // out of their start) and hands them to the reader. Main-loop thread or its lock held.
-    void release(std::optional<double> origin, double stepSeconds);
+    // Makes good a step of the origin before the held fragments (a loss before them, or
+    // frames more than time left out of their start), then times those that came before
+    // report lastReport + 1 by the origin (or, without one, as they came) and hands them
+    // to the reader. Main-loop thread or its lock held.
+    void release(std::optional<double> origin, double stepSeconds, int64_t lastReport);
+    // Hands all held fragments on as the reports so far time them.
+    void releaseAll() { release(_reports.current(), 0, INT64_MAX); }
     void cork(bool corked);
 
     struct Fragment {
@@ -112,6 +115,7 @@ class ZVPulseCapture : public ZVCaptureDevice {
         double time = 0;
         int64_t lostBefore = 0;
         int64_t index = 0;   // its first byte's place in the stream
+        int64_t report = 0;  // the timing report that times it (the newest when it came)
         double arrived = 0;  // when it came (absolute time)
     };
 
