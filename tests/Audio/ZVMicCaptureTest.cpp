@@ -91,6 +91,19 @@ double lostSeconds(ZVFomixXManager& package, int64_t* count) {
     return s ? s->doubleValue(-1) : -1;
 }
 
+// Waits until the recording into `package` has begun: its sound track has a start offset
+// (the package keeps it within a tenth of a second). On a busy machine the tool takes
+// seconds to start, and sound played before would not be the track's.
+void waitUntilRecording(const std::string& package) {
+    ASSERT_TRUE(zvtest::eventually(
+        [&] {
+            auto m = ZVFomixXManager::initWithFile(package);
+            return m && m->startOffsetTime(ZVFomixXResourceAudio);
+        },
+        20))
+        << package;
+}
+
 }  // namespace
 
 // First in the binary: the server has had no capture client yet.
@@ -143,7 +156,9 @@ TEST(MicCapture, EverySampleOfAMonitorAndOfTheSineSourceIdleAndBusy) {
                                                            "Sine source at 1000 Hz", "--duration",
                                                            "20", sineDir.file("s.fomixx")});
         // A tone as a player plays it, at the server's default latency, well inside both.
-        std::this_thread::sleep_for(std::chrono::seconds(2));
+        waitUntilRecording(monitorDir.file("m.fomixx"));
+        if (sine) waitUntilRecording(sineDir.file("s.fomixx"));
+        std::this_thread::sleep_for(std::chrono::seconds(1));
         int status = -1;
         zvtest::programOutput({"sox", "-n", "-t", "pulseaudio", "mic_feed", "synth", "15", "sine",
                                "1000", "vol", "0.5"},
