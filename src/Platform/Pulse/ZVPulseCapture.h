@@ -9,10 +9,10 @@
 // (ZVTimingReportFilter) and a lasting step in the reports is a loss: frames the server
 // never delivered (PipeWire's graph missing cycles on a busy machine, a reader that fell
 // behind) are kept as silence where they were missing, and the sound after them stays in
-// step. A
-// hole in the stream is a loss too, and so is what the server skipped without a hole
-// (PipeWire's server, whose queue for us overflowed, goes on at the newest fragment and
-// says so only by its read index in the next timing report, which then runs ahead of ours).
+// step. A hole in the stream is a loss too, and so is what the server skipped without a
+// hole (PipeWire's server, whose queue for us overflowed, goes on at the newest fragment
+// and says so only by its read index in the next timing report, which then runs ahead of
+// ours).
 //
 // Threads: the main loop's thread receives fragments, holds them until they are timed and
 // moves them into the queue; the reader (the recorder's worker) takes them. _lock guards
